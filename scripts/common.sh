@@ -1,0 +1,31 @@
+# Shared by ./run and ./test: package installation and the build helpers.
+# shellcheck shell=bash
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export CCACHE_BASEDIR="$ROOT"
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/kestrel-ccache}"
+
+# Installs the Debian packages that are not installed yet (nothing when all are present).
+ensure_packages() {
+    local missing=()
+    local package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$package")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libpng-dev zlib1g-dev libgtest-dev libgmock-dev
+    libbenchmark-dev clang-14 libclang-rt-14-dev ccache qt6-base-dev)
+TEST_PACKAGES=(python3 python3-pefile imagemagick clang-format)

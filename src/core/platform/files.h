@@ -1,0 +1,119 @@
+// Whole-file reads, output files and atomic replacement. All failures come back as status codes
+// (errno mapped to the Win32 numbers); nothing here throws except std::bad_alloc.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "core/platform/byte_reader.h"
+#include "core/platform/status.h"
+
+namespace kestrel {
+
+namespace fs = std::filesystem;
+
+// A whole file read into a private in-memory copy. The name is historical: the file is not memory
+// mapped, so another process truncating it cannot crash us; callers see a read-only byte view.
+struct MappedFile {
+    fs::path path;
+    std::vector<std::byte> data;
+
+    bool isOpen() const { return open_; }
+    Bytes bytes() const { return {data.data(), data.size()}; }
+    std::size_t size() const { return data.size(); }
+    std::string_view text() const { return {reinterpret_cast<const char*>(data.data()), data.size()}; }
+
+    bool open_ = false;
+};
+
+// Reads the whole file. A 0-byte file fails with 0x800703EE, as mapping an empty file does on
+// Windows. Any earlier content of `file` is released first.
+HResult OpenMappedFile(const fs::path& path, MappedFile& file);
+void CloseMappedFile(MappedFile& file);
+
+// Reads the whole file (an empty file is fine here).
+HResult ReadWholeFile(const fs::path& path, std::vector<std::byte>& out);
+
+enum class Disposition {
+    kCreateAlways,  // create or truncate
+    kOpenAlways,    // open or create, keep the content, write from the start
+    kOpenExisting,  // open only if it exists, keep the content, write from the start
+};
+
+// A file opened for writing. Writes retry short writes; a failed write yields the errno code.
+class OutputFile {
+  public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&& other) noexcept;
+    ~OutputFile();
+
+    HResult open(const fs::path& path, Disposition disposition);
+    HResult write(Bytes data);
+    HResult write(std::string_view text) { return write(asBytes(text)); }
+    // Flushes to the file system and closes; reports errors of the final close.
+    HResult close();
+    bool isOpen() const { return fd_ >= 0; }
+    const fs::path& path() const { return path_; }
+    std::uint64_t written() const { return written_; }
+
+  private:
+    int fd_ = -1;
+    fs::path path_;
+    std::uint64_t written_ = 0;
+};
+
+// Writes `data` to `path` (create always), closing the file.
+HResult WriteWholeFile(const fs::path& path, Bytes data);
+
+// Replaces `target` atomically: the data goes to a temporary file in the same folder that is
+// renamed over the target only when everything was written. On failure the temporary file is
+// removed and the target stays as it was.
+class AtomicFileWriter {
+  public:
+    AtomicFileWriter() = default;
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+    ~AtomicFileWriter();  // discards the temporary file unless committed
+
+    HResult open(const fs::path& target);
+    HResult write(Bytes data) { return file_.write(data); }
+    HResult write(std::string_view text) { return file_.write(text); }
+    HResult commit();
+    void discard();
+    const fs::path& temporaryPath() const { return temporary_; }
+
+  private:
+    OutputFile file_;
+    fs::path target_;
+    fs::path temporary_;
+};
+
+HResult WriteFileAtomic(const fs::path& target, Bytes data);
+inline HResult WriteFileAtomic(const fs::path& target, std::string_view text) {
+    return WriteFileAtomic(target, asBytes(text));
+}
+
+// Copies `source` over `target` atomically (temporary file in the target's folder, then rename).
+HResult CopyFileAtomic(const fs::path& source, const fs::path& target);
+
+// Creates every missing folder of `path`. An existing folder is success; an existing plain file in
+// its place is 0x8007010B (ERROR_DIRECTORY).
+HResult CreateFolderPath(const fs::path& path);
+
+// Deletes a file; a missing file is success.
+HResult RemoveFileIfPresent(const fs::path& path);
+
+// True when both names denote the same existing file (file identity, never string comparison).
+bool IsSameFile(const fs::path& a, const fs::path& b);
+
+// Last modification time at full resolution (nanoseconds since the epoch); 0 when missing.
+std::int64_t FileModificationTime(const fs::path& path);
+
+}  // namespace kestrel

@@ -1,0 +1,50 @@
+// Safe formatting of our own message texts, and C-locale number formatting.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace kestrel {
+
+// One argument of a formatted message: text or a number.
+class FormatArg {
+  public:
+    FormatArg(std::string_view text) : value_(std::string(text)) {}
+    FormatArg(const std::string& text) : value_(text) {}
+    FormatArg(const char* text) : value_(std::string(text ? text : "")) {}
+    FormatArg(int number) : value_(static_cast<std::int64_t>(number)) {}
+    FormatArg(unsigned number) : value_(static_cast<std::int64_t>(number)) {}
+    FormatArg(long number) : value_(static_cast<std::int64_t>(number)) {}
+    FormatArg(unsigned long number) : value_(static_cast<std::int64_t>(number)) {}
+    FormatArg(long long number) : value_(static_cast<std::int64_t>(number)) {}
+    FormatArg(unsigned long long number) : value_(static_cast<std::int64_t>(number)) {}
+
+    bool isText() const { return std::holds_alternative<std::string>(value_); }
+    const std::string& text() const { return std::get<std::string>(value_); }
+    std::int64_t number() const { return std::get<std::int64_t>(value_); }
+
+  private:
+    std::variant<std::string, std::int64_t> value_;
+};
+
+// printf-like formatting restricted to `%s %d %i %u %x %X %c %%` with optional flags (`-`, `0`),
+// width and precision (`%.8x`, `%08X`, `%4d`, `%.5d`) and ignored length modifiers (`l`, `h`).
+// A missing argument formats as empty; an argument of the wrong kind is converted (a number for
+// %s prints in decimal, text for %d prints as 0). Anything else is copied as it stands.
+std::string safeFormat(std::string_view format, std::span<const FormatArg> args);
+inline std::string safeFormat(std::string_view format, std::initializer_list<FormatArg> args) {
+    return safeFormat(format, std::span<const FormatArg>(args.begin(), args.size()));
+}
+
+// `%f` in the C locale (six decimals unless told otherwise), whatever the process locale is.
+std::string formatFixed(double value, int decimals = 6);
+
+// Decimal parsing in the C locale; leading blanks are skipped and trailing text ignored, like atoi.
+// Returns false when no digits were found.
+bool parseInt(std::string_view text, std::int64_t& value);
+
+}  // namespace kestrel

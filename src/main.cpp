@@ -1,0 +1,10 @@
+// The kestrel program: command-line import and compile, and (later) the desktop interface.
+#include <cstdio>
+
+#include "core/platform/format.h"
+
+int main() {
+    double version = KESTREL_VERSION_MS * 0.1 + KESTREL_VERSION_LS * 0.00001;
+    std::printf("Kestrel Beta 版本 %s\n", kestrel::formatFixed(version).c_str());
+    return 0;
+}

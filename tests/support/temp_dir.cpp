@@ -1,0 +1,58 @@
+#include "support/temp_dir.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace kestrel::testing {
+
+TempDir::TempDir() {
+    auto base = std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX";
+    std::string pattern = base.string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Make everything writable again first: tests may have made files or folders read-only.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path TempDir::write(std::string_view name, std::string_view content) const {
+    auto target = path_ / std::string(name);
+    std::filesystem::create_directories(target.parent_path());
+    std::ofstream out(target, std::ios::binary);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    return target;
+}
+
+std::filesystem::path TempDir::write(std::string_view name, const std::vector<std::byte>& content) const {
+    return write(name, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
+}
+
+std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::byte> readBytes(const std::filesystem::path& path) {
+    return toBytes(readText(path));
+}
+
+std::vector<std::byte> toBytes(std::string_view text) {
+    std::vector<std::byte> out(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        out[i] = static_cast<std::byte>(text[i]);
+    return out;
+}
+
+}  // namespace kestrel::testing

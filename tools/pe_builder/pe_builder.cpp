@@ -1,0 +1,9 @@
+#include "pe_builder/pe_builder.h"
+
+namespace kestrel::pebuilder {
+
+std::vector<std::byte> buildMinimalImage() {
+    return {};
+}
+
+}  // namespace kestrel::pebuilder
