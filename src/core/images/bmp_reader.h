@@ -1,0 +1,63 @@
+// Reading uncompressed BMP files into image records, and the BMP to PNG conversion the import runs
+// on 32-bit bitmaps.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string_view>
+
+#include "core/images/image_record.h"
+#include "core/platform/byte_reader.h"
+#include "core/platform/status.h"
+
+namespace kestrel {
+
+// Reasons the converter skips a file. Each is a format with one %s: the file's full path.
+namespace bmp_skip {
+inline constexpr std::string_view kCannotOpen = "跳过: 无着类文件或目录 - %s\n";
+inline constexpr std::string_view kCannotCreate = "跳过: 无法建立 - %s\n";
+inline constexpr std::string_view kOutOfMemory = "跳过: 内存溢出 - %s\n";
+inline constexpr std::string_view kReadFailed = "跳过: 读取操作失败 - %s\n";
+inline constexpr std::string_view kPrematureEnd = "跳过: Premature end of BMP file - %s\n";
+inline constexpr std::string_view kNotBmp = "跳过: 不是 BMP 文件 - %s\n";
+inline constexpr std::string_view kBadHeaderSize = "跳过: 无效头部大小位于 BMP 文件 - %s\n";
+inline constexpr std::string_view kWidthBelowOne = "跳过: 无效的图象大小 (宽度小于一个) - %s\n";
+inline constexpr std::string_view kHeightBelowOne = "跳过: 无效的图象大小 (高度小于一个) - %s\n";
+inline constexpr std::string_view kBadImageSize = "跳过: 无效的图象大小 - %s\n";
+inline constexpr std::string_view kCompressed = "跳过: 被压缩过或被分割过的 BMP - %s\n";
+inline constexpr std::string_view k16Bits = "跳过: 16 或 32 位/像素 BMP - %s\n";
+inline constexpr std::string_view kBadBitDepth = "跳过: 无效的位深度于 BMP 文件 - %s\n";
+}  // namespace bmp_skip
+
+// Progress lines; the %s is the file's base name.
+namespace bmp_progress {
+inline constexpr std::string_view kReading = "Reading %s";
+inline constexpr std::string_view kReadOk = "Read OK %s";
+inline constexpr std::string_view kWriting = "Writing %s";
+inline constexpr std::string_view kWritten = "OK      %s";
+}  // namespace bmp_progress
+
+// The converter's log: a format (one of the texts above) and the name for its %s. The program
+// installs none, so everything is discarded; tests may listen. Returns the previous hook.
+using ConverterLogHook = std::function<void(std::string_view format, std::string_view name)>;
+ConverterLogHook SetConverterLogHook(ConverterLogHook hook);
+
+// Decodes a BMP file held in `data` (optionally behind one 128-byte prefix). Returns an empty view
+// on success, or the skip message (a bmp_skip text); the record is released on failure.
+// `displayName` is used for the "Read OK" line only.
+std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& record);
+
+// Reads and decodes the file; failures are logged with the full path. kOk or E_FAIL.
+HResult ReadBmpFile(const std::filesystem::path& path, ImageRecord& record);
+
+// Encodes the record as PNG into `path` (atomically) with the progress lines, and releases the
+// record in every case. kOk, or the failure; no partial file is ever left behind.
+HResult WritePngFile(const std::filesystem::path& path, ImageRecord& record);
+
+// Converts the BMP file at `path` into replaceLastThree(path, "png"). Fails (E_FAIL) when the BMP
+// cannot be read or the PNG cannot be written, and with E_INVALIDARG when there is no output name
+// (a path of four characters or fewer) or it names the input file itself. On failure nothing is
+// created or changed at the output name.
+HResult ConvertBmpToPng(const std::filesystem::path& path);
+
+}  // namespace kestrel

@@ -1,0 +1,64 @@
+// Packed device-independent bitmaps: an information header, a colour table and the pixel rows in
+// one buffer. Every consumer of a DIB checks it with validateDib first; the header of a DIB that
+// came from a file can say anything.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/platform/byte_reader.h"
+#include "core/platform/status.h"
+
+namespace kestrel {
+
+inline constexpr std::uint32_t kDibCoreHeaderSize = 12;  // OS/2 core header
+inline constexpr std::uint32_t kDibInfoHeaderSize = 40;
+inline constexpr std::uint32_t kDibMaxHeaderSize = 124;  // V5 header
+
+inline constexpr std::uint32_t kBiRgb = 0;
+inline constexpr std::uint32_t kBiRle8 = 1;
+inline constexpr std::uint32_t kBiRle4 = 2;
+inline constexpr std::uint32_t kBiBitfields = 3;
+inline constexpr std::uint32_t kBiAlphaBitfields = 6;
+
+enum class DibLayout {
+    kBitmap,     // the header's height is the picture's height
+    kIconImage,  // icon and cursor images: the height counts the colour rows and the 1-bit mask rows
+};
+
+// What validateDib found. Offsets are from the start of the buffer; every region lies inside it.
+struct DibInfo {
+    std::uint32_t headerSize = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;  // picture height, always positive (half the header's for icon images)
+    bool topDown = false;     // negative height in the header
+    std::uint16_t bitCount = 0;
+    std::uint32_t compression = kBiRgb;
+    std::uint32_t colorsUsed = 0;            // the header field as stored (0 for a core header)
+    std::uint32_t paletteEntries = 0;        // entries in the colour table (layout of the buffer)
+    std::uint32_t paletteEntrySize = 4;      // 3 for a core header
+    std::uint32_t usablePaletteEntries = 0;  // min(paletteEntries, 2^bitCount) for ≤ 8 bits
+    std::uint32_t masks[4] = {0, 0, 0, 0};   // red, green, blue, alpha for bit-field DIBs
+    std::size_t maskOffset = 0;              // where separate bit-field masks were read (0: none)
+    std::size_t paletteOffset = 0;
+    std::size_t pixelOffset = 0;
+    std::size_t rowBytes = 0;      // stored bytes per row of the colour image (0 when compressed)
+    std::size_t imageBytes = 0;    // colour image bytes (the header's size field when compressed)
+    std::size_t maskRowBytes = 0;  // icon images: bytes per row of the 1-bit mask
+    std::size_t maskBytes = 0;     // icon images: bytes of the mask that follows the colour image
+};
+
+// Checks a packed DIB: the header size (12, or 40 to 124), width > 0, height ≠ 0, a bit count of
+// 1, 4, 8, 16, 24 or 32 (0 only with JPEG/PNG compression), the colour table and any bit-field
+// masks, and the pixel rows (or, when compressed, the header's image size) all inside the buffer,
+// with every size computed in 64 bits. Returns E_INVALIDARG (and an empty `info`) when anything
+// does not fit.
+HResult validateDib(Bytes dib, DibInfo& info, DibLayout layout = DibLayout::kBitmap);
+
+// Memory row (from the start of the pixel data) of the picture row `yFromBottom`, counting
+// bottom-up as a DIB does, for the colour image described by `info`.
+inline std::size_t dibMemoryRow(const DibInfo& info, std::int32_t yFromBottom) {
+    return static_cast<std::size_t>(info.topDown ? info.height - 1 - yFromBottom : yFromBottom);
+}
+
+}  // namespace kestrel
