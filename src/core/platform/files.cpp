@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <limits>
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -33,42 +36,64 @@ class FdGuard {
     int fd_;
 };
 
+// Reads until end of file rather than trusting the size: the file may grow or shrink under us.
+// The buffer is sized from the file's size up front so that a large file is read in place.
 HResult readAll(int fd, const fs::path& path, std::vector<std::byte>& out) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) return errnoResult(errno, path);
-    if (S_ISDIR(info.st_mode)) return hresultFromWin32(win32::kAccessDenied);
+    if (!S_ISREG(info.st_mode)) return hresultFromWin32(win32::kAccessDenied);
     out.clear();
-    if (info.st_size > 0) out.reserve(static_cast<std::size_t>(info.st_size));
-    // Read until end of file rather than trusting the size: the file may change under us.
-    std::byte chunk[1 << 16];
-    for (;;) {
-        ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return errnoResult(errno, path);
+    const std::uint64_t expected = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    if (expected >= std::numeric_limits<std::size_t>::max() / 2 || expected >= out.max_size())
+        return kOutOfMemory;
+    try {
+        // One byte more than expected, so that the end of file is seen without growing.
+        out.resize(std::max<std::size_t>(static_cast<std::size_t>(expected) + 1, 4096));
+        std::size_t used = 0;
+        for (;;) {
+            if (used == out.size()) out.resize(out.size() * 2);
+            ssize_t got = ::read(fd, out.data() + used, out.size() - used);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                int err = errno;
+                out.clear();
+                return errnoResult(err, path);
+            }
+            if (got == 0) break;
+            used += static_cast<std::size_t>(got);
         }
-        if (got == 0) break;
-        out.insert(out.end(), chunk, chunk + got);
+        out.resize(used);
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        out.shrink_to_fit();
+        return kOutOfMemory;
     }
     return kOk;
 }
 
+// O_NONBLOCK keeps open() from waiting on a pipe; readAll refuses anything but a regular file.
+int openForReading(const fs::path& path) {
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+}
+
 std::atomic<unsigned> temporaryCounter{0};
 
+// Unique per process and call, in the target's folder so that the rename stays atomic. The
+// target's own name is shortened so that the temporary name stays within the 255-byte limit.
 fs::path temporaryNameFor(const fs::path& target) {
-    // Unique per process and call, in the target's folder so that the rename stays atomic.
-    auto name = target.filename().string();
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::string name = target.filename().string();
+    if (name.size() > 160) name.resize(160);
+    auto stamp = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
     return target.parent_path() /
            (name + "." + std::to_string(::getpid()) + "." + std::to_string(temporaryCounter++) + "." +
-            std::to_string(stamp % 100000) + ".tmp");
+            std::to_string(stamp % 1000000) + ".tmp");
 }
 
 }  // namespace
 
 HResult OpenMappedFile(const fs::path& path, MappedFile& file) {
     CloseMappedFile(file);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = openForReading(path);
     if (fd < 0) return errnoResult(errno, path);
     FdGuard guard(fd);
     std::vector<std::byte> data;
@@ -88,7 +113,7 @@ void CloseMappedFile(MappedFile& file) {
 }
 
 HResult ReadWholeFile(const fs::path& path, std::vector<std::byte>& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = openForReading(path);
     if (fd < 0) return errnoResult(errno, path);
     FdGuard guard(fd);
     return readAll(fd, path, out);
@@ -126,6 +151,9 @@ HResult OutputFile::open(const fs::path& path, Disposition disposition) {
             break;
         case Disposition::kOpenExisting:
             break;
+        case Disposition::kCreateNew:
+            flags |= O_CREAT | O_EXCL;
+            break;
     }
     int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) return errnoResult(errno, path);
@@ -136,7 +164,7 @@ HResult OutputFile::open(const fs::path& path, Disposition disposition) {
 }
 
 HResult OutputFile::write(Bytes data) {
-    if (fd_ < 0) return hresultFromWin32(6);  // ERROR_INVALID_HANDLE
+    if (fd_ < 0) return hresultFromWin32(win32::kInvalidHandle);
     std::size_t done = 0;
     int zeroWrites = 0;
     while (done < data.size()) {
@@ -157,10 +185,22 @@ HResult OutputFile::write(Bytes data) {
     return kOk;
 }
 
+HResult OutputFile::sync() {
+    if (fd_ < 0) return hresultFromWin32(win32::kInvalidHandle);
+    while (::fsync(fd_) != 0) {
+        if (errno == EINTR) continue;
+        // Pipes and some special files cannot be synced; that loses nothing.
+        if (errno == EINVAL || errno == EROFS) break;
+        return errnoResult(errno, path_);
+    }
+    return kOk;
+}
+
 HResult OutputFile::close() {
     if (fd_ < 0) return kOk;
     int fd = fd_;
     fd_ = -1;
+    // close() is never retried: on Linux the descriptor is gone even when it reports EINTR.
     if (::close(fd) != 0 && errno != EINTR) return errnoResult(errno, path_);
     return kOk;
 }
@@ -178,20 +218,43 @@ AtomicFileWriter::~AtomicFileWriter() {
 
 HResult AtomicFileWriter::open(const fs::path& target) {
     discard();
+    writeFailure_ = kOk;
     target_ = target;
-    temporary_ = temporaryNameFor(target);
-    HResult hr = file_.open(temporary_, Disposition::kCreateAlways);
+    std::error_code ec;
+    if (fs::is_symlink(target, ec)) {
+        fs::path resolved = fs::canonical(target, ec);
+        if (!ec) target_ = resolved;
+    }
+    // A name clash with a leftover file is retried under a new name; nothing is ever overwritten.
+    HResult hr = kFail;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temporary_ = temporaryNameFor(target_);
+        hr = file_.open(temporary_, Disposition::kCreateNew);
+        if (hr != hresultFromWin32(win32::kFileExists)) break;
+    }
     if (hr.failed()) {
-        // Report the failure against the target's name: that is what the user asked for.
         temporary_.clear();
         return hr;
     }
     return kOk;
 }
 
+HResult AtomicFileWriter::write(Bytes data) {
+    if (writeFailure_.failed()) return writeFailure_;
+    HResult hr = file_.write(data);
+    if (hr.failed()) writeFailure_ = hr;
+    return hr;
+}
+
 HResult AtomicFileWriter::commit() {
-    if (temporary_.empty()) return kFail;
-    if (HResult hr = file_.close(); hr.failed()) {
+    if (temporary_.empty()) return hresultFromWin32(win32::kInvalidHandle);
+    if (writeFailure_.failed()) {
+        discard();
+        return writeFailure_;
+    }
+    HResult hr = file_.sync();
+    if (hr.succeeded()) hr = file_.close();
+    if (hr.failed()) {
         discard();
         return hr;
     }
@@ -199,7 +262,7 @@ HResult AtomicFileWriter::commit() {
     struct stat info {};
     if (::stat(target_.c_str(), &info) == 0) (void)::chmod(temporary_.c_str(), info.st_mode & 07777);
     if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        HResult hr = errnoResult(errno, target_);
+        hr = errnoResult(errno, target_);
         discard();
         return hr;
     }
@@ -230,6 +293,10 @@ HResult CopyFileAtomic(const fs::path& source, const fs::path& target) {
 
 HResult CreateFolderPath(const fs::path& path) {
     if (path.empty()) return kOk;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        return S_ISDIR(info.st_mode) ? kOk : hresultFromWin32(win32::kDirectory);
+    }
     fs::path current;
     for (const auto& part : path) {
         current /= part;
@@ -237,10 +304,13 @@ HResult CreateFolderPath(const fs::path& path) {
         if (::mkdir(current.c_str(), 0777) == 0) continue;
         int err = errno;
         if (err == EEXIST) {
-            struct stat info {};
+            // Also when another process created it between our check and mkdir.
             if (::stat(current.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) continue;
             return hresultFromWin32(win32::kDirectory);
         }
+        // mkdir of a folder that exists but lies in a folder we may not write to reports EACCES
+        // on some file systems; an existing folder is all we need.
+        if (::stat(current.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) continue;
         return errnoResult(err, current);
     }
     return kOk;

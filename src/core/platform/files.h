@@ -31,7 +31,8 @@ struct MappedFile {
 };
 
 // Reads the whole file. A 0-byte file fails with 0x800703EE, as mapping an empty file does on
-// Windows. Any earlier content of `file` is released first.
+// Windows. Any earlier content of `file` is released first. Folders and anything that is not a
+// regular file (pipes, devices: they could block or never end) fail with 0x80070005.
 HResult OpenMappedFile(const fs::path& path, MappedFile& file);
 void CloseMappedFile(MappedFile& file);
 
@@ -42,6 +43,7 @@ enum class Disposition {
     kCreateAlways,  // create or truncate
     kOpenAlways,    // open or create, keep the content, write from the start
     kOpenExisting,  // open only if it exists, keep the content, write from the start
+    kCreateNew,     // create only if nothing of that name exists (0x80070050 otherwise)
 };
 
 // A file opened for writing. Writes retry short writes; a failed write yields the errno code.
@@ -57,7 +59,10 @@ class OutputFile {
     HResult open(const fs::path& path, Disposition disposition);
     HResult write(Bytes data);
     HResult write(std::string_view text) { return write(asBytes(text)); }
-    // Flushes to the file system and closes; reports errors of the final close.
+    // Forces the written data to the storage device (fsync).
+    HResult sync();
+    // Closes the file; reports errors of the final close (some file systems report a full disk
+    // only there).
     HResult close();
     bool isOpen() const { return fd_ >= 0; }
     const fs::path& path() const { return path_; }
@@ -82,9 +87,12 @@ class AtomicFileWriter {
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
     ~AtomicFileWriter();  // discards the temporary file unless committed
 
+    // A symbolic link as target is followed: the file it points to is replaced and the link stays.
     HResult open(const fs::path& target);
-    HResult write(Bytes data) { return file_.write(data); }
-    HResult write(std::string_view text) { return file_.write(text); }
+    HResult write(Bytes data);
+    HResult write(std::string_view text) { return write(asBytes(text)); }
+    // Syncs and renames the temporary file over the target. After any failed write, commit()
+    // refuses (returns that failure) and discards, so a partial file never replaces the target.
     HResult commit();
     void discard();
     const fs::path& temporaryPath() const { return temporary_; }
@@ -93,6 +101,7 @@ class AtomicFileWriter {
     OutputFile file_;
     fs::path target_;
     fs::path temporary_;
+    HResult writeFailure_ = kOk;
 };
 
 HResult WriteFileAtomic(const fs::path& target, Bytes data);
@@ -104,7 +113,7 @@ inline HResult WriteFileAtomic(const fs::path& target, std::string_view text) {
 HResult CopyFileAtomic(const fs::path& source, const fs::path& target);
 
 // Creates every missing folder of `path`. An existing folder is success; an existing plain file in
-// its place is 0x8007010B (ERROR_DIRECTORY).
+// its place (at any level) is 0x8007010B (ERROR_DIRECTORY).
 HResult CreateFolderPath(const fs::path& path);
 
 // Deletes a file; a missing file is success.

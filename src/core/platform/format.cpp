@@ -1,8 +1,10 @@
 #include "core/platform/format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace kestrel {
 
@@ -11,9 +13,15 @@ namespace {
 struct Spec {
     bool leftAlign = false;
     bool zeroPad = false;
+    bool plusSign = false;
+    bool spaceSign = false;
+    bool alternate = false;
+    bool wide = false;  // ll, I64, j, z: the argument is 64 bits wide
     int width = 0;
     int precision = -1;
 };
+
+constexpr int kMaxWidth = 4096;
 
 void pad(std::string& out, const std::string& body, const Spec& spec, bool numeric) {
     std::size_t width = static_cast<std::size_t>(spec.width);
@@ -26,10 +34,13 @@ void pad(std::string& out, const std::string& body, const Spec& spec, bool numer
         out += body;
         out.append(fill, ' ');
     } else if (spec.zeroPad && numeric && spec.precision < 0) {
-        std::size_t signLength = (!body.empty() && body[0] == '-') ? 1 : 0;
-        out += body.substr(0, signLength);
+        // Zeros go after the sign or the 0x prefix.
+        std::size_t prefixLength = 0;
+        if (!body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) prefixLength = 1;
+        if (body.size() >= 2 && body[0] == '0' && (body[1] == 'x' || body[1] == 'X')) prefixLength = 2;
+        out += body.substr(0, prefixLength);
         out.append(fill, '0');
-        out += body.substr(signLength);
+        out += body.substr(prefixLength);
     } else {
         out.append(fill, ' ');
         out += body;
@@ -52,6 +63,15 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
     std::string out;
     out.reserve(format.size() + 32);
     std::size_t next = 0;
+    auto takeArg = [&]() -> const FormatArg* {
+        const FormatArg* arg = next < args.size() ? &args[next] : nullptr;
+        ++next;
+        return arg;
+    };
+    auto takeNumber = [&]() -> std::int64_t {
+        const FormatArg* arg = takeArg();
+        return (arg != nullptr && !arg->isText()) ? arg->number() : 0;
+    };
     for (std::size_t i = 0; i < format.size(); ++i) {
         char c = format[i];
         if (c != '%') {
@@ -65,16 +85,50 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
              ++i) {
             if (format[i] == '-') spec.leftAlign = true;
             if (format[i] == '0') spec.zeroPad = true;
+            if (format[i] == '+') spec.plusSign = true;
+            if (format[i] == ' ') spec.spaceSign = true;
+            if (format[i] == '#') spec.alternate = true;
         }
-        for (; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i)
-            spec.width = std::min(spec.width * 10 + (format[i] - '0'), 4096);
+        if (i < format.size() && format[i] == '*') {
+            std::int64_t width = takeNumber();
+            if (width < 0) spec.leftAlign = true;
+            spec.width = static_cast<int>(std::min<std::int64_t>(width < 0 ? -width : width, kMaxWidth));
+            ++i;
+        } else {
+            for (; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i)
+                spec.width = std::min(spec.width * 10 + (format[i] - '0'), kMaxWidth);
+        }
         if (i < format.size() && format[i] == '.') {
             spec.precision = 0;
-            for (++i; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i)
-                spec.precision = std::min(spec.precision * 10 + (format[i] - '0'), 4096);
+            if (i + 1 < format.size() && format[i + 1] == '*') {
+                std::int64_t precision = takeNumber();
+                spec.precision =
+                    precision < 0 ? -1 : static_cast<int>(std::min<std::int64_t>(precision, kMaxWidth));
+                i += 2;
+            } else {
+                for (++i; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i)
+                    spec.precision = std::min(spec.precision * 10 + (format[i] - '0'), kMaxWidth);
+            }
         }
-        while (i < format.size() && (format[i] == 'l' || format[i] == 'h' || format[i] == 'z'))
-            ++i;
+        for (;;) {
+            if (i >= format.size()) break;
+            if (format[i] == 'h' || format[i] == 'l') {
+                // `l` is 32 bits wide in the texts we format (they come from Windows); `ll` is 64.
+                if (format[i] == 'l' && i + 1 < format.size() && format[i + 1] == 'l') {
+                    spec.wide = true;
+                    ++i;
+                }
+                ++i;
+            } else if (format[i] == 'z' || format[i] == 'j') {
+                spec.wide = true;
+                ++i;
+            } else if (format.substr(i, 3) == "I64") {
+                spec.wide = true;
+                i += 3;
+            } else {
+                break;
+            }
+        }
         if (i >= format.size()) {
             out.append(format.substr(start));
             break;
@@ -89,8 +143,7 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
             out.append(format.substr(start, i - start + 1));
             continue;
         }
-        const FormatArg* arg = next < args.size() ? &args[next] : nullptr;
-        ++next;
+        const FormatArg* arg = takeArg();
         if (conversion == 's') {
             std::string text;
             if (arg != nullptr) text = arg->isText() ? arg->text() : std::to_string(arg->number());
@@ -107,21 +160,32 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
         std::string body;
         if (conversion == 'c') {
             body.push_back(static_cast<char>(number));
-        } else if (conversion == 'd' || conversion == 'i') {
+            pad(out, body, spec, false);
+            continue;
+        }
+        if (conversion == 'd' || conversion == 'i') {
             // %d prints the 32-bit value, as printf does with an int argument.
-            auto value = static_cast<std::int32_t>(number);
+            std::int64_t value = spec.wide ? number : static_cast<std::int32_t>(number);
             bool negative = value < 0;
-            std::uint64_t magnitude = negative ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(value))
-                                               : static_cast<std::uint64_t>(value);
+            std::uint64_t magnitude =
+                negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
             body = digits(magnitude, 10, false);
             if (spec.precision >= 0 && body.size() < static_cast<std::size_t>(spec.precision))
                 body.insert(0, static_cast<std::size_t>(spec.precision) - body.size(), '0');
-            if (negative) body.insert(0, 1, '-');
+            if (negative)
+                body.insert(0, 1, '-');
+            else if (spec.plusSign)
+                body.insert(0, 1, '+');
+            else if (spec.spaceSign)
+                body.insert(0, 1, ' ');
         } else {
-            auto value = static_cast<std::uint32_t>(number);
+            std::uint64_t value =
+                spec.wide ? static_cast<std::uint64_t>(number) : static_cast<std::uint32_t>(number);
             body = digits(value, conversion == 'u' ? 10 : 16, conversion == 'X');
             if (spec.precision >= 0 && body.size() < static_cast<std::size_t>(spec.precision))
                 body.insert(0, static_cast<std::size_t>(spec.precision) - body.size(), '0');
+            if (spec.alternate && value != 0 && conversion != 'u')
+                body.insert(0, conversion == 'X' ? "0X" : "0x");
         }
         pad(out, body, spec, true);
     }
@@ -129,22 +193,39 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
 }
 
 std::string formatFixed(double value, int decimals) {
-    char buffer[512];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-    if (result.ec != std::errc()) return std::isnan(value) ? "nan" : "inf";
-    return std::string(buffer, result.ptr);
+    if (decimals < 0) decimals = 6;
+    if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    // The largest double has 309 integer digits; the buffer grows with the decimals asked for.
+    std::string buffer(static_cast<std::size_t>(decimals) + 330, '\0');
+    auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed,
+                                decimals);
+    if (result.ec != std::errc()) return {};
+    buffer.resize(static_cast<std::size_t>(result.ptr - buffer.data()));
+    return buffer;
 }
 
 bool parseInt(std::string_view text, std::int64_t& value) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n'))
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n' ||
+                               text[i] == '\v' || text[i] == '\f'))
         ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     std::uint64_t magnitude = 0;
     auto result = std::from_chars(text.data() + i, text.data() + text.size(), magnitude);
     if (result.ptr == text.data() + i) return false;
-    value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+    // Out-of-range values saturate, as strtoll does.
+    constexpr std::uint64_t kMaxPositive =
+        static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    if (result.ec == std::errc::result_out_of_range) magnitude = std::numeric_limits<std::uint64_t>::max();
+    if (negative) {
+        value = magnitude > kMaxPositive ? std::numeric_limits<std::int64_t>::min()
+                                         : -static_cast<std::int64_t>(magnitude);
+    } else {
+        value = magnitude > kMaxPositive ? std::numeric_limits<std::int64_t>::max()
+                                         : static_cast<std::int64_t>(magnitude);
+    }
     return true;
 }
 

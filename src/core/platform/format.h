@@ -31,20 +31,22 @@ class FormatArg {
     std::variant<std::string, std::int64_t> value_;
 };
 
-// printf-like formatting restricted to `%s %d %i %u %x %X %c %%` with optional flags (`-`, `0`),
-// width and precision (`%.8x`, `%08X`, `%4d`, `%.5d`) and ignored length modifiers (`l`, `h`).
-// A missing argument formats as empty; an argument of the wrong kind is converted (a number for
-// %s prints in decimal, text for %d prints as 0). Anything else is copied as it stands.
+// printf-like formatting restricted to `%s %d %i %u %x %X %c %%` with flags (`-`, `0`, `+`, space,
+// `#`), width and precision, also from arguments (`%.8x`, `%08X`, `%4d`, `%.5d`, `%*d`). Numbers are
+// 32 bits wide unless marked `ll`, `I64`, `j` or `z`; `h` and `l` are ignored. A missing argument
+// formats as empty; an argument of the wrong kind is converted (a number for %s prints in decimal,
+// text for %d prints as 0). Anything else (`%n`, `%p`, `%f`) is copied as it stands.
 std::string safeFormat(std::string_view format, std::span<const FormatArg> args);
 inline std::string safeFormat(std::string_view format, std::initializer_list<FormatArg> args) {
     return safeFormat(format, std::span<const FormatArg>(args.begin(), args.size()));
 }
 
 // `%f` in the C locale (six decimals unless told otherwise), whatever the process locale is.
+// A negative number of decimals means six; NaN and infinity print as "nan" and "inf".
 std::string formatFixed(double value, int decimals = 6);
 
-// Decimal parsing in the C locale; leading blanks are skipped and trailing text ignored, like atoi.
-// Returns false when no digits were found.
+// Decimal parsing in the C locale; leading blanks are skipped and trailing text ignored, like atoi;
+// values out of range saturate. Returns false when no digits were found.
 bool parseInt(std::string_view text, std::int64_t& value);
 
 }  // namespace kestrel

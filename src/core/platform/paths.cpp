@@ -1,5 +1,6 @@
 #include "core/platform/paths.h"
 
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -14,21 +15,52 @@ bool isSeparator(char c) {
 }
 
 // Simple case folding for comparing names: ASCII letters, and UTF-16 letters whose lower case is a
-// single unit (enough for Latin, Greek and Cyrillic names written by Windows).
+// single unit (Latin-1, Latin Extended-A, Greek and Cyrillic: enough for names written by Windows).
+char16_t foldUnit(char16_t unit) {
+    if (unit < 0x80) return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + 32) : unit;
+    if ((unit >= 0xC0 && unit <= 0xDE && unit != 0xD7) || (unit >= 0x391 && unit <= 0x3AB && unit != 0x3A2) ||
+        (unit >= 0x410 && unit <= 0x42F))
+        return static_cast<char16_t>(unit + 32);
+    if (unit >= 0x400 && unit <= 0x40F) return static_cast<char16_t>(unit + 80);
+    // Latin Extended-A pairs capitals with the next unit; the two runs differ in parity.
+    if ((unit >= 0x100 && unit <= 0x137) || (unit >= 0x14A && unit <= 0x177))
+        return (unit % 2 == 0) ? static_cast<char16_t>(unit + 1) : unit;
+    if ((unit >= 0x139 && unit <= 0x148) || (unit >= 0x179 && unit <= 0x17E))
+        return (unit % 2 == 1) ? static_cast<char16_t>(unit + 1) : unit;
+    if (unit == 0x178) return 0xFF;
+    return unit;
+}
+
 std::u16string foldCase(std::string_view utf8) {
     std::u16string text = utf8ToUtf16(utf8);
-    for (auto& unit : text) {
-        if (unit >= u'A' && unit <= u'Z') {
-            unit = static_cast<char16_t>(unit + 32);
-        } else if ((unit >= 0xC0 && unit <= 0xDE && unit != 0xD7) || (unit >= 0x391 && unit <= 0x3AB) ||
-                   (unit >= 0x410 && unit <= 0x42F)) {
-            unit = static_cast<char16_t>(unit + 32);
-        } else if (unit >= 0x400 && unit <= 0x40F) {
-            unit = static_cast<char16_t>(unit + 80);
-        }
-    }
+    for (auto& unit : text)
+        unit = foldUnit(unit);
     return text;
 }
+
+bool isAscii(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+// Compares one stored component with one directory entry ignoring case. ASCII names (nearly all
+// of them) are compared byte by byte: folding maps ASCII only to ASCII and nothing else to ASCII.
+class CaseInsensitiveName {
+  public:
+    explicit CaseInsensitiveName(std::string_view name) : name_(name), ascii_(isAscii(name)) {}
+
+    bool matches(std::string_view entry) const {
+        if (ascii_ && isAscii(entry)) return iequalsAscii(name_, entry);
+        if (!folded_) folded_ = foldCase(name_);
+        return foldCase(entry) == *folded_;
+    }
+
+  private:
+    std::string_view name_;
+    bool ascii_;
+    mutable std::optional<std::u16string> folded_;
+};
 
 }  // namespace
 
@@ -50,12 +82,13 @@ HResult resolveStored(const fs::path& folder, std::string_view storedName, fs::p
     if (storedName.find(':') != std::string_view::npos) return kInvalidArg;
     if (storedName.find('\0') != std::string_view::npos) return kInvalidArg;
     auto parts = splitStoredName(storedName);
+    for (const auto& part : parts)
+        if (part == "..") return kInvalidArg;
     fs::path result = folder;
     bool parentExists = true;
     bool any = false;
     for (const auto& part : parts) {
         if (part == ".") continue;
-        if (part == "..") return kInvalidArg;
         any = true;
         fs::path exact = result / pathFromUtf8(part);
         std::error_code ec;
@@ -63,23 +96,24 @@ HResult resolveStored(const fs::path& folder, std::string_view storedName, fs::p
             result = exact;
             continue;
         }
-        // Not there as written: take the first entry that matches ignoring case.
-        bool found = false;
-        auto wanted = foldCase(part);
+        // Not there as written: look for case twins. When several entries differ from the name
+        // only in case, the smallest name wins, so the choice does not depend on directory order.
+        CaseInsensitiveName wanted(part);
+        std::optional<fs::path> best;
         for (fs::directory_iterator it(result, ec), end; !ec && it != end; it.increment(ec)) {
-            if (foldCase(pathToUtf8(it->path().filename())) == wanted) {
-                result = it->path();
-                found = true;
-                break;
-            }
+            const fs::path& candidate = it->path();
+            if (!wanted.matches(candidate.filename().native())) continue;
+            if (!best || candidate.filename().native() < best->filename().native()) best = candidate;
         }
-        if (!found) {
-            result = exact;
+        if (best) {
+            result = std::move(*best);
+        } else {
+            result = std::move(exact);
             parentExists = false;
         }
     }
     if (!any) return kInvalidArg;
-    out = result;
+    out = std::move(result);
     return kOk;
 }
 

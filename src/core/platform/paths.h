@@ -17,9 +17,11 @@ namespace fs = std::filesystem;
 // - absolute names, drive letters, and `..` components are refused (E_INVALIDARG);
 // - `.` and empty components are skipped; an empty name is refused;
 // - each component that does not exist exactly is matched case-insensitively (ASCII, and the
-//   simple Unicode case folding of UTF-8 letters) among the folder's entries; an exact match wins.
+//   simple case folding of Latin, Greek and Cyrillic letters) among the folder's entries; an
+//   exact match wins, and among several twins the byte-wise smallest name;
+// - entries named in CP936 (folders written on Windows) match their UTF-8 spelling.
 // Components that exist in no spelling are appended as written, so the result also names a file
-// that is about to be created.
+// that is about to be created. The result always lies lexically inside `folder`.
 HResult resolveStored(const fs::path& folder, std::string_view storedName, fs::path& out);
 
 // Splits a stored name into components on `\` and `/` (empty components dropped).

@@ -32,6 +32,7 @@ inline constexpr std::uint32_t kFileNotFound = 2;
 inline constexpr std::uint32_t kPathNotFound = 3;
 inline constexpr std::uint32_t kTooManyOpenFiles = 4;
 inline constexpr std::uint32_t kAccessDenied = 5;
+inline constexpr std::uint32_t kInvalidHandle = 6;
 inline constexpr std::uint32_t kNotSameDevice = 17;
 inline constexpr std::uint32_t kWriteProtect = 19;
 inline constexpr std::uint32_t kSharingViolation = 32;

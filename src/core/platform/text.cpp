@@ -140,8 +140,9 @@ std::u16string cp936ToUtf16(std::string_view text) {
                                                 (static_cast<unsigned char>(buffer[k + 1]) << 8)));
         if (result == static_cast<std::size_t>(-1)) {
             if (errno == E2BIG) continue;
-            // Invalid or incomplete sequence: replace one byte and go on.
-            out.push_back(u'\uFFFD');
+            // Invalid or incomplete sequence: replace one byte and go on. Windows' code page 936
+            // has the euro sign at 0x80, which iconv's GBK tables lack.
+            out.push_back(static_cast<unsigned char>(*in) == 0x80 ? u'\u20AC' : u'\uFFFD');
             ++in;
             --inLeft;
             iconv(converter.get(), nullptr, nullptr, nullptr, nullptr);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -15,8 +16,8 @@ ConsoleUiSink& consoleSink() {
     return sink;
 }
 
-UiSink* currentSink = nullptr;
-ConsoleErrorPrinter errorPrinter = nullptr;
+std::atomic<UiSink*> currentSink{nullptr};
+std::atomic<ConsoleErrorPrinter> errorPrinter{nullptr};
 
 const char* answerLabel(Answer answer) {
     switch (answer) {
@@ -93,6 +94,7 @@ void ConsoleUiSink::message(std::string_view text, std::string_view caption, Mes
 
 Answer ConsoleUiSink::ask(std::string_view text, std::string_view caption, Buttons buttons, int defaultButton,
                           MessageIcon icon) {
+    if (defaultButton < 0 || defaultButton >= buttonCount(buttons)) defaultButton = 0;
     Answer fallback = buttonAnswer(buttons, defaultButton);
     message(text, caption, icon);
     if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO)) {
@@ -122,7 +124,7 @@ Answer ConsoleUiSink::ask(std::string_view text, std::string_view caption, Butto
 }
 
 int ConsoleUiSink::showError() {
-    if (errorPrinter != nullptr) return errorPrinter();
+    if (ConsoleErrorPrinter printer = errorPrinter.load(); printer != nullptr) return printer();
     return static_cast<int>(Answer::kOk);
 }
 
@@ -131,7 +133,8 @@ void setConsoleErrorPrinter(ConsoleErrorPrinter printer) {
 }
 
 UiSink& uiSink() {
-    return currentSink != nullptr ? *currentSink : consoleSink();
+    UiSink* sink = currentSink.load();
+    return sink != nullptr ? *sink : consoleSink();
 }
 
 void setUiSink(UiSink* sink) {
