@@ -1,0 +1,545 @@
+#include "core/images/colorize_engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "core/errors/errors.h"
+#include "core/images/dib.h"
+#include "core/images/icon_files.h"
+#include "core/images/png_codec.h"
+#include "core/platform/byte_reader.h"
+#include "core/platform/files.h"
+#include "core/platform/paths.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view kSource = "ColorizeEngine";
+// "无法编辑图象文件 %s 。"
+constexpr HResult kCannotEditImage = HResult::fromValue(0xC0040005u);
+
+// Table entries are limited so that three of them plus the rounding term cannot overflow 32 bits.
+// Real weights (a few hundred percent at most) stay far below; beyond the limit every output is
+// clamped to 0 or 255 anyway.
+constexpr double kMixLimit = 1 << 28;
+// Saturation amounts beyond ±511 push any channel out of 0 … 255 whatever their exact value.
+constexpr double kSaturationLimit = 1 << 16;
+
+std::int32_t truncateLimited(double value, double limit) {
+    if (!(value == value)) return 0;  // NaN
+    value = std::clamp(value, -limit, limit);
+    return static_cast<std::int32_t>(value);
+}
+
+int clampByte(int value) {
+    return value < 0 ? 0 : (value > 255 ? 255 : value);
+}
+
+// ----- Where the palette and the pixels of a DIB lie -----
+
+enum class LayoutResult { kOk, kInvalid, kUnsupported };
+
+struct PixelRegions {
+    std::uint16_t bitCount = 0;
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;          // rows of the colour image (|height|, halved for icons)
+    std::uint64_t paletteOffset = 0;   // after the header and any bit masks
+    std::uint64_t paletteEntries = 0;  // entries to recolour: at most 256, all inside the data
+    unsigned paletteEntrySize = 4;     // 3 for the 12-byte core header
+    std::uint64_t pixelOffset = 0;
+    bool rgb565 = false;
+};
+
+constexpr std::uint32_t kBiJpeg = 4, kBiPng = 5;
+
+// Reads the information header at `base`. `filePixelOffset` is a BMP file's pixel offset (relative
+// to the same start as `base`); without it the pixels follow the palette directly, as in a packed DIB
+// or an icon image. `icon`: the stored height counts the colour image and the mask.
+LayoutResult locateDib(const ByteReader& reader, std::uint64_t base, bool icon,
+                       std::optional<std::uint32_t> filePixelOffset, PixelRegions& out) {
+    auto headerSize = reader.u32(base);
+    if (!headerSize) return LayoutResult::kInvalid;
+    const bool core = *headerSize == kDibCoreHeaderSize;
+    if (!core && (*headerSize < kDibInfoHeaderSize || *headerSize > kDibMaxHeaderSize))
+        return LayoutResult::kInvalid;
+    if (!reader.contains(base, *headerSize)) return LayoutResult::kInvalid;
+
+    std::int64_t width = 0, height = 0;
+    std::uint32_t compression = 0, coloursUsed = 0;
+    std::uint16_t bitCount = 0;
+    if (core) {
+        width = reader.u16Or(base + 4, 0);
+        height = reader.u16Or(base + 6, 0);
+        bitCount = reader.u16Or(base + 10, 0);
+    } else {
+        width = reader.i32(base + 4).value_or(0);
+        height = reader.i32(base + 8).value_or(0);
+        bitCount = reader.u16Or(base + 14, 0);
+        compression = reader.u32Or(base + 16, 0);
+        coloursUsed = reader.u32Or(base + 32, 0);
+    }
+    if (width <= 0 || height == 0) return LayoutResult::kInvalid;
+    if (height < 0) height = -height;  // top-down rows: same count
+    if (icon) height /= 2;
+    // JPEG or PNG data inside a BMP: the bytes are not pixels.
+    if (compression == kBiJpeg || compression == kBiPng) return LayoutResult::kUnsupported;
+    switch (bitCount) {
+        case 0:
+        case 1:
+        case 2:
+        case 4:
+        case 8:
+        case 16:
+        case 24:
+        case 32:
+            break;
+        default:
+            return LayoutResult::kUnsupported;
+    }
+
+    // A 40-byte header is followed by the bit masks; larger headers hold them inside.
+    std::uint64_t maskBytes = 0;
+    if (*headerSize == kDibInfoHeaderSize && (bitCount == 16 || bitCount == 32)) {
+        if (compression == kBiBitfields) maskBytes = 12;
+        if (compression == kBiAlphaBitfields) maskBytes = 16;
+    }
+    const unsigned entrySize = core ? 3 : 4;
+    const std::uint64_t tableEntries =
+        coloursUsed != 0 ? coloursUsed : (bitCount <= 8 ? std::uint64_t{1} << bitCount : 0);
+    const std::uint64_t paletteOffset = base + *headerSize + maskBytes;
+    if (paletteOffset > reader.size()) return LayoutResult::kInvalid;
+
+    std::uint64_t pixelOffset = paletteOffset + tableEntries * entrySize;
+    std::uint64_t paletteEntries = std::min<std::uint64_t>(tableEntries, 256);
+    if (filePixelOffset) {
+        if (*filePixelOffset < paletteOffset) return LayoutResult::kInvalid;  // pixels inside the header
+        pixelOffset = *filePixelOffset;
+        paletteEntries = std::min<std::uint64_t>(paletteEntries, (pixelOffset - paletteOffset) / entrySize);
+    }
+    paletteEntries = std::min<std::uint64_t>(paletteEntries, (reader.size() - paletteOffset) / entrySize);
+
+    out.bitCount = bitCount;
+    out.width = static_cast<std::uint64_t>(width);
+    out.height = static_cast<std::uint64_t>(height);
+    out.paletteOffset = paletteOffset;
+    out.paletteEntries = paletteEntries;
+    out.paletteEntrySize = entrySize;
+    out.pixelOffset = pixelOffset;
+    // The green mask sits at header offset 44 both after a 40-byte header and inside larger ones.
+    out.rgb565 = bitCount == 16 && compression == kBiBitfields && reader.u32Or(base + 44, 0) == 0x07E0;
+    return LayoutResult::kOk;
+}
+
+HResult reportFailure(bool startNew, int line, HResult code, const fs::path& path) {
+    (void)ReportError(startNew, kSource, line, code);
+    (void)ReportError(false, kSource, line, kCannotEditImage, {pathToUtf8(path)});
+    return code;
+}
+
+}  // namespace
+
+// ----- The per-pixel work -----
+
+// The tables of one engine, read through plain pointers in the pixel loops. Every loop below works
+// on a range that has been checked against the buffer before it starts.
+class ColorizeKernel {
+  public:
+    explicit ColorizeKernel(const ColorizeEngine& engine)
+        : mix0_(engine.mix_[0].data()),
+          mix1_(engine.mix_[1].data()),
+          mix2_(engine.mix_[2].data()),
+          mix3_(engine.mix_[3].data()),
+          mix4_(engine.mix_[4].data()),
+          mix5_(engine.mix_[5].data()),
+          mix6_(engine.mix_[6].data()),
+          mix7_(engine.mix_[7].data()),
+          mix8_(engine.mix_[8].data()),
+          saturation_(engine.saturation_.data() + 255),
+          saturationOn_(engine.saturationOn_),
+          keyColourOn_(engine.keyColourOn_) {}
+
+    // The pixel rule: mix, divide by 100 rounding (division truncates toward zero), optionally move
+    // each channel relative to the luminance, clamp.
+    template <bool kSaturation>
+    void map(unsigned red, unsigned green, unsigned blue, int& outRed, int& outGreen, int& outBlue) const {
+        int r = (mix0_[red] + mix1_[green] + mix2_[blue] + 50) / 100;
+        int g = (mix3_[red] + mix4_[green] + mix5_[blue] + 50) / 100;
+        int b = (mix6_[red] + mix7_[green] + mix8_[blue] + 50) / 100;
+        if constexpr (kSaturation) {
+            r = clampByte(r);
+            g = clampByte(g);
+            b = clampByte(b);
+            const int luminance = (25 * r + 55 * g + 20 * b + 50) / 100;
+            r -= saturation_[r - luminance];
+            g -= saturation_[g - luminance];
+            b -= saturation_[b - luminance];
+        }
+        outRed = clampByte(r);
+        outGreen = clampByte(g);
+        outBlue = clampByte(b);
+    }
+
+    void mapColour(std::uint8_t& red, std::uint8_t& green, std::uint8_t& blue) const {
+        int r, g, b;
+        if (saturationOn_)
+            map<true>(red, green, blue, r, g, b);
+        else
+            map<false>(red, green, blue, r, g, b);
+        red = static_cast<std::uint8_t>(r);
+        green = static_cast<std::uint8_t>(g);
+        blue = static_cast<std::uint8_t>(b);
+    }
+
+    static bool isKeyColour(unsigned red, unsigned green, unsigned blue) {
+        return blue == ColorizeEngine::kKeyBlue && green == ColorizeEngine::kKeyGreen &&
+               red == ColorizeEngine::kKeyRed;
+    }
+
+    // Palette entries (blue, green, red[, reserved]). `zeroReserved`: recoloured entries of a file's
+    // palette get a reserved byte of 0.
+    void palette(std::span<std::byte> data, const PixelRegions& layout, bool zeroReserved) const {
+        for (std::uint64_t i = 0; i < layout.paletteEntries; ++i) {
+            std::byte* entry = data.data() + layout.paletteOffset + i * layout.paletteEntrySize;
+            std::uint8_t blue = u8(entry[0]), green = u8(entry[1]), red = u8(entry[2]);
+            if (keyColourOn_ && isKeyColour(red, green, blue)) continue;
+            mapColour(red, green, blue);
+            entry[0] = std::byte{blue};
+            entry[1] = std::byte{green};
+            entry[2] = std::byte{red};
+            if (zeroReserved && layout.paletteEntrySize == 4) entry[3] = std::byte{0};
+        }
+    }
+
+    // 16-bit pixels: rows of `width` pixels plus one padding pixel when the width is odd; the padding
+    // pixel is left alone. The expanded channels never reach 255, so the key colour cannot match.
+    void pixels16(std::span<std::byte> data, const PixelRegions& layout) const {
+        const std::uint64_t rowBytes = (layout.width + (layout.width & 1)) * 2;
+        for (std::uint64_t row = 0; row < layout.height; ++row) {
+            const std::uint64_t rowStart = layout.pixelOffset + row * rowBytes;
+            if (rowStart >= data.size()) break;
+            const std::uint64_t count = std::min(layout.width, (data.size() - rowStart) / 2);
+            std::byte* pixel = data.data() + rowStart;
+            for (std::uint64_t i = 0; i < count; ++i, pixel += 2) {
+                const unsigned value = u8(pixel[0]) | (u8(pixel[1]) << 8);
+                std::uint8_t blue = static_cast<std::uint8_t>((value & 0x1F) * 8), green, red;
+                if (layout.rgb565) {
+                    green = static_cast<std::uint8_t>(((value >> 5) & 0x3F) * 4);
+                    red = static_cast<std::uint8_t>((value >> 11) * 8);
+                } else {
+                    green = static_cast<std::uint8_t>(((value >> 5) & 0x1F) * 8);
+                    red = static_cast<std::uint8_t>(((value >> 10) & 0x1F) * 8);
+                }
+                mapColour(red, green, blue);
+                unsigned packed = layout.rgb565 ? ((red / 8u) << 11) | ((green / 4u) << 5) | (blue / 8u)
+                                                : ((red / 8u) << 10) | ((green / 8u) << 5) | (blue / 8u);
+                pixel[0] = std::byte(packed & 0xFF);
+                pixel[1] = std::byte(packed >> 8);
+            }
+        }
+    }
+
+    // 24-bit pixels (blue, green, red), rows padded to 4 bytes.
+    void pixels24(std::span<std::byte> data, const PixelRegions& layout) const {
+        if (saturationOn_) {
+            if (keyColourOn_) return pixels24With<true, true>(data, layout);
+            return pixels24With<true, false>(data, layout);
+        }
+        if (keyColourOn_) return pixels24With<false, true>(data, layout);
+        pixels24With<false, false>(data, layout);
+    }
+
+    // `count` 4-byte pixels (blue, green, red, alpha) from `offset`; alpha and the key colour are not
+    // looked at.
+    void pixels32(std::span<std::byte> data, std::uint64_t offset, std::uint64_t count) const {
+        if (offset >= data.size()) return;
+        count = std::min(count, (data.size() - offset) / 4);
+        if (saturationOn_)
+            pixels32With<true>(data.data() + offset, count);
+        else
+            pixels32With<false>(data.data() + offset, count);
+    }
+
+  private:
+    static unsigned u8(std::byte value) { return static_cast<unsigned>(value); }
+
+    template <bool kSaturation, bool kKey>
+    void pixels24With(std::span<std::byte> data, const PixelRegions& layout) const {
+        const std::uint64_t rowBytes = (layout.width * 24 + 31) / 32 * 4;
+        for (std::uint64_t row = 0; row < layout.height; ++row) {
+            const std::uint64_t rowStart = layout.pixelOffset + row * rowBytes;
+            if (rowStart >= data.size()) break;
+            const std::uint64_t count = std::min(layout.width, (data.size() - rowStart) / 3);
+            std::byte* pixel = data.data() + rowStart;
+            for (std::uint64_t i = 0; i < count; ++i, pixel += 3) {
+                const unsigned blue = u8(pixel[0]), green = u8(pixel[1]), red = u8(pixel[2]);
+                if (kKey && isKeyColour(red, green, blue)) continue;
+                int r, g, b;
+                map<kSaturation>(red, green, blue, r, g, b);
+                pixel[0] = std::byte(b);
+                pixel[1] = std::byte(g);
+                pixel[2] = std::byte(r);
+            }
+        }
+    }
+
+    template <bool kSaturation>
+    void pixels32With(std::byte* pixel, std::uint64_t count) const {
+        for (std::uint64_t i = 0; i < count; ++i, pixel += 4) {
+            int r, g, b;
+            map<kSaturation>(u8(pixel[2]), u8(pixel[1]), u8(pixel[0]), r, g, b);
+            pixel[0] = std::byte(b);
+            pixel[1] = std::byte(g);
+            pixel[2] = std::byte(r);
+        }
+    }
+
+    const std::int32_t *mix0_, *mix1_, *mix2_, *mix3_, *mix4_, *mix5_, *mix6_, *mix7_, *mix8_;
+    const std::int32_t* saturation_;  // indexed −255 … 255
+    bool saturationOn_;
+    bool keyColourOn_;
+};
+
+namespace {
+
+// Recolours the image described by `layout` inside `data`. Palette images: the palette only.
+void recolorLayout(const ColorizeKernel& kernel, std::span<std::byte> data, const PixelRegions& layout,
+                   bool zeroPaletteReserved) {
+    switch (layout.bitCount) {
+        case 16:
+            kernel.pixels16(data, layout);
+            break;
+        case 24:
+            kernel.pixels24(data, layout);
+            break;
+        case 32:
+            kernel.pixels32(data, layout.pixelOffset, layout.width * layout.height);
+            break;
+        default:
+            kernel.palette(data, layout, zeroPaletteReserved);
+            break;
+    }
+}
+
+}  // namespace
+
+// ----- Tables -----
+
+ColorizeEngine::ColorizeEngine() {
+    applyMixWeights({100, 0, 0, 0, 100, 0, 0, 0, 100}, 0, 0, 0, false, false);
+    BuildHueTables(0, 0, 0, 0, false, false);
+    BuildSaturationTable(0, 0, false);
+}
+
+void ColorizeEngine::BuildChannelTable(MixTable& table, double offset, double weight, bool linear) {
+    for (int x = 0; x < 256; ++x) {
+        double f;
+        if (linear) {
+            f = x + offset;
+        } else {
+            const double g = (x - 127) * 0.0078125;
+            f = x + offset * (1.0 - g * g);
+        }
+        if (!(f >= 0)) f = 0;
+        if (f > 255) f = 255;
+        table[static_cast<std::size_t>(x)] = truncateLimited(weight * f + 0.5, kMixLimit);
+    }
+}
+
+void ColorizeEngine::BuildHueTables(int hue, int offset0, int offset1, int offset2, bool lightSource,
+                                    bool linear) {
+    // Any hue maps onto one turn of 1536 steps: six segments of 256 between the primaries.
+    int h = hue % 1536;
+    if (h < 0) h += 1536;
+    unsigned red, green, blue;
+    if (h < 256) {
+        red = 255, green = h, blue = 0;
+    } else if (h < 512) {
+        red = 511 - h, green = 255, blue = 0;
+    } else if (h < 768) {
+        red = 0, green = 255, blue = h - 512;
+    } else if (h < 1024) {
+        red = 0, green = 1023 - h, blue = 255;
+    } else if (h < 1280) {
+        red = h - 1024, green = 0, blue = 255;
+    } else {
+        red = 255, green = 0, blue = 1535 - h;
+    }
+    const unsigned sum = red + green + blue;  // at least 255
+    const double wR = (100 * red + sum / 2) / sum;
+    const double wG = (100 * green + sum / 2) / sum;
+    const double wB = (100 * blue + sum / 2) / sum;
+    applyMixWeights({wR, wG, wB, wB, wR, wG, wG, wB, wR}, offset0, offset1, offset2, lightSource, linear);
+}
+
+void ColorizeEngine::BuildMatrixTables(const std::array<double, kMixTableCount>& weights, int offset0,
+                                       int offset1, int offset2, bool lightSource, bool linear) {
+    applyMixWeights(weights, offset0, offset1, offset2, lightSource, linear);
+}
+
+void ColorizeEngine::applyMixWeights(const std::array<double, kMixTableCount>& weights, int offset0,
+                                     int offset1, int offset2, bool lightSource, bool linear) {
+    const int offsets[3] = {offset0, offset1, offset2};
+    for (int k = 0; k < kMixTableCount; ++k) {
+        // Light source: brightness belongs to the input channel (the table's column), otherwise to
+        // the output channel (its row).
+        const int offset = lightSource ? offsets[k % 3] : offsets[k / 3];
+        BuildChannelTable(mix_[static_cast<std::size_t>(k)], offset, weights[static_cast<std::size_t>(k)],
+                          linear);
+    }
+}
+
+void ColorizeEngine::BuildSaturationTable(double curveOffset, double factor, bool linear) {
+    for (int i = 0; i < 256; ++i) {
+        double c;
+        if (linear) {
+            c = curveOffset + i;
+        } else {
+            const int d = (i - 128) / 128;
+            c = curveOffset * (1 - d * d) + i;
+        }
+        if (!(c >= 0)) c = 0;
+        if (c > 255) c = 255;
+        const std::int32_t amount = truncateLimited(factor * c, kSaturationLimit);
+        saturation_[static_cast<std::size_t>(255 + i)] = amount;
+        // Written second, so entry 0 takes this value.
+        saturation_[static_cast<std::size_t>(255 - i)] = -amount;
+    }
+}
+
+void ColorizeEngine::recolorColour(std::uint8_t& red, std::uint8_t& green, std::uint8_t& blue) const {
+    ColorizeKernel(*this).mapColour(red, green, blue);
+}
+
+// ----- Images -----
+
+HResult ColorizeEngine::RecolorDib(std::span<std::byte> dib) const {
+    DibInfo info;
+    if (validateDib(Bytes(dib.data(), dib.size()), info).failed()) return kFail;
+    if (info.compression == kBiJpeg || info.compression == kBiPng) return kFalse;
+    PixelRegions regions;
+    regions.bitCount = info.bitCount;
+    regions.width = static_cast<std::uint64_t>(info.width);
+    regions.height = static_cast<std::uint64_t>(info.height);
+    regions.paletteOffset = info.paletteOffset;
+    regions.paletteEntries = std::min<std::uint64_t>(info.paletteEntries, 256);
+    regions.paletteEntrySize = info.paletteEntrySize;
+    regions.pixelOffset = info.pixelOffset;
+    regions.rgb565 = info.bitCount == 16 && info.compression == kBiBitfields && info.masks[1] == 0x07E0;
+    recolorLayout(ColorizeKernel(*this), dib, regions, false);
+    return kOk;
+}
+
+HResult ColorizeEngine::RecolorFile(const fs::path& path) const {
+    return recolorFile(path, true);
+}
+
+HResult ColorizeEngine::recolorFile(const fs::path& path, bool startNewReport) const {
+    const std::string name = pathToUtf8(path);
+    const std::string_view kind = name.size() >= 3 ? std::string_view(name).substr(name.size() - 3) : "";
+    try {
+        if (iequalsAscii(kind, "PNG")) return recolorPng(path, startNewReport);
+        if (iequalsAscii(kind, "BMP")) return recolorDibFile(path, false, startNewReport);
+        if (iequalsAscii(kind, "ICO") || iequalsAscii(kind, "CUR"))
+            return recolorDibFile(path, true, startNewReport);
+    } catch (const std::bad_alloc&) {
+        return reportFailure(startNewReport, __LINE__, kOutOfMemory, path);
+    }
+    return kOk;
+}
+
+HResult ColorizeEngine::recolorDibFile(const fs::path& path, bool icon, bool startNewReport) const {
+    MappedFile file;
+    if (HResult hr = OpenMappedFile(path, file); hr.failed())
+        return reportFailure(startNewReport, __LINE__, hr, path);
+    std::vector<std::byte> data = std::move(file.data);
+    CloseMappedFile(file);
+    const ByteReader reader(asBytes(data));
+
+    std::uint64_t base;
+    std::optional<std::uint32_t> filePixelOffset;
+    if (icon) {
+        // Directory header: reserved 0, type 1 (icon) or 2 (cursor).
+        const auto type = reader.u16(2);
+        if (reader.u16(0) != std::uint16_t{0} || !type || (*type != 1 && *type != 2))
+            return reportFailure(startNewReport, __LINE__, kFail, path);
+        base = IconImageOffset(reader.bytes());
+        // PNG-compressed images are left alone, like any format the engine does not recolour.
+        if (auto image = reader.from(base); image && StartsWithPngSignature(image->bytes())) return kOk;
+    } else {
+        if (reader.u16(0) != std::uint16_t{0x4D42})  // "BM"
+            return reportFailure(startNewReport, __LINE__, kFail, path);
+        base = 14;
+        filePixelOffset = reader.u32(10);
+        if (!filePixelOffset) return reportFailure(startNewReport, __LINE__, kFail, path);
+    }
+
+    PixelRegions layout;
+    switch (locateDib(reader, base, icon, filePixelOffset, layout)) {
+        case LayoutResult::kInvalid:
+            return reportFailure(startNewReport, __LINE__, kFail, path);
+        case LayoutResult::kUnsupported:
+            return kOk;
+        case LayoutResult::kOk:
+            break;
+    }
+    recolorLayout(ColorizeKernel(*this), data, layout, true);
+    if (HResult hr = WriteFileAtomic(path, asBytes(data)); hr.failed())
+        return reportFailure(startNewReport, __LINE__, hr, path);
+    return kOk;
+}
+
+HResult ColorizeEngine::recolorPng(const fs::path& path, bool startNewReport) const {
+    // Only 32-bit images are recoloured; their alpha is kept.
+    const PngConverter codec;
+    ImageRecord record;
+    if (HResult hr = codec.ReadPngFile(path, record); hr.failed() || record.bitDepth != 32)
+        return reportFailure(startNewReport, __LINE__, kFail, path);
+    const std::uint64_t pixelCount =
+        static_cast<std::uint64_t>(record.width) * static_cast<std::uint64_t>(record.height);
+    ColorizeKernel(*this).pixels32(std::as_writable_bytes(std::span(record.pixels)), 0, pixelCount);
+    std::vector<std::byte> png;
+    if (HResult hr = codec.WritePng(record, png); hr.failed())
+        return reportFailure(startNewReport, __LINE__, hr, path);
+    if (HResult hr = WriteFileAtomic(path, asBytes(png)); hr.failed())
+        return reportFailure(startNewReport, __LINE__, hr, path);
+    return kOk;
+}
+
+HResult ColorizeEngine::RecolorFolder(const fs::path& folder) const {
+    std::error_code error;
+    fs::directory_iterator entries(folder, error);
+    if (error) {
+        const HResult hr = hresultFromErrno(error.value(), &folder);
+        (void)ReportError(true, kSource, __LINE__, hr);
+        return hr;
+    }
+    std::vector<fs::path> files;
+    for (; entries != fs::directory_iterator(); entries.increment(error)) {
+        if (error) break;
+        std::error_code statError;
+        if (entries->is_directory(statError)) continue;
+        files.push_back(entries->path());
+    }
+    if (error) {
+        const HResult hr = hresultFromErrno(error.value(), &folder);
+        (void)ReportError(true, kSource, __LINE__, hr);
+        return hr;
+    }
+    std::sort(files.begin(), files.end());
+
+    // Every file is tried; the report collects each failure, the result is the first one.
+    HResult result = kOk;
+    for (const fs::path& file : files) {
+        const HResult hr = recolorFile(file, !result.failed());
+        if (hr.failed() && !result.failed()) result = hr;
+    }
+    return result;
+}
+
+}  // namespace kestrel
