@@ -1,11 +1,55 @@
+#include <memory>
+
 #include "core/errors/errors.h"
+#include "core/pe/exe_dump.h"
 #include "core/pe/project_files.h"
+#include "core/pe/section_names.h"
+#include "core/platform/files.h"
+#include "core/platform/paths.h"
+#include "core/xml/xml_document.h"
 
 namespace kestrel {
 
-HResult DecompileFile(const std::filesystem::path&, const std::filesystem::path&, std::filesystem::path&) {
-    ReportMessage(true, "KsDoc", 1, "import is not available yet");
-    return kFail;
+namespace {
+
+constexpr std::string_view kSource = "KsDoc";
+
+}  // namespace
+
+HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem::path& folder,
+                      std::filesystem::path& projectPath) {
+    (void)CreateFolderPath(folder);
+
+    MappedFile file;
+    if (HResult hr = OpenMappedFile(peFile, file); hr.failed())
+        return ReportError(true, kSource, __LINE__, hr);
+    Bytes image = file.bytes();
+    if (image.size() < 2 || image[0] != std::byte{'M'} || image[1] != std::byte{'Z'}) {
+        ReportMessage(true, kSource, __LINE__, "文件 %s 的格式无法被识别。", {pathToUtf8(peFile)});
+        return kFail;
+    }
+
+    std::string projectName = pathToUtf8(peFile.stem()) + ".kestrel";
+    HResult hr = kOk;
+    {
+        auto dump = std::make_unique<CExeDump>();
+        dump->switches().pngBitmaps = true;
+        dump->reserveFileName(projectName);
+        hr = dump->Dump(image, folder, kDescriptionFileName);
+    }
+    CloseMappedFile(file);
+    if (hr.failed()) return ReportError(false, kSource, __LINE__, hr);
+
+    projectPath = folder / pathFromUtf8(projectName);
+    XmlDocument project;
+    if (project.OpenOutput(projectPath).succeeded()) {
+        project.MakeElement("ROOT");
+        (void)project.SetAttribute("\\ROOT\\PEFILE", "FileName", kDescriptionFileName);
+        (void)project.SetAttribute("\\ROOT\\RESFILE", "FileName", pathToUtf8(peFile));
+        // A failure of this last write is not reported; the result is the dump's.
+        (void)project.SaveFile();
+    }
+    return hr;
 }
 
 }  // namespace kestrel

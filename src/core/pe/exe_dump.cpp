@@ -1,0 +1,231 @@
+#include "core/pe/exe_dump.h"
+
+#include <algorithm>
+
+#include "core/errors/errors.h"
+#include "core/pe/section_names.h"
+#include "core/platform/paths.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view kSource = "EXEDUMP";
+constexpr std::string_view kCannotWriteFile = "未能写入到文件 %s\n";
+
+}  // namespace
+
+void appendXmlEscaped(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"':
+                out += "&quot;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                if (byte < 0x20) {
+                    out += "&#x";
+                    out += kHex[byte >> 4];
+                    out += kHex[byte & 0xF];
+                    out += ';';
+                } else {
+                    out += c;
+                }
+        }
+    }
+}
+
+void CExeDump::report(int line, std::string_view format, std::initializer_list<FormatArg> args) {
+    // The innermost failure of a dump starts the report; every caller on the way out adds its line.
+    ReportMessage(!reportStarted_, kSource, line, format, args);
+    reportStarted_ = true;
+}
+
+std::filesystem::path CExeDump::outputPath(std::string_view stored) const {
+    std::string native(stored);
+    std::replace(native.begin(), native.end(), '\\', '/');
+    return folder_ / pathFromUtf8(native);
+}
+
+HResult CExeDump::Dump(Bytes image, const std::filesystem::path& folder, std::string_view peXmlName) {
+    folder_ = folder;
+    claimed_ = ClaimedNames(folder_);
+    visitedDirectories_.clear();
+    reportStarted_ = false;
+    xml_.clear();
+    strings_.clear();
+    stringsStarted_ = false;
+    defaultStringLanguage_.reset();
+
+    // The DOS header and stub are written before the image is validated, as far as e_lfanew is a
+    // sensible length: a file with a bad signature at a readable offset still leaves them behind.
+    auto peHeaderOffset = readPeHeaderOffset(image);
+    if (switches_.dosHeader && peHeaderOffset && *peHeaderOffset > 0 &&
+        static_cast<std::uint64_t>(*peHeaderOffset) <= image.size()) {
+        if (HResult hr =
+                writeFixedFile(kDosHeaderFileName, image.first(static_cast<std::size_t>(*peHeaderOffset)));
+            hr.failed()) {
+            report(__LINE__, kCannotWriteFile, {kDosHeaderFileName});
+            return hr;
+        }
+    }
+
+    PeImage pe;
+    if (parsePeImage(image, pe).failed()) {
+        report(__LINE__, "Unhandled Win32 Portable EXE type, or invalid .EXE\n", {});
+        return kFail;
+    }
+
+    if (HResult hr = dumpHeaders(pe); hr.failed()) {
+        report(__LINE__, "Failed while dumping NT Header\n", {});
+        return hr;
+    }
+
+    HResult walk = kOk;
+    if (!pe.resourceSection) {
+        report(__LINE__, "这个文件里面没有资源部分。", {});
+        walk = kFail;
+    } else {
+        resources_ = ResourceReader::forImage(pe);
+        walk = DumpResourceDirectory(0, 0, ResourceDirectoryEntry{});
+        if (walk.failed()) report(__LINE__, "当 dumping 资源 (.rsrc) 部分的时候发生错误\n", {});
+    }
+
+    HResult closed = CloseStrings();
+    AppendXml("\n");
+    if (walk.failed()) return walk;
+    if (closed.failed()) return closed;
+    return FlushXml(peXmlName);
+}
+
+// NTHEADER.BIN (NT headers, section table and header padding), one file per section except the
+// resource section, and PEOVERLAY.BIN for whatever follows the last section's raw data.
+HResult CExeDump::dumpHeaders(const PeImage& pe) {
+    std::vector<SectionNameBytes> names;
+    names.reserve(pe.sections.size());
+    for (const auto& section : pe.sections)
+        names.push_back(section.name);
+    std::vector<std::string> files = sectionFileNames(names);
+
+    for (std::string_view fixed :
+         {kDosHeaderFileName, kNtHeaderFileName, kOverlayFileName, kDescriptionFileName, kStringsFileName})
+        claimed_.claimFile(fixed);
+    for (const auto& reserved : reserved_)
+        claimed_.claimFile(reserved);
+    for (const auto& file : files)
+        if (!file.empty()) claimed_.claimFile(file);
+
+    if (switches_.ntHeader) {
+        Bytes headers = pe.file.subspan(pe.peHeaderOffset, pe.sizeOfHeaders - pe.peHeaderOffset);
+        if (HResult hr = writeFixedFile(kNtHeaderFileName, headers); hr.failed()) {
+            report(__LINE__, kCannotWriteFile, {kNtHeaderFileName});
+            return hr;
+        }
+    }
+    for (std::size_t i = 0; i < pe.sections.size(); ++i) {
+        if (files[i].empty()) continue;
+        const SectionHeader& section = pe.sections[i];
+        if (HResult hr = writeFixedFile(files[i], pe.availableRawData(section), pe.missingRawData(section));
+            hr.failed()) {
+            report(__LINE__, kCannotWriteFile, {files[i]});
+            return hr;
+        }
+    }
+
+    // Only images with an overlay get the file; a leftover of an earlier import would otherwise
+    // be appended to this image by the compile.
+    Bytes overlay = pe.overlay();
+    HResult hr = overlay.empty() ? RemoveFileIfPresent(outputPath(kOverlayFileName))
+                                 : writeFixedFile(kOverlayFileName, overlay);
+    if (hr.failed()) {
+        report(__LINE__, kCannotWriteFile, {kOverlayFileName});
+        return hr;
+    }
+    return kOk;
+}
+
+HResult CExeDump::writeFixedFile(std::string_view name, Bytes data, std::uint64_t zeroPadding) {
+    OutputFile file;
+    if (HResult hr = file.open(outputPath(name), Disposition::kCreateAlways); hr.failed()) return hr;
+    if (HResult hr = file.write(data); hr.failed()) return hr;
+    if (zeroPadding != 0) {
+        std::vector<std::byte> zeros(static_cast<std::size_t>(std::min<std::uint64_t>(zeroPadding, 0x10000)));
+        while (zeroPadding != 0) {
+            std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(zeroPadding, zeros.size()));
+            if (HResult hr = file.write(Bytes(zeros.data(), chunk)); hr.failed()) return hr;
+            zeroPadding -= chunk;
+        }
+    }
+    return file.close();
+}
+
+std::string CExeDump::chooseShownName(bool pngSibling) {
+    shownFileName_ =
+        claimed_.claimFor(storedResourceFileName(currentFileName_), currentLanguage_, pngSibling);
+    return shownFileName_;
+}
+
+HResult CExeDump::CreateOutFile(Disposition disposition, bool pngSibling) {
+    if (out_.isOpen()) (void)out_.close();
+    chooseShownName(pngSibling);
+    if (auto subfolder = storedFolderPart(shownFileName_); !subfolder.empty()) {
+        std::filesystem::path folderPath = outputPath(subfolder);
+        if (HResult hr = CreateFolderPath(folderPath); hr.failed()) {
+            report(__LINE__, "未能建立目录 %s", {pathToUtf8(folderPath)});
+            return hr;
+        }
+    }
+    std::filesystem::path path = outputPath(shownFileName_);
+    if (HResult hr = out_.open(path, disposition); hr.failed()) {
+        report(__LINE__, "未能建立文件 %s", {pathToUtf8(path)});
+        return hr;
+    }
+    return kOk;
+}
+
+HResult CExeDump::WriteOut(Bytes data) {
+    if (!out_.isOpen()) return kFail;
+    if (HResult hr = out_.write(data); hr.failed()) {
+        report(__LINE__, "写入文件时错误 0x%.8x\n", {hr.value()});
+        return hr;
+    }
+    lastWriteSize_ = data.size();
+    return kOk;
+}
+
+HResult CExeDump::CloseOut() {
+    if (!out_.isOpen()) return kFail;
+    if (HResult hr = out_.close(); hr.failed()) {
+        report(__LINE__, "关闭文件时错误 0x%.8x\n", {hr.value()});
+        return hr;
+    }
+    return kOk;
+}
+
+void CExeDump::AppendXml(std::string_view format, std::initializer_list<FormatArg> args) {
+    xml_ += safeFormat(format, std::span<const FormatArg>(args.begin(), args.size()));
+}
+
+HResult CExeDump::FlushXml(std::string_view fileName) {
+    if (!switches_.peXml) return kOk;
+    if (HResult hr = WriteFileAtomic(outputPath(fileName), std::string_view(xml_)); hr.failed()) {
+        report(__LINE__, kCannotWriteFile, {fileName});
+        return hr;
+    }
+    return kOk;
+}
+
+}  // namespace kestrel

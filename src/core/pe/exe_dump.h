@@ -1,0 +1,116 @@
+// The dump context of one import: writes the DOS header, the NT headers and every section except
+// the resource section into the working folder, walks the resource directory into one file per
+// resource plus STRINGS.XML, and writes pe.xml last.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "core/pe/pe_image.h"
+#include "core/pe/resource_file_names.h"
+#include "core/pe/resource_reader.h"
+#include "core/platform/byte_reader.h"
+#include "core/platform/files.h"
+#include "core/platform/format.h"
+#include "core/platform/status.h"
+
+namespace kestrel {
+
+class CExeDump {
+  public:
+    // What the dump writes; everything but the PNG conversion is on after construction.
+    struct Switches {
+        bool dosHeader = true;
+        bool peXml = true;
+        bool ntHeader = true;
+        bool plainResources = true;
+        bool strings = true;
+        bool version = true;
+        bool images = true;
+        bool pngBitmaps = false;  // store 32-bit bitmaps as PNG
+    };
+
+    CExeDump() = default;
+    CExeDump(const CExeDump&) = delete;
+    CExeDump& operator=(const CExeDump&) = delete;
+
+    Switches& switches() { return switches_; }
+
+    // A further file name of the working folder that no resource may take (the project file).
+    void reserveFileName(std::string_view name) { reserved_.emplace_back(name); }
+
+    // The import of one image (the whole file). `folder` is the working folder; `peXmlName` the
+    // name of the description written last. Failures are recorded with ReportMessage.
+    HResult Dump(Bytes image, const std::filesystem::path& folder, std::string_view peXmlName);
+
+    // Output primitives. CreateOutFile opens the file for the current resource, whose stored name
+    // (the shown file name) is chosen by the naming rules; with `pngSibling` the name's PNG sibling
+    // is claimed too. WriteOut records the size of the last write.
+    HResult CreateOutFile(Disposition disposition, bool pngSibling = false);
+    HResult WriteOut(Bytes data);
+    HResult CloseOut();
+    void AppendXml(std::string_view format, std::initializer_list<FormatArg> args = {});
+    // Writes the collected pe.xml text (replacing the file atomically).
+    HResult FlushXml(std::string_view fileName);
+
+    // The resource walk: a directory at `level` reached through `via` (the root: level 0 and an
+    // empty entry), and one entry at `level`.
+    HResult DumpResourceDirectory(std::uint32_t offset, int level, const ResourceDirectoryEntry& via);
+    HResult DumpResourceEntry(const ResourceDirectoryEntry& entry, int level);
+
+    // String tables: one block appended to STRINGS.XML; the file is completed and written by
+    // CloseStrings.
+    HResult DumpStringBlock(Bytes data);
+    HResult CloseStrings();
+
+    const std::string& xmlText() const { return xml_; }
+    const std::string& shownFileName() const { return shownFileName_; }
+
+  private:
+    HResult dumpHeaders(const PeImage& image);
+    HResult writeFixedFile(std::string_view name, Bytes data, std::uint64_t zeroPadding = 0);
+    HResult dumpResourceData(Bytes data);
+    HResult dumpBitmap(Bytes data);
+    HResult dumpIconOrCursor(Bytes data, bool cursor);
+    HResult writeResourceFile(Bytes header, Bytes data, bool enabled, bool pngSibling = false);
+    std::string chooseShownName(bool pngSibling);
+    void fileLine(std::optional<bool> png = std::nullopt);
+    void report(int line, std::string_view format, std::initializer_list<FormatArg> args);
+    std::filesystem::path outputPath(std::string_view stored) const;
+    std::string nameForId(std::uint16_t id) const;
+
+    Switches switches_;
+    std::vector<std::string> reserved_;
+    std::filesystem::path folder_;
+    ResourceReader resources_;
+    ClaimedNames claimed_;
+    std::unordered_set<std::uint32_t> visitedDirectories_;
+    bool reportStarted_ = false;
+
+    // Walk state.
+    bool currentTypeNamed_ = false;
+    std::uint32_t currentType_ = 0;
+    std::string currentTypeName_;
+    std::string currentFileName_;
+    std::string shownFileName_;
+    std::uint16_t currentLanguage_ = 0;
+    std::uint32_t stringBaseId_ = 0;
+
+    OutputFile out_;
+    std::uint64_t lastWriteSize_ = 0;
+    std::string xml_;
+
+    bool stringsStarted_ = false;
+    std::optional<std::uint16_t> defaultStringLanguage_;
+    std::string strings_;
+};
+
+// Appends `text` to `out` with the escapes of the XML writer: bytes 0x00-0x1F as "&#x..;", and
+// quote, ampersand, apostrophe, less-than and greater-than as entities.
+void appendXmlEscaped(std::string& out, std::string_view text);
+
+}  // namespace kestrel
