@@ -1,0 +1,212 @@
+#include "core/platform/files.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using testing::readText;
+using testing::TempDir;
+
+std::vector<fs::path> folderEntries(const fs::path& folder) {
+    std::vector<fs::path> entries;
+    for (const auto& entry : fs::directory_iterator(folder))
+        entries.push_back(entry.path().filename());
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+TEST(OpenMappedFile, ReadsTheWholeFileAndRefusesWhatCannotBeMapped) {
+    TempDir dir;
+    std::string big(300000, 'k');
+    big[299999] = 'z';
+    MappedFile file;
+    ASSERT_EQ(OpenMappedFile(dir.write("big.bin", big), file), kOk);
+    EXPECT_TRUE(file.isOpen());
+    EXPECT_EQ(file.text(), big);
+
+    // A failed open releases what was open before.
+    EXPECT_EQ(OpenMappedFile(dir.write("empty.bin", ""), file).value(), 0x800703EEu);
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_EQ(file.size(), 0u);
+    EXPECT_EQ(OpenMappedFile(dir / "missing.bin", file).value(), 0x80070002u);
+    EXPECT_EQ(OpenMappedFile(dir / "missing/x.bin", file).value(), 0x80070003u);
+    EXPECT_EQ(OpenMappedFile(dir.path(), file).value(), 0x80070005u);
+
+    // A pipe without a writer must neither block nor be read forever.
+    auto fifo = dir / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(OpenMappedFile(fifo, file).value(), 0x80070005u);
+    std::vector<std::byte> bytes;
+    EXPECT_EQ(ReadWholeFile("/dev/zero", bytes).value(), 0x80070005u);
+
+    std::vector<std::byte> empty{std::byte{1}};
+    EXPECT_EQ(ReadWholeFile(dir / "empty.bin", empty), kOk);
+    EXPECT_TRUE(empty.empty());
+}
+
+TEST(OutputFile, HonoursTheDispositions) {
+    TempDir dir;
+    auto path = dir.write("f.txt", "0123456789");
+    OutputFile out;
+
+    ASSERT_EQ(out.open(path, Disposition::kOpenExisting), kOk);
+    ASSERT_EQ(out.write("ab"), kOk);
+    ASSERT_EQ(out.close(), kOk);
+    EXPECT_EQ(readText(path), "ab23456789");
+
+    ASSERT_EQ(out.open(path, Disposition::kOpenAlways), kOk);
+    ASSERT_EQ(out.write("XY"), kOk);
+    ASSERT_EQ(out.close(), kOk);
+    EXPECT_EQ(readText(path), "XY23456789");
+
+    ASSERT_EQ(out.open(path, Disposition::kCreateAlways), kOk);
+    ASSERT_EQ(out.write("new"), kOk);
+    EXPECT_EQ(out.written(), 3u);
+    ASSERT_EQ(out.close(), kOk);
+    EXPECT_EQ(readText(path), "new");
+
+    EXPECT_EQ(out.open(path, Disposition::kCreateNew).value(), 0x80070050u);
+    EXPECT_EQ(out.open(dir / "absent.txt", Disposition::kOpenExisting).value(), 0x80070002u);
+    EXPECT_FALSE(fs::exists(dir / "absent.txt"));
+    ASSERT_EQ(out.open(dir / "fresh.txt", Disposition::kOpenAlways), kOk);
+    ASSERT_EQ(out.close(), kOk);
+    EXPECT_TRUE(fs::exists(dir / "fresh.txt"));
+    EXPECT_EQ(out.open(dir.path(), Disposition::kCreateAlways).value(), 0x80070005u);
+}
+
+TEST(OutputFile, ReportsAFullDeviceAndWritesWhenClosed) {
+    OutputFile out;
+    if (out.open("/dev/full", Disposition::kOpenExisting).failed()) GTEST_SKIP() << "no /dev/full";
+    EXPECT_EQ(out.write(std::string(5000, 'x')).value(), 0x80070070u);
+    ASSERT_EQ(out.close(), kOk);
+    EXPECT_EQ(out.write("x").value(), 0x80070006u);
+}
+
+// Limits the size of files this process may write, so that a write fails with EFBIG even as root.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
+
+  private:
+    rlimit saved_{};
+};
+
+TEST(AtomicReplace, AFailingWriteLeavesTheOriginalAndNoTemporary) {
+    TempDir dir;
+    auto target = dir.write("theme.dll", "original");
+    HResult hr = kOk;
+    {
+        FileSizeLimit limit(4096);
+        hr = WriteFileAtomic(target, std::string(10000, 'n'));
+    }
+    EXPECT_EQ(hr.value(), 0x800700DFu);
+    EXPECT_EQ(readText(target), "original");
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<fs::path>{"theme.dll"});
+}
+
+TEST(AtomicReplace, CommitAfterAFailedWriteIsRefused) {
+    TempDir dir;
+    auto target = dir.write("pe.xml", "original");
+    AtomicFileWriter writer;
+    ASSERT_EQ(writer.open(target), kOk);
+    {
+        FileSizeLimit limit(4096);
+        ASSERT_EQ(writer.write("<?xml"), kOk);
+        EXPECT_TRUE(writer.write(std::string(10000, 'n')).failed());
+    }
+    EXPECT_TRUE(writer.write("more").failed());
+    EXPECT_EQ(writer.commit().value(), 0x800700DFu);
+    EXPECT_EQ(readText(target), "original");
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<fs::path>{"pe.xml"});
+}
+
+TEST(AtomicReplace, AFolderInPlaceOfTheTargetStaysAndNoTemporaryRemains) {
+    TempDir dir;
+    fs::create_directory(dir / "out.dll");
+    dir.write("out.dll/inside", "keep");
+    EXPECT_TRUE(WriteFileAtomic(dir / "out.dll", "data").failed());
+    EXPECT_EQ(readText(dir / "out.dll/inside"), "keep");
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<fs::path>{"out.dll"});
+    EXPECT_EQ(WriteFileAtomic(dir / "missing/out.dll", "data").value(), 0x80070003u);
+}
+
+TEST(AtomicReplace, ReplacesContentKeepsPermissionsAndFollowsLinks) {
+    TempDir dir;
+    auto target = dir.write("real.txt", "old");
+    ::chmod(target.c_str(), 0640);
+    fs::create_symlink("real.txt", dir / "link.txt");
+    ASSERT_EQ(WriteFileAtomic(dir / "link.txt", "new"), kOk);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+    EXPECT_EQ(readText(target), "new");
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+    auto copy = dir / "copy.txt";
+    ASSERT_EQ(CopyFileAtomic(target, copy), kOk);
+    EXPECT_EQ(readText(copy), "new");
+    EXPECT_EQ(CopyFileAtomic(dir / "nothing", copy).value(), 0x80070002u);
+    EXPECT_EQ(readText(copy), "new");
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<fs::path>{"copy.txt", "link.txt", "real.txt"}));
+}
+
+TEST(AtomicReplace, AReadOnlyFolderFailsWithoutTouchingTheOriginal) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+    TempDir dir;
+    auto target = dir.write("ro/file.txt", "original");
+    ::chmod((dir / "ro").c_str(), 0555);
+    EXPECT_EQ(WriteFileAtomic(target, "new").value(), 0x80070005u);
+    ::chmod((dir / "ro").c_str(), 0755);
+    EXPECT_EQ(readText(target), "original");
+    EXPECT_EQ(folderEntries(dir / "ro"), std::vector<fs::path>{"file.txt"});
+}
+
+TEST(CreateFolderPath, CreatesNestedFoldersAndRefusesPlainFiles) {
+    TempDir dir;
+    ASSERT_EQ(CreateFolderPath(dir / "a/b/c"), kOk);
+    EXPECT_TRUE(fs::is_directory(dir / "a/b/c"));
+    EXPECT_EQ(CreateFolderPath(dir / "a/b/c/"), kOk);
+    EXPECT_EQ(CreateFolderPath(dir / "a/./b/../b"), kOk);
+
+    dir.write("a/file", "x");
+    EXPECT_EQ(CreateFolderPath(dir / "a/file").value(), 0x8007010Bu);
+    EXPECT_EQ(CreateFolderPath(dir / "a/file/sub").value(), 0x8007010Bu);
+    EXPECT_EQ(readText(dir / "a/file"), "x");
+}
+
+TEST(RemoveFileIfPresent, AMissingFileIsSuccess) {
+    TempDir dir;
+    auto file = dir.write("x", "1");
+    EXPECT_EQ(RemoveFileIfPresent(file), kOk);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(RemoveFileIfPresent(file), kOk);
+    EXPECT_EQ(RemoveFileIfPresent(dir.path()).value(), 0x80070005u);
+}
+
+TEST(IsSameFile, ComparesIdentityNotSpelling) {
+    TempDir dir;
+    auto file = dir.write("x.dll", "1");
+    dir.write("y.dll", "1");
+    EXPECT_TRUE(IsSameFile(file, dir / "./x.dll"));
+    EXPECT_FALSE(IsSameFile(file, dir / "y.dll"));
+    EXPECT_FALSE(IsSameFile(file, dir / "missing.dll"));
+    EXPECT_EQ(FileModificationTime(dir / "missing.dll"), 0);
+    EXPECT_GT(FileModificationTime(file), 0);
+}
+
+}  // namespace
+}  // namespace kestrel
