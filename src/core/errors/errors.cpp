@@ -55,15 +55,16 @@ bool isUnreserved(unsigned char c) {
 
 }  // namespace
 
+std::string MessageEntryText(const MessageText& message, std::span<const FormatArg> args) {
+    if (message.origin == MessageOrigin::kProgramTable) return safeFormat(message.text, args);
+    return message.text;
+}
+
 HResult ReportError(bool startNew, std::string_view sourceName, int line, HResult code,
                     std::initializer_list<FormatArg> args) {
     try {
-        MessageText message = LookupMessageText(code);
-        // Only our own table texts are formats; a system text may hold a '%' of its own.
         std::string entry =
-            message.origin == MessageOrigin::kProgramTable
-                ? safeFormat(message.text, std::span<const FormatArg>(args.begin(), args.size()))
-                : std::move(message.text);
+            MessageEntryText(LookupMessageText(code), std::span<const FormatArg>(args.begin(), args.size()));
         entry += safeFormat("%s(%4d) : 0x%08X\r\n\r\n", {sourceName, line, code.value()});
         chain(startNew, sourceName, std::move(entry));
         return code;

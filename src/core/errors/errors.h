@@ -59,6 +59,9 @@ std::optional<std::string_view> ProgramMessageText(HResult code);
 std::optional<std::string> SystemMessageText(HResult code);
 // Lookup in order: program table, system texts, "Unknown error 0x%08X\r\n" with the code.
 MessageText LookupMessageText(HResult code);
+// The text a report shows: program-table texts formatted with `args` (safeFormat), every other
+// text copied verbatim (a system text may contain '%' of its own).
+std::string MessageEntryText(const MessageText& message, std::span<const FormatArg> args);
 
 // --- Dialog contents -----------------------------------------------------------------------------
 
