@@ -1,12 +1,54 @@
 #include "core/errors/errors.h"
 #include "core/pe/project_files.h"
+#include "core/pe/res_compiler.h"
+#include "core/platform/files.h"
+#include "core/platform/format.h"
+#include "core/platform/paths.h"
+#include "core/platform/ui_sink.h"
 
 namespace kestrel {
 
-HResult CompileFile(const std::optional<std::filesystem::path>&, const std::filesystem::path&,
-                    const std::filesystem::path&, bool) {
-    ReportMessage(true, "KsDoc", 1, "compile is not available yet");
-    return kFail;
+namespace {
+
+constexpr std::string_view kSource = "KsDoc";
+constexpr std::string_view kCopyQuestion =
+    "成功的编译。\r\n\r\n你想要复制已编译的文件：\r\n\r\n--> '%s'\r\n\r\n 到它初始的位置：\r\n\r\n--> '%s' "
+    "？\r\n\r\n这项操作无法撤消。";
+constexpr std::string_view kCopyFailed = "一个错误发生于复制\r\n\r\n%s\r\n文件到\r\n%s";
+constexpr std::string_view kCompiledAs = "成功的编译为：\r\n\r\n'%s'";
+
+}  // namespace
+
+HResult CompileFile(const std::optional<std::filesystem::path>& target, const std::filesystem::path& peFile,
+                    const std::filesystem::path& descriptionPath, bool showSuccess) {
+    CResCompiler compiler;
+    std::filesystem::path folder = descriptionPath.parent_path();
+    if (folder.empty()) folder = ".";
+    compiler.setWorkingFolder(folder);
+    compiler.setOutputName(peFile.filename());
+    const std::filesystem::path destination = target.value_or(peFile);
+
+    if (HResult hr = compiler.Compile(descriptionPath); hr.failed())
+        return ReportError(false, kSource, __LINE__, hr);
+
+    // The compiled file already is the destination when the PE file lies in the working folder.
+    const std::filesystem::path compiled = compiler.outputPath();
+    const std::string compiledText = pathToUtf8(compiled);
+    const std::string destinationText = pathToUtf8(destination);
+    if (!IsSameFile(compiled, destination)) {
+        Answer answer = uiSink().ask(safeFormat(kCopyQuestion, {compiledText, destinationText}), kAppName,
+                                     Buttons::kYesNo, 1, MessageIcon::kQuestion);
+        if (answer != Answer::kYes) return kOk;
+        if (HResult hr = CopyFileAtomic(compiled, destination); hr.failed()) {
+            (void)ReportError(true, kSource, __LINE__, hr);
+            ReportMessage(false, kSource, __LINE__, kCopyFailed, {compiledText, destinationText});
+            return hr;
+        }
+        return kOk;
+    }
+    if (showSuccess)
+        uiSink().message(safeFormat(kCompiledAs, {compiledText}), kAppName, MessageIcon::kInformation);
+    return kOk;
 }
 
 }  // namespace kestrel

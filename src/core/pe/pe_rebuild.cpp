@@ -1,0 +1,421 @@
+// The rebuild of a PE image from a working folder: the saved headers and sections in section-table
+// order, a new resource section in place of the old one, and the header fields that depend on it.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "core/errors/errors.h"
+#include "core/pe/pe_checksum.h"
+#include "core/pe/pe_image.h"
+#include "core/pe/res_compiler.h"
+#include "core/pe/section_names.h"
+#include "core/platform/files.h"
+#include "core/platform/format.h"
+#include "core/platform/paths.h"
+#include "core/platform/ui_sink.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view kSource = "compile";
+constexpr std::string_view kTransferFailed = "未能传送文件 %s 到编译目录。\n";
+
+// Offsets inside NTHEADER.BIN (signature, file header, PE32 optional header, section table).
+constexpr std::size_t kNumberOfSections = 6;
+constexpr std::size_t kPointerToSymbolTable = 12;
+constexpr std::size_t kSizeOfOptionalHeader = 20;
+constexpr std::size_t kMagic = 24;
+constexpr std::size_t kSizeOfInitializedData = 24 + 8;
+constexpr std::size_t kSectionAlignment = 24 + 32;
+constexpr std::size_t kFileAlignment = 24 + 36;
+constexpr std::size_t kSizeOfImage = 24 + 56;
+constexpr std::size_t kSizeOfHeaders = 24 + 60;
+constexpr std::size_t kCheckSum = 24 + 64;
+constexpr std::size_t kNumberOfRvaAndSizes = 24 + 92;
+constexpr std::size_t kDataDirectories = 24 + 96;
+constexpr std::size_t kMaxDataDirectories = 16;
+constexpr std::size_t kSectionTable = kPe32NtHeadersSize;
+
+constexpr std::size_t kDirectoryResource = 2;
+constexpr std::size_t kDirectorySecurity = 4;  // its "address" is a file offset
+constexpr std::size_t kDirectoryBaseRelocations = 5;
+
+constexpr std::uint32_t kSectionDiscardable = 0x02000000;
+constexpr std::uint64_t kMaxFileAlignment = 0x10000;
+
+std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+void putU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + i] = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
+}
+
+std::uint32_t getU32(const std::vector<std::byte>& bytes, std::size_t offset) {
+    return ByteReader(Bytes{bytes.data(), bytes.size()}).u32Or(offset, 0);
+}
+
+bool isRelocationSectionName(const SectionNameBytes& name) {
+    return iequalsAscii(sectionNameText(name), ".reloc");
+}
+
+// The output as a list of pieces, so that the checksum can be computed before anything is written
+// and no piece has to be copied into one buffer.
+class OutputPlan {
+  public:
+    void append(std::shared_ptr<const std::vector<std::byte>> data) {
+        size_ += data->size();
+        pieces_.push_back({std::move(data), 0});
+    }
+    void zeros(std::uint64_t count) {
+        if (count == 0) return;
+        size_ += count;
+        pieces_.push_back({nullptr, count});
+    }
+    std::uint64_t size() const { return size_; }
+
+    std::uint32_t checksum() const {
+        PeChecksum sum;
+        for (const Piece& piece : pieces_) {
+            if (piece.data)
+                sum.add(Bytes{piece.data->data(), piece.data->size()});
+            else
+                sum.addZeros(piece.zeros);
+        }
+        return sum.finish();
+    }
+
+    HResult write(AtomicFileWriter& out) const {
+        static const std::vector<std::byte> kZeros(0x10000);
+        for (const Piece& piece : pieces_) {
+            if (piece.data) {
+                if (HResult hr = out.write(Bytes{piece.data->data(), piece.data->size()}); hr.failed())
+                    return hr;
+                continue;
+            }
+            for (std::uint64_t left = piece.zeros; left > 0;) {
+                std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, kZeros.size()));
+                if (HResult hr = out.write(Bytes{kZeros.data(), chunk}); hr.failed()) return hr;
+                left -= chunk;
+            }
+        }
+        return kOk;
+    }
+
+  private:
+    struct Piece {
+        std::shared_ptr<const std::vector<std::byte>> data;
+        std::uint64_t zeros;
+    };
+    std::vector<Piece> pieces_;
+    std::uint64_t size_ = 0;
+};
+
+HResult layoutError(int line, std::string_view format, std::initializer_list<FormatArg> args = {}) {
+    ReportMessage(false, kSource, line, format, args);
+    return ReportError(false, kSource, line, kFail);
+}
+
+struct Section {
+    SectionNameBytes name{};
+    std::size_t headerOffset = 0;  // in NTHEADER.BIN
+    std::uint32_t virtualSize = 0;
+    std::uint32_t virtualAddress = 0;
+    std::uint32_t sizeOfRawData = 0;
+    std::uint32_t pointerToRawData = 0;
+    std::uint32_t characteristics = 0;
+};
+
+}  // namespace
+
+HResult CResCompiler::Compile(const std::filesystem::path& peXmlPath) {
+    ClearErrorRecord();
+    HResult hr = rebuild(peXmlPath);
+    root_.reset();
+    kept_.clear();
+    strings_.reset();
+    if (hr.failed()) uiSink().message("编译失败", "TEST", MessageIcon::kNone);
+    return hr;
+}
+
+HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
+    if (HResult hr = ProcessXML(peXmlPath); hr.failed()) {
+        uiSink().message("ProcessXML", pathToUtf8(peXmlPath), MessageIcon::kNone);
+        return hr;
+    }
+
+    auto readPiece = [&](std::string_view storedName, std::shared_ptr<std::vector<std::byte>>& out,
+                         bool mayBeMissing = false) -> HResult {
+        std::filesystem::path path;
+        HResult hr = resolveStored(folder_, storedName, path);
+        out = std::make_shared<std::vector<std::byte>>();
+        if (hr.succeeded()) {
+            std::error_code ec;
+            if (mayBeMissing &&
+                std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found)
+                return kFalse;
+            hr = ReadWholeFile(path, *out);
+        }
+        if (hr.failed()) {
+            ReportMessage(false, kSource, __LINE__, kTransferFailed,
+                          {pathToUtf8(folder_ / std::string(storedName))});
+            return ReportError(false, kSource, __LINE__, hr);
+        }
+        return kOk;
+    };
+    auto badHeader = [&](int line, std::string_view storedName) {
+        ReportMessage(false, kSource, line, kTransferFailed, {pathToUtf8(folder_ / std::string(storedName))});
+        return ReportError(false, kSource, line, kFail);
+    };
+
+    // Headers.
+    std::shared_ptr<std::vector<std::byte>> dosHeader, ntHeader;
+    if (HResult hr = readPiece(kDosHeaderFileName, dosHeader); hr.failed()) return hr;
+    if (HResult hr = readPiece(kNtHeaderFileName, ntHeader); hr.failed()) return hr;
+    if (dosHeader->empty()) return badHeader(__LINE__, kDosHeaderFileName);
+    if (dosHeader->size() >= 64 && getU32(*dosHeader, 0x3C) != dosHeader->size())
+        return badHeader(__LINE__, kDosHeaderFileName);
+    ByteReader nt(Bytes{ntHeader->data(), ntHeader->size()});
+    if (nt.u32(0) != kPeSignature || nt.u16(kMagic) != kPe32Magic ||
+        nt.u16(kSizeOfOptionalHeader) != kPe32OptionalHeaderSize)
+        return badHeader(__LINE__, kNtHeaderFileName);
+    std::size_t sectionCount = *nt.u16(kNumberOfSections);
+    if (!nt.contains(kSectionTable, std::uint64_t{kSectionHeaderSize} * sectionCount))
+        return badHeader(__LINE__, kNtHeaderFileName);
+
+    const std::uint64_t h0 = dosHeader->size();
+    const std::uint64_t h1 = h0 + ntHeader->size();
+    const std::uint64_t fileAlignment = *nt.u32(kFileAlignment);
+    const std::uint64_t sectionAlignment = *nt.u32(kSectionAlignment);
+    if (fileAlignment == 0 || fileAlignment > kMaxFileAlignment || sectionAlignment == 0)
+        return layoutError(__LINE__, "文件对齐 0x%X 或节对齐 0x%X 无效。", {fileAlignment, sectionAlignment});
+    const std::size_t directoryCount =
+        std::min<std::size_t>(kMaxDataDirectories, *nt.u32(kNumberOfRvaAndSizes));
+    auto directoryAddress = [&](std::size_t index) { return kDataDirectories + 8 * index; };
+    std::array<std::uint32_t, kMaxDataDirectories> originalDirectoryRvas{};
+    for (std::size_t d = 0; d < directoryCount; ++d)
+        originalDirectoryRvas[d] = *nt.u32(directoryAddress(d));
+
+    std::vector<Section> sections(sectionCount);
+    std::vector<SectionNameBytes> names(sectionCount);
+    std::optional<std::size_t> resourceIndex;
+    for (std::size_t i = 0; i < sectionCount; ++i) {
+        Section& section = sections[i];
+        section.headerOffset = kSectionTable + kSectionHeaderSize * i;
+        for (std::size_t b = 0; b < 8; ++b)
+            section.name[b] = *nt.u8(section.headerOffset + b);
+        section.virtualSize = *nt.u32(section.headerOffset + 8);
+        section.virtualAddress = *nt.u32(section.headerOffset + 12);
+        section.sizeOfRawData = *nt.u32(section.headerOffset + 16);
+        section.pointerToRawData = *nt.u32(section.headerOffset + 20);
+        section.characteristics = *nt.u32(section.headerOffset + 36);
+        names[i] = section.name;
+        if (isResourceSectionName(section.name)) {
+            if (resourceIndex) return layoutError(__LINE__, "这个文件有多个资源部分。");
+            resourceIndex = i;
+        }
+    }
+    if (!resourceIndex) return layoutError(__LINE__, "这个文件里面没有资源部分。");
+    const std::vector<std::string> sectionFiles = sectionFileNames(names);
+    const Section originalResource = sections[*resourceIndex];
+    const std::uint32_t originalSizeOfHeaders = *nt.u32(kSizeOfHeaders);
+    const std::uint32_t originalChecksum = *nt.u32(kCheckSum);
+
+    // The data directory that points into a section (RVA inside its memory extent), if any.
+    auto directoryInto = [&](const Section& section) -> std::optional<std::size_t> {
+        std::uint64_t start = section.virtualAddress;
+        std::uint64_t end = start + std::max(section.virtualSize, section.sizeOfRawData);
+        for (std::size_t d = 0; d < directoryCount; ++d) {
+            if (d == kDirectorySecurity) continue;
+            std::uint32_t rva = originalDirectoryRvas[d];
+            if (rva != 0 && rva >= start && rva < end) return d;
+        }
+        return std::nullopt;
+    };
+
+    // Where the overlay began in the original: after the headers and every section's raw data.
+    std::uint64_t originalOverlayStart = originalSizeOfHeaders;
+    for (const Section& section : sections)
+        if (section.sizeOfRawData != 0)
+            originalOverlayStart = std::max(originalOverlayStart,
+                                            std::uint64_t{section.pointerToRawData} + section.sizeOfRawData);
+
+    // Sections with raw data start at the lowest raw address; the headers are padded up to it.
+    std::uint64_t lowest = h1;
+    bool haveLowest = false;
+    for (const Section& section : sections) {
+        if (section.sizeOfRawData == 0 || section.pointerToRawData == 0) continue;
+        lowest =
+            haveLowest ? std::min<std::uint64_t>(lowest, section.pointerToRawData) : section.pointerToRawData;
+        haveLowest = true;
+    }
+    trace(safeFormat("Min Address is %8X\n", {lowest}));
+    trace(safeFormat("Must pad %8X\n", {static_cast<std::uint32_t>(lowest - h1)}));
+
+    OutputPlan plan;
+    plan.append(dosHeader);
+    plan.append(ntHeader);  // corrected in place below, before anything is written
+    if (h1 < lowest) plan.zeros(lowest - h1);
+
+    bool resourceWritten = false;
+    std::int64_t deltaRaw = 0;
+    std::int64_t deltaVa = 0;
+    for (std::size_t i = 0; i < sectionCount; ++i) {
+        Section& section = sections[i];
+        std::string shownName = sectionNameText(section.name);
+        trace(safeFormat("SECTION: %s\n", {shownName}));
+
+        auto padTo = [&](std::uint64_t pointer) -> HResult {
+            if (plan.size() > pointer)
+                return layoutError(__LINE__, "节 %s 的原始数据位于 0x%X，但是前面的数据已经写到 0x%X。",
+                                   {shownName, pointer, plan.size()});
+            plan.zeros(pointer - plan.size());
+            return kOk;
+        };
+
+        if (i == *resourceIndex) {
+            trace("RESOURCE section\n");
+            if (section.sizeOfRawData != 0 && section.pointerToRawData != 0)
+                if (HResult hr = padTo(section.pointerToRawData); hr.failed()) return hr;
+            std::uint64_t start = plan.size();
+            if (start > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+            auto data = std::make_shared<std::vector<std::byte>>();
+            if (HResult hr = CompileRoot(section.virtualAddress, *data); hr.failed()) return hr;
+            std::uint64_t size = data->size();
+            plan.append(std::move(data));
+            trace(safeFormat("RESOURCE at 0x%.8x\n", {plan.size()}));
+            std::uint64_t padding = alignUp(plan.size(), fileAlignment) - plan.size();
+            plan.zeros(padding);
+
+            std::uint64_t newRawSize = size + padding;
+            if (newRawSize > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+            deltaRaw = static_cast<std::int64_t>(newRawSize) - section.sizeOfRawData;
+            deltaVa = static_cast<std::int64_t>(alignUp(newRawSize, sectionAlignment)) -
+                      static_cast<std::int64_t>(alignUp(section.sizeOfRawData, sectionAlignment));
+            section.pointerToRawData = static_cast<std::uint32_t>(start);
+            section.virtualSize = static_cast<std::uint32_t>(size);
+            section.sizeOfRawData = static_cast<std::uint32_t>(newRawSize);
+            if (kDirectoryResource < directoryCount) {
+                std::size_t at = directoryAddress(kDirectoryResource);
+                std::uint32_t rva = getU32(*ntHeader, at);
+                if (rva != 0 && rva != section.virtualAddress)
+                    return layoutError(__LINE__, "资源数据目录 (0x%X) 不在资源部分 %s (0x%X) 的开头。",
+                                       {rva, shownName, section.virtualAddress});
+                putU32(*ntHeader, at + 4, static_cast<std::uint32_t>(size));
+            }
+            resourceWritten = true;
+        } else {
+            std::shared_ptr<std::vector<std::byte>> data;
+            if (HResult hr = readPiece(sectionFiles[i], data); hr.failed()) return hr;
+            if (resourceWritten) {
+                if (deltaVa != 0) {
+                    // Code and data may point into a section that moves in memory; only relocations
+                    // and discardable sections (debug information) can move safely.
+                    bool relocations = isRelocationSectionName(section.name);
+                    if (!relocations && !(section.characteristics & kSectionDiscardable))
+                        return layoutError(
+                            __LINE__,
+                            "资源部分的大小改变了 0x%X 字节的内存，但是其后的节 %s 既不是 .reloc "
+                            "也不可丢弃：它的代码和数据引用无法修正，编译被拒绝。",
+                            {static_cast<long long>(deltaVa), shownName});
+                    auto directory = directoryInto(section);
+                    if (directory && !(relocations && *directory == kDirectoryBaseRelocations))
+                        return layoutError(__LINE__, "数据目录 %d 指向需要在内存中移动的节 %s，编译被拒绝。",
+                                           {*directory, shownName});
+                    std::int64_t moved = static_cast<std::int64_t>(section.virtualAddress) + deltaVa;
+                    if (moved < 0 || moved > 0xFFFFFFFF)
+                        return layoutError(__LINE__, "节 %s 无法移动。", {shownName});
+                    if (directory) {
+                        std::size_t at = directoryAddress(kDirectoryBaseRelocations);
+                        putU32(*ntHeader, at, static_cast<std::uint32_t>(getU32(*ntHeader, at) + deltaVa));
+                    }
+                    section.virtualAddress = static_cast<std::uint32_t>(moved);
+                }
+                if (section.pointerToRawData != 0) {
+                    std::int64_t moved = static_cast<std::int64_t>(section.pointerToRawData) + deltaRaw;
+                    if (moved <= 0 || moved > 0xFFFFFFFF)
+                        return layoutError(__LINE__, "节 %s 无法移动。", {shownName});
+                    section.pointerToRawData = static_cast<std::uint32_t>(moved);
+                }
+            }
+            if (section.sizeOfRawData != 0 && section.pointerToRawData != 0)
+                if (HResult hr = padTo(section.pointerToRawData); hr.failed()) return hr;
+            plan.append(std::move(data));
+            plan.zeros(alignUp(plan.size(), fileAlignment) - plan.size());
+        }
+    }
+
+    // A section listed before the resource section but placed after it in memory would not move.
+    if (deltaVa != 0) {
+        for (std::size_t i = 0; i < *resourceIndex; ++i)
+            if (sections[i].virtualAddress > originalResource.virtualAddress)
+                return layoutError(__LINE__,
+                                   "节 %s 在内存中位于资源部分之后，但在节表中位于它之前，编译被拒绝。",
+                                   {sectionNameText(sections[i].name)});
+    }
+
+    // The overlay (certificate table, symbol table, appended data) follows the last section.
+    std::shared_ptr<std::vector<std::byte>> overlay;
+    HResult overlayResult = readPiece(kOverlayFileName, overlay, true);
+    if (overlayResult.failed()) return overlayResult;
+    if (overlayResult == kOk && !overlay->empty()) {
+        std::uint64_t newStart = plan.size();
+        std::uint64_t oldEnd = originalOverlayStart + overlay->size();
+        auto shift = [&](std::size_t fieldOffset) -> HResult {
+            std::uint64_t offset = getU32(*ntHeader, fieldOffset);
+            if (offset < originalOverlayStart || offset >= oldEnd) return kOk;
+            std::uint64_t moved = offset - originalOverlayStart + newStart;
+            if (moved > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+            putU32(*ntHeader, fieldOffset, static_cast<std::uint32_t>(moved));
+            return kOk;
+        };
+        if (kDirectorySecurity < directoryCount)
+            if (HResult hr = shift(directoryAddress(kDirectorySecurity)); hr.failed()) return hr;
+        if (HResult hr = shift(kPointerToSymbolTable); hr.failed()) return hr;
+        plan.append(std::move(overlay));
+    }
+    if (plan.size() > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+
+    // Header corrections.
+    for (const Section& section : sections) {
+        putU32(*ntHeader, section.headerOffset + 8, section.virtualSize);
+        putU32(*ntHeader, section.headerOffset + 12, section.virtualAddress);
+        putU32(*ntHeader, section.headerOffset + 16, section.sizeOfRawData);
+        putU32(*ntHeader, section.headerOffset + 20, section.pointerToRawData);
+    }
+    std::uint32_t sizeOfImage = getU32(*ntHeader, kSizeOfImage) + static_cast<std::uint32_t>(deltaVa);
+    // The image must still cover the new resource section (it does unless its raw size lay beyond
+    // its virtual extent in the original).
+    for (const Section& section : sections) {
+        std::uint64_t end = alignUp(
+            std::uint64_t{section.virtualAddress} + std::max(section.virtualSize, section.sizeOfRawData),
+            sectionAlignment);
+        if (end > sizeOfImage && end <= 0xFFFFFFFFu) sizeOfImage = static_cast<std::uint32_t>(end);
+    }
+    putU32(*ntHeader, kSizeOfImage, sizeOfImage);
+    putU32(*ntHeader, kSizeOfInitializedData,
+           getU32(*ntHeader, kSizeOfInitializedData) + static_cast<std::uint32_t>(deltaVa));
+    if (originalChecksum != 0) {
+        putU32(*ntHeader, kCheckSum, 0);
+        putU32(*ntHeader, kCheckSum, plan.checksum());
+    }
+
+    // Written under a temporary name and renamed into place only when complete.
+    std::filesystem::path output = outputPath();
+    AtomicFileWriter writer;
+    HResult hr = writer.open(output);
+    if (hr.succeeded()) hr = plan.write(writer);
+    if (hr.succeeded()) hr = writer.commit();
+    if (hr.failed()) {
+        writer.discard();
+        (void)ReportError(false, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能写入到文件 %s\n", {pathToUtf8(output)});
+        return hr;
+    }
+    return kOk;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,504 @@
+#include "core/pe/res_compiler.h"
+
+#include <cstdio>
+
+#include "core/errors/errors.h"
+#include "core/images/png_codec.h"
+#include "core/pe/string_compile.h"
+#include "core/platform/files.h"
+#include "core/platform/format.h"
+#include "core/platform/paths.h"
+#include "core/platform/text.h"
+#include "core/platform/ui_sink.h"
+#include "core/xml/xml_document.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view kSource = "compile";
+constexpr std::uint32_t kInvalidPath = 0xC0040001;       // "路径 %s 无效。"
+constexpr std::uint32_t kProcessFileError = 0xC0040018;  // "处理文件 %s 时发生错误。"
+constexpr std::string_view kDuplicateStrings = "这个资源包含双重字串资源 IDs 。一些字串将丢失。";
+
+constexpr std::uint16_t kTypeCursor = 1;
+constexpr std::uint16_t kTypeBitmap = 2;
+constexpr std::uint16_t kTypeIcon = 3;
+constexpr std::uint16_t kTypeString = 6;
+
+// Deepest Directory: the root (level 0), types (1) and names (2); language entries lead to data.
+constexpr int kMaxDirectoryLevel = 2;
+
+constexpr std::uint64_t kDirectoryHeaderSize = 16;
+constexpr std::uint64_t kDirectoryEntrySize = 8;
+constexpr std::uint64_t kDataEntrySize = 16;
+constexpr std::uint64_t kBmpFileHeaderSize = 14;
+constexpr std::uint64_t kIconFileHeaderSize = 22;  // directory (6) and one entry (16)
+
+std::uint64_t alignUp8(std::uint64_t value) {
+    return (value + 7) & ~std::uint64_t{7};
+}
+
+// The start tag of an element as stored, for messages.
+std::string describe(const XmlElement* element) {
+    std::string text = "<" + std::string(element->name());
+    for (const XmlAttribute* attribute = element->firstAttribute(); attribute;
+         attribute = attribute->next()) {
+        text += ' ';
+        text += attribute->name();
+        text += "='";
+        text += attribute->rawValue();
+        text += '\'';
+    }
+    return text + ">";
+}
+
+std::optional<std::int64_t> integerAttribute(const XmlElement* element, std::string_view name) {
+    const XmlAttribute* attribute = XmlDocument::FindAttribute(element, name);
+    if (!attribute) return std::nullopt;
+    std::int64_t value = 0;
+    if (!parseInt(attribute->value(), value)) return std::nullopt;
+    return value;
+}
+
+// Reading pe.xml into the checked tree. Every failure names the element.
+class DescriptionReader {
+  public:
+    explicit DescriptionReader(std::string shownPath) : shownPath_(std::move(shownPath)) {}
+
+    HResult readDirectory(const XmlElement* element, int level, CompileDirectoryNode& out) {
+        out.label = describe(element);
+        auto type = integerAttribute(element, "Type");
+        auto named = integerAttribute(element, "Named_Entries");
+        auto ids = integerAttribute(element, "ID_Entries");
+        if (!named || !ids || *named < 0 || *ids < 0 || *named > 0xFFFF || *ids > 0xFFFF)
+            return fail(out.label, "Named_Entries 和 ID_Entries 必须是 0 到 65535 之间的数字");
+        out.type = type ? static_cast<std::uint32_t>(*type) : 0;
+
+        std::vector<const XmlElement*> children;
+        for (const XmlElement* child = element->firstChild(); child; child = child->next())
+            if (iequalsAscii(child->name(), "Entry")) children.push_back(child);
+        auto expected = static_cast<std::size_t>(*named + *ids);
+        if (children.size() != expected)
+            return fail(out.label, safeFormat("目录说明有 %d 个条目，但是有 %d 个 Entry 元素",
+                                              {static_cast<long long>(expected), children.size()}));
+
+        out.namedCount = static_cast<std::size_t>(*named);
+        out.entries.resize(children.size());
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            if (HResult hr = readEntry(children[i], level + 1, i < out.namedCount, out.entries[i]);
+                hr.failed())
+                return hr;
+        }
+        return kOk;
+    }
+
+  private:
+    HResult readEntry(const XmlElement* element, int level, bool named, CompileEntryNode& out) {
+        out.label = describe(element);
+        const XmlAttribute* name = XmlDocument::FindAttribute(element, "Name");
+        if (named) {
+            if (!name) return fail(out.label, "命名条目必须有 Name 属性（命名条目在 ID 条目之前）");
+            out.named = true;
+            out.name = utf8ToUtf16(name->value());
+            if (out.name.size() > 0xFFFF) return fail(out.label, "名称太长");
+        } else {
+            if (name) return fail(out.label, "ID 条目不能有 Name 属性（命名条目在 ID 条目之前）");
+            auto id = integerAttribute(element, "ID");
+            if (!id || *id < 0 || *id > 0xFFFF) return fail(out.label, "ID 必须是 0 到 65535 之间的数字");
+            out.id = static_cast<std::uint16_t>(*id);
+        }
+
+        auto isDirectory = integerAttribute(element, "Directory");
+        if (!isDirectory || (*isDirectory != 0 && *isDirectory != 1))
+            return fail(out.label, "Directory 属性必须是 0 或 1");
+
+        const XmlElement* directory = nullptr;
+        const XmlElement* file = nullptr;
+        for (const XmlElement* child = element->firstChild(); child; child = child->next()) {
+            if (iequalsAscii(child->name(), "Directory")) {
+                if (directory) return fail(out.label, "条目有多个 Directory 元素");
+                directory = child;
+            } else if (iequalsAscii(child->name(), "File")) {
+                if (file) return fail(out.label, "条目有多个 File 元素");
+                file = child;
+            }
+        }
+
+        if (*isDirectory == 1) {
+            if (!directory) return fail(out.label, "Directory='1' 的条目没有 Directory 元素");
+            if (file) return fail(out.label, "Directory='1' 的条目不能有 File 元素");
+            if (level > kMaxDirectoryLevel) return fail(out.label, "资源目录最多有三层");
+            out.directory = std::make_unique<CompileDirectoryNode>();
+            return readDirectory(directory, level, *out.directory);
+        }
+        if (directory) return fail(out.label, "Directory='0' 的条目不能有 Directory 元素");
+        if (file) {
+            const XmlAttribute* fileName = XmlDocument::FindAttribute(file, "Name");
+            if (!fileName || fileName->value().empty())
+                return fail(describe(file), "File 元素没有 Name 属性");
+            out.hasFile = true;
+            out.fileName = fileName->value();
+            // Only a size of zero means anything: no data. The file's own size is what counts.
+            auto size = integerAttribute(file, "Size");
+            out.sizeIsZero = size && *size == 0;
+            auto png = integerAttribute(file, "Png");
+            out.png = png && *png != 0;
+        }
+        return kOk;
+    }
+
+    HResult fail(const std::string& element, std::string_view reason) {
+        ReportMessage(false, kSource, __LINE__, "pe.xml 中的 %s 无效：%s。", {element, reason});
+        return ReportError(false, kSource, __LINE__, HResult::fromValue(kProcessFileError), {shownPath_});
+    }
+
+    std::string shownPath_;
+};
+
+// The first image of an icon or cursor file: its directory (reserved 0, type 1 or 2, at least one
+// entry) and the first entry's image, which must lie after the directory and inside the file.
+struct IconFileImage {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::uint16_t hotSpotX = 0;  // the entry's planes field; a cursor file keeps the hot spot there
+    std::uint16_t hotSpotY = 0;  // the entry's bit-count field
+};
+
+std::optional<IconFileImage> firstIconFileImage(Bytes file) {
+    ByteReader reader(file);
+    auto reserved = reader.u16(0);
+    auto type = reader.u16(2);
+    auto count = reader.u16(4);
+    if (!reserved || !type || !count || *reserved != 0 || (*type != 1 && *type != 2) || *count == 0)
+        return std::nullopt;
+    std::uint64_t directoryEnd = 6 + 16 * std::uint64_t{*count};
+    if (!reader.contains(0, directoryEnd)) return std::nullopt;
+    IconFileImage image;
+    image.hotSpotX = *reader.u16(10);
+    image.hotSpotY = *reader.u16(12);
+    image.size = *reader.u32(14);
+    image.offset = *reader.u32(18);
+    if (image.size == 0 || image.offset < directoryEnd || !reader.contains(image.offset, image.size))
+        return std::nullopt;
+    return image;
+}
+
+bool startsWithPngSignature(Bytes data) {
+    static constexpr unsigned char kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (data.size() < sizeof kSignature) return false;
+    for (std::size_t i = 0; i < sizeof kSignature; ++i)
+        if (static_cast<unsigned char>(data[i]) != kSignature[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+CResCompiler::CResCompiler() = default;
+CResCompiler::~CResCompiler() = default;
+
+void CResCompiler::trace(std::string_view text) const {
+    if (trace_) {
+        trace_(text);
+        return;
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+HResult CResCompiler::ProcessXML(const std::filesystem::path& peXmlPath) {
+    root_.reset();
+    std::string shownPath = pathToUtf8(peXmlPath);
+    XmlDocument document;
+    if (HResult hr = document.LoadFile(peXmlPath); hr.failed()) {
+        (void)ReportError(false, kSource, __LINE__, hr);
+        return ReportError(false, kSource, __LINE__, HResult::fromValue(kProcessFileError), {shownPath});
+    }
+    const XmlElement* top = document.documentNode()->next();
+    if (!top || !iequalsAscii(top->name(), "Directory")) {
+        ReportMessage(false, kSource, __LINE__, "pe.xml 的根元素必须是 Directory。");
+        return ReportError(false, kSource, __LINE__, HResult::fromValue(kProcessFileError), {shownPath});
+    }
+    auto root = std::make_unique<CompileDirectoryNode>();
+    DescriptionReader reader(shownPath);
+    if (HResult hr = reader.readDirectory(top, 0, *root); hr.failed()) return hr;
+    root_ = std::move(root);
+    return kOk;
+}
+
+HResult CResCompiler::CompileRoot(std::uint32_t sectionRva, std::vector<std::byte>& section) {
+    section.clear();
+    if (!root_) return ReportError(false, kSource, __LINE__, kFail);
+    trace(safeFormat("类型 %d   命名  %d  ID %d\n",
+                     {root_->type, root_->namedCount, root_->entries.size() - root_->namedCount}));
+    sectionRva_ = sectionRva;
+    kept_.clear();
+    strings_.reset();
+
+    if (HResult hr = CompileDirectoryTable(*root_, 0, 0, false, true); hr.failed()) return hr;
+    // Files are kept by the entries now; the lookup table is only needed while measuring.
+    kept_.clear();
+    if (root_->measuredSize > std::uint64_t{0xFFFFFFFF} - sectionRva) {
+        ReportMessage(false, kSource, __LINE__, "资源部分太大（%u 字节）。", {root_->measuredSize});
+        return ReportError(false, kSource, __LINE__, kFail);
+    }
+
+    ByteWriter out;
+    out.bytes().reserve(static_cast<std::size_t>(root_->measuredSize));
+    out_ = &out;
+    HResult hr = CompileDirectoryTable(*root_, 0, 0, true, true);
+    out_ = nullptr;
+    if (hr.failed()) return hr;
+    if (out.size() != root_->measuredSize) {
+        ReportMessage(false, kSource, __LINE__, "资源部分的大小与测量的不一致。");
+        return ReportError(false, kSource, __LINE__, kFail);
+    }
+    section = std::move(out.bytes());
+    return kOk;
+}
+
+// Layout of one directory at section offset `offset` (8-byte aligned): the header, its entries,
+// the name strings of its named entries (padded to 8 bytes), then each entry's subtree in order.
+HResult CResCompiler::CompileDirectoryTable(CompileDirectoryNode& directory, std::uint32_t type,
+                                            std::uint64_t offset, bool write, bool isRoot) {
+    std::uint64_t count = directory.entries.size();
+    std::uint64_t namesOffset = offset + kDirectoryHeaderSize + kDirectoryEntrySize * count;
+    std::uint64_t namesSize = 0;
+    for (std::size_t i = 0; i < directory.namedCount; ++i)
+        namesSize += 2 + 2 * static_cast<std::uint64_t>(directory.entries[i].name.size());
+    std::uint64_t firstChild = alignUp8(namesOffset + namesSize);
+
+    auto childType = [&](const CompileEntryNode& entry) -> std::uint32_t {
+        if (!isRoot) return type;
+        return entry.named ? 0 : entry.id;
+    };
+    auto isStrings = [&](const CompileEntryNode& entry) {
+        return isRoot && !entry.named && entry.id == kTypeString;
+    };
+    auto compileChild = [&](CompileEntryNode& entry, std::uint64_t childOffset) -> HResult {
+        if (isStrings(entry)) return CompileStrings(entry, childOffset, write);
+        if (entry.directory) return CompileDirectory(entry, childType(entry), childOffset, write);
+        return CompileData(entry, childType(entry), childOffset, write);
+    };
+
+    if (!write) {
+        std::uint64_t childOffset = firstChild;
+        for (CompileEntryNode& entry : directory.entries) {
+            if (HResult hr = compileChild(entry, childOffset); hr.failed()) return hr;
+            childOffset += entry.measuredSize;
+        }
+        directory.measuredSize = childOffset - offset;
+        return kOk;
+    }
+
+    ByteWriter& out = *out_;
+    out.u32(0);  // characteristics
+    out.u32(0);  // time stamp
+    out.u32(0);  // major and minor version
+    out.u16(static_cast<std::uint32_t>(directory.namedCount));
+    out.u16(static_cast<std::uint32_t>(count - directory.namedCount));
+    std::uint64_t nameOffset = namesOffset;
+    std::uint64_t childOffset = firstChild;
+    for (const CompileEntryNode& entry : directory.entries) {
+        if (entry.named) {
+            out.u32(static_cast<std::uint32_t>(nameOffset) | 0x80000000u);
+            nameOffset += 2 + 2 * static_cast<std::uint64_t>(entry.name.size());
+        } else {
+            out.u32(entry.id);
+        }
+        bool subdirectory = entry.directory || isStrings(entry);
+        out.u32(static_cast<std::uint32_t>(childOffset) | (subdirectory ? 0x80000000u : 0u));
+        childOffset += entry.measuredSize;
+    }
+    for (std::size_t i = 0; i < directory.namedCount; ++i) {
+        const std::u16string& name = directory.entries[i].name;
+        out.u16(static_cast<std::uint32_t>(name.size()));
+        for (char16_t unit : name)
+            out.u16(unit);
+    }
+    out.alignTo(8);
+    for (CompileEntryNode& entry : directory.entries) {
+        if (HResult hr = compileChild(entry, out.size()); hr.failed()) return hr;
+    }
+    return kOk;
+}
+
+HResult CResCompiler::CompileDirectory(CompileEntryNode& entry, std::uint32_t type, std::uint64_t offset,
+                                       bool write) {
+    if (HResult hr = CompileDirectoryTable(*entry.directory, type, offset, write, false); hr.failed())
+        return hr;
+    entry.measuredSize = entry.directory->measuredSize;
+    return kOk;
+}
+
+// A data entry followed directly by its data, which starts on an 8-byte boundary because the entry
+// does; the data is padded to 8 bytes for whatever follows.
+HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, std::uint64_t offset,
+                                  bool write) {
+    if (!write) {
+        if (HResult hr = loadData(entry, type); hr.failed()) return hr;
+        std::uint64_t dataSize = entry.data.size() + (entry.hasPrefix ? 4 : 0);
+        entry.measuredSize = kDataEntrySize + alignUp8(dataSize);
+        return kOk;
+    }
+    ByteWriter& out = *out_;
+    std::uint64_t dataSize = entry.data.size() + (entry.hasPrefix ? 4 : 0);
+    out.u32(static_cast<std::uint32_t>(sectionRva_ + offset + kDataEntrySize));
+    out.u32(static_cast<std::uint32_t>(dataSize));
+    out.u32(0);  // code page
+    out.u32(0);  // reserved
+    if (entry.hasPrefix) out.append(Bytes{entry.prefix.data(), entry.prefix.size()});
+    out.append(entry.data);
+    out.alignTo(8);
+    // The bytes are in the section now.
+    entry.data = {};
+    entry.dataOwner.reset();
+    return kOk;
+}
+
+HResult CResCompiler::CompileStrings(CompileEntryNode& entry, std::uint64_t offset, bool write) {
+    if (!write) {
+        strings_ = std::make_unique<StringTableBuilder>(defaultStringLanguage(entry));
+        std::filesystem::path path;
+        if (HResult hr = resolveStored(folder_, "STRINGS.XML", path); hr.failed()) return hr;
+        if (HResult hr = readStringsXml(path, *strings_); hr.failed()) return hr;
+        if (strings_->droppedAny()) uiSink().message(kDuplicateStrings, kAppName, MessageIcon::kInformation);
+        entry.measuredSize = strings_->size();
+        return kOk;
+    }
+    strings_->write(*out_, static_cast<std::uint32_t>(offset), sectionRva_);
+    return kOk;
+}
+
+// The language of the first data entry with a file under the string type: the import wrote the
+// strings of that language without an L attribute.
+std::uint16_t CResCompiler::defaultStringLanguage(const CompileEntryNode& stringType) const {
+    if (!stringType.directory) return kDefaultStringLanguage;
+    for (const CompileEntryNode& block : stringType.directory->entries) {
+        if (!block.directory) continue;
+        for (const CompileEntryNode& language : block.directory->entries)
+            if (!language.named && !language.directory && language.hasFile) return language.id;
+    }
+    return kDefaultStringLanguage;
+}
+
+HResult CResCompiler::readKept(const std::filesystem::path& path,
+                               std::shared_ptr<const std::vector<std::byte>>& out) {
+    if (auto found = kept_.find(path); found != kept_.end()) {
+        out = found->second;
+        return kOk;
+    }
+    auto data = std::make_shared<std::vector<std::byte>>();
+    if (HResult hr = ReadWholeFile(path, *data); hr.failed()) return hr;
+    out = data;
+    kept_.emplace(path, out);
+    return kOk;
+}
+
+HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
+    entry.data = {};
+    entry.dataOwner.reset();
+    entry.hasPrefix = false;
+    if (!entry.hasFile || entry.sizeIsZero) return kOk;
+
+    std::filesystem::path path;
+    if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
+        (void)ReportError(false, kSource, __LINE__, HResult::fromValue(kInvalidPath), {entry.fileName});
+        return hr;
+    }
+    if (type == kTypeBitmap) return readBitmap(entry, path);
+
+    if (HResult hr = readKept(path, entry.dataOwner); hr.failed()) {
+        (void)ReportError(false, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(path)});
+        return hr;
+    }
+    Bytes file{entry.dataOwner->data(), entry.dataOwner->size()};
+    if (type != kTypeCursor && type != kTypeIcon) {
+        entry.data = file;
+        return kOk;
+    }
+
+    // Icons and cursors are stored as .ICO / .CUR files: the resource is the first image (a
+    // cursor's prefixed by its hot spot). A file that has no such header is taken whole, unless
+    // its name says it is one.
+    bool cursor = type == kTypeCursor;
+    bool namedAsFile = entry.fileName.size() > 3 && iendsWithAscii(entry.fileName, cursor ? "cur" : "ico");
+    std::optional<IconFileImage> image = firstIconFileImage(file);
+    if (!image && namedAsFile) {
+        if (file.size() < kIconFileHeaderSize) {
+            ReportMessage(false, kSource, __LINE__, "文件 %s 太短（%u 字节），不是有效的 %s 文件。",
+                          {pathToUtf8(path), file.size(), cursor ? ".CUR" : ".ICO"});
+            return ReportError(false, kSource, __LINE__, kFail);
+        }
+        // The layout the import writes: one entry, image at 22.
+        image = IconFileImage{kIconFileHeaderSize, file.size() - kIconFileHeaderSize,
+                              *ByteReader(file).u16(10), *ByteReader(file).u16(12)};
+    }
+    if (!image) {
+        entry.data = file;
+        return kOk;
+    }
+    entry.data = file.subspan(static_cast<std::size_t>(image->offset), static_cast<std::size_t>(image->size));
+    if (cursor) {
+        entry.prefix = {std::byte(image->hotSpotX & 0xFF), std::byte(image->hotSpotX >> 8),
+                        std::byte(image->hotSpotY & 0xFF), std::byte(image->hotSpotY >> 8)};
+        entry.hasPrefix = true;
+    }
+    return kOk;
+}
+
+// Bitmaps are .BMP files (the resource is the file without its 14-byte header). A bitmap stored as
+// PNG (Png='1': the file named like the BMP with "png" as its last three characters) is converted
+// in memory; the working folder is never written. When the PNG cannot be used, a file under the
+// entry's own name is taken instead, as the user may have put a BMP there.
+HResult CResCompiler::readBitmap(CompileEntryNode& entry, const std::filesystem::path& path) {
+    PngConverter converter;
+    auto convert = [&](const std::shared_ptr<const std::vector<std::byte>>& png,
+                       std::shared_ptr<const std::vector<std::byte>>& bmp) -> HResult {
+        auto converted = std::make_shared<std::vector<std::byte>>();
+        if (HResult hr = converter.ConvertPngToBmpBytes(Bytes{png->data(), png->size()}, *converted);
+            hr.failed())
+            return hr;
+        bmp = std::move(converted);
+        return kOk;
+    };
+
+    std::shared_ptr<const std::vector<std::byte>> bmp;
+    HResult pngError = kOk;
+    std::filesystem::path pngPath;
+    if (entry.png) {
+        std::string pngName = pathToUtf8(replaceLastThree(pathFromUtf8(entry.fileName), "png"));
+        std::shared_ptr<const std::vector<std::byte>> png;
+        if (pngName.empty()) {
+            pngError = kInvalidArg;
+        } else if (pngError = resolveStored(folder_, pngName, pngPath); pngError.succeeded()) {
+            pngError = readKept(pngPath, png);
+            if (pngError.succeeded()) pngError = convert(png, bmp);
+        }
+    }
+    if (!bmp) {
+        std::shared_ptr<const std::vector<std::byte>> file;
+        HResult hr = readKept(path, file);
+        if (hr.succeeded() && startsWithPngSignature(Bytes{file->data(), file->size()}))
+            hr = convert(file, bmp);
+        else if (hr.succeeded())
+            bmp = file;
+        if (hr.failed()) {
+            // Report what went wrong with the file the entry points at first: the PNG when it has one.
+            bool blamePng = pngError.failed() && !pngPath.empty();
+            (void)ReportError(false, kSource, __LINE__, blamePng ? pngError : hr);
+            ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(blamePng ? pngPath : path)});
+            return blamePng ? pngError : hr;
+        }
+    }
+    if (bmp->size() < kBmpFileHeaderSize) {
+        ReportMessage(false, kSource, __LINE__, "文件 %s 太短（%u 字节），不是有效的 .BMP 文件。",
+                      {pathToUtf8(path), bmp->size()});
+        return ReportError(false, kSource, __LINE__, kFail);
+    }
+    entry.dataOwner = bmp;
+    entry.data = Bytes{bmp->data(), bmp->size()}.subspan(kBmpFileHeaderSize);
+    return kOk;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,118 @@
+// The compile context: builds a working folder (header and section files, pe.xml, STRINGS.XML and
+// the resource files) back into a PE image with a new resource section.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/pe/string_compile.h"
+#include "core/platform/byte_reader.h"
+#include "core/platform/status.h"
+
+namespace kestrel {
+
+class XmlElement;
+
+// One Directory of pe.xml, checked against its entry counts.
+struct CompileDirectoryNode;
+
+// One Entry of pe.xml.
+struct CompileEntryNode {
+    bool named = false;
+    std::u16string name;                              // named entries
+    std::uint16_t id = 0;                             // ID entries
+    std::unique_ptr<CompileDirectoryNode> directory;  // Directory='1'
+
+    // Directory='0': the File child, when there is one.
+    bool hasFile = false;
+    std::string fileName;  // as stored (UTF-8, `\` separators)
+    bool sizeIsZero = false;
+    bool png = false;
+
+    std::string label;  // the start tag, for messages
+
+    // Filled by the measuring pass, used by the writing pass.
+    std::uint64_t measuredSize = 0;
+    std::shared_ptr<const std::vector<std::byte>> dataOwner;
+    Bytes data;
+    std::array<std::byte, 4> prefix{};  // a cursor's hot spot, taken from its file's directory entry
+    bool hasPrefix = false;
+};
+
+struct CompileDirectoryNode {
+    std::vector<CompileEntryNode> entries;  // named entries first
+    std::size_t namedCount = 0;
+    std::uint32_t type = 0;  // the Type attribute, for the trace
+    std::string label;
+    std::uint64_t measuredSize = 0;
+};
+
+class CResCompiler {
+  public:
+    CResCompiler();
+    ~CResCompiler();
+    CResCompiler(const CResCompiler&) = delete;
+    CResCompiler& operator=(const CResCompiler&) = delete;
+
+    void setWorkingFolder(const std::filesystem::path& folder) { folder_ = folder; }
+    void setOutputName(const std::filesystem::path& name) { outputName_ = name; }
+    std::filesystem::path outputPath() const { return folder_ / outputName_; }
+
+    // Trace lines ("SECTION: .text\n" ...) go to standard output unless redirected here.
+    void setTrace(std::function<void(std::string_view)> trace) { trace_ = std::move(trace); }
+
+    // Builds <working folder>/<output name> from the working folder described by `peXmlPath`. The
+    // file is written under a temporary name and renamed into place only on success, so a failed
+    // compile leaves any earlier file of that name untouched. Failures are reported and returned.
+    HResult Compile(const std::filesystem::path& peXmlPath);
+
+    // Loads pe.xml into the checked tree the compile walks. Every Directory must have exactly
+    // Named_Entries entries carrying a Name followed by ID_Entries entries carrying an ID, and an
+    // entry has a Directory child exactly when it says Directory='1'.
+    HResult ProcessXML(const std::filesystem::path& peXmlPath);
+
+    // Lays out the whole resource section for a section at `sectionRva` into `section`. Resource
+    // data starts on 8-byte boundaries; tables, names and data entries are 4-byte aligned.
+    HResult CompileRoot(std::uint32_t sectionRva, std::vector<std::byte>& section);
+
+    // The loaded tree (after ProcessXML), for tests.
+    const CompileDirectoryNode* root() const { return root_.get(); }
+
+  private:
+    HResult rebuild(const std::filesystem::path& peXmlPath);
+    HResult CompileDirectory(CompileEntryNode& entry, std::uint32_t type, std::uint64_t offset, bool write);
+    HResult CompileDirectoryTable(CompileDirectoryNode& directory, std::uint32_t type, std::uint64_t offset,
+                                  bool write, bool isRoot);
+    HResult CompileData(CompileEntryNode& entry, std::uint32_t type, std::uint64_t offset, bool write);
+    HResult CompileStrings(CompileEntryNode& entry, std::uint64_t offset, bool write);
+
+    HResult loadData(CompileEntryNode& entry, std::uint32_t type);
+    HResult readKept(const std::filesystem::path& path, std::shared_ptr<const std::vector<std::byte>>& out);
+    HResult readBitmap(CompileEntryNode& entry, const std::filesystem::path& path);
+    std::uint16_t defaultStringLanguage(const CompileEntryNode& stringType) const;
+    void trace(std::string_view text) const;
+
+    std::filesystem::path folder_;
+    std::filesystem::path outputName_;
+    std::function<void(std::string_view)> trace_;
+
+    std::unique_ptr<CompileDirectoryNode> root_;
+    // Each file is read once per compile and kept until the section is written.
+    std::map<std::filesystem::path, std::shared_ptr<const std::vector<std::byte>>> kept_;
+
+    // String table, built once in the measuring pass.
+    std::unique_ptr<StringTableBuilder> strings_;
+
+    ByteWriter* out_ = nullptr;
+    std::uint32_t sectionRva_ = 0;
+};
+
+}  // namespace kestrel
