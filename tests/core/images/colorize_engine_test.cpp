@@ -1,0 +1,616 @@
+#include "core/images/colorize_engine.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <climits>
+#include <cmath>
+#include <limits>
+
+#include "colorize_test_files.h"
+#include "core/errors/errors.h"
+#include "core/images/image_record.h"
+#include "core/images/png_codec.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using testing::bmpFile;
+using testing::byteAt;
+using testing::iconFile;
+using testing::readBytes;
+using testing::TempDir;
+using testing::writeInfoHeader;
+
+struct Rgb {
+    int r, g, b;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+Rgb recolor(const ColorizeEngine& engine, Rgb in) {
+    auto r = static_cast<std::uint8_t>(in.r), g = static_cast<std::uint8_t>(in.g),
+         b = static_cast<std::uint8_t>(in.b);
+    engine.recolorColour(r, g, b);
+    return {r, g, b};
+}
+
+// Hue 512 is a third of a turn: R' = G, G' = B, B' = R exactly, which makes expected pixels easy.
+ColorizeEngine rotatingEngine() {
+    ColorizeEngine engine;
+    engine.BuildHueTables(512, 0, 0, 0, false, false);
+    return engine;
+}
+
+// ----- Tables and the pixel rule -----
+
+TEST(ColorizeTables, InitialTablesMapEveryColourToItself) {
+    ColorizeEngine engine;
+    for (int r = 0; r < 256; r += 3)
+        for (int g = 0; g < 256; g += 5)
+            for (int b = 0; b < 256; b += 7)
+                ASSERT_EQ(recolor(engine, {r, g, b}), (Rgb{r, g, b}));
+    EXPECT_EQ(recolor(engine, {255, 255, 255}), (Rgb{255, 255, 255}));
+}
+
+TEST(ColorizeTables, HalfTurnAveragesTheOtherTwoChannels) {
+    ColorizeEngine engine;
+    engine.BuildHueTables(768, 0, 0, 0, false, false);
+    EXPECT_EQ(engine.mix(0)[255], 0);
+    EXPECT_EQ(engine.mix(1)[255], 50 * 255);
+    EXPECT_EQ(engine.mix(2)[255], 50 * 255);
+    for (int r = 0; r < 256; r += 17)
+        for (int g = 0; g < 256; g += 13)
+            for (int b = 0; b < 256; b += 11) {
+                const Rgb expected{(50 * g + 50 * b + 50) / 100, (50 * b + 50 * r + 50) / 100,
+                                   (50 * r + 50 * g + 50) / 100};
+                ASSERT_EQ(recolor(engine, {r, g, b}), expected) << r << "," << g << "," << b;
+            }
+}
+
+TEST(ColorizeTables, ThirdTurnRotatesTheChannels) {
+    const ColorizeEngine engine = rotatingEngine();
+    EXPECT_EQ(recolor(engine, {10, 20, 30}), (Rgb{20, 30, 10}));
+    EXPECT_EQ(recolor(engine, {255, 0, 128}), (Rgb{0, 128, 255}));
+}
+
+struct HueTwins {
+    int hue;
+    int sameAs;
+};
+class ColorizeHueTurns : public ::testing::TestWithParam<HueTwins> {};
+
+TEST_P(ColorizeHueTurns, HuesOneTurnApartBuildTheSameTables) {
+    ColorizeEngine a, b;
+    a.BuildHueTables(GetParam().hue, 10, -20, 30, true, false);
+    b.BuildHueTables(GetParam().sameAs, 10, -20, 30, true, false);
+    for (int k = 0; k < ColorizeEngine::kMixTableCount; ++k)
+        EXPECT_EQ(a.mix(k), b.mix(k)) << "table " << k;
+}
+
+// INT_MIN is 1024 modulo 1536; hues below −1536 must still land inside the turn.
+INSTANTIATE_TEST_SUITE_P(Turns, ColorizeHueTurns,
+                         ::testing::Values(HueTwins{-256, 1280}, HueTwins{1536, 0}, HueTwins{-1536, 0},
+                                           HueTwins{3077, 5}, HueTwins{-3172, 1436}, HueTwins{INT_MIN, 1024},
+                                           HueTwins{INT_MAX, 511}));
+
+TEST(ColorizeTables, BrightnessOffsetsLinearAndCurve) {
+    ColorizeEngine::MixTable table{};
+    ColorizeEngine::BuildChannelTable(table, 255, 100, true);
+    for (int x = 0; x < 256; ++x)
+        ASSERT_EQ((table[static_cast<std::size_t>(x)] + 50) / 100, 255) << x;
+
+    // The curve has full effect at 127 and none at the ends.
+    ColorizeEngine::BuildChannelTable(table, 100, 100, false);
+    EXPECT_EQ((table[255] + 50) / 100, 255);
+    EXPECT_EQ((table[0] + 50) / 100, 2);
+    EXPECT_EQ((table[127] + 50) / 100, 227);
+
+    // Negative results are limited to 0 before the weight applies.
+    ColorizeEngine::BuildChannelTable(table, -300, 100, true);
+    EXPECT_EQ(table[255], 0);
+}
+
+TEST(ColorizeTables, LightSourceMovesTheOffsetToTheInputChannel) {
+    // Output red takes input green only; brightness +100 on red.
+    const std::array<double, 9> weights{0, 100, 0, 0, 100, 0, 0, 0, 100};
+    ColorizeEngine outputSide, inputSide;
+    outputSide.BuildMatrixTables(weights, 100, 0, 0, false, true);
+    inputSide.BuildMatrixTables(weights, 100, 0, 0, true, true);
+    EXPECT_EQ(recolor(outputSide, {0, 0, 0}), (Rgb{100, 0, 0}));
+    EXPECT_EQ(recolor(inputSide, {0, 0, 0}), (Rgb{0, 0, 0}));
+    EXPECT_EQ(recolor(inputSide, {0, 50, 0}), (Rgb{50, 50, 0}));
+}
+
+TEST(ColorizeTables, SaturationMovesChannelsTowardsTheLuminance) {
+    ColorizeEngine engine;
+    engine.BuildSaturationTable(0, 255.0 / 256, false);  // setting −255
+    engine.setSaturationOn(true);
+    // Y = (25·200 + 55·100 + 20·50 + 50) / 100 = 115; distances 85, −15, −65 lose 84, −14, −64.
+    EXPECT_EQ(recolor(engine, {200, 100, 50}), (Rgb{116, 114, 114}));
+    EXPECT_EQ(recolor(engine, {90, 90, 90}), (Rgb{90, 90, 90}));
+
+    engine.BuildSaturationTable(0, -255.0 / 256, false);  // setting +255 strengthens colours
+    EXPECT_EQ(recolor(engine, {200, 100, 50}), (Rgb{255, 86, 0}));
+
+    engine.BuildSaturationTable(0, 0, false);
+    EXPECT_EQ(recolor(engine, {200, 100, 50}), (Rgb{200, 100, 50}));
+}
+
+TEST(ColorizeTables, ExtremeSettingsClampInsteadOfOverflowing) {
+    ColorizeEngine engine;
+    const double huge = 1e15;
+    engine.BuildMatrixTables({huge, huge, huge, -huge, -huge, -huge, NAN, 0, 0}, 0, 0, 0, false, true);
+    engine.BuildSaturationTable(1e300, -1e300, true);
+    engine.setSaturationOn(true);
+    const Rgb out = recolor(engine, {255, 255, 255});
+    EXPECT_EQ(out.g, 0);
+    engine.BuildHueTables(0, INT_MAX, INT_MIN, INT_MAX, true, false);
+    (void)recolor(engine, {1, 2, 3});
+}
+
+// ----- Files -----
+
+class ColorizeFiles : public ::testing::Test {
+  protected:
+    void TearDown() override { ClearErrorRecord(); }
+
+    std::filesystem::path write(std::string_view name, const std::vector<std::byte>& bytes) {
+        return dir_.write(name, bytes);
+    }
+    TempDir dir_;
+    ColorizeEngine engine_ = rotatingEngine();
+};
+
+void setPixel24(std::vector<std::byte>& bytes, std::size_t at, Rgb colour) {
+    bytes.at(at) = std::byte(colour.b);
+    bytes.at(at + 1) = std::byte(colour.g);
+    bytes.at(at + 2) = std::byte(colour.r);
+}
+Rgb pixel24(const std::vector<std::byte>& bytes, std::size_t at) {
+    return {byteAt(bytes, at + 2), byteAt(bytes, at + 1), byteAt(bytes, at)};
+}
+
+// A 24-bit bitmap with a given header size (40, V4 108, V5 124), an optional colour table and
+// top-down rows. Every byte that is not a pixel is filled with a marker so that a change shows.
+struct Header24 {
+    std::uint32_t headerSize;
+    std::uint32_t coloursUsed;
+    bool topDown;
+};
+class ColorizeHeaders : public ColorizeFiles, public ::testing::WithParamInterface<Header24> {};
+
+TEST_P(ColorizeHeaders, OnlyThePixelsOfA24BitBitmapChange) {
+    const Header24 spec = GetParam();
+    const int width = 5, height = 3;
+    const std::size_t rowBytes = 16;
+    ByteWriter dib;
+    writeInfoHeader(dib, width, spec.topDown ? -height : height, 24, 0, spec.coloursUsed);
+    dib.patchU32(0, spec.headerSize);
+    while (dib.size() < spec.headerSize)
+        dib.u8(0xAA);
+    for (std::uint32_t i = 0; i < spec.coloursUsed; ++i)
+        dib.u32(0x00112233u + i);
+    const std::size_t pixelOffset = 14 + dib.size();
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            dib.u8(static_cast<std::uint32_t>(10 * x + 1));
+            dib.u8(static_cast<std::uint32_t>(20 * y + 2));
+            dib.u8(static_cast<std::uint32_t>(7 * x + 3 * y));
+        }
+        dib.u8(0xEE);  // row padding
+    }
+    std::vector<std::byte> before = bmpFile(dib.bytes(), static_cast<std::uint32_t>(pixelOffset));
+    setPixel24(before, pixelOffset + 3, {255, 0, 255});  // key colour
+    const auto path = write("Bitmap00001.BMP", before);
+
+    ASSERT_EQ(engine_.RecolorFile(path), kOk);
+    const auto after = readBytes(path);
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t i = 0; i < pixelOffset; ++i)
+        ASSERT_EQ(after[i], before[i]) << "header byte " << i;
+    for (int y = 0; y < height; ++y) {
+        const std::size_t row = pixelOffset + static_cast<std::size_t>(y) * rowBytes;
+        for (int x = 0; x < width; ++x) {
+            const std::size_t at = row + 3 * static_cast<std::size_t>(x);
+            const Rgb in = pixel24(before, at);
+            const Rgb expected = in == Rgb{255, 0, 255} ? in : Rgb{in.g, in.b, in.r};
+            EXPECT_EQ(pixel24(after, at), expected) << x << "," << y;
+        }
+        EXPECT_EQ(after[row + 15], std::byte{0xEE});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Headers, ColorizeHeaders,
+                         ::testing::Values(Header24{40, 0, false}, Header24{40, 0, true},
+                                           Header24{40, 3, false}, Header24{108, 0, false},
+                                           Header24{124, 2, true}));
+
+TEST_F(ColorizeFiles, PaletteKeepsTheKeyColourAndZeroesReservedBytes) {
+    // 8 bits, 300 colours used: only the first 256 entries are recoloured.
+    const std::uint32_t colours = 300;
+    ByteWriter dib;
+    writeInfoHeader(dib, 4, 2, 8, 0, colours);
+    for (std::uint32_t i = 0; i < colours; ++i) {
+        dib.u8(i & 0xFF);        // blue
+        dib.u8((3 * i) & 0xFF);  // green
+        dib.u8(100);             // red
+        dib.u8(0x77);
+    }
+    for (int i = 0; i < 8; ++i)
+        dib.u8(static_cast<std::uint32_t>(i));
+    std::vector<std::byte> before = bmpFile(dib.bytes(), 54 + 4 * colours);
+    const std::size_t magenta = 54 + 4 * 5;
+    setPixel24(before, magenta, {255, 0, 255});
+    const auto path = write("PAL.bmp", before);
+
+    ASSERT_EQ(engine_.RecolorFile(path), kOk);
+    const auto after = readBytes(path);
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t entry = 0; entry < colours; ++entry) {
+        const std::size_t at = 54 + 4 * entry;
+        const Rgb in = pixel24(before, at);
+        if (entry >= 256 || at == magenta) {
+            EXPECT_EQ(pixel24(after, at), in) << entry;
+            EXPECT_EQ(byteAt(after, at + 3), 0x77) << entry;
+        } else {
+            EXPECT_EQ(pixel24(after, at), (Rgb{in.g, in.b, in.r})) << entry;
+            EXPECT_EQ(byteAt(after, at + 3), 0) << entry;
+        }
+    }
+    for (std::size_t i = 54 + 4 * colours; i < after.size(); ++i)
+        EXPECT_EQ(after[i], before[i]);
+}
+
+TEST_F(ColorizeFiles, ThirtyTwoBitPixelsRecolourMagentaAndKeepAlphaAndTrailingData) {
+    ByteWriter dib;
+    writeInfoHeader(dib, 3, 2, 32);
+    for (int i = 0; i < 6; ++i) {
+        dib.u8(255);
+        dib.u8(static_cast<std::uint32_t>(i == 0 ? 0 : 40 * i));
+        dib.u8(255);
+        dib.u8(static_cast<std::uint32_t>(30 * i + 1));  // alpha
+    }
+    for (int i = 0; i < 8; ++i)
+        dib.u8(0x5A);  // data after the pixels
+    const auto before = bmpFile(dib.bytes(), 54);
+    const auto path = write("A.BMP", before);
+    ASSERT_EQ(engine_.RecolorFile(path), kOk);
+    const auto after = readBytes(path);
+    for (std::size_t i = 0; i < 6; ++i) {
+        const std::size_t at = 54 + 4 * i;
+        const Rgb in = pixel24(before, at);
+        EXPECT_EQ(pixel24(after, at), (Rgb{in.g, in.b, in.r})) << i;
+        EXPECT_EQ(after[at + 3], before[at + 3]);
+    }
+    for (std::size_t i = 54 + 24; i < after.size(); ++i)
+        EXPECT_EQ(after[i], before[i]);
+}
+
+struct Layout16 {
+    bool bitfields565;
+    int width;
+};
+class ColorizeSixteenBit : public ColorizeFiles, public ::testing::WithParamInterface<Layout16> {};
+
+TEST_P(ColorizeSixteenBit, RowsKeepTheirPaddingPixel) {
+    const auto [rgb565, width] = GetParam();
+    const int height = 2;
+    ByteWriter dib;
+    writeInfoHeader(dib, width, height, 16, rgb565 ? 3 : 0);
+    if (rgb565) {
+        dib.u32(0xF800);
+        dib.u32(0x07E0);
+        dib.u32(0x001F);
+    }
+    const std::size_t pixelOffset = 14 + dib.size();
+    const int rowPixels = width + (width & 1);
+    std::vector<std::uint16_t> pixels;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < rowPixels; ++x) {
+            const unsigned r = (3 * x + 1) & 31, g = (5 * y + 2 * x) & (rgb565 ? 63 : 31),
+                           b = (7 * x + y) & 31;
+            const std::uint16_t value = x >= width ? 0xFFFF
+                                        : rgb565   ? static_cast<std::uint16_t>(r << 11 | g << 5 | b)
+                                                 : static_cast<std::uint16_t>(0x8000 | r << 10 | g << 5 | b);
+            pixels.push_back(value);
+            dib.u16(value);
+        }
+    const auto path = write("P16.BMP", bmpFile(dib.bytes(), static_cast<std::uint32_t>(pixelOffset)));
+    ASSERT_EQ(engine_.RecolorFile(path), kOk);
+    const auto after = readBytes(path);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < rowPixels; ++x) {
+            const std::size_t index = static_cast<std::size_t>(y * rowPixels + x);
+            const std::size_t at = pixelOffset + 2 * index;
+            const unsigned out = byteAt(after, at) | byteAt(after, at + 1) << 8;
+            const unsigned in = pixels[index];
+            unsigned expected;
+            if (x >= width) {
+                expected = in;
+            } else if (rgb565) {
+                // R' = G·4, G' = B·8, B' = R·8, packed back as R'/8, G'/4, B'/8.
+                const unsigned r = in >> 11, g = (in >> 5) & 63, b = in & 31;
+                expected = (g * 4 / 8) << 11 | (b * 8 / 4) << 5 | r;
+            } else {
+                const unsigned r = (in >> 10) & 31, g = (in >> 5) & 31, b = in & 31;
+                expected = g << 10 | b << 5 | r;  // the top bit becomes 0
+            }
+            EXPECT_EQ(out, expected) << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ColorizeSixteenBit,
+                         ::testing::Values(Layout16{false, 3}, Layout16{false, 4}, Layout16{true, 3},
+                                           Layout16{true, 1}));
+
+struct IconCase {
+    std::uint16_t bitCount;
+    std::uint16_t type;
+};
+class ColorizeIcons : public ColorizeFiles, public ::testing::WithParamInterface<IconCase> {};
+
+TEST_P(ColorizeIcons, OnlyTheColourImageChanges) {
+    const auto [bitCount, type] = GetParam();
+    const int size = 3;
+    const std::size_t bytesPerPixel = bitCount / 8;
+    const std::size_t rowBytes = (bytesPerPixel * size + 3) / 4 * 4;
+    ByteWriter image;
+    writeInfoHeader(image, size, 2 * size, bitCount);
+    for (int y = 0; y < size; ++y) {
+        for (std::size_t i = 0; i < rowBytes; ++i)
+            image.u8(static_cast<std::uint32_t>(11 * y + 3 * i + 1));
+    }
+    for (int y = 0; y < size; ++y)
+        image.u32(0xC3C3C3C3);  // the AND mask
+    std::vector<std::byte> before = iconFile(image.bytes(), type);
+    setPixel24(before, 62, {255, 0, 255});
+    const auto path = write(type == 1 ? "Icon00001.ICO" : "Cursor00001.cur", before);
+
+    ASSERT_EQ(engine_.RecolorFile(path), kOk);
+    const auto after = readBytes(path);
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t i = 0; i < 62; ++i)
+        ASSERT_EQ(after[i], before[i]) << "header byte " << i;
+    for (std::size_t i = 62 + size * rowBytes; i < after.size(); ++i)
+        ASSERT_EQ(after[i], before[i]) << i;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const std::size_t at = 62 + y * rowBytes + x * bytesPerPixel;
+            const Rgb in = pixel24(before, at);
+            const bool kept = bitCount == 24 && in == Rgb{255, 0, 255};
+            const Rgb expected = kept ? in : Rgb{in.g, in.b, in.r};
+            EXPECT_EQ(pixel24(after, at), expected) << x << "," << y;
+            if (bitCount == 32) {
+                EXPECT_EQ(after[at + 3], before[at + 3]);
+            }
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ColorizeIcons,
+                         ::testing::Values(IconCase{24, 1}, IconCase{32, 1}, IconCase{24, 2}));
+
+// Files whose headers claim more than the file holds: never a read or write outside the data; a
+// header that does not fit fails with E_FAIL and leaves the file as it was.
+struct HostileFile {
+    const char* name;
+    const char* fileName;
+    std::vector<std::byte> (*make)();
+    bool fails;
+};
+
+std::vector<std::byte> dibWith(std::int32_t width, std::int32_t height, std::uint16_t bitCount,
+                               std::size_t pixelBytes, std::uint32_t coloursUsed = 0) {
+    ByteWriter dib;
+    writeInfoHeader(dib, width, height, bitCount, 0, coloursUsed);
+    for (std::size_t i = 0; i < pixelBytes; ++i)
+        dib.u8(static_cast<std::uint32_t>(i * 7));
+    return std::move(dib.bytes());
+}
+
+const HostileFile kHostileFiles[] = {
+    {"TallerThanTheFile24", "a.BMP", [] { return bmpFile(dibWith(4, 1000000, 24, 30), 54); }, false},
+    {"WiderThanTheFile24", "a.BMP", [] { return bmpFile(dibWith(INT_MAX, 3, 24, 31), 54); }, false},
+    {"LowestHeight24", "a.BMP", [] { return bmpFile(dibWith(2, INT_MIN, 24, 20), 54); }, false},
+    {"WiderThanTheFile16", "a.BMP", [] { return bmpFile(dibWith(INT_MAX, 2, 16, 13), 54); }, false},
+    {"TallerThanTheFile32", "a.BMP", [] { return bmpFile(dibWith(5, 900000, 32, 37), 54); }, false},
+    {"IconTallerThanTheFile", "a.ICO", [] { return iconFile(dibWith(64, INT_MAX, 32, 41)); }, false},
+    {"IconWiderThanTheFile", "a.CUR", [] { return iconFile(dibWith(INT_MAX, 8, 24, 41), 2); }, false},
+    {"PaletteBeyondTheFile", "a.BMP", [] { return bmpFile(dibWith(4, 4, 8, 10, 0xFFFFFFFF), 54 + 1024); },
+     false},
+    {"PixelOffsetBeyondTheFile", "a.BMP", [] { return bmpFile(dibWith(4, 4, 24, 48), 0xFFFFFFF0); }, false},
+    {"PixelOffsetInsideTheHeader", "a.BMP", [] { return bmpFile(dibWith(4, 4, 24, 48), 40); }, true},
+    {"HeaderSizeHuge", "a.BMP",
+     [] {
+         auto bytes = bmpFile(dibWith(4, 4, 24, 48), 54);
+         bytes[14] = bytes[15] = bytes[16] = bytes[17] = std::byte{0xFF};
+         return bytes;
+     },
+     true},
+    {"HeaderLargerThanTheFile", "a.ICO",
+     [] {
+         auto bytes = iconFile(dibWith(4, 8, 24, 0));
+         bytes[22] = std::byte{124};
+         return bytes;
+     },
+     true},
+    {"TruncatedHeader", "a.BMP", [] { return std::vector<std::byte>(30, std::byte{0x42}); }, true},
+    {"NoSignature", "a.BMP",
+     [] {
+         auto bytes = bmpFile(dibWith(2, 2, 24, 16), 54);
+         bytes[0] = std::byte{'X'};
+         return bytes;
+     },
+     true},
+    {"IconWithBadDirectory", "a.ICO",
+     [] {
+         auto bytes = iconFile(dibWith(2, 4, 24, 24));
+         bytes[2] = std::byte{7};
+         return bytes;
+     },
+     true},
+    {"ZeroWidth", "a.BMP", [] { return bmpFile(dibWith(0, 2, 24, 16), 54); }, true},
+    {"ShortIcon", "a.ICO", [] { return std::vector<std::byte>(21, std::byte{0}); }, true},
+};
+
+class ColorizeHostileFiles : public ColorizeFiles, public ::testing::WithParamInterface<HostileFile> {};
+
+TEST_P(ColorizeHostileFiles, StayInsideTheData) {
+    const auto before = GetParam().make();
+    const auto path = write(GetParam().fileName, before);
+    const HResult hr = engine_.RecolorFile(path);
+    const auto after = readBytes(path);
+    ASSERT_EQ(after.size(), before.size());
+    if (GetParam().fails) {
+        EXPECT_EQ(hr, kFail);
+        EXPECT_EQ(after, before);
+        ASSERT_TRUE(PeekErrorRecord().has_value());
+        EXPECT_NE(PeekErrorRecord()->description.find(GetParam().fileName), std::string::npos);
+    } else {
+        EXPECT_EQ(hr, kOk);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Headers, ColorizeHostileFiles, ::testing::ValuesIn(kHostileFiles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ColorizeFiles, FormatsTheEngineDoesNotRecolourAreLeftAlone) {
+    ByteWriter png;  // a PNG-compressed icon image
+    for (unsigned c : {0x89u, 0x50u, 0x4Eu, 0x47u, 0x0Du, 0x0Au, 0x1Au, 0x0Au})
+        png.u8(c);
+    png.zeros(40);
+    auto jpegBmp = bmpFile(dibWith(4, 4, 0, 40), 54);
+    jpegBmp[14 + 16] = std::byte{4};  // BI_JPEG
+    const std::vector<std::pair<const char*, std::vector<std::byte>>> files = {
+        {"png.ICO", iconFile(png.bytes())},
+        {"jpeg.BMP", jpegBmp},
+        {"odd.BMP", bmpFile(dibWith(4, 4, 7, 40), 54)},
+        {"notes.txt", testing::toBytes("hello BMP")},
+    };
+    for (const auto& [name, bytes] : files) {
+        const auto path = write(name, bytes);
+        EXPECT_EQ(engine_.RecolorFile(path), kOk) << name;
+        EXPECT_EQ(readBytes(path), bytes) << name;
+    }
+}
+
+TEST_F(ColorizeFiles, MissingAndEmptyFilesFailWithTheReadError) {
+    EXPECT_EQ(engine_.RecolorFile(dir_ / "missing.BMP"), hresultFromWin32(win32::kFileNotFound));
+    const auto empty = write("empty.BMP", std::vector<std::byte>{});
+    EXPECT_EQ(engine_.RecolorFile(empty), hresultFromWin32(win32::kFileInvalid));
+    EXPECT_TRUE(readBytes(empty).empty());
+}
+
+TEST_F(ColorizeFiles, AFailedWriteLeavesTheOriginalAndIsReported) {
+    const auto before = bmpFile(dibWith(16, 16, 24, 16 * 48), 54);
+    const auto path = write("big.BMP", before);
+    // A file size limit below the image makes the rewrite fail even for root.
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const HResult hr = engine_.RecolorFile(path);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previousHandler);
+
+    EXPECT_TRUE(hr.failed());
+    EXPECT_EQ(readBytes(path), before);
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+        ++files;
+    EXPECT_EQ(files, 1u) << "temporary file left behind";
+    ASSERT_TRUE(PeekErrorRecord().has_value());
+    EXPECT_NE(PeekErrorRecord()->description.find("big.BMP"), std::string::npos);
+}
+
+TEST_F(ColorizeFiles, FolderSkipsOtherFilesAndSubfoldersAndReturnsTheFirstFailure) {
+    const auto good = bmpFile(dibWith(2, 2, 24, 16), 54);
+    auto bad = good;
+    bad[14] = std::byte{0x99};  // header size 153
+    const auto pathA = write("a.BMP", good);
+    const auto pathBad = write("b.BMP", bad);
+    const auto pathText = write("c.txt", good);
+    const auto pathSub = write("sub/d.BMP", good);
+    const auto pathZ = write("z.bmp", good);
+    const auto pathBadPng = write("e.png", testing::toBytes("not a png"));
+
+    EXPECT_EQ(engine_.RecolorFolder(dir_.path()), kFail);
+    EXPECT_NE(readBytes(pathA), good);
+    EXPECT_NE(readBytes(pathZ), good) << "files after a failure are still recoloured";
+    EXPECT_EQ(readBytes(pathBad), bad);
+    EXPECT_EQ(readBytes(pathText), good);
+    EXPECT_EQ(readBytes(pathSub), good);
+    EXPECT_EQ(readBytes(pathBadPng), testing::toBytes("not a png"));
+    ASSERT_TRUE(PeekErrorRecord().has_value());
+    EXPECT_NE(PeekErrorRecord()->description.find("b.BMP"), std::string::npos);
+    EXPECT_NE(PeekErrorRecord()->description.find("e.png"), std::string::npos);
+
+    EXPECT_EQ(engine_.RecolorFolder(dir_ / "nowhere"), hresultFromWin32(win32::kFileNotFound));
+}
+
+// ----- PNG files and in-memory DIBs -----
+
+std::vector<std::byte> pngOf(std::int32_t width, std::int32_t height, std::int32_t bitDepth) {
+    ImageRecord record;
+    record.width = width;
+    record.height = height;
+    record.bitDepth = bitDepth;
+    record.paletteCount = bitDepth <= 8 ? 1u << bitDepth : 0;
+    EXPECT_EQ(AllocateImageRecord(record), kOk);
+    for (std::size_t i = 0; i < record.pixels.size(); ++i)
+        record.pixels[i] = static_cast<std::uint8_t>(i * 13);
+    for (std::size_t i = 0; i < record.palette.size(); ++i)
+        record.palette[i] = static_cast<std::uint8_t>(i);
+    std::vector<std::byte> png;
+    EXPECT_EQ(WritePng(record, png), kOk);
+    return png;
+}
+
+TEST_F(ColorizeFiles, ThirtyTwoBitPngIsRecolouredWithItsAlpha) {
+    const auto path = write("Bitmap00001.png", pngOf(3, 2, 32));
+    const PngConverter codec;
+    ImageRecord before, after;
+    ASSERT_EQ(codec.ReadPngFile(path, before), kOk);
+    ASSERT_EQ(engine_.RecolorFile(path), kOk);
+    ASSERT_EQ(codec.ReadPngFile(path, after), kOk);
+    ASSERT_EQ(after.bitDepth, 32);
+    ASSERT_EQ(after.pixels.size(), before.pixels.size());
+    for (std::size_t i = 0; i < before.pixels.size(); i += 4) {
+        EXPECT_EQ(after.pixels[i], before.pixels[i + 2]);      // B' = R
+        EXPECT_EQ(after.pixels[i + 1], before.pixels[i]);      // G' = B
+        EXPECT_EQ(after.pixels[i + 2], before.pixels[i + 1]);  // R' = G
+        EXPECT_EQ(after.pixels[i + 3], before.pixels[i + 3]);
+    }
+}
+
+TEST_F(ColorizeFiles, PalettePngFailsAndStaysUnchanged) {
+    const auto png = pngOf(4, 4, 8);
+    const auto path = write("Bitmap00002.PNG", png);
+    EXPECT_EQ(engine_.RecolorFile(path), kFail);
+    EXPECT_EQ(readBytes(path), png);
+}
+
+TEST(ColorizeDib, RecoloursAPackedDibInPlace) {
+    const ColorizeEngine engine = rotatingEngine();
+    ByteWriter dib;
+    writeInfoHeader(dib, 1, 2, 24);
+    for (unsigned value : {10u, 20u, 30u, 0xEEu, 255u, 0u, 255u, 0xEEu})
+        dib.u8(value);
+    std::vector<std::byte> bytes = dib.bytes();
+    ASSERT_EQ(engine.RecolorDib(bytes), kOk);
+    EXPECT_EQ(pixel24(bytes, 40), (Rgb{20, 10, 30}));  // (R 30, G 20, B 10) → (20, 10, 30)
+    EXPECT_EQ(byteAt(bytes, 43), 0xEE);
+    EXPECT_EQ(pixel24(bytes, 44), (Rgb{255, 0, 255}));
+
+    // A header whose rows do not fit is refused before any pixel is touched.
+    std::vector<std::byte> truncated(bytes.begin(), bytes.begin() + 46);
+    const auto copy = truncated;
+    EXPECT_EQ(engine.RecolorDib(truncated), kFail);
+    EXPECT_EQ(truncated, copy);
+}
+
+}  // namespace
+}  // namespace kestrel
