@@ -1,0 +1,318 @@
+#include "core/images/bmp_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/images/png_codec.h"
+#include "core/platform/files.h"
+#include "core/platform/format.h"
+#include "core/platform/paths.h"
+#include "image_builders.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using testing::BmpSpec;
+using testing::makeBmp;
+using testing::Row;
+
+// A 32-bit picture whose every byte differs, alpha included.
+std::vector<Row> picture32(std::int32_t width, std::int32_t height) {
+    std::vector<Row> rows;
+    for (std::int32_t y = 0; y < height; ++y) {
+        Row row;
+        for (std::int32_t x = 0; x < width * 4; ++x)
+            row.push_back(testing::patternByte(x, y, 32));
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+BmpSpec bmp32(const std::vector<Row>& rows) {
+    BmpSpec spec;
+    spec.width = static_cast<std::int32_t>(rows[0].size() / 4);
+    spec.height = static_cast<std::int32_t>(rows.size());
+    spec.bitDepth = 32;
+    spec.pixels = testing::bottomUp(rows);
+    return spec;
+}
+
+std::string_view read(const testing::ByteVector& bytes, ImageRecord& record) {
+    return ReadBmp("test.bmp", asBytes(bytes), record);
+}
+
+std::vector<Row> recordRows(const ImageRecord& record) {
+    std::vector<Row> rows;
+    for (std::int32_t y = 0; y < record.height; ++y) {
+        rows.emplace_back(record.row(y), record.row(y) + record.rowBytes);
+    }
+    return rows;
+}
+
+TEST(ReadBmp, OneLeadingPrefixIsSkippedButNotTwo) {
+    const auto rows = picture32(3, 2);
+    BmpSpec spec = bmp32(rows);
+    ImageRecord plain, prefixed;
+    ASSERT_EQ(read(makeBmp(spec), plain), "");
+    spec.prefix = 128;
+    ASSERT_EQ(read(makeBmp(spec), prefixed), "");
+    EXPECT_EQ(recordRows(prefixed), recordRows(plain));
+
+    spec.prefix = 256;
+    ImageRecord twice;
+    EXPECT_EQ(read(makeBmp(spec), twice), bmp_skip::kNotBmp);
+    EXPECT_FALSE(twice.allocated());
+}
+
+TEST(ReadBmp, TopDownMatchesBottomUp) {
+    const auto rows = picture32(5, 4);
+    BmpSpec bottomUp = bmp32(rows);
+    BmpSpec topDown = bottomUp;
+    topDown.height = -4;
+    topDown.pixels.clear();
+    for (const Row& row : rows)
+        topDown.pixels.insert(topDown.pixels.end(), row.begin(), row.end());
+
+    ImageRecord a, b;
+    ASSERT_EQ(read(makeBmp(bottomUp), a), "");
+    ASSERT_EQ(read(makeBmp(topDown), b), "");
+    EXPECT_TRUE(b.topDown);
+    EXPECT_EQ(b.height, 4);
+    EXPECT_EQ(recordRows(a), rows);
+    EXPECT_EQ(recordRows(b), rows);
+
+    // Everything written from the records agrees too.
+    const PngConverter codec;
+    std::vector<std::byte> pngA, pngB, bmpA, bmpB, dibA, dibB;
+    ASSERT_EQ(WritePng(a, pngA), kOk);
+    ASSERT_EQ(WritePng(b, pngB), kOk);
+    EXPECT_EQ(pngA, pngB);
+    ASSERT_EQ(codec.WriteBmp(a, bmpA), kOk);
+    ASSERT_EQ(codec.WriteBmp(b, bmpB), kOk);
+    EXPECT_EQ(bmpA, bmpB);
+    ASSERT_EQ(codec.ImageRecordToDib(a, dibA), kOk);
+    ASSERT_EQ(codec.ImageRecordToDib(b, dibB), kOk);
+    EXPECT_EQ(dibA, dibB);
+}
+
+TEST(ReadBmp, PaletteComesFromTheGapNotFromColoursUsed) {
+    BmpSpec spec;
+    spec.width = 4;
+    spec.height = 1;
+    spec.bitDepth = 8;
+    spec.colorsUsed = 256;
+    for (int i = 0; i < 16; ++i)
+        spec.palette.insert(spec.palette.end(), {std::uint8_t(i), 0x20, 0x30, 0});
+    spec.pixels = {1, 2, 3, 15};
+    ImageRecord record;
+    ASSERT_EQ(read(makeBmp(spec), record), "");
+    EXPECT_EQ(record.paletteCount, 16u);
+    // Stored blue, green, red becomes red, green, blue.
+    EXPECT_EQ(record.palette[3 * 5], 0x30);
+    EXPECT_EQ(record.palette[3 * 5 + 1], 0x20);
+    EXPECT_EQ(record.palette[3 * 5 + 2], 5);
+}
+
+TEST(ReadBmp, GapRemainderIsSkippedBeforeThePixels) {
+    // 18 bytes with 4-byte entries: 4 entries and 2 bytes to skip.
+    BmpSpec spec;
+    spec.width = 2;
+    spec.height = 1;
+    spec.bitDepth = 8;
+    for (int i = 0; i < 4; ++i)
+        spec.palette.insert(spec.palette.end(), {10, 20, std::uint8_t(30 + i), 0});
+    spec.gapTail = {0xEE, 0xEE};
+    spec.pixels = {3, 1, 0, 0};
+    ImageRecord record;
+    ASSERT_EQ(read(makeBmp(spec), record), "");
+    EXPECT_EQ(record.paletteCount, 4u);
+    EXPECT_EQ(Row(record.pixels.begin(), record.pixels.end()), spec.pixels);
+}
+
+TEST(ReadBmp, PaletteFromAWideGapIsCappedAtTheBitDepth) {
+    BmpSpec spec;
+    spec.width = 8;
+    spec.height = 1;
+    spec.bitDepth = 1;
+    spec.palette.assign(1024, 0x11);  // 256 entries' worth of gap for a 1-bit image
+    spec.pixels = {0xA5, 0, 0, 0};
+    ImageRecord record;
+    ASSERT_EQ(read(makeBmp(spec), record), "");
+    EXPECT_EQ(record.paletteCount, 2u);
+    EXPECT_EQ(record.pixels[0], 0xA5);
+    std::vector<std::byte> png;
+    EXPECT_EQ(WritePng(record, png), kOk);
+}
+
+TEST(ReadBmp, Os2CoreHeaderWithThreeBytePalette) {
+    BmpSpec spec;
+    spec.headerSize = 12;
+    spec.width = 3;
+    spec.height = 2;
+    spec.bitDepth = 4;
+    for (int i = 0; i < 16; ++i)
+        spec.palette.insert(spec.palette.end(), {std::uint8_t(i), 0x80, 0xFF});
+    spec.pixels = {0x12, 0x30, 0, 0, 0x45, 0x60, 0, 0};
+    ImageRecord record;
+    ASSERT_EQ(read(makeBmp(spec), record), "");
+    EXPECT_EQ(record.paletteCount, 16u);
+    EXPECT_EQ(record.palette[3 * 7], 0xFF);
+    EXPECT_EQ(record.palette[3 * 7 + 2], 7);
+    EXPECT_EQ(record.row(0)[0], 0x45);  // bottom-up: the second stored row is the top
+}
+
+struct RefusedCase {
+    const char* name;
+    BmpSpec spec;
+    std::string_view message;
+};
+
+BmpSpec with(std::function<void(BmpSpec&)> change) {
+    BmpSpec spec;
+    spec.width = 2;
+    spec.height = 2;
+    spec.bitDepth = 24;
+    spec.pixels.assign(16, 0x55);
+    change(spec);
+    return spec;
+}
+
+class ReadBmpRefuses : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(ReadBmpRefuses, WithItsMessage) {
+    ImageRecord record;
+    EXPECT_EQ(read(makeBmp(GetParam().spec), record), GetParam().message);
+    EXPECT_FALSE(record.allocated());
+    EXPECT_EQ(record.width, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadBmpRefuses,
+    ::testing::Values(
+        RefusedCase{"HeaderTooSmall", with([](BmpSpec& s) { s.headerSize = 8; }), bmp_skip::kBadHeaderSize},
+        RefusedCase{"HeaderTooLarge", with([](BmpSpec& s) { s.headerSize = 125; }), bmp_skip::kBadHeaderSize},
+        RefusedCase{"PixelsInsideHeader", with([](BmpSpec& s) { s.offBits = 40; }), bmp_skip::kBadHeaderSize},
+        RefusedCase{"ZeroWidth", with([](BmpSpec& s) { s.width = 0; }), bmp_skip::kWidthBelowOne},
+        RefusedCase{"NegativeWidth", with([](BmpSpec& s) { s.width = -2; }), bmp_skip::kWidthBelowOne},
+        RefusedCase{"ZeroHeight", with([](BmpSpec& s) { s.height = 0; }), bmp_skip::kHeightBelowOne},
+        RefusedCase{"MinimumHeight", with([](BmpSpec& s) { s.height = INT32_MIN; }), bmp_skip::kBadImageSize},
+        RefusedCase{"Rle8", with([](BmpSpec& s) { s.compression = 1, s.bitDepth = 8; }),
+                    bmp_skip::kCompressed},
+        RefusedCase{"Bitfields", with([](BmpSpec& s) { s.compression = 3; }), bmp_skip::kCompressed},
+        RefusedCase{"SixteenBits", with([](BmpSpec& s) { s.bitDepth = 16; }), bmp_skip::k16Bits},
+        RefusedCase{"TwoBits", with([](BmpSpec& s) { s.bitDepth = 2; }), bmp_skip::kBadBitDepth},
+        RefusedCase{"TruncatedPixels", with([](BmpSpec& s) { s.pixels.resize(15); }),
+                    bmp_skip::kBadImageSize},
+        RefusedCase{"PixelsBeyondTheFile", with([](BmpSpec& s) { s.offBits = 4000; }),
+                    bmp_skip::kBadImageSize},
+        // Row size and image size overflow 32 bits: 0x40000001 × 32 bits per row, 0x10000 rows.
+        RefusedCase{"OverflowingSizes",
+                    with([](BmpSpec& s) { s.width = 0x40000001, s.height = 0x10000, s.bitDepth = 32; }),
+                    bmp_skip::kBadImageSize},
+        RefusedCase{"TruncatedPalette", with([](BmpSpec& s) {
+                        s.bitDepth = 8, s.offBits = 54 + 1024, s.pixels.clear();
+                        s.palette.assign(8, 0);
+                    }),
+                    bmp_skip::kBadImageSize}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReadBmp, ShortFilesEndPrematurely) {
+    const auto full = makeBmp(with([](BmpSpec&) {}));
+    for (std::size_t size : {0, 10, 17, 30}) {
+        ImageRecord record;
+        EXPECT_EQ(ReadBmp("x", asBytes(testing::ByteVector(full.begin(), full.begin() + size)), record),
+                  bmp_skip::kPrematureEnd)
+            << size;
+    }
+    // With a 128-byte prefix, the second look must also find 18 bytes.
+    testing::ByteVector prefixed(140, std::byte{0});
+    ImageRecord record;
+    EXPECT_EQ(ReadBmp("x", asBytes(prefixed), record), bmp_skip::kPrematureEnd);
+}
+
+class ConvertBmpToPngTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previous_ = SetConverterLogHook([this](std::string_view format, std::string_view name) {
+            log_.push_back(safeFormat(format, {std::string(name)}));
+        });
+    }
+    void TearDown() override { SetConverterLogHook(std::move(previous_)); }
+
+    testing::TempDir dir_;
+    std::vector<std::string> log_;
+    ConverterLogHook previous_;
+};
+
+TEST_F(ConvertBmpToPngTest, WritesAnRgbaPngWithTheAlphaUnchanged) {
+    auto rows = picture32(4, 3);
+    for (std::size_t x = 3; x < rows[1].size(); x += 4)
+        rows[1][x] = 0;  // one fully transparent row
+    const auto bmp = dir_.write("Bitmap00001.BMP", makeBmp(bmp32(rows)));
+    ASSERT_EQ(ConvertBmpToPng(bmp), kOk);
+
+    const auto decoded = testing::decodePng(testing::readBytes(dir_ / "Bitmap00001.png"));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->colorType, 6);
+    EXPECT_EQ(decoded->bitDepth, 8);
+    EXPECT_EQ(decoded->zlibLevel, 2);  // compression level 6 is zlib's default class
+    ASSERT_EQ(decoded->rows.size(), 3u);
+    for (std::size_t y = 0; y < 3; ++y) {
+        for (std::size_t x = 0; x < 16; x += 4) {
+            // BMP blue, green, red, alpha → PNG red, green, blue, alpha.
+            EXPECT_EQ(decoded->rows[y][x], rows[y][x + 2]);
+            EXPECT_EQ(decoded->rows[y][x + 1], rows[y][x + 1]);
+            EXPECT_EQ(decoded->rows[y][x + 2], rows[y][x]);
+            EXPECT_EQ(decoded->rows[y][x + 3], rows[y][x + 3]);
+        }
+    }
+    const std::string path = pathToUtf8(bmp);
+    const std::vector<std::string> expected = {"Reading Bitmap00001.BMP", "Read OK Bitmap00001.BMP",
+                                               "Writing Bitmap00001.png", "OK      Bitmap00001.png"};
+    EXPECT_EQ(log_, expected);
+}
+
+TEST_F(ConvertBmpToPngTest, RefusedInputLeavesNoOutputAndLogsTheFullPath) {
+    const auto bmp = dir_.write("a.bmp", makeBmp(with([](BmpSpec& s) { s.bitDepth = 16; })));
+    EXPECT_TRUE(ConvertBmpToPng(bmp).failed());
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "a.png"));
+    ASSERT_EQ(log_.size(), 2u);
+    EXPECT_EQ(log_[1], safeFormat(bmp_skip::k16Bits, {pathToUtf8(bmp)}));
+
+    log_.clear();
+    EXPECT_TRUE(ConvertBmpToPng(dir_ / "missing.bmp").failed());
+    EXPECT_EQ(log_.back(), safeFormat(bmp_skip::kCannotOpen, {pathToUtf8(dir_ / "missing.bmp")}));
+}
+
+TEST_F(ConvertBmpToPngTest, LibpngFailureLeavesNoPartialPng) {
+    // An 8-bit bitmap without a palette: libpng refuses to write a palette image with no colours
+    // only after it has started the file.
+    const auto bmp =
+        dir_.write("b.bmp", makeBmp(with([](BmpSpec& s) { s.bitDepth = 8, s.pixels.assign(8, 1); })));
+    EXPECT_TRUE(ConvertBmpToPng(bmp).failed());
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "b.png"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
+}
+
+TEST_F(ConvertBmpToPngTest, NoOutputForShortPathsOrOverTheInput) {
+    const auto bytes = makeBmp(bmp32(picture32(1, 1)));
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    std::filesystem::path shortName("x.bm");
+    ASSERT_EQ(WriteWholeFile(shortName, asBytes(bytes)), kOk);
+    EXPECT_TRUE(ConvertBmpToPng(shortName).failed());
+    EXPECT_EQ(log_.front(), "Reading x.bm");  // read, but nothing written
+    std::filesystem::current_path(cwd);
+
+    const auto png = dir_.write("c.png", bytes);
+    EXPECT_TRUE(ConvertBmpToPng(png).failed());
+    EXPECT_EQ(testing::readBytes(png), bytes);
+}
+
+}  // namespace
+}  // namespace kestrel
