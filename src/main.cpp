@@ -1,4 +1,11 @@
 // The kestrel program: command-line import and compile, and (later) the desktop interface.
+#ifdef KESTREL_WITH_APP
+#include "app/ks_app.h"
+
+int main(int argc, char** argv) {
+    return kestrel::runKestrel(argc, argv);
+}
+#else
 #include <cstdio>
 
 #include "core/platform/format.h"
@@ -8,3 +15,4 @@ int main() {
     std::printf("Kestrel Beta 版本 %s\n", kestrel::formatFixed(version).c_str());
     return 0;
 }
+#endif

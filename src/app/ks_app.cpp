@@ -1,0 +1,237 @@
+#include "app/ks_app.h"
+
+#include <QCoreApplication>
+#include <array>
+#include <cstdio>
+
+#include "app/app_files.h"
+#include "core/errors/errors.h"
+#include "core/pe/project_files.h"
+#include "core/platform/files.h"
+#include "core/platform/format.h"
+#include "core/platform/paths.h"
+#include "core/platform/ui_sink.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view kSource = "KsApp";
+
+CKsApp* currentApp = nullptr;
+
+void printUsageError(const std::string& problem) {
+    std::fprintf(stderr, "kestrel: %s\n\n%s", problem.c_str(), usageText().c_str());
+    std::fflush(stderr);
+}
+
+// /Output: of /Compile names the working folder's pe.xml; a folder means its pe.xml.
+std::filesystem::path compileDescriptionPath(const std::string& output) {
+    std::filesystem::path path = pathFromUtf8(output);
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) path /= "pe.xml";
+    return path;
+}
+
+}  // namespace
+
+CKsApp::CKsApp(CKsCommandLineInfo commandLine, GuiStarter gui)
+    : commandLine_(std::move(commandLine)), gui_(std::move(gui)) {
+    editors_[0].section = kImageEditorsSection;
+    editors_[1].section = kTextEditorsSection;
+    editors_[2].section = kHexEditorsSection;
+    currentApp = this;
+}
+
+CKsApp::~CKsApp() {
+    if (currentApp == this) currentApp = nullptr;
+}
+
+CKsApp* CKsApp::instance() {
+    return currentApp;
+}
+
+std::string CKsApp::GetVersionText() {
+    FixedFileInfo info;
+    if (GetFileVersion("/proc/self/exe", info).failed()) {
+        versionMajor_ = 0;
+        versionMinor_ = 0;
+        return "无法获取应用的版本。";
+    }
+    versionMajor_ = static_cast<std::uint16_t>(info.fileVersionMS & 0xFFFF);
+    versionMinor_ = static_cast<std::uint16_t>(info.fileVersionLS & 0xFFFF);
+    double version = info.fileVersionMS * 0.1 + info.fileVersionLS * 0.00001;
+    return "Kestrel Beta 版本 " + formatFixed(version);
+}
+
+bool CKsApp::InitInstance() {
+    InitErrorReporting({"OK", "取消", "终止", "重试", "忽略", "是", "否", "详细", "发送报告"},
+                       GetVersionText());
+
+    HResult admin = IsUserAdmin();
+    if (admin.failed()) {
+        (void)ReportError(true, kSource, __LINE__, admin);
+        ReportMessage(false, kSource, __LINE__, "检查用户是否是管理员是发生错误。");
+        ShowErrorDialog();
+    }
+    isAdministrator_ = admin == kOk;
+
+    if (HResult hr = GetDataFolder(dataFolder_); hr.failed()) {
+        (void)ReportError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "获取某个路径时发生错误。");
+        ShowErrorDialog();
+        exitCode_ = kExitFailure;
+        return false;
+    }
+
+    settings_ = std::make_unique<SettingsStore>();
+    if (!commandLine_.isCommandLineOperation()) applyResumeRule();
+
+    for (EditorSlot& slot : editors_) {
+        HResult hr = LoadEditorList(*settings_, slot.section, slot.list);
+        slot.loadedOk = hr.succeeded();
+        slot.loaded = slot.list;
+        if (hr.failed()) ShowErrorDialog();
+    }
+
+    if (commandLine_.isCommandLineOperation()) return runCommandLineOperation();
+
+    if (!gui_) {
+        printUsageError("no command-line operation given (the desktop interface is not part of this build)");
+        exitCode_ = kExitUsage;
+        return false;
+    }
+    if (!gui_(*this)) {
+        if (exitCode_ == kExitSuccess) exitCode_ = kExitFailure;
+        return false;
+    }
+    return true;
+}
+
+// With no file named, the last project is resumed: the recent list holds the PE file a project was
+// made from, and files opened directly are imported into Temp, so Temp/<base>.kestrel is the last
+// working project.
+void CKsApp::applyResumeRule() {
+    if (!commandLine_.fileName.empty()) return;
+    std::string recent;
+    (void)settings_->GetStringSetting(kRecentFileSection, "File1", recent, "");
+    if (recent.empty()) return;
+    std::filesystem::path project = tempFolder() / pathFromUtf8(baseNameOf(recent) + ".kestrel");
+    commandLine_.fileName = pathToUtf8(project);
+    std::error_code error;
+    if (std::filesystem::is_regular_file(project, error)) {
+        commandLine_.shellCommand = CKsCommandLineInfo::ShellCommand::kFileOpen;
+    }
+}
+
+bool CKsApp::runCommandLineOperation() {
+    if (std::string problem = commandLine_.usageProblem(); !problem.empty()) {
+        printUsageError(problem);
+        exitCode_ = kExitUsage;
+        return false;
+    }
+    std::filesystem::path file = pathFromUtf8(commandLine_.fileName);
+    if (commandLine_.compile) {
+        std::filesystem::path description = compileDescriptionPath(commandLine_.output);
+        HResult hr = CompileFile(std::nullopt, file, description, false);
+        if (hr.failed()) {
+            ShowErrorDialog();
+            exitCode_ = kExitFailure;
+        } else {
+            exitCode_ = kExitSuccess;
+        }
+    } else {
+        std::filesystem::path projectPath;
+        HResult hr = DecompileFile(file, pathFromUtf8(commandLine_.output), projectPath);
+        if (hr.failed()) {
+            uiSink().message(
+                safeFormat("未能反编译文件\n%s\n\n错误 0x%.8x", {commandLine_.fileName, hr.value()}),
+                kAppName, MessageIcon::kStop);
+            ShowErrorDialog();
+            exitCode_ = kExitFailure;
+        } else {
+            exitCode_ = kExitSuccess;
+        }
+    }
+    commandLine_.fileName.clear();
+    return false;
+}
+
+bool CKsApp::ProcessShellCommand(DocumentCommands& documents) {
+    auto run = [&] {
+        if (commandLine_.shellCommand == CKsCommandLineInfo::ShellCommand::kFileOpen) {
+            return documents.openDocument(pathFromUtf8(commandLine_.fileName));
+        }
+        return documents.newDocument();
+    };
+    if (run()) return true;
+    if (commandLine_.fileName.empty()) return false;
+    commandLine_.fileName.clear();
+    commandLine_.shellCommand = CKsCommandLineInfo::ShellCommand::kFileNew;
+    return run();
+}
+
+int CKsApp::ExitInstance() {
+    if (settings_) {
+        for (EditorSlot& slot : editors_) {
+            // A list that could not be read is never written: that would wipe the user's entries.
+            if (!slot.loadedOk || slot.list == slot.loaded) continue;
+            if (SaveEditorList(*settings_, slot.section, slot.list).failed()) {
+                ShowErrorDialog();
+                continue;
+            }
+            slot.loaded = slot.list;
+        }
+        settings_.reset();
+    }
+    return exitCode_;
+}
+
+HResult CKsApp::LaunchImageEditor(const std::filesystem::path& file, const EditorCommand* editor) {
+    return LaunchEditor(EditorKind::kImage, file, editor, imageEditors(), launchOptions_);
+}
+
+HResult CKsApp::LaunchTextEditor(const std::filesystem::path& file, const EditorCommand* editor) {
+    return LaunchEditor(EditorKind::kText, file, editor, textEditors(), launchOptions_);
+}
+
+HResult CKsApp::LaunchHexEditor(const std::filesystem::path& file, const EditorCommand* editor) {
+    return LaunchEditor(EditorKind::kHex, file, editor, hexEditors(), launchOptions_);
+}
+
+int runKestrel(int argc, char** argv, CKsApp::GuiStarter gui) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.emplace_back(argv[i]);
+    CKsCommandLineInfo commandLine = CKsCommandLineInfo::parse(arguments);
+    if (commandLine.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return kExitSuccess;
+    }
+    if (commandLine.version) {
+        CKsApp versionOnly{CKsCommandLineInfo{}};
+        std::printf("%s\n", versionOnly.GetVersionText().c_str());
+        return kExitSuccess;
+    }
+    if (commandLine.isCommandLineOperation()) {
+        if (std::string problem = commandLine.usageProblem(); !problem.empty()) {
+            printUsageError(problem);
+            return kExitUsage;
+        }
+        // Import and compile never need a display.
+        QCoreApplication core(argc, argv);
+        CKsApp app(std::move(commandLine));
+        app.InitInstance();
+        return app.ExitInstance();
+    }
+    if (!gui) {
+        printUsageError("no command-line operation given (the desktop interface is not part of this build)");
+        return kExitUsage;
+    }
+    CKsApp app(std::move(commandLine), std::move(gui));
+    if (app.InitInstance()) return app.ExitInstance();
+    app.ExitInstance();
+    return app.exitCode();
+}
+
+}  // namespace kestrel

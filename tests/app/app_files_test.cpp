@@ -1,0 +1,98 @@
+#include "app/app_files.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "app/ks_app.h"
+#include "app_test_env.h"
+#include "core/platform/files.h"
+#include "pe_builder/pe_builder.h"
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using testing::IsolatedAppTest;
+
+class DataFolderTest : public IsolatedAppTest {};
+
+TEST_F(DataFolderTest, IsCreatedUnderTheDataHomeAndEndsWithASeparator) {
+    std::filesystem::path folder;
+    ASSERT_EQ(GetDataFolder(folder), kOk);
+    EXPECT_EQ(folder, dataFolder() / "");
+    EXPECT_TRUE(std::filesystem::is_directory(dataFolder()));
+}
+
+TEST_F(DataFolderTest, ARelativeOrMissingDataHomeFallsBackToHome) {
+    environment_.set("HOME", (temp_ / "home").string());
+    for (std::optional<std::string> value : {std::optional<std::string>("relative/data"),
+                                             std::optional<std::string>(""), std::optional<std::string>()}) {
+        environment_.set("XDG_DATA_HOME", value);
+        std::filesystem::path folder;
+        ASSERT_EQ(GetDataFolder(folder), kOk);
+        EXPECT_EQ(folder, temp_ / "home/.local/share/Quillon/Kestrel/");
+    }
+    environment_.set("HOME", std::nullopt);
+    std::filesystem::path folder;
+    EXPECT_EQ(GetDataFolder(folder).value(), 0x80070003u);
+}
+
+TEST(CreateFolderPathTest, CreatesEveryLevelAndRefusesAPlainFileInTheWay) {
+    testing::TempDir temp;
+    EXPECT_EQ(CreateFolderPath(temp / "a/b/c"), kOk);
+    EXPECT_TRUE(std::filesystem::is_directory(temp / "a/b/c"));
+    EXPECT_EQ(CreateFolderPath(temp / "a/b/c"), kOk);
+    std::filesystem::path file = temp.write("plain", "x");
+    EXPECT_EQ(CreateFolderPath(file).value(), 0x8007010Bu);
+    EXPECT_EQ(CreateFolderPath(file / "below").value(), 0x8007010Bu);
+}
+
+TEST(FileVersionTest, TheProgramHasItsCompiledInVersion) {
+    FixedFileInfo info;
+    ASSERT_EQ(GetFileVersion("/proc/self/exe", info), kOk);
+    EXPECT_EQ(info.fileVersionMS, static_cast<std::uint32_t>(KESTREL_VERSION_MS));
+    EXPECT_EQ(info.fileVersionLS, static_cast<std::uint32_t>(KESTREL_VERSION_LS));
+}
+
+TEST(FileVersionTest, VersionTextUsesAPointWhateverTheLocale) {
+    std::string saved = std::setlocale(LC_ALL, nullptr);
+    bool commaLocale = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    CKsApp app{CKsCommandLineInfo{}};
+    std::string text = app.GetVersionText();
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(text, "Kestrel Beta 版本 1.020000");
+    EXPECT_EQ(app.versionMajor(), 10);
+    EXPECT_EQ(app.versionMinor(), 2000);
+    if (!commaLocale) GTEST_LOG_(INFO) << "de_DE.UTF-8 is not installed; checked in the C locale only";
+}
+
+TEST(FileVersionTest, FixedBlockIsReadFromAVersionResource) {
+    pebuilder::VersionSpec spec = pebuilder::defaultVersionSpec();
+    spec.fileVersion[0] = 6;
+    spec.fileVersion[1] = 1;
+    spec.fileVersion[2] = 7601;
+    spec.fileVersion[3] = 17514;
+    pebuilder::ByteVector resource = pebuilder::makeVersionInfo(spec);
+    FixedFileInfo info;
+    ASSERT_EQ(parseFixedFileInfo(resource, info), kOk);
+    EXPECT_EQ(info.signature, kFixedFileInfoSignature);
+    EXPECT_EQ(info.fileVersionMS, 0x00060001u);
+    EXPECT_EQ(info.fileVersionLS, (7601u << 16) | 17514u);
+    EXPECT_EQ(info.fileType, 2u);
+
+    // Every truncation of the fixed block, a wrong key and a wrong signature are refused.
+    for (std::size_t size : {0, 2, 6, 38, 40, 91}) {
+        pebuilder::ByteVector cut(resource.begin(), resource.begin() + static_cast<std::ptrdiff_t>(size));
+        EXPECT_EQ(parseFixedFileInfo(cut, info), kFail) << size;
+    }
+    pebuilder::ByteVector badKey = resource;
+    badKey[6] = std::byte{'X'};
+    EXPECT_EQ(parseFixedFileInfo(badKey, info), kFail);
+    pebuilder::ByteVector badSignature = resource;
+    badSignature[40] = std::byte{0};
+    EXPECT_EQ(parseFixedFileInfo(badSignature, info), kFail);
+}
+
+}  // namespace
+}  // namespace kestrel
