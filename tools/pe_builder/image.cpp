@@ -13,14 +13,12 @@ constexpr std::uint32_t kCoffHeaderSize = 20;
 constexpr std::uint32_t kOptionalHeaderSize = 224;
 constexpr std::uint32_t kSectionHeaderSize = 40;
 constexpr std::uint32_t kDataDirectoryCount = 16;
-constexpr std::uint32_t kSymbolSize = 18;
 constexpr std::uint32_t kTimeDateStamp = 0x5F5E1000;  // fixed, so builds are reproducible
 
 // Offsets inside the optional header.
 constexpr std::uint32_t kOptMagic = 0;
 constexpr std::uint32_t kOptSizeOfHeaders = 60;
 constexpr std::uint32_t kOptChecksum = 64;
-constexpr std::uint32_t kOptDataDirectories = 96;
 
 // Directory indexes.
 constexpr std::uint32_t kDirResources = 2;

@@ -191,16 +191,19 @@ TEST(TreeFaults, EachKnobDamagesWhatItNames) {
               0x80000000u | namesOfFirstType);
     EXPECT_EQ(entryAt(damaged(TreeFault::kEntryPointsAtRoot), languagesOfFirstName, 0).second, 0x80000000u);
 
-    ByteReader offsetPast{asBytes(damaged(TreeFault::kDataOffsetPastSection))};
+    const ByteVector offsetPastBytes = damaged(TreeFault::kDataOffsetPastSection);
+    ByteReader offsetPast{asBytes(offsetPastBytes)};
     EXPECT_GE(*offsetPast.u32(firstDataEntry), kRva + size);
-    ByteReader sizePast{asBytes(damaged(TreeFault::kDataSizePastSection))};
+    const ByteVector sizePastBytes = damaged(TreeFault::kDataSizePastSection);
+    ByteReader sizePast{asBytes(sizePastBytes)};
     EXPECT_GT(*sizePast.u32(firstDataEntry) + *sizePast.u32(firstDataEntry + 4), kRva + size);
 
     const auto namePast = entryAt(damaged(TreeFault::kNamePastEnd), 0, 0).first;
     EXPECT_TRUE(namePast & 0x80000000u);
     EXPECT_GE(namePast & 0x7FFFFFFF, size);
 
-    ByteReader counted{asBytes(damaged(TreeFault::kCountLargerThanData))};
+    const ByteVector countedBytes = damaged(TreeFault::kCountLargerThanData);
+    ByteReader counted{asBytes(countedBytes)};
     EXPECT_GT(std::uint64_t{16} + 8ull * (*counted.u16(12) + *counted.u16(14)), size);
 
     // Every knob leaves the rest of the section as it was.
