@@ -258,9 +258,18 @@ HResult AtomicFileWriter::commit() {
         discard();
         return hr;
     }
-    // Keep the permissions of the file being replaced.
     struct stat info {};
-    if (::stat(target_.c_str(), &info) == 0) (void)::chmod(temporary_.c_str(), info.st_mode & 07777);
+    if (::stat(target_.c_str(), &info) == 0) {
+        // A read-only file is not replaced behind the user's back (Windows refuses to as well).
+        if (S_ISREG(info.st_mode) && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0 &&
+            (errno == EACCES || errno == EROFS)) {
+            hr = errnoResult(errno, target_);
+            discard();
+            return hr;
+        }
+        // Keep the permissions of the file being replaced.
+        (void)::chmod(temporary_.c_str(), info.st_mode & 07777);
+    }
     if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
         hr = errnoResult(errno, target_);
         discard();

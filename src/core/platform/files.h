@@ -79,7 +79,8 @@ HResult WriteWholeFile(const fs::path& path, Bytes data);
 
 // Replaces `target` atomically: the data goes to a temporary file in the same folder that is
 // renamed over the target only when everything was written. On failure the temporary file is
-// removed and the target stays as it was.
+// removed and the target stays as it was. A target we may not write to (read-only) is refused
+// with 0x80070005, as on Windows; the replacement keeps the target's permission bits.
 class AtomicFileWriter {
   public:
     AtomicFileWriter() = default;

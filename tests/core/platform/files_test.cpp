@@ -175,6 +175,16 @@ TEST(AtomicReplace, AReadOnlyFolderFailsWithoutTouchingTheOriginal) {
     EXPECT_EQ(folderEntries(dir / "ro"), std::vector<fs::path>{"file.txt"});
 }
 
+TEST(AtomicReplace, AReadOnlyTargetIsNotReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+    TempDir dir;
+    auto target = dir.write("theme.dll", "original");
+    ::chmod(target.c_str(), 0444);
+    EXPECT_EQ(WriteFileAtomic(target, "new").value(), 0x80070005u);
+    EXPECT_EQ(readText(target), "original");
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<fs::path>{"theme.dll"});
+}
+
 TEST(CreateFolderPath, CreatesNestedFoldersAndRefusesPlainFiles) {
     TempDir dir;
     ASSERT_EQ(CreateFolderPath(dir / "a/b/c"), kOk);
