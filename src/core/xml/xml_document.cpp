@@ -842,7 +842,7 @@ class XmlDocument::Writer {
     explicit Writer(XmlDocument& document) : document_(document) {}
 
     void put(std::string_view piece) {
-        if (failed()) return;
+        if (piece.empty() || failed()) return;
         std::size_t free = kOutputBufferSize - document_.bufferUsed_;
         if (free < kFlushReserve || piece.size() > free) {
             if (document_.flushBuffer().failed()) return;
