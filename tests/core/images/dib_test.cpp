@@ -1,0 +1,158 @@
+#include "core/images/dib.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/platform/byte_reader.h"
+
+namespace kestrel {
+namespace {
+
+struct DibSpec {
+    std::uint32_t headerSize = 40;
+    std::int32_t width = 4;
+    std::int32_t height = 2;
+    std::uint16_t bitCount = 8;
+    std::uint32_t compression = 0;
+    std::uint32_t sizeImage = 0;
+    std::uint32_t colorsUsed = 0;
+    std::size_t tableBytes = 256 * 4;  // bytes after the header: masks and palette
+    std::size_t pixelBytes = 8;
+};
+
+std::vector<std::byte> makeDib(const DibSpec& spec) {
+    ByteWriter writer;
+    writer.u32(spec.headerSize);
+    if (spec.headerSize == 12) {
+        writer.u16(static_cast<std::uint32_t>(spec.width));
+        writer.u16(static_cast<std::uint32_t>(spec.height));
+        writer.u16(1);
+        writer.u16(spec.bitCount);
+    } else {
+        writer.u32(static_cast<std::uint32_t>(spec.width));
+        writer.u32(static_cast<std::uint32_t>(spec.height));
+        writer.u16(1);
+        writer.u16(spec.bitCount);
+        writer.u32(spec.compression);
+        writer.u32(spec.sizeImage);
+        writer.zeros(8);
+        writer.u32(spec.colorsUsed);
+        writer.u32(0);
+        writer.zeros(spec.headerSize - 40);
+    }
+    writer.zeros(spec.tableBytes + spec.pixelBytes);
+    return writer.bytes();
+}
+
+DibSpec with(std::function<void(DibSpec&)> change) {
+    DibSpec spec;
+    change(spec);
+    return spec;
+}
+
+struct ValidCase {
+    const char* name;
+    DibSpec spec;
+    std::size_t pixelOffset;
+    std::size_t imageBytes;
+};
+
+class ValidDib : public ::testing::TestWithParam<ValidCase> {};
+
+TEST_P(ValidDib, LocatesThePixels) {
+    const auto dib = makeDib(GetParam().spec);
+    DibInfo info;
+    ASSERT_EQ(validateDib(asBytes(dib), info), kOk);
+    EXPECT_EQ(info.pixelOffset, GetParam().pixelOffset);
+    EXPECT_EQ(info.imageBytes, GetParam().imageBytes);
+    // One byte less and the same DIB no longer fits.
+    const std::vector<std::byte> shorter(dib.begin(), dib.end() - 1);
+    EXPECT_EQ(validateDib(asBytes(shorter), info), kInvalidArg);
+    EXPECT_EQ(info.width, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, ValidDib,
+    ::testing::Values(
+        ValidCase{"Palette8", DibSpec{}, 40 + 1024, 8},
+        ValidCase{"ColoursUsed", with([](DibSpec& s) { s.colorsUsed = 3, s.tableBytes = 12; }), 52, 8},
+        ValidCase{"Core4", with([](DibSpec& s) { s.headerSize = 12, s.bitCount = 4, s.tableBytes = 48; }),
+                  12 + 48, 8},
+        ValidCase{"TopDown24", with([](DibSpec& s) {
+                      s.bitCount = 24, s.height = -2, s.tableBytes = 0, s.pixelBytes = 24;
+                  }),
+                  40, 24},
+        ValidCase{"Bitfields32After40", with([](DibSpec& s) {
+                      s.bitCount = 32, s.compression = 3, s.tableBytes = 12, s.pixelBytes = 32;
+                  }),
+                  52, 32},
+        ValidCase{"V5Bitfields", with([](DibSpec& s) {
+                      s.headerSize = 124, s.bitCount = 32, s.compression = 3, s.tableBytes = 0;
+                      s.pixelBytes = 32;
+                  }),
+                  124, 32},
+        ValidCase{"Rle8", with([](DibSpec& s) { s.compression = 1, s.sizeImage = 5, s.pixelBytes = 5; }),
+                  40 + 1024, 5}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class HostileDib : public ::testing::TestWithParam<std::pair<const char*, DibSpec>> {};
+
+TEST_P(HostileDib, IsRefused) {
+    const auto dib = makeDib(GetParam().second);
+    DibInfo info;
+    EXPECT_EQ(validateDib(asBytes(dib), info), kInvalidArg);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, HostileDib,
+    ::testing::Values(std::pair{"HeaderSize16", with([](DibSpec& s) { s.headerSize = 16; })},
+                      std::pair{"HeaderSize200", with([](DibSpec& s) { s.headerSize = 200; })},
+                      std::pair{"ZeroWidth", with([](DibSpec& s) { s.width = 0; })},
+                      std::pair{"NegativeWidth", with([](DibSpec& s) { s.width = -4; })},
+                      std::pair{"ZeroHeight", with([](DibSpec& s) { s.height = 0; })},
+                      std::pair{"MinimumHeight", with([](DibSpec& s) { s.height = INT32_MIN; })},
+                      std::pair{"HugeHeight",
+                                with([](DibSpec& s) { s.height = 0x7FFFFFFF, s.width = 0x7FFFFFFF; })},
+                      std::pair{"BitCount2", with([](DibSpec& s) { s.bitCount = 2; })},
+                      std::pair{"PaletteBeyondBuffer", with([](DibSpec& s) { s.colorsUsed = 0xFFFFFFFF; })},
+                      std::pair{"Rle4At8Bits", with([](DibSpec& s) { s.compression = 2, s.sizeImage = 4; })},
+                      std::pair{"RleSizeBeyondBuffer",
+                                with([](DibSpec& s) { s.compression = 1, s.sizeImage = 0xFFFFFFF0; })},
+                      std::pair{"RleWithoutSize", with([](DibSpec& s) { s.compression = 1; })},
+                      std::pair{"UnknownCompression", with([](DibSpec& s) { s.compression = 9; })},
+                      std::pair{"BitfieldsWithoutMasks", with([](DibSpec& s) {
+                                    s.bitCount = 32, s.compression = 3, s.tableBytes = 0, s.pixelBytes = 32;
+                                })},
+                      std::pair{"BitfieldsIn44ByteHeader", with([](DibSpec& s) {
+                                    s.headerSize = 44, s.bitCount = 32, s.compression = 3, s.pixelBytes = 64;
+                                })}),
+    [](const auto& info) { return std::string(info.param.first); });
+
+TEST(ValidateDib, TruncatedHeadersAreRefused) {
+    const auto dib = makeDib(DibSpec{});
+    for (std::size_t size : {0, 3, 4, 11, 39}) {
+        DibInfo info;
+        EXPECT_EQ(validateDib(Bytes(dib.data(), size), info), kInvalidArg) << size;
+    }
+}
+
+TEST(ValidateDib, IconImagesCountTheMaskRows) {
+    // 32 × 32 at 4 bits: height 64 in the header, 16 palette entries, 512 colour bytes, 128 mask bytes.
+    const DibSpec icon{.width = 32, .height = 64, .bitCount = 4, .tableBytes = 64, .pixelBytes = 512 + 128};
+    const auto dib = makeDib(icon);
+    DibInfo info;
+    ASSERT_EQ(validateDib(asBytes(dib), info, DibLayout::kIconImage), kOk);
+    EXPECT_EQ(info.height, 32);
+    EXPECT_EQ(info.imageBytes, 512u);
+    EXPECT_EQ(info.maskBytes, 128u);
+    const std::vector<std::byte> noMask(dib.begin(), dib.end() - 1);
+    EXPECT_EQ(validateDib(asBytes(noMask), info, DibLayout::kIconImage), kInvalidArg);
+    // The same bytes as a plain bitmap claim 64 colour rows, which do not fit.
+    EXPECT_EQ(validateDib(asBytes(dib), info), kInvalidArg);
+}
+
+}  // namespace
+}  // namespace kestrel
