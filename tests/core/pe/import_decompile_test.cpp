@@ -1,0 +1,118 @@
+// DecompileFile: reading the PE file, the dump, the project file; and a whole import of the rich
+// sample compared with the resources the builder put in.
+#include <gtest/gtest.h>
+
+#include "core/images/png_codec.h"
+#include "core/pe/project_files.h"
+#include "import_test_support.h"
+
+namespace kestrel::testing {
+namespace {
+
+TEST(DecompileFile, WritesTheProjectFile) {
+    TempDir dir;
+    std::filesystem::path pe = dir.write("in/theme.dll", std::string());
+    ASSERT_EQ(WriteWholeFile(pe, asBytes(pb::buildSampleImage())), kOk);
+    std::filesystem::path folder = dir / "new" / "work";
+    std::filesystem::path project;
+    RecordingSink sink;
+    ASSERT_EQ(DecompileFile(pe, folder, project), kOk) << errorText();
+    EXPECT_EQ(project, folder / "theme.kestrel");
+    EXPECT_EQ(readText(project),
+              "<?xml version='1.0' encoding='ISO-8859-1'?>\r\n"
+              "<ROOT>\r\n"
+              "   <PEFILE FileName=\"pe.xml\"/>\r\n"
+              "   <RESFILE FileName=\"" +
+                  pathToUtf8(pe) +
+                  "\"/>\r\n"
+                  "</ROOT>\r\n");
+    EXPECT_TRUE(std::filesystem::exists(folder / "pe.xml"));
+}
+
+struct RefusedFileCase {
+    const char* what;
+    std::string content;
+    std::uint32_t code;
+    const char* message;
+};
+
+class DecompileFileRefuses : public ::testing::TestWithParam<RefusedFileCase> {};
+
+TEST_P(DecompileFileRefuses, WithoutProjectOrDescription) {
+    TempDir dir;
+    std::filesystem::path pe = dir / "input.exe";
+    if (GetParam().content != "<missing>") dir.write("input.exe", GetParam().content);
+    std::filesystem::path project;
+    EXPECT_EQ(DecompileFile(pe, dir / "work", project).value(), GetParam().code);
+    EXPECT_NE(errorText().find(GetParam().message), std::string::npos) << errorText();
+    EXPECT_FALSE(std::filesystem::exists(dir / "work" / "pe.xml"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "work" / "input.kestrel"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DecompileFileRefuses,
+                         ::testing::Values(RefusedFileCase{"Missing", "<missing>", 0x80070002u, ""},
+                                           RefusedFileCase{"Empty", "", 0x800703EEu, ""},
+                                           RefusedFileCase{"NotMz", "ZM not a program", 0x80004005u,
+                                                           "的格式无法被识别。"},
+                                           RefusedFileCase{"MzOnly", "MZ", 0x80004005u, "invalid .EXE"}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+TEST(DecompileFile, ProjectFileNameIsNotTakenByAResource) {
+    TempDir dir;
+    pb::ImageSpec spec;
+    spec.resources = {{pb::kRtRcData, u"app.kestrel", 1033, pb::bytesOf("resource")}};
+    std::filesystem::path pe = dir / "app.exe";
+    ASSERT_EQ(WriteWholeFile(pe, asBytes(pb::buildImage(spec))), kOk);
+    std::filesystem::path project;
+    ASSERT_EQ(DecompileFile(pe, dir / "work", project), kOk) << errorText();
+    EXPECT_EQ(readBytes(dir / "work" / "app~1033.kestrel"), pb::bytesOf("resource"));
+    EXPECT_NE(readText(project).find("<PEFILE"), std::string::npos);
+}
+
+// Every resource the builder put in comes out in a file whose bytes give it back.
+TEST(DecompileFile, SampleResourcesComeOutComplete) {
+    TempDir dir;
+    std::filesystem::path pe = dir / "sample.dll";
+    ASSERT_EQ(WriteWholeFile(pe, asBytes(pb::buildSampleImage())), kOk);
+    std::filesystem::path project;
+    RecordingSink sink;
+    ASSERT_EQ(DecompileFile(pe, dir / "work", project), kOk) << errorText();
+    auto described = readDescription(dir / "work");
+    ASSERT_TRUE(described.has_value());
+
+    std::size_t checked = 0;
+    for (const auto& resource : pb::sampleResources()) {
+        const DumpedResource* dumped =
+            findDumped(*described, resource.type, resource.name, resource.language);
+        ASSERT_NE(dumped, nullptr) << keyOf(resource.type) << " " << keyOf(resource.name) << " "
+                                   << resource.language;
+        if (!resource.type.isName && resource.type.id == pb::kRtString) {
+            EXPECT_EQ(dumped->file, "STRINGS.XML");
+            continue;
+        }
+        std::filesystem::path path;
+        ASSERT_EQ(resolveStored(dir / "work", dumped->file, path), kOk);
+        std::vector<std::byte> file = readBytes(path);
+        std::uint16_t type = resource.type.isName ? 0 : resource.type.id;
+        if (type == pb::kRtBitmap && dumped->png == 1) {
+            std::filesystem::path png;
+            ASSERT_EQ(resolveStored(dir / "work", pngSiblingName(dumped->file), png), kOk);
+            ImageRecord record;
+            EXPECT_EQ(PngConverter().ReadPngFile(png, record), kOk) << dumped->file;
+            EXPECT_FALSE(std::filesystem::exists(path));
+        } else if (type == pb::kRtBitmap) {
+            EXPECT_EQ(tail(file, 14), resource.data) << dumped->file;
+        } else if (type == pb::kRtIcon) {
+            EXPECT_EQ(tail(file, 22), resource.data) << dumped->file;
+        } else if (type == pb::kRtCursor) {
+            EXPECT_EQ(tail(file, 22), tail(resource.data, 4)) << dumped->file;
+        } else {
+            EXPECT_EQ(file, resource.data) << dumped->file;
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 30u);
+}
+
+}  // namespace
+}  // namespace kestrel::testing

@@ -1,0 +1,92 @@
+// The read-only resource lookup over a loaded image.
+#include <gtest/gtest.h>
+
+#include "core/pe/resource_reader.h"
+#include "import_test_support.h"
+
+namespace kestrel::testing {
+namespace {
+
+ResourceKey keyFor(const pb::ResourceId& id) {
+    return id.isName ? ResourceKey::ofName(id.name) : ResourceKey::ofId(id.id);
+}
+
+TEST(ResourceLookup, FindsEveryResourceOfTheSample) {
+    pb::ByteVector image = pb::buildSampleImage();
+    ResourceLookup lookup;
+    ASSERT_EQ(lookup.open(Bytes(image.data(), image.size())), kOk);
+    std::vector<pb::Resource> resources = pb::sampleResources();
+    for (const auto& resource : resources) {
+        auto found = lookup.find(keyFor(resource.type), keyFor(resource.name), resource.language);
+        ASSERT_TRUE(found.has_value()) << keyOf(resource.type) << " " << keyOf(resource.name);
+        EXPECT_EQ(std::vector<std::byte>(found->begin(), found->end()), resource.data);
+    }
+    std::vector<ResourceKey> types = lookup.types();
+    for (const auto& resource : resources)
+        EXPECT_NE(std::find(types.begin(), types.end(), keyFor(resource.type)), types.end());
+}
+
+TEST(ResourceLookup, ListsLanguagesAndDefaultsToTheFirst) {
+    std::vector<pb::Resource> resources;
+    for (std::uint16_t language : {pb::kLangZhCn, pb::kLangDeDe, pb::kLangEnUs})
+        resources.push_back({pb::kRtRcData, u"Data", language, pb::bytesOf(std::to_string(language))});
+    pb::ImageSpec spec;
+    spec.resources = resources;
+    pb::ByteVector image = pb::buildImage(spec);
+    ResourceLookup lookup;
+    ASSERT_EQ(lookup.open(Bytes(image.data(), image.size())), kOk);
+    ResourceKey type = ResourceKey::ofId(pb::kRtRcData);
+    EXPECT_EQ(lookup.languages(type, ResourceKey::ofName(u"Data")),
+              (std::vector<std::uint16_t>{pb::kLangDeDe, pb::kLangEnUs, pb::kLangZhCn}));
+    auto first = lookup.find(type, ResourceKey::ofName(u"DATA"));  // names ignore ASCII case
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(std::vector<std::byte>(first->begin(), first->end()), pb::bytesOf("1031"));
+    EXPECT_FALSE(lookup.find(type, ResourceKey::ofName(u"Data"), 1041).has_value());
+    EXPECT_FALSE(lookup.find(type, ResourceKey::ofId(1)).has_value());
+}
+
+TEST(ResourceLookup, RefusesImagesItCannotRead) {
+    pb::ImageSpec noResources;
+    noResources.withResourceSection = false;
+    pb::ImageSpec plus;
+    plus.fault = pb::ImageFault::kPe32PlusMagic;
+    for (const pb::ByteVector& image :
+         {pb::buildImage(noResources), pb::buildImage(plus), pb::bytesOf("MZ")}) {
+        ResourceLookup lookup;
+        EXPECT_EQ(lookup.open(Bytes(image.data(), image.size())), kFail);
+        EXPECT_TRUE(lookup.types().empty());
+        EXPECT_FALSE(lookup.find(ResourceKey::ofId(1), ResourceKey::ofId(1)).has_value());
+    }
+}
+
+class LookupOnMalformedTree : public ::testing::TestWithParam<pb::TreeFault> {};
+
+TEST_P(LookupOnMalformedTree, NeverReadsOutsideTheSection) {
+    pb::ImageSpec spec;
+    spec.resources = {{pb::kRtRcData, u"NAMED", 1033, pb::bytesOf("a")},
+                      {pb::kRtRcData, 2, 1033, pb::bytesOf("b")}};
+    spec.resourceOptions.fault = GetParam();
+    pb::ByteVector image = pb::buildImage(spec);
+    ResourceLookup lookup;
+    ASSERT_EQ(lookup.open(Bytes(image.data(), image.size())), kOk);
+    for (const auto& type : lookup.types())
+        for (const auto& name : lookup.names(type)) {
+            for (std::uint16_t language : lookup.languages(type, name))
+                (void)lookup.find(type, name, language);
+            (void)lookup.find(type, name);
+        }
+    auto two = lookup.find(ResourceKey::ofId(pb::kRtRcData), ResourceKey::ofId(2), 1033);
+    if (two) {
+        EXPECT_LE(two->size(), lookup.reader().sectionSize());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, LookupOnMalformedTree,
+                         ::testing::Values(pb::TreeFault::kEntryPointsAtItsOwnDirectory,
+                                           pb::TreeFault::kEntryPointsAtRoot,
+                                           pb::TreeFault::kDataOffsetPastSection,
+                                           pb::TreeFault::kDataSizePastSection, pb::TreeFault::kNamePastEnd,
+                                           pb::TreeFault::kCountLargerThanData));
+
+}  // namespace
+}  // namespace kestrel::testing
