@@ -1,0 +1,65 @@
+// Recolours arbitrary bytes as a .BMP, .ICO, .CUR or .png file in a temporary folder, and as a packed
+// DIB in memory. The first byte chooses the extension and the settings; the rest is the file.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/errors/errors.h"
+#include "core/images/colorize_engine.h"
+#include "core/platform/files.h"
+
+namespace {
+
+// A private folder for the input files, on tmpfs when there is one (the rewrites flush to disk),
+// removed when the fuzzer exits.
+const std::filesystem::path& scratchFolder() {
+    static const std::filesystem::path folder = [] {
+        std::error_code error;
+        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
+                                               ? std::filesystem::path("/dev/shm")
+                                               : std::filesystem::temp_directory_path();
+        std::string pattern = (base / "kestrel-fuzz-colorize-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) abort();
+        return std::filesystem::path(pattern);
+    }();
+    static const bool cleanup = [] {
+        return std::atexit([] {
+                   std::error_code error;
+                   std::filesystem::remove_all(folder, error);
+               }) == 0;
+    }();
+    (void)cleanup;
+    return folder;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    static const char* const kNames[] = {"Bitmap00001.BMP", "Icon00001.ICO", "Cursor00001.CUR",
+                                         "Bitmap00002.png"};
+    const std::uint8_t selector = data[0];
+    const std::vector<std::byte> content(reinterpret_cast<const std::byte*>(data + 1),
+                                         reinterpret_cast<const std::byte*>(data + size));
+
+    kestrel::ColorizeEngine engine;
+    engine.BuildHueTables((selector >> 2) * 97 - 3000, selector & 0x10 ? 40 : -40, 0, 7, selector & 0x20,
+                          selector & 0x40);
+    engine.BuildSaturationTable(0, (selector & 0x80) ? -0.9 : 0.5, false);
+    engine.setSaturationOn(selector & 0x04);
+
+    const std::filesystem::path path = scratchFolder() / kNames[selector & 3];
+    if (kestrel::WriteWholeFile(path, kestrel::Bytes(content.data(), content.size())).failed()) abort();
+    (void)engine.RecolorFile(path);
+
+    std::vector<std::byte> dib = content;
+    (void)engine.RecolorDib(dib);
+
+    kestrel::ClearErrorRecord();
+    return 0;
+}
