@@ -12,7 +12,8 @@ JSON: resource "type" and "name" are numbers (IDs) or strings (names); "language
 Lines: "header KEY VALUE", "section NAME VA VSIZE RAWSIZE RAWOFFSET CHARACTERISTICS SHA256",
 "resource TYPE NAME LANGUAGE CODEPAGE SIZE HEXDATA", "checksum_valid 0|1", "overlay OFFSET SIZE",
 "warning TEXT". In lines, an ID is written "i:123" and a name "n:TEXT", where TEXT keeps printable
-ASCII except the backslash and writes every other UTF-16 unit as \\uXXXX (so lone surrogates survive).
+ASCII except the backslash and writes every other UTF-16 unit as \\uXXXX (so lone surrogates survive);
+a name whose string lies outside the image is "x:OFFSET"; data that cannot be read is "unreadable".
 A file pefile cannot parse gives {"error": ...} (or "error TEXT") and exit status 1.
 """
 import argparse
@@ -26,14 +27,26 @@ import pefile
 RESOURCE_DIRECTORY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]
 
 
+class UnreadableName:
+    """A name whose string lies outside the image; keeps the offset it claimed."""
+
+    def __init__(self, offset):
+        self.offset = offset
+
+
 def read_name(pe, resource_rva, entry):
     """The entry's name as UTF-16 code units read straight from the section, or its ID."""
     if not entry.struct.Name & 0x80000000:
         return entry.struct.Name & 0xFFFF
-    rva = resource_rva + (entry.struct.Name & 0x7FFFFFFF)
-    (length,) = struct.unpack("<H", pe.get_data(rva, 2))
-    raw = pe.get_data(rva + 2, 2 * length)
-    return list(struct.unpack("<%dH" % (len(raw) // 2), raw[: len(raw) // 2 * 2]))
+    offset = entry.struct.Name & 0x7FFFFFFF
+    try:
+        (length,) = struct.unpack("<H", pe.get_data(resource_rva + offset, 2))
+        raw = pe.get_data(resource_rva + offset + 2, 2 * length)
+    except (pefile.PEFormatError, struct.error):
+        return UnreadableName(offset)
+    if len(raw) < 2 * length:
+        return UnreadableName(offset)
+    return list(struct.unpack("<%dH" % length, raw))
 
 
 def units_to_text(units):
@@ -43,6 +56,8 @@ def units_to_text(units):
 def escaped_key(key):
     if isinstance(key, int):
         return "i:%d" % key
+    if isinstance(key, UnreadableName):
+        return "x:%d" % key.offset
     return "n:" + "".join(chr(u) if 0x20 <= u < 0x7F and u != 0x5C else "\\u%04X" % u for u in key)
 
 
@@ -64,7 +79,10 @@ def resources(pe):
                 if not hasattr(lang_entry, "data"):
                     continue
                 data_struct = lang_entry.data.struct
-                blob = pe.get_data(data_struct.OffsetToData, data_struct.Size)
+                try:
+                    blob = pe.get_data(data_struct.OffsetToData, data_struct.Size)
+                except pefile.PEFormatError:
+                    blob = None
                 out.append({
                     "type": type_key,
                     "name": name_key,
@@ -72,6 +90,8 @@ def resources(pe):
                     "rva": data_struct.OffsetToData,
                     "size": data_struct.Size,
                     "codepage": data_struct.CodePage,
+                    "readable": blob is not None,
+                    "sha256": None if blob is None else hashlib.sha256(blob).hexdigest(),
                     "data": blob,
                 })
     return out
@@ -150,6 +170,8 @@ def as_json(result):
         for key in ("type", "name"):
             if isinstance(resource[key], list):
                 resource[key] = units_to_text(resource[key])
+            elif isinstance(resource[key], UnreadableName):
+                resource[key] = {"unreadable_name_offset": resource[key].offset}
     return json.dumps(result, indent=1, sort_keys=True)
 
 
@@ -168,9 +190,10 @@ def as_lines(result):
             name, section["virtual_address"], section["virtual_size"], section["raw_size"],
             section["raw_offset"], section["characteristics"], section["sha256"]))
     for resource in result["resources"]:
+        data = resource["data"]
         lines.append("resource\t%s\t%s\t%d\t%d\t%d\t%s" % (
             escaped_key(resource["type"]), escaped_key(resource["name"]), resource["language"],
-            resource["codepage"], resource["size"], resource["data"].hex()))
+            resource["codepage"], resource["size"], "unreadable" if data is None else data.hex()))
     lines.append("checksum_valid\t%d" % (1 if result["checksum_valid"] else 0))
     overlay = result["overlay_offset"]
     lines.append("overlay\t%d\t%d" % (-1 if overlay is None else overlay, result["overlay_size"]))
@@ -188,7 +211,7 @@ def main():
     try:
         result, status = describe(args.file), 0
         text = as_lines(result) if args.lines else as_json(result)
-    except (pefile.PEFormatError, OSError, struct.error) as error:
+    except Exception as error:  # any failure of the reader is a finding, never a traceback
         status = 1
         text = ("error\t%s" % error) if args.lines else json.dumps({"error": str(error)})
     if args.output:

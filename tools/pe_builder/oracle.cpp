@@ -100,9 +100,11 @@ std::optional<OracleListing> readWithOracle(const std::filesystem::path& script,
                                         static_cast<std::uint32_t>(number(fields[5])),
                                         static_cast<std::uint32_t>(number(fields[6])), fields[7]});
         } else if (kind == "resource" && fields.size() == 7) {
+            const bool readable = fields[6] != "unreadable";
             listing.resources.push_back({fields[1], fields[2], static_cast<std::uint16_t>(number(fields[3])),
                                          static_cast<std::uint32_t>(number(fields[4])),
-                                         static_cast<std::uint32_t>(number(fields[5])), fromHex(fields[6])});
+                                         static_cast<std::uint32_t>(number(fields[5])), readable,
+                                         readable ? fromHex(fields[6]) : ByteVector{}});
         } else if (kind == "checksum_valid" && fields.size() == 2) {
             listing.checksumValid = fields[1] == "1";
         } else if (kind == "overlay" && fields.size() == 3) {

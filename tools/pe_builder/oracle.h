@@ -20,12 +20,13 @@ struct OracleSection {
 };
 
 struct OracleResource {
-    std::string type;  // "i:16" or "n:TEXT" (see oracleKey)
+    std::string type;  // "i:16" or "n:TEXT" (see oracleKey); "x:OFFSET" when the name lies outside the image
     std::string name;
     std::uint16_t language = 0;
     std::uint32_t codePage = 0;
-    std::uint32_t size = 0;
-    ByteVector data;
+    std::uint32_t size = 0;  // as the data entry says
+    bool readable = true;    // false when the data lies outside the image
+    ByteVector data;         // what could be read (short when the size runs past the file)
 };
 
 struct OracleListing {

@@ -259,6 +259,30 @@ TEST(ImageFaults, HeaderFieldsCarryTheDamage) {
     EXPECT_GE(listing.sections[1].rawOffset, listing.fileSize);
 }
 
+// Damaged trees inside a whole image, as the independent reader sees them: it must report the
+// damage per resource instead of giving up, since compile round-trip tests rely on its listing.
+TEST(TreeFaults, OracleReportsDamagePerResource) {
+    ImageSpec spec;
+    spec.resources = {{u"NAMED", 1, kLangEnUs, bytesOf("first")},
+                      {kRtRcData, 2, kLangEnUs, bytesOf("second")}};
+
+    spec.resourceOptions.fault = TreeFault::kDataOffsetPastSection;
+    OracleListing listing = oracleOf(buildImage(spec));
+    ASSERT_EQ(listing.resources.size(), 2u);
+    EXPECT_FALSE(listing.resources[0].readable);
+    EXPECT_EQ(listing.resources[1].data, bytesOf("second"));
+
+    spec.resourceOptions.fault = TreeFault::kNamePastEnd;
+    listing = oracleOf(buildImage(spec));
+    ASSERT_EQ(listing.resources.size(), 2u);
+    EXPECT_EQ(listing.resources[0].type.substr(0, 2), "x:");
+    EXPECT_EQ(listing.resources[0].data, bytesOf("first"));
+
+    spec.resourceOptions.fault = TreeFault::kEntryPointsAtRoot;
+    listing = oracleOf(buildImage(spec));
+    EXPECT_EQ(listing.resources.size(), 1u);  // the looping entry yields nothing
+}
+
 TEST(PeChecksum, IgnoresItsOwnFieldAndCountsAnOddTrailingByte) {
     ByteVector bytes = bytesOf("\x01\x02\x03\x04\xFF\xFF\xFF\xFF\x05");
     // Words 0x0201 + 0x0403 + (field skipped) + 0x0005, plus the length 9.
