@@ -70,10 +70,9 @@ class ByteReader {
         return static_cast<std::int32_t>(*value);
     }
     std::optional<std::uint64_t> u64(std::uint64_t offset) const {
-        auto low = u32(offset);
-        auto high = u32(offset + 4);
-        if (!low || !high || offset > UINT64_MAX - 4) return std::nullopt;
-        return static_cast<std::uint64_t>(*low) | (static_cast<std::uint64_t>(*high) << 32);
+        if (!contains(offset, 8)) return std::nullopt;
+        return static_cast<std::uint64_t>(*u32(offset)) |
+               (static_cast<std::uint64_t>(*u32(offset + 4)) << 32);
     }
 
     // Reads with a default for fields that may be missing from short structures.
