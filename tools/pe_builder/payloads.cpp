@@ -77,9 +77,10 @@ void writePalette(ByteWriter& out, std::uint16_t bitCount, std::uint32_t seed) {
     }
 }
 
-// Colour rows: palette indexes in bands; 24/32 bits a gradient (32 bits with varying alpha).
+// Colour rows: palette indexes in bands; 16/24/32 bits a gradient (32 bits with varying alpha).
+// 16-bit pixels are 5-6-5 with bit fields and 5-5-5 without.
 void writePixels(ByteWriter& out, std::int32_t width, std::int32_t height, std::uint16_t bitCount,
-                 std::uint32_t seed) {
+                 std::uint32_t seed, bool bitfields = false) {
     const std::uint32_t stride = rowStride(width, bitCount);
     for (std::int32_t y = 0; y < height; ++y) {
         ByteWriter row;
@@ -100,8 +101,10 @@ void writePixels(ByteWriter& out, std::int32_t width, std::int32_t height, std::
                 std::uint32_t b = static_cast<std::uint32_t>(x * 255 / std::max(width, 1));
                 std::uint32_t g = static_cast<std::uint32_t>(y * 255 / std::max(height, 1));
                 std::uint32_t r = patternByte(seed, static_cast<std::uint32_t>(x + y * width)) & 0x3F;
-                if (bitCount == 16) {
+                if (bitCount == 16 && bitfields) {
                     row.u16(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
+                } else if (bitCount == 16) {
+                    row.u16(((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3));
                 } else {
                     row.u8(b);
                     row.u8(g);
@@ -257,7 +260,7 @@ ByteVector makeDib(const DibSpec& spec) {
     ByteWriter out;
     writeInfoHeader(out, spec, spec.topDown ? -height : height, imageSize);
     writePalette(out, spec.bitCount, spec.seed);
-    writePixels(out, spec.width, height, spec.bitCount, spec.seed);
+    writePixels(out, spec.width, height, spec.bitCount, spec.seed, spec.bitfields);
     return std::move(out.bytes());
 }
 
