@@ -36,6 +36,10 @@ std::vector<Resource> sampleResources() {
     resources.push_back(
         {kRtBitmap, u"TOOLBAR_STRIP", kLangEnUs, makeDib({64, 16, 8, false, false, false, 10})});
     resources.push_back({kRtBitmap, u"中文_图片", kLangZhCn, makeDib({24, 24, 32, false, false, false, 11})});
+    // Underscores in bitmap names stand for a dot and for folders in the working folder.
+    resources.push_back({kRtBitmap, u"NORMAL_BMP", kLangEnUs, makeDib({8, 8, 8, false, false, false, 12})});
+    resources.push_back(
+        {kRtBitmap, u"BLUE_ARROW_BMP", kLangEnUs, makeDib({12, 12, 24, false, false, false, 13})});
 
     // Icons: a group with four images including a PNG-compressed 256-pixel one, and a named group.
     addIconGroup(resources, 1, kLangEnUs, 1,
@@ -78,6 +82,7 @@ std::vector<Resource> sampleResources() {
     resources.push_back({custom, u"CAFÉ_é", kLangEnUs, bytesOf("latin")});
     resources.push_back({custom, u"中文名", kLangZhCn, bytesOf("chinese")});
     resources.push_back({custom, 7, 0, bytesOf("neutral language")});
+    resources.push_back({custom, 8, kLangEnUs, {}});  // a data entry of size 0
     return resources;
 }
 
