@@ -1,0 +1,85 @@
+// Feeds arbitrary bytes to the import (Dump into a fresh folder) and to the resource lookup. The
+// import must never crash, hang or write anything outside its working folder.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "core/errors/errors.h"
+#include "core/pe/exe_dump.h"
+#include "core/pe/resource_reader.h"
+#include "core/platform/ui_sink.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class SilentSink : public kestrel::UiSink {
+  public:
+    void message(std::string_view, std::string_view, kestrel::MessageIcon) override {}
+    kestrel::Answer ask(std::string_view, std::string_view, kestrel::Buttons buttons, int defaultButton,
+                        kestrel::MessageIcon) override {
+        return kestrel::buttonAnswer(buttons, defaultButton);
+    }
+    int showError() override { return 1; }
+    void busy(bool) override {}
+};
+
+// Every run works in <parent>/outer/inner/work, folders that hold nothing else: anything else
+// under the parent afterwards was written outside the working folder.
+const fs::path& parentFolder() {
+    static const fs::path parent = [] {
+        fs::path path = fs::temp_directory_path() / ("fuzz_pe_dump_" + std::to_string(::getpid()));
+        fs::remove_all(path);
+        fs::create_directories(path);
+        return path;
+    }();
+    return parent;
+}
+
+void exerciseLookup(kestrel::Bytes bytes) {
+    kestrel::ResourceLookup lookup;
+    if (lookup.open(bytes).failed()) return;
+    std::size_t visited = 0;
+    for (const auto& type : lookup.types()) {
+        for (const auto& name : lookup.names(type)) {
+            for (std::uint16_t language : lookup.languages(type, name)) {
+                auto data = lookup.find(type, name, language);
+                if (data && data->size() > lookup.reader().sectionSize()) std::abort();
+            }
+            if (++visited > 1000) return;
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static SilentSink sink;
+    kestrel::setUiSink(&sink);
+    kestrel::Bytes bytes(reinterpret_cast<const std::byte*>(data), size);
+
+    const fs::path& parent = parentFolder();
+    fs::path work = parent / "outer" / "inner" / "work";
+    fs::create_directories(work);
+    {
+        kestrel::CExeDump dump;
+        dump.switches().pngBitmaps = true;
+        (void)dump.Dump(bytes, work, "pe.xml");
+    }
+    kestrel::ClearErrorRecord();
+    for (auto it = fs::recursive_directory_iterator(parent); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->path() == work) {
+            it.disable_recursion_pending();
+        } else if (it->path() != parent / "outer" && it->path() != parent / "outer" / "inner") {
+            std::fprintf(stderr, "written outside the working folder: %s\n", it->path().c_str());
+            std::abort();
+        }
+    }
+    fs::remove_all(work);
+
+    exerciseLookup(bytes);
+    return 0;
+}
