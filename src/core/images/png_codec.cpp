@@ -202,7 +202,11 @@ bool encodePng(png_structp png, png_infop info, const PngWritePlan* plan) {
     png_set_compression_level(png, plan->settings->compressionLevel);
     if (plan->settings->filterMask != 0) png_set_filter(png, 0, plan->settings->filterMask);
     if (plan->memLevel != 0) png_set_compression_mem_level(png, plan->memLevel);
-    if (plan->colorType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, plan->palette, plan->paletteCount);
+    if (plan->colorType == PNG_COLOR_TYPE_PALETTE) {
+        png_set_PLTE(png, info, plan->palette, plan->paletteCount);
+        // A bitmap may use indices beyond its palette; they are written as stored, not refused.
+        png_set_check_for_invalid_index(png, 0);
+    }
     png_set_IHDR(png, info, plan->width, plan->height, plan->bitDepth, plan->colorType,
                  plan->settings->interlace != 0 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);

@@ -149,6 +149,23 @@ TEST(ReadBmp, PaletteFromAWideGapIsCappedAtTheBitDepth) {
     EXPECT_EQ(WritePng(record, png), kOk);
 }
 
+TEST(ReadBmp, IndicesBeyondThePaletteAreWrittenAsStored) {
+    BmpSpec spec;
+    spec.width = 4;
+    spec.height = 1;
+    spec.bitDepth = 8;
+    spec.palette.assign(8, 0x40);  // two entries
+    spec.pixels = {0, 1, 200, 255};
+    ImageRecord record;
+    ASSERT_EQ(read(makeBmp(spec), record), "");
+    std::vector<std::byte> png;
+    ASSERT_EQ(WritePng(record, png), kOk);
+    const auto decoded = testing::decodePng(png);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->rows[0], spec.pixels);
+    EXPECT_EQ(decoded->plte.size(), 6u);
+}
+
 TEST(ReadBmp, Os2CoreHeaderWithThreeBytePalette) {
     BmpSpec spec;
     spec.headerSize = 12;

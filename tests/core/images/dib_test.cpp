@@ -41,7 +41,7 @@ std::vector<std::byte> makeDib(const DibSpec& spec) {
         writer.zeros(8);
         writer.u32(spec.colorsUsed);
         writer.u32(0);
-        writer.zeros(spec.headerSize - 40);
+        if (spec.headerSize > 40) writer.zeros(spec.headerSize - 40);
     }
     writer.zeros(spec.tableBytes + spec.pixelBytes);
     return writer.bytes();

@@ -20,11 +20,11 @@ struct BmpSpec {
     std::uint16_t bitDepth = 24;
     std::uint32_t compression = 0;
     std::uint32_t colorsUsed = 0;
-    std::vector<std::uint8_t> palette;  // entry bytes as stored (blue, green, red[, 0])
-    std::vector<std::uint8_t> gapTail;  // bytes between the palette and the pixels
-    std::vector<std::uint8_t> pixels;   // stored rows, padded
-    std::size_t prefix = 0;             // bytes in front of the file
-    std::optional<std::uint32_t> offBits;
+    std::vector<std::uint8_t> palette{};  // entry bytes as stored (blue, green, red[, 0])
+    std::vector<std::uint8_t> gapTail{};  // bytes between the palette and the pixels
+    std::vector<std::uint8_t> pixels{};   // stored rows, padded
+    std::size_t prefix = 0;               // bytes in front of the file
+    std::optional<std::uint32_t> offBits{};
 };
 ByteVector makeBmp(const BmpSpec& spec);
 

@@ -1,0 +1,95 @@
+// Writes the seed corpora of the BMP and PNG fuzz targets. Disabled: run it on purpose with
+//   tests_images --gtest_also_run_disabled_tests --gtest_filter='*FuzzSeeds*'
+// and commit what changed under fuzz/corpus/.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/images/png_codec.h"
+#include "core/platform/files.h"
+#include "image_builders.h"
+
+namespace kestrel {
+namespace {
+
+using testing::BmpSpec;
+using testing::PngSpec;
+
+void writeSeed(const char* target, const std::string& name, const testing::ByteVector& bytes) {
+    const auto folder = std::filesystem::path(KESTREL_SOURCE_DIR) / "fuzz" / "corpus" / target;
+    ASSERT_EQ(CreateFolderPath(folder), kOk);
+    ASSERT_EQ(WriteWholeFile(folder / name, asBytes(bytes)), kOk);
+}
+
+std::vector<testing::Row> rows(std::uint32_t width, std::uint32_t height, std::uint32_t bits) {
+    std::vector<testing::Row> out;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        testing::Row row((width * bits + 7) / 8);
+        for (std::uint32_t x = 0; x < row.size(); ++x)
+            row[x] = testing::patternByte(x, y, bits);
+        out.push_back(row);
+    }
+    return out;
+}
+
+TEST(FuzzSeeds, DISABLED_Write) {
+    for (std::uint16_t depth : {1, 4, 8, 24, 32}) {
+        BmpSpec spec;
+        spec.width = 5;
+        spec.height = 3;
+        spec.bitDepth = depth;
+        if (depth <= 8) spec.palette.assign(4u << depth, 0x7F);
+        spec.pixels.assign(static_cast<std::size_t>((5 * depth + 31) / 32 * 4 * 3), 0x5A);
+        writeSeed("bmp_read", "depth" + std::to_string(depth) + ".bmp", testing::makeBmp(spec));
+        spec.height = -3;
+        writeSeed("bmp_read", "topdown" + std::to_string(depth) + ".bmp", testing::makeBmp(spec));
+    }
+    BmpSpec core{.headerSize = 12, .width = 3, .height = 2, .bitDepth = 4};
+    core.palette.assign(48, 0x33);
+    core.pixels.assign(8, 0x12);
+    writeSeed("bmp_read", "core4.bmp", testing::makeBmp(core));
+    BmpSpec prefixed{.width = 2, .height = 2, .bitDepth = 32, .prefix = 128};
+    prefixed.pixels.assign(16, 0x80);
+    writeSeed("bmp_read", "prefix32.bmp", testing::makeBmp(prefixed));
+    BmpSpec v5{.headerSize = 124, .width = 2, .height = 2, .bitDepth = 32, .compression = 3};
+    v5.pixels.assign(16, 0x80);
+    writeSeed("bmp_read", "v5bitfields.bmp", testing::makeBmp(v5));
+
+    struct Kind {
+        int colorType;
+        int depth;
+        std::uint32_t bits;
+    };
+    for (const Kind& kind : {Kind{0, 1, 1},
+                             {0, 2, 2},
+                             {0, 16, 16},
+                             {2, 8, 24},
+                             {2, 16, 48},
+                             {3, 2, 2},
+                             {3, 8, 8},
+                             {4, 8, 16},
+                             {6, 8, 32},
+                             {6, 16, 64}}) {
+        PngSpec spec{.width = 9, .height = 5, .bitDepth = kind.depth, .colorType = kind.colorType};
+        if (kind.colorType == 3) spec.plte.assign(12, 0x90);
+        spec.rows = rows(9, 5, kind.bits);
+        const std::string name = "type" + std::to_string(kind.colorType) + "_" + std::to_string(kind.depth);
+        writeSeed("png_read", name + ".png", testing::makePng(spec));
+        spec.interlaced = true;
+        writeSeed("png_read", name + "_interlaced.png", testing::makePng(spec));
+    }
+    PngSpec trns{.width = 4,
+                 .height = 2,
+                 .bitDepth = 4,
+                 .colorType = 3,
+                 .plte = {1, 2, 3, 4, 5, 6},
+                 .trns = testing::Row{9}};
+    trns.rows = rows(4, 2, 4);
+    writeSeed("png_read", "palette_trns.png", testing::makePng(trns));
+    PngSpec prefixed2{.width = 2, .height = 2, .bitDepth = 8, .colorType = 2, .prefix = 128};
+    prefixed2.rows = rows(2, 2, 24);
+    writeSeed("png_read", "prefix.png", testing::makePng(prefixed2));
+}
+
+}  // namespace
+}  // namespace kestrel
