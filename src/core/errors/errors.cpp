@@ -228,6 +228,8 @@ ErrorDialogButtons ErrorDialogButtonsFor(int type, std::span<const std::string> 
     if (kind == 6) {
         for (std::size_t i = 0; i < customCaptions.size() && i < 4 && !customCaptions[i].empty(); ++i)
             add(customCaptions[i], static_cast<int>(i));
+        // A dialog without any button could only be left with Escape.
+        if (result.buttons.empty()) add(captions[kCaptionOk], 1);
     } else {
         for (const auto& choice : choices)
             add(captions[choice.caption], choice.result);

@@ -129,7 +129,8 @@ struct ErrorDialogButton {
 
 // The buttons, default button, icon and Escape behaviour of one dialog type (low four bits:
 // 0 OK, 1 OK/Cancel, 2 Abort/Retry/Ignore, 3 Yes/No/Cancel, 4 Yes/No, 5 Retry/Cancel, 6 up to four
-// custom captions, the list ending at the first empty one; other values behave as 0). Bits 0x100,
+// custom captions, the list ending at the first empty one, OK when there is none; other values
+// behave as 0). Bits 0x100,
 // 0x200, 0x300 make the second, third or fourth button the default (the first when there is no
 // such button); bits 0xF0 choose the icon.
 struct ErrorDialogButtons {

@@ -41,7 +41,8 @@ int buttonCount(Buttons buttons);
 Answer buttonAnswer(Buttons buttons, int index);
 
 // The console sink's showError() prints the current error record through this hook, which the
-// error-reporting module installs (InitErrorReporting); without it nothing is printed.
+// error-reporting module installs (at start-up and again in InitErrorReporting); without it
+// nothing is printed.
 using ConsoleErrorPrinter = int (*)();
 void setConsoleErrorPrinter(ConsoleErrorPrinter printer);
 

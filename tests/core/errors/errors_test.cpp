@@ -206,6 +206,9 @@ TEST(DialogButtons, CaptionsAndIconsComeFromTheTables) {
     EXPECT_EQ(buttons.sendReportCaption, "发送报告...");
     EXPECT_EQ(ErrorDialogButtonsFor(0x10).icon, MessageIcon::kStop);
     EXPECT_EQ(ErrorDialogButtonsFor(0x50).icon, MessageIcon::kNone);
+    auto noCustom = ErrorDialogButtonsFor(6);
+    ASSERT_EQ(noCustom.buttons.size(), 1u);
+    EXPECT_EQ(noCustom.buttons[0].result, 1);
     EXPECT_EQ(DetailsButtonCaption(false), "详细 >>");
     EXPECT_EQ(DetailsButtonCaption(true), "详细 <<");
 }
