@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/app_files.h"
+#include "app/ks_doc.h"
 #include "core/errors/errors.h"
 #include "core/pe/project_files.h"
 #include "core/platform/files.h"
@@ -138,11 +139,17 @@ bool CKsApp::runCommandLineOperation() {
             ShowErrorDialog();
             exitCode_ = kExitFailure;
         } else {
+            // Unless the copy was made (or the file was compiled in place), say where the result is.
+            std::filesystem::path compiled = description.parent_path() / file.filename();
+            if (!IsSameFile(compiled, file) && !filesHaveSameContent(compiled, file)) {
+                uiSink().message(safeFormat("compiled file left at %s", {pathToUtf8(compiled)}), kAppName,
+                                 MessageIcon::kInformation);
+            }
             exitCode_ = kExitSuccess;
         }
     } else {
         std::filesystem::path projectPath;
-        HResult hr = DecompileFile(file, pathFromUtf8(commandLine_.output), projectPath);
+        HResult hr = DecompileProject(file, pathFromUtf8(commandLine_.output), projectPath);
         if (hr.failed()) {
             uiSink().message(
                 safeFormat("未能反编译文件\n%s\n\n错误 0x%.8x", {commandLine_.fileName, hr.value()}),

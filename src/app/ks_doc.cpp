@@ -1,0 +1,260 @@
+#include "app/ks_doc.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "app/app_files.h"
+#include "app/recent_files.h"
+#include "core/errors/errors.h"
+#include "core/pe/pe_image.h"
+#include "core/pe/project_files.h"
+#include "core/pe/section_names.h"
+#include "core/platform/files.h"
+#include "core/platform/paths.h"
+#include "core/platform/ui_sink.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view kSource = "KsDoc";
+constexpr std::string_view kNotRecognised = "文件 %s 的格式无法被识别。";
+constexpr std::string_view kCannotCreate = "未能建立文件 %s";
+constexpr std::string_view kCannotOpen = "无法打开文件 %s。";
+
+bool hasProjectExtension(const std::filesystem::path& path) {
+    return iequalsAscii(extensionOf(pathToUtf8(path)), kProjectExtension);
+}
+
+}  // namespace
+
+HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesystem::path& keep) {
+    std::error_code error;
+    std::filesystem::directory_iterator entries(folder, error);
+    if (error) return hresultFromErrno(error.value(), &folder);
+    for (const auto& entry : entries) {
+        std::error_code statusError;
+        auto status = entry.symlink_status(statusError);
+        if (statusError || std::filesystem::is_directory(status)) continue;
+        if (!keep.empty() && IsSameFile(entry.path(), keep)) continue;
+        (void)RemoveFileIfPresent(entry.path());
+    }
+    return kOk;
+}
+
+HResult CheckImportable(const std::filesystem::path& peFile) {
+    MappedFile file;
+    if (HResult hr = OpenMappedFile(peFile, file); hr.failed())
+        return ReportError(true, kSource, __LINE__, hr);
+    Bytes image = file.bytes();
+    PeImage parsed;
+    if (image.size() < 2 || image[0] != std::byte{'M'} || image[1] != std::byte{'Z'} ||
+        parsePeImage(image, parsed).failed()) {
+        ReportMessage(true, kSource, __LINE__, kNotRecognised, {pathToUtf8(peFile)});
+        return kFail;
+    }
+    return kOk;
+}
+
+HResult DecompileProject(const std::filesystem::path& peFile, const std::filesystem::path& folder,
+                         std::filesystem::path& projectPath) {
+    if (HResult hr = DecompileFile(peFile, folder, projectPath); hr.failed()) return hr;
+    // The import does not check its last write, the project file; without it the working folder
+    // cannot be opened, so a missing or foreign project file fails the import.
+    XmlDocument project;
+    HResult hr = project.LoadFile(projectPath);
+    std::string resourceFile;
+    if (hr.succeeded()) hr = project.GetAttribute("\\ROOT\\RESFILE", "FileName", resourceFile);
+    if (hr.succeeded() && resourceFile != pathToUtf8(peFile)) hr = kFail;
+    if (hr.failed()) {
+        (void)ReportError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(projectPath)});
+    }
+    return hr;
+}
+
+CKsDoc::CKsDoc(std::filesystem::path workingFolder) : workingFolder_(std::move(workingFolder)) {}
+
+void CKsDoc::releaseProject() {
+    description_.Reset();
+    project_.Reset();
+    descriptionPath_.clear();
+    resourceFilePath_.clear();
+    projectPath_.clear();
+}
+
+bool CKsDoc::OpenProject(const std::filesystem::path& path) {
+    if (view_ != nullptr) view_->ClearView();
+    const std::filesystem::path previousResourceFile = resourceFilePath_;
+    const std::filesystem::path previousProject = projectPath_;
+    fellBack_ = false;
+    if (openProjectOnce(path)) return true;
+    releaseProject();
+    return reopenPrevious(previousResourceFile, previousProject, path);
+}
+
+// The previous project file is reopened where it is; only when it is gone is its PE file imported
+// again.
+bool CKsDoc::reopenPrevious(const std::filesystem::path& resourceFile, const std::filesystem::path& project,
+                            const std::filesystem::path& failedPath) {
+    if (resourceFile.empty()) return false;
+    fellBack_ = true;
+    std::error_code error;
+    if (!project.empty() && std::filesystem::is_regular_file(project, error) &&
+        !IsSameFile(project, failedPath)) {
+        if (openProjectOnce(project)) return true;
+        releaseProject();
+    }
+    if (openProjectOnce(resourceFile)) return true;
+    releaseProject();
+    return false;
+}
+
+bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
+    description_.Reset();
+    project_.Reset();
+
+    std::filesystem::path projectFile;
+    if (!hasProjectExtension(path)) {
+        // Temp is only cleared for a file that can be imported, and never of the file itself: it
+        // may be the compiled output lying in Temp.
+        if (CheckImportable(path).failed()) {
+            ShowErrorDialog();
+            return false;
+        }
+        (void)ClearFolderFiles(workingFolder_, path);
+        if (DecompileProject(path, workingFolder_, projectFile).failed()) {
+            ShowErrorDialog();
+            return false;
+        }
+    } else {
+        projectFile = path;
+    }
+
+    auto fail = [&](HResult hr, int line) {
+        (void)ReportError(true, kSource, line, hr);
+        ReportMessage(false, kSource, line, kCannotOpen, {pathToUtf8(projectFile)});
+        ShowErrorDialog();
+        return false;
+    };
+    if (HResult hr = project_.LoadFile(projectFile); hr.failed()) return fail(hr, __LINE__);
+
+    // A project without PEFILE uses "pe.xml", the only name ever written; RESFILE is required, so
+    // that nothing of a previously open project stays in use.
+    std::string descriptionName(kDescriptionFileName);
+    if (project_.FindElement("\\ROOT\\PEFILE") != nullptr) {
+        if (HResult hr = project_.GetAttribute("", "FileName", descriptionName); hr.failed()) {
+            return fail(hr, __LINE__);
+        }
+    }
+    std::string resourceFile;
+    if (HResult hr = project_.GetAttribute("\\ROOT\\RESFILE", "FileName", resourceFile); hr.failed()) {
+        return fail(hr, __LINE__);
+    }
+    if (resourceFile.empty()) return fail(kFail, __LINE__);
+
+    std::error_code error;
+    std::filesystem::path projectFolder = std::filesystem::absolute(projectFile, error).parent_path();
+    std::filesystem::path description;
+    if (HResult hr = resolveStored(projectFolder, descriptionName, description); hr.failed()) {
+        return fail(hr, __LINE__);
+    }
+    if (HResult hr = description_.LoadFile(description); hr.failed()) return fail(hr, __LINE__);
+
+    descriptionPath_ = description;
+    resourceFilePath_ = pathFromUtf8(resourceFile);
+    projectPath_ = projectFile;
+    return true;
+}
+
+bool CKsDoc::OnNewDocument() {
+    OnCloseDocument();
+    return true;
+}
+
+bool CKsDoc::OnOpenDocument(const std::filesystem::path& path) {
+    const std::filesystem::path previousResourceFile = resourceFilePath_;
+    const std::filesystem::path previousProject = projectPath_;
+    if (!OpenProject(path) || fellBack_) return false;
+    // The project's PE file must still be readable: a project whose PE file was moved is refused,
+    // and the previous project comes back.
+    int fd = ::open(resourceFilePath_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        (void)ReportError(true, kSource, __LINE__, hresultFromErrno(errno, &resourceFilePath_));
+        ReportMessage(false, kSource, __LINE__, kCannotOpen, {pathToUtf8(resourceFilePath_)});
+        ShowErrorDialog();
+        if (view_ != nullptr) view_->ClearView();
+        const std::filesystem::path refusedProject = projectPath_;
+        releaseProject();
+        (void)reopenPrevious(previousResourceFile, previousProject, refusedProject);
+        return false;
+    }
+    ::close(fd);
+    modified_ = false;
+    return true;
+}
+
+bool CKsDoc::OnSaveDocument(const std::filesystem::path& path) {
+    if (!isOpen()) return false;
+    // The pane commits first, and the view lets go of the description before it is written back:
+    // writing it releases the tree the view points into.
+    if (view_ != nullptr) {
+        view_->CommitPane();
+        view_->ClearView();
+    }
+    bool result = true;
+    HResult hr = description_.SaveFile();
+    if (hr.failed()) {
+        (void)ReportError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(descriptionPath_)});
+        ShowErrorDialog();
+        result = false;
+    } else {
+        hr = CompileFile(saveAs_ ? std::optional<std::filesystem::path>(path) : std::nullopt,
+                         resourceFilePath_, descriptionPath_, true);
+        if (hr.failed()) {
+            ShowErrorDialog();
+            result = false;
+        }
+    }
+
+    // Only a PE file that now holds the compiled image is imported again; after "No" (or a failure)
+    // the current project is reopened, so that its edits and the compiled file stay.
+    const std::filesystem::path target = saveAs_ ? path : resourceFilePath_;
+    const std::filesystem::path compiled = descriptionPath_.parent_path() / resourceFilePath_.filename();
+    bool copied = hr.succeeded() && (IsSameFile(compiled, target) || filesHaveSameContent(compiled, target));
+    bool reopened = OpenProject(copied ? target : projectPath_);
+    if (view_ != nullptr) view_->OnInitialUpdate();
+    if (result && reopened) modified_ = false;
+    return result && reopened;
+}
+
+void CKsDoc::OnCloseDocument() {
+    if (view_ != nullptr) view_->ClearView();
+    // Nothing is written for a document that never loaded a description.
+    if (description_.hasSource()) {
+        if (HResult hr = description_.SaveFile(); hr.failed()) {
+            (void)ReportError(true, kSource, __LINE__, hr);
+            ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(descriptionPath_)});
+            ShowErrorDialog();
+        }
+    }
+    releaseProject();
+    pathName_.clear();
+    modified_ = false;
+}
+
+void CKsDoc::SetPathName(const std::filesystem::path& path, bool addToRecentList) {
+    pathName_ = resourceFilePath_.empty() ? path : resourceFilePath_;
+    if (addToRecentList && recent_ != nullptr) recent_->add(pathName_);
+}
+
+std::string CKsDoc::GetTitle() const {
+    if (pathName_.empty()) return "无标题";
+    return fileNameOf(pathToUtf8(pathName_));
+}
+
+}  // namespace kestrel

@@ -1,0 +1,116 @@
+// The project document: a PE file, the working folder it was taken apart into, the project file
+// (*.kestrel) that ties them together, and the loaded description (pe.xml) the view shows.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "core/platform/status.h"
+#include "core/xml/xml_document.h"
+
+namespace kestrel {
+
+class RecentFileList;
+
+// What the document needs of the view. The view holds handles into the description, so it is
+// cleared before the description is released and rebuilt after it is loaded again.
+class DocumentView {
+  public:
+    virtual ~DocumentView() = default;
+    // Empties the tree and closes the active pane.
+    virtual void ClearView() = 0;
+    // The active pane stores its pending edits in its file.
+    virtual void CommitPane() = 0;
+    // Fills the tree from the document's description.
+    virtual void OnInitialUpdate() = 0;
+};
+
+// Deletes every plain file directly in `folder` (subfolders stay). `keep`, when it names a file in
+// the folder, is left alone. Failures to delete single files are ignored. Returns 0, or the code
+// of the failure to list the folder.
+HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesystem::path& keep = {});
+
+// Checks, without writing anything, that `peFile` can be read and has valid MZ and PE32 headers.
+// Failures are reported (new report) and returned.
+HResult CheckImportable(const std::filesystem::path& peFile);
+
+// DecompileFile, and then a check that the project file it wrote can be read back and names
+// `peFile`: a failed write of the project file is reported ("未能建立文件 %s") and returned.
+HResult DecompileProject(const std::filesystem::path& peFile, const std::filesystem::path& folder,
+                         std::filesystem::path& projectPath);
+
+inline constexpr std::string_view kProjectExtension = ".kestrel";
+
+class CKsDoc {
+  public:
+    // `workingFolder` is where files that are not projects are imported: <data folder>/Temp.
+    explicit CKsDoc(std::filesystem::path workingFolder);
+    CKsDoc(const CKsDoc&) = delete;
+    CKsDoc& operator=(const CKsDoc&) = delete;
+
+    void setView(DocumentView* view) { view_ = view; }
+    DocumentView* view() const { return view_; }
+    void setRecentFileList(RecentFileList* recent) { recent_ = recent; }
+
+    XmlDocument& description() { return description_; }
+    XmlDocument& project() { return project_; }
+    const std::filesystem::path& descriptionPath() const { return descriptionPath_; }
+    const std::filesystem::path& resourceFilePath() const { return resourceFilePath_; }
+    const std::filesystem::path& projectPath() const { return projectPath_; }
+    const std::filesystem::path& workingFolder() const { return workingFolder_; }
+    bool isOpen() const { return !projectPath_.empty(); }
+
+    // Opens a project file where it is, or imports any other file into the working folder first.
+    // On failure the previous project is opened again (its project file when it still exists,
+    // otherwise its PE file is imported again); false when that fails too or there was none.
+    bool OpenProject(const std::filesystem::path& path);
+    // True when the last OpenProject ended in the previous project instead of the one asked for.
+    bool fellBack() const { return fellBack_; }
+
+    bool OnNewDocument();
+    // OpenProject, then a check that the project's PE file can be read. False when `path` was not
+    // opened, also when the previous project came back instead.
+    bool OnOpenDocument(const std::filesystem::path& path);
+    // Writes the description back, commits the pane, compiles and offers the copy over the PE file
+    // (or over `path` during Save As), then reopens: the copied PE file when the copy was made,
+    // otherwise the current project file. The view is rebuilt in every case.
+    bool OnSaveDocument(const std::filesystem::path& path);
+    // Writes the description back (when one is loaded) and releases the project.
+    void OnCloseDocument();
+
+    // The title and the recent list show the PE file of the loaded project; a project file is
+    // never shown. Without a project, `path` itself is used.
+    void SetPathName(const std::filesystem::path& path, bool addToRecentList = true);
+    const std::filesystem::path& pathName() const { return pathName_; }
+    // The document's title: the file name of the path name, or "无标题".
+    std::string GetTitle() const;
+
+    bool IsModified() const { return modified_; }
+    void SetModifiedFlag(bool modified = true) { modified_ = modified; }
+
+    void setSaveAs(bool saveAs) { saveAs_ = saveAs; }
+    bool isSaveAs() const { return saveAs_; }
+    // Save is possible exactly when a project is open.
+    bool canSave() const { return !projectPath_.empty(); }
+
+  private:
+    bool openProjectOnce(const std::filesystem::path& path);
+    bool reopenPrevious(const std::filesystem::path& resourceFile, const std::filesystem::path& project,
+                        const std::filesystem::path& failedPath);
+    void releaseProject();
+
+    std::filesystem::path workingFolder_;
+    DocumentView* view_ = nullptr;
+    RecentFileList* recent_ = nullptr;
+    XmlDocument description_;
+    XmlDocument project_;
+    std::filesystem::path descriptionPath_;
+    std::filesystem::path resourceFilePath_;
+    std::filesystem::path projectPath_;
+    std::filesystem::path pathName_;
+    bool saveAs_ = false;
+    bool fellBack_ = false;
+    bool modified_ = false;
+};
+
+}  // namespace kestrel

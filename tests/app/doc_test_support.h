@@ -1,0 +1,95 @@
+// Shared pieces of the document tests: a UI sink that answers from a script and records what was
+// shown, a view that records its calls, and a small PE file.
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/ks_doc.h"
+#include "core/errors/errors.h"
+#include "core/platform/ui_sink.h"
+#include "pe_builder/pe_builder.h"
+
+namespace kestrel::testing {
+
+class ScriptedSink : public UiSink {
+  public:
+    ScriptedSink() { setUiSink(this); }
+    ~ScriptedSink() override { setUiSink(nullptr); }
+    ScriptedSink(const ScriptedSink&) = delete;
+    ScriptedSink& operator=(const ScriptedSink&) = delete;
+
+    void message(std::string_view text, std::string_view, MessageIcon) override {
+        messages.emplace_back(text);
+    }
+    Answer ask(std::string_view text, std::string_view, Buttons buttons, int defaultButton,
+               MessageIcon) override {
+        questions.emplace_back(text);
+        if (answers.empty()) return buttonAnswer(buttons, defaultButton);
+        Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    int showError() override {
+        auto record = TakeErrorRecord();
+        errors.push_back(record ? record->description : std::string());
+        return 1;
+    }
+    void busy(bool) override {}
+
+    std::deque<Answer> answers;
+    std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    std::vector<std::string> errors;
+};
+
+class RecordingView : public DocumentView {
+  public:
+    explicit RecordingView(CKsDoc& document) : document_(document) { document_.setView(this); }
+    ~RecordingView() override { document_.setView(nullptr); }
+    RecordingView(const RecordingView&) = delete;
+    RecordingView& operator=(const RecordingView&) = delete;
+
+    void ClearView() override {
+        calls.push_back("clear");
+        showing = false;
+    }
+    void CommitPane() override { calls.push_back("commit"); }
+    // Like the real view, the rebuild walks the description: it must be loaded whenever a project
+    // is open.
+    void OnInitialUpdate() override {
+        calls.push_back("rebuild");
+        showing = document_.isOpen();
+        if (showing) {
+            EXPECT_TRUE(document_.description().hasSource());
+            EXPECT_NE(document_.description().FindElement("\\Directory"), nullptr);
+        }
+    }
+    int count(const std::string& call) const {
+        int n = 0;
+        for (const std::string& entry : calls)
+            n += entry == call;
+        return n;
+    }
+
+    std::vector<std::string> calls;
+    bool showing = false;
+
+  private:
+    CKsDoc& document_;
+};
+
+// A small DLL with a bitmap, a string table and a version resource.
+inline std::vector<std::byte> smallPe(std::uint32_t seed = 0) {
+    pebuilder::ImageSpec spec;
+    spec.resources.push_back({pebuilder::kRtBitmap, std::uint16_t{101}, pebuilder::kLangEnUs,
+                              pebuilder::makeDib({16, 16, 8, false, false, false, seed}), 0});
+    pebuilder::addStrings(spec.resources, pebuilder::kLangEnUs, {{1, u"hello"}, {2, u"世界"}});
+    spec.resources.push_back({pebuilder::kRtVersion, std::uint16_t{1}, pebuilder::kLangEnUs,
+                              pebuilder::makeVersionInfo(pebuilder::defaultVersionSpec()), 0});
+    return pebuilder::buildImage(spec);
+}
+
+}  // namespace kestrel::testing
