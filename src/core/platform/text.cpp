@@ -120,7 +120,9 @@ bool isWtf8(std::string_view text) {
 
 std::u16string cp936ToUtf16(std::string_view text) {
     std::u16string out;
-    IconvHandle converter("UTF-16LE", "CP936");
+    // Opening a converter costs more than converting a name; each thread keeps one.
+    thread_local IconvHandle converter("UTF-16LE", "CP936");
+    if (converter.valid()) iconv(converter.get(), nullptr, nullptr, nullptr, nullptr);
     if (!converter.valid()) {
         for (char c : text)
             out.push_back(static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'\uFFFD');
