@@ -1,7 +1,10 @@
 // make-sample <out.dll>: writes the demonstration file sample.dll.
 // make-sample --summary <file>: prints the version numbers of a PE file and a one-line summary
 // (size, sections, resources, types, languages), read with a small reader of its own.
+// make-sample --variants <folder>: writes the sample and variants of it (overlay, symbol table,
+// extra sections, damaged trees and headers), e.g. as seeds for fuzzing or for manual imports.
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
@@ -147,18 +150,71 @@ int printSummary(const char* path) {
     return 0;
 }
 
+bool writeImage(const std::filesystem::path& path, const std::vector<std::byte>& image) {
+    if (kestrel::HResult hr = kestrel::WriteFileAtomic(path, kestrel::asBytes(image)); hr.failed()) {
+        std::fprintf(stderr, "make-sample: cannot write %s (0x%08X)\n", path.string().c_str(), hr.value());
+        return false;
+    }
+    return true;
+}
+
+int writeVariants(const std::filesystem::path& folder) {
+    using namespace kestrel::pebuilder;
+    if (kestrel::HResult hr = kestrel::CreateFolderPath(folder); hr.failed()) {
+        std::fprintf(stderr, "make-sample: cannot create %s (0x%08X)\n", folder.string().c_str(), hr.value());
+        return 1;
+    }
+    struct Variant {
+        const char* name;
+        void (*configure)(ImageSpec&);
+    };
+    static const Variant kVariants[] = {
+        {"sample.dll", [](ImageSpec&) {}},
+        {"overlay.dll", [](ImageSpec& s) { s.overlay = bytesOf("appended installer data"); }},
+        {"symbols.dll", [](ImageSpec& s) { s.symbolCount = 6; }},
+        {"certificate.dll", [](ImageSpec& s) { s.certificateInOverlay = true; }},
+        {"after_rsrc.dll",
+         [](ImageSpec& s) {
+             s.sectionsAfterResources.push_back({".tls", bytesOf("tls"), 0, kSectionInitializedData});
+         }},
+        {"bss.dll",
+         [](ImageSpec& s) {
+             s.sectionsBeforeResources.push_back({".bss", {}, 0x800, kSectionUninitializedData, true});
+         }},
+        {"caller_order.dll", [](ImageSpec& s) { s.resourceOptions.keepCallerOrder = true; }},
+        {"tree_self_loop.dll",
+         [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kEntryPointsAtItsOwnDirectory; }},
+        {"tree_root_loop.dll", [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kEntryPointsAtRoot; }},
+        {"data_past_section.dll",
+         [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kDataOffsetPastSection; }},
+        {"size_past_section.dll",
+         [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kDataSizePastSection; }},
+        {"name_past_end.dll", [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kNamePastEnd; }},
+        {"count_too_large.dll",
+         [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kCountLargerThanData; }},
+        {"lfanew_past_end.dll", [](ImageSpec& s) { s.fault = ImageFault::kLfanewPastEnd; }},
+        {"headers_too_small.dll", [](ImageSpec& s) { s.fault = ImageFault::kSizeOfHeadersTooSmall; }},
+        {"raw_data_past_end.dll", [](ImageSpec& s) { s.fault = ImageFault::kRawDataPastEnd; }},
+        {"pe32plus_magic.dll", [](ImageSpec& s) { s.fault = ImageFault::kPe32PlusMagic; }},
+    };
+    for (const Variant& variant : kVariants) {
+        ImageSpec spec = sampleImageSpec();
+        variant.configure(spec);
+        if (!writeImage(folder / variant.name, buildImage(spec))) return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--summary") return printSummary(argv[2]);
+    if (argc == 3 && std::string(argv[1]) == "--variants") return writeVariants(argv[2]);
     if (argc != 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: make-sample <out.dll>\n       make-sample --summary <file>\n");
+        std::fprintf(stderr,
+                     "usage: make-sample <out.dll>\n       make-sample --summary <file>\n"
+                     "       make-sample --variants <folder>\n");
         return 2;
     }
-    std::vector<std::byte> image = kestrel::pebuilder::buildSampleImage();
-    if (kestrel::HResult hr = kestrel::WriteFileAtomic(argv[1], kestrel::asBytes(image)); hr.failed()) {
-        std::fprintf(stderr, "make-sample: cannot write %s (0x%08X)\n", argv[1], hr.value());
-        return 1;
-    }
-    return 0;
+    return writeImage(argv[1], kestrel::pebuilder::buildSampleImage()) ? 0 : 1;
 }
