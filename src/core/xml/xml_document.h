@@ -133,11 +133,13 @@ class XmlDocument {
 
     // Loads and parses `path`: closes any source, resets a non-empty tree, reads the file, makes it
     // the output name (also when reading fails) and the source name, and parses it. A failed parse
-    // releases the source again (the partly built tree stays, unusable until Reset or a new load).
+    // releases the source and leaves an empty tree (nothing points into released memory).
+    // Sources of 2 GB or more are refused (E_FAIL): lengths are kept in 31 bits.
     HResult LoadFile(const std::filesystem::path& path);
 
     // Parses `data` in place into the tree; the data must outlive the tree (LoadFile's source does).
-    // Afterwards the current element is the document node. E_FAIL for malformed input.
+    // Afterwards the current element is the document node. E_FAIL for malformed input; the elements
+    // built up to the fault stay in the tree.
     HResult Parse(const char* data, std::size_t length);
     HResult Parse(std::string_view data) { return Parse(data.data(), data.size()); }
 
@@ -217,7 +219,8 @@ class XmlDocument {
     // Reset afterwards in that case (it pointed into the released source). Otherwise as Save().
     HResult SaveFile();
 
-    // Writes the tree in the same layout into `out` (no file involved).
+    // Writes the tree in the same layout into `out` (no file involved); E_FAIL while a file output
+    // is open.
     HResult SaveToString(std::string& out);
 
     // Writes the used part of the output buffer and rewinds it.
