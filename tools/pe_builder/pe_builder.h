@@ -62,17 +62,19 @@ struct Resource {
 // leaves the tree intact.
 enum class TreeFault {
     kNone,
-    kEntryPointsAtItsOwnDirectory,  // first entry of the first name-level directory points at that directory
-    kEntryPointsAtRoot,             // first entry of the first language-level directory points at the root
-    kDataOffsetPastSection,         // first data entry's RVA lies beyond the end of the section
-    kDataSizePastSection,           // first data entry's size runs past the end of the section
-    kNamePastEnd,                   // first named entry's name offset lies beyond the end of the section
+    kEntryPointsAtItsOwnDirectory,  // the first entry of the first type's name directory leads to that
+                                    // directory
+    kEntryPointsAtRoot,             // the first entry of the first language directory leads to the root
+    kDataOffsetPastSection,         // the first data entry's RVA lies beyond the section (and the image)
+    kDataSizePastSection,           // the first data entry's size runs past the end of the section
+    kNamePastEnd,                   // the first named entry's name offset lies beyond the section
     kCountLargerThanData,           // the root claims far more ID entries than the section holds
 };
 
 struct ResourceSectionOptions {
     // Sorted: named entries first, ordered case-insensitively by UTF-16 units, then IDs ascending,
-    // as a linker writes them. AsGiven keeps the caller's order at every level (first appearance).
+    // as a linker writes them. keepCallerOrder keeps the caller's order at every level (first
+    // appearance), even IDs before names.
     bool keepCallerOrder = false;
     // Each resource's data starts on this boundary (linkers use 8).
     std::uint32_t dataAlignment = 8;
@@ -107,7 +109,8 @@ enum class ImageFault {
     kPe32PlusMagic,          // optional header magic 0x20B on a PE32 layout
 };
 
-// A .text section with a few bytes of code (push ebp; mov ebp, esp; xor eax, eax; pop ebp; ret).
+// A .text section with a few bytes of code (push ebp; mov ebp, esp; mov eax, [0x10001010]; pop ebp;
+// ret) and the 4-byte cell it reads; the default .reloc block fixes up that address operand.
 SectionSpec defaultTextSection();
 
 struct ImageSpec {
@@ -130,7 +133,7 @@ struct ImageSpec {
     // Bytes after the symbol table (or after the last section); never part of any section.
     ByteVector overlay;
     // Directory 4 (certificate table, a file offset) covers the overlay, which then starts on an
-    // 8-byte boundary.
+    // 8-byte boundary; an empty overlay becomes a small WIN_CERTIFICATE.
     bool certificateInOverlay = false;
     bool writeChecksum = true;  // the standard PE checksum; false leaves 0
 
