@@ -173,6 +173,13 @@ INSTANTIATE_TEST_SUITE_P(
             },
             {".text", ".rsrc", ".tls", ".reloc"},
             0},
+        LayoutCase{"NoResourceSection",
+                   [](ImageSpec& s) {
+                       s.withResourceSection = false;
+                       s.resources.clear();
+                   },
+                   {".text", ".reloc"},
+                   0},
         LayoutCase{"NoRelocations", [](ImageSpec& s) { s.withRelocations = false; }, {".text", ".rsrc"}, 0},
         LayoutCase{"SectionWithoutRawData",
                    [](ImageSpec& s) {
