@@ -4,10 +4,18 @@
 
 #include <cstdlib>
 
+#include "core/pe/resource_reader.h"
 #include "core/platform/byte_reader.h"
 #include "core/platform/files.h"
 
 namespace kestrel {
+
+namespace {
+
+constexpr std::uint32_t kResourceDataNotFound = 1812;
+constexpr std::uint32_t kResourceTypeNotFound = 1813;
+
+}  // namespace
 
 HResult IsUserAdmin() {
     return ::geteuid() == 0 ? kOk : kFalse;
@@ -81,15 +89,22 @@ HResult GetFileVersion(const std::filesystem::path& path, FixedFileInfo& info) {
         info = programFileVersion();
         return kOk;
     }
-    // Version resources of other files need the PE resource lookup.
     MappedFile file;
     if (HResult hr = OpenMappedFile(path, file); hr.failed()) return hr;
-    return hresultFromWin32(1813);  // ERROR_RESOURCE_TYPE_NOT_FOUND
+    ResourceLookup lookup;
+    if (lookup.open(file.bytes()).failed()) return hresultFromWin32(kResourceDataNotFound);
+    // The version resource is normally ID 1; any other name is taken when there is no ID 1.
+    const ResourceKey versionType = ResourceKey::ofId(16);
+    std::vector<ResourceKey> names = lookup.names(versionType);
+    if (names.empty()) return hresultFromWin32(kResourceTypeNotFound);
+    ResourceKey name = names.front();
+    for (const ResourceKey& candidate : names) {
+        if (candidate == ResourceKey::ofId(1)) name = candidate;
+    }
+    auto data = lookup.find(versionType, name);
+    if (!data) return hresultFromWin32(kResourceTypeNotFound);
+    return parseFixedFileInfo(*data, info);
 }
-
-}  // namespace kestrel
-
-namespace kestrel {
 
 bool filesHaveSameContent(const std::filesystem::path& a, const std::filesystem::path& b) {
     std::error_code error;

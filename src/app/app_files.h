@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <vector>
 
 #include "core/platform/status.h"
 
@@ -40,16 +41,13 @@ inline constexpr std::uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
 FixedFileInfo programFileVersion();
 
 // The fixed version block of `path`: this program's own executable gives the compiled-in version;
-// a PE file gives the root block of its first version resource.
+// a PE file gives the root block of its version resource (ID 1, else the first one).
+// 0x80070714 for a file that is not a PE file with resources, 0x80070715 without a version.
 HResult GetFileVersion(const std::filesystem::path& path, FixedFileInfo& info);
 
 // Reads the fixed block at the head of a VS_VERSIONINFO resource. E_FAIL when the data is too short,
 // the key is not "VS_VERSION_INFO" or the signature is wrong.
 HResult parseFixedFileInfo(std::span<const std::byte> versionResource, FixedFileInfo& info);
-
-}  // namespace kestrel
-
-namespace kestrel {
 
 // True when both files exist and hold the same bytes.
 bool filesHaveSameContent(const std::filesystem::path& a, const std::filesystem::path& b);

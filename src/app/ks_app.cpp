@@ -142,8 +142,9 @@ bool CKsApp::runCommandLineOperation() {
             // Unless the copy was made (or the file was compiled in place), say where the result is.
             std::filesystem::path compiled = description.parent_path() / file.filename();
             if (!IsSameFile(compiled, file) && !filesHaveSameContent(compiled, file)) {
-                uiSink().message(safeFormat("compiled file left at %s", {pathToUtf8(compiled)}), kAppName,
-                                 MessageIcon::kInformation);
+                uiSink().message(
+                    safeFormat("compiled file left at %s", {pathToUtf8(std::filesystem::absolute(compiled))}),
+                    kAppName, MessageIcon::kInformation);
             }
             exitCode_ = kExitSuccess;
         }

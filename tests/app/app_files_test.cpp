@@ -94,5 +94,27 @@ TEST(FileVersionTest, FixedBlockIsReadFromAVersionResource) {
     EXPECT_EQ(parseFixedFileInfo(badSignature, info), kFail);
 }
 
+TEST(FileVersionTest, APeFileGivesItsVersionResource) {
+    testing::TempDir temp;
+    pebuilder::VersionSpec spec = pebuilder::defaultVersionSpec();
+    spec.fileVersion[0] = 5;
+    spec.fileVersion[3] = 9;
+    pebuilder::ImageSpec image;
+    image.resources.push_back(
+        {pebuilder::kRtVersion, std::uint16_t{1}, pebuilder::kLangEnUs, pebuilder::makeVersionInfo(spec), 0});
+    std::filesystem::path withVersion = temp.write("v.dll", pebuilder::buildImage(image));
+    FixedFileInfo info;
+    ASSERT_EQ(GetFileVersion(withVersion, info), kOk);
+    EXPECT_EQ(info.fileVersionMS, 0x00050000u);
+    EXPECT_EQ(info.fileVersionLS, 0x00020009u);
+
+    image.resources.clear();
+    image.resources.push_back(
+        {pebuilder::kRtRcData, std::uint16_t{1}, pebuilder::kLangEnUs, {std::byte{1}}, 0});
+    EXPECT_EQ(GetFileVersion(temp.write("n.dll", pebuilder::buildImage(image)), info).value(), 0x80070715u);
+    EXPECT_EQ(GetFileVersion(temp.write("t.txt", "MZ text"), info).value(), 0x80070714u);
+    EXPECT_EQ(GetFileVersion(temp / "missing.dll", info).value(), 0x80070002u);
+}
+
 }  // namespace
 }  // namespace kestrel

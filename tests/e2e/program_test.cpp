@@ -1,0 +1,183 @@
+// Runs the kestrel program: usage errors, --help and --version, and import and compile of the
+// sample and of a real PE file, with exit status, standard output and standard error.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace kestrel {
+namespace {
+
+using testing::readBytes;
+using testing::readText;
+using testing::TempDir;
+
+std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class ProgramTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!KESTREL_HAVE_APP) GTEST_SKIP() << "the program is built without the application core (no Qt)";
+    }
+    // Runs the program with isolated settings and data folders, standard input from /dev/null.
+    ProgramRun run(const std::vector<std::string>& arguments) const {
+        std::string command = "cd " + shellQuote(temp_.path().string()) +
+                              " && XDG_CONFIG_HOME=" + shellQuote((temp_ / "config").string()) +
+                              " XDG_DATA_HOME=" + shellQuote((temp_ / "data").string()) + " " +
+                              shellQuote(KESTREL_PROGRAM);
+        for (const std::string& argument : arguments)
+            command += " " + shellQuote(argument);
+        command += " </dev/null >" + shellQuote((temp_ / "stdout.txt").string()) + " 2>" +
+                   shellQuote((temp_ / "stderr.txt").string());
+        int raw = std::system(command.c_str());
+        ProgramRun result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.out = readText(temp_ / "stdout.txt");
+        result.err = readText(temp_ / "stderr.txt");
+        return result;
+    }
+    std::filesystem::path makeSample(const std::string& name) const {
+        std::filesystem::path path = temp_ / name;
+        std::string command =
+            shellQuote(KESTREL_MAKE_SAMPLE) + " " + shellQuote(path.string()) + " >/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return path;
+    }
+    TempDir temp_;
+};
+
+class UsageTest : public ProgramTest, public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(UsageTest, EndsWithStatusTwoAndTheUsage) {
+    ProgramRun result = run(GetParam());
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_NE(result.err.find("Usage:"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(temp_ / "pe.xml"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, UsageTest,
+                         ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"/Decompile"},
+                                           std::vector<std::string>{"/Compile", "sample.dll"},
+                                           std::vector<std::string>{"-decompile", "sample.dll", "/output:"},
+                                           std::vector<std::string>{"--compile", "--output=out"},
+                                           std::vector<std::string>{"/Decompile", "a.dll", "b.dll",
+                                                                    "/Output:o"}));
+
+TEST_F(ProgramTest, HelpAndVersion) {
+    ProgramRun help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage:"), std::string::npos);
+    ProgramRun version = run({"-VERSION"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "Kestrel Beta 版本 1.020000\n");
+}
+
+TEST_F(ProgramTest, ImportsAndCompilesTheSample) {
+    std::filesystem::path sample = makeSample("sample.dll");
+    std::vector<std::byte> original = readBytes(sample);
+
+    ProgramRun imported = run({"/Decompile", "/Output:work", "sample.dll"});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_EQ(readText(temp_ / "work/sample.kestrel"),
+              "<?xml version='1.0' encoding='ISO-8859-1'?>\r\n<ROOT>\r\n   <PEFILE FileName=\"pe.xml\"/>\r\n"
+              "   <RESFILE FileName=\"sample.dll\"/>\r\n</ROOT>\r\n");
+    EXPECT_TRUE(std::filesystem::exists(temp_ / "work/pe.xml"));
+    EXPECT_TRUE(std::filesystem::exists(temp_ / "work/STRINGS.XML"));
+
+    ProgramRun compiled = run({"/Compile", "sample.dll", "--output=work"});
+    ASSERT_EQ(compiled.status, 0) << compiled.err;
+    EXPECT_NE(compiled.out.find("RESOURCE section\n"), std::string::npos) << compiled.out;
+    EXPECT_NE(compiled.out.find("SECTION: .text\n"), std::string::npos);
+    // Not a terminal: the copy question takes its default, No, and says where the result is.
+    EXPECT_NE(compiled.err.find("成功的编译。"), std::string::npos) << compiled.err;
+    EXPECT_NE(compiled.err.find("compiled file left at " + (temp_ / "work/sample.dll").string()),
+              std::string::npos)
+        << compiled.err;
+    EXPECT_EQ(readBytes(sample), original);
+    EXPECT_TRUE(std::filesystem::exists(temp_ / "work/sample.dll"));
+
+    // /Output: may also name pe.xml itself.
+    ProgramRun again = run({"/Compile", "sample.dll", "/Output:work/pe.xml"});
+    EXPECT_EQ(again.status, 0) << again.err;
+}
+
+TEST_F(ProgramTest, APeFileInsideItsWorkingFolderIsCompiledInPlace) {
+    makeSample("sample.dll");
+    std::filesystem::create_directories(temp_ / "work");
+    std::filesystem::copy_file(temp_ / "sample.dll", temp_ / "work/sample.dll");
+    ASSERT_EQ(run({"/Decompile", "/Output:work", "work/sample.dll"}).status, 0);
+    ProgramRun compiled = run({"/Compile", "work/sample.dll", "/Output:work"});
+    EXPECT_EQ(compiled.status, 0) << compiled.err;
+    EXPECT_EQ(compiled.err.find("成功的编译。"), std::string::npos) << "no copy question";
+    EXPECT_EQ(compiled.err.find("compiled file left at"), std::string::npos);
+}
+
+TEST_F(ProgramTest, AFailingCompileEndsWithStatusOneAndLeavesTheOriginal) {
+    std::filesystem::path sample = makeSample("sample.dll");
+    std::vector<std::byte> original = readBytes(sample);
+    ASSERT_EQ(run({"/Decompile", "/Output:work", "sample.dll"}).status, 0);
+    ASSERT_TRUE(std::filesystem::remove(temp_ / "work/Bitmap00103.BMP"));
+    ProgramRun compiled = run({"/Compile", "sample.dll", "/Output:work"});
+    EXPECT_EQ(compiled.status, 1);
+    EXPECT_NE(compiled.err.find("compile"), std::string::npos) << compiled.err;
+    EXPECT_EQ(readBytes(sample), original);
+}
+
+TEST_F(ProgramTest, AFailingImportEndsWithStatusOneAndItsMessage) {
+    temp_.write("notes.dll", "not a program");
+    ProgramRun imported = run({"/Decompile", "/Output:work", "notes.dll"});
+    EXPECT_EQ(imported.status, 1);
+    EXPECT_NE(imported.err.find("未能反编译文件\nnotes.dll\n\n错误 0x80004005"), std::string::npos)
+        << imported.err;
+    EXPECT_NE(imported.err.find("文件 notes.dll 的格式无法被识别。"), std::string::npos) << imported.err;
+
+    // The project file cannot be written: the import fails instead of reporting success.
+    makeSample("sample.dll");
+    std::filesystem::create_directories(temp_ / "blocked/sample.kestrel");
+    ProgramRun blocked = run({"/Decompile", "/Output:blocked", "sample.dll"});
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_NE(blocked.err.find("未能建立文件"), std::string::npos) << blocked.err;
+}
+
+TEST_F(ProgramTest, ImportsAndCompilesARealFile) {
+    const char* cache = std::getenv("KESTREL_CORPUS_CACHE");
+    std::filesystem::path root = cache != nullptr && *cache
+                                     ? std::filesystem::path(cache)
+                                     : std::filesystem::path(std::getenv("HOME")) / ".cache/kestrel-corpus";
+    std::filesystem::path real = root / "root/usr/lib/i386-linux-gnu/wine/i386-windows/notepad.exe";
+    if (!std::filesystem::exists(real)) GTEST_SKIP() << "corpus not fetched (tests/corpus/fetch): " << real;
+    std::filesystem::copy_file(real, temp_ / "notepad.exe");
+    std::vector<std::byte> original = readBytes(temp_ / "notepad.exe");
+    ProgramRun imported = run({"/Decompile", "/Output:work", "notepad.exe"});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    ProgramRun compiled = run({"/Compile", "notepad.exe", "/Output:work"});
+    ASSERT_EQ(compiled.status, 0) << compiled.err;
+    EXPECT_NE(compiled.out.find("RESOURCE at 0x"), std::string::npos);
+    EXPECT_EQ(readBytes(temp_ / "notepad.exe"), original);
+    EXPECT_TRUE(std::filesystem::exists(temp_ / "work/notepad.exe"));
+}
+
+}  // namespace
+}  // namespace kestrel
