@@ -496,9 +496,13 @@ HResult PngConverter::LoadPngAsDib(const std::filesystem::path& path, std::vecto
 HResult PngConverter::ImageRecordToDib(const ImageRecord& record, std::vector<std::byte>& dib) const {
     dib.clear();
     if (!isValidRecord(record)) return kInvalidArg;
+    // In a DIB, colours used = 0 means a full table; a palette-less record of 1 to 8 bits (a
+    // malformed bitmap) gets a black one so that the pixels are where every reader looks for them.
+    const std::uint32_t tableEntries =
+        record.bitDepth <= 8 && record.paletteCount == 0 ? (1u << record.bitDepth) : record.paletteCount;
     try {
         ByteWriter writer;
-        writer.bytes().reserve(40 + 4 * std::size_t{record.paletteCount} +
+        writer.bytes().reserve(40 + 4 * std::size_t{tableEntries} +
                                static_cast<std::size_t>(record.imageBytes));
         writer.u32(40);
         writer.u32(static_cast<std::uint32_t>(record.width));
@@ -509,9 +513,10 @@ HResult PngConverter::ImageRecordToDib(const ImageRecord& record, std::vector<st
         writer.u32(static_cast<std::uint32_t>(record.imageBytes));
         writer.u32(kPixelsPerMetre);
         writer.u32(kPixelsPerMetre);
-        writer.u32(record.paletteCount);
-        writer.u32(record.paletteCount);
+        writer.u32(tableEntries);
+        writer.u32(tableEntries);
         writePalette(writer, record);
+        writer.zeros(4 * std::size_t{tableEntries - record.paletteCount});
         writeRowsBottomUp(writer, record);
         dib = std::move(writer.bytes());
     } catch (const std::bad_alloc&) {

@@ -320,6 +320,23 @@ TEST(PngConverter, DibHasTheDocumentedHeaderAndValidates) {
     EXPECT_EQ(info.imageBytes, 8u);
 }
 
+TEST(PngConverter, PalettelessBitmapGivesADibWithAFullTable) {
+    // A 4-bit bitmap whose pixels follow its header directly has no palette; in a DIB, colours
+    // used = 0 would mean 16 entries and put the pixels elsewhere.
+    ImageRecord record;
+    record.width = 2;
+    record.height = 2;
+    record.bitDepth = 4;
+    ASSERT_EQ(AllocateImageRecord(record), kOk);
+    record.pixels[0] = 0x12;
+    std::vector<std::byte> dib;
+    ASSERT_EQ(PngConverter().ImageRecordToDib(record, dib), kOk);
+    DibInfo info;
+    ASSERT_EQ(validateDib(asBytes(dib), info), kOk);
+    EXPECT_EQ(info.paletteEntries, 16u);
+    EXPECT_EQ(dib[info.pixelOffset], std::byte{0x12});
+}
+
 TEST(PngConverter, FileConversionsUseTheSiblingNameAndNeverOverwriteTheSource) {
     testing::TempDir dir;
     const auto pngBytes =
