@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -611,6 +612,103 @@ TEST(ColorizeDib, RecoloursAPackedDibInPlace) {
     EXPECT_EQ(engine.RecolorDib(truncated), kFail);
     EXPECT_EQ(truncated, copy);
 }
+
+// The pixel rule computed literally from the engine's public tables: the oracle for the image loops,
+// which take a faster route for ordinary settings and the literal one for extreme ones.
+Rgb referenceColour(const ColorizeEngine& engine, Rgb in) {
+    auto clamp = [](int v) { return std::clamp(v, 0, 255); };
+    int r = (engine.mix(0)[in.r] + engine.mix(1)[in.g] + engine.mix(2)[in.b] + 50) / 100;
+    int g = (engine.mix(3)[in.r] + engine.mix(4)[in.g] + engine.mix(5)[in.b] + 50) / 100;
+    int b = (engine.mix(6)[in.r] + engine.mix(7)[in.g] + engine.mix(8)[in.b] + 50) / 100;
+    if (engine.saturationOn()) {
+        r = clamp(r), g = clamp(g), b = clamp(b);
+        const int y = (25 * r + 55 * g + 20 * b + 50) / 100;
+        r -= engine.saturation(r - y);
+        g -= engine.saturation(g - y);
+        b -= engine.saturation(b - y);
+    }
+    return {clamp(r), clamp(g), clamp(b)};
+}
+
+struct Setting {
+    const char* name;
+    void (*apply)(ColorizeEngine&);
+};
+
+const Setting kSettings[] = {
+    {"Identity", [](ColorizeEngine&) {}},
+    {"HueBrightnessCurve", [](ColorizeEngine& e) { e.BuildHueTables(300, 40, -25, 90, true, false); }},
+    {"HueSaturation",
+     [](ColorizeEngine& e) {
+         e.BuildHueTables(-700, -30, 10, 0, false, true);
+         e.BuildSaturationTable(0, -200.0 / 256, false);
+         e.setSaturationOn(true);
+     }},
+    {"NegativeWeightsDesaturated",
+     [](ColorizeEngine& e) {
+         e.BuildMatrixTables({30, 70, 0, 0, 40, 60, -10, 40, 60}, -255, 0, 255, false, false);
+         e.BuildSaturationTable(0, 255.0 / 256, false);
+         e.setSaturationOn(true);
+     }},
+    {"LargestTypedWeights",
+     [](ColorizeEngine& e) {
+         e.BuildMatrixTables({999, -99, 999, -99, 999, -99, 999, 999, 999}, 255, 255, -255, true, true);
+     }},
+    {"BeyondTheFastRange",
+     [](ColorizeEngine& e) {
+         e.BuildMatrixTables({1100, -1100, 5, 0, 100, 0, 0, 0, 100}, 0, 0, 0, false, true);
+         e.setSaturationOn(true);
+         e.BuildSaturationTable(10, 3.5, true);
+     }},
+};
+
+class ColorizeImageLoops : public ::testing::TestWithParam<Setting> {};
+
+TEST_P(ColorizeImageLoops, MatchThePixelRule) {
+    ColorizeEngine engine;
+    GetParam().apply(engine);
+    for (std::uint16_t bitCount : {24, 32}) {
+        const int width = 97, height = 61;
+        const std::size_t bytesPerPixel = bitCount / 8;
+        const std::size_t rowBytes = (bytesPerPixel * width + 3) / 4 * 4;
+        ByteWriter dib;
+        writeInfoHeader(dib, width, height, bitCount);
+        // Random colours, runs of one colour and magenta pixels; random padding and alpha.
+        std::uint32_t state = 12345;
+        auto next = [&state] {
+            state = state * 1103515245u + 12345u;
+            return state >> 8;
+        };
+        std::uint32_t colour = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const std::uint32_t choice = next() % 8;
+                if (choice == 0) colour = 0xFF00FF;
+                if (choice >= 4) colour = next() & 0xFFFFFF;
+                dib.u8(colour & 0xFF);
+                dib.u8((colour >> 8) & 0xFF);
+                dib.u8(colour >> 16);
+                if (bitCount == 32) dib.u8(next() & 0xFF);
+            }
+            for (std::size_t pad = bytesPerPixel * width; pad < rowBytes; ++pad)
+                dib.u8(next() & 0xFF);
+        }
+        const std::vector<std::byte> before = dib.bytes();
+        std::vector<std::byte> after = before;
+        ASSERT_EQ(engine.RecolorDib(after), kOk);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const std::size_t at = 40 + y * rowBytes + x * bytesPerPixel;
+                const Rgb in = pixel24(before, at);
+                const bool key = bitCount == 24 && in == Rgb{255, 0, 255};
+                ASSERT_EQ(pixel24(after, at), key ? in : referenceColour(engine, in))
+                    << bitCount << " bits at " << x << "," << y;
+            }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, ColorizeImageLoops, ::testing::ValuesIn(kSettings),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kestrel
