@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -89,6 +90,25 @@ struct WorkingFolder {
         return hr;
     }
 };
+
+// Replaces a file of the working folder with `content`.
+inline void overwrite(const std::filesystem::path& path, std::string_view content) {
+    std::filesystem::remove(path);
+    std::ofstream out(path, std::ios::binary);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+inline void overwrite(const std::filesystem::path& path, const std::vector<std::byte>& content) {
+    overwrite(path, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
+}
+
+// Replaces the first occurrence of `from` in a text file.
+inline void replaceInFile(const std::filesystem::path& path, std::string_view from, std::string_view to) {
+    std::string text = readText(path);
+    auto at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+    overwrite(path, text);
+}
 
 // Little-endian field access for assertions on built files.
 inline std::uint32_t u32At(const std::vector<std::byte>& bytes, std::size_t offset) {

@@ -1,0 +1,280 @@
+// The resource compiler on working folders that an editor, a user or a hostile file has changed.
+#include <gtest/gtest.h>
+
+#include "compile_compare.h"
+#include "compile_test_support.h"
+
+namespace kestrel::testing {
+namespace {
+
+pb::ImageSpec smallSpec() {
+    pb::ImageSpec spec;
+    spec.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::bytesOf("alpha")});
+    spec.resources.push_back({pb::kRtRcData, 2, pb::kLangEnUs, pb::bytesOf("beta")});
+    pb::addIconGroup(spec.resources, 1, pb::kLangEnUs, 1, {pb::makeIconImage(16, 8, 1)});
+    pb::addCursorGroup(spec.resources, 200, pb::kLangEnUs, 1, {pb::makeCursorImage(32, 1, 5, 9, 2)});
+    spec.resources.push_back({pb::kRtIcon, u"MAINICON", pb::kLangEnUs, pb::makeIconImage(32, 32, 3).data});
+    spec.resources.push_back(
+        {pb::kRtBitmap, 102, pb::kLangEnUs, pb::makeDib({8, 4, 32, false, false, false, 4})});
+    spec.resources.push_back(
+        {pb::kRtBitmap, 103, pb::kLangEnUs, pb::makeDib({8, 4, 8, false, false, false, 5})});
+    return spec;
+}
+
+// An .ICO or .CUR file: directory, one 16-byte entry per image, then the images in order.
+std::vector<std::byte> iconFile(std::uint16_t type, const std::vector<std::vector<std::byte>>& images,
+                                std::uint16_t hotX = 0, std::uint16_t hotY = 0) {
+    ByteWriter out;
+    out.u16(0);
+    out.u16(type);
+    out.u16(static_cast<std::uint32_t>(images.size()));
+    std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
+    for (const auto& image : images) {
+        out.u8(32);
+        out.u8(32);
+        out.u8(0);
+        out.u8(0);
+        out.u16(type == 2 ? hotX : 1);
+        out.u16(type == 2 ? hotY : 32);
+        out.u32(static_cast<std::uint32_t>(image.size()));
+        out.u32(offset);
+        offset += static_cast<std::uint32_t>(image.size());
+    }
+    for (const auto& image : images)
+        out.append(Bytes(image.data(), image.size()));
+    return out.bytes();
+}
+
+class CompileResources : public ::testing::Test {
+  protected:
+    CompileSink sink;
+    WorkingFolder work{pb::buildImage(smallSpec())};
+
+    std::vector<std::byte> compiledResource(const std::string& key) {
+        HResult hr = work.compile();
+        EXPECT_TRUE(hr.succeeded()) << errorText();
+        return resourceOf(readBytes(work.output()), key);
+    }
+    void expectFailure(std::string_view inError) {
+        HResult hr = work.compile();
+        EXPECT_TRUE(hr.failed());
+        EXPECT_NE(errorText().find(inError), std::string::npos) << errorText();
+        EXPECT_FALSE(std::filesystem::exists(work.output()));
+        ASSERT_FALSE(sink.messages.empty());
+        EXPECT_EQ(sink.messages.back(), "TEST: 编译失败");
+    }
+};
+
+// --- pe.xml that disagrees with itself ---------------------------------------------------------
+
+struct MismatchCase {
+    const char* name;
+    const char* from;
+    const char* to;
+    const char* named;  // the element the report must name
+};
+
+class CountMismatch : public CompileResources, public ::testing::WithParamInterface<MismatchCase> {};
+
+TEST_P(CountMismatch, FailsNamingTheElement) {
+    const MismatchCase& c = GetParam();
+    replaceInFile(work.folder / "pe.xml", c.from, c.to);
+    expectFailure(c.named);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PeXml, CountMismatch,
+    ::testing::Values(
+        MismatchCase{"FewerEntriesThanCounted", "<Directory Type='10' Named_Entries='0' ID_Entries='2'>",
+                     "<Directory Type='10' Named_Entries='0' ID_Entries='3'>",
+                     "<Directory Type='10' Named_Entries='0' ID_Entries='3'>"},
+        MismatchCase{"MoreEntriesThanCounted", "<Directory Type='10' Named_Entries='0' ID_Entries='2'>",
+                     "<Directory Type='10' Named_Entries='0' ID_Entries='1'>",
+                     "<Directory Type='10' Named_Entries='0' ID_Entries='1'>"},
+        MismatchCase{"IdEntryCountedAsNamed", "<Directory Type='10' Named_Entries='0' ID_Entries='2'>",
+                     "<Directory Type='10' Named_Entries='1' ID_Entries='1'>",
+                     "<Entry ID='1' Directory='1'>"},
+        MismatchCase{"SubdirectoryMissing",
+                     "<Entry ID='1033' Directory='0'>\r\n            <File Name='1000001'",
+                     "<Entry ID='1033' Directory='1'>\r\n            <File Name='1000001'",
+                     "<Entry ID='1033' Directory='1'>"},
+        MismatchCase{
+            "SubdirectoryNotAnnounced", "<Entry ID='2' Directory='1'>\r\n        <Directory Type='2'",
+            "<Entry ID='2' Directory='0'>\r\n        <Directory Type='2'", "<Entry ID='2' Directory='0'>"},
+        MismatchCase{"IdOutOfRange", "<Entry ID='2' Directory='1'>", "<Entry ID='70000' Directory='1'>",
+                     "<Entry ID='70000' Directory='1'>"},
+        MismatchCase{"RootIsNotADirectory", "<Directory Type='0' Named_Entries='0'",
+                     "<Folder Type='0' Named_Entries='0'", "Directory"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Files that cannot be used ---------------------------------------------------------------------
+
+TEST_F(CompileResources, MissingResourceFileFailsTheCompile) {
+    std::filesystem::remove(work.file("1000002"));
+    expectFailure("1000002");
+}
+
+TEST_F(CompileResources, FolderInPlaceOfAResourceFileFailsTheCompile) {
+    std::filesystem::remove(work.file("1000002"));
+    std::filesystem::create_directory(work.folder / "1000002");
+    expectFailure("1000002");
+}
+
+TEST_F(CompileResources, NamesOutsideTheWorkingFolderAreRefused) {
+    for (const char* name : {"..\\outside.bin", "/etc/hostname", "sub/../../outside.bin"}) {
+        SCOPED_TRACE(name);
+        std::string text = readText(work.folder / "pe.xml");
+        replaceInFile(work.folder / "pe.xml", "File Name='1000002'", std::string("File Name='") + name + "'");
+        work.temp.write("outside.bin", "must not be read");
+        expectFailure(name);
+        overwrite(work.folder / "pe.xml", text);
+    }
+}
+
+struct ShortFileCase {
+    const char* file;
+    std::size_t keep;
+};
+
+class ShortFile : public CompileResources, public ::testing::WithParamInterface<ShortFileCase> {};
+
+TEST_P(ShortFile, ShorterThanItsHeaderFailsTheCompile) {
+    auto path = work.file(GetParam().file);
+    auto bytes = readBytes(path);
+    bytes.resize(GetParam().keep);
+    overwrite(path, bytes);
+    expectFailure(GetParam().file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Headers, ShortFile,
+                         ::testing::Values(ShortFileCase{"Icon00001.ICO", 21},
+                                           ShortFileCase{"Cursor00001.CUR", 12},
+                                           ShortFileCase{"Bitmap00103.BMP", 13}));
+
+TEST_F(CompileResources, SizeZeroMeansNoDataAndNoFileRead) {
+    replaceInFile(work.folder / "pe.xml", "<File Name='1000001' Size='5'/>",
+                  "<File Name='1000001' Size='0'/>");
+    std::filesystem::remove(work.file("1000001"));
+    EXPECT_TRUE(compiledResource("i:10/i:1/1033").empty());
+}
+
+// --- Icons and cursors --------------------------------------------------------------------------
+
+TEST_F(CompileResources, IconReplacedBySingleImageOfAnotherSize) {
+    auto image = pb::makeIconImage(48, 32, 9).data;
+    overwrite(work.folder / "Icon00001.ICO", iconFile(1, {image}));
+    EXPECT_EQ(compiledResource("i:3/i:1/1033"), image);
+}
+
+TEST_F(CompileResources, MultiImageIconTakesTheFirstImage) {
+    auto first = pb::makeIconImage(32, 8, 10).data;
+    auto second = pb::makeIconImage(16, 4, 11).data;
+    overwrite(work.folder / "Icon00001.ICO", iconFile(1, {first, second}));
+    EXPECT_EQ(compiledResource("i:3/i:1/1033"), first);
+}
+
+TEST_F(CompileResources, CursorKeepsTheHotSpotOfItsFile) {
+    auto image = pb::makeIconImage(32, 1, 12).data;
+    overwrite(work.folder / "Cursor00001.CUR", iconFile(2, {image, pb::makeIconImage(16, 1, 13).data}, 3, 7));
+    auto resource = compiledResource("i:1/i:1/1033");
+    ASSERT_EQ(resource.size(), image.size() + 4);
+    EXPECT_EQ(u16At(resource, 0), 3);
+    EXPECT_EQ(u16At(resource, 2), 7);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), resource.begin() + 4));
+}
+
+TEST_F(CompileResources, NamedIconLosesItsFileHeader) {
+    // The import stores the icon named MAINICON as the file MAINICON in .ICO format.
+    ASSERT_EQ(u16At(readBytes(work.file("MAINICON")), 2), 1);
+    EXPECT_EQ(compiledResource("i:3/n:MAINICON/1033"), pb::makeIconImage(32, 32, 3).data);
+}
+
+TEST_F(CompileResources, IconFileWithoutHeaderIsTakenWhole) {
+    auto raw = pb::makeIconImage(16, 4, 14).data;
+    overwrite(work.folder / "MAINICON", raw);
+    EXPECT_EQ(compiledResource("i:3/n:MAINICON/1033"), raw);
+}
+
+// --- Bitmaps stored as PNG -----------------------------------------------------------------------
+
+TEST_F(CompileResources, PngBitmapIsConvertedInMemoryAndTheFolderStaysUntouched) {
+    ASSERT_TRUE(std::filesystem::exists(work.folder / "Bitmap00102.png"));
+    auto before = folderListing(work.folder);
+    auto original = resourceOf(work.image, "i:2/i:102/1033");
+    auto rebuilt = compiledResource("i:2/i:102/1033");
+    EXPECT_EQ(dibPixels(original), dibPixels(rebuilt));
+    auto after = folderListing(work.folder);
+    after.erase(work.original.filename().string());
+    EXPECT_EQ(before, after);
+}
+
+TEST_F(CompileResources, PngBitmapNamedWithItsPngExtension) {
+    replaceInFile(work.folder / "pe.xml", "File Name='Bitmap00102.BMP'", "File Name='Bitmap00102.png'");
+    auto rebuilt = compiledResource("i:2/i:102/1033");
+    EXPECT_EQ(dibPixels(resourceOf(work.image, "i:2/i:102/1033")), dibPixels(rebuilt));
+    EXPECT_TRUE(std::filesystem::exists(work.folder / "Bitmap00102.png"));
+}
+
+TEST_F(CompileResources, UserBmpIsUsedWhenThePngIsGoneAndKept) {
+    auto dib = pb::makeDib({6, 3, 24, false, false, false, 20});
+    std::filesystem::remove(work.folder / "Bitmap00102.png");
+    overwrite(work.folder / "Bitmap00102.BMP", pb::bmpFileFromDib(dib));
+    EXPECT_EQ(compiledResource("i:2/i:102/1033"), dib);
+    EXPECT_TRUE(std::filesystem::exists(work.folder / "Bitmap00102.BMP"));
+}
+
+TEST_F(CompileResources, UnreadablePngWithoutBmpFailsTheCompile) {
+    overwrite(work.folder / "Bitmap00102.png", "not a png");
+    expectFailure("Bitmap00102.png");
+}
+
+// --- Layout ----------------------------------------------------------------------------------------
+
+TEST_F(CompileResources, EveryResourceStartsOnAnEightByteBoundary) {
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    auto rebuilt = readBytes(work.output());
+    ResourceLookup lookup;
+    ASSERT_TRUE(lookup.open(Bytes(rebuilt.data(), rebuilt.size())).succeeded());
+    std::size_t checked = 0;
+    for (const auto& type : lookup.types())
+        for (const auto& name : lookup.names(type))
+            for (std::uint16_t language : lookup.languages(type, name)) {
+                auto data = lookup.find(type, name, language);
+                ASSERT_TRUE(data);
+                EXPECT_EQ((data->data() - reinterpret_cast<const std::byte*>(rebuilt.data())) % 8, 0);
+                ++checked;
+            }
+    EXPECT_EQ(checked, resourcesOf(work.image).size());
+}
+
+TEST(CompileNames, NamedEntriesKeepTheirCaseAndUtf16Length) {
+    CompileSink sink;
+    pb::ImageSpec spec;
+    const std::u16string names[] = {u"MixedCase", u"Grüße中文", std::u16string(u"lone\xD800surrogate"),
+                                    std::u16string(80, u'名')};
+    for (const auto& name : names)
+        spec.resources.push_back({u"Custom", name, pb::kLangEnUs, pb::bytesOf("x")});
+    spec.resources.push_back({u"Custom", 5, pb::kLangEnUs, pb::bytesOf("id after names")});
+    WorkingFolder work(pb::buildImage(spec));
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    auto rebuilt = readBytes(work.output());
+    ResourceLookup lookup;
+    ASSERT_TRUE(lookup.open(Bytes(rebuilt.data(), rebuilt.size())).succeeded());
+    std::vector<std::u16string> found;
+    std::size_t idEntries = 0;
+    for (const auto& key : lookup.names(ResourceKey::ofName(u"Custom"))) {
+        if (key.isName)
+            found.push_back(key.name);
+        else
+            ++idEntries;
+    }
+    std::vector<std::u16string> expected(std::begin(names), std::end(names));
+    std::sort(expected.begin(), expected.end());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(idEntries, 1u);
+    EXPECT_EQ(expectSameResources(work.image, rebuilt), std::size(names) + 1);
+}
+
+}  // namespace
+}  // namespace kestrel::testing
