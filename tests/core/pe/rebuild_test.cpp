@@ -2,6 +2,7 @@
 
 #include "compile_compare.h"
 #include "compile_test_support.h"
+#include "core/platform/format.h"
 
 namespace kestrel::testing {
 namespace {
@@ -96,6 +97,182 @@ INSTANTIATE_TEST_SUITE_P(Images, UnchangedRoundTrip,
                                            RoundTripCase{"ResourceSectionLast", resourceLast},
                                            RoundTripCase{"UninitializedDataFirst", withUninitializedData}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// --- Moving the sections after the resource section ---------------------------------------------
+
+// One RCDATA resource: our layout gives a section of 88 + (size rounded up to 8) bytes.
+constexpr std::size_t kOneResourceOverhead = 88;
+
+pb::ImageSpec oneResource(std::size_t size) {
+    pb::ImageSpec spec;
+    spec.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::ByteVector(size, std::byte{0x5A})});
+    return spec;
+}
+
+TEST(RebuildMoves, GrowingResourceSectionMovesRelocationsInFileAndMemory) {
+    CompileSink sink;
+    pb::BuiltImage built = pb::buildImageWithLayout(oneResource(0x1D00));
+    WorkingFolder work(built.bytes);
+    PeFields original(work.image);
+    std::size_t rsrc = *original.section(".rsrc"), reloc = *original.section(".reloc");
+    ASSERT_EQ(original.rawSize(rsrc), 0x1E00u);
+
+    overwrite(work.file("1000001"), std::string(0x2300 - kOneResourceOverhead, 'G'));
+    std::string trace;
+    ASSERT_TRUE(work.compile(&trace).succeeded()) << errorText();
+    PeFields rebuilt(readBytes(work.output()));
+
+    EXPECT_EQ(rebuilt.rawSize(rsrc), 0x2400u);
+    EXPECT_EQ(rebuilt.virtualSize(rsrc), 0x2300u);
+    EXPECT_EQ(rebuilt.directorySize(2), 0x2300u);
+    EXPECT_EQ(rebuilt.rawPointer(reloc), original.rawPointer(reloc) + 0x600);
+    EXPECT_EQ(rebuilt.virtualAddress(reloc), original.virtualAddress(reloc) + 0x1000);
+    EXPECT_EQ(rebuilt.directoryRva(5), original.directoryRva(5) + 0x1000);
+    EXPECT_EQ(rebuilt.sizeOfImage(), original.sizeOfImage() + 0x1000);
+    EXPECT_EQ(rebuilt.rawData(reloc), original.rawData(reloc));
+    EXPECT_EQ(rebuilt.checksum(), pb::peChecksum(rebuilt.bytes, rebuilt.lfanew + 24 + 64));
+    EXPECT_NE(trace.find(safeFormat("RESOURCE at 0x%.8x\n", {original.rawPointer(rsrc) + 0x2300})),
+              std::string::npos)
+        << trace;
+}
+
+TEST(RebuildMoves, SectionWithoutRawDataKeepsPointerZero) {
+    CompileSink sink;
+    pb::ImageSpec spec = oneResource(0x100);
+    pb::SectionSpec bss;
+    bss.name = ".bss2";
+    bss.noRawData = true;
+    bss.virtualSize = 0x800;
+    bss.characteristics = pb::kSectionUninitializedData;
+    spec.sectionsAfterResources.push_back(bss);
+    WorkingFolder work(pb::buildImage(spec));
+    PeFields original(work.image);
+    // Grows the raw size (0x200 → 0x400) but not the memory size (one 0x1000 page).
+    overwrite(work.file("1000001"), std::string(0x300, 'G'));
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    PeFields rebuilt(readBytes(work.output()));
+    std::size_t bssIndex = *original.section(".bss2"), reloc = *original.section(".reloc");
+    EXPECT_EQ(rebuilt.rawPointer(bssIndex), 0u);
+    EXPECT_EQ(rebuilt.virtualAddress(bssIndex), original.virtualAddress(bssIndex));
+    EXPECT_EQ(rebuilt.rawPointer(reloc), original.rawPointer(reloc) + 0x200);
+    EXPECT_EQ(rebuilt.rawData(reloc), original.rawData(reloc));
+}
+
+struct MovedSectionCase {
+    const char* name;
+    std::uint32_t characteristics;
+    bool accepted;
+};
+
+class SectionAfterResources : public ::testing::TestWithParam<MovedSectionCase> {};
+
+// Code and data that move in memory would keep pointing at their old addresses: only relocations
+// and discardable sections may follow a resource section that changes its memory size.
+TEST_P(SectionAfterResources, MovesOnlyWhenNothingCanPointIntoIt) {
+    CompileSink sink;
+    pb::ImageSpec spec = oneResource(0x100);
+    pb::SectionSpec after;
+    after.name = GetParam().name;
+    after.data = pb::bytesOf("referenced by code");
+    after.characteristics = GetParam().characteristics;
+    spec.sectionsAfterResources.push_back(after);
+    WorkingFolder work(pb::buildImage(spec));
+
+    // Unchanged: nothing moves in memory, always accepted.
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    std::filesystem::remove(work.output());
+
+    overwrite(work.file("1000001"), std::string(0x1800, 'G'));
+    HResult hr = work.compile();
+    EXPECT_EQ(hr.succeeded(), GetParam().accepted) << errorText();
+    EXPECT_EQ(std::filesystem::exists(work.output()), GetParam().accepted);
+    if (!GetParam().accepted) {
+        EXPECT_NE(errorText().find(GetParam().name), std::string::npos) << errorText();
+    } else {
+        PeFields original(work.image), rebuilt(readBytes(work.output()));
+        std::size_t index = *original.section(GetParam().name);
+        EXPECT_EQ(rebuilt.virtualAddress(index), original.virtualAddress(index) + 0x1000);
+        EXPECT_EQ(rebuilt.rawData(index), original.rawData(index));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, SectionAfterResources,
+                         ::testing::Values(MovedSectionCase{".data2", pb::kSectionInitializedData, false},
+                                           MovedSectionCase{".text2", pb::kSectionCode, false},
+                                           MovedSectionCase{".debug", pb::kSectionRelocations, true}),
+                         [](const auto& info) { return std::string(info.param.name + 1); });
+
+// --- Header and section files ----------------------------------------------------------------------
+
+struct DamagedHeaderCase {
+    const char* name;
+    void (*damage)(std::vector<std::byte>& ntHeader);
+};
+
+class DamagedHeaderFile : public ::testing::TestWithParam<DamagedHeaderCase> {};
+
+TEST_P(DamagedHeaderFile, FailsWithoutOutput) {
+    CompileSink sink;
+    WorkingFolder work(pb::buildImage(oneResource(16)));
+    auto header = readBytes(work.file("NTHEADER.BIN"));
+    GetParam().damage(header);
+    overwrite(work.file("NTHEADER.BIN"), header);
+    EXPECT_TRUE(work.compile().failed());
+    EXPECT_NE(errorText().find("未能传送文件"), std::string::npos) << errorText();
+    EXPECT_NE(errorText().find("NTHEADER.BIN"), std::string::npos) << errorText();
+    EXPECT_FALSE(std::filesystem::exists(work.output()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, DamagedHeaderFile,
+    ::testing::Values(
+        DamagedHeaderCase{"ShorterThanTheOptionalHeader", [](auto& h) { h.resize(100); }},
+        DamagedHeaderCase{"SectionTableCut", [](auto& h) { h.resize(248 + 40 * u16At(h, 6) - 1); }},
+        DamagedHeaderCase{"MoreSectionsThanTheFileHolds", [](auto& h) { h[6] = std::byte{0xFF}; }},
+        DamagedHeaderCase{"NoSignature", [](auto& h) { h[0] = std::byte{'X'}; }},
+        DamagedHeaderCase{"Pe32Plus", [](auto& h) { h[24 + 1] = std::byte{0x02}; }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RebuildFiles, SectionOverrunningTheNextOneIsRefused) {
+    CompileSink sink;
+    WorkingFolder work(pb::buildImage(pb::sampleImageSpec()));
+    auto text = readBytes(work.file("text.BIN"));
+    text.resize(text.size() + 0x400, std::byte{0x90});
+    overwrite(work.file("text.BIN"), text);
+    EXPECT_TRUE(work.compile().failed());
+    EXPECT_NE(errorText().find(".data"), std::string::npos) << errorText();
+    EXPECT_FALSE(std::filesystem::exists(work.output()));
+}
+
+TEST(RebuildFiles, GapBeforeASectionIsPaddedAndKept) {
+    CompileSink sink;
+    WorkingFolder work(pb::buildImage(pb::sampleImageSpec()));
+    PeFields original(work.image);
+    auto header = readBytes(work.file("NTHEADER.BIN"));
+    std::size_t data = *original.section(".data");
+    // Every section from .data on lies 0x200 bytes further into the file.
+    for (std::size_t i = data; i < original.sectionCount(); ++i) {
+        std::size_t at = 248 + 40 * i + 20;
+        putU32At(header, at, u32At(header, at) + 0x200);
+    }
+    overwrite(work.file("NTHEADER.BIN"), header);
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    PeFields rebuilt(readBytes(work.output()));
+    EXPECT_EQ(rebuilt.rawPointer(data), original.rawPointer(data) + 0x200);
+    EXPECT_EQ(rebuilt.rawData(data), original.rawData(data));
+    expectSameResources(work.image, rebuilt.bytes);
+}
+
+TEST(RebuildFiles, FailedCompileLeavesThePeFileInTheWorkingFolderUntouched) {
+    CompileSink sink;
+    WorkingFolder work(pb::buildImage(pb::sampleImageSpec()));
+    std::filesystem::copy_file(work.original, work.output());
+    std::filesystem::remove(work.file("VERSION"));
+    EXPECT_TRUE(work.compile().failed());
+    EXPECT_EQ(readBytes(work.output()), work.image);
+    for (const auto& entry : std::filesystem::directory_iterator(work.folder))
+        EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+}
 
 }  // namespace
 }  // namespace kestrel::testing
