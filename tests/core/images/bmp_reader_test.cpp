@@ -101,36 +101,19 @@ TEST(ReadBmp, TopDownMatchesBottomUp) {
 }
 
 TEST(ReadBmp, PaletteComesFromTheGapNotFromColoursUsed) {
-    BmpSpec spec;
-    spec.width = 4;
-    spec.height = 1;
-    spec.bitDepth = 8;
-    spec.colorsUsed = 256;
-    for (int i = 0; i < 16; ++i)
-        spec.palette.insert(spec.palette.end(), {std::uint8_t(i), 0x20, 0x30, 0});
-    spec.pixels = {1, 2, 3, 15};
-    ImageRecord record;
-    ASSERT_EQ(read(makeBmp(spec), record), "");
-    EXPECT_EQ(record.paletteCount, 16u);
-    // Stored blue, green, red becomes red, green, blue.
-    EXPECT_EQ(record.palette[3 * 5], 0x30);
-    EXPECT_EQ(record.palette[3 * 5 + 1], 0x20);
-    EXPECT_EQ(record.palette[3 * 5 + 2], 5);
-}
-
-TEST(ReadBmp, GapRemainderIsSkippedBeforeThePixels) {
-    // 18 bytes with 4-byte entries: 4 entries and 2 bytes to skip.
-    BmpSpec spec;
-    spec.width = 2;
-    spec.height = 1;
-    spec.bitDepth = 8;
+    // 18 bytes of gap with 4-byte entries: 4 entries and 2 bytes to skip, whatever colours used says.
+    BmpSpec spec{.width = 2,
+                 .height = 1,
+                 .bitDepth = 8,
+                 .colorsUsed = 256,
+                 .gapTail = {0xEE, 0xEE},
+                 .pixels = {3, 1, 0, 0}};
     for (int i = 0; i < 4; ++i)
         spec.palette.insert(spec.palette.end(), {10, 20, std::uint8_t(30 + i), 0});
-    spec.gapTail = {0xEE, 0xEE};
-    spec.pixels = {3, 1, 0, 0};
     ImageRecord record;
     ASSERT_EQ(read(makeBmp(spec), record), "");
     EXPECT_EQ(record.paletteCount, 4u);
+    EXPECT_EQ(Row(record.palette.begin() + 9, record.palette.end()), (Row{33, 20, 10}));  // red, green, blue
     EXPECT_EQ(Row(record.pixels.begin(), record.pixels.end()), spec.pixels);
 }
 
@@ -212,15 +195,12 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ReadBmpRefuses,
     ::testing::Values(
         RefusedCase{"HeaderTooSmall", with([](BmpSpec& s) { s.headerSize = 8; }), bmp_skip::kBadHeaderSize},
-        RefusedCase{"HeaderTooLarge", with([](BmpSpec& s) { s.headerSize = 125; }), bmp_skip::kBadHeaderSize},
         RefusedCase{"PixelsInsideHeader", with([](BmpSpec& s) { s.offBits = 40; }), bmp_skip::kBadHeaderSize},
         RefusedCase{"ZeroWidth", with([](BmpSpec& s) { s.width = 0; }), bmp_skip::kWidthBelowOne},
-        RefusedCase{"NegativeWidth", with([](BmpSpec& s) { s.width = -2; }), bmp_skip::kWidthBelowOne},
         RefusedCase{"ZeroHeight", with([](BmpSpec& s) { s.height = 0; }), bmp_skip::kHeightBelowOne},
         RefusedCase{"MinimumHeight", with([](BmpSpec& s) { s.height = INT32_MIN; }), bmp_skip::kBadImageSize},
         RefusedCase{"Rle8", with([](BmpSpec& s) { s.compression = 1, s.bitDepth = 8; }),
                     bmp_skip::kCompressed},
-        RefusedCase{"Bitfields", with([](BmpSpec& s) { s.compression = 3; }), bmp_skip::kCompressed},
         RefusedCase{"SixteenBits", with([](BmpSpec& s) { s.bitDepth = 16; }), bmp_skip::k16Bits},
         RefusedCase{"TwoBits", with([](BmpSpec& s) { s.bitDepth = 2; }), bmp_skip::kBadBitDepth},
         RefusedCase{"TruncatedPixels", with([](BmpSpec& s) { s.pixels.resize(15); }),

@@ -74,9 +74,13 @@ TEST(FuzzSeeds, DISABLED_Write) {
         if (kind.colorType == 3) spec.plte.assign(12, 0x90);
         spec.rows = rows(9, 5, kind.bits);
         const std::string name = "type" + std::to_string(kind.colorType) + "_" + std::to_string(kind.depth);
-        writeSeed("png_read", name + ".png", testing::makePng(spec));
-        spec.interlaced = true;
-        writeSeed("png_read", name + "_interlaced.png", testing::makePng(spec));
+        const auto png = testing::makePng(spec);
+        writeSeed("png_read", name + ".png", png);
+        ImageRecord record;
+        std::vector<std::byte> interlaced;
+        ASSERT_EQ(PngConverter().ReadPng(asBytes(png), record), kOk);
+        ASSERT_EQ(WritePng(record, interlaced, {.interlace = 1}), kOk);
+        writeSeed("png_read", name + "_interlaced.png", interlaced);
     }
     PngSpec trns{.width = 4,
                  .height = 2,

@@ -47,27 +47,6 @@ int channelsOf(int colorType) {
     return kChannels[static_cast<std::size_t>(colorType) & 7];
 }
 
-std::uint32_t readPixelBits(const Row& row, std::uint32_t x, std::uint32_t bits) {
-    if (bits >= 8) {
-        std::uint32_t value = 0;
-        for (std::uint32_t i = 0; i < bits / 8; ++i)
-            value = (value << 8) | row[x * bits / 8 + i];
-        return value;
-    }
-    const std::uint32_t bit = x * bits;
-    return (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
-}
-
-void writePixelBits(Row& row, std::uint32_t x, std::uint32_t bits, std::uint32_t value) {
-    if (bits >= 8) {
-        for (std::uint32_t i = bits / 8; i-- > 0; value >>= 8)
-            row[x * bits / 8 + i] = value & 0xFF;
-        return;
-    }
-    const std::uint32_t bit = x * bits;
-    row[bit / 8] |= static_cast<std::uint8_t>(value << (8 - bits - bit % 8));
-}
-
 std::uint32_t readBe32(std::span<const std::byte> bytes, std::size_t at) {
     return (std::to_integer<std::uint32_t>(bytes[at]) << 24) |
            (std::to_integer<std::uint32_t>(bytes[at + 1]) << 16) |
@@ -127,42 +106,19 @@ ByteVector makePng(const PngSpec& spec) {
         for (int shift = 24; shift >= 0; shift -= 8)
             ihdr.push_back(static_cast<std::uint8_t>(v >> shift));
     }
-    ihdr.insert(ihdr.end(),
-                {static_cast<std::uint8_t>(spec.bitDepth), static_cast<std::uint8_t>(spec.colorType), 0, 0,
-                 static_cast<std::uint8_t>(spec.interlaced ? 1 : 0)});
+    ihdr.insert(ihdr.end(), {static_cast<std::uint8_t>(spec.bitDepth),
+                             static_cast<std::uint8_t>(spec.colorType), 0, 0, 0});
     chunk(out, "IHDR", ihdr);
     if (!spec.plte.empty()) chunk(out, "PLTE", spec.plte);
     if (spec.trns) chunk(out, "tRNS", *spec.trns);
 
-    const auto bits = static_cast<std::uint32_t>(channelsOf(spec.colorType) * spec.bitDepth);
     std::vector<std::uint8_t> raw;
     auto addRow = [&](const Row& row) {
         raw.push_back(0);
         raw.insert(raw.end(), row.begin(), row.end());
     };
-    if (!spec.interlaced) {
-        for (const Row& row : spec.rows)
-            addRow(row);
-    } else {
-        static constexpr std::array<std::array<std::uint32_t, 4>, 7> kPasses = {{{0, 0, 8, 8},
-                                                                                 {4, 0, 8, 8},
-                                                                                 {0, 4, 4, 8},
-                                                                                 {2, 0, 4, 4},
-                                                                                 {0, 2, 2, 4},
-                                                                                 {1, 0, 2, 2},
-                                                                                 {0, 1, 1, 2}}};
-        for (const auto& [x0, y0, dx, dy] : kPasses) {
-            if (x0 >= spec.width || y0 >= spec.height) continue;
-            const std::uint32_t passWidth = (spec.width - x0 + dx - 1) / dx;
-            for (std::uint32_t y = y0; y < spec.height; y += dy) {
-                Row passRow((passWidth * bits + 7) / 8, 0);
-                for (std::uint32_t i = 0; i < passWidth; ++i) {
-                    writePixelBits(passRow, i, bits, readPixelBits(spec.rows[y], x0 + i * dx, bits));
-                }
-                addRow(passRow);
-            }
-        }
-    }
+    for (const Row& row : spec.rows)
+        addRow(row);
     uLongf compressedSize = compressBound(static_cast<uLong>(raw.size()));
     std::vector<std::uint8_t> compressed(compressedSize);
     compress2(compressed.data(), &compressedSize, raw.data(), static_cast<uLong>(raw.size()), 9);

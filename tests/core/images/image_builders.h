@@ -36,7 +36,6 @@ struct PngSpec {
     std::uint32_t height = 1;
     int bitDepth = 8;
     int colorType = 2;
-    bool interlaced = false;
     std::vector<std::uint8_t> plte{};  // red, green, blue triplets
     std::optional<std::vector<std::uint8_t>> trns{};
     std::vector<Row> rows{};  // packed samples of each row, top first, no filter byte
