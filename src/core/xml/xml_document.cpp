@@ -14,6 +14,8 @@ namespace {
 
 // Lengths are kept in 32 bits (31 for values and text, which share their word with a flag).
 constexpr std::size_t kMaxTokenLength = 0x7FFFFFFF;
+constexpr std::size_t kMaxAttributeNameLength = 0xFFFF;
+constexpr std::size_t kMaxValueGap = 0xFFFF;
 
 enum : std::uint8_t { kWhite = 1, kNameStart = 2, kNameChar = 4 };
 
@@ -217,6 +219,11 @@ bool namesMatch(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+// The records stay small: a large pe.xml has half a million elements and three times as many
+// attributes, and their size decides the memory of a load.
+static_assert(sizeof(void*) != 8 || sizeof(XmlElement) == 64);
+static_assert(sizeof(void*) != 8 || sizeof(XmlAttribute) == 24);
+
 struct XmlDocument::ElementBlock {
     std::array<XmlElement, kElementsPerBlock> entries{};
     std::size_t count = 0;
@@ -270,6 +277,7 @@ char* XmlDocument::poolAllocate(std::size_t length) {
         auto block = std::make_unique<StringBlock>(length + 1);
         block->used = length + 1;
         char* text = block->text.get();
+        text[length] = '\0';
         stringBlocks_.push_back(std::move(block));
         return text;
     }
@@ -465,7 +473,6 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
                         std::string_view name = readName();
                         XmlAttribute* attribute = newAttribute();
                         attribute->name_ = name.data();
-                        attribute->nameLength_ = static_cast<std::uint32_t>(name.size());
                         *appendPoint = attribute;
                         appendPoint = &attribute->next_;
                         skipWhite();
@@ -478,8 +485,14 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
                         if (!close) return finish(kFail);
                         std::size_t valueEnd =
                             static_cast<std::size_t>(static_cast<const char*>(close) - data);
-                        attribute->value_ = data + pos;
-                        attribute->valueLength_ = static_cast<std::uint32_t>(valueEnd - pos);
+                        // Names and the white space around '=' are short in any real file; the
+                        // record keeps both in 16 bits.
+                        std::size_t gap = pos - static_cast<std::size_t>(name.data() + name.size() - data);
+                        if (name.size() > kMaxAttributeNameLength || gap > kMaxValueGap) return finish(kFail);
+                        attribute->nameLength_ = static_cast<std::uint16_t>(name.size());
+                        attribute->valueGap_ = static_cast<std::uint16_t>(gap);
+                        attribute->valueLength_ =
+                            static_cast<std::uint32_t>(valueEnd - pos) & kMaxTokenLength;
                         attribute->valueNeedsDecoding_ =
                             std::memchr(data + pos, '&', valueEnd - pos) != nullptr;
                         pos = valueEnd + 1;
@@ -497,8 +510,13 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
                         const void* open = std::memchr(data + pos, '<', end - pos);
                         if (!open) return finish(kFail);
                         std::size_t textEnd = static_cast<std::size_t>(static_cast<const char*>(open) - data);
-                        cursor->text_ = data + pos;
-                        cursor->textLength_ = static_cast<std::uint32_t>(textEnd - pos);
+                        // The text follows the start tag of the element it belongs to.
+                        auto nameAt = reinterpret_cast<std::uintptr_t>(cursor->name_);
+                        auto textAt = reinterpret_cast<std::uintptr_t>(data + pos);
+                        auto dataAt = reinterpret_cast<std::uintptr_t>(data);
+                        if (nameAt < dataAt || nameAt >= textAt) return finish(kFail);
+                        cursor->textOffset_ = static_cast<std::uint32_t>(textAt - nameAt);
+                        cursor->textLength_ = static_cast<std::uint32_t>(textEnd - pos) & kMaxTokenLength;
                         cursor->textNeedsDecoding_ = std::memchr(data + pos, '&', textEnd - pos) != nullptr;
                         pos = textEnd;
                     }
@@ -722,13 +740,15 @@ XmlAttribute* XmlDocument::SetCurrentAttribute(std::string_view name, std::strin
         std::string_view replacement = table[static_cast<unsigned char>(c)];
         escapedLength += replacement.empty() ? 1 : replacement.size();
     }
-    if (escapedLength > kMaxTokenLength || name.size() > kMaxTokenLength) return nullptr;
+    if (escapedLength > kMaxTokenLength || name.size() > kMaxAttributeNameLength) return nullptr;
     try {
-        // New text first; the attribute is changed only once everything is allocated.
-        const char* nameCopy = poolString(name);
-        char* escaped = poolAllocate(escapedLength);
+        // New text first (name, zero byte, escaped value in one pool string); the attribute is
+        // changed only once everything is allocated.
+        char* text = poolAllocate(name.size() + 1 + escapedLength);
+        if (!name.empty()) std::memcpy(text, name.data(), name.size());
+        text[name.size()] = '\0';
         bool replaced = false;
-        char* out = escaped;
+        char* out = text + name.size() + 1;
         for (char c : value) {
             std::string_view replacement = table[static_cast<unsigned char>(c)];
             if (replacement.empty()) {
@@ -739,7 +759,6 @@ XmlAttribute* XmlDocument::SetCurrentAttribute(std::string_view name, std::strin
                 replaced = true;
             }
         }
-        *out = '\0';
         if (!attribute) {
             XmlAttribute** link = &current_->firstAttribute_;
             for (; *link; link = &(*link)->next_) {
@@ -747,9 +766,9 @@ XmlAttribute* XmlDocument::SetCurrentAttribute(std::string_view name, std::strin
             }
             attribute = *link ? *link : (*link = newAttribute());
         }
-        attribute->name_ = nameCopy;
-        attribute->nameLength_ = static_cast<std::uint32_t>(name.size());
-        attribute->value_ = escaped;
+        attribute->name_ = text;
+        attribute->nameLength_ = static_cast<std::uint16_t>(name.size());
+        attribute->valueGap_ = 1;
         attribute->valueLength_ = static_cast<std::uint32_t>(escapedLength);
         attribute->valueNeedsDecoding_ = replaced;
         return attribute;
@@ -880,7 +899,7 @@ class XmlDocument::Writer {
         }
         if (element->firstChild_) {
             put(">\r\n");
-        } else if (element->text_) {
+        } else if (element->hasText()) {
             put(">");
             put(element->rawText());
             closeTag(element);
@@ -891,7 +910,7 @@ class XmlDocument::Writer {
 
     void closeElement(const XmlElement* element, std::size_t level) {
         indent(level);
-        if (element->text_) put(element->rawText());
+        if (element->hasText()) put(element->rawText());
         closeTag(element);
     }
 

@@ -100,6 +100,19 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"<a1.b-c:d_\xB7/>", true, "a1.b-c:d_\xB7"}, ParseCase{"<1a/>", false, ""},
         ParseCase{"x", false, ""}, ParseCase{"", true, ""}));
 
+TEST(XmlParse, AttributeNamesAndGapsAreKeptIn16Bits) {
+    XmlDocument doc;
+    std::string longest(0xFFFF, 'n');
+    std::string text = "<a " + longest + "=" + std::string(0xFFFD, ' ') + "'1'/>";  // both at the limit
+    ASSERT_EQ(doc.Parse(text), kOk);
+    EXPECT_EQ(doc.documentNode()->next()->firstAttribute()->rawValue(), "1");
+    std::string tooLong = "<b " + longest + "n='1'/>";
+    EXPECT_EQ(doc.Parse(tooLong), kFail);
+    std::string tooWide = "<b n=" + std::string(0xFFFF, ' ') + "'1'/>";
+    EXPECT_EQ(doc.Parse(tooWide), kFail);
+    EXPECT_EQ(doc.SetCurrentAttribute(longest + "n", "v"), nullptr);
+}
+
 TEST(XmlParse, EveryPrefixOfADocumentStopsInsideTheData) {
     const std::string document =
         "<?xml version='1.0'?><!-- c <x> --><Directory Type='0' Named_Entries='0' ID_Entries='1'>\r\n"
@@ -310,7 +323,7 @@ TEST(XmlPools, BlocksHoldAHundredEntriesAndSixteenThousandBytes) {
     EXPECT_EQ(doc.elementBlockCount(), 3u);    // 250 elements and the document node
     EXPECT_EQ(doc.attributeBlockCount(), 3u);  // 249 attributes
 
-    // Each call stores a 1-byte name and a 98-byte value: 100 bytes with their terminators.
+    // Each call stores "n", a zero byte and a 97-byte value: 100 bytes with the terminator.
     XmlDocument strings;
     ASSERT_NE(strings.MakeElement("\\R"), nullptr);  // 2 bytes
     std::string value(97, 'v');
