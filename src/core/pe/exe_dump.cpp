@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::string_view kSource = "EXEDUMP";
 constexpr std::string_view kCannotWriteFile = "未能写入到文件 %s\n";
+constexpr std::uint64_t kResourceByteAllowance = 64u << 20;
 
 }  // namespace
 
@@ -64,6 +65,8 @@ HResult CExeDump::Dump(Bytes image, const std::filesystem::path& folder, std::st
     folder_ = folder;
     claimed_ = ClaimedNames(folder_);
     visitedDirectories_.clear();
+    resourceBytes_ = 0;
+    resourceByteLimit_ = 8 * std::uint64_t{image.size()} + kResourceByteAllowance;
     reportStarted_ = false;
     xml_.clear();
     strings_.clear();

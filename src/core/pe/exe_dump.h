@@ -89,6 +89,10 @@ class CExeDump {
     ResourceReader resources_;
     ClaimedNames claimed_;
     std::unordered_set<std::uint32_t> visitedDirectories_;
+    // Resource bytes written so far, and the most a tree may make us write: entries may share one
+    // data entry, and a hostile tree could otherwise turn a small file into gigabytes of output.
+    std::uint64_t resourceBytes_ = 0;
+    std::uint64_t resourceByteLimit_ = 0;
     bool reportStarted_ = false;
 
     // Walk state.

@@ -185,6 +185,8 @@ HResult CExeDump::DumpResourceEntry(const ResourceDirectoryEntry& entry, int lev
 }
 
 HResult CExeDump::dumpResourceData(Bytes data) {
+    resourceBytes_ += data.size();
+    if (resourceBytes_ > resourceByteLimit_) return kFail;
     if (!currentTypeNamed_) {
         switch (currentType_) {
             case kTypeString: {

@@ -433,5 +433,33 @@ INSTANTIATE_TEST_SUITE_P(
                                 }}),
     [](const auto& info) { return std::string(info.param.what); });
 
+// Many entries sharing one large data entry must not turn a small file into gigabytes of output.
+TEST(ImportResources, SharedDataCannotMultiplyTheOutput) {
+    std::vector<pb::Resource> resources;
+    resources.push_back({pb::kRtRcData, 1, 1033, pb::ByteVector(2u << 20, std::byte{0x5A})});
+    for (std::uint16_t id = 2; id < 64; ++id)
+        resources.push_back(raw(pb::kRtRcData, id, 1033, "x"));
+    pb::BuiltImage built = pb::buildImageWithLayout(specWith(resources));
+    const pb::SectionLayout* rsrc = nullptr;
+    for (const auto& section : built.sections)
+        if (section.name == ".rsrc") rsrc = &section;
+    ASSERT_NE(rsrc, nullptr);
+    Bytes section(built.bytes.data() + rsrc->rawOffset, rsrc->rawSize);
+    ResourceReader reader(section, rsrc->virtualAddress);
+    std::uint32_t typeDir = childOf(reader, 0);
+    std::vector<std::uint32_t> dataEntries;
+    ResourceDirectory names = *reader.directory(typeDir);
+    for (const auto& name : names.entries)
+        dataEntries.push_back(childOf(reader, name.target()));
+    ResourceDataEntry big = *reader.dataEntry(dataEntries.front());
+    for (std::uint32_t entry : dataEntries) {
+        writeU32(built.bytes, rsrc->rawOffset + entry, big.rva);
+        writeU32(built.bytes, rsrc->rawOffset + entry + 4, big.size);
+    }
+    TempDir dir;
+    EXPECT_EQ(dumpInto(built.bytes, dir.path()), kFail);
+    EXPECT_FALSE(std::filesystem::exists(dir / "pe.xml"));
+}
+
 }  // namespace
 }  // namespace kestrel::testing
