@@ -78,7 +78,6 @@ INSTANTIATE_TEST_SUITE_P(
     Layouts, ValidDib,
     ::testing::Values(
         ValidCase{"Palette8", DibSpec{}, 40 + 1024, 8},
-        ValidCase{"ColoursUsed", with([](DibSpec& s) { s.colorsUsed = 3, s.tableBytes = 12; }), 52, 8},
         ValidCase{"Core4", with([](DibSpec& s) { s.headerSize = 12, s.bitCount = 4, s.tableBytes = 48; }),
                   12 + 48, 8},
         ValidCase{"TopDown24", with([](DibSpec& s) {
@@ -109,19 +108,15 @@ TEST_P(HostileDib, IsRefused) {
 INSTANTIATE_TEST_SUITE_P(
     Headers, HostileDib,
     ::testing::Values(std::pair{"HeaderSize16", with([](DibSpec& s) { s.headerSize = 16; })},
-                      std::pair{"HeaderSize200", with([](DibSpec& s) { s.headerSize = 200; })},
                       std::pair{"ZeroWidth", with([](DibSpec& s) { s.width = 0; })},
-                      std::pair{"NegativeWidth", with([](DibSpec& s) { s.width = -4; })},
                       std::pair{"ZeroHeight", with([](DibSpec& s) { s.height = 0; })},
                       std::pair{"MinimumHeight", with([](DibSpec& s) { s.height = INT32_MIN; })},
                       std::pair{"HugeHeight",
                                 with([](DibSpec& s) { s.height = 0x7FFFFFFF, s.width = 0x7FFFFFFF; })},
                       std::pair{"BitCount2", with([](DibSpec& s) { s.bitCount = 2; })},
                       std::pair{"PaletteBeyondBuffer", with([](DibSpec& s) { s.colorsUsed = 0xFFFFFFFF; })},
-                      std::pair{"Rle4At8Bits", with([](DibSpec& s) { s.compression = 2, s.sizeImage = 4; })},
                       std::pair{"RleSizeBeyondBuffer",
                                 with([](DibSpec& s) { s.compression = 1, s.sizeImage = 0xFFFFFFF0; })},
-                      std::pair{"RleWithoutSize", with([](DibSpec& s) { s.compression = 1; })},
                       std::pair{"UnknownCompression", with([](DibSpec& s) { s.compression = 9; })},
                       std::pair{"BitfieldsWithoutMasks", with([](DibSpec& s) {
                                     s.bitCount = 32, s.compression = 3, s.tableBytes = 0, s.pixelBytes = 32;
@@ -130,14 +125,6 @@ INSTANTIATE_TEST_SUITE_P(
                                     s.headerSize = 44, s.bitCount = 32, s.compression = 3, s.pixelBytes = 64;
                                 })}),
     [](const auto& info) { return std::string(info.param.first); });
-
-TEST(ValidateDib, TruncatedHeadersAreRefused) {
-    const auto dib = makeDib(DibSpec{});
-    for (std::size_t size : {0, 3, 4, 11, 39}) {
-        DibInfo info;
-        EXPECT_EQ(validateDib(Bytes(dib.data(), size), info), kInvalidArg) << size;
-    }
-}
 
 TEST(ValidateDib, IconImagesCountTheMaskRows) {
     // 32 × 32 at 4 bits: height 64 in the header, 16 palette entries, 512 colour bytes, 128 mask bytes.
