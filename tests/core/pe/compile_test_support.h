@@ -31,23 +31,21 @@ namespace pb = kestrel::pebuilder;
 // Records message boxes and answers every question with `answer`.
 class CompileSink : public UiSink {
   public:
-    explicit CompileSink(Answer answer = Answer::kNo) : answer_(answer) { setUiSink(this); }
+    explicit CompileSink(Answer answer = Answer::kNo) : answer(answer) { setUiSink(this); }
     ~CompileSink() override { setUiSink(nullptr); }
     void message(std::string_view text, std::string_view caption, MessageIcon) override {
         messages.push_back(std::string(caption) + ": " + std::string(text));
     }
     Answer ask(std::string_view text, std::string_view, Buttons, int, MessageIcon) override {
         questions.emplace_back(text);
-        return answer_;
+        return answer;
     }
     int showError() override { return 1; }
     void busy(bool) override {}
 
     std::vector<std::string> messages;
     std::vector<std::string> questions;
-
-  private:
-    Answer answer_;
+    Answer answer;
 };
 
 inline std::string errorText() {
