@@ -299,7 +299,7 @@ const char* XmlDocument::poolString(std::string_view text) {
 }
 
 void XmlDocument::Reset() {
-    (void)CloseSource();
+    releaseSource();
     elementBlocks_.clear();
     attributeBlocks_.clear();
     stringBlocks_.clear();
@@ -317,20 +317,23 @@ void XmlDocument::Reset() {
     bufferUsed_ = 0;
 }
 
-HResult XmlDocument::CloseSource() {
-    if (!source_.isOpen()) {
-        sourceName_.clear();
-        return kOk;
-    }
-    CloseMappedFile(source_);
+void XmlDocument::releaseSource() {
+    if (source_.isOpen()) CloseMappedFile(source_);
     sourceName_.clear();
+}
+
+// The parsed tree points into the source, so it goes with it: a tree left behind would be read
+// from released memory by the next walk or save.
+HResult XmlDocument::CloseSource() {
+    if (source_.isOpen()) Reset();
+    releaseSource();
     return kOk;
 }
 
 // --- Parsing -------------------------------------------------------------------------------------
 
 HResult XmlDocument::LoadFile(const std::filesystem::path& path) {
-    (void)CloseSource();
+    releaseSource();
     if (!empty()) Reset();
     HResult hr = OpenMappedFile(path, source_);
     outputName_ = path;
@@ -990,8 +993,7 @@ HResult XmlDocument::SaveFile() {
     // The text goes to a temporary file beside the loaded one, which is renamed over it only when
     // everything was written; the loaded file is never deleted first.
     HResult hr = Save();
-    (void)CloseSource();
-    Reset();
+    (void)CloseSource();  // empties the tree as well
     return hr;
 }
 

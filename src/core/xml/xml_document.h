@@ -154,7 +154,8 @@ class XmlDocument {
     // current element. The output name is kept.
     void Reset();
 
-    // Releases the loaded source; the tree then points nowhere and must be Reset or loaded again.
+    // Releases the loaded source. A tree parsed from it would point into released memory, so it is
+    // Reset as well.
     HResult CloseSource();
 
     // --- Paths -----------------------------------------------------------------------------------
@@ -254,6 +255,7 @@ class XmlDocument {
     class Parser;
     class Writer;
 
+    void releaseSource();
     XmlElement* newElement();
     XmlAttribute* newAttribute();
     // Copies `text` into the string pool (zero-terminated); null when memory runs out.

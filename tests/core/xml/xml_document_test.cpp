@@ -481,6 +481,13 @@ TEST(XmlLoad, FailuresLeaveASafeEmptyTree) {
     EXPECT_FALSE(doc.hasSource());
     EXPECT_EQ(doc.LoadFile(dir.write("good.xml", "<a><b/></a>")), kOk);
     EXPECT_EQ(describe(doc), "a[b]");
+    // Closing the source takes the tree that points into it along.
+    EXPECT_EQ(doc.CloseSource(), kOk);
+    EXPECT_TRUE(doc.empty());
+    EXPECT_EQ(doc.FindElement("\\a"), nullptr);
+    std::string saved;
+    ASSERT_EQ(doc.SaveToString(saved), kOk);
+    EXPECT_EQ(saved, "<?xml version='1.0' encoding='ISO-8859-1'?>\r\n");
 }
 
 // A description in the import's layout: nested Directory / Entry / File elements.
