@@ -6,7 +6,6 @@
 
 #include "app/ks_app.h"
 #include "app_test_env.h"
-#include "core/platform/files.h"
 #include "pe_builder/pe_builder.h"
 #include "support/temp_dir.h"
 
@@ -36,23 +35,6 @@ TEST_F(DataFolderTest, ARelativeOrMissingDataHomeFallsBackToHome) {
     environment_.set("HOME", std::nullopt);
     std::filesystem::path folder;
     EXPECT_EQ(GetDataFolder(folder).value(), 0x80070003u);
-}
-
-TEST(CreateFolderPathTest, CreatesEveryLevelAndRefusesAPlainFileInTheWay) {
-    testing::TempDir temp;
-    EXPECT_EQ(CreateFolderPath(temp / "a/b/c"), kOk);
-    EXPECT_TRUE(std::filesystem::is_directory(temp / "a/b/c"));
-    EXPECT_EQ(CreateFolderPath(temp / "a/b/c"), kOk);
-    std::filesystem::path file = temp.write("plain", "x");
-    EXPECT_EQ(CreateFolderPath(file).value(), 0x8007010Bu);
-    EXPECT_EQ(CreateFolderPath(file / "below").value(), 0x8007010Bu);
-}
-
-TEST(FileVersionTest, TheProgramHasItsCompiledInVersion) {
-    FixedFileInfo info;
-    ASSERT_EQ(GetFileVersion("/proc/self/exe", info), kOk);
-    EXPECT_EQ(info.fileVersionMS, static_cast<std::uint32_t>(KESTREL_VERSION_MS));
-    EXPECT_EQ(info.fileVersionLS, static_cast<std::uint32_t>(KESTREL_VERSION_LS));
 }
 
 TEST(FileVersionTest, VersionTextUsesAPointWhateverTheLocale) {

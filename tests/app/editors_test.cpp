@@ -154,15 +154,6 @@ TEST_F(EditorLaunchTest, EmptyArgumentsAddNothingAfterTheFile) {
     EXPECT_EQ(readText(recordFile()), file_.string() + "\n");
 }
 
-TEST_F(EditorLaunchTest, ACommandOnPathIsFound) {
-    makeRecorder("kestrel-test-editor");
-    testing::ScopedEnvironment environment;
-    environment.set("PATH", (temp_ / "bin").string() + ":/usr/bin:/bin");
-    EditorCommand editor{"e", "kestrel-test-editor", "", ""};
-    ASSERT_EQ(LaunchEditor(EditorKind::kHex, file_, &editor, {}), kOk);
-    EXPECT_TRUE(waitForRecord());
-}
-
 struct FailureCase {
     const char* label;
     EditorCommand editor;

@@ -52,33 +52,11 @@ TEST_P(UsageErrorTest, EndsWithStatusTwoBeforeTouchingAnyFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, UsageErrorTest,
-                         ::testing::Values(std::vector<std::string>{"/Decompile"},
-                                           std::vector<std::string>{"/Compile", "@temp"},
+                         ::testing::Values(std::vector<std::string>{"/Compile", "@temp"},
                                            std::vector<std::string>{"/Decompile", "@temp"},
                                            std::vector<std::string>{"/Compile", "theme.dll"},
-                                           std::vector<std::string>{"/Decompile", "theme.dll", "/Output:"},
-                                           std::vector<std::string>{"-compile", "a.dll", "b.dll", "@temp"},
                                            // No operation and no desktop interface in this build.
-                                           std::vector<std::string>{},
-                                           std::vector<std::string>{"theme.dll"}));
-
-TEST_F(KsAppTest, AFailedImportEndsWithStatusOneAndItsMessage) {
-    std::filesystem::path notPe = temp_.write("notes.txt", "XX not a program");
-    Outcome outcome = run({"/Decompile", notPe.string(), "/Output:" + (temp_ / "out").string()});
-    EXPECT_FALSE(outcome.started);
-    EXPECT_EQ(outcome.exitCode, kExitFailure);
-    EXPECT_NE(outcome.errors.find("未能反编译文件\n" + notPe.string() + "\n\n错误 0x8"), std::string::npos)
-        << outcome.errors;
-}
-
-TEST_F(KsAppTest, AFailedCompileEndsWithStatusOneAndTheErrorChain) {
-    std::filesystem::path original = temp_.write("theme.dll", "MZ original");
-    std::filesystem::create_directories(temp_ / "work");
-    Outcome outcome = run({"/Compile", original.string(), "/Output:" + (temp_ / "work").string()});
-    EXPECT_EQ(outcome.exitCode, kExitFailure);
-    EXPECT_FALSE(outcome.errors.empty());
-    EXPECT_EQ(readText(original), "MZ original");
-}
+                                           std::vector<std::string>{}));
 
 TEST_F(KsAppTest, WithoutADataFolderStartUpEnds) {
     environment_.set("XDG_DATA_HOME", std::nullopt);

@@ -306,19 +306,6 @@ TEST_F(DocTest, SaveAsToANameDifferingOnlyInCaseStillAsksAndCopies) {
     EXPECT_TRUE(std::filesystem::exists(upper));
 }
 
-TEST_F(DocTest, SaveAsAnsweredNoKeepsTheCurrentProject) {
-    SavePrompts prompts;
-    DocumentController controller(document_, &prompts);
-    openOriginal();
-    std::filesystem::path edit = temp_.write("data/Quillon/Kestrel/Temp/edited.txt", "my edit");
-    prompts.choices = {temp_ / "in/copy.dll"};
-    sink_.answers = {Answer::kNo};
-    EXPECT_TRUE(controller.saveAs());
-    EXPECT_FALSE(std::filesystem::exists(temp_ / "in/copy.dll"));
-    EXPECT_EQ(readText(edit), "my edit");
-    EXPECT_EQ(controller.frameTitle(), "theme.dll - Kestrel");
-}
-
 TEST_F(DocTest, ClosingWritesTheDescriptionBackAndNothingWithoutOne) {
     CKsDoc empty(tempFolder_);
     empty.OnCloseDocument();
