@@ -20,8 +20,9 @@ struct FileFilter {
     std::string patterns;  // "*.exe;*.dll;*.msstyles"
 };
 
-// The filters of File > Open and Save As.
+// The filters of File > Open and Save As, and the title of the File > Open dialog.
 std::vector<FileFilter> resourceFileFilters();
+inline constexpr std::string_view kOpenDialogTitle = "打开 Kestrel 文件";
 
 class DocumentPrompts {
   public:
