@@ -207,11 +207,5 @@ INSTANTIATE_TEST_SUITE_P(
                       BadIcon{"BrokenPng", iconFile(brokenPng()), kFail}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(IconLoad, MissingFileGivesTheReadError) {
-    TempDir dir;
-    IconImage image;
-    EXPECT_EQ(LoadIconImage(dir / "none.ICO", image), hresultFromWin32(win32::kFileNotFound));
-}
-
 }  // namespace
 }  // namespace kestrel
