@@ -1,0 +1,76 @@
+#include "ui/gui_main.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+#include <string>
+#include <vector>
+
+#include "app/document_controller.h"
+#include "app/ks_app.h"
+#include "app/ks_doc.h"
+#include "app/recent_files.h"
+#include "ui/ks_frame.h"
+#include "ui/qt_ui_sink.h"
+
+namespace kestrel::ui {
+
+bool runMainWindow(CKsApp& app) {
+    CKsDoc document(app.tempFolder());
+    RecentFileList recent(app.settings());
+    document.setRecentFileList(&recent);
+    QtDocumentPrompts prompts;
+    DocumentController controller(document, &prompts);
+
+    FrameContext context;
+    context.document = &document;
+    context.controller = &controller;
+    context.settings = app.settings();
+    context.recent = &recent;
+    context.dataFolder = app.dataFolder();
+    context.versionText = app.GetVersionText();
+    CKsFrame frame(context);
+    prompts.setParent(&frame);
+    document.setView(frame.view());
+    frame.view()->OnInitialUpdate();
+
+    if (!app.ProcessShellCommand(controller)) {
+        document.setView(nullptr);
+        return false;
+    }
+    frame.refreshTitle();
+    frame.updateActions();
+    if (frame.opensMaximized()) {
+        frame.showMaximized();
+    } else {
+        frame.show();
+    }
+    QApplication::exec();
+    // Closing writes pe.xml back; the view is gone before the document lets go of it.
+    document.OnCloseDocument();
+    document.setView(nullptr);
+    return true;
+}
+
+int runGuiProgram(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.emplace_back(argv[i]);
+    CKsCommandLineInfo parsed = CKsCommandLineInfo::parse(arguments);
+    // Import, compile, --help and --version never need a display.
+    if (parsed.isCommandLineOperation() || parsed.help || parsed.version) return runKestrel(argc, argv);
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kestrel"));
+    // Chinese captions on Qt's own buttons and dialogs.
+    QTranslator translator;
+    if (translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&translator);
+    }
+    ScopedQtUiSink sink;
+    return runKestrel(argc, argv, &runMainWindow);
+}
+
+}  // namespace kestrel::ui

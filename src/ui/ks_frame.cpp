@@ -1,0 +1,522 @@
+#include "ui/ks_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionMenuItem>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/recent_files.h"
+#include "core/platform/paths.h"
+#include "ui/qt_ui_sink.h"
+#include "ui/resource_tree.h"
+#include "ui/url_opener.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+constexpr std::string_view kFeedbackText = "点击发送反馈";
+
+QString toQt(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+struct IconSpec {
+    std::string_view command;
+    const char* theme;
+    QColor colour;
+    const char* glyph;
+};
+
+const IconSpec kIcons[] = {
+    {"open", "document-open", QColor(0xE0, 0xA0, 0x20), "O"},
+    {"save", "document-save", QColor(0x30, 0x60, 0xC0), "S"},
+    {"cut", "edit-cut", QColor(0x90, 0x90, 0x90), "X"},
+    {"copy", "edit-copy", QColor(0x50, 0x90, 0x50), "C"},
+    {"paste", "edit-paste", QColor(0xA0, 0x70, 0x40), "V"},
+    {"undo", "edit-undo", QColor(0x40, 0x80, 0xB0), "U"},
+    {"delete", "list-remove", QColor(0xC0, 0x30, 0x30), "-"},
+    {"add", "list-add", QColor(0x30, 0xA0, 0x30), "+"},
+    {"import", "document-import", QColor(0x60, 0x40, 0xA0), "I"},
+    {"compile", "system-run", QColor(0x20, 0x80, 0x80), "B"},
+};
+
+// The width the top-level menus take from the left edge of the menu bar, whatever is shown.
+int menusRightEdge(QMenuBar* bar) {
+    QStyle* style = bar->style();
+    int x = style->pixelMetric(QStyle::PM_MenuBarHMargin, nullptr, bar) +
+            style->pixelMetric(QStyle::PM_MenuBarPanelWidth, nullptr, bar);
+    const int spacing = style->pixelMetric(QStyle::PM_MenuBarItemSpacing, nullptr, bar);
+    for (QAction* action : bar->actions()) {
+        if (!action->isVisible()) continue;
+        QStyleOptionMenuItem option;
+        option.initFrom(bar);
+        option.text = action->text();
+        option.menuItemType = QStyleOptionMenuItem::Normal;
+        QSize size = bar->fontMetrics().size(Qt::TextShowMnemonic, action->text());
+        size = style->sizeFromContents(QStyle::CT_MenuBarItem, &option, size, bar);
+        x += size.width() + spacing;
+    }
+    return x;
+}
+
+}  // namespace
+
+QIcon commandIcon(std::string_view name, int size) {
+    for (const IconSpec& spec : kIcons) {
+        if (spec.command != name) continue;
+        QIcon themed = QIcon::fromTheme(QString::fromLatin1(spec.theme));
+        if (!themed.isNull()) return themed;
+        // Our own small picture: a rounded tile with the command's letter.
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(spec.colour);
+        painter.setPen(spec.colour.darker(140));
+        painter.drawRoundedRect(QRectF(1, 1, size - 2, size - 2), size / 6.0, size / 6.0);
+        painter.setPen(Qt::white);
+        QFont font = painter.font();
+        font.setBold(true);
+        font.setPixelSize(std::max(8, size * 2 / 3));
+        painter.setFont(font);
+        painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QString::fromLatin1(spec.glyph));
+        return QIcon(pixmap);
+    }
+    return {};
+}
+
+QString qtFilterString(const std::vector<FileFilter>& filters) {
+    QStringList parts;
+    for (const FileFilter& filter : filters) {
+        QString patterns = toQt(filter.patterns);
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        if (patterns.trimmed() == QStringLiteral("*.*")) patterns = QStringLiteral("*");
+        QString name = toQt(filter.name);
+        // A name that carries its patterns already keeps them; Qt reads the last parenthesis.
+        parts << QStringLiteral("%1 (%2)").arg(name, patterns.trimmed());
+    }
+    return parts.join(QStringLiteral(";;"));
+}
+
+std::optional<std::filesystem::path> QtDocumentPrompts::askSavePath(std::string_view title,
+                                                                    const std::filesystem::path& proposed,
+                                                                    const std::vector<FileFilter>& filters) {
+    QString chosen = QFileDialog::getSaveFileName(parent_, toQt(title), toQt(pathToUtf8(proposed)),
+                                                  qtFilterString(filters));
+    if (chosen.isEmpty()) return std::nullopt;
+    return pathFromUtf8(chosen.toUtf8().toStdString());
+}
+
+FeedbackLink::FeedbackLink(QWidget* parent) : QWidget(parent) {
+    setCursor(Qt::PointingHandCursor);
+    setAttribute(Qt::WA_Hover);
+    setToolTip(toQt(kFeedbackText));
+}
+
+QSize FeedbackLink::sizeHint() const {
+    QFontMetrics metrics(font());
+    return {metrics.horizontalAdvance(toQt(kFeedbackText)) + 7 + 4, metrics.height() + 4};
+}
+
+void FeedbackLink::enterEvent(QEnterEvent* event) {
+    hovered_ = true;
+    update();
+    QWidget::enterEvent(event);
+}
+
+void FeedbackLink::leaveEvent(QEvent* event) {
+    hovered_ = false;
+    update();
+    QWidget::leaveEvent(event);
+}
+
+void FeedbackLink::mousePressEvent(QMouseEvent*) {
+    BusyCursor busy;
+    // A failed start of the mail program is ignored.
+    (void)openEncodedUrl(kFeedbackMailLink);
+}
+
+void FeedbackLink::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) update();
+    QWidget::changeEvent(event);
+}
+
+void FeedbackLink::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QPalette& colours = palette();
+    QRect box = rect().adjusted(0, 1, -4, -1);
+    if (hovered_) {
+        QColor fill = colours.color(QPalette::Highlight);
+        fill.setAlpha(60);
+        painter.fillRect(box, colours.color(QPalette::Window));
+        painter.fillRect(box, fill);
+        painter.setPen(colours.color(QPalette::Highlight));
+        painter.drawRect(box.adjusted(0, 0, -1, -1));
+    }
+    painter.setPen(colours.color(QPalette::WindowText));
+    painter.drawText(box.adjusted(3, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, toQt(kFeedbackText));
+}
+
+CKsFrame::CKsFrame(FrameContext context, QWidget* parent)
+    : QMainWindow(parent), context_(std::move(context)) {
+    setWindowIcon(commandIcon("compile", 32));
+    ViewContext viewContext;
+    viewContext.document = context_.document;
+    viewContext.settings = context_.settings;
+    viewContext.dataFolder = context_.dataFolder;
+    viewContext.documents = context_.controller;
+    view_ = new CKsView(viewContext, this);
+    setCentralWidget(view_);
+
+    createActions();
+    createMenus();
+    createToolBar();
+    createStatusBar();
+
+    link_ = new FeedbackLink(menuBar());
+    menuBar()->setCornerWidget(link_, Qt::TopRightCorner);
+    menuBar()->installEventFilter(this);
+
+    connect(view_, &CKsView::statusMessage, this, [this](const QString& text) {
+        statusBar()->showMessage(text);
+        updateActions();
+    });
+    connect(qApp, &QApplication::focusChanged, this, [this] { updateActions(); });
+
+    readLayout();
+    move(initialRect_.left, initialRect_.top);
+    resize(initialRect_.right - initialRect_.left, initialRect_.bottom - initialRect_.top);
+    refreshTitle();
+    updateActions();
+}
+
+QAction* CKsFrame::action(std::string_view name) const {
+    for (const auto& [key, action] : actions_) {
+        if (key == name) return action;
+    }
+    return nullptr;
+}
+
+void CKsFrame::createActions() {
+    auto make = [this](std::string_view name, const QString& text, QList<QKeySequence> keys,
+                       std::function<void()> handler) {
+        auto* action = new QAction(text, this);
+        QIcon icon = commandIcon(name, 24);
+        if (!icon.isNull()) action->setIcon(icon);
+        if (!keys.isEmpty()) action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        if (handler) connect(action, &QAction::triggered, this, [handler] { handler(); });
+        addAction(action);
+        actions_.emplace_back(std::string(name), action);
+        return action;
+    };
+    DocumentController* controller = context_.controller;
+    make("open", QStringLiteral("打开(&O)..."), {QKeySequence(Qt::CTRL | Qt::Key_O)}, [this] { openFile(); });
+    make("save", QStringLiteral("保存(&S)"), {QKeySequence(Qt::CTRL | Qt::Key_S)}, [this, controller] {
+        if (controller != nullptr) controller->save();
+        refreshTitle();
+    });
+    make("saveAs", QStringLiteral("另存为(&A)"), {}, [this, controller] {
+        if (controller != nullptr) controller->saveAs();
+        refreshTitle();
+    });
+    make("import", QStringLiteral("导入(&I)..."), {}, [this] {
+        view_->importFile();
+        refreshTitle();
+    });
+    make("compile", QStringLiteral("编译(&C)"), {}, [this] { view_->compile(); });
+    make("exit", QStringLiteral("退出(&X)"), {}, [this] { close(); });
+    make("new", QStringLiteral("新建"), {QKeySequence(Qt::CTRL | Qt::Key_N)}, [this, controller] {
+        if (controller != nullptr) controller->newDocument();
+        refreshTitle();
+    });
+    make("cut", QStringLiteral("剪切(&T)"),
+         {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)},
+         [this] { view_->edit(EditCommand::kCut); });
+    make("copy", QStringLiteral("复制(&C)"),
+         {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)},
+         [this] { view_->edit(EditCommand::kCopy); });
+    make("paste", QStringLiteral("粘贴(&P)"),
+         {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)},
+         [this] { view_->edit(EditCommand::kPaste); });
+    make("undo", QStringLiteral("撤消(&U)"),
+         {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)},
+         [this] { view_->edit(EditCommand::kUndo); });
+    // Ctrl+D and Ctrl+G are shown as menu text only; both commands stay disabled.
+    make("delete", QStringLiteral("删除资源(&D)\tCtrl+D"), {}, {})
+        ->setStatusTip(QStringLiteral("从资源组删除指定的资源。"));
+    make("add", QStringLiteral("添加资源(&A)\tCtrl+G"), {}, {})
+        ->setStatusTip(QStringLiteral("添加一个新的资源到组内。"));
+    make("options", QStringLiteral("选项(&O)..."), {}, [this] { view_->openOptions(0); });
+    make("online", QStringLiteral("Kestrel 在线(&T)"), {}, [this] { view_->openWebSite(); });
+    make("about", QStringLiteral("关于 Kestrel(&A)..."), {}, [this] { showAbout(); });
+    make("insert", QStringLiteral("插入/改写"), {QKeySequence(Qt::Key_Insert)}, [this] { toggleInsert(); });
+}
+
+void CKsFrame::createMenus() {
+    QMenuBar* bar = menuBar();
+    fileMenu_ = bar->addMenu(QStringLiteral("文件(&F)"));
+    fileMenu_->addAction(action("open"));
+    fileMenu_->addAction(action("save"));
+    fileMenu_->addAction(action("saveAs"));
+    fileMenu_->addSeparator();
+    fileMenu_->addAction(action("import"));
+    fileMenu_->addAction(action("compile"));
+    fileMenu_->addSeparator();
+    recentAnchor_ = fileMenu_->addAction(QStringLiteral("最近的文件"));
+    recentAnchor_->setEnabled(false);
+    fileMenu_->addSeparator();
+    fileMenu_->addAction(action("exit"));
+    connect(fileMenu_, &QMenu::aboutToShow, this, [this] {
+        rebuildRecentFiles();
+        updateActions();
+    });
+
+    QMenu* edit = bar->addMenu(QStringLiteral("编辑(&E)"));
+    edit->addAction(action("cut"));
+    edit->addAction(action("copy"));
+    edit->addAction(action("paste"));
+    edit->addSeparator();
+    edit->addAction(action("undo"));
+    edit->addSeparator();
+    edit->addAction(action("delete"));
+    edit->addAction(action("add"));
+    connect(edit, &QMenu::aboutToShow, this, &CKsFrame::updateActions);
+
+    QMenu* tools = bar->addMenu(QStringLiteral("工具(&T)"));
+    tools->addAction(action("options"));
+
+    QMenu* help = bar->addMenu(QStringLiteral("帮助(&H)"));
+    help->addAction(action("online"));
+    help->addSeparator();
+    help->addAction(action("about"));
+}
+
+void CKsFrame::createToolBar() {
+    toolBar_ = addToolBar(QStringLiteral("工具栏"));
+    toolBar_->setObjectName(QStringLiteral("toolbar"));
+    toolBar_->setIconSize(QSize(24, 24));
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toolBar_->setMovable(true);
+    auto add = [this](std::string_view name, const QString& caption) {
+        // The toolbar shows short captions; the menus keep their own texts.
+        auto* button = new QAction(action(name)->icon(), caption, toolBar_);
+        QAction* target = action(name);
+        connect(button, &QAction::triggered, target, &QAction::trigger);
+        connect(target, &QAction::changed, button,
+                [button, target] { button->setEnabled(target->isEnabled()); });
+        button->setEnabled(target->isEnabled());
+        toolBar_->addAction(button);
+    };
+    add("open", QStringLiteral("打开..."));
+    add("save", QStringLiteral("保存"));
+    toolBar_->addSeparator();
+    add("cut", QStringLiteral("剪切"));
+    add("copy", QStringLiteral("复制"));
+    add("paste", QStringLiteral("粘贴"));
+    toolBar_->addSeparator();
+    add("undo", QStringLiteral("撤消"));
+    toolBar_->addSeparator();
+    add("delete", QStringLiteral("删除资源"));
+    add("add", QStringLiteral("添加资源"));
+}
+
+void CKsFrame::createStatusBar() {
+    // Qt offers no portable lock-key state: CAP and NUM keep their place but stay blank.
+    cap_ = new QLabel(this);
+    num_ = new QLabel(this);
+    ovr_ = new QLabel(this);
+    for (QLabel* label : {cap_, num_, ovr_}) {
+        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("OVR")) + 8);
+        label->setAlignment(Qt::AlignCenter);
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        statusBar()->addPermanentWidget(label);
+    }
+    ovr_->setObjectName(QStringLiteral("ovr"));
+    statusBar()->showMessage(QString());
+}
+
+void CKsFrame::rebuildRecentFiles() {
+    for (QAction* old : recentActions_) {
+        fileMenu_->removeAction(old);
+        old->deleteLater();
+    }
+    recentActions_.clear();
+    const std::vector<std::string> entries =
+        context_.recent != nullptr ? context_.recent->entries() : std::vector<std::string>{};
+    recentAnchor_->setVisible(entries.empty());
+    int number = 1;
+    for (const std::string& entry : entries) {
+        auto* item = new QAction(QStringLiteral("&%1 %2").arg(number++).arg(toQt(entry)), fileMenu_);
+        const std::filesystem::path path = pathFromUtf8(entry);
+        connect(item, &QAction::triggered, this, [this, path] {
+            if (context_.controller != nullptr) context_.controller->openDocument(path);
+            refreshTitle();
+        });
+        fileMenu_->insertAction(recentAnchor_, item);
+        recentActions_.push_back(item);
+    }
+}
+
+void CKsFrame::openFile() {
+    std::optional<std::filesystem::path> chosen;
+    if (openChooser_) {
+        chosen = openChooser_();
+    } else {
+        QString name = QFileDialog::getOpenFileName(
+            this, QStringLiteral("打开 Kestrel 文件"), QString(),
+            QStringLiteral("Resource Files (*.exe *.dll *.msstyles);;All Files (*)"));
+        if (!name.isEmpty()) chosen = pathFromUtf8(name.toUtf8().toStdString());
+    }
+    if (!chosen || context_.controller == nullptr) return;
+    context_.controller->openDocument(*chosen);
+    refreshTitle();
+}
+
+void CKsFrame::toggleInsert() {
+    if (context_.settings == nullptr) return;
+    int insert = 0;
+    (void)context_.settings->GetIntSetting("Flag", "Insert", insert, 0);
+    (void)context_.settings->SetIntSetting("Flag", "Insert", insert == 0 ? 1 : 0);
+    updateActions();
+}
+
+void CKsFrame::showAbout() {
+    AboutDlg about(context_.versionText, this);
+    about.exec();
+}
+
+void CKsFrame::updateActions() {
+    const bool canSave = context_.document != nullptr && context_.document->canSave();
+    action("save")->setEnabled(canSave);
+    action("saveAs")->setEnabled(canSave);
+    action("compile")->setEnabled(canSave);
+    action("cut")->setEnabled(view_->canEdit(EditCommand::kCut));
+    action("copy")->setEnabled(view_->canEdit(EditCommand::kCopy));
+    action("paste")->setEnabled(view_->canEdit(EditCommand::kPaste));
+    action("undo")->setEnabled(view_->canEdit(EditCommand::kUndo));
+    action("delete")->setEnabled(false);
+    action("add")->setEnabled(false);
+    int insert = 0;
+    if (context_.settings != nullptr) (void)context_.settings->GetIntSetting("Flag", "Insert", insert, 0);
+    ovr_->setText(insert == 0 ? QStringLiteral("OVR") : QString());
+}
+
+void CKsFrame::refreshTitle() {
+    if (context_.controller != nullptr) setWindowTitle(toQt(context_.controller->frameTitle()));
+}
+
+SettingsRect CKsFrame::defaultRect() const {
+    QScreen* desktop = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    const QRect whole = desktop != nullptr ? desktop->geometry() : QRect(0, 0, 1024, 768);
+    const QRect available = desktop != nullptr ? desktop->availableGeometry() : whole;
+    // The creation position: a little inside the available area, as window managers place new
+    // windows.
+    const int x = available.left() + available.width() / 16;
+    const int y = available.top() + available.height() / 16;
+    return {x, y, x + whole.width() / 2, y + whole.height() / 2};
+}
+
+void CKsFrame::readLayout() {
+    const SettingsRect fallback = defaultRect();
+    initialRect_ = fallback;
+    int maximised = 0;
+    if (context_.settings != nullptr) {
+        (void)context_.settings->GetRectSetting("Layout", "MainRect", initialRect_, fallback);
+        (void)context_.settings->GetIntSetting("Layout", "Max", maximised, 0);
+    }
+    if (initialRect_.right - initialRect_.left < kMinWidth ||
+        initialRect_.bottom - initialRect_.top < kMinHeight) {
+        initialRect_ = fallback;
+    }
+    opensMaximized_ = maximised != 0;
+}
+
+void CKsFrame::saveLayout() {
+    if (context_.settings == nullptr) return;
+    const QRect frame = frameGeometry();
+    (void)context_.settings->SetIntSetting("Layout", "Max", isMaximized() ? 1 : 0);
+    (void)context_.settings->SetRectSetting(
+        "Layout", "MainRect",
+        {frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()});
+    (void)context_.settings->sync();
+    layoutSaved_ = true;
+}
+
+void CKsFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!firstShow_) return;
+    firstShow_ = false;
+    // The stored rectangle includes the window frame; the client size is what resize() takes.
+    const QSize decoration = frameGeometry().size() - geometry().size();
+    if (!decoration.isEmpty()) {
+        resize(initialRect_.right - initialRect_.left - decoration.width(),
+               initialRect_.bottom - initialRect_.top - decoration.height());
+    }
+    if (opensMaximized_) setWindowState(windowState() | Qt::WindowMaximized);
+    placeFeedbackLink();
+}
+
+void CKsFrame::closeEvent(QCloseEvent* event) {
+    if (context_.controller != nullptr && !context_.controller->SaveModified()) {
+        event->ignore();
+        return;
+    }
+    view_->CommitPane();
+    saveLayout();
+    event->accept();
+}
+
+void CKsFrame::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    placeFeedbackLink();
+}
+
+bool CKsFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == menuBar() && event->type() == QEvent::Resize) placeFeedbackLink();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// The link is shown only while the menus end left of it; otherwise it is hidden and does not react.
+void CKsFrame::placeFeedbackLink() {
+    if (link_ == nullptr) return;
+    const int linkLeft = menuBar()->width() - link_->sizeHint().width() - 4;
+    const bool fits = menusRightEdge(menuBar()) < linkLeft;
+    if (fits != link_->isVisibleTo(menuBar())) link_->setVisible(fits);
+}
+
+AboutDlg::AboutDlg(const std::string& versionText, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("关于 Kestrel"));
+    auto* icon = new QLabel(this);
+    icon->setPixmap(commandIcon("compile", 32).pixmap(32, 32));
+    auto* text = new QLabel(QStringLiteral("<b>Kestrel</b><br>%1<br><br>PE 文件资源编辑器")
+                                .arg(toQt(versionText).toHtmlEscaped()),
+                            this);
+    text->setObjectName(QStringLiteral("version"));
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    auto* row = new QHBoxLayout;
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addWidget(text, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+}  // namespace kestrel::ui

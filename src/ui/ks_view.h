@@ -1,0 +1,113 @@
+// The view of the project document: the resource tree on the left, the pane host on the right and
+// a splitter bar between them, inside a shallow sunken margin. It carries the project commands
+// (compile, import, options, web site) and routes the edit commands to the pane host.
+#pragma once
+
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+
+#include "app/ks_doc.h"
+#include "ui/pane.h"
+
+namespace kestrel {
+class DocumentCommands;
+class SettingsStore;
+}  // namespace kestrel
+
+namespace kestrel::ui {
+
+class PaneHost;
+class ResourceTree;
+
+// The bar between the tree and the pane host; reports the new left edge while dragged.
+class SplitterBar : public QWidget {
+    Q_OBJECT
+
+  public:
+    static constexpr int kWidth = 7;
+    explicit SplitterBar(QWidget* parent = nullptr);
+
+  signals:
+    void moved(int x);
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    int grabOffset_ = -1;
+};
+
+struct ViewContext {
+    CKsDoc* document = nullptr;
+    SettingsStore* settings = nullptr;
+    std::filesystem::path dataFolder;
+    DocumentCommands* documents = nullptr;  // opens the project of a successful import
+};
+
+class CKsView : public QWidget, public DocumentView {
+    Q_OBJECT
+
+  public:
+    static constexpr int kDefaultSplitterX = 250;
+    // Margins around the tree and the pane host: left, top, right, bottom.
+    static constexpr int kMarginLeft = 2, kMarginTop = 5, kMarginRight = 3, kMarginBottom = 5;
+
+    explicit CKsView(ViewContext context, QWidget* parent = nullptr);
+    ~CKsView() override;
+
+    // DocumentView
+    void ClearView() override;
+    void CommitPane() override;
+    void OnInitialUpdate() override;
+
+    // Commands.
+    void compile();
+    void importFile();
+    void openOptions(int page);
+    void openWebSite();
+    bool canEdit(EditCommand command) const;
+    void edit(EditCommand command);
+
+    // Sets where the options dialog comes from (it is built elsewhere); without one the command
+    // does nothing.
+    void setOptionsOpener(std::function<void(int page)> opener) { optionsOpener_ = std::move(opener); }
+    // Replaces the import dialog (tests): returns the chosen file and folder, or false.
+    using ImportChooser = std::function<bool(std::string& file, std::string& folder)>;
+    void setImportChooser(ImportChooser chooser) { importChooser_ = std::move(chooser); }
+
+    int splitterPosition() const { return splitterX_; }
+    void setSplitterPosition(int x);
+    ResourceTree* tree() const { return tree_; }
+    PaneHost* paneHost() const { return paneHost_; }
+    SplitterBar* splitterBar() const { return bar_; }
+
+  signals:
+    void statusMessage(const QString& text);
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    void layoutChildren();
+    void connectTree();
+
+    ViewContext context_;
+    ResourceTree* tree_ = nullptr;
+    SplitterBar* bar_ = nullptr;
+    PaneHost* paneHost_ = nullptr;
+    int splitterX_ = 50;
+    bool initialUpdateDone_ = false;
+    std::function<void(int)> optionsOpener_;
+    ImportChooser importChooser_;
+};
+
+// Writes the description to its file through a temporary file, without releasing the loaded tree
+// (the view keeps using it). Failures are reported and returned.
+HResult WriteDescription(CKsDoc& document);
+
+}  // namespace kestrel::ui

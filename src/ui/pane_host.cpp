@@ -1,0 +1,258 @@
+#include "ui/pane_host.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <cstdint>
+
+#include "app/ks_doc.h"
+#include "core/errors/errors.h"
+#include "core/platform/format.h"
+#include "core/platform/paths.h"
+#include "core/xml/xml_document.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+constexpr std::string_view kSource = "PaneHost";
+constexpr HResult kInvalidPathMessage{static_cast<std::int32_t>(0xC0040001u)};
+
+bool isAnyOf(std::string_view extension, std::initializer_list<std::string_view> candidates) {
+    for (std::string_view candidate : candidates) {
+        if (iequalsAscii(extension, candidate)) return true;
+    }
+    return false;
+}
+
+// The stored name with its extension replaced by ".PNG".
+std::string withPngExtension(std::string_view name) {
+    std::string extension = extensionOf(name);
+    return std::string(name.substr(0, name.size() - extension.size())) + ".PNG";
+}
+
+}  // namespace
+
+PaneChoice choosePane(ShowMode mode, int resourceType, std::string_view fileName, bool pngFlag) {
+    PaneChoice choice;
+    if (mode == ShowMode::kHexFromText || mode == ShowMode::kHexFromImage) {
+        choice.kind = PaneKind::kHex;
+        choice.hexMode = mode;
+        return choice;
+    }
+    if (mode == ShowMode::kTextFromHex) {
+        choice.kind = PaneKind::kText;
+        return choice;
+    }
+    switch (resourceType) {
+        case 12:
+            choice.kind = PaneKind::kCursorGroup;
+            return choice;
+        case 14:
+            choice.kind = PaneKind::kIconGroup;
+            return choice;
+        case 5:
+            choice.kind = PaneKind::kDialog;
+            return choice;
+        case 16:
+            choice.kind = PaneKind::kVersion;
+            return choice;
+        case 4:
+            choice.kind = PaneKind::kMenu;
+            return choice;
+        default:
+            break;
+    }
+    // HTML and manifest resources are text whatever their file is called.
+    const bool textType = resourceType == 23 || resourceType == 24;
+    const std::string name = fileNameOf(fileName);
+    const std::string extension = extensionOf(name);
+    if (extension.empty()) {
+        const bool textName = istartsWithAscii(name, "reginst") || istartsWithAscii(name, "uifile");
+        choice.kind = textType || textName ? PaneKind::kText : PaneKind::kHex;
+    } else if (iequalsAscii(extension, ".cur")) {
+        choice.kind = PaneKind::kCursor;
+    } else if (iequalsAscii(extension, ".ico")) {
+        choice.kind = PaneKind::kIcon;
+    } else if (isAnyOf(extension, {".ini", ".htm", ".xml", ".css"})) {
+        choice.kind = PaneKind::kText;
+    } else if (isAnyOf(extension, {".bmp", ".png", ".gif", ".avi", ".jpg"})) {
+        choice.kind = PaneKind::kImage;
+        choice.usePngFile = pngFlag;
+    } else {
+        choice.kind = textType ? PaneKind::kText : PaneKind::kHex;
+    }
+    return choice;
+}
+
+int resourceTypeOf(XmlDocument& description, XmlElement* fileElement) {
+    // File → language Entry → Directory of the resource → resource Entry → Directory of the type.
+    // Every link is checked: a shallow, malformed description has fewer ancestors.
+    XmlElement* ancestor = fileElement;
+    for (int level = 0; level < 4 && ancestor != nullptr; ++level)
+        ancestor = ancestor->parent();
+    if (ancestor == nullptr) return 0;
+    XmlElement* previous = description.SetCurrent(ancestor);
+    std::int32_t type = 0;
+    if (description.GetAttributeInt("", "Type", type).failed()) type = 0;
+    description.SetCurrent(previous);
+    return type;
+}
+
+PaneHost::PaneHost(QWidget* parent) : QWidget(parent) {
+    setAutoFillBackground(false);
+}
+
+PaneHost::~PaneHost() {
+    CommitPane();
+    if (active_ != nullptr) active_->widgetDestroyed();
+}
+
+Pane& PaneHost::pane(PaneType type) {
+    auto& slot = panes_[static_cast<std::size_t>(type)];
+    if (!slot) {
+        if (PaneFactory factory = paneFactory(type)) slot = factory(*this);
+        if (!slot) slot = std::make_unique<PlaceholderPane>(type);
+    }
+    return *slot;
+}
+
+void PaneHost::Select(CKsDoc* document, XmlElement* element) {
+    CommitPane();
+    if (document != nullptr && element != nullptr) {
+        XmlDocument& description = document->description();
+        description.SetCurrent(element);
+        std::int32_t directory = 0;
+        if (description.GetAttributeInt("", "Directory", directory).succeeded() && directory == 0) {
+            XmlElement* file = element->firstChild();
+            if (file != nullptr && iequalsAscii(file->name(), "File")) {
+                description.SetCurrent(file);
+                std::string name;
+                if (description.GetAttribute("", "Name", name).succeeded()) {
+                    ShowFile(document, name, file, ShowMode::kTreeSelection);
+                    return;
+                }
+            }
+        }
+    }
+    ClosePane();
+}
+
+void PaneHost::ShowFile(CKsDoc* document, std::string_view nameOrPath, XmlElement* fileElement,
+                        ShowMode mode) {
+    if (document == nullptr) {
+        ClosePane();
+        return;
+    }
+    int type = fileElement != nullptr ? resourceTypeOf(document->description(), fileElement) : 0;
+    bool pngFlag = false;
+    if (fileElement != nullptr) {
+        XmlAttribute* png = XmlDocument::FindAttribute(fileElement, "Png");
+        std::int64_t value = 0;
+        pngFlag = png != nullptr && parseInt(png->value(), value) && value == 1;
+    }
+    if (mode != ShowMode::kTreeSelection) CommitPane();
+
+    PaneChoice choice = choosePane(mode, type, nameOrPath, pngFlag);
+    std::string name(nameOrPath);
+    if (choice.usePngFile) name = withPngExtension(name);
+
+    std::filesystem::path fullPath;
+    if (mode == ShowMode::kTreeSelection) {
+        // Names in pe.xml are stored names: they go through the resolver, which refuses absolute
+        // names and ".." and finds ".PNG" as ".png".
+        const std::filesystem::path folder = document->descriptionPath().parent_path();
+        if (resolveStored(folder, name, fullPath).failed()) {
+            (void)ReportError(true, kSource, __LINE__, kInvalidPathMessage, {name});
+            ClosePane();
+            ShowErrorDialog();
+            return;
+        }
+    } else {
+        fullPath = pathFromUtf8(name);
+        if (choice.usePngFile) {
+            std::filesystem::path resolved;
+            if (resolveStored(fullPath.parent_path(), pathToUtf8(fullPath.filename()), resolved)
+                    .succeeded()) {
+                fullPath = resolved;
+            }
+        }
+    }
+
+    PaneRequest request;
+    request.kind = choice.kind;
+    request.path = fullPath;
+    request.resourceFile = document->resourceFilePath();
+    request.fileElement = fileElement;
+    request.document = document;
+    request.mode = choice.hexMode;
+    if (choice.kind == PaneKind::kIconGroup) request.imageSubMode = 9;
+    if (choice.kind == PaneKind::kCursorGroup) request.imageSubMode = 10;
+    show(request);
+}
+
+void PaneHost::show(const PaneRequest& request) {
+    Pane& next = pane(paneTypeOf(request.kind));
+    if (active_ != nullptr && active_ != &next) {
+        active_->widgetDestroyed();
+        delete activeWidget_;
+        activeWidget_ = nullptr;
+        active_ = nullptr;
+    }
+    if (activeWidget_ == nullptr) {
+        activeWidget_ = next.createWidget(this);
+        if (activeWidget_ != nullptr) {
+            activeWidget_->setGeometry(rect());
+            activeWidget_->show();
+        }
+    }
+    active_ = &next;
+    kind_ = request.kind;
+    next.showFile(request);
+    currentPath_ = request.path;
+    emit statusMessage(QString::fromStdString(pathToUtf8(currentPath_)));
+    update();
+}
+
+bool PaneHost::CommitPane() {
+    if (active_ == nullptr) return true;
+    // Only the panes that edit in place write back, and only what was edited: an unchanged pane
+    // must not overwrite its file (an external editor may have changed it meanwhile).
+    if (kind_ != PaneKind::kHex && kind_ != PaneKind::kText && kind_ != PaneKind::kVersion) return true;
+    if (!active_->isModified()) return true;
+    return active_->commit().succeeded();
+}
+
+void PaneHost::ClosePane() {
+    if (active_ != nullptr) {
+        active_->widgetDestroyed();
+        delete activeWidget_;
+    }
+    activeWidget_ = nullptr;
+    active_ = nullptr;
+    kind_ = PaneKind::kNone;
+    currentPath_.clear();
+    emit statusMessage(QString());
+    update();
+}
+
+bool PaneHost::canEdit(EditCommand command) const {
+    return active_ != nullptr && active_->canEdit(command);
+}
+
+void PaneHost::edit(EditCommand command) {
+    if (canEdit(command)) active_->edit(command);
+}
+
+void PaneHost::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (activeWidget_ != nullptr) activeWidget_->setGeometry(rect());
+}
+
+void PaneHost::paintEvent(QPaintEvent*) {
+    if (activeWidget_ != nullptr) return;
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+}
+
+}  // namespace kestrel::ui

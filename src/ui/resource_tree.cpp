@@ -1,0 +1,244 @@
+#include "ui/resource_tree.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QStyle>
+#include <cassert>
+#include <cstdint>
+
+#include "app/ks_doc.h"
+#include "core/platform/format.h"
+#include "core/platform/paths.h"
+#include "core/xml/xml_document.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+constexpr int kHandleIndexRole = Qt::UserRole;
+constexpr int kHandleGenerationRole = Qt::UserRole + 1;
+constexpr int kImageRole = Qt::UserRole + 2;
+constexpr int kStringTableType = 6;
+
+struct DisplayName {
+    int number;
+    const char* name;
+};
+
+constexpr DisplayName kDisplayNames[] = {
+    {1, "Cursor"},       {2, "Bitmap"},           {3, "Icon"},           {4, "Menu"},
+    {5, "Dialog"},       {6, "String Table"},     {7, "Font Dir"},       {8, "Font"},
+    {9, "Accelerators"}, {10, "RC Data"},         {11, "Message Table"}, {12, "Cursor Group"},
+    {14, "Icon Group"},  {16, "Version Info"},    {17, "Dlg Include"},   {19, "Plug and Play"},
+    {20, "VXD"},         {21, "Animated Cursor"}, {22, "Animated Icon"}, {23, "HTML"},
+    {24, "Manifest"},
+};
+
+// Attribute text, entities decoded; empty when absent.
+std::string attributeText(const XmlElement* element, std::string_view name) {
+    const XmlAttribute* attribute = XmlDocument::FindAttribute(element, name);
+    return attribute != nullptr ? attribute->value() : std::string();
+}
+
+bool hasAttribute(const XmlElement* element, std::string_view name) {
+    return XmlDocument::FindAttribute(element, name) != nullptr;
+}
+
+// An entry's label: its Name, or its ID when it has no Name.
+std::string entryLabel(const XmlElement* entry) {
+    if (hasAttribute(entry, "Name")) return attributeText(entry, "Name");
+    return attributeText(entry, "ID");
+}
+
+bool isEntry(const XmlElement* element) {
+    return iequalsAscii(element->name(), "Entry");
+}
+
+QString toQt(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+ElementHandle ElementHandles::add(XmlElement* element) {
+    elements_.push_back(element);
+    return {static_cast<std::uint32_t>(elements_.size() - 1), generation_};
+}
+
+XmlElement* ElementHandles::resolve(ElementHandle handle) const {
+    if (handle.index == UINT32_MAX) return nullptr;
+    if (handle.generation != generation_ || handle.index >= elements_.size()) {
+        assert(!"element handle used after the description was reset");
+        return nullptr;
+    }
+    return elements_[handle.index];
+}
+
+void ElementHandles::reset() {
+    elements_.clear();
+    ++generation_;
+}
+
+std::string typeDisplayName(std::string_view label) {
+    for (const DisplayName& entry : kDisplayNames) {
+        if (iequalsAscii(label, std::to_string(entry.number))) return entry.name;
+    }
+    return std::string(label);
+}
+
+ResourceTree::ResourceTree(QWidget* parent) : QTreeWidget(parent) {
+    setHeaderHidden(true);
+    setColumnCount(1);
+    setRootIsDecorated(true);
+    setUniformRowHeights(true);
+    header()->setStretchLastSection(true);
+    // The selection stays as visible while the tree has no focus.
+    QPalette colours = palette();
+    colours.setColor(QPalette::Inactive, QPalette::Highlight,
+                     colours.color(QPalette::Active, QPalette::Highlight));
+    colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     colours.color(QPalette::Active, QPalette::HighlightedText));
+    setPalette(colours);
+    connect(this, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { onCurrentItemChanged(current); });
+    connect(this, &QTreeWidget::itemExpanded, this,
+            [this](QTreeWidgetItem* item) { setImage(item, TreeImage::kOpen); });
+    connect(this, &QTreeWidget::itemCollapsed, this,
+            [this](QTreeWidgetItem* item) { setImage(item, TreeImage::kClosed); });
+}
+
+void ResourceTree::clearItems() {
+    populating_ = true;
+    clear();
+    populating_ = false;
+    handles_.reset();
+}
+
+void ResourceTree::Populate(CKsDoc* document) {
+    clearItems();
+    document_ = document;
+    if (document == nullptr || !document->isOpen()) return;
+    XmlDocument& description = document->description();
+    XmlElement* root = description.documentNode() != nullptr ? description.documentNode()->next() : nullptr;
+    if (root == nullptr) return;
+    populating_ = true;
+    walk(description, root, nullptr);
+    populating_ = false;
+}
+
+// Elements that are not entries (the Directory levels) are looked through. The walk keeps its own
+// stack: a hostile pe.xml may nest directories very deeply.
+void ResourceTree::walk(XmlDocument& description, XmlElement* start, QTreeWidgetItem* parent) {
+    std::vector<XmlElement*> pending{start};
+    std::vector<XmlElement*> children;
+    while (!pending.empty()) {
+        XmlElement* element = pending.back();
+        pending.pop_back();
+        if (!isEntry(element)) {
+            if (parent != nullptr) setImage(parent, TreeImage::kEntry);
+            children.clear();
+            for (XmlElement* child = element->firstChild(); child != nullptr; child = child->next())
+                children.push_back(child);
+            pending.insert(pending.end(), children.rbegin(), children.rend());
+        } else if (parent == nullptr) {
+            std::string label = entryLabel(element);
+            if (label.empty()) {
+                // A type without a label adds nothing; its children are looked through.
+                children.clear();
+                for (XmlElement* child = element->firstChild(); child != nullptr; child = child->next())
+                    children.push_back(child);
+                pending.insert(pending.end(), children.rbegin(), children.rend());
+            } else {
+                addType(description, element);
+            }
+        } else {
+            addResource(description, element, parent);
+        }
+    }
+}
+
+void ResourceTree::addType(XmlDocument& description, XmlElement* entry) {
+    const std::string label = entryLabel(entry);
+    std::int64_t number = -1;
+    const bool numbered = parseInt(label, number);
+    QTreeWidgetItem* item = insert(nullptr, toQt(typeDisplayName(label)), entry, TreeImage::kClosed);
+    if (numbered && number == kStringTableType) {
+        addStringLanguages(description, entry, item);
+        return;
+    }
+    for (XmlElement* child = entry->firstChild(); child != nullptr; child = child->next())
+        walk(description, child, item);
+    setImage(item, item->childCount() > 0 ? TreeImage::kClosed : TreeImage::kEntry);
+}
+
+void ResourceTree::addResource(XmlDocument&, XmlElement* entry, QTreeWidgetItem* typeItem) {
+    if (!hasAttribute(entry, "Name") && !hasAttribute(entry, "ID")) return;
+    const std::string label = entryLabel(entry);
+    XmlElement* languages = entry->firstChild();
+    XmlElement* firstLanguage = languages != nullptr ? languages->firstChild() : nullptr;
+    if (firstLanguage == nullptr) return;
+    const std::string text = label + " (" + entryLabel(firstLanguage) + ")";
+    insert(typeItem, toQt(text), firstLanguage, TreeImage::kEntry);
+}
+
+void ResourceTree::addStringLanguages(XmlDocument&, XmlElement* typeEntry, QTreeWidgetItem* typeItem) {
+    std::vector<std::string> seen;
+    for (XmlElement* directory = typeEntry->firstChild(); directory != nullptr;
+         directory = directory->next()) {
+        for (XmlElement* resource = directory->firstChild(); resource != nullptr;
+             resource = resource->next()) {
+            if (!isEntry(resource)) continue;
+            XmlElement* languages = resource->firstChild();
+            XmlElement* language = languages != nullptr ? languages->firstChild() : nullptr;
+            if (language == nullptr || !hasAttribute(language, "ID")) continue;
+            const std::string id = attributeText(language, "ID");
+            bool listed = false;
+            for (const std::string& known : seen)
+                listed = listed || iequalsAscii(known, id);
+            if (listed) continue;
+            seen.push_back(id);
+            insert(typeItem, toQt(id), language, TreeImage::kEntry);
+        }
+    }
+}
+
+QTreeWidgetItem* ResourceTree::insert(QTreeWidgetItem* parent, const QString& text, XmlElement* element,
+                                      TreeImage image) {
+    auto* item = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
+    item->setText(0, text);
+    ElementHandle handle = handles_.add(element);
+    item->setData(0, kHandleIndexRole, QVariant::fromValue<quint32>(handle.index));
+    item->setData(0, kHandleGenerationRole, QVariant::fromValue<quint64>(handle.generation));
+    setImage(item, image);
+    return item;
+}
+
+void ResourceTree::setImage(QTreeWidgetItem* item, TreeImage image) {
+    if (item == nullptr) return;
+    item->setData(0, kImageRole, static_cast<int>(image));
+    QStyle::StandardPixmap pixmap = image == TreeImage::kClosed ? QStyle::SP_DirClosedIcon
+                                    : image == TreeImage::kOpen ? QStyle::SP_DirOpenIcon
+                                                                : QStyle::SP_FileIcon;
+    item->setIcon(0, style()->standardIcon(pixmap));
+}
+
+TreeImage ResourceTree::imageOf(const QTreeWidgetItem* item) const {
+    return static_cast<TreeImage>(item->data(0, kImageRole).toInt());
+}
+
+ElementHandle ResourceTree::handleOf(const QTreeWidgetItem* item) const {
+    if (item == nullptr) return {};
+    return {item->data(0, kHandleIndexRole).value<quint32>(),
+            item->data(0, kHandleGenerationRole).value<quint64>()};
+}
+
+XmlElement* ResourceTree::elementOf(const QTreeWidgetItem* item) const {
+    return handles_.resolve(handleOf(item));
+}
+
+void ResourceTree::onCurrentItemChanged(QTreeWidgetItem* current) {
+    if (populating_ || !callback_) return;
+    callback_(document_, elementOf(current));
+}
+
+}  // namespace kestrel::ui

@@ -1,0 +1,87 @@
+// The resource tree: resource types above resource entries, in the order of pe.xml. Items keep
+// handles to description elements, never raw pointers: a handle from before the description was
+// reset no longer resolves.
+#pragma once
+
+#include <QTreeWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel {
+class CKsDoc;
+class XmlDocument;
+class XmlElement;
+}  // namespace kestrel
+
+namespace kestrel::ui {
+
+struct ElementHandle {
+    std::uint32_t index = UINT32_MAX;
+    std::uint64_t generation = 0;
+};
+
+// Element pointers of one loaded description, reached through handles. reset() starts a new
+// generation; handles of an older generation resolve to null (and fail an assertion in debug
+// builds, where they point at a use of a released tree).
+class ElementHandles {
+  public:
+    ElementHandle add(XmlElement* element);
+    XmlElement* resolve(ElementHandle handle) const;
+    void reset();
+    std::uint64_t generation() const { return generation_; }
+
+  private:
+    std::vector<XmlElement*> elements_;
+    std::uint64_t generation_ = 1;
+};
+
+// The label of a type item: the display name of a standard type number, else the label itself.
+std::string typeDisplayName(std::string_view label);
+
+// Tree images: closed group, open group, single entry.
+enum class TreeImage { kClosed = 0, kOpen = 1, kEntry = 2 };
+
+class ResourceTree : public QTreeWidget {
+    Q_OBJECT
+
+  public:
+    // select(document, element): the pane host's selection callback.
+    using SelectionCallback = std::function<void(CKsDoc*, XmlElement*)>;
+
+    explicit ResourceTree(QWidget* parent = nullptr);
+
+    void Populate(CKsDoc* document);
+    // Deletes every item and invalidates the handles of the description shown until now.
+    void clearItems();
+
+    void setSelectionCallback(SelectionCallback callback) { callback_ = std::move(callback); }
+    bool isConnected() const { return static_cast<bool>(callback_); }
+    void disconnectCallback() { callback_ = nullptr; }
+    CKsDoc* document() const { return document_; }
+
+    // The element an item stands for (null for a stale or foreign item).
+    XmlElement* elementOf(const QTreeWidgetItem* item) const;
+    ElementHandle handleOf(const QTreeWidgetItem* item) const;
+    XmlElement* resolve(ElementHandle handle) const { return handles_.resolve(handle); }
+    TreeImage imageOf(const QTreeWidgetItem* item) const;
+
+  private:
+    void walk(XmlDocument& description, XmlElement* element, QTreeWidgetItem* parent);
+    void addType(XmlDocument& description, XmlElement* entry);
+    void addResource(XmlDocument& description, XmlElement* entry, QTreeWidgetItem* typeItem);
+    void addStringLanguages(XmlDocument& description, XmlElement* typeEntry, QTreeWidgetItem* typeItem);
+    QTreeWidgetItem* insert(QTreeWidgetItem* parent, const QString& text, XmlElement* element,
+                            TreeImage image);
+    void setImage(QTreeWidgetItem* item, TreeImage image);
+    void onCurrentItemChanged(QTreeWidgetItem* current);
+
+    CKsDoc* document_ = nullptr;
+    SelectionCallback callback_;
+    ElementHandles handles_;
+    bool populating_ = false;
+};
+
+}  // namespace kestrel::ui

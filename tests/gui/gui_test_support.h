@@ -1,0 +1,116 @@
+// Shared pieces of the GUI tests: isolated settings and data folders, a UI sink that answers from a
+// script, a project made from the sample or from a pe.xml text, and screenshots.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QWidget>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/ks_doc.h"
+#include "app/settings_store.h"
+#include "core/errors/errors.h"
+#include "core/platform/files.h"
+#include "core/platform/ui_sink.h"
+#include "pe_builder/pe_builder.h"
+#include "support/temp_dir.h"
+
+namespace kestrel::testing {
+
+class GuiScriptedSink : public UiSink {
+  public:
+    GuiScriptedSink() { setUiSink(this); }
+    ~GuiScriptedSink() override { setUiSink(nullptr); }
+    GuiScriptedSink(const GuiScriptedSink&) = delete;
+    GuiScriptedSink& operator=(const GuiScriptedSink&) = delete;
+
+    void message(std::string_view text, std::string_view, MessageIcon) override {
+        messages.emplace_back(text);
+    }
+    Answer ask(std::string_view text, std::string_view, Buttons buttons, int defaultButton,
+               MessageIcon) override {
+        questions.emplace_back(text);
+        if (answers.empty()) return buttonAnswer(buttons, defaultButton);
+        Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    int showError() override {
+        auto record = TakeErrorRecord();
+        errors.push_back(record ? record->description : std::string());
+        return 1;
+    }
+    void busy(bool) override {}
+
+    std::deque<Answer> answers;
+    std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    std::vector<std::string> errors;
+};
+
+// Points settings and data at temporary folders for the test's lifetime.
+class IsolatedGuiTest : public ::testing::Test {
+  protected:
+    IsolatedGuiTest() {
+        save("XDG_CONFIG_HOME");
+        save("XDG_DATA_HOME");
+        ::setenv("XDG_CONFIG_HOME", (temp_ / "config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (temp_ / "data").c_str(), 1);
+        std::filesystem::create_directories(dataFolder() / "Temp");
+        settings_ = std::make_unique<SettingsStore>();
+    }
+    ~IsolatedGuiTest() override {
+        settings_.reset();
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                ::setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                ::unsetenv(name.c_str());
+            }
+        }
+    }
+    std::filesystem::path dataFolder() const { return temp_ / "data" / "Quillon" / "Kestrel"; }
+
+    // Imports the sample DLL into `folder` and returns the project file.
+    std::filesystem::path importSample(const std::string& folder = "work") {
+        std::filesystem::path dll = temp_.write("in/sample.dll", pebuilder::buildSampleImage());
+        std::filesystem::path project;
+        EXPECT_TRUE(DecompileProject(dll, temp_ / folder, project).succeeded());
+        return project;
+    }
+
+    // A project whose pe.xml is `description`, with an existing (dummy) PE file.
+    std::filesystem::path projectWith(const std::string& description) {
+        std::filesystem::path pe = temp_.write("p/x.dll", "MZ");
+        temp_.write("p/pe.xml", description);
+        return temp_.write(
+            "p/x.kestrel",
+            "<?xml version='1.0' encoding='ISO-8859-1'?>\r\n<ROOT>\r\n   <PEFILE FileName=\"pe.xml\"/>\r\n"
+            "   <RESFILE FileName=\"" +
+                pe.string() + "\"/>\r\n</ROOT>\r\n");
+    }
+
+    static void screenshot(QWidget& widget, const std::string& name) {
+        std::filesystem::path folder = std::filesystem::path(KESTREL_BINARY_DIR) / "screenshots";
+        std::filesystem::create_directories(folder);
+        widget.grab().save(QString::fromStdString((folder / (name + ".png")).string()));
+    }
+
+    TempDir temp_;
+    std::unique_ptr<SettingsStore> settings_;
+
+  private:
+    void save(const std::string& name) {
+        const char* value = std::getenv(name.c_str());
+        saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
+    }
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+}  // namespace kestrel::testing
