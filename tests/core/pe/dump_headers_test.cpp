@@ -33,7 +33,7 @@ TEST(DumpHeaders, WritesHeadersAndEverySectionButTheResources) {
     pb::BuiltImage built = pb::buildImageWithLayout(spec);
 
     TempDir dir;
-    ASSERT_EQ(dumpInto(built.bytes, dir.path()), kOk) << errorText();
+    ASSERT_EQ(dumpInto(built.bytes, dir.path()), kOk) << reportText();
     EXPECT_EQ(readBytes(dir / "DOSHEADER.BIN"), slice(built.bytes, 0, built.peHeaderOffset));
     std::uint32_t sizeOfHeaders = built.sections.front().rawOffset;  // the first raw data follows the headers
     EXPECT_EQ(readBytes(dir / "NTHEADER.BIN"),
@@ -64,7 +64,7 @@ TEST_P(DumpRefusesBrokenImage, WithTheInvalidExeMessageAndNoDescription) {
     spec.fault = GetParam().fault;
     TempDir dir;
     EXPECT_EQ(dumpInto(pb::buildImage(spec), dir.path()), kFail);
-    EXPECT_NE(errorText().find("Unhandled Win32 Portable EXE type, or invalid .EXE"), std::string::npos);
+    EXPECT_NE(reportText().find("Unhandled Win32 Portable EXE type, or invalid .EXE"), std::string::npos);
     EXPECT_EQ(std::filesystem::exists(dir / "DOSHEADER.BIN"), GetParam().dosHeaderWritten);
     EXPECT_FALSE(std::filesystem::exists(dir / "NTHEADER.BIN"));
     EXPECT_FALSE(std::filesystem::exists(dir / "pe.xml"));
@@ -136,7 +136,7 @@ TEST(DumpHeaders, ImageWithoutResourcesFailsAfterWritingTheSections) {
     spec.withResourceSection = false;
     TempDir dir;
     EXPECT_EQ(dumpInto(pb::buildImage(spec), dir.path()), kFail);
-    EXPECT_NE(errorText().find("这个文件里面没有资源部分。"), std::string::npos);
+    EXPECT_NE(reportText().find("这个文件里面没有资源部分。"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(dir / "NTHEADER.BIN"));
     EXPECT_TRUE(std::filesystem::exists(dir / "text.BIN"));
     EXPECT_FALSE(std::filesystem::exists(dir / "pe.xml"));
@@ -150,7 +150,7 @@ TEST(DumpHeaders, TwoResourceSectionsAreRefused) {
     spec.sectionsAfterResources.push_back(second);
     TempDir dir;
     EXPECT_EQ(dumpInto(pb::buildImage(spec), dir.path()), kFail);
-    EXPECT_NE(errorText().find("invalid .EXE"), std::string::npos);
+    EXPECT_NE(reportText().find("invalid .EXE"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "pe.xml"));
 }
 
@@ -206,7 +206,7 @@ TEST(DumpHeaders, OddSectionNamesStayInsideTheFolderAndApart) {
     TempDir outer;
     std::filesystem::path folder = outer / "work";
     std::filesystem::create_directories(folder);
-    ASSERT_EQ(dumpInto(built.bytes, folder), kOk) << errorText();
+    ASSERT_EQ(dumpInto(built.bytes, folder), kOk) << reportText();
 
     std::vector<SectionNameBytes> names;
     for (const auto& section : built.sections)
@@ -235,7 +235,7 @@ TEST(DumpHeaders, OverlayAndSymbolTableGoToTheOverlayFile) {
     pb::BuiltImage built = pb::buildImageWithLayout(spec);
     ASSERT_NE(built.symbolTableOffset, 0u);
     TempDir dir;
-    ASSERT_EQ(dumpInto(built.bytes, dir.path()), kOk) << errorText();
+    ASSERT_EQ(dumpInto(built.bytes, dir.path()), kOk) << reportText();
     EXPECT_EQ(readBytes(dir / "PEOVERLAY.BIN"), tail(built.bytes, built.symbolTableOffset));
 }
 
@@ -255,7 +255,7 @@ TEST(DumpHeaders, TruncatedLastSectionIsPaddedWithZeros) {
     ASSERT_EQ(std::uint64_t{last.rawOffset} + last.rawSize, built.bytes.size());
     pb::ByteVector cut(built.bytes.begin(), built.bytes.end() - 0x20);
     TempDir dir;
-    ASSERT_EQ(dumpInto(cut, dir.path()), kOk) << errorText();
+    ASSERT_EQ(dumpInto(cut, dir.path()), kOk) << reportText();
     std::vector<std::byte> expected = slice(built.bytes, last.rawOffset, last.rawSize - 0x20);
     expected.resize(last.rawSize, std::byte{0});
     EXPECT_EQ(readBytes(dir / (last.name.substr(1) + ".BIN")), expected);
@@ -273,10 +273,10 @@ TEST(DumpHeaders, RawDataFarPastTheEndIsRefused) {
 TEST(DumpHeaders, ReimportGivesTheSameFolder) {
     pb::ByteVector image = pb::buildSampleImage();
     TempDir dir;
-    ASSERT_EQ(dumpInto(image, dir.path()), kOk) << errorText();
+    ASSERT_EQ(dumpInto(image, dir.path()), kOk) << reportText();
     std::string first = readText(dir / "pe.xml");
     std::string strings = readText(dir / "STRINGS.XML");
-    ASSERT_EQ(dumpInto(image, dir.path()), kOk) << errorText();
+    ASSERT_EQ(dumpInto(image, dir.path()), kOk) << reportText();
     EXPECT_EQ(readText(dir / "pe.xml"), first);
     EXPECT_EQ(readText(dir / "STRINGS.XML"), strings);
 }

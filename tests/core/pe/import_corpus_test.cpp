@@ -86,7 +86,7 @@ void checkFile(const std::filesystem::path& path, const std::filesystem::path& s
     }
     if (listing->header["magic"] == 0x20B) {
         EXPECT_EQ(hr, kFail);
-        EXPECT_NE(errorText().find("Unhandled Win32 Portable EXE type, or invalid .EXE"), std::string::npos);
+        EXPECT_NE(reportText().find("Unhandled Win32 Portable EXE type, or invalid .EXE"), std::string::npos);
         ++totals.refusedPe32Plus;
         return;
     }
@@ -94,7 +94,7 @@ void checkFile(const std::filesystem::path& path, const std::filesystem::path& s
         ++totals.withoutResources;
         return;
     }
-    ASSERT_EQ(hr, kOk) << errorText();
+    ASSERT_EQ(hr, kOk) << reportText();
     ++totals.imported;
     auto described = readDescription(dir.path());
     ASSERT_TRUE(described.has_value());

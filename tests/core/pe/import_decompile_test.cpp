@@ -16,7 +16,7 @@ TEST(DecompileFile, WritesTheProjectFile) {
     std::filesystem::path folder = dir / "new" / "work";
     std::filesystem::path project;
     RecordingSink sink;
-    ASSERT_EQ(DecompileFile(pe, folder, project), kOk) << errorText();
+    ASSERT_EQ(DecompileFile(pe, folder, project), kOk) << reportText();
     EXPECT_EQ(project, folder / "theme.kestrel");
     EXPECT_EQ(readText(project),
               "<?xml version='1.0' encoding='ISO-8859-1'?>\r\n"
@@ -44,7 +44,7 @@ TEST_P(DecompileFileRefuses, WithoutProjectOrDescription) {
     if (GetParam().content != "<missing>") dir.write("input.exe", GetParam().content);
     std::filesystem::path project;
     EXPECT_EQ(DecompileFile(pe, dir / "work", project).value(), GetParam().code);
-    EXPECT_NE(errorText().find(GetParam().message), std::string::npos) << errorText();
+    EXPECT_NE(reportText().find(GetParam().message), std::string::npos) << reportText();
     EXPECT_FALSE(std::filesystem::exists(dir / "work" / "pe.xml"));
     EXPECT_FALSE(std::filesystem::exists(dir / "work" / "input.kestrel"));
 }
@@ -64,7 +64,7 @@ TEST(DecompileFile, ProjectFileNameIsNotTakenByAResource) {
     std::filesystem::path pe = dir / "app.exe";
     ASSERT_EQ(WriteWholeFile(pe, asBytes(pb::buildImage(spec))), kOk);
     std::filesystem::path project;
-    ASSERT_EQ(DecompileFile(pe, dir / "work", project), kOk) << errorText();
+    ASSERT_EQ(DecompileFile(pe, dir / "work", project), kOk) << reportText();
     EXPECT_EQ(readBytes(dir / "work" / "app~1033.kestrel"), pb::bytesOf("resource"));
     EXPECT_NE(readText(project).find("<PEFILE"), std::string::npos);
 }
@@ -76,7 +76,7 @@ TEST(DecompileFile, SampleResourcesComeOutComplete) {
     ASSERT_EQ(WriteWholeFile(pe, asBytes(pb::buildSampleImage())), kOk);
     std::filesystem::path project;
     RecordingSink sink;
-    ASSERT_EQ(DecompileFile(pe, dir / "work", project), kOk) << errorText();
+    ASSERT_EQ(DecompileFile(pe, dir / "work", project), kOk) << reportText();
     auto described = readDescription(dir / "work");
     ASSERT_TRUE(described.has_value());
 

@@ -44,7 +44,7 @@ TEST(ImportResources, WorkedExampleComesOutByteForByte) {
     ASSERT_EQ(group.size(), 20u);
     auto imported = import(pb::buildImage(specWith(
         {{pb::kRtIcon, 1, pb::kLangEnUs, icon.data}, {pb::kRtGroupIcon, 101, pb::kLangEnUs, group}})));
-    ASSERT_EQ(imported->result, kOk) << errorText();
+    ASSERT_EQ(imported->result, kOk) << reportText();
     const char* expected =
         "<Directory Type='0' Named_Entries='0' ID_Entries='2'>\r\n"
         "  <Entry ID='3' Directory='1'>\r\n"
@@ -82,7 +82,7 @@ TEST(ImportResources, EveryLanguageOfABitmapIsKept) {
         resources.push_back(
             {pb::kRtBitmap, 1, language, pb::makeDib({8, 8, 8, false, false, false, language})});
     auto imported = import(pb::buildImage(specWith(resources)));
-    ASSERT_EQ(imported->result, kOk) << errorText();
+    ASSERT_EQ(imported->result, kOk) << reportText();
     EXPECT_NE(
         readText(imported->dir / "pe.xml").find("<Directory Type='1' Named_Entries='0' ID_Entries='3'>"),
         std::string::npos);
@@ -116,7 +116,7 @@ TEST_P(ImportKeepsCollidingResources, InFilesOfTheirOwn) {
     pb::ImageSpec spec = specWith(GetParam().resources);
     spec.resourceOptions.keepCallerOrder = true;
     auto imported = import(pb::buildImage(spec));
-    ASSERT_EQ(imported->result, kOk) << errorText();
+    ASSERT_EQ(imported->result, kOk) << reportText();
     std::vector<std::string> files;
     for (const auto& resource : GetParam().resources) {
         const DumpedResource* dumped =
@@ -173,7 +173,7 @@ TEST_P(ImportOddNames, AreDescribedExactlyAndStayInsideTheFolder) {
     TempDir outer;
     std::filesystem::path folder = outer / "work";
     std::filesystem::create_directories(folder);
-    ASSERT_EQ(dumpInto(pb::buildImage(specWith({resource, typed})), folder), kOk) << errorText();
+    ASSERT_EQ(dumpInto(pb::buildImage(specWith({resource, typed})), folder), kOk) << reportText();
     auto described = readDescription(folder);
     ASSERT_TRUE(described.has_value());
     for (const auto& expected : {resource, typed}) {
@@ -204,7 +204,7 @@ TEST(ImportResources, NamedTypesAndNamedBitmaps) {
                                                     raw(u"HTML", 5, 1033, "<html>"),
                                                     {pb::kRtBitmap, u"NORMAL_BMP", 1033, dib},
                                                     {pb::kRtBitmap, u"BLUE_ARROW_BMP", 1033, dib}})));
-    ASSERT_EQ(imported->result, kOk) << errorText();
+    ASSERT_EQ(imported->result, kOk) << reportText();
     EXPECT_EQ(findDumped(imported->resources, u"AVI", 5, 1033)->file, "AVI00005.AVI");
     EXPECT_EQ(findDumped(imported->resources, u"HTML", 5, 1033)->file, "HTML00005");
     EXPECT_EQ(findDumped(imported->resources, pb::kRtBitmap, u"NORMAL_BMP", 1033)->file, "NORMAL.BMP");
@@ -219,7 +219,7 @@ TEST(ImportResources, NamedTypesAndNamedBitmaps) {
 TEST(ImportResources, CursorFileHoldsTheImageAndTheHotSpot) {
     pb::IconImage cursor = pb::makeCursorImage(32, 4, 5, 7);
     auto imported = import(pb::buildImage(specWith({{pb::kRtCursor, 3, 1033, cursor.data}})));
-    ASSERT_EQ(imported->result, kOk) << errorText();
+    ASSERT_EQ(imported->result, kOk) << reportText();
     const DumpedResource* dumped = findDumped(imported->resources, pb::kRtCursor, 3, 1033);
     ASSERT_NE(dumped, nullptr);
     EXPECT_EQ(dumped->file, "Cursor00003.CUR");
@@ -242,7 +242,7 @@ TEST(ImportResources, ShortIconAndCursorResourcesAreWrittenSafely) {
     auto imported = import(
         pb::buildImage(specWith({raw(pb::kRtCursor, 1, 1033, "ab"), raw(pb::kRtIcon, 2, 1033, "tiny icon"),
                                  raw(pb::kRtBitmap, 3, 1033, std::string("\x28\0\0\0\x10", 5))})));
-    ASSERT_EQ(imported->result, kOk) << errorText();
+    ASSERT_EQ(imported->result, kOk) << reportText();
     EXPECT_EQ(std::filesystem::file_size(imported->dir / "Cursor00001.CUR"), 22u);
     EXPECT_EQ(std::filesystem::file_size(imported->dir / "Icon00002.ICO"), 22u + 9);
     std::vector<std::byte> bmp = readBytes(imported->dir / "Bitmap00003.BMP");
@@ -255,7 +255,7 @@ TEST(ImportResources, PngIconImageTakesItsSizeFromTheHeader) {
     pb::IconImage small = pb::makePngIconImage(48);
     auto imported = import(
         pb::buildImage(specWith({{pb::kRtIcon, 1, 1033, png.data}, {pb::kRtIcon, 2, 1033, small.data}})));
-    ASSERT_EQ(imported->result, kOk) << errorText();
+    ASSERT_EQ(imported->result, kOk) << reportText();
     std::vector<std::byte> big = readBytes(imported->dir / "Icon00001.ICO");
     std::vector<std::byte> little = readBytes(imported->dir / "Icon00002.ICO");
     EXPECT_EQ(big[6], std::byte{0});  // 256 is stored as 0
@@ -268,7 +268,7 @@ TEST(ImportResources, PngIconImageTakesItsSizeFromTheHeader) {
 
 TEST(ImportResources, ZeroSizedDataGivesAnEntryWithoutFile) {
     auto imported = import(pb::buildImage(specWith({{pb::kRtRcData, 1, 1033, {}}})));
-    ASSERT_EQ(imported->result, kOk) << errorText();
+    ASSERT_EQ(imported->result, kOk) << reportText();
     ASSERT_EQ(imported->resources.size(), 1u);
     EXPECT_TRUE(imported->resources[0].file.empty());
     EXPECT_FALSE(std::filesystem::exists(imported->dir / "1000001"));
@@ -288,7 +288,7 @@ TEST_P(ImportBitmaps, FileHeaderAndPngStep) {
     pb::ByteVector dib = pb::makeDib(param.dib);
     RecordingSink sink;
     auto imported = import(pb::buildImage(specWith({{pb::kRtBitmap, 1, 1033, dib}})));
-    ASSERT_EQ(imported->result, kOk) << errorText();
+    ASSERT_EQ(imported->result, kOk) << reportText();
     const DumpedResource* dumped = findDumped(imported->resources, pb::kRtBitmap, 1, 1033);
     ASSERT_NE(dumped, nullptr);
     EXPECT_EQ(dumped->file, "Bitmap00001.BMP");
@@ -323,7 +323,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ImportResources, NamedBitmapWithoutBmpExtensionIsNotConverted) {
     pb::ByteVector dib = pb::makeDib({8, 8, 32, false, false, false, 1});
     auto imported = import(pb::buildImage(specWith({{pb::kRtBitmap, u"NOR", 1033, dib}})));
-    ASSERT_EQ(imported->result, kOk) << errorText();
+    ASSERT_EQ(imported->result, kOk) << reportText();
     const DumpedResource* dumped = findDumped(imported->resources, pb::kRtBitmap, u"NOR", 1033);
     EXPECT_EQ(dumped->png, 0);
     EXPECT_EQ(readBytes(imported->dir / "NOR"), pb::bmpFileFromDib(dib));
@@ -340,8 +340,8 @@ TEST_P(ImportRefusesMalformedTree, WithoutDescription) {
     spec.resourceOptions.fault = GetParam();
     TempDir dir;
     EXPECT_EQ(dumpInto(pb::buildImage(spec), dir.path()), kFail);
-    EXPECT_NE(errorText().find("当 dumping 资源 (.rsrc) 部分的时候发生错误"), std::string::npos);
-    EXPECT_NE(errorText().find("Failed in DumpResourceDirectory for resource type"), std::string::npos);
+    EXPECT_NE(reportText().find("当 dumping 资源 (.rsrc) 部分的时候发生错误"), std::string::npos);
+    EXPECT_NE(reportText().find("Failed in DumpResourceDirectory for resource type"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "pe.xml"));
 }
 

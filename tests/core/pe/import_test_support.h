@@ -46,7 +46,7 @@ inline HResult dumpInto(const pb::ByteVector& image, const std::filesystem::path
     return dump.Dump(Bytes(image.data(), image.size()), folder, "pe.xml");
 }
 
-inline std::string errorText() {
+inline std::string reportText() {
     auto record = PeekErrorRecord();
     return record ? record->description : std::string();
 }

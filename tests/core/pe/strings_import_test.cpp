@@ -43,7 +43,7 @@ TEST(StringsImport, SecondLanguageCarriesItsLanguage) {
     pb::addStrings(resources, pb::kLangEnUs, {{5, u"five"}, {20, u"twenty"}});
     pb::addStrings(resources, pb::kLangZhCn, {{5, u"五"}});
     TempDir dir;
-    ASSERT_EQ(dumpInto(image(resources), dir.path()), kOk) << errorText();
+    ASSERT_EQ(dumpInto(image(resources), dir.path()), kOk) << reportText();
     EXPECT_EQ(readText(dir / "STRINGS.XML"),
               "<?xml version='1.0' encoding='ISO-8859-1'?><ROOT>\r\n"
               "  <E ID='5' S=\"five\"/>\r\n"
@@ -63,7 +63,7 @@ TEST(StringsImport, FirstBlockLanguageIsTheDefault) {
     spec.resources = resources;
     spec.resourceOptions.keepCallerOrder = true;
     TempDir dir;
-    ASSERT_EQ(dumpInto(pb::buildImage(spec), dir.path()), kOk) << errorText();
+    ASSERT_EQ(dumpInto(pb::buildImage(spec), dir.path()), kOk) << reportText();
     std::vector<StringLine> lines = readStrings(dir.path());
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].language, "");
@@ -79,7 +79,7 @@ TEST(StringsImport, TextsSurviveEscapingWhole) {
     std::vector<pb::Resource> resources;
     pb::addStrings(resources, pb::kLangEnUs, {{1, longCjk}, {2, awkward}, {3, surrogate}, {16, longest}});
     TempDir dir;
-    ASSERT_EQ(dumpInto(image(resources), dir.path()), kOk) << errorText();
+    ASSERT_EQ(dumpInto(image(resources), dir.path()), kOk) << reportText();
     std::vector<StringLine> lines = readStrings(dir.path());
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(utf8ToUtf16(lines[0].text), longCjk);
@@ -103,11 +103,11 @@ TEST_P(StringBlocks, AreReadWithinTheirData) {
     HResult hr = dumpInto(image({{pb::kRtString, 2, pb::kLangEnUs, GetParam().block}}), dir.path());
     if (!GetParam().ok) {
         EXPECT_EQ(hr, kFail);
-        EXPECT_NE(errorText().find("未能写入 STRINGS.XML 错误"), std::string::npos);
+        EXPECT_NE(reportText().find("未能写入 STRINGS.XML 错误"), std::string::npos);
         EXPECT_FALSE(std::filesystem::exists(dir / "pe.xml"));
         return;
     }
-    ASSERT_EQ(hr, kOk) << errorText();
+    ASSERT_EQ(hr, kOk) << reportText();
     std::vector<std::int64_t> ids;
     for (const auto& line : readStrings(dir.path()))
         ids.push_back(line.id);
