@@ -1,0 +1,123 @@
+#include "ui/import_dlg.h"
+
+#include <QLineEdit>
+
+#include "core/platform/paths.h"
+#include "gui_test_support.h"
+
+namespace kestrel::ui {
+namespace {
+
+class ImportDlgTest : public testing::IsolatedGuiTest {
+  protected:
+    std::filesystem::path sampleDll(const std::string& name = "sample.dll") {
+        return temp_.write("in/" + name, pebuilder::buildSampleImage());
+    }
+    testing::GuiScriptedSink sink;
+};
+
+TEST_F(ImportDlgTest, FileChecksRefuseEmptyMissingAndResourcelessFiles) {
+    CImportDlg dialog(settings_.get(), dataFolder());
+    EXPECT_FALSE(dialog.checkFile());
+    dialog.setFile(pathToUtf8(temp_ / "nope.dll"));
+    EXPECT_FALSE(dialog.checkFile());
+    pebuilder::ImageSpec spec;
+    spec.resources.push_back(
+        {pebuilder::kRtRcData, std::uint16_t{1}, pebuilder::kLangEnUs, pebuilder::bytesOf("x"), 0});
+    const auto plain = temp_.write("in/plain.dll", pebuilder::buildImage(spec));
+    dialog.setFile(pathToUtf8(plain));
+    EXPECT_FALSE(dialog.checkFile());
+    dialog.setFile(pathToUtf8(temp_.write("in/text.dll", "not a PE file")));
+    EXPECT_FALSE(dialog.checkFile());
+    dialog.setFile(pathToUtf8(sampleDll()));
+    EXPECT_TRUE(dialog.checkFile());
+    ASSERT_EQ(sink.messages.size(), 4u);
+    EXPECT_EQ(sink.messages[0], "你必须指定一个要插入的文件。");
+    EXPECT_EQ(sink.messages[1], "文件 " + pathToUtf8(temp_ / "nope.dll") + " 并不存在。");
+    EXPECT_EQ(sink.messages[2], "文件 '" + pathToUtf8(plain) + "' 不包含 Kestrel 能解压的资源。");
+    EXPECT_EQ(HasBitmapOrStringResources(plain), kFalse);
+}
+
+TEST_F(ImportDlgTest, LeavingTheFileEditProposesTheDefaultFolder) {
+    CImportDlg dialog(settings_.get(), dataFolder());
+    dialog.setFile("/x/theme.dll");
+    emit dialog.fileEdit()->editingFinished();
+    EXPECT_EQ(dialog.folder(), pathToUtf8(dataFolder() / "theme"));
+    (void)settings_->SetStringSetting("Dir", "DefaultImport", pathToUtf8(temp_ / "imports"));
+    emit dialog.fileEdit()->editingFinished();
+    EXPECT_EQ(dialog.folder(), pathToUtf8(temp_ / "imports" / "theme"));
+}
+
+TEST_F(ImportDlgTest, TheTempWorkingFolderIsRefused) {
+    CImportDlg dialog(settings_.get(), dataFolder());
+    for (const char* name : {"/x/temp.dll", "/x/Temp.dll"}) {
+        dialog.setFile(name);
+        dialog.proposeFolder();
+        EXPECT_FALSE(dialog.checkFolder()) << name;
+    }
+    ASSERT_EQ(sink.messages.size(), 2u);
+    EXPECT_NE(sink.messages[0].find("是临时工作目录，请选择其他目录。"), std::string::npos);
+    EXPECT_TRUE(sink.questions.empty());
+}
+
+TEST_F(ImportDlgTest, FolderChecks) {
+    CImportDlg dialog(settings_.get(), dataFolder());
+    EXPECT_FALSE(dialog.checkFolder());
+    EXPECT_EQ(sink.messages.back(), "你必须指定一个  dump 的目录。");
+
+    const auto file = temp_.write("afile", "x");
+    dialog.setFolder(pathToUtf8(file));
+    EXPECT_FALSE(dialog.checkFolder());
+    EXPECT_EQ(sink.messages.back(), pathToUtf8(file) + " 并不是一个目录");
+
+    // A missing folder: No refuses, Yes creates it. Trailing separators are dropped.
+    const auto missing = temp_ / "new" / "folder";
+    dialog.setFolder(pathToUtf8(missing) + "//");
+    sink.answers = {Answer::kNo};
+    EXPECT_FALSE(dialog.checkFolder());
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    sink.answers = {Answer::kYes};
+    EXPECT_TRUE(dialog.checkFolder());
+    EXPECT_TRUE(std::filesystem::is_directory(missing));
+    EXPECT_EQ(dialog.folder(), pathToUtf8(missing));
+}
+
+TEST_F(ImportDlgTest, BrowsingIntoAProjectFolderAsksAndCancelKeepsTheField) {
+    CImportDlg dialog(settings_.get(), dataFolder());
+    dialog.setFolder("/previous");
+    const auto withProject = temp_ / "has";
+    temp_.write("has/old.kestrel", "x");
+    const auto empty = temp_ / "empty";
+    std::filesystem::create_directories(empty);
+    std::vector<std::string> offers = {pathToUtf8(withProject), pathToUtf8(empty)};
+    std::size_t next = 0;
+    dialog.setFolderBrowser([&](QWidget*, const std::string&) -> std::optional<std::string> {
+        if (next >= offers.size()) return std::nullopt;
+        return offers[next++];
+    });
+    sink.answers = {Answer::kCancel};
+    dialog.browseFolder();
+    EXPECT_EQ(dialog.folder(), "/previous");
+    // Yes browses again and takes the next folder.
+    next = 0;
+    sink.answers = {Answer::kYes};
+    dialog.browseFolder();
+    EXPECT_EQ(dialog.folder(), pathToUtf8(empty));
+    ASSERT_EQ(sink.questions.size(), 2u);
+    EXPECT_EQ(sink.questions[0], std::string(kImportProjectPresent));
+}
+
+TEST_F(ImportDlgTest, OkClosesOnlyWhenBothChecksPass) {
+    CImportDlg dialog(settings_.get(), dataFolder());
+    dialog.show();
+    dialog.setFile(pathToUtf8(sampleDll()));
+    dialog.proposeFolder();
+    screenshot(dialog, "import_dialog");
+    sink.answers = {Answer::kYes};
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(std::filesystem::is_directory(dataFolder() / "sample"));
+}
+
+}  // namespace
+}  // namespace kestrel::ui

@@ -1,0 +1,161 @@
+#include "ui/ks_view.h"
+
+#include "core/platform/paths.h"
+#include "core/xml/xml_document.h"
+#include "gui_test_support.h"
+#include "ui/pane_host.h"
+#include "ui/resource_tree.h"
+
+namespace kestrel::ui {
+namespace {
+
+class ViewTest : public testing::IsolatedGuiTest {
+  protected:
+    void open(const std::filesystem::path& project) {
+        document = std::make_unique<CKsDoc>(dataFolder() / "Temp");
+        ASSERT_TRUE(document->OpenProject(project));
+        view = std::make_unique<CKsView>(ViewContext{document.get(), settings_.get(), dataFolder(), nullptr});
+        view->resize(800, 500);
+        view->show();
+        document->setView(view.get());
+        view->OnInitialUpdate();
+    }
+    void TearDown() override {
+        if (document) document->setView(nullptr);
+        view.reset();
+    }
+    QStringList topLabels() const {
+        QStringList labels;
+        for (int i = 0; i < view->tree()->topLevelItemCount(); ++i)
+            labels << view->tree()->topLevelItem(i)->text(0);
+        return labels;
+    }
+    QStringList childLabels(const QString& type) const {
+        QStringList labels;
+        for (int i = 0; i < view->tree()->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = view->tree()->topLevelItem(i);
+            if (item->text(0) != type) continue;
+            for (int j = 0; j < item->childCount(); ++j)
+                labels << item->child(j)->text(0);
+        }
+        return labels;
+    }
+
+    testing::GuiScriptedSink sink;
+    std::unique_ptr<CKsDoc> document;
+    std::unique_ptr<CKsView> view;
+};
+
+const char* kHandMadeDescription =
+    "<Directory Type='0'>"
+    "<Entry ID='2' Directory='1'><Directory Type='2'>"
+    "  <Entry ID='101' Directory='1'><Directory Type='101'>"
+    "    <Entry ID='1033' Directory='0'><File Name='a.bmp'/></Entry>"
+    "    <Entry ID='2052' Directory='0'><File Name='b.bmp'/></Entry></Directory></Entry>"
+    "  <Entry ID='102' Directory='1'></Entry>"
+    "</Directory></Entry>"
+    "<Entry Name='PNG' Directory='1'><Directory Type='0'>"
+    "  <Entry Name='LOGO' Directory='1'><Directory><Entry Name='eng' Directory='0'><File "
+    "Name='l.png'/></Entry>"
+    "</Directory></Entry></Directory></Entry>"
+    "<Entry ID='13' Directory='1'></Entry>"
+    "<Entry ID='6' Directory='1'><Directory Type='6'>"
+    "  <Entry ID='1' Directory='1'><Directory><Entry ID='1033' Directory='0'><File "
+    "Name='s'/></Entry></Directory></Entry>"
+    "  <Entry ID='2' Directory='1'><Directory><Entry ID='1033' Directory='0'><File "
+    "Name='s'/></Entry></Directory></Entry>"
+    "  <Entry ID='3' Directory='1'><Directory><Entry ID='2052' Directory='0'><File "
+    "Name='s'/></Entry></Directory></Entry>"
+    "</Directory></Entry>"
+    "<Entry Directory='1'><Directory><Entry ID='24' Directory='1'></Entry></Directory></Entry>"
+    "</Directory>";
+
+TEST_F(ViewTest, LabelsUseDisplayNamesFirstLanguagesAndDistinctStringLanguages) {
+    open(projectWith(kHandMadeDescription));
+    EXPECT_EQ(topLabels(), (QStringList{"Bitmap", "PNG", "13", "String Table", "Manifest"}));
+    // One item per resource, with its first language; a resource without languages adds nothing.
+    EXPECT_EQ(childLabels("Bitmap"), QStringList{"101 (1033)"});
+    EXPECT_EQ(childLabels("PNG"), QStringList{"LOGO (eng)"});
+    EXPECT_EQ(childLabels("String Table"), (QStringList{"1033", "2052"}));
+    EXPECT_EQ(view->tree()->imageOf(view->tree()->topLevelItem(0)), TreeImage::kClosed);
+    EXPECT_EQ(view->tree()->imageOf(view->tree()->topLevelItem(2)), TreeImage::kEntry);
+}
+
+TEST_F(ViewTest, SampleImportFillsTheTreeInDescriptionOrder) {
+    open(importSample());
+    QStringList labels = topLabels();
+    EXPECT_EQ(labels.mid(0, 3), (QStringList{"AVI", "MY_DATA", "UIFILE"}));
+    EXPECT_TRUE(labels.contains("Cursor"));
+    EXPECT_TRUE(labels.contains("Bitmap"));
+    EXPECT_TRUE(labels.contains("String Table"));
+    EXPECT_EQ(labels.removeDuplicates(), 0);
+    QStringList bitmaps = childLabels("Bitmap");
+    EXPECT_EQ(bitmaps.filter(QRegularExpression("^101 ")).size(), 1);
+    QStringList languages = childLabels("String Table");
+    EXPECT_EQ(languages.removeDuplicates(), 0);
+    EXPECT_FALSE(languages.isEmpty());
+}
+
+TEST_F(ViewTest, HandlesDoNotOutliveAReloadOfTheDescription) {
+    open(importSample());
+    QTreeWidgetItem* first = view->tree()->topLevelItem(0);
+    ElementHandle stale = view->tree()->handleOf(first);
+    ASSERT_NE(view->tree()->resolve(stale), nullptr);
+    // Saving writes pe.xml back, which releases and reloads the description: the view is cleared
+    // and filled again, and the old handles belong to a past generation.
+    sink.answers = {Answer::kNo};
+    EXPECT_TRUE(document->OnSaveDocument(document->resourceFilePath()));
+    ASSERT_GT(view->tree()->topLevelItemCount(), 0);
+    ElementHandle fresh = view->tree()->handleOf(view->tree()->topLevelItem(0));
+    EXPECT_NE(fresh.generation, stale.generation);
+    EXPECT_NE(view->tree()->resolve(fresh), nullptr);
+}
+
+TEST_F(ViewTest, CompileWritesTheDescriptionInMemoryFirstAndKeepsTheTree) {
+    open(importSample());
+    XmlDocument& description = document->description();
+    ASSERT_NE(description.FindElement("\\Directory"), nullptr);
+    ASSERT_TRUE(description.SetAttribute("\\Directory", "Marker", "compiled-from-memory").succeeded());
+    const int items = view->tree()->topLevelItemCount();
+    sink.answers = {Answer::kNo};
+    view->compile();
+    EXPECT_TRUE(sink.errors.empty()) << sink.errors.front();
+    EXPECT_NE(testing::readText(document->descriptionPath()).find("compiled-from-memory"), std::string::npos);
+    EXPECT_EQ(view->tree()->topLevelItemCount(), items);
+    EXPECT_NE(view->tree()->elementOf(view->tree()->topLevelItem(0)), nullptr);
+}
+
+TEST_F(ViewTest, SplitterIsClampedToTheRightEdgeAndStored) {
+    (void)settings_->SetIntSetting("Layout", "SplitterX", 5000);
+    open(importSample());
+    const int right = view->width() - CKsView::kMarginRight;
+    EXPECT_EQ(view->splitterPosition(), right - SplitterBar::kWidth);
+    view->setSplitterPosition(300);
+    view->resize(200, 300);
+    EXPECT_EQ(view->splitterPosition(), 200 - CKsView::kMarginRight - SplitterBar::kWidth);
+    int stored = 0;
+    (void)settings_->GetIntSetting("Layout", "SplitterX", stored, 0);
+    EXPECT_EQ(stored, view->splitterPosition());
+    view->setSplitterPosition(-20);
+    EXPECT_EQ(view->splitterPosition(), 0);
+}
+
+TEST_F(ViewTest, ImportAskedToOpenAndNoKeepsTheCurrentProject) {
+    open(importSample());
+    const auto current = document->projectPath();
+    std::filesystem::path dll = temp_.write("other/other.dll", pebuilder::buildSampleImage());
+    view->setImportChooser([&](std::string& file, std::string& folder) {
+        file = pathToUtf8(dll);
+        folder = pathToUtf8(temp_ / "imported");
+        return true;
+    });
+    sink.answers = {Answer::kNo};
+    view->importFile();
+    ASSERT_EQ(sink.questions.size(), 1u);
+    EXPECT_EQ(sink.questions[0], "顺利插入。\r\n\r\n你想要现在就打开这个文件吗？");
+    EXPECT_TRUE(std::filesystem::exists(temp_ / "imported" / "other.kestrel"));
+    EXPECT_EQ(document->projectPath(), current);
+}
+
+}  // namespace
+}  // namespace kestrel::ui
