@@ -10,6 +10,10 @@
 #include <system_error>
 #include <vector>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+
 #include "core/errors/errors.h"
 #include "core/images/dib.h"
 #include "core/images/icon_files.h"
@@ -144,6 +148,108 @@ HResult reportFailure(bool startNew, int line, HResult code, const fs::path& pat
     return code;
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KESTREL_COLORIZE_AVX2 1
+
+#define KESTREL_AVX2 __attribute__((target("avx2")))
+
+KESTREL_AVX2 __m256i gatherLanes(const std::uint64_t* table, __m128i index) {
+    return _mm256_i32gather_epi64(reinterpret_cast<const long long*>(table), index, 8);
+}
+
+// The low 32 bits of the four 64-bit values of each argument, in pixel order.
+KESTREL_AVX2 __m256i narrowLanes(__m256i low, __m256i high) {
+    const __m256i lowDwords = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    return _mm256_permute2x128_si256(_mm256_permutevar8x32_epi32(low, lowDwords),
+                                     _mm256_permutevar8x32_epi32(high, lowDwords), 0x20);
+}
+
+// clampByte(n / 100) of the unbiased sums, as quotientByte below.
+KESTREL_AVX2 __m256i quotientBytes(__m256i biasedSums, int laneBias) {
+    const __m256i sums = _mm256_min_epi32(
+        _mm256_max_epi32(_mm256_sub_epi32(biasedSums, _mm256_set1_epi32(laneBias)), _mm256_setzero_si256()),
+        _mm256_set1_epi32(25599));
+    return _mm256_srli_epi32(_mm256_mullo_epi32(sums, _mm256_set1_epi32(5243)), 19);
+}
+
+KESTREL_AVX2 __m256i moveFromLuminance(__m256i channel, __m256i luminance, const std::int32_t* saturation) {
+    const __m256i amount = _mm256_i32gather_epi32(reinterpret_cast<const int*>(saturation),
+                                                  _mm256_sub_epi32(channel, luminance), 4);
+    return _mm256_min_epi32(_mm256_max_epi32(_mm256_sub_epi32(channel, amount), _mm256_setzero_si256()),
+                            _mm256_set1_epi32(255));
+}
+
+// The fast path for 32-bit pixels, eight at a time, on processors with AVX2: the same packed lanes,
+// limits and multiplications as the scalar fast path, so the bytes are the same. Returns how many
+// pixels it did (a multiple of 8); the caller does the rest.
+KESTREL_AVX2 std::uint64_t recolor32Avx2(std::byte* pixels, std::uint64_t count,
+                                         const std::uint64_t* redLanes, const std::uint64_t* greenLanes,
+                                         const std::uint64_t* blueLanes, const std::int32_t* saturation,
+                                         bool saturationOn, int laneBits, int laneBias) {
+    const __m256i byteMask = _mm256_set1_epi32(0xFF);
+    const __m256i laneMask = _mm256_set1_epi64x((std::int64_t{1} << laneBits) - 1);
+    const __m256i alphaMask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m256i colourMask = _mm256_set1_epi32(0xFFFFFF);
+    // Eight pixels of the colour done last (flat areas of interface bitmaps) only take its result.
+    __m256i lastColour = _mm256_set1_epi32(-1), lastResult = _mm256_setzero_si256();
+    std::uint64_t done = 0;
+    for (; count - done >= 8; done += 8) {
+        std::byte* at = pixels + done * 4;
+        const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_and_si256(px, colourMask), lastColour)) == -1) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(at),
+                                _mm256_or_si256(_mm256_and_si256(px, alphaMask), lastResult));
+            continue;
+        }
+        const __m256i blue = _mm256_and_si256(px, byteMask);
+        const __m256i green = _mm256_and_si256(_mm256_srli_epi32(px, 8), byteMask);
+        const __m256i red = _mm256_and_si256(_mm256_srli_epi32(px, 16), byteMask);
+        const __m256i sumsLow =
+            _mm256_add_epi64(_mm256_add_epi64(gatherLanes(redLanes, _mm256_castsi256_si128(red)),
+                                              gatherLanes(greenLanes, _mm256_castsi256_si128(green))),
+                             gatherLanes(blueLanes, _mm256_castsi256_si128(blue)));
+        const __m256i sumsHigh =
+            _mm256_add_epi64(_mm256_add_epi64(gatherLanes(redLanes, _mm256_extracti128_si256(red, 1)),
+                                              gatherLanes(greenLanes, _mm256_extracti128_si256(green, 1))),
+                             gatherLanes(blueLanes, _mm256_extracti128_si256(blue, 1)));
+        __m256i r = quotientBytes(
+            narrowLanes(_mm256_and_si256(sumsLow, laneMask), _mm256_and_si256(sumsHigh, laneMask)), laneBias);
+        __m256i g =
+            quotientBytes(narrowLanes(_mm256_and_si256(_mm256_srli_epi64(sumsLow, laneBits), laneMask),
+                                      _mm256_and_si256(_mm256_srli_epi64(sumsHigh, laneBits), laneMask)),
+                          laneBias);
+        __m256i b = quotientBytes(
+            narrowLanes(_mm256_srli_epi64(sumsLow, 2 * laneBits), _mm256_srli_epi64(sumsHigh, 2 * laneBits)),
+            laneBias);
+        if (saturationOn) {
+            const __m256i weighted = _mm256_add_epi32(
+                _mm256_add_epi32(_mm256_mullo_epi32(r, _mm256_set1_epi32(25)),
+                                 _mm256_mullo_epi32(g, _mm256_set1_epi32(55))),
+                _mm256_add_epi32(_mm256_mullo_epi32(b, _mm256_set1_epi32(20)), _mm256_set1_epi32(50)));
+            const __m256i luminance =
+                _mm256_srli_epi32(_mm256_mullo_epi32(weighted, _mm256_set1_epi32(5243)), 19);
+            r = moveFromLuminance(r, luminance, saturation);
+            g = moveFromLuminance(g, luminance, saturation);
+            b = moveFromLuminance(b, luminance, saturation);
+        }
+        const __m256i colours =
+            _mm256_or_si256(_mm256_slli_epi32(r, 16), _mm256_or_si256(_mm256_slli_epi32(g, 8), b));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(at),
+                            _mm256_or_si256(_mm256_and_si256(px, alphaMask), colours));
+        // Remember the last pixel's colour and result, spread over all eight lanes.
+        const __m256i last = _mm256_set1_epi32(7);
+        lastColour = _mm256_permutevar8x32_epi32(_mm256_and_si256(px, colourMask), last);
+        lastResult = _mm256_permutevar8x32_epi32(colours, last);
+    }
+    return done;
+}
+
+bool haveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
+
 }  // namespace
 
 // ----- The per-pixel work -----
@@ -270,6 +376,15 @@ class ColorizeKernel {
         count = std::min(count, (data.size() - offset) / 4);
         std::byte* pixels = data.data() + offset;
         if (packed_) {
+#ifdef KESTREL_COLORIZE_AVX2
+            if (haveAvx2()) {
+                const std::uint64_t done =
+                    recolor32Avx2(pixels, count, lanes_[0].data(), lanes_[1].data(), lanes_[2].data(),
+                                  saturation_, saturationOn_, kLaneBits, kLaneBias);
+                pixels += done * 4;
+                count -= done;
+            }
+#endif
             if (saturationOn_) return pixels32With<true, true>(pixels, count);
             return pixels32With<false, true>(pixels, count);
         }
@@ -284,7 +399,9 @@ class ColorizeKernel {
     static constexpr std::int32_t kLaneEntryLimit = 1 << 18;
     static constexpr std::int32_t kLaneBias = 3 * kLaneEntryLimit;
 
-    static unsigned u8(std::byte value) { return static_cast<unsigned>(value); }
+    static unsigned u8(std::byte value) {
+        return static_cast<unsigned>(value);
+    }
 
     // clampByte(n / 100) for the rounded sum n: 0 for every n ≤ 99 (the quotient truncates toward
     // zero and the result is limited to 0), 255 from 25500 on; (n · 5243) >> 19 equals n / 100 for
