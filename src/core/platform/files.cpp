@@ -225,6 +225,10 @@ HResult AtomicFileWriter::open(const fs::path& target) {
         fs::path resolved = fs::canonical(target, ec);
         if (!ec) target_ = resolved;
     }
+    // Only regular files are replaced: renaming over a device, socket or folder would destroy it.
+    auto status = fs::status(target_, ec);
+    if (!ec && fs::exists(status) && !fs::is_regular_file(status))
+        return hresultFromWin32(win32::kAccessDenied);
     // A name clash with a leftover file is retried under a new name; nothing is ever overwritten.
     HResult hr = kFail;
     for (int attempt = 0; attempt < 16; ++attempt) {

@@ -144,6 +144,15 @@ TEST(AtomicReplace, AFolderInPlaceOfTheTargetStaysAndNoTemporaryRemains) {
     EXPECT_EQ(WriteFileAtomic(dir / "missing/out.dll", "data").value(), 0x80070003u);
 }
 
+TEST(AtomicReplace, ASpecialFileInPlaceOfTheTargetIsNotReplaced) {
+    TempDir dir;
+    auto fifo = dir / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(WriteFileAtomic(fifo, "data").value(), 0x80070005u);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<fs::path>{"pipe"});
+}
+
 TEST(AtomicReplace, ReplacesContentKeepsPermissionsAndFollowsLinks) {
     TempDir dir;
     auto target = dir.write("real.txt", "old");
