@@ -79,7 +79,9 @@ std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::u16string>> r
         std::uint32_t languages = r.u16Or(group + 14, 0);
         for (std::uint32_t l = 0; l < languages; ++l) {
             std::uint32_t language = r.u32Or(group + 16 + 8 * l, 0);
-            if (l > 0) EXPECT_GT(language, previousLanguage);
+            if (l > 0) {
+                EXPECT_GT(language, previousLanguage);
+            }
             previousLanguage = language;
             std::uint32_t entry = r.u32Or(group + 20 + 8 * l, 0);
             std::uint32_t dataRva = r.u32Or(entry, 0), size = r.u32Or(entry + 4, 0);
