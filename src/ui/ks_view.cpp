@@ -110,6 +110,9 @@ void CKsView::setSplitterPosition(int x) {
 }
 
 void CKsView::layoutChildren() {
+    // Until the window is on screen its size means nothing: clamping to it would lose the stored
+    // position. The first show lays out again.
+    if (!isVisible()) return;
     const QRect inner = rect().adjusted(kMarginLeft, kMarginTop, -kMarginRight, -kMarginBottom);
     const int right = inner.left() + inner.width();
     const int bottom = inner.top() + inner.height();
@@ -121,6 +124,11 @@ void CKsView::layoutChildren() {
     if (initialUpdateDone_ && context_.settings != nullptr) {
         (void)context_.settings->SetIntSetting("Layout", "SplitterX", splitterX_);
     }
+}
+
+void CKsView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    layoutChildren();
 }
 
 void CKsView::resizeEvent(QResizeEvent* event) {

@@ -90,6 +90,7 @@ class CKsView : public QWidget, public DocumentView {
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
   private:

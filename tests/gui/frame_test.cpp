@@ -1,0 +1,182 @@
+#include "ui/ks_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include "app/recent_files.h"
+#include "core/platform/paths.h"
+#include "gui_test_support.h"
+#include "ui/pane_host.h"
+#include "ui/resource_tree.h"
+
+namespace kestrel::ui {
+namespace {
+
+class FrameTest : public testing::IsolatedGuiTest {
+  protected:
+    std::unique_ptr<CKsFrame> makeFrame() {
+        document = std::make_unique<CKsDoc>(dataFolder() / "Temp");
+        recent = std::make_unique<RecentFileList>(settings_.get());
+        document->setRecentFileList(recent.get());
+        controller = std::make_unique<DocumentController>(*document, nullptr);
+        FrameContext context{document.get(), controller.get(), settings_.get(),
+                             recent.get(),   dataFolder(),     "Kestrel Beta 版本 1.020000"};
+        auto frame = std::make_unique<CKsFrame>(context);
+        document->setView(frame->view());
+        frame->view()->OnInitialUpdate();
+        return frame;
+    }
+    void TearDown() override {
+        if (document) document->setView(nullptr);
+    }
+
+    testing::GuiScriptedSink sink;
+    std::unique_ptr<CKsDoc> document;
+    std::unique_ptr<RecentFileList> recent;
+    std::unique_ptr<DocumentController> controller;
+};
+
+TEST_F(FrameTest, FirstStartOpensAtHalfTheDesktop) {
+    auto frame = makeFrame();
+    const QRect desktop = QGuiApplication::primaryScreen()->geometry();
+    const SettingsRect rect = frame->initialRect();
+    EXPECT_EQ(rect.right - rect.left, desktop.width() / 2);
+    EXPECT_EQ(rect.bottom - rect.top, desktop.height() / 2);
+    EXPECT_FALSE(frame->opensMaximized());
+}
+
+TEST_F(FrameTest, TinyStoredRectangleIsReplacedAndLayoutRoundTrips) {
+    (void)settings_->SetRectSetting("Layout", "MainRect", {0, 0, 1, 1});
+    auto frame = makeFrame();
+    EXPECT_EQ(frame->initialRect(), frame->defaultRect());
+
+    frame->show();
+    frame->move(40, 30);
+    frame->resize(700, 450);
+    frame->saveLayout();
+    SettingsRect stored;
+    (void)settings_->GetRectSetting("Layout", "MainRect", stored, {});
+    const QRect outer = frame->frameGeometry();
+    EXPECT_EQ(stored, (SettingsRect{outer.left(), outer.top(), outer.left() + outer.width(),
+                                    outer.top() + outer.height()}));
+    frame.reset();
+    auto again = makeFrame();
+    EXPECT_EQ(again->initialRect(), stored);
+}
+
+TEST_F(FrameTest, MaximisedStateIsStoredAndRestored) {
+    auto frame = makeFrame();
+    frame->showMaximized();
+    QApplication::processEvents();
+    frame->close();
+    int maximised = 0;
+    (void)settings_->GetIntSetting("Layout", "Max", maximised, 0);
+    EXPECT_EQ(maximised, 1);
+    frame.reset();
+    auto again = makeFrame();
+    EXPECT_TRUE(again->opensMaximized());
+}
+
+TEST_F(FrameTest, InsertTogglesTheSettingAndOvrShowsOnlyInOverwriteMode) {
+    auto frame = makeFrame();
+    EXPECT_EQ(frame->overwriteIndicator()->text(), QStringLiteral("OVR"));
+    frame->action("insert")->trigger();
+    int insert = 0;
+    (void)settings_->GetIntSetting("Flag", "Insert", insert, 0);
+    EXPECT_EQ(insert, 1);
+    EXPECT_TRUE(frame->overwriteIndicator()->text().isEmpty());
+    // Any value other than 0 counts as insert mode and toggles back to 0.
+    (void)settings_->SetIntSetting("Flag", "Insert", 7);
+    frame->toggleInsert();
+    (void)settings_->GetIntSetting("Flag", "Insert", insert, 0);
+    EXPECT_EQ(insert, 0);
+    EXPECT_EQ(frame->overwriteIndicator()->text(), QStringLiteral("OVR"));
+}
+
+TEST_F(FrameTest, FeedbackLinkHidesWhenTheMenusReachIt) {
+    auto frame = makeFrame();
+    frame->show();
+    frame->resize(1000, 500);
+    QApplication::processEvents();
+    EXPECT_TRUE(frame->feedbackLink()->isVisible());
+    frame->resize(frame->minimumSizeHint().width(), 500);
+    QApplication::processEvents();
+    EXPECT_FALSE(frame->feedbackLink()->isVisible());
+}
+
+TEST_F(FrameTest, CommandsAndShortcuts) {
+    auto frame = makeFrame();
+    EXPECT_FALSE(frame->action("delete")->isEnabled());
+    EXPECT_FALSE(frame->action("add")->isEnabled());
+    EXPECT_TRUE(frame->action("delete")->shortcuts().isEmpty());
+    EXPECT_EQ(
+        frame->action("copy")->shortcuts(),
+        (QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}));
+    EXPECT_EQ(frame->action("cut")->shortcuts().size(), 2);
+    EXPECT_EQ(frame->action("paste")->shortcuts().size(), 2);
+    EXPECT_EQ(frame->action("undo")->shortcuts().size(), 2);
+    // Import and Compile are reachable from the File menu.
+    EXPECT_TRUE(frame->fileMenu()->actions().contains(frame->action("import")));
+    EXPECT_TRUE(frame->fileMenu()->actions().contains(frame->action("compile")));
+    EXPECT_EQ(frame->toolBar()->actions().size(), 11);
+    // Without a project there is nothing to save or compile; undo does nothing.
+    EXPECT_FALSE(frame->action("save")->isEnabled());
+    EXPECT_FALSE(frame->action("undo")->isEnabled());
+    frame->action("undo")->trigger();
+}
+
+TEST_F(FrameTest, OpenSaveAndReopenOfTheProject) {
+    auto frame = makeFrame();
+    const auto dll = temp_.write("in/sample.dll", pebuilder::buildSampleImage());
+    frame->setOpenChooser([&] { return std::optional<std::filesystem::path>(dll); });
+    frame->openFile();
+    ASSERT_TRUE(document->isOpen());
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("sample.dll - Kestrel"));
+    EXPECT_GT(frame->view()->tree()->topLevelItemCount(), 0);
+    EXPECT_TRUE(std::filesystem::exists(dataFolder() / "Temp" / "sample.kestrel"));
+    EXPECT_EQ(recent->entries().front(), pathToUtf8(dll));
+
+    frame->show();
+    frame->resize(900, 600);
+    // The stored splitter position survives the window being built before it is shown.
+    EXPECT_EQ(frame->view()->splitterPosition(), CKsView::kDefaultSplitterX);
+    auto items =
+        frame->view()->tree()->findItems(QStringLiteral("101 (1031)"), Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_FALSE(items.isEmpty());
+    frame->view()->tree()->setCurrentItem(items.front());
+    EXPECT_EQ(frame->view()->paneHost()->kind(), PaneKind::kImage);
+    EXPECT_TRUE(frame->statusBar()->currentMessage().endsWith(QStringLiteral("Bitmap00101.BMP")));
+    QApplication::processEvents();
+    screenshot(*frame, "main_window");
+
+    // Save compiles and asks about the copy: No keeps the original, Yes replaces it.
+    const auto original = testing::readBytes(dll);
+    sink.answers = {Answer::kNo};
+    frame->action("save")->trigger();
+    EXPECT_EQ(testing::readBytes(dll), original);
+    EXPECT_TRUE(document->isOpen());
+    sink.answers = {Answer::kYes};
+    frame->action("save")->trigger();
+    EXPECT_TRUE(sink.errors.empty()) << sink.errors.front();
+    EXPECT_TRUE(document->isOpen());
+    EXPECT_GT(frame->view()->tree()->topLevelItemCount(), 0);
+}
+
+TEST_F(FrameTest, AboutBoxShowsTheVersionText) {
+    auto frame = makeFrame();
+    AboutDlg about("Kestrel Beta 版本 1.020000", frame.get());
+    about.show();
+    auto* label = about.findChild<QLabel*>(QStringLiteral("version"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_TRUE(label->text().contains(QStringLiteral("Kestrel Beta 版本 1.020000")));
+    screenshot(about, "about_box");
+}
+
+}  // namespace
+}  // namespace kestrel::ui
