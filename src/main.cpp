@@ -1,5 +1,11 @@
 // The kestrel program: command-line import and compile, and (later) the desktop interface.
-#ifdef KESTREL_WITH_APP
+#if defined(KESTREL_WITH_UI)
+#include "ui/gui_main.h"
+
+int main(int argc, char** argv) {
+    return kestrel::ui::runGuiProgram(argc, argv);
+}
+#elif defined(KESTREL_WITH_APP)
 #include "app/ks_app.h"
 
 int main(int argc, char** argv) {
