@@ -31,6 +31,7 @@ ErrorDialogContents sampleContents() {
 
 TEST_P(ErrorDlgTypes, RowHoldsTheTypesButtonsWithDefaultAndEscapeRule) {
     const TypeCase& c = GetParam();
+    InitErrorReporting({"OK", "取消", "终止", "重试", "忽略", "是", "否", "详细", "发送报告"}, "Kestrel");
     std::vector<std::string> custom = {"甲", "乙", "丙"};
     ErrorDlg dialog("Kestrel", sampleContents(), c.type, custom, nullptr);
     ASSERT_EQ(dialog.typeButtons().size(), c.captions.size());
@@ -63,12 +64,11 @@ TEST_P(ErrorDlgTypes, RowHoldsTheTypesButtonsWithDefaultAndEscapeRule) {
 
 INSTANTIATE_TEST_SUITE_P(AllTypes, ErrorDlgTypes,
                          ::testing::Values(TypeCase{0, {"OK"}, {1}, 0, false},
-                                           TypeCase{1 | 0x100, {"OK", "Cancel"}, {1, 2}, 1, true},
-                                           TypeCase{
-                                               2 | 0x200, {"Abort", "Retry", "Ignore"}, {3, 4, 5}, 2, false},
-                                           TypeCase{3 | 0x300, {"Yes", "No", "Cancel"}, {6, 7, 2}, 0, true},
-                                           TypeCase{4 | 0x10, {"Yes", "No"}, {6, 7}, 0, false},
-                                           TypeCase{5, {"Retry", "Cancel"}, {4, 2}, 0, true},
+                                           TypeCase{1 | 0x100, {"OK", "取消"}, {1, 2}, 1, true},
+                                           TypeCase{2 | 0x200, {"终止", "重试", "忽略"}, {3, 4, 5}, 2, false},
+                                           TypeCase{3 | 0x300, {"是", "否", "取消"}, {6, 7, 2}, 0, true},
+                                           TypeCase{4 | 0x10, {"是", "否"}, {6, 7}, 0, false},
+                                           TypeCase{5, {"重试", "取消"}, {4, 2}, 0, true},
                                            TypeCase{6 | 0x200, {"甲", "乙", "丙"}, {0, 1, 2}, 2, true}));
 
 class ErrorDlgTest : public testing::IsolatedGuiTest {};
