@@ -177,15 +177,15 @@ struct Header24 {
 class ColorizeHeaders : public ColorizeFiles, public ::testing::WithParamInterface<Header24> {};
 
 TEST_P(ColorizeHeaders, OnlyThePixelsOfA24BitBitmapChange) {
-    const Header24 spec = GetParam();
+    const Header24 header = GetParam();
     const int width = 5, height = 3;
     const std::size_t rowBytes = 16;
     ByteWriter dib;
-    writeInfoHeader(dib, width, spec.topDown ? -height : height, 24, 0, spec.coloursUsed);
-    dib.patchU32(0, spec.headerSize);
-    while (dib.size() < spec.headerSize)
+    writeInfoHeader(dib, width, header.topDown ? -height : height, 24, 0, header.coloursUsed);
+    dib.patchU32(0, header.headerSize);
+    while (dib.size() < header.headerSize)
         dib.u8(0xAA);
-    for (std::uint32_t i = 0; i < spec.coloursUsed; ++i)
+    for (std::uint32_t i = 0; i < header.coloursUsed; ++i)
         dib.u32(0x00112233u + i);
     const std::size_t pixelOffset = 14 + dib.size();
     for (int y = 0; y < height; ++y) {
