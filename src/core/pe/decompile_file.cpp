@@ -42,12 +42,19 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
 
     projectPath = folder / pathFromUtf8(projectName);
     XmlDocument project;
-    if (project.OpenOutput(projectPath).succeeded()) {
+    HResult written = project.OpenOutput(projectPath);
+    if (written.succeeded()) {
         project.MakeElement("ROOT");
-        (void)project.SetAttribute("\\ROOT\\PEFILE", "FileName", kDescriptionFileName);
-        (void)project.SetAttribute("\\ROOT\\RESFILE", "FileName", pathToUtf8(peFile));
-        // A failure of this last write is not reported; the result is the dump's.
-        (void)project.SaveFile();
+        written = project.SetAttribute("\\ROOT\\PEFILE", "FileName", kDescriptionFileName);
+        if (written.succeeded())
+            written = project.SetAttribute("\\ROOT\\RESFILE", "FileName", pathToUtf8(peFile));
+        if (written.succeeded()) written = project.SaveFile();
+    }
+    // Without its project file the import cannot be opened: report it rather than claim success.
+    if (written.failed()) {
+        (void)ReportError(false, kSource, __LINE__, written);
+        ReportMessage(false, kSource, __LINE__, "未能建立文件 %s", {pathToUtf8(projectPath)});
+        return written;
     }
     return hr;
 }

@@ -69,6 +69,18 @@ TEST(DecompileFile, ProjectFileNameIsNotTakenByAResource) {
     EXPECT_NE(readText(project).find("<PEFILE"), std::string::npos);
 }
 
+TEST(DecompileFile, AProjectFileThatCannotBeWrittenFailsTheImport) {
+    TempDir dir;
+    std::filesystem::path pe = dir / "app.exe";
+    ASSERT_EQ(WriteWholeFile(pe, asBytes(pb::buildSampleImage())), kOk);
+    // A folder where the project file belongs makes its write fail, also for root.
+    std::filesystem::create_directories(dir / "work" / "app.kestrel");
+    std::filesystem::path project;
+    HResult hr = DecompileFile(pe, dir / "work", project);
+    EXPECT_TRUE(hr.failed());
+    EXPECT_NE(reportText().find("未能建立文件"), std::string::npos) << reportText();
+}
+
 // Every resource the builder put in comes out in a file whose bytes give it back.
 TEST(DecompileFile, SampleResourcesComeOutComplete) {
     TempDir dir;
