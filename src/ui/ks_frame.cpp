@@ -194,13 +194,19 @@ CKsFrame::CKsFrame(FrameContext context, QWidget* parent)
         statusBar()->showMessage(text);
         updateActions();
     });
-    connect(qApp, &QApplication::focusChanged, this, [this] { updateActions(); });
+    focusConnection_ = connect(qApp, &QApplication::focusChanged, this, [this] { updateActions(); });
 
     readLayout();
     move(initialRect_.left, initialRect_.top);
     resize(initialRect_.right - initialRect_.left, initialRect_.bottom - initialRect_.top);
     refreshTitle();
     updateActions();
+}
+
+// Focus moves while the child widgets are torn down; the frame must not hear of it by then.
+CKsFrame::~CKsFrame() {
+    disconnect(focusConnection_);
+    menuBar()->removeEventFilter(this);
 }
 
 QAction* CKsFrame::action(std::string_view name) const {

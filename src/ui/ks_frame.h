@@ -63,6 +63,7 @@ class CKsFrame : public QMainWindow {
     static constexpr int kMinHeight = 39;
 
     explicit CKsFrame(FrameContext context, QWidget* parent = nullptr);
+    ~CKsFrame() override;
 
     CKsView* view() const { return view_; }
     FeedbackLink* feedbackLink() const { return link_; }
@@ -122,6 +123,7 @@ class CKsFrame : public QMainWindow {
     bool firstShow_ = true;
     bool layoutSaved_ = false;
     OpenChooser openChooser_;
+    QMetaObject::Connection focusConnection_;
 };
 
 // The About box: the program's name and version text.
