@@ -41,16 +41,6 @@ TEST_F(CompileFileTest, AnsweringYesReplacesTheTargetWithTheCompiledFile) {
     EXPECT_EQ(resourceOf(replaced, "i:10/i:1/1033"), pb::bytesOf("edited raw data"));
 }
 
-TEST_F(CompileFileTest, SaveAsCopiesToTheChosenTarget) {
-    sink.answer = Answer::kYes;
-    sink.messages.clear();
-    std::filesystem::path target = work.temp / "elsewhere" / "copy.dll";
-    std::filesystem::create_directories(target.parent_path());
-    EXPECT_TRUE(CompileFile(target, work.original, description(), false).succeeded()) << errorText();
-    EXPECT_EQ(readBytes(target), readBytes(work.output()));
-    EXPECT_EQ(readBytes(work.original), work.image);
-}
-
 TEST_F(CompileFileTest, PeFileInsideTheWorkingFolderIsOnlyReported) {
     sink.answer = Answer::kYes;
     sink.messages.clear();

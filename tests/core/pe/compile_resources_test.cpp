@@ -114,12 +114,6 @@ TEST_F(CompileResources, MissingResourceFileFailsTheCompile) {
     expectFailure("1000002");
 }
 
-TEST_F(CompileResources, FolderInPlaceOfAResourceFileFailsTheCompile) {
-    std::filesystem::remove(work.file("1000002"));
-    std::filesystem::create_directory(work.folder / "1000002");
-    expectFailure("1000002");
-}
-
 TEST_F(CompileResources, NamesOutsideTheWorkingFolderAreRefused) {
     for (const char* name : {"..\\outside.bin", "/etc/hostname", "sub/../../outside.bin"}) {
         SCOPED_TRACE(name);
@@ -187,12 +181,6 @@ TEST_F(CompileResources, NamedIconLosesItsFileHeader) {
     // The import stores the icon named MAINICON as the file MAINICON in .ICO format.
     ASSERT_EQ(u16At(readBytes(work.file("MAINICON")), 2), 1);
     EXPECT_EQ(compiledResource("i:3/n:MAINICON/1033"), pb::makeIconImage(32, 32, 3).data);
-}
-
-TEST_F(CompileResources, IconFileWithoutHeaderIsTakenWhole) {
-    auto raw = pb::makeIconImage(16, 4, 14).data;
-    overwrite(work.folder / "MAINICON", raw);
-    EXPECT_EQ(compiledResource("i:3/n:MAINICON/1033"), raw);
 }
 
 // --- Bitmaps stored as PNG -----------------------------------------------------------------------

@@ -198,7 +198,6 @@ TEST_P(SectionAfterResources, MovesOnlyWhenNothingCanPointIntoIt) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, SectionAfterResources,
                          ::testing::Values(MovedSectionCase{".data2", pb::kSectionInitializedData, false},
-                                           MovedSectionCase{".text2", pb::kSectionCode, false},
                                            MovedSectionCase{".debug", pb::kSectionRelocations, true}),
                          [](const auto& info) { return std::string(info.param.name + 1); });
 

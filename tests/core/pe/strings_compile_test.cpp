@@ -107,16 +107,6 @@ TEST(StringLayout, OneStringGivesAFullBlockOfEmptySlots) {
     EXPECT_EQ(laid.reader().u32Or(0x40 + 16 + 8 + 16 + 8 + 4, 0), 2u * 16 + 2 * 4);
 }
 
-TEST(StringLayout, StringsFifteenAndSixteenAreInTwoBlocks) {
-    StringTableBuilder table;
-    table.add(15, std::nullopt, u"a");
-    table.add(16, std::nullopt, u"b");
-    auto blocks = readBack(layOut(table));
-    ASSERT_EQ(blocks.size(), 2u);
-    EXPECT_EQ((blocks[{1, 1033}][15]), u"a");
-    EXPECT_EQ((blocks[{2, 1033}][0]), u"b");
-}
-
 TEST(StringLayout, LanguagesOfABlockAreListedInAscendingOrder) {
     StringTableBuilder table(2052);
     table.add(1, std::nullopt, u"红隼");
@@ -129,13 +119,6 @@ TEST(StringLayout, LanguagesOfABlockAreListedInAscendingOrder) {
     EXPECT_EQ((blocks[{1, 1031}][1]), u"Falke");
     EXPECT_EQ((blocks[{1, 1033}][1]), u"Kestrel");
     EXPECT_EQ((blocks[{3, 1031}][8]), u"nur deutsch");
-}
-
-TEST(StringLayout, EmptyTableIsAnEmptyDirectory) {
-    StringTableBuilder table;
-    Laid laid = layOut(table);
-    EXPECT_EQ(table.size(), 16u);
-    EXPECT_EQ(laid.reader().u32Or(0x40 + 12, 1), 0u);
 }
 
 // --- STRINGS.XML in a working folder -------------------------------------------------------------
