@@ -4,9 +4,12 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/document_controller.h"
 #include "app/ks_app.h"
 #include "app/ks_doc.h"
@@ -15,6 +18,21 @@
 #include "ui/qt_ui_sink.h"
 
 namespace kestrel::ui {
+
+namespace {
+
+bool environmentSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// A display server, or a platform chosen explicitly (offscreen in tests).
+bool displayAvailable() {
+    return environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY") ||
+           environmentSet("QT_QPA_PLATFORM");
+}
+
+}  // namespace
 
 bool runMainWindow(CKsApp& app) {
     CKsDoc document(app.tempFolder());
@@ -60,6 +78,12 @@ int runGuiProgram(int argc, char** argv) {
     CKsCommandLineInfo parsed = CKsCommandLineInfo::parse(arguments);
     // Import, compile, --help and --version never need a display.
     if (parsed.isCommandLineOperation() || parsed.help || parsed.version) return runKestrel(argc, argv);
+    // Without a display Qt would abort; say what the program can do instead.
+    if (!displayAvailable()) {
+        std::fprintf(stderr, "kestrel: no command-line operation given, and no display for the window\n\n%s",
+                     usageText().c_str());
+        return kExitUsage;
+    }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrel"));
