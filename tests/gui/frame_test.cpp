@@ -141,6 +141,13 @@ TEST_F(FrameTest, OpenSaveAndReopenOfTheProject) {
     EXPECT_GT(frame->view()->tree()->topLevelItemCount(), 0);
     EXPECT_TRUE(std::filesystem::exists(dataFolder() / "Temp" / "sample.kestrel"));
     EXPECT_EQ(recent->entries().front(), pathToUtf8(dll));
+    // The File menu lists it in place of the greyed placeholder.
+    emit frame->fileMenu()->aboutToShow();
+    QStringList texts;
+    for (QAction* item : frame->fileMenu()->actions())
+        if (item->isVisible()) texts << item->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("&1 ") + QString::fromStdString(pathToUtf8(dll))));
+    EXPECT_FALSE(texts.contains(QStringLiteral("最近的文件")));
 
     frame->show();
     frame->resize(900, 600);
