@@ -16,9 +16,15 @@ int main(int argc, char** argv) {
 
 #include "core/platform/format.h"
 
-int main() {
+int main(int argc, char**) {
     double version = KESTREL_VERSION_MS * 0.1 + KESTREL_VERSION_LS * 0.00001;
     std::printf("Kestrel Beta 版本 %s\n", kestrel::formatFixed(version).c_str());
+    // Without the application core no operation can run: a batch job asking for one must not be
+    // told it succeeded.
+    if (argc > 1) {
+        std::fprintf(stderr, "kestrel: this build has no command-line operations (built without Qt)\n");
+        return 2;
+    }
     return 0;
 }
 #endif

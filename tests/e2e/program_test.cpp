@@ -179,5 +179,17 @@ TEST_F(ProgramTest, ImportsAndCompilesARealFile) {
     EXPECT_TRUE(std::filesystem::exists(temp_ / "work/notepad.exe"));
 }
 
+// A build without the application core cannot import: a batch job asking for it must see a failure,
+// not status 0 and an empty working folder.
+TEST(ProgramWithoutApplicationCore, RefusesAnOperationInsteadOfReportingSuccess) {
+    if (KESTREL_HAVE_APP) GTEST_SKIP() << "the program has the application core";
+    TempDir temp;
+    std::string command = "cd " + shellQuote(temp.path().string()) + " && " + shellQuote(KESTREL_PROGRAM) +
+                          " /Decompile /Output:out sample.dll </dev/null >/dev/null 2>/dev/null";
+    int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_NE(WEXITSTATUS(raw), 0);
+}
+
 }  // namespace
 }  // namespace kestrel
