@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/platform/paths.h"
+#include "core/platform/text.h"
 
 namespace kestrel {
 
@@ -80,18 +81,8 @@ void appendCodePoint(std::string& out, std::uint32_t value) {
     if (value == 0 || value > 0x10FFFF) return;  // a zero would cut C strings; beyond Unicode: dropped
     if (value <= 0xFF) {
         out.push_back(static_cast<char>(value));  // single-byte text, as stored
-    } else if (value < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (value >> 6)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    } else if (value < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (value >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (value >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
+        appendUtf8(out, static_cast<char32_t>(value));
     }
 }
 
