@@ -11,21 +11,13 @@
 #include "core/pe/exe_dump.h"
 #include "core/pe/resource_reader.h"
 #include "core/platform/ui_sink.h"
+#include "fuzz_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class SilentSink : public kestrel::UiSink {
-  public:
-    void message(std::string_view, std::string_view, kestrel::MessageIcon) override {}
-    kestrel::Answer ask(std::string_view, std::string_view, kestrel::Buttons buttons, int defaultButton,
-                        kestrel::MessageIcon) override {
-        return kestrel::buttonAnswer(buttons, defaultButton);
-    }
-    int showError() override { return 1; }
-    void busy(bool) override {}
-};
+using kestrel::fuzzing::SilentSink;
 
 // Every run works in <parent>/outer/inner/work, folders that hold nothing else: anything else
 // under the parent afterwards was written outside the working folder.
@@ -46,6 +38,9 @@ void exerciseLookup(kestrel::Bytes bytes) {
     if (lookup.open(bytes).failed()) return;
     int budget = 64;
     for (const auto& type : lookup.types()) {
+        // Every type counts: a root of 0xFFFF types without names would otherwise read 0xFFFF
+        // directories of 0xFFFF entries each.
+        if (--budget <= 0) return;
         for (const auto& name : lookup.names(type)) {
             for (std::uint16_t language : lookup.languages(type, name)) {
                 auto data = lookup.find(type, name, language);
