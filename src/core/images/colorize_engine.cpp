@@ -600,9 +600,12 @@ void ColorizeEngine::BuildHueTables(int hue, int offset0, int offset1, int offse
         red = 255, green = 0, blue = 1535 - h;
     }
     const unsigned sum = red + green + blue;  // at least 255
+    // Whole, rounded percentages: the weights are integers on purpose.
+    // NOLINTBEGIN(bugprone-integer-division)
     const double wR = (100 * red + sum / 2) / sum;
     const double wG = (100 * green + sum / 2) / sum;
     const double wB = (100 * blue + sum / 2) / sum;
+    // NOLINTEND(bugprone-integer-division)
     applyMixWeights({wR, wG, wB, wB, wR, wG, wG, wB, wR}, offset0, offset1, offset2, lightSource, linear);
 }
 
@@ -629,13 +632,13 @@ void ColorizeEngine::BuildSaturationTable(double curveOffset, double factor, boo
         if (linear) {
             c = curveOffset + i;
         } else {
-            const int d = (i - 128) / 128;
+            const int d = (i - 128) / 128;  // NOLINT(bugprone-integer-division): whole steps on purpose
             c = curveOffset * (1 - d * d) + i;
         }
         if (!(c >= 0)) c = 0;
         if (c > 255) c = 255;
         const std::int32_t amount = truncateLimited(factor * c, kSaturationLimit);
-        saturation_[static_cast<std::size_t>(255 + i)] = amount;
+        saturation_[static_cast<std::size_t>(i) + 255] = amount;
         // Written second, so entry 0 takes this value.
         saturation_[static_cast<std::size_t>(255 - i)] = -amount;
     }

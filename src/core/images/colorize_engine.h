@@ -45,7 +45,9 @@ class ColorizeEngine {
 
     const MixTable& mix(int index) const { return mix_.at(static_cast<std::size_t>(index)); }
     std::int32_t saturation(int distance) const {
-        return saturation_.at(static_cast<std::size_t>(distance + 255));
+        // distance lies in -255..255, so the sum is never negative.
+        return saturation_.at(
+            static_cast<std::size_t>(distance + 255));  // NOLINT(bugprone-misplaced-widening-cast)
     }
     bool saturationOn() const { return saturationOn_; }
     void setSaturationOn(bool on) { saturationOn_ = on; }

@@ -105,6 +105,8 @@ class IconvHandle {
     }
     IconvHandle(const IconvHandle&) = delete;
     IconvHandle& operator=(const IconvHandle&) = delete;
+    // iconv_open reports failure as (iconv_t)-1.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     bool valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
     iconv_t get() const { return handle_; }
 

@@ -134,7 +134,8 @@ void setConsoleErrorPrinter(ConsoleErrorPrinter printer) {
 
 UiSink& uiSink() {
     UiSink* sink = currentSink.load();
-    return sink != nullptr ? *sink : consoleSink();
+    if (sink != nullptr) return *sink;
+    return consoleSink();
 }
 
 void setUiSink(UiSink* sink) {
