@@ -12,32 +12,7 @@
 #include "core/errors/errors.h"
 #include "core/images/colorize_engine.h"
 #include "core/platform/files.h"
-
-namespace {
-
-// A private folder for the input files, on tmpfs when there is one (the rewrites flush to disk),
-// removed when the fuzzer exits.
-const std::filesystem::path& scratchFolder() {
-    static const std::filesystem::path folder = [] {
-        std::error_code error;
-        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
-                                               ? std::filesystem::path("/dev/shm")
-                                               : std::filesystem::temp_directory_path();
-        std::string pattern = (base / "kestrel-fuzz-colorize-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) abort();
-        return std::filesystem::path(pattern);
-    }();
-    static const bool cleanup = [] {
-        return std::atexit([] {
-                   std::error_code error;
-                   std::filesystem::remove_all(folder, error);
-               }) == 0;
-    }();
-    (void)cleanup;
-    return folder;
-}
-
-}  // namespace
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
@@ -53,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     engine.BuildSaturationTable(0, (selector & 0x80) ? -0.9 : 0.5, false);
     engine.setSaturationOn(selector & 0x04);
 
-    const std::filesystem::path path = scratchFolder() / kNames[selector & 3];
+    const std::filesystem::path path = kestrel::fuzzing::scratchFolder("colorize") / kNames[selector & 3];
     if (kestrel::WriteWholeFile(path, kestrel::Bytes(content.data(), content.size())).failed()) abort();
     (void)engine.RecolorFile(path);
 

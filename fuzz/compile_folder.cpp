@@ -15,22 +15,14 @@
 #include "core/platform/byte_reader.h"
 #include "core/platform/files.h"
 #include "core/platform/ui_sink.h"
+#include "fuzz_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using kestrel::ByteWriter;
 
-class SilentSink : public kestrel::UiSink {
-  public:
-    void message(std::string_view, std::string_view, kestrel::MessageIcon) override {}
-    kestrel::Answer ask(std::string_view, std::string_view, kestrel::Buttons buttons, int defaultButton,
-                        kestrel::MessageIcon) override {
-        return kestrel::buttonAnswer(buttons, defaultButton);
-    }
-    int showError() override { return 1; }
-    void busy(bool) override {}
-};
+using kestrel::fuzzing::SilentSink;
 
 void write(const fs::path& path, const std::vector<std::byte>& bytes) {
     if (kestrel::WriteWholeFile(path, kestrel::Bytes(bytes.data(), bytes.size())).failed()) std::abort();

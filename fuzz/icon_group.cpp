@@ -9,32 +9,7 @@
 
 #include "core/images/icon_files.h"
 #include "core/platform/files.h"
-
-namespace {
-
-// A private folder for the input files, on tmpfs when there is one (the rewrites flush to disk),
-// removed when the fuzzer exits.
-const std::filesystem::path& scratchFolder() {
-    static const std::filesystem::path folder = [] {
-        std::error_code error;
-        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
-                                               ? std::filesystem::path("/dev/shm")
-                                               : std::filesystem::temp_directory_path();
-        std::string pattern = (base / "kestrel-fuzz-icon-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) abort();
-        return std::filesystem::path(pattern);
-    }();
-    static const bool cleanup = [] {
-        return std::atexit([] {
-                   std::error_code error;
-                   std::filesystem::remove_all(folder, error);
-               }) == 0;
-    }();
-    (void)cleanup;
-    return folder;
-}
-
-}  // namespace
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const kestrel::Bytes bytes(reinterpret_cast<const std::byte*>(data), size);
@@ -43,10 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (const kestrel::GroupEntry& entry : kestrel::ParseGroupEntries(bytes)) {
         std::filesystem::path member;
-        (void)kestrel::MemberPath(scratchFolder() / "1400001", entry, kestrel::IconGroupKind::kIcon, member);
+        (void)kestrel::MemberPath(kestrel::fuzzing::scratchFolder("icon") / "1400001", entry,
+                                  kestrel::IconGroupKind::kIcon, member);
     }
 
-    const std::filesystem::path path = scratchFolder() / "Icon00001.ICO";
+    const std::filesystem::path path = kestrel::fuzzing::scratchFolder("icon") / "Icon00001.ICO";
     if (kestrel::WriteWholeFile(path, bytes).failed()) abort();
     kestrel::IconImage image;
     (void)kestrel::LoadIconImage(path, image);
