@@ -69,6 +69,15 @@ TEST_F(CompileFileTest, FailedCompileAsksNothingAndTouchesNothing) {
     EXPECT_FALSE(std::filesystem::exists(work.output()));
 }
 
+TEST_F(CompileFileTest, FailedCompileNamesTheFileInEveryLine) {
+    overwrite(work.folder / "STRINGS.XML", std::string("\xEF\xBB\xBF<ROOT/>"));  // a BOM does not parse
+    HResult hr = CompileFile(std::nullopt, work.original, description(), false);
+    EXPECT_EQ(hr.value(), 0xC0040018u) << errorText();
+    // The compile's own line names the output; no line shows a message with its file name missing.
+    EXPECT_NE(errorText().find("编译 '"), std::string::npos) << errorText();
+    EXPECT_EQ(errorText().find("处理文件  时"), std::string::npos) << errorText();
+}
+
 TEST_F(CompileFileTest, FailedCopyIsReportedAndTheTargetStays) {
     sink.answer = Answer::kYes;
     sink.messages.clear();
