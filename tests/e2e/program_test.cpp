@@ -41,12 +41,15 @@ class ProgramTest : public ::testing::Test {
     void SetUp() override {
         if (!KESTREL_HAVE_APP) GTEST_SKIP() << "the program is built without the application core (no Qt)";
     }
-    // Runs the program with isolated settings and data folders, standard input from /dev/null.
+    // Runs the program with isolated settings and data folders, standard input from /dev/null, and
+    // no display of any kind, so that no run can open a window and wait for it to close.
     ProgramRun run(const std::vector<std::string>& arguments) const {
         std::string command = "cd " + shellQuote(temp_.path().string()) +
+                              " && unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM" +
                               " && XDG_CONFIG_HOME=" + shellQuote((temp_ / "config").string()) +
-                              " XDG_DATA_HOME=" + shellQuote((temp_ / "data").string()) + " " +
-                              shellQuote(KESTREL_PROGRAM);
+                              " XDG_DATA_HOME=" + shellQuote((temp_ / "data").string()) +
+                              // A run that hangs fails (status 124) instead of stopping the whole test run.
+                              " timeout 600 " + shellQuote(KESTREL_PROGRAM);
         for (const std::string& argument : arguments)
             command += " " + shellQuote(argument);
         command += " </dev/null >" + shellQuote((temp_ / "stdout.txt").string()) + " 2>" +
