@@ -19,40 +19,12 @@
 #include "core/platform/files.h"
 #include "core/platform/ui_sink.h"
 #include "pe_builder/pe_builder.h"
+#include "support/scripted_sink.h"
 #include "support/temp_dir.h"
 
 namespace kestrel::testing {
 
-class GuiScriptedSink : public UiSink {
-  public:
-    GuiScriptedSink() { setUiSink(this); }
-    ~GuiScriptedSink() override { setUiSink(nullptr); }
-    GuiScriptedSink(const GuiScriptedSink&) = delete;
-    GuiScriptedSink& operator=(const GuiScriptedSink&) = delete;
-
-    void message(std::string_view text, std::string_view, MessageIcon) override {
-        messages.emplace_back(text);
-    }
-    Answer ask(std::string_view text, std::string_view, Buttons buttons, int defaultButton,
-               MessageIcon) override {
-        questions.emplace_back(text);
-        if (answers.empty()) return buttonAnswer(buttons, defaultButton);
-        Answer answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    int showError() override {
-        auto record = TakeErrorRecord();
-        errors.push_back(record ? record->description : std::string());
-        return 1;
-    }
-    void busy(bool) override {}
-
-    std::deque<Answer> answers;
-    std::vector<std::string> messages;
-    std::vector<std::string> questions;
-    std::vector<std::string> errors;
-};
+using GuiScriptedSink = ScriptedSink;
 
 // Points settings and data at temporary folders for the test's lifetime.
 class IsolatedGuiTest : public ::testing::Test {
