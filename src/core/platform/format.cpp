@@ -10,7 +10,7 @@ namespace kestrel {
 
 namespace {
 
-struct Spec {
+struct Directive {
     bool leftAlign = false;
     bool zeroPad = false;
     bool plusSign = false;
@@ -23,17 +23,17 @@ struct Spec {
 
 constexpr int kMaxWidth = 4096;
 
-void pad(std::string& out, const std::string& body, const Spec& spec, bool numeric) {
-    std::size_t width = static_cast<std::size_t>(spec.width);
+void pad(std::string& out, const std::string& body, const Directive& directive, bool numeric) {
+    std::size_t width = static_cast<std::size_t>(directive.width);
     if (body.size() >= width) {
         out += body;
         return;
     }
     std::size_t fill = width - body.size();
-    if (spec.leftAlign) {
+    if (directive.leftAlign) {
         out += body;
         out.append(fill, ' ');
-    } else if (spec.zeroPad && numeric && spec.precision < 0) {
+    } else if (directive.zeroPad && numeric && directive.precision < 0) {
         // Zeros go after the sign or the 0x prefix.
         std::size_t prefixLength = 0;
         if (!body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) prefixLength = 1;
@@ -79,35 +79,35 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
             continue;
         }
         std::size_t start = i++;
-        Spec spec;
+        Directive directive;
         for (; i < format.size() && (format[i] == '-' || format[i] == '0' || format[i] == '+' ||
                                      format[i] == ' ' || format[i] == '#');
              ++i) {
-            if (format[i] == '-') spec.leftAlign = true;
-            if (format[i] == '0') spec.zeroPad = true;
-            if (format[i] == '+') spec.plusSign = true;
-            if (format[i] == ' ') spec.spaceSign = true;
-            if (format[i] == '#') spec.alternate = true;
+            if (format[i] == '-') directive.leftAlign = true;
+            if (format[i] == '0') directive.zeroPad = true;
+            if (format[i] == '+') directive.plusSign = true;
+            if (format[i] == ' ') directive.spaceSign = true;
+            if (format[i] == '#') directive.alternate = true;
         }
         if (i < format.size() && format[i] == '*') {
             std::int64_t width = takeNumber();
-            if (width < 0) spec.leftAlign = true;
-            spec.width = static_cast<int>(std::min<std::int64_t>(width < 0 ? -width : width, kMaxWidth));
+            if (width < 0) directive.leftAlign = true;
+            directive.width = static_cast<int>(std::min<std::int64_t>(width < 0 ? -width : width, kMaxWidth));
             ++i;
         } else {
             for (; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i)
-                spec.width = std::min(spec.width * 10 + (format[i] - '0'), kMaxWidth);
+                directive.width = std::min(directive.width * 10 + (format[i] - '0'), kMaxWidth);
         }
         if (i < format.size() && format[i] == '.') {
-            spec.precision = 0;
+            directive.precision = 0;
             if (i + 1 < format.size() && format[i + 1] == '*') {
                 std::int64_t precision = takeNumber();
-                spec.precision =
+                directive.precision =
                     precision < 0 ? -1 : static_cast<int>(std::min<std::int64_t>(precision, kMaxWidth));
                 i += 2;
             } else {
                 for (++i; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i)
-                    spec.precision = std::min(spec.precision * 10 + (format[i] - '0'), kMaxWidth);
+                    directive.precision = std::min(directive.precision * 10 + (format[i] - '0'), kMaxWidth);
             }
         }
         for (;;) {
@@ -115,15 +115,15 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
             if (format[i] == 'h' || format[i] == 'l') {
                 // `l` is 32 bits wide in the texts we format (they come from Windows); `ll` is 64.
                 if (format[i] == 'l' && i + 1 < format.size() && format[i + 1] == 'l') {
-                    spec.wide = true;
+                    directive.wide = true;
                     ++i;
                 }
                 ++i;
             } else if (format[i] == 'z' || format[i] == 'j') {
-                spec.wide = true;
+                directive.wide = true;
                 ++i;
             } else if (format.substr(i, 3) == "I64") {
-                spec.wide = true;
+                directive.wide = true;
                 i += 3;
             } else {
                 break;
@@ -147,47 +147,47 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
         if (conversion == 's') {
             std::string text;
             if (arg != nullptr) text = arg->isText() ? arg->text() : std::to_string(arg->number());
-            if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision))
-                text.resize(static_cast<std::size_t>(spec.precision));
-            pad(out, text, spec, false);
+            if (directive.precision >= 0 && text.size() > static_cast<std::size_t>(directive.precision))
+                text.resize(static_cast<std::size_t>(directive.precision));
+            pad(out, text, directive, false);
             continue;
         }
         if (arg == nullptr) {
-            pad(out, std::string(), spec, false);
+            pad(out, std::string(), directive, false);
             continue;
         }
         std::int64_t number = arg->isText() ? 0 : arg->number();
         std::string body;
         if (conversion == 'c') {
             body.push_back(static_cast<char>(number));
-            pad(out, body, spec, false);
+            pad(out, body, directive, false);
             continue;
         }
         if (conversion == 'd' || conversion == 'i') {
             // %d prints the 32-bit value, as printf does with an int argument.
-            std::int64_t value = spec.wide ? number : static_cast<std::int32_t>(number);
+            std::int64_t value = directive.wide ? number : static_cast<std::int32_t>(number);
             bool negative = value < 0;
             std::uint64_t magnitude =
                 negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
             body = digits(magnitude, 10, false);
-            if (spec.precision >= 0 && body.size() < static_cast<std::size_t>(spec.precision))
-                body.insert(0, static_cast<std::size_t>(spec.precision) - body.size(), '0');
+            if (directive.precision >= 0 && body.size() < static_cast<std::size_t>(directive.precision))
+                body.insert(0, static_cast<std::size_t>(directive.precision) - body.size(), '0');
             if (negative)
                 body.insert(0, 1, '-');
-            else if (spec.plusSign)
+            else if (directive.plusSign)
                 body.insert(0, 1, '+');
-            else if (spec.spaceSign)
+            else if (directive.spaceSign)
                 body.insert(0, 1, ' ');
         } else {
             std::uint64_t value =
-                spec.wide ? static_cast<std::uint64_t>(number) : static_cast<std::uint32_t>(number);
+                directive.wide ? static_cast<std::uint64_t>(number) : static_cast<std::uint32_t>(number);
             body = digits(value, conversion == 'u' ? 10 : 16, conversion == 'X');
-            if (spec.precision >= 0 && body.size() < static_cast<std::size_t>(spec.precision))
-                body.insert(0, static_cast<std::size_t>(spec.precision) - body.size(), '0');
-            if (spec.alternate && value != 0 && conversion != 'u')
+            if (directive.precision >= 0 && body.size() < static_cast<std::size_t>(directive.precision))
+                body.insert(0, static_cast<std::size_t>(directive.precision) - body.size(), '0');
+            if (directive.alternate && value != 0 && conversion != 'u')
                 body.insert(0, conversion == 'X' ? "0X" : "0x");
         }
-        pad(out, body, spec, true);
+        pad(out, body, directive, true);
     }
     return out;
 }
