@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# clang-tidy (checks in .clang-tidy) and cppcheck over src/core and src/app.
+# clang-tidy (checks in .clang-tidy) and cppcheck over every source file of src/.
 #   scripts/static-analysis.sh [BUILD_FOLDER]
 # BUILD_FOLDER holds compile_commands.json (default build/debug; configured here when missing).
 # Exit status 1 when either tool reports a finding.
@@ -11,13 +11,15 @@ jobs=$(nproc)
 if [ ! -f "$build/compile_commands.json" ]; then
     cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null || exit 1
 fi
-# Qt's generated sources must exist before the application core can be analysed.
-if [ -f "$build/build.ninja" ] && grep -q kestrel_app_autogen "$build/build.ninja"; then
-    cmake --build "$build" --target kestrel_app_autogen >/dev/null 2>&1 || true
-fi
+# Qt's generated sources must exist before the Qt parts can be analysed.
+for autogen in kestrel_app_autogen kestrel_ui_autogen kestrel_autogen; do
+    if [ -f "$build/build.ninja" ] && grep -q "$autogen" "$build/build.ninja"; then
+        cmake --build "$build" --target "$autogen" >/dev/null 2>&1 || true
+    fi
+done
 cd "$ROOT"
 status=0
-sources=$(git ls-files 'src/core/*.cpp' 'src/app/*.cpp')
+sources=$(git ls-files 'src/*.cpp')
 
 echo "== clang-tidy ($tidy)"
 log=$(mktemp)

@@ -526,6 +526,12 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--fast", action="store_true")
     parser.add_argument("--max-files", type=int, default=0)
+    parser.add_argument("--spread", action="store_true",
+                        help="with --max-files: files spread over the size range instead of the smallest")
+    parser.add_argument("--per-file", type=int, default=0,
+                        help="at most this many PE variants and as many folder variants per corpus file (0: all)")
+    parser.add_argument("--min-size", type=int, default=0, help="corpus files below this many bytes are skipped")
+    parser.add_argument("--with-resources", action="store_true", help="only corpus files with a resource section")
     parser.add_argument("--files", nargs="*", default=[])
     parser.add_argument("--timeout", type=int, default=20)
     parser.add_argument("--memory", type=int, default=2048, help="address-space limit in MB (0: none)")
@@ -555,7 +561,13 @@ def main():
             # Small files with resources, spread over the size range.
             found = [p for p in found if os.path.getsize(p) < 400 * 1024 and has_resources(p)]
             found = found[:: max(1, len(found) // 2)][:2]
-        if args.max_files:
+        found = [p for p in found if os.path.getsize(p) >= args.min_size]
+        if args.with_resources:
+            found = [p for p in found if has_resources(p)]
+        if args.max_files and args.spread and len(found) > args.max_files:
+            step = len(found) / args.max_files
+            found = [found[int(i * step)] for i in range(args.max_files)]
+        elif args.max_files:
             found = found[:args.max_files]
         sources += found
 
@@ -577,6 +589,8 @@ def main():
         elif args.fast:
             keep = 150 if sample_variant else 60
             variants = variants if len(variants) <= keep else rng.sample(variants, keep)
+        elif args.per_file and not sample_variant and len(variants) > args.per_file:
+            variants = rng.sample(variants, args.per_file)
         name = os.path.basename(source)
         run_pe_variant(runner, name + " original", data, name)
         for label, content in variants:
@@ -584,6 +598,8 @@ def main():
         pe_variants_run += len(variants) + 1
         if primary:
             folder_limit = (60 if sample_variant else 30) if args.fast else 0
+            if not args.fast and not sample_variant:
+                folder_limit = args.per_file
             folder_variants_run += run_folder_variants(runner, source, rng, folder_limit)
         print("[%d/%d] %s: %d runs so far, %d failures, %.0f s" % (index + 1, len(sources), name, runner.runs,
                                                                   len(runner.failures), time.monotonic() - started),

@@ -2,6 +2,7 @@
 
 #include "compile_compare.h"
 #include "compile_test_support.h"
+#include "core/pe/pe_checksum.h"
 #include "core/platform/format.h"
 
 namespace kestrel::testing {
@@ -12,6 +13,13 @@ pb::ImageSpec withOverlay() {
     spec.symbolCount = 5;
     spec.overlay = pb::bytesOf("certificate table stand-in, 8-byte aligned....");
     spec.certificateInOverlay = true;
+    return spec;
+}
+
+// An overlay of odd length with no certificate: the checksum must count its last byte alone.
+pb::ImageSpec withOddOverlay() {
+    pb::ImageSpec spec = pb::sampleImageSpec();
+    spec.overlay = pb::bytesOf("an installer payload of odd length\x01\x02\x03");
     return spec;
 }
 
@@ -94,9 +102,40 @@ TEST_P(UnchangedRoundTrip, KeepsEveryResourceSectionAndHeaderField) {
 INSTANTIATE_TEST_SUITE_P(Images, UnchangedRoundTrip,
                          ::testing::Values(RoundTripCase{"Sample", pb::sampleImageSpec},
                                            RoundTripCase{"OverlayWithSymbolsAndCertificate", withOverlay},
+                                           RoundTripCase{"OddOverlay", withOddOverlay},
                                            RoundTripCase{"ResourceSectionLast", resourceLast},
                                            RoundTripCase{"UninitializedDataFirst", withUninitializedData}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The output is checksummed piece by piece (data and runs of zeros of any length, odd ones
+// included); the sum must equal the one over the whole file.
+TEST(PeChecksum, PiecesOfAnyLengthSumAsTheWholeFile) {
+    std::vector<std::byte> whole;
+    PeChecksum pieces;
+    std::uint32_t state = 12345;
+    auto next = [&state] { return state = state * 1103515245u + 12345u; };
+    for (int i = 0; i < 200; ++i) {
+        const std::size_t length = (next() >> 16) % 9;
+        if (next() & 0x100) {
+            pieces.addZeros(length);
+            whole.insert(whole.end(), length, std::byte{0});
+        } else {
+            std::vector<std::byte> data(length);
+            for (std::byte& b : data)
+                b = static_cast<std::byte>(next() >> 24);
+            pieces.add(Bytes(data.data(), data.size()));
+            whole.insert(whole.end(), data.begin(), data.end());
+        }
+        const Bytes all(whole.data(), whole.size());
+        ASSERT_EQ(pieces.finish(), pb::peChecksum(all, whole.size())) << "after piece " << i;
+        ASSERT_EQ(computePeChecksum(all, whole.size()), pb::peChecksum(all, whole.size()));
+    }
+    // The checksum field is skipped wherever it lies, even when the end of the file cuts it.
+    const Bytes all(whole.data(), whole.size());
+    for (std::size_t field : {std::size_t{0}, std::size_t{6}, (whole.size() - 2) & ~std::size_t{1}}) {
+        EXPECT_EQ(computePeChecksum(all, field), pb::peChecksum(all, field)) << field;
+    }
+}
 
 // --- Moving the sections after the resource section ---------------------------------------------
 
