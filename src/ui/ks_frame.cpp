@@ -217,8 +217,8 @@ QAction* CKsFrame::action(std::string_view name) const {
 }
 
 void CKsFrame::createActions() {
-    auto make = [this](std::string_view name, const QString& text, QList<QKeySequence> keys,
-                       std::function<void()> handler) {
+    auto make = [this](std::string_view name, const QString& text, const QList<QKeySequence>& keys,
+                       const std::function<void()>& handler) {
         auto* action = new QAction(text, this);
         QIcon icon = commandIcon(name, 24);
         if (!icon.isNull()) action->setIcon(icon);

@@ -68,6 +68,8 @@ PaneFactory paneFactory(PaneType type) {
 }
 
 QWidget* PlaceholderPane::createWidget(QWidget* parent) {
+    // The parent widget owns the label; widgetDestroyed() forgets it when Qt deletes it.
+    // cppcheck-suppress publicAllocationError
     label_ = new QLabel(parent);
     label_->setAlignment(Qt::AlignCenter);
     label_->setWordWrap(true);

@@ -7,7 +7,7 @@ STRINGS.XML holds a 16 MB string, and runs the program on each under /usr/bin/ti
 status and peak resident memory per input; exit status 1 when a run ends by a signal or with a
 status other than 0 or 1, or when its peak exceeds --limit-mb.
 
-    huge_claims.py --tool KESTREL --pe FILE --work DIR [--limit-mb N]
+    huge_claims.py --tool KESTREL --pe FILE --work DIR [--limit-mb N] [--make-sample MAKE_SAMPLE]
 """
 import argparse
 import os
@@ -22,8 +22,14 @@ import mutate  # noqa: E402
 
 
 def run(tool, arguments, cwd):
+    # Settings and temporary files of the run stay in its own folder.
+    env = dict(os.environ)
+    env.update({"HOME": cwd, "XDG_CONFIG_HOME": os.path.join(cwd, "config"),
+                "XDG_DATA_HOME": os.path.join(cwd, "data"), "TMPDIR": cwd, "LC_ALL": "C.UTF-8"})
+    for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+        env.pop(name, None)
     result = subprocess.run(["/usr/bin/time", "-v", tool] + arguments, cwd=cwd, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120, env=env)
     text = result.stderr.decode("utf-8", "replace")
     peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", text)
     status = re.search(r"Exit status: (\d+)", text)
@@ -37,10 +43,14 @@ def main():
     parser.add_argument("--pe", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--limit-mb", type=int, default=400)
+    parser.add_argument("--make-sample", help="write the sample PE file to --pe first with this program")
     args = parser.parse_args()
     tool = os.path.abspath(args.tool)
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
+    if args.make_sample:
+        os.makedirs(os.path.dirname(os.path.abspath(args.pe)), exist_ok=True)
+        subprocess.run([args.make_sample, args.pe], check=True, stdout=subprocess.DEVNULL)
     with open(args.pe, "rb") as stream:
         data = stream.read()
     lay = mutate.describe(data)
