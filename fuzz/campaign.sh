@@ -2,12 +2,13 @@
 # Long fuzzing campaign: runs libFuzzer targets for a given time each, seeded from the committed seeds
 # and from the fetched real-file corpus (tests/corpus/fetch): the PE files themselves, and the
 # bitmaps, icons, PNGs and XML files that importing them writes. Prints, per target, the executions,
-# the coverage reached and the number of crashing inputs found.
+# the coverage reached (edges reached of the edges instrumented) and the number of crashing inputs.
 #   campaign.sh FUZZ_BUILD KESTREL WORK SECONDS [JOBS] [TARGET...]
 # FUZZ_BUILD is a clang build with -DKESTREL_FUZZ=ON (and, for findings that mean something,
 # -DKESTREL_SANITIZE=ON); KESTREL is a built kestrel program used to import the seed files; JOBS
-# targets run at the same time (default 2). Nothing in the source tree changes: to keep the inputs
-# that found new coverage, run fuzz/keep-new-seeds.sh afterwards.
+# targets run at the same time (default 2); SECONDS 0 only prints the summary of an earlier run.
+# Nothing in the source tree changes: to keep the inputs that found new coverage, run
+# fuzz/keep-new-seeds.sh afterwards.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ $# -lt 4 ]; then
@@ -86,17 +87,22 @@ run_one() {
 }
 export -f run_one
 export build work seconds seeds
-printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}'
+if [ "$seconds" -gt 0 ]; then
+    printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}'
+fi
 
 echo
-printf '%-16s %12s %8s %8s %8s %10s\n' target executions cov ft corpus findings
+printf '%-16s %12s %8s %8s %8s %8s %10s\n' target executions cov of ft corpus findings
 for target in "${targets[@]}"; do
     log="$work/logs/$target.log"
     executions=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -n 1 | grep -o '[0-9]*$')
     last=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -n 1)
     cov=$(echo "$last" | grep -o 'cov: [0-9]*' | grep -o '[0-9]*')
     ft=$(echo "$last" | grep -o 'ft: [0-9]*' | grep -o '[0-9]*')
+    # Edges the instrumented code has in all ("cov" counts those reached).
+    edges=$(grep -oE '\(([0-9]+) inline 8-bit counters' "$log" | head -n 1 | grep -oE '[0-9]+' | head -n 1)
     size=$(find "$work/corpus/$target" -type f | wc -l)
     findings=$(find "$work/artifacts/$target" -type f | wc -l)
-    printf '%-16s %12s %8s %8s %8s %10s\n' "$target" "${executions:-?}" "${cov:-?}" "${ft:-?}" "$size" "$findings"
+    printf '%-16s %12s %8s %8s %8s %8s %10s\n' "$target" "${executions:-?}" "${cov:-?}" "${edges:-?}" "${ft:-?}" \
+        "$size" "$findings"
 done
