@@ -1,6 +1,7 @@
 #include "app/ks_doc.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -181,9 +182,16 @@ bool CKsDoc::OnOpenDocument(const std::filesystem::path& path) {
     if (!OpenProject(path) || fellBack_) return false;
     // The project's PE file must still be readable: a project whose PE file was moved is refused,
     // and the previous project comes back.
-    int fd = ::open(resourceFilePath_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        (void)ReportError(true, kSource, __LINE__, hresultFromErrno(errno, &resourceFilePath_));
+    // O_NONBLOCK: a project may name a pipe, and opening one for reading would wait for a writer.
+    // Only a regular file can be compiled over, so anything else is refused here.
+    int fd = ::open(resourceFilePath_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    HResult readable = fd < 0 ? hresultFromErrno(errno, &resourceFilePath_) : HResult(kOk);
+    struct stat info {};
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)))
+        readable = hresultFromWin32(win32::kAccessDenied);
+    if (fd >= 0) ::close(fd);
+    if (readable.failed()) {
+        (void)ReportError(true, kSource, __LINE__, readable);
         ReportMessage(false, kSource, __LINE__, kCannotOpen, {pathToUtf8(resourceFilePath_)});
         ShowErrorDialog();
         if (view_ != nullptr) view_->ClearView();
@@ -192,7 +200,6 @@ bool CKsDoc::OnOpenDocument(const std::filesystem::path& path) {
         (void)reopenPrevious(previousResourceFile, previousProject, refusedProject);
         return false;
     }
-    ::close(fd);
     modified_ = false;
     return true;
 }

@@ -150,6 +150,12 @@ TEST_P(ProjectFileTest, NothingOfThePreviousProjectStaysInUse) {
     ASSERT_EQ(DecompileProject(other, work, project), kOk);
     std::string body = GetParam().body;
     if (auto at = body.find("@PE"); at != std::string::npos) body.replace(at, 3, other.string());
+    if (auto at = body.find("@PIPE"); at != std::string::npos) {
+        const std::filesystem::path pipe = temp_ / "in" / "pipe.dll";
+        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+        body.replace(at, 5, pipe.string());
+    }
+    if (auto at = body.find("@FOLDER"); at != std::string::npos) body.replace(at, 7, (temp_ / "in").string());
     std::filesystem::path handWritten = temp_.write("work/hand.kestrel", "<ROOT>" + body + "</ROOT>");
 
     bool opened = controller_.openDocument(handWritten);
@@ -177,7 +183,10 @@ INSTANTIATE_TEST_SUITE_P(
         ProjectFileCase{"PEFILE without FileName", "<PEFILE/><RESFILE FileName='@PE'/>", false},
         ProjectFileCase{"PEFILE outside the folder",
                         "<PEFILE FileName='..\\work\\pe.xml'/><RESFILE FileName='@PE'/>", false},
-        ProjectFileCase{"PE file moved", "<RESFILE FileName='/nonexistent/other.dll'/>", false}));
+        ProjectFileCase{"PE file moved", "<RESFILE FileName='/nonexistent/other.dll'/>", false},
+        // Neither may hang the open or be taken as the file to compile over.
+        ProjectFileCase{"PE file is a pipe", "<RESFILE FileName='@PIPE'/>", false},
+        ProjectFileCase{"PE file is a folder", "<RESFILE FileName='@FOLDER'/>", false}));
 
 TEST_F(DocTest, SaveAnsweredNoKeepsTheProjectAndTheCompiledFile) {
     openOriginal();
