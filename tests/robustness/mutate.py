@@ -583,19 +583,31 @@ def main():
             truncations, field_limit = (16, 40) if primary else (4, 6)
         else:
             truncations, field_limit = 64, 0
-        variants = list(pe_variants(data, lay, truncations, rng, field_limit))
+        # The variants are made one at a time (twice: counted, then run), never held together: a
+        # large file has thousands, and a big harness would also inflate every child's peak memory,
+        # which a forked child inherits.
+        file_seed = rng.getrandbits(32)
+
+        def generate():
+            return pe_variants(data, lay, truncations, random.Random(file_seed), field_limit)
+
+        total = sum(1 for _ in generate())
+        chosen = None
         if args.fast and not primary:
-            variants = variants[:12]
+            chosen = set(range(min(total, 12)))
         elif args.fast:
             keep = 150 if sample_variant else 60
-            variants = variants if len(variants) <= keep else rng.sample(variants, keep)
-        elif args.per_file and not sample_variant and len(variants) > args.per_file:
-            variants = rng.sample(variants, args.per_file)
+            chosen = None if total <= keep else set(rng.sample(range(total), keep))
+        elif args.per_file and not sample_variant and total > args.per_file:
+            chosen = set(rng.sample(range(total), args.per_file))
         name = os.path.basename(source)
         run_pe_variant(runner, name + " original", data, name)
-        for label, content in variants:
-            run_pe_variant(runner, "%s %s" % (name, label), content, name)
-        pe_variants_run += len(variants) + 1
+        count = 0
+        for number, (label, content) in enumerate(generate()):
+            if chosen is None or number in chosen:
+                run_pe_variant(runner, "%s %s" % (name, label), content, name)
+                count += 1
+        pe_variants_run += count + 1
         if primary:
             folder_limit = (60 if sample_variant else 30) if args.fast else 0
             if not args.fast and not sample_variant:
