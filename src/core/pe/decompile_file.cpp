@@ -1,7 +1,11 @@
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "core/errors/errors.h"
 #include "core/pe/exe_dump.h"
+#include "core/pe/pe_image.h"
 #include "core/pe/project_files.h"
 #include "core/pe/section_names.h"
 #include "core/platform/files.h"
@@ -13,6 +17,41 @@ namespace kestrel {
 namespace {
 
 constexpr std::string_view kSource = "KsDoc";
+constexpr const char* kOverwritesInput =
+    "导入的文件 %s 位于工作目录中，会被同名的输出文件覆盖。请选择其他目录。";
+
+// Where `peFile` lies inside `folder`: its name relative to the folder in the stored form
+// (backslashes); empty when it lies elsewhere.
+std::string storedNameInside(const std::filesystem::path& peFile, const std::filesystem::path& folder) {
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::weakly_canonical(peFile, error);
+    if (error) return {};
+    const std::filesystem::path base = std::filesystem::weakly_canonical(folder, error);
+    if (error) return {};
+    const std::filesystem::path relative = file.lexically_relative(base);
+    if (relative.empty() || *relative.begin() == "..") return {};
+    std::string stored = pathToUtf8(relative);
+    std::replace(stored.begin(), stored.end(), '/', '\\');
+    return stored;
+}
+
+// The names the import writes under fixed names (headers, sections, descriptions, project): one
+// of them equal to the file being imported would overwrite it.
+bool takesFixedName(std::string_view stored, Bytes image, std::string_view projectName) {
+    std::vector<std::string> names{std::string(kDosHeaderFileName), std::string(kNtHeaderFileName),
+                                   std::string(kOverlayFileName),   std::string(kDescriptionFileName),
+                                   std::string(kStringsFileName),   std::string(projectName)};
+    PeImage pe;
+    if (parsePeImage(image, pe).succeeded()) {
+        std::vector<SectionNameBytes> sections;
+        for (const auto& section : pe.sections)
+            sections.push_back(section.name);
+        for (std::string& file : sectionFileNames(sections))
+            names.push_back(std::move(file));
+    }
+    return std::any_of(names.begin(), names.end(),
+                       [stored](const std::string& name) { return iequalsAscii(name, stored); });
+}
 
 }  // namespace
 
@@ -30,11 +69,21 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
     }
 
     std::string projectName = pathToUtf8(peFile.stem()) + ".kestrel";
+    // A file imported into the folder it lies in must survive its own import: resource files keep
+    // clear of its name, and a fixed name equal to it refuses the import before anything is written.
+    const std::string inside = storedNameInside(peFile, folder);
+    if (!inside.empty() && takesFixedName(inside, image, projectName)) {
+        const HResult exists = hresultFromWin32(win32::kFileExists);
+        (void)ReportError(true, kSource, __LINE__, exists);
+        ReportMessage(false, kSource, __LINE__, kOverwritesInput, {pathToUtf8(peFile)});
+        return exists;
+    }
     HResult hr = kOk;
     {
         auto dump = std::make_unique<CExeDump>();
         dump->switches().pngBitmaps = true;
         dump->reserveFileName(projectName);
+        if (!inside.empty()) dump->reserveFileName(inside);
         hr = dump->Dump(image, folder, kDescriptionFileName);
     }
     CloseMappedFile(file);

@@ -81,6 +81,55 @@ TEST(DecompileFile, AProjectFileThatCannotBeWrittenFailsTheImport) {
     EXPECT_NE(reportText().find("未能建立文件"), std::string::npos) << reportText();
 }
 
+// A PE file imported into the folder it lies in: an output under a fixed name equal to its own
+// name would overwrite it, so the import is refused before anything is written; under any other
+// name it is imported, and a resource that would take its name gets another one.
+class ImportIntoOwnFolder : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ImportIntoOwnFolder, NeverOverwritesTheFileBeingImported) {
+    TempDir dir;
+    pb::ImageSpec spec = pb::sampleImageSpec();
+    spec.resources.push_back(
+        {pb::kRtRcData, u"APP.DLL", 1033, pb::bytesOf("a resource named like the file")});
+    const std::vector<std::byte> original = pb::buildImage(spec);
+    const std::filesystem::path pe = dir / "work" / GetParam();
+    std::filesystem::create_directories(pe.parent_path());
+    ASSERT_EQ(WriteWholeFile(pe, asBytes(original)), kOk);
+    std::filesystem::path project;
+    RecordingSink sink;
+    const HResult hr = DecompileFile(pe, dir / "work", project);
+
+    EXPECT_EQ(readBytes(pe), original);
+    const std::string name = GetParam();
+    if (name == "APP.DLL" || name == "sub/DOSHEADER.BIN") {
+        ASSERT_EQ(hr, kOk) << reportText();
+        // The resource named like the file is not lost: it went to another name.
+        bool found = false;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "work")) {
+            if (entry.is_regular_file() && entry.path() != pe &&
+                readBytes(entry.path()) == pb::bytesOf("a resource named like the file"))
+                found = true;
+        }
+        EXPECT_TRUE(found);
+    } else {
+        EXPECT_EQ(hr.value(), 0x80070050u);
+        EXPECT_NE(reportText().find("位于工作目录中"), std::string::npos) << reportText();
+        EXPECT_FALSE(std::filesystem::exists(dir / "work" / "NTHEADER.BIN"));
+        EXPECT_FALSE(std::filesystem::exists(dir / "work" / "pe.xml") && name != "pe.xml");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ImportIntoOwnFolder,
+                         ::testing::Values("APP.DLL", "sub/DOSHEADER.BIN", "DOSHEADER.BIN", "ntheader.bin",
+                                           "PEOVERLAY.BIN", "pe.xml", "STRINGS.XML", "text.BIN",
+                                           "app.kestrel"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
+
 // Every resource the builder put in comes out in a file whose bytes give it back.
 TEST(DecompileFile, SampleResourcesComeOutComplete) {
     TempDir dir;
