@@ -21,7 +21,7 @@ python=python3
 [ -x /usr/bin/python3 ] && python=/usr/bin/python3
 "$python" - "$ROOT" "$build" <<'PY'
 import gzip, json, os, subprocess, sys, collections
-root, build = sys.argv[1], sys.argv[2]
+root, build = sys.argv[1], os.path.abspath(sys.argv[2])
 lines = collections.defaultdict(dict)  # file -> {line: count}
 objects = []
 for folder, _, names in os.walk(build):
