@@ -39,6 +39,8 @@ import sys
 import tempfile
 import time
 
+TIME = "/usr/bin/time"
+
 RT_BITMAP, RT_ICON, RT_STRING, RT_GROUP_ICON = 2, 3, 6, 14
 
 
@@ -392,7 +394,13 @@ class Runner:
             os.setsid()
 
         with open(os.path.join(box, "stderr.txt"), "wb") as err, open(os.path.join(box, "stdout.txt"), "wb") as out:
-            process = subprocess.Popen([self.args.tool] + arguments, cwd=box, env=env, stdin=subprocess.DEVNULL,
+            # The peak is measured by GNU time when there is one: a child forked from this script
+            # inherits the script's own peak in ru_maxrss, one forked from time does not.
+            rss_file = os.path.join(box, "rss.txt")
+            command = [self.args.tool] + arguments
+            if os.access(TIME, os.X_OK):
+                command = [TIME, "-f", "%M", "-o", rss_file] + command
+            process = subprocess.Popen(command, cwd=box, env=env, stdin=subprocess.DEVNULL,
                                        stdout=out, stderr=err, preexec_fn=limits)
             deadline = time.monotonic() + self.args.timeout
             status = usage = None
@@ -424,17 +432,26 @@ class Runner:
                 problems.append("exit status %d" % code)
             elif code == 1 and not stderr.strip():
                 problems.append("status 1 without a report on standard error")
-        if usage is not None:
+        peak_kb = usage.ru_maxrss if usage is not None else None
+        if os.path.exists(rss_file):
+            with open(rss_file, "r", errors="replace") as stream:
+                report = stream.read()
+            signalled = re.search(r"terminated by signal (\d+)", report)
+            if signalled and not problems:
+                problems.append("killed by signal %s" % signalled.group(1))
+            numbers = re.findall(r"^(\d+)$", report, re.M)
+            peak_kb = int(numbers[-1]) if numbers else None
+        if peak_kb is not None:
             size = max(os.path.getsize(input_path), 1)
-            if usage.ru_maxrss > self.peak_kb[0]:
-                self.peak_kb = (usage.ru_maxrss, label)
-            ratio = usage.ru_maxrss * 1024.0 / size
+            if peak_kb > self.peak_kb[0]:
+                self.peak_kb = (peak_kb, label)
+            ratio = peak_kb * 1024.0 / size
             if size > (1 << 20) and ratio > self.peak_ratio[0]:
                 self.peak_ratio = (ratio, label)
         if digest(input_path) != before_hash:
             problems.append("input file changed")
         after = snapshot(box, {target, "settings"})
-        ignored = {"stderr.txt", "stdout.txt"}
+        ignored = {"stderr.txt", "stdout.txt", "rss.txt"}
         changed = sorted(k for k in set(before) | set(after)
                          if k not in ignored and before.get(k) != after.get(k) and not k.startswith("tmp" + os.sep))
         leftovers = sorted(k for k in after if k.startswith("tmp" + os.sep))
