@@ -2,6 +2,7 @@
 // decoded), runs a few path walks and edits, and writes the tree to memory.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "core/xml/xml_document.h"
@@ -56,7 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         XmlDocument again;
         (void)again.Parse(saved);
         (void)again.SetAttribute("\\ROOT\\RESFILE", "FileName", value);
-        (void)again.SaveToString(saved);
+        // The tree points into `saved`: writing there must be refused, writing elsewhere works.
+        if (again.SaveToString(saved) != kestrel::kInvalidArg) std::abort();
+        std::string savedAgain;
+        (void)again.SaveToString(savedAgain);
     }
     return 0;
 }

@@ -301,6 +301,7 @@ void XmlDocument::Reset() {
     attributeBlocks_.push_back(std::make_unique<AttributeBlock>());
     stringBlocks_.push_back(std::make_unique<StringBlock>(kStringBlockSize));
     currentStringBlock_ = stringBlocks_.back().get();
+    parsedTexts_.clear();
     documentNode_ = newElement();
     current_ = documentNode_;
     siblingCursor_ = nullptr;
@@ -342,6 +343,11 @@ HResult XmlDocument::LoadFile(const std::filesystem::path& path) {
 HResult XmlDocument::Parse(const char* data, std::size_t length) {
     if (length > kMaxTokenLength) return kFail;
     if (length > 0 && data == nullptr) return kPointer;
+    try {
+        parsedTexts_.emplace_back(data, length);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
 
     // Every scan below is bounded by `end`; `pos` never passes it.
     const std::size_t end = length;
@@ -990,6 +996,12 @@ HResult XmlDocument::SaveFile() {
 
 HResult XmlDocument::SaveToString(std::string& out) {
     if (outputFile_) return kFail;
+    const auto outBegin = reinterpret_cast<std::uintptr_t>(out.data());
+    const auto outEnd = outBegin + out.capacity() + 1;
+    for (std::string_view text : parsedTexts_) {
+        const auto begin = reinterpret_cast<std::uintptr_t>(text.data());
+        if (!text.empty() && begin < outEnd && outBegin < begin + text.size()) return kInvalidArg;
+    }
     out.clear();
     outputString_ = &out;
     bufferUsed_ = 0;

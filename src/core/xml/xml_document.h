@@ -228,7 +228,8 @@ class XmlDocument {
     HResult SaveFile();
 
     // Writes the tree in the same layout into `out` (no file involved); E_FAIL while a file output
-    // is open.
+    // is open, E_INVALIDARG when `out` holds text the tree was parsed from (writing would move or
+    // overwrite what the tree points into).
     HResult SaveToString(std::string& out);
 
     // Writes the used part of the output buffer and rewinds it.
@@ -278,6 +279,8 @@ class XmlDocument {
     std::uint32_t walkDepth_ = 0;
 
     MappedFile source_;
+    // Every text parsed in place since the last Reset: the tree points into them.
+    std::vector<std::string_view> parsedTexts_;
     std::filesystem::path sourceName_;
     std::filesystem::path outputName_;
 

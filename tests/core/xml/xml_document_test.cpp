@@ -225,6 +225,25 @@ TEST(XmlAttributes, EscapedValuesRoundTripEveryByte) {
     EXPECT_EQ(value, "\n\"&'>");
 }
 
+// A parsed tree points into the text it was parsed from: saving into that same string would free
+// or overwrite what it points into, so it is refused and the text stays as it was.
+TEST(XmlOutput, SavingOverTheParsedTextIsRefused) {
+    std::string text = "<ROOT><E V='value'/></ROOT>";
+    const std::string original = text;
+    XmlDocument doc;
+    ASSERT_EQ(doc.Parse(text), kOk);
+    ASSERT_EQ(doc.SetAttribute("\\ROOT\\E", "Added", std::string(5000, 'x')), kOk);
+    EXPECT_EQ(doc.SaveToString(text), kInvalidArg);
+    EXPECT_EQ(text, original);
+
+    std::string other;
+    ASSERT_EQ(doc.SaveToString(other), kOk);
+    EXPECT_NE(other.find("V=\"value\""), std::string::npos);
+    // After a reset the tree no longer points into the text.
+    doc.Reset();
+    EXPECT_EQ(doc.SaveToString(text), kOk);
+}
+
 TEST(XmlAttributes, LongProgramSetValuesAreKeptWhole) {
     XmlDocument doc;
     std::string path(5000, 'p');
