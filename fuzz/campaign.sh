@@ -4,9 +4,9 @@
 # bitmaps, icons, PNGs and XML files that importing them writes. Prints, per target, the executions,
 # the coverage reached (edges reached of the edges instrumented) and the number of crashing inputs.
 #   campaign.sh FUZZ_BUILD KESTREL WORK SECONDS [JOBS] [TARGET...]
-# FUZZ_BUILD is a clang build with -DKESTREL_FUZZ=ON (and, for findings that mean something,
-# -DKESTREL_SANITIZE=ON); KESTREL is a built kestrel program used to import the seed files; JOBS
-# targets run at the same time (default 2); SECONDS 0 only prints the summary of an earlier run.
+# FUZZ_BUILD: a clang build with -DKESTREL_FUZZ=ON, best with -DKESTREL_SANITIZE=ON too.
+# KESTREL: the program that imports the corpus files the seeds come from.
+# JOBS: how many targets run at once (default 2). SECONDS 0 only prints an earlier run's summary.
 # Nothing in the source tree changes: to keep the inputs that found new coverage, run
 # fuzz/keep-new-seeds.sh afterwards.
 set -uo pipefail

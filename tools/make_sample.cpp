@@ -166,41 +166,41 @@ int writeVariants(const std::filesystem::path& folder) {
     }
     struct Variant {
         const char* name;
-        void (*configure)(ImageSpec&);
+        void (*configure)(ImagePlan&);
     };
     static const Variant kVariants[] = {
-        {"sample.dll", [](ImageSpec&) {}},
-        {"overlay.dll", [](ImageSpec& s) { s.overlay = bytesOf("appended installer data"); }},
-        {"symbols.dll", [](ImageSpec& s) { s.symbolCount = 6; }},
-        {"certificate.dll", [](ImageSpec& s) { s.certificateInOverlay = true; }},
+        {"sample.dll", [](ImagePlan&) {}},
+        {"overlay.dll", [](ImagePlan& s) { s.overlay = bytesOf("appended installer data"); }},
+        {"symbols.dll", [](ImagePlan& s) { s.symbolCount = 6; }},
+        {"certificate.dll", [](ImagePlan& s) { s.certificateInOverlay = true; }},
         {"after_rsrc.dll",
-         [](ImageSpec& s) {
+         [](ImagePlan& s) {
              s.sectionsAfterResources.push_back({".tls", bytesOf("tls"), 0, kSectionInitializedData});
          }},
         {"bss.dll",
-         [](ImageSpec& s) {
+         [](ImagePlan& s) {
              s.sectionsBeforeResources.push_back({".bss", {}, 0x800, kSectionUninitializedData, true});
          }},
-        {"caller_order.dll", [](ImageSpec& s) { s.resourceOptions.keepCallerOrder = true; }},
+        {"caller_order.dll", [](ImagePlan& s) { s.resourceOptions.keepCallerOrder = true; }},
         {"tree_self_loop.dll",
-         [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kEntryPointsAtItsOwnDirectory; }},
-        {"tree_root_loop.dll", [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kEntryPointsAtRoot; }},
+         [](ImagePlan& s) { s.resourceOptions.fault = TreeFault::kEntryPointsAtItsOwnDirectory; }},
+        {"tree_root_loop.dll", [](ImagePlan& s) { s.resourceOptions.fault = TreeFault::kEntryPointsAtRoot; }},
         {"data_past_section.dll",
-         [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kDataOffsetPastSection; }},
+         [](ImagePlan& s) { s.resourceOptions.fault = TreeFault::kDataOffsetPastSection; }},
         {"size_past_section.dll",
-         [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kDataSizePastSection; }},
-        {"name_past_end.dll", [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kNamePastEnd; }},
+         [](ImagePlan& s) { s.resourceOptions.fault = TreeFault::kDataSizePastSection; }},
+        {"name_past_end.dll", [](ImagePlan& s) { s.resourceOptions.fault = TreeFault::kNamePastEnd; }},
         {"count_too_large.dll",
-         [](ImageSpec& s) { s.resourceOptions.fault = TreeFault::kCountLargerThanData; }},
-        {"lfanew_past_end.dll", [](ImageSpec& s) { s.fault = ImageFault::kLfanewPastEnd; }},
-        {"headers_too_small.dll", [](ImageSpec& s) { s.fault = ImageFault::kSizeOfHeadersTooSmall; }},
-        {"raw_data_past_end.dll", [](ImageSpec& s) { s.fault = ImageFault::kRawDataPastEnd; }},
-        {"pe32plus_magic.dll", [](ImageSpec& s) { s.fault = ImageFault::kPe32PlusMagic; }},
+         [](ImagePlan& s) { s.resourceOptions.fault = TreeFault::kCountLargerThanData; }},
+        {"lfanew_past_end.dll", [](ImagePlan& s) { s.fault = ImageFault::kLfanewPastEnd; }},
+        {"headers_too_small.dll", [](ImagePlan& s) { s.fault = ImageFault::kSizeOfHeadersTooSmall; }},
+        {"raw_data_past_end.dll", [](ImagePlan& s) { s.fault = ImageFault::kRawDataPastEnd; }},
+        {"pe32plus_magic.dll", [](ImagePlan& s) { s.fault = ImageFault::kPe32PlusMagic; }},
     };
     for (const Variant& variant : kVariants) {
-        ImageSpec spec = sampleImageSpec();
-        variant.configure(spec);
-        if (!writeImage(folder / variant.name, buildImage(spec))) return 1;
+        ImagePlan plan = sampleImagePlan();
+        variant.configure(plan);
+        if (!writeImage(folder / variant.name, buildImage(plan))) return 1;
     }
     return 0;
 }

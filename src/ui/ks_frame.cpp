@@ -33,14 +33,14 @@ QString toQt(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-struct IconSpec {
+struct IconPlan {
     std::string_view command;
     const char* theme;
     QColor colour;
     const char* glyph;
 };
 
-const IconSpec kIcons[] = {
+const IconPlan kIcons[] = {
     {"open", "document-open", QColor(0xE0, 0xA0, 0x20), "O"},
     {"save", "document-save", QColor(0x30, 0x60, 0xC0), "S"},
     {"cut", "edit-cut", QColor(0x90, 0x90, 0x90), "X"},
@@ -75,24 +75,24 @@ int menusRightEdge(QMenuBar* bar) {
 }  // namespace
 
 QIcon commandIcon(std::string_view name, int size) {
-    for (const IconSpec& spec : kIcons) {
-        if (spec.command != name) continue;
-        QIcon themed = QIcon::fromTheme(QString::fromLatin1(spec.theme));
+    for (const IconPlan& plan : kIcons) {
+        if (plan.command != name) continue;
+        QIcon themed = QIcon::fromTheme(QString::fromLatin1(plan.theme));
         if (!themed.isNull()) return themed;
         // Our own small picture: a rounded tile with the command's letter.
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setBrush(spec.colour);
-        painter.setPen(spec.colour.darker(140));
+        painter.setBrush(plan.colour);
+        painter.setPen(plan.colour.darker(140));
         painter.drawRoundedRect(QRectF(1, 1, size - 2, size - 2), size / 6.0, size / 6.0);
         painter.setPen(Qt::white);
         QFont font = painter.font();
         font.setBold(true);
         font.setPixelSize(std::max(8, size * 2 / 3));
         painter.setFont(font);
-        painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QString::fromLatin1(spec.glyph));
+        painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QString::fromLatin1(plan.glyph));
         return QIcon(pixmap);
     }
     return {};

@@ -50,12 +50,12 @@ TEST(FileVersionTest, VersionTextUsesAPointWhateverTheLocale) {
 }
 
 TEST(FileVersionTest, FixedBlockIsReadFromAVersionResource) {
-    pebuilder::VersionSpec spec = pebuilder::defaultVersionSpec();
-    spec.fileVersion[0] = 6;
-    spec.fileVersion[1] = 1;
-    spec.fileVersion[2] = 7601;
-    spec.fileVersion[3] = 17514;
-    pebuilder::ByteVector resource = pebuilder::makeVersionInfo(spec);
+    pebuilder::VersionPlan plan = pebuilder::defaultVersionPlan();
+    plan.fileVersion[0] = 6;
+    plan.fileVersion[1] = 1;
+    plan.fileVersion[2] = 7601;
+    plan.fileVersion[3] = 17514;
+    pebuilder::ByteVector resource = pebuilder::makeVersionInfo(plan);
     FixedFileInfo info;
     ASSERT_EQ(parseFixedFileInfo(resource, info), kOk);
     EXPECT_EQ(info.signature, kFixedFileInfoSignature);
@@ -78,12 +78,12 @@ TEST(FileVersionTest, FixedBlockIsReadFromAVersionResource) {
 
 TEST(FileVersionTest, APeFileGivesItsVersionResource) {
     testing::TempDir temp;
-    pebuilder::VersionSpec spec = pebuilder::defaultVersionSpec();
-    spec.fileVersion[0] = 5;
-    spec.fileVersion[3] = 9;
-    pebuilder::ImageSpec image;
+    pebuilder::VersionPlan plan = pebuilder::defaultVersionPlan();
+    plan.fileVersion[0] = 5;
+    plan.fileVersion[3] = 9;
+    pebuilder::ImagePlan image;
     image.resources.push_back(
-        {pebuilder::kRtVersion, std::uint16_t{1}, pebuilder::kLangEnUs, pebuilder::makeVersionInfo(spec), 0});
+        {pebuilder::kRtVersion, std::uint16_t{1}, pebuilder::kLangEnUs, pebuilder::makeVersionInfo(plan), 0});
     std::filesystem::path withVersion = temp.write("v.dll", pebuilder::buildImage(image));
     FixedFileInfo info;
     ASSERT_EQ(GetFileVersion(withVersion, info), kOk);

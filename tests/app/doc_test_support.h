@@ -53,13 +53,13 @@ class RecordingView : public DocumentView {
 
 // A small DLL with a bitmap, a string table and a version resource.
 inline std::vector<std::byte> smallPe(std::uint32_t seed = 0) {
-    pebuilder::ImageSpec spec;
-    spec.resources.push_back({pebuilder::kRtBitmap, std::uint16_t{101}, pebuilder::kLangEnUs,
+    pebuilder::ImagePlan plan;
+    plan.resources.push_back({pebuilder::kRtBitmap, std::uint16_t{101}, pebuilder::kLangEnUs,
                               pebuilder::makeDib({16, 16, 8, false, false, false, seed}), 0});
-    pebuilder::addStrings(spec.resources, pebuilder::kLangEnUs, {{1, u"hello"}, {2, u"世界"}});
-    spec.resources.push_back({pebuilder::kRtVersion, std::uint16_t{1}, pebuilder::kLangEnUs,
-                              pebuilder::makeVersionInfo(pebuilder::defaultVersionSpec()), 0});
-    return pebuilder::buildImage(spec);
+    pebuilder::addStrings(plan.resources, pebuilder::kLangEnUs, {{1, u"hello"}, {2, u"世界"}});
+    plan.resources.push_back({pebuilder::kRtVersion, std::uint16_t{1}, pebuilder::kLangEnUs,
+                              pebuilder::makeVersionInfo(pebuilder::defaultVersionPlan()), 0});
+    return pebuilder::buildImage(plan);
 }
 
 }  // namespace kestrel::testing

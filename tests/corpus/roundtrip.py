@@ -294,7 +294,7 @@ def main():
     for line in failures + refusals:
         print(line)
     elapsed = time.monotonic() - started
-    print("%d files without resources or with another optional header were refused by the import, as specified"
+    print("%d files without resources or with another optional header were refused by the import, as designed"
           % no_resources)
     if failures or refusals:
         print("%d files, %d resources identical; %d differences, %d refusals (%.0f s)"

@@ -21,10 +21,10 @@ TEST_F(ImportDlgTest, FileChecksRefuseEmptyMissingAndResourcelessFiles) {
     EXPECT_FALSE(dialog.checkFile());
     dialog.setFile(pathToUtf8(temp_ / "nope.dll"));
     EXPECT_FALSE(dialog.checkFile());
-    pebuilder::ImageSpec spec;
-    spec.resources.push_back(
+    pebuilder::ImagePlan plan;
+    plan.resources.push_back(
         {pebuilder::kRtRcData, std::uint16_t{1}, pebuilder::kLangEnUs, pebuilder::bytesOf("x"), 0});
-    const auto plain = temp_.write("in/plain.dll", pebuilder::buildImage(spec));
+    const auto plain = temp_.write("in/plain.dll", pebuilder::buildImage(plan));
     dialog.setFile(pathToUtf8(plain));
     EXPECT_FALSE(dialog.checkFile());
     dialog.setFile(pathToUtf8(temp_.write("in/text.dll", "not a PE file")));

@@ -69,9 +69,9 @@ ByteVector relocationBlock(std::uint32_t pageRva) {
 }
 
 struct PlacedSection {
-    const SectionSpec* spec = nullptr;
+    const SectionPlan* plan = nullptr;
     ByteVector data;  // when the builder makes it (.rsrc, .reloc)
-    SectionSpec own;
+    SectionPlan own;
     SectionLayout layout;
 };
 
@@ -105,8 +105,8 @@ ByteVector symbolTable(std::uint32_t count, std::size_t sectionCount) {
 
 }  // namespace
 
-SectionSpec defaultTextSection() {
-    SectionSpec text;
+SectionPlan defaultTextSection() {
+    SectionPlan text;
     text.name = ".text";
     text.characteristics = kSectionCode;
     // push ebp; mov ebp, esp; ... mov eax, [0x10001010]; pop ebp; ret; then the 4-byte cell the
@@ -132,25 +132,25 @@ std::uint32_t peChecksum(std::span<const std::byte> image, std::size_t checksumO
     return static_cast<std::uint32_t>(sum + image.size());
 }
 
-BuiltImage buildImageWithLayout(const ImageSpec& spec) {
-    const std::uint32_t fileAlignment = std::max<std::uint32_t>(spec.fileAlignment, 1);
-    const std::uint32_t sectionAlignment = std::max<std::uint32_t>(spec.sectionAlignment, 1);
+BuiltImage buildImageWithLayout(const ImagePlan& plan) {
+    const std::uint32_t fileAlignment = std::max<std::uint32_t>(plan.fileAlignment, 1);
+    const std::uint32_t sectionAlignment = std::max<std::uint32_t>(plan.sectionAlignment, 1);
 
     std::vector<PlacedSection> sections;
-    for (const SectionSpec& section : spec.sectionsBeforeResources)
+    for (const SectionPlan& section : plan.sectionsBeforeResources)
         sections.push_back({&section, {}, {}, {}});
     std::size_t resourceIndex = SIZE_MAX;
-    if (spec.withResourceSection) {
+    if (plan.withResourceSection) {
         resourceIndex = sections.size();
         PlacedSection rsrc;
         rsrc.own.name = ".rsrc";
         rsrc.own.characteristics = kSectionInitializedData;
         sections.push_back(std::move(rsrc));
     }
-    for (const SectionSpec& section : spec.sectionsAfterResources)
+    for (const SectionPlan& section : plan.sectionsAfterResources)
         sections.push_back({&section, {}, {}, {}});
     std::size_t relocIndex = SIZE_MAX;
-    if (spec.withRelocations) {
+    if (plan.withRelocations) {
         relocIndex = sections.size();
         PlacedSection reloc;
         reloc.own.name = ".reloc";
@@ -168,13 +168,13 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
     for (std::size_t i = 0; i < sections.size(); ++i) {
         PlacedSection& section = sections[i];
         if (i == resourceIndex) {
-            section.data = buildResourceSection(spec.resources, rva, spec.resourceOptions);
+            section.data = buildResourceSection(plan.resources, rva, plan.resourceOptions);
             resourceSize = static_cast<std::uint32_t>(section.data.size());
         } else if (i == relocIndex) {
             section.data = relocationBlock(firstSectionRva);
         }
-        const SectionSpec& own = section.spec ? *section.spec : section.own;
-        const ByteVector& data = section.spec ? section.spec->data : section.data;
+        const SectionPlan& own = section.plan ? *section.plan : section.own;
+        const ByteVector& data = section.plan ? section.plan->data : section.data;
         std::uint32_t virtualSize =
             own.virtualSize ? own.virtualSize : static_cast<std::uint32_t>(data.size());
         section.layout.name = own.name;
@@ -186,8 +186,8 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
 
     std::uint32_t fileOffset = sizeOfHeaders;
     for (PlacedSection& section : sections) {
-        const SectionSpec& own = section.spec ? *section.spec : section.own;
-        const ByteVector& data = section.spec ? section.spec->data : section.data;
+        const SectionPlan& own = section.plan ? *section.plan : section.own;
+        const ByteVector& data = section.plan ? section.plan->data : section.data;
         if (own.noRawData || data.empty()) continue;
         section.layout.rawOffset = fileOffset;
         section.layout.rawSize = alignUp(static_cast<std::uint32_t>(data.size()), fileAlignment);
@@ -195,13 +195,13 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
     }
     std::uint32_t symbolOffset = 0;
     ByteVector symbols;
-    if (spec.symbolCount > 0) {
-        symbols = symbolTable(spec.symbolCount, sections.size());
+    if (plan.symbolCount > 0) {
+        symbols = symbolTable(plan.symbolCount, sections.size());
         symbolOffset = fileOffset;
         fileOffset += static_cast<std::uint32_t>(symbols.size());
     }
-    ByteVector overlay = spec.overlay;
-    if (spec.certificateInOverlay) {
+    ByteVector overlay = plan.overlay;
+    if (plan.certificateInOverlay) {
         fileOffset = alignUp(fileOffset, 8);
         if (overlay.empty()) {
             // A WIN_CERTIFICATE header with a few bytes of (meaningless) certificate.
@@ -220,7 +220,7 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
     std::uint32_t sizeOfCode = 0, sizeOfInitialized = 0, sizeOfUninitialized = 0, baseOfCode = 0,
                   baseOfData = 0;
     for (const PlacedSection& section : sections) {
-        const SectionSpec& own = section.spec ? *section.spec : section.own;
+        const SectionPlan& own = section.plan ? *section.plan : section.own;
         std::uint32_t size = alignUp(section.layout.virtualSize, fileAlignment);
         if (own.characteristics & 0x20) {
             sizeOfCode += size;
@@ -234,7 +234,7 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
     }
     std::uint32_t entryPoint = 0;
     for (const PlacedSection& section : sections) {
-        const SectionSpec& own = section.spec ? *section.spec : section.own;
+        const SectionPlan& own = section.plan ? *section.plan : section.own;
         if ((own.characteristics & 0x20) && section.layout.rawSize > 0) {
             entryPoint = section.layout.virtualAddress;
             break;
@@ -249,9 +249,9 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
     out.u16(static_cast<std::uint32_t>(sections.size()));
     out.u32(kTimeDateStamp);
     out.u32(symbolOffset);
-    out.u32(spec.symbolCount);
+    out.u32(plan.symbolCount);
     out.u16(kOptionalHeaderSize);
-    out.u16(spec.characteristics);
+    out.u16(plan.characteristics);
 
     const std::uint32_t optionalHeader = static_cast<std::uint32_t>(out.size());
     out.u16(0x010B);
@@ -263,7 +263,7 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
     out.u32(entryPoint);
     out.u32(baseOfCode);
     out.u32(baseOfData);
-    out.u32(spec.imageBase);
+    out.u32(plan.imageBase);
     out.u32(sectionAlignment);
     out.u32(fileAlignment);
     out.u16(6);  // operating system version
@@ -276,7 +276,7 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
     out.u32(sizeOfImage);
     out.u32(sizeOfHeaders);
     out.u32(0);  // checksum, filled in last
-    out.u16(spec.subsystem);
+    out.u16(plan.subsystem);
     out.u16(0x0140);  // dynamic base, NX compatible
     out.u32(0x100000);
     out.u32(0x1000);
@@ -295,11 +295,11 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
     if (relocIndex != SIZE_MAX)
         setDirectory(kDirRelocations, sections[relocIndex].layout.virtualAddress,
                      static_cast<std::uint32_t>(sections[relocIndex].data.size()));
-    if (spec.certificateInOverlay)
+    if (plan.certificateInOverlay)
         setDirectory(kDirCertificates, overlayOffset, static_cast<std::uint32_t>(overlay.size()));
 
     for (const PlacedSection& section : sections) {
-        const SectionSpec& own = section.spec ? *section.spec : section.own;
+        const SectionPlan& own = section.plan ? *section.plan : section.own;
         std::string name = own.name.substr(0, 8);
         out.append(asBytes(name));
         out.zeros(8 - name.size());
@@ -316,7 +316,7 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
     out.zeros(sizeOfHeaders - out.size());
     for (const PlacedSection& section : sections) {
         if (section.layout.rawSize == 0) continue;
-        const ByteVector& data = section.spec ? section.spec->data : section.data;
+        const ByteVector& data = section.plan ? section.plan->data : section.data;
         out.append(asBytes(data));
         out.alignTo(fileAlignment);
     }
@@ -325,7 +325,7 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
     out.append(asBytes(overlay));
 
     // Damage goes in before the checksum, so that the checksum stays valid for what was written.
-    switch (spec.fault) {
+    switch (plan.fault) {
         case ImageFault::kNone:
             break;
         case ImageFault::kLfanewPastEnd:
@@ -344,7 +344,7 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
             out.patchU16(optionalHeader + kOptMagic, 0x020B);
             break;
     }
-    if (spec.writeChecksum)
+    if (plan.writeChecksum)
         out.patchU32(optionalHeader + kOptChecksum,
                      peChecksum(asBytes(out.bytes()), optionalHeader + kOptChecksum));
 
@@ -360,8 +360,8 @@ BuiltImage buildImageWithLayout(const ImageSpec& spec) {
     return image;
 }
 
-ByteVector buildImage(const ImageSpec& spec) {
-    return buildImageWithLayout(spec).bytes;
+ByteVector buildImage(const ImagePlan& plan) {
+    return buildImageWithLayout(plan).bytes;
 }
 
 }  // namespace kestrel::pebuilder

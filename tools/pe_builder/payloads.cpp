@@ -31,28 +31,28 @@ void writeUtf16z(ByteWriter& out, std::u16string_view text) {
 }
 
 // BITMAPINFOHEADER (40 bytes) or BITMAPV5HEADER (124 bytes) fields shared by all our images.
-void writeInfoHeader(ByteWriter& out, const DibSpec& spec, std::int32_t headerHeight,
+void writeInfoHeader(ByteWriter& out, const DibPlan& plan, std::int32_t headerHeight,
                      std::uint32_t imageSize) {
-    const bool masks = spec.bitfields && (spec.bitCount == 16 || spec.bitCount == 32);
-    out.u32(spec.v5Header ? 124 : 40);
-    out.u32(static_cast<std::uint32_t>(spec.width));
+    const bool masks = plan.bitfields && (plan.bitCount == 16 || plan.bitCount == 32);
+    out.u32(plan.v5Header ? 124 : 40);
+    out.u32(static_cast<std::uint32_t>(plan.width));
     out.u32(static_cast<std::uint32_t>(headerHeight));
     out.u16(1);
-    out.u16(spec.bitCount);
+    out.u16(plan.bitCount);
     out.u32(masks ? kBiBitfields : kBiRgb);
     out.u32(imageSize);
     out.u32(2835);  // 72 dpi
     out.u32(2835);
     out.u32(0);  // colours used: all of the bit depth
     out.u32(0);
-    const std::uint32_t red = spec.bitCount == 16 ? 0xF800 : 0x00FF0000;
-    const std::uint32_t green = spec.bitCount == 16 ? 0x07E0 : 0x0000FF00;
-    const std::uint32_t blue = spec.bitCount == 16 ? 0x001F : 0x000000FF;
-    if (spec.v5Header) {
+    const std::uint32_t red = plan.bitCount == 16 ? 0xF800 : 0x00FF0000;
+    const std::uint32_t green = plan.bitCount == 16 ? 0x07E0 : 0x0000FF00;
+    const std::uint32_t blue = plan.bitCount == 16 ? 0x001F : 0x000000FF;
+    if (plan.v5Header) {
         out.u32(masks ? red : 0);
         out.u32(masks ? green : 0);
         out.u32(masks ? blue : 0);
-        out.u32(masks && spec.bitCount == 32 ? 0xFF000000u : 0);
+        out.u32(masks && plan.bitCount == 32 ? 0xFF000000u : 0);
         out.u32(0x73524742);  // LCS_sRGB
         out.zeros(36 + 12);   // end points, gamma
         out.u32(4);           // LCS_GM_IMAGES
@@ -120,15 +120,15 @@ void writePixels(ByteWriter& out, std::int32_t width, std::int32_t height, std::
 }
 
 IconImage dibIconImage(std::uint16_t size, std::uint16_t bitCount, std::uint32_t seed) {
-    DibSpec spec;
-    spec.width = size;
-    spec.height = size;
-    spec.bitCount = bitCount;
-    spec.seed = seed;
+    DibPlan plan;
+    plan.width = size;
+    plan.height = size;
+    plan.bitCount = bitCount;
+    plan.seed = seed;
     const std::uint32_t colourSize = rowStride(size, bitCount) * size;
     const std::uint32_t maskSize = rowStride(size, 1) * size;
     ByteWriter out;
-    writeInfoHeader(out, spec, 2 * size, colourSize + maskSize);
+    writeInfoHeader(out, plan, 2 * size, colourSize + maskSize);
     writePalette(out, bitCount, seed);
     writePixels(out, size, size, bitCount, seed);
     // AND mask: the corners transparent.
@@ -254,13 +254,13 @@ ByteVector utf16Bytes(std::u16string_view text) {
     return std::move(out.bytes());
 }
 
-ByteVector makeDib(const DibSpec& spec) {
-    const std::int32_t height = spec.height < 0 ? -spec.height : spec.height;
-    const std::uint32_t imageSize = rowStride(spec.width, spec.bitCount) * static_cast<std::uint32_t>(height);
+ByteVector makeDib(const DibPlan& plan) {
+    const std::int32_t height = plan.height < 0 ? -plan.height : plan.height;
+    const std::uint32_t imageSize = rowStride(plan.width, plan.bitCount) * static_cast<std::uint32_t>(height);
     ByteWriter out;
-    writeInfoHeader(out, spec, spec.topDown ? -height : height, imageSize);
-    writePalette(out, spec.bitCount, spec.seed);
-    writePixels(out, spec.width, height, spec.bitCount, spec.seed, spec.bitfields);
+    writeInfoHeader(out, plan, plan.topDown ? -height : height, imageSize);
+    writePalette(out, plan.bitCount, plan.seed);
+    writePixels(out, plan.width, height, plan.bitCount, plan.seed, plan.bitfields);
     return std::move(out.bytes());
 }
 
@@ -349,38 +349,38 @@ void addStrings(std::vector<Resource>& resources, std::uint16_t language,
         resources.push_back({kRtString, blockId, language, makeStringBlock(slots)});
 }
 
-ByteVector makeVersionInfo(const VersionSpec& spec) {
+ByteVector makeVersionInfo(const VersionPlan& plan) {
     ByteWriter fixed;
     fixed.u32(0xFEEF04BD);
     fixed.u32(0x00010000);
-    fixed.u32((static_cast<std::uint32_t>(spec.fileVersion[0]) << 16) | spec.fileVersion[1]);
-    fixed.u32((static_cast<std::uint32_t>(spec.fileVersion[2]) << 16) | spec.fileVersion[3]);
-    fixed.u32((static_cast<std::uint32_t>(spec.productVersion[0]) << 16) | spec.productVersion[1]);
-    fixed.u32((static_cast<std::uint32_t>(spec.productVersion[2]) << 16) | spec.productVersion[3]);
+    fixed.u32((static_cast<std::uint32_t>(plan.fileVersion[0]) << 16) | plan.fileVersion[1]);
+    fixed.u32((static_cast<std::uint32_t>(plan.fileVersion[2]) << 16) | plan.fileVersion[3]);
+    fixed.u32((static_cast<std::uint32_t>(plan.productVersion[0]) << 16) | plan.productVersion[1]);
+    fixed.u32((static_cast<std::uint32_t>(plan.productVersion[2]) << 16) | plan.productVersion[3]);
     fixed.u32(0x3F);  // flags mask
-    fixed.u32(spec.fileFlags);
-    fixed.u32(spec.fileOs);
-    fixed.u32(spec.fileType);
+    fixed.u32(plan.fileFlags);
+    fixed.u32(plan.fileOs);
+    fixed.u32(plan.fileType);
     fixed.u32(0);  // subtype
     fixed.u32(0);  // date
     fixed.u32(0);
 
     std::vector<ByteVector> strings;
-    for (const auto& [key, value] : spec.strings) {
+    for (const auto& [key, value] : plan.strings) {
         ByteWriter text;
         writeUtf16z(text, value);
         strings.push_back(
             versionBlock(key, 1, text.bytes(), static_cast<std::uint16_t>(value.size() + 1), {}));
     }
     char tableKey[9];
-    std::snprintf(tableKey, sizeof tableKey, "%04x%04x", spec.language, spec.codePage);
+    std::snprintf(tableKey, sizeof tableKey, "%04x%04x", plan.language, plan.codePage);
     std::u16string tableName(tableKey, tableKey + 8);
     ByteVector table = versionBlock(tableName, 1, {}, 0, strings);
     ByteVector stringInfo = versionBlock(u"StringFileInfo", 1, {}, 0, {table});
 
     ByteWriter translation;
-    translation.u16(spec.language);
-    translation.u16(spec.codePage);
+    translation.u16(plan.language);
+    translation.u16(plan.codePage);
     ByteVector var = versionBlock(u"Translation", 0, translation.bytes(), 4, {});
     ByteVector varInfo = versionBlock(u"VarFileInfo", 1, {}, 0, {var});
 
@@ -388,9 +388,9 @@ ByteVector makeVersionInfo(const VersionSpec& spec) {
                         {stringInfo, varInfo});
 }
 
-VersionSpec defaultVersionSpec() {
-    VersionSpec spec;
-    spec.strings = {
+VersionPlan defaultVersionPlan() {
+    VersionPlan plan;
+    plan.strings = {
         {u"CompanyName", u"Kestrel Test Works"},
         {u"FileDescription", u"Kestrel sample library"},
         {u"FileVersion", u"1.0.2.0"},
@@ -400,7 +400,7 @@ VersionSpec defaultVersionSpec() {
         {u"ProductName", u"Kestrel Sample"},
         {u"ProductVersion", u"1.0.2.0"},
     };
-    return spec;
+    return plan;
 }
 
 ByteVector makeDialog(std::u16string_view caption) {

@@ -92,7 +92,7 @@ inline constexpr std::uint32_t kSectionInitializedData = 0x40000040;    // initi
 inline constexpr std::uint32_t kSectionUninitializedData = 0xC0000080;  // bss, read, write
 inline constexpr std::uint32_t kSectionRelocations = 0x42000040;        // initialized, discardable, read
 
-struct SectionSpec {
+struct SectionPlan {
     std::string name;               // written as up to 8 bytes, zero-padded; may be empty or repeat another
     ByteVector data;                // raw data (padded to the file alignment in the image)
     std::uint32_t virtualSize = 0;  // 0: the data size (at least 1)
@@ -111,14 +111,14 @@ enum class ImageFault {
 
 // A .text section with a few bytes of code (push ebp; mov ebp, esp; mov eax, [0x10001010]; pop ebp;
 // ret) and the 4-byte cell it reads; the default .reloc block fixes up that address operand.
-SectionSpec defaultTextSection();
+SectionPlan defaultTextSection();
 
-struct ImageSpec {
+struct ImagePlan {
     std::vector<Resource> resources;
     ResourceSectionOptions resourceOptions;
     bool withResourceSection = true;  // false: no .rsrc at all (directory 2 stays empty)
-    std::vector<SectionSpec> sectionsBeforeResources{defaultTextSection()};
-    std::vector<SectionSpec> sectionsAfterResources;  // placed between .rsrc and .reloc
+    std::vector<SectionPlan> sectionsBeforeResources{defaultTextSection()};
+    std::vector<SectionPlan> sectionsAfterResources;  // placed between .rsrc and .reloc
     bool withRelocations = true;                      // .reloc with one small block, last section
 
     std::uint32_t imageBase = 0x10000000;
@@ -158,8 +158,8 @@ struct BuiltImage {
     std::uint32_t overlayOffset = 0;      // where the overlay starts (the file size when empty)
 };
 
-BuiltImage buildImageWithLayout(const ImageSpec& spec);
-ByteVector buildImage(const ImageSpec& spec);
+BuiltImage buildImageWithLayout(const ImagePlan& plan);
+ByteVector buildImage(const ImagePlan& plan);
 
 // The standard PE checksum over `image`, treating the 4 bytes at `checksumOffset` as zero.
 std::uint32_t peChecksum(std::span<const std::byte> image, std::size_t checksumOffset);
@@ -169,7 +169,7 @@ std::uint32_t peChecksum(std::span<const std::byte> image, std::size_t checksumO
 ByteVector bytesOf(std::string_view text);
 ByteVector utf16Bytes(std::u16string_view text);  // UTF-16LE, no terminator
 
-struct DibSpec {
+struct DibPlan {
     std::int32_t width = 16;
     std::int32_t height = 16;
     std::uint16_t bitCount = 8;  // 1, 4, 8, 24 or 32
@@ -179,7 +179,7 @@ struct DibSpec {
     std::uint32_t seed = 0;      // varies the palette and pixel pattern
 };
 // A packed DIB as stored in an RT_BITMAP resource: header, masks, palette, pixel rows (4-byte rows).
-ByteVector makeDib(const DibSpec& spec);
+ByteVector makeDib(const DibPlan& plan);
 // The same DIB as a .bmp file (14-byte file header in front).
 ByteVector bmpFileFromDib(const ByteVector& dib);
 
@@ -217,7 +217,7 @@ ByteVector makeStringBlock(const std::vector<std::u16string>& slots);
 void addStrings(std::vector<Resource>& resources, std::uint16_t language,
                 const std::map<std::uint16_t, std::u16string>& strings);
 
-struct VersionSpec {
+struct VersionPlan {
     std::uint16_t fileVersion[4] = {1, 0, 2, 0};
     std::uint16_t productVersion[4] = {1, 0, 2, 0};
     std::uint32_t fileFlags = 0;
@@ -228,9 +228,9 @@ struct VersionSpec {
     std::vector<std::pair<std::u16string, std::u16string>> strings;  // key → value, in this order
 };
 // VS_VERSIONINFO: fixed file info, StringFileInfo with one table, VarFileInfo with Translation.
-ByteVector makeVersionInfo(const VersionSpec& spec);
-// The strings a typical DLL carries (CompanyName, FileDescription, FileVersion, ...) for `spec`.
-VersionSpec defaultVersionSpec();
+ByteVector makeVersionInfo(const VersionPlan& plan);
+// The strings a typical DLL carries (CompanyName, FileDescription, FileVersion, ...) for `plan`.
+VersionPlan defaultVersionPlan();
 
 // DLGTEMPLATE (or DLGTEMPLATEEX) with a caption, a font and three controls (static, edit, button).
 ByteVector makeDialog(std::u16string_view caption);
@@ -245,7 +245,7 @@ ByteVector makeManifest();
 // The rich resource set written by make-sample: several languages, named types and entries with
 // odd characters, bitmaps, icons, cursors, strings, version, dialog, menu, HTML, manifest, AVI, UIFILE.
 std::vector<Resource> sampleResources();
-ImageSpec sampleImageSpec();
+ImagePlan sampleImagePlan();
 ByteVector buildSampleImage();
 
 }  // namespace kestrel::pebuilder

@@ -63,7 +63,7 @@ std::vector<Resource> sampleResources() {
         resources, kLangZhCn,
         {{1, u"红隼示例"}, {2, u"打开文件"}, {3, u"说“你好”"}, {17, u"第一行\r\n第二行"}, {100, u"中文 é"}});
 
-    resources.push_back({kRtVersion, 1, kLangEnUs, makeVersionInfo(defaultVersionSpec())});
+    resources.push_back({kRtVersion, 1, kLangEnUs, makeVersionInfo(defaultVersionPlan())});
     resources.push_back({kRtDialog, 100, kLangEnUs, makeDialog(u"Sample dialog")});
     resources.push_back({kRtDialog, 101, kLangZhCn, makeDialogEx(u"示例对话框")});
     resources.push_back({kRtMenu, 100, kLangEnUs, makeMenu()});
@@ -86,19 +86,19 @@ std::vector<Resource> sampleResources() {
     return resources;
 }
 
-ImageSpec sampleImageSpec() {
-    ImageSpec spec;
-    spec.resources = sampleResources();
-    SectionSpec data;
+ImagePlan sampleImagePlan() {
+    ImagePlan plan;
+    plan.resources = sampleResources();
+    SectionPlan data;
     data.name = ".data";
     data.data = bytesOf("Kestrel sample data section");
     data.characteristics = 0xC0000040;  // initialized, read, write
-    spec.sectionsBeforeResources.push_back(std::move(data));
-    return spec;
+    plan.sectionsBeforeResources.push_back(std::move(data));
+    return plan;
 }
 
 ByteVector buildSampleImage() {
-    return buildImage(sampleImageSpec());
+    return buildImage(sampleImagePlan());
 }
 
 }  // namespace kestrel::pebuilder

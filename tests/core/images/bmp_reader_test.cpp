@@ -17,7 +17,7 @@
 namespace kestrel {
 namespace {
 
-using testing::BmpSpec;
+using testing::BmpPlan;
 using testing::makeBmp;
 using testing::Row;
 
@@ -33,13 +33,13 @@ std::vector<Row> picture32(std::int32_t width, std::int32_t height) {
     return rows;
 }
 
-BmpSpec bmp32(const std::vector<Row>& rows) {
-    BmpSpec spec;
-    spec.width = static_cast<std::int32_t>(rows[0].size() / 4);
-    spec.height = static_cast<std::int32_t>(rows.size());
-    spec.bitDepth = 32;
-    spec.pixels = testing::bottomUp(rows);
-    return spec;
+BmpPlan bmp32(const std::vector<Row>& rows) {
+    BmpPlan plan;
+    plan.width = static_cast<std::int32_t>(rows[0].size() / 4);
+    plan.height = static_cast<std::int32_t>(rows.size());
+    plan.bitDepth = 32;
+    plan.pixels = testing::bottomUp(rows);
+    return plan;
 }
 
 std::string_view read(const testing::ByteVector& bytes, ImageRecord& record) {
@@ -56,23 +56,23 @@ std::vector<Row> recordRows(const ImageRecord& record) {
 
 TEST(ReadBmp, OneLeadingPrefixIsSkippedButNotTwo) {
     const auto rows = picture32(3, 2);
-    BmpSpec spec = bmp32(rows);
+    BmpPlan plan = bmp32(rows);
     ImageRecord plain, prefixed;
-    ASSERT_EQ(read(makeBmp(spec), plain), "");
-    spec.prefix = 128;
-    ASSERT_EQ(read(makeBmp(spec), prefixed), "");
+    ASSERT_EQ(read(makeBmp(plan), plain), "");
+    plan.prefix = 128;
+    ASSERT_EQ(read(makeBmp(plan), prefixed), "");
     EXPECT_EQ(recordRows(prefixed), recordRows(plain));
 
-    spec.prefix = 256;
+    plan.prefix = 256;
     ImageRecord twice;
-    EXPECT_EQ(read(makeBmp(spec), twice), bmp_skip::kNotBmp);
+    EXPECT_EQ(read(makeBmp(plan), twice), bmp_skip::kNotBmp);
     EXPECT_FALSE(twice.allocated());
 }
 
 TEST(ReadBmp, TopDownMatchesBottomUp) {
     const auto rows = picture32(5, 4);
-    BmpSpec bottomUp = bmp32(rows);
-    BmpSpec topDown = bottomUp;
+    BmpPlan bottomUp = bmp32(rows);
+    BmpPlan topDown = bottomUp;
     topDown.height = -4;
     topDown.pixels.clear();
     for (const Row& row : rows)
@@ -102,30 +102,30 @@ TEST(ReadBmp, TopDownMatchesBottomUp) {
 
 TEST(ReadBmp, PaletteComesFromTheGapNotFromColoursUsed) {
     // 18 bytes of gap with 4-byte entries: 4 entries and 2 bytes to skip, whatever colours used says.
-    BmpSpec spec{.width = 2,
+    BmpPlan plan{.width = 2,
                  .height = 1,
                  .bitDepth = 8,
                  .colorsUsed = 256,
                  .gapTail = {0xEE, 0xEE},
                  .pixels = {3, 1, 0, 0}};
     for (int i = 0; i < 4; ++i)
-        spec.palette.insert(spec.palette.end(), {10, 20, std::uint8_t(30 + i), 0});
+        plan.palette.insert(plan.palette.end(), {10, 20, std::uint8_t(30 + i), 0});
     ImageRecord record;
-    ASSERT_EQ(read(makeBmp(spec), record), "");
+    ASSERT_EQ(read(makeBmp(plan), record), "");
     EXPECT_EQ(record.paletteCount, 4u);
     EXPECT_EQ(Row(record.palette.begin() + 9, record.palette.end()), (Row{33, 20, 10}));  // red, green, blue
-    EXPECT_EQ(Row(record.pixels.begin(), record.pixels.end()), spec.pixels);
+    EXPECT_EQ(Row(record.pixels.begin(), record.pixels.end()), plan.pixels);
 }
 
 TEST(ReadBmp, PaletteFromAWideGapIsCappedAtTheBitDepth) {
-    BmpSpec spec;
-    spec.width = 8;
-    spec.height = 1;
-    spec.bitDepth = 1;
-    spec.palette.assign(1024, 0x11);  // 256 entries' worth of gap for a 1-bit image
-    spec.pixels = {0xA5, 0, 0, 0};
+    BmpPlan plan;
+    plan.width = 8;
+    plan.height = 1;
+    plan.bitDepth = 1;
+    plan.palette.assign(1024, 0x11);  // 256 entries' worth of gap for a 1-bit image
+    plan.pixels = {0xA5, 0, 0, 0};
     ImageRecord record;
-    ASSERT_EQ(read(makeBmp(spec), record), "");
+    ASSERT_EQ(read(makeBmp(plan), record), "");
     EXPECT_EQ(record.paletteCount, 2u);
     EXPECT_EQ(record.pixels[0], 0xA5);
     std::vector<std::byte> png;
@@ -133,33 +133,33 @@ TEST(ReadBmp, PaletteFromAWideGapIsCappedAtTheBitDepth) {
 }
 
 TEST(ReadBmp, IndicesBeyondThePaletteAreWrittenAsStored) {
-    BmpSpec spec;
-    spec.width = 4;
-    spec.height = 1;
-    spec.bitDepth = 8;
-    spec.palette.assign(8, 0x40);  // two entries
-    spec.pixels = {0, 1, 200, 255};
+    BmpPlan plan;
+    plan.width = 4;
+    plan.height = 1;
+    plan.bitDepth = 8;
+    plan.palette.assign(8, 0x40);  // two entries
+    plan.pixels = {0, 1, 200, 255};
     ImageRecord record;
-    ASSERT_EQ(read(makeBmp(spec), record), "");
+    ASSERT_EQ(read(makeBmp(plan), record), "");
     std::vector<std::byte> png;
     ASSERT_EQ(WritePng(record, png), kOk);
     const auto decoded = testing::decodePng(png);
     ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->rows[0], spec.pixels);
+    EXPECT_EQ(decoded->rows[0], plan.pixels);
     EXPECT_EQ(decoded->plte.size(), 6u);
 }
 
 TEST(ReadBmp, Os2CoreHeaderWithThreeBytePalette) {
-    BmpSpec spec;
-    spec.headerSize = 12;
-    spec.width = 3;
-    spec.height = 2;
-    spec.bitDepth = 4;
+    BmpPlan plan;
+    plan.headerSize = 12;
+    plan.width = 3;
+    plan.height = 2;
+    plan.bitDepth = 4;
     for (int i = 0; i < 16; ++i)
-        spec.palette.insert(spec.palette.end(), {std::uint8_t(i), 0x80, 0xFF});
-    spec.pixels = {0x12, 0x30, 0, 0, 0x45, 0x60, 0, 0};
+        plan.palette.insert(plan.palette.end(), {std::uint8_t(i), 0x80, 0xFF});
+    plan.pixels = {0x12, 0x30, 0, 0, 0x45, 0x60, 0, 0};
     ImageRecord record;
-    ASSERT_EQ(read(makeBmp(spec), record), "");
+    ASSERT_EQ(read(makeBmp(plan), record), "");
     EXPECT_EQ(record.paletteCount, 16u);
     EXPECT_EQ(record.palette[3 * 7], 0xFF);
     EXPECT_EQ(record.palette[3 * 7 + 2], 7);
@@ -168,25 +168,25 @@ TEST(ReadBmp, Os2CoreHeaderWithThreeBytePalette) {
 
 struct RefusedCase {
     const char* name;
-    BmpSpec spec;
+    BmpPlan plan;
     std::string_view message;
 };
 
-BmpSpec with(std::function<void(BmpSpec&)> change) {
-    BmpSpec spec;
-    spec.width = 2;
-    spec.height = 2;
-    spec.bitDepth = 24;
-    spec.pixels.assign(16, 0x55);
-    change(spec);
-    return spec;
+BmpPlan with(std::function<void(BmpPlan&)> change) {
+    BmpPlan plan;
+    plan.width = 2;
+    plan.height = 2;
+    plan.bitDepth = 24;
+    plan.pixels.assign(16, 0x55);
+    change(plan);
+    return plan;
 }
 
 class ReadBmpRefuses : public ::testing::TestWithParam<RefusedCase> {};
 
 TEST_P(ReadBmpRefuses, WithItsMessage) {
     ImageRecord record;
-    EXPECT_EQ(read(makeBmp(GetParam().spec), record), GetParam().message);
+    EXPECT_EQ(read(makeBmp(GetParam().plan), record), GetParam().message);
     EXPECT_FALSE(record.allocated());
     EXPECT_EQ(record.width, 0);
 }
@@ -194,24 +194,24 @@ TEST_P(ReadBmpRefuses, WithItsMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadBmpRefuses,
     ::testing::Values(
-        RefusedCase{"HeaderTooSmall", with([](BmpSpec& s) { s.headerSize = 8; }), bmp_skip::kBadHeaderSize},
-        RefusedCase{"PixelsInsideHeader", with([](BmpSpec& s) { s.offBits = 40; }), bmp_skip::kBadHeaderSize},
-        RefusedCase{"ZeroWidth", with([](BmpSpec& s) { s.width = 0; }), bmp_skip::kWidthBelowOne},
-        RefusedCase{"ZeroHeight", with([](BmpSpec& s) { s.height = 0; }), bmp_skip::kHeightBelowOne},
-        RefusedCase{"MinimumHeight", with([](BmpSpec& s) { s.height = INT32_MIN; }), bmp_skip::kBadImageSize},
-        RefusedCase{"Rle8", with([](BmpSpec& s) { s.compression = 1, s.bitDepth = 8; }),
+        RefusedCase{"HeaderTooSmall", with([](BmpPlan& s) { s.headerSize = 8; }), bmp_skip::kBadHeaderSize},
+        RefusedCase{"PixelsInsideHeader", with([](BmpPlan& s) { s.offBits = 40; }), bmp_skip::kBadHeaderSize},
+        RefusedCase{"ZeroWidth", with([](BmpPlan& s) { s.width = 0; }), bmp_skip::kWidthBelowOne},
+        RefusedCase{"ZeroHeight", with([](BmpPlan& s) { s.height = 0; }), bmp_skip::kHeightBelowOne},
+        RefusedCase{"MinimumHeight", with([](BmpPlan& s) { s.height = INT32_MIN; }), bmp_skip::kBadImageSize},
+        RefusedCase{"Rle8", with([](BmpPlan& s) { s.compression = 1, s.bitDepth = 8; }),
                     bmp_skip::kCompressed},
-        RefusedCase{"SixteenBits", with([](BmpSpec& s) { s.bitDepth = 16; }), bmp_skip::k16Bits},
-        RefusedCase{"TwoBits", with([](BmpSpec& s) { s.bitDepth = 2; }), bmp_skip::kBadBitDepth},
-        RefusedCase{"TruncatedPixels", with([](BmpSpec& s) { s.pixels.resize(15); }),
+        RefusedCase{"SixteenBits", with([](BmpPlan& s) { s.bitDepth = 16; }), bmp_skip::k16Bits},
+        RefusedCase{"TwoBits", with([](BmpPlan& s) { s.bitDepth = 2; }), bmp_skip::kBadBitDepth},
+        RefusedCase{"TruncatedPixels", with([](BmpPlan& s) { s.pixels.resize(15); }),
                     bmp_skip::kBadImageSize},
-        RefusedCase{"PixelsBeyondTheFile", with([](BmpSpec& s) { s.offBits = 4000; }),
+        RefusedCase{"PixelsBeyondTheFile", with([](BmpPlan& s) { s.offBits = 4000; }),
                     bmp_skip::kBadImageSize},
         // Row size and image size overflow 32 bits: 0x40000001 × 32 bits per row, 0x10000 rows.
         RefusedCase{"OverflowingSizes",
-                    with([](BmpSpec& s) { s.width = 0x40000001, s.height = 0x10000, s.bitDepth = 32; }),
+                    with([](BmpPlan& s) { s.width = 0x40000001, s.height = 0x10000, s.bitDepth = 32; }),
                     bmp_skip::kBadImageSize},
-        RefusedCase{"TruncatedPalette", with([](BmpSpec& s) {
+        RefusedCase{"TruncatedPalette", with([](BmpPlan& s) {
                         s.bitDepth = 8, s.offBits = 54 + 1024, s.pixels.clear();
                         s.palette.assign(8, 0);
                     }),
@@ -219,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadBmp, ShortFilesEndPrematurely) {
-    const auto full = makeBmp(with([](BmpSpec&) {}));
+    const auto full = makeBmp(with([](BmpPlan&) {}));
     for (std::size_t size : {0, 10, 17, 30}) {
         ImageRecord record;
         EXPECT_EQ(ReadBmp("x", asBytes(testing::ByteVector(full.begin(), full.begin() + size)), record),
@@ -275,7 +275,7 @@ TEST_F(ConvertBmpToPngTest, WritesAnRgbaPngWithTheAlphaUnchanged) {
 }
 
 TEST_F(ConvertBmpToPngTest, RefusedInputLeavesNoOutputAndLogsTheFullPath) {
-    const auto bmp = dir_.write("a.bmp", makeBmp(with([](BmpSpec& s) { s.bitDepth = 16; })));
+    const auto bmp = dir_.write("a.bmp", makeBmp(with([](BmpPlan& s) { s.bitDepth = 16; })));
     EXPECT_TRUE(ConvertBmpToPng(bmp).failed());
     EXPECT_FALSE(std::filesystem::exists(dir_ / "a.png"));
     ASSERT_EQ(log_.size(), 2u);
@@ -290,7 +290,7 @@ TEST_F(ConvertBmpToPngTest, LibpngFailureLeavesNoPartialPng) {
     // An 8-bit bitmap without a palette: libpng refuses to write a palette image with no colours
     // only after it has started the file.
     const auto bmp =
-        dir_.write("b.bmp", makeBmp(with([](BmpSpec& s) { s.bitDepth = 8, s.pixels.assign(8, 1); })));
+        dir_.write("b.bmp", makeBmp(with([](BmpPlan& s) { s.bitDepth = 8, s.pixels.assign(8, 1); })));
     EXPECT_TRUE(ConvertBmpToPng(bmp).failed());
     EXPECT_FALSE(std::filesystem::exists(dir_ / "b.png"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);

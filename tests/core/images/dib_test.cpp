@@ -11,7 +11,7 @@
 namespace kestrel {
 namespace {
 
-struct DibSpec {
+struct DibPlan {
     std::uint32_t headerSize = 40;
     std::int32_t width = 4;
     std::int32_t height = 2;
@@ -23,39 +23,39 @@ struct DibSpec {
     std::size_t pixelBytes = 8;
 };
 
-std::vector<std::byte> makeDib(const DibSpec& spec) {
+std::vector<std::byte> makeDib(const DibPlan& plan) {
     ByteWriter writer;
-    writer.u32(spec.headerSize);
-    if (spec.headerSize == 12) {
-        writer.u16(static_cast<std::uint32_t>(spec.width));
-        writer.u16(static_cast<std::uint32_t>(spec.height));
+    writer.u32(plan.headerSize);
+    if (plan.headerSize == 12) {
+        writer.u16(static_cast<std::uint32_t>(plan.width));
+        writer.u16(static_cast<std::uint32_t>(plan.height));
         writer.u16(1);
-        writer.u16(spec.bitCount);
+        writer.u16(plan.bitCount);
     } else {
-        writer.u32(static_cast<std::uint32_t>(spec.width));
-        writer.u32(static_cast<std::uint32_t>(spec.height));
+        writer.u32(static_cast<std::uint32_t>(plan.width));
+        writer.u32(static_cast<std::uint32_t>(plan.height));
         writer.u16(1);
-        writer.u16(spec.bitCount);
-        writer.u32(spec.compression);
-        writer.u32(spec.sizeImage);
+        writer.u16(plan.bitCount);
+        writer.u32(plan.compression);
+        writer.u32(plan.sizeImage);
         writer.zeros(8);
-        writer.u32(spec.colorsUsed);
+        writer.u32(plan.colorsUsed);
         writer.u32(0);
-        if (spec.headerSize > 40) writer.zeros(spec.headerSize - 40);
+        if (plan.headerSize > 40) writer.zeros(plan.headerSize - 40);
     }
-    writer.zeros(spec.tableBytes + spec.pixelBytes);
+    writer.zeros(plan.tableBytes + plan.pixelBytes);
     return writer.bytes();
 }
 
-DibSpec with(std::function<void(DibSpec&)> change) {
-    DibSpec spec;
-    change(spec);
-    return spec;
+DibPlan with(std::function<void(DibPlan&)> change) {
+    DibPlan plan;
+    change(plan);
+    return plan;
 }
 
 struct ValidCase {
     const char* name;
-    DibSpec spec;
+    DibPlan plan;
     std::size_t pixelOffset;
     std::size_t imageBytes;
 };
@@ -63,7 +63,7 @@ struct ValidCase {
 class ValidDib : public ::testing::TestWithParam<ValidCase> {};
 
 TEST_P(ValidDib, LocatesThePixels) {
-    const auto dib = makeDib(GetParam().spec);
+    const auto dib = makeDib(GetParam().plan);
     DibInfo info;
     ASSERT_EQ(validateDib(asBytes(dib), info), kOk);
     EXPECT_EQ(info.pixelOffset, GetParam().pixelOffset);
@@ -77,27 +77,27 @@ TEST_P(ValidDib, LocatesThePixels) {
 INSTANTIATE_TEST_SUITE_P(
     Layouts, ValidDib,
     ::testing::Values(
-        ValidCase{"Palette8", DibSpec{}, 40 + 1024, 8},
-        ValidCase{"Core4", with([](DibSpec& s) { s.headerSize = 12, s.bitCount = 4, s.tableBytes = 48; }),
+        ValidCase{"Palette8", DibPlan{}, 40 + 1024, 8},
+        ValidCase{"Core4", with([](DibPlan& s) { s.headerSize = 12, s.bitCount = 4, s.tableBytes = 48; }),
                   12 + 48, 8},
-        ValidCase{"TopDown24", with([](DibSpec& s) {
+        ValidCase{"TopDown24", with([](DibPlan& s) {
                       s.bitCount = 24, s.height = -2, s.tableBytes = 0, s.pixelBytes = 24;
                   }),
                   40, 24},
-        ValidCase{"Bitfields32After40", with([](DibSpec& s) {
+        ValidCase{"Bitfields32After40", with([](DibPlan& s) {
                       s.bitCount = 32, s.compression = 3, s.tableBytes = 12, s.pixelBytes = 32;
                   }),
                   52, 32},
-        ValidCase{"V5Bitfields", with([](DibSpec& s) {
+        ValidCase{"V5Bitfields", with([](DibPlan& s) {
                       s.headerSize = 124, s.bitCount = 32, s.compression = 3, s.tableBytes = 0;
                       s.pixelBytes = 32;
                   }),
                   124, 32},
-        ValidCase{"Rle8", with([](DibSpec& s) { s.compression = 1, s.sizeImage = 5, s.pixelBytes = 5; }),
+        ValidCase{"Rle8", with([](DibPlan& s) { s.compression = 1, s.sizeImage = 5, s.pixelBytes = 5; }),
                   40 + 1024, 5}),
     [](const auto& info) { return std::string(info.param.name); });
 
-class HostileDib : public ::testing::TestWithParam<std::pair<const char*, DibSpec>> {};
+class HostileDib : public ::testing::TestWithParam<std::pair<const char*, DibPlan>> {};
 
 TEST_P(HostileDib, IsRefused) {
     const auto dib = makeDib(GetParam().second);
@@ -107,28 +107,28 @@ TEST_P(HostileDib, IsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, HostileDib,
-    ::testing::Values(std::pair{"HeaderSize16", with([](DibSpec& s) { s.headerSize = 16; })},
-                      std::pair{"ZeroWidth", with([](DibSpec& s) { s.width = 0; })},
-                      std::pair{"ZeroHeight", with([](DibSpec& s) { s.height = 0; })},
-                      std::pair{"MinimumHeight", with([](DibSpec& s) { s.height = INT32_MIN; })},
+    ::testing::Values(std::pair{"HeaderSize16", with([](DibPlan& s) { s.headerSize = 16; })},
+                      std::pair{"ZeroWidth", with([](DibPlan& s) { s.width = 0; })},
+                      std::pair{"ZeroHeight", with([](DibPlan& s) { s.height = 0; })},
+                      std::pair{"MinimumHeight", with([](DibPlan& s) { s.height = INT32_MIN; })},
                       std::pair{"HugeHeight",
-                                with([](DibSpec& s) { s.height = 0x7FFFFFFF, s.width = 0x7FFFFFFF; })},
-                      std::pair{"BitCount2", with([](DibSpec& s) { s.bitCount = 2; })},
-                      std::pair{"PaletteBeyondBuffer", with([](DibSpec& s) { s.colorsUsed = 0xFFFFFFFF; })},
+                                with([](DibPlan& s) { s.height = 0x7FFFFFFF, s.width = 0x7FFFFFFF; })},
+                      std::pair{"BitCount2", with([](DibPlan& s) { s.bitCount = 2; })},
+                      std::pair{"PaletteBeyondBuffer", with([](DibPlan& s) { s.colorsUsed = 0xFFFFFFFF; })},
                       std::pair{"RleSizeBeyondBuffer",
-                                with([](DibSpec& s) { s.compression = 1, s.sizeImage = 0xFFFFFFF0; })},
-                      std::pair{"UnknownCompression", with([](DibSpec& s) { s.compression = 9; })},
-                      std::pair{"BitfieldsWithoutMasks", with([](DibSpec& s) {
+                                with([](DibPlan& s) { s.compression = 1, s.sizeImage = 0xFFFFFFF0; })},
+                      std::pair{"UnknownCompression", with([](DibPlan& s) { s.compression = 9; })},
+                      std::pair{"BitfieldsWithoutMasks", with([](DibPlan& s) {
                                     s.bitCount = 32, s.compression = 3, s.tableBytes = 0, s.pixelBytes = 32;
                                 })},
-                      std::pair{"BitfieldsIn44ByteHeader", with([](DibSpec& s) {
+                      std::pair{"BitfieldsIn44ByteHeader", with([](DibPlan& s) {
                                     s.headerSize = 44, s.bitCount = 32, s.compression = 3, s.pixelBytes = 64;
                                 })}),
     [](const auto& info) { return std::string(info.param.first); });
 
 TEST(ValidateDib, IconImagesCountTheMaskRows) {
     // 32 × 32 at 4 bits: height 64 in the header, 16 palette entries, 512 colour bytes, 128 mask bytes.
-    const DibSpec icon{.width = 32, .height = 64, .bitCount = 4, .tableBytes = 64, .pixelBytes = 512 + 128};
+    const DibPlan icon{.width = 32, .height = 64, .bitCount = 4, .tableBytes = 64, .pixelBytes = 512 + 128};
     const auto dib = makeDib(icon);
     DibInfo info;
     ASSERT_EQ(validateDib(asBytes(dib), info, DibLayout::kIconImage), kOk);

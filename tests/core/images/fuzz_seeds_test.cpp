@@ -12,8 +12,8 @@
 namespace kestrel {
 namespace {
 
-using testing::BmpSpec;
-using testing::PngSpec;
+using testing::BmpPlan;
+using testing::PngPlan;
 
 void writeSeed(const char* target, const std::string& name, const testing::ByteVector& bytes) {
     const auto folder = std::filesystem::path(KESTREL_SOURCE_DIR) / "fuzz" / "corpus" / target;
@@ -34,24 +34,24 @@ std::vector<testing::Row> rows(std::uint32_t width, std::uint32_t height, std::u
 
 TEST(FuzzSeeds, DISABLED_Write) {
     for (std::uint16_t depth : {1, 4, 8, 24, 32}) {
-        BmpSpec spec;
-        spec.width = 5;
-        spec.height = 3;
-        spec.bitDepth = depth;
-        if (depth <= 8) spec.palette.assign(4u << depth, 0x7F);
-        spec.pixels.assign(static_cast<std::size_t>((5 * depth + 31) / 32 * 4 * 3), 0x5A);
-        writeSeed("bmp_read", "depth" + std::to_string(depth) + ".bmp", testing::makeBmp(spec));
-        spec.height = -3;
-        writeSeed("bmp_read", "topdown" + std::to_string(depth) + ".bmp", testing::makeBmp(spec));
+        BmpPlan plan;
+        plan.width = 5;
+        plan.height = 3;
+        plan.bitDepth = depth;
+        if (depth <= 8) plan.palette.assign(4u << depth, 0x7F);
+        plan.pixels.assign(static_cast<std::size_t>((5 * depth + 31) / 32 * 4 * 3), 0x5A);
+        writeSeed("bmp_read", "depth" + std::to_string(depth) + ".bmp", testing::makeBmp(plan));
+        plan.height = -3;
+        writeSeed("bmp_read", "topdown" + std::to_string(depth) + ".bmp", testing::makeBmp(plan));
     }
-    BmpSpec core{.headerSize = 12, .width = 3, .height = 2, .bitDepth = 4};
+    BmpPlan core{.headerSize = 12, .width = 3, .height = 2, .bitDepth = 4};
     core.palette.assign(48, 0x33);
     core.pixels.assign(8, 0x12);
     writeSeed("bmp_read", "core4.bmp", testing::makeBmp(core));
-    BmpSpec prefixed{.width = 2, .height = 2, .bitDepth = 32, .prefix = 128};
+    BmpPlan prefixed{.width = 2, .height = 2, .bitDepth = 32, .prefix = 128};
     prefixed.pixels.assign(16, 0x80);
     writeSeed("bmp_read", "prefix32.bmp", testing::makeBmp(prefixed));
-    BmpSpec v5{.headerSize = 124, .width = 2, .height = 2, .bitDepth = 32, .compression = 3};
+    BmpPlan v5{.headerSize = 124, .width = 2, .height = 2, .bitDepth = 32, .compression = 3};
     v5.pixels.assign(16, 0x80);
     writeSeed("bmp_read", "v5bitfields.bmp", testing::makeBmp(v5));
 
@@ -70,11 +70,11 @@ TEST(FuzzSeeds, DISABLED_Write) {
                              {4, 8, 16},
                              {6, 8, 32},
                              {6, 16, 64}}) {
-        PngSpec spec{.width = 9, .height = 5, .bitDepth = kind.depth, .colorType = kind.colorType};
-        if (kind.colorType == 3) spec.plte.assign(12, 0x90);
-        spec.rows = rows(9, 5, kind.bits);
+        PngPlan plan{.width = 9, .height = 5, .bitDepth = kind.depth, .colorType = kind.colorType};
+        if (kind.colorType == 3) plan.plte.assign(12, 0x90);
+        plan.rows = rows(9, 5, kind.bits);
         const std::string name = "type" + std::to_string(kind.colorType) + "_" + std::to_string(kind.depth);
-        const auto png = testing::makePng(spec);
+        const auto png = testing::makePng(plan);
         writeSeed("png_read", name + ".png", png);
         ImageRecord record;
         std::vector<std::byte> interlaced;
@@ -82,7 +82,7 @@ TEST(FuzzSeeds, DISABLED_Write) {
         ASSERT_EQ(WritePng(record, interlaced, {.interlace = 1}), kOk);
         writeSeed("png_read", name + "_interlaced.png", interlaced);
     }
-    PngSpec trns{.width = 4,
+    PngPlan trns{.width = 4,
                  .height = 2,
                  .bitDepth = 4,
                  .colorType = 3,
@@ -90,7 +90,7 @@ TEST(FuzzSeeds, DISABLED_Write) {
                  .trns = testing::Row{9}};
     trns.rows = rows(4, 2, 4);
     writeSeed("png_read", "palette_trns.png", testing::makePng(trns));
-    PngSpec prefixed2{.width = 2, .height = 2, .bitDepth = 8, .colorType = 2, .prefix = 128};
+    PngPlan prefixed2{.width = 2, .height = 2, .bitDepth = 8, .colorType = 2, .prefix = 128};
     prefixed2.rows = rows(2, 2, 24);
     writeSeed("png_read", "prefix.png", testing::makePng(prefixed2));
 }

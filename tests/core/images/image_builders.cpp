@@ -56,38 +56,38 @@ std::uint32_t readBe32(std::span<const std::byte> bytes, std::size_t at) {
 
 }  // namespace
 
-ByteVector makeBmp(const BmpSpec& spec) {
-    const std::uint32_t headerEnd = 14 + spec.headerSize;
-    const auto offBits = spec.offBits.value_or(
-        headerEnd + static_cast<std::uint32_t>(spec.palette.size() + spec.gapTail.size()));
-    ByteVector out(spec.prefix, std::byte{0xAB});
+ByteVector makeBmp(const BmpPlan& plan) {
+    const std::uint32_t headerEnd = 14 + plan.headerSize;
+    const auto offBits = plan.offBits.value_or(
+        headerEnd + static_cast<std::uint32_t>(plan.palette.size() + plan.gapTail.size()));
+    ByteVector out(plan.prefix, std::byte{0xAB});
     put16(out, 0x4D42);
-    put32(out, offBits + static_cast<std::uint32_t>(spec.pixels.size()));
+    put32(out, offBits + static_cast<std::uint32_t>(plan.pixels.size()));
     put32(out, 0);
     put32(out, offBits);
-    put32(out, spec.headerSize);
-    if (spec.headerSize == 12) {
-        put16(out, static_cast<std::uint32_t>(spec.width));
-        put16(out, static_cast<std::uint32_t>(spec.height));
+    put32(out, plan.headerSize);
+    if (plan.headerSize == 12) {
+        put16(out, static_cast<std::uint32_t>(plan.width));
+        put16(out, static_cast<std::uint32_t>(plan.height));
         put16(out, 1);
-        put16(out, spec.bitDepth);
+        put16(out, plan.bitDepth);
     } else {
-        put32(out, static_cast<std::uint32_t>(spec.width));
-        put32(out, static_cast<std::uint32_t>(spec.height));
+        put32(out, static_cast<std::uint32_t>(plan.width));
+        put32(out, static_cast<std::uint32_t>(plan.height));
         put16(out, 1);
-        put16(out, spec.bitDepth);
-        put32(out, spec.compression);
-        put32(out, static_cast<std::uint32_t>(spec.pixels.size()));
+        put16(out, plan.bitDepth);
+        put32(out, plan.compression);
+        put32(out, static_cast<std::uint32_t>(plan.pixels.size()));
         put32(out, 2835);
         put32(out, 2835);
-        put32(out, spec.colorsUsed);
+        put32(out, plan.colorsUsed);
         put32(out, 0);
-        for (std::uint32_t i = 40; i < spec.headerSize; ++i)
+        for (std::uint32_t i = 40; i < plan.headerSize; ++i)
             put8(out, 0);
     }
-    append(out, spec.palette);
-    append(out, spec.gapTail);
-    append(out, spec.pixels);
+    append(out, plan.palette);
+    append(out, plan.gapTail);
+    append(out, plan.pixels);
     return out;
 }
 
@@ -98,26 +98,26 @@ std::vector<std::uint8_t> bottomUp(const std::vector<Row>& topFirst) {
     return out;
 }
 
-ByteVector makePng(const PngSpec& spec) {
-    ByteVector out(spec.prefix, std::byte{0xCD});
+ByteVector makePng(const PngPlan& plan) {
+    ByteVector out(plan.prefix, std::byte{0xCD});
     append(out, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A});
     std::vector<std::uint8_t> ihdr;
-    for (std::uint32_t v : {spec.width, spec.height}) {
+    for (std::uint32_t v : {plan.width, plan.height}) {
         for (int shift = 24; shift >= 0; shift -= 8)
             ihdr.push_back(static_cast<std::uint8_t>(v >> shift));
     }
-    ihdr.insert(ihdr.end(), {static_cast<std::uint8_t>(spec.bitDepth),
-                             static_cast<std::uint8_t>(spec.colorType), 0, 0, 0});
+    ihdr.insert(ihdr.end(), {static_cast<std::uint8_t>(plan.bitDepth),
+                             static_cast<std::uint8_t>(plan.colorType), 0, 0, 0});
     chunk(out, "IHDR", ihdr);
-    if (!spec.plte.empty()) chunk(out, "PLTE", spec.plte);
-    if (spec.trns) chunk(out, "tRNS", *spec.trns);
+    if (!plan.plte.empty()) chunk(out, "PLTE", plan.plte);
+    if (plan.trns) chunk(out, "tRNS", *plan.trns);
 
     std::vector<std::uint8_t> raw;
     auto addRow = [&](const Row& row) {
         raw.push_back(0);
         raw.insert(raw.end(), row.begin(), row.end());
     };
-    for (const Row& row : spec.rows)
+    for (const Row& row : plan.rows)
         addRow(row);
     uLongf compressedSize = compressBound(static_cast<uLong>(raw.size()));
     std::vector<std::uint8_t> compressed(compressedSize);

@@ -13,7 +13,7 @@ namespace kestrel::testing {
 using ByteVector = std::vector<std::byte>;
 using Row = std::vector<std::uint8_t>;
 
-struct BmpSpec {
+struct BmpPlan {
     std::uint32_t headerSize = 40;
     std::int32_t width = 1;
     std::int32_t height = 1;
@@ -26,12 +26,12 @@ struct BmpSpec {
     std::size_t prefix = 0;               // bytes in front of the file
     std::optional<std::uint32_t> offBits{};
 };
-ByteVector makeBmp(const BmpSpec& spec);
+ByteVector makeBmp(const BmpPlan& plan);
 
 // Stored rows of a picture given top row first, in the order a bottom-up BMP keeps them.
 std::vector<std::uint8_t> bottomUp(const std::vector<Row>& topFirst);
 
-struct PngSpec {
+struct PngPlan {
     std::uint32_t width = 1;
     std::uint32_t height = 1;
     int bitDepth = 8;
@@ -41,7 +41,7 @@ struct PngSpec {
     std::vector<Row> rows{};  // packed samples of each row, top first, no filter byte
     std::size_t prefix = 0;
 };
-ByteVector makePng(const PngSpec& spec);
+ByteVector makePng(const PngPlan& plan);
 
 struct DecodedPng {
     std::uint32_t width = 0;

@@ -15,7 +15,7 @@ namespace kestrel {
 namespace {
 
 using testing::makePng;
-using testing::PngSpec;
+using testing::PngPlan;
 using testing::Row;
 
 std::vector<Row> patternRows(std::uint32_t width, std::uint32_t height, std::uint32_t bitsPerPixel,
@@ -40,18 +40,18 @@ ImageRecord decode(const testing::ByteVector& png) {
 }
 
 TEST(ReadPng, SixteenColourPaletteAtDepthEightGivesAFullPaletteAndA1078ByteOffset) {
-    PngSpec spec{.width = 3, .height = 2, .bitDepth = 8, .colorType = 3};
+    PngPlan plan{.width = 3, .height = 2, .bitDepth = 8, .colorType = 3};
     for (int i = 0; i < 16; ++i)
-        spec.plte.insert(spec.plte.end(), {std::uint8_t(i * 16), 7, 9});
-    spec.rows = {{0, 5, 15}, {1, 2, 3}};
-    ImageRecord record = decode(makePng(spec));
+        plan.plte.insert(plan.plte.end(), {std::uint8_t(i * 16), 7, 9});
+    plan.rows = {{0, 5, 15}, {1, 2, 3}};
+    ImageRecord record = decode(makePng(plan));
     ASSERT_EQ(record.bitDepth, 8);
     ASSERT_EQ(record.paletteCount, 256u);
     EXPECT_EQ(record.palette[3 * 15], 240);
     for (std::size_t i = 3 * 16; i < record.palette.size(); ++i)
         ASSERT_EQ(record.palette[i], 0) << i;
     EXPECT_FALSE(record.topDown);
-    EXPECT_EQ(Row(record.row(0), record.row(0) + 3), spec.rows[0]);
+    EXPECT_EQ(Row(record.row(0), record.row(0) + 3), plan.rows[0]);
     EXPECT_EQ(record.pixels[0], 1);  // the buffer holds the bottom row first
 
     std::vector<std::byte> bmp;
@@ -73,15 +73,15 @@ TEST(ReadPng, SixteenColourPaletteAtDepthEightGivesAFullPaletteAndA1078ByteOffse
 TEST(ReadPng, TwoBitImagesBecomeFourBitsWithTheSameSampleValues) {
     for (int colorType : {0, 3}) {
         for (std::uint32_t width : {1u, 3u, 4u, 7u}) {
-            PngSpec spec{.width = width, .height = 2, .bitDepth = 2, .colorType = colorType};
-            if (colorType == 3) spec.plte = {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4};
-            spec.rows = patternRows(width, 2, 2, width);
-            ImageRecord record = decode(makePng(spec));
+            PngPlan plan{.width = width, .height = 2, .bitDepth = 2, .colorType = colorType};
+            if (colorType == 3) plan.plte = {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4};
+            plan.rows = patternRows(width, 2, 2, width);
+            ImageRecord record = decode(makePng(plan));
             ASSERT_EQ(record.bitDepth, 4);
             ASSERT_EQ(record.paletteCount, 16u);
             for (std::uint32_t y = 0; y < 2; ++y) {
                 for (std::uint32_t x = 0; x < width; ++x) {
-                    const int sample = (spec.rows[y][x / 4] >> (6 - 2 * (x % 4))) & 3;
+                    const int sample = (plan.rows[y][x / 4] >> (6 - 2 * (x % 4))) & 3;
                     const int stored = (record.row(static_cast<int>(y))[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 15;
                     ASSERT_EQ(stored, sample) << colorType << " " << width << " " << x;
                 }
@@ -95,13 +95,13 @@ TEST(ReadPng, TwoBitImagesBecomeFourBitsWithTheSameSampleValues) {
 }
 
 TEST(ReadPng, SixteenBitSamplesAreStripped) {
-    PngSpec rgb{.width = 2, .height = 1, .bitDepth = 16, .colorType = 2};
+    PngPlan rgb{.width = 2, .height = 1, .bitDepth = 16, .colorType = 2};
     rgb.rows = {{0x12, 0x99, 0x34, 0x99, 0x56, 0x99, 0xAB, 0, 0xCD, 0, 0xEF, 0}};
     ImageRecord record = decode(makePng(rgb));
     ASSERT_EQ(record.bitDepth, 24);
     EXPECT_EQ(Row(record.row(0), record.row(0) + 6), (Row{0x56, 0x34, 0x12, 0xEF, 0xCD, 0xAB}));
 
-    PngSpec grey{.width = 2, .height = 1, .bitDepth = 16, .colorType = 0};
+    PngPlan grey{.width = 2, .height = 1, .bitDepth = 16, .colorType = 0};
     grey.rows = {{0x80, 0x01, 0x03, 0xFF}};
     record = decode(makePng(grey));
     ASSERT_EQ(record.bitDepth, 8);
@@ -111,12 +111,12 @@ TEST(ReadPng, SixteenBitSamplesAreStripped) {
 }
 
 TEST(ReadPng, RgbaBecomesA32BitBmpWithTheAlphaByte) {
-    PngSpec spec{.width = 2, .height = 2, .bitDepth = 8, .colorType = 6};
-    spec.rows = patternRows(2, 2, 32, 6);
-    ImageRecord record = decode(makePng(spec));
+    PngPlan plan{.width = 2, .height = 2, .bitDepth = 8, .colorType = 6};
+    plan.rows = patternRows(2, 2, 32, 6);
+    ImageRecord record = decode(makePng(plan));
     ASSERT_EQ(record.bitDepth, 32);
-    EXPECT_EQ(record.row(1)[4], spec.rows[1][6]);
-    EXPECT_EQ(record.row(1)[7], spec.rows[1][7]);
+    EXPECT_EQ(record.row(1)[4], plan.rows[1][6]);
+    EXPECT_EQ(record.row(1)[7], plan.rows[1][7]);
 
     std::vector<std::byte> bmp;
     ASSERT_EQ(PngConverter().WriteBmp(record, bmp), kOk);
@@ -124,26 +124,26 @@ TEST(ReadPng, RgbaBecomesA32BitBmpWithTheAlphaByte) {
     EXPECT_EQ(header.u16(28), 32);
     EXPECT_EQ(header.u32(10), 54u);
     // First stored row is the bottom row; its first pixel is blue, green, red, alpha.
-    EXPECT_EQ(header.u8(54), spec.rows[1][2]);
-    EXPECT_EQ(header.u8(57), spec.rows[1][3]);
+    EXPECT_EQ(header.u8(54), plan.rows[1][2]);
+    EXPECT_EQ(header.u8(57), plan.rows[1][3]);
 }
 
 TEST(ReadPng, OnePrefixIsSkipped) {
-    PngSpec spec{.width = 3, .height = 3, .bitDepth = 8, .colorType = 2};
-    spec.rows = patternRows(3, 3, 24, 1);
-    ImageRecord plain = decode(makePng(spec));
-    spec.prefix = 128;
-    ImageRecord prefixed = decode(makePng(spec));
+    PngPlan plan{.width = 3, .height = 3, .bitDepth = 8, .colorType = 2};
+    plan.rows = patternRows(3, 3, 24, 1);
+    ImageRecord plain = decode(makePng(plan));
+    plan.prefix = 128;
+    ImageRecord prefixed = decode(makePng(plan));
     EXPECT_EQ(prefixed.pixels, plain.pixels);
-    spec.prefix = 64;
+    plan.prefix = 64;
     ImageRecord wrong;
-    EXPECT_EQ(PngConverter().ReadPng(asBytes(makePng(spec)), wrong), kFail);
+    EXPECT_EQ(PngConverter().ReadPng(asBytes(makePng(plan)), wrong), kFail);
 }
 
 // The transparent kinds all become 32-bit records; without tRNS the same images keep their depth.
 struct TransparencyCase {
     const char* name;
-    PngSpec spec;
+    PngPlan plan;
     // Expected blue, green, red, alpha of the first two pixels of the top row.
     Row firstPixels;
 };
@@ -151,7 +151,7 @@ struct TransparencyCase {
 class ReadPngTransparency : public ::testing::TestWithParam<TransparencyCase> {};
 
 TEST_P(ReadPngTransparency, KeepsTheAlphaIn32Bits) {
-    ImageRecord record = decode(makePng(GetParam().spec));
+    ImageRecord record = decode(makePng(GetParam().plan));
     ASSERT_EQ(record.bitDepth, 32);
     EXPECT_EQ(record.paletteCount, 0u);
     EXPECT_EQ(Row(record.row(0), record.row(0) + 8), GetParam().firstPixels);
@@ -162,18 +162,18 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TransparencyCase{
             "GreyAlpha8",
-            PngSpec{
+            PngPlan{
                 .width = 2, .height = 1, .bitDepth = 8, .colorType = 4, .rows = {{0x40, 0x80, 0xC0, 0xFF}}},
             {0x40, 0x40, 0x40, 0x80, 0xC0, 0xC0, 0xC0, 0xFF}},
         TransparencyCase{"GreyAlpha16",
-                         PngSpec{.width = 2,
+                         PngPlan{.width = 2,
                                  .height = 1,
                                  .bitDepth = 16,
                                  .colorType = 4,
                                  .rows = {{0x40, 1, 0x80, 1, 0xC0, 1, 0xFF, 1}}},
                          {0x40, 0x40, 0x40, 0x80, 0xC0, 0xC0, 0xC0, 0xFF}},
         TransparencyCase{"PaletteTrns",
-                         PngSpec{.width = 2,
+                         PngPlan{.width = 2,
                                  .height = 1,
                                  .bitDepth = 4,
                                  .colorType = 3,
@@ -183,11 +183,11 @@ INSTANTIATE_TEST_SUITE_P(
                          {30, 20, 10, 0x33, 60, 50, 40, 0xFF}},
         TransparencyCase{
             "GreyTrns",
-            PngSpec{
+            PngPlan{
                 .width = 2, .height = 1, .bitDepth = 2, .colorType = 0, .trns = Row{0, 2}, .rows = {{0x80}}},
             {0xAA, 0xAA, 0xAA, 0, 0, 0, 0, 0xFF}},
         TransparencyCase{"RgbTrns",
-                         PngSpec{.width = 2,
+                         PngPlan{.width = 2,
                                  .height = 1,
                                  .bitDepth = 8,
                                  .colorType = 2,
@@ -198,10 +198,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ReadPng, InterlacedImagesReadAllPasses) {
     for (auto [colorType, bits, depth] : {std::tuple{2, 24u, 8}, {6, 32u, 8}, {3, 4u, 4}, {0, 1u, 1}}) {
-        PngSpec spec{.width = 13, .height = 11, .bitDepth = depth, .colorType = colorType};
-        if (colorType == 3) spec.plte.assign(48, 0x44);
-        spec.rows = patternRows(13, 11, bits, bits);
-        ImageRecord flat = decode(makePng(spec));
+        PngPlan plan{.width = 13, .height = 11, .bitDepth = depth, .colorType = colorType};
+        if (colorType == 3) plan.plte.assign(48, 0x44);
+        plan.rows = patternRows(13, 11, bits, bits);
+        ImageRecord flat = decode(makePng(plan));
         std::vector<std::byte> interlacedPng;
         ASSERT_EQ(WritePng(flat, interlacedPng, {.interlace = 1}), kOk);
         ASSERT_EQ(std::to_integer<int>(interlacedPng[28]), 1);  // IHDR interlace method: Adam7
@@ -210,15 +210,15 @@ TEST(ReadPng, InterlacedImagesReadAllPasses) {
 }
 
 TEST(ReadPng, RefusesHugeOrBrokenImagesAndReleasesTheRecord) {
-    PngSpec huge{
+    PngPlan huge{
         .width = 0x7FFFFFFF, .height = 0x7FFFFFFF, .bitDepth = 8, .colorType = 6, .rows = {{0, 0, 0, 0}}};
-    PngSpec wide{.width = 100000, .height = 100000, .bitDepth = 1, .colorType = 0, .rows = {{0}}};
-    PngSpec truncated{
+    PngPlan wide{.width = 100000, .height = 100000, .bitDepth = 1, .colorType = 0, .rows = {{0}}};
+    PngPlan truncated{
         .width = 4, .height = 4, .bitDepth = 8, .colorType = 2, .rows = patternRows(4, 2, 24, 9)};
-    for (const PngSpec& spec : {huge, wide, truncated}) {
+    for (const PngPlan& plan : {huge, wide, truncated}) {
         ImageRecord record;
         record.width = 99;
-        EXPECT_TRUE(PngConverter().ReadPng(asBytes(makePng(spec)), record).failed()) << spec.width;
+        EXPECT_TRUE(PngConverter().ReadPng(asBytes(makePng(plan)), record).failed()) << plan.width;
         EXPECT_FALSE(record.allocated());
         EXPECT_EQ(record.width, 0);
     }
@@ -297,9 +297,9 @@ TEST(WritePng, IdentifyAgreesOnTheFormat) {
 }
 
 TEST(PngConverter, DibHasTheDocumentedHeaderAndValidates) {
-    PngSpec spec{.width = 5, .height = 2, .bitDepth = 4, .colorType = 3, .plte = {1, 2, 3, 4, 5, 6}};
-    spec.rows = {{0x01, 0x10, 0x00}, {0x11, 0x00, 0x10}};
-    ImageRecord record = decode(makePng(spec));
+    PngPlan plan{.width = 5, .height = 2, .bitDepth = 4, .colorType = 3, .plte = {1, 2, 3, 4, 5, 6}};
+    plan.rows = {{0x01, 0x10, 0x00}, {0x11, 0x00, 0x10}};
+    ImageRecord record = decode(makePng(plan));
     std::vector<std::byte> dib;
     ASSERT_EQ(PngConverter().ImageRecordToDib(record, dib), kOk);
     const ByteReader header(asBytes(dib));

@@ -9,7 +9,7 @@ namespace {
 class CompileFileTest : public ::testing::Test {
   protected:
     CompileSink sink;
-    WorkingFolder work{pb::buildImage(pb::sampleImageSpec())};
+    WorkingFolder work{pb::buildImage(pb::sampleImagePlan())};
     std::filesystem::path description() const { return work.folder / "pe.xml"; }
 
     // A change the user made, so that the compiled file differs from the original.

@@ -7,18 +7,18 @@
 namespace kestrel::testing {
 namespace {
 
-pb::ImageSpec smallSpec() {
-    pb::ImageSpec spec;
-    spec.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::bytesOf("alpha")});
-    spec.resources.push_back({pb::kRtRcData, 2, pb::kLangEnUs, pb::bytesOf("beta")});
-    pb::addIconGroup(spec.resources, 1, pb::kLangEnUs, 1, {pb::makeIconImage(16, 8, 1)});
-    pb::addCursorGroup(spec.resources, 200, pb::kLangEnUs, 1, {pb::makeCursorImage(32, 1, 5, 9, 2)});
-    spec.resources.push_back({pb::kRtIcon, u"MAINICON", pb::kLangEnUs, pb::makeIconImage(32, 32, 3).data});
-    spec.resources.push_back(
+pb::ImagePlan smallPlan() {
+    pb::ImagePlan plan;
+    plan.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::bytesOf("alpha")});
+    plan.resources.push_back({pb::kRtRcData, 2, pb::kLangEnUs, pb::bytesOf("beta")});
+    pb::addIconGroup(plan.resources, 1, pb::kLangEnUs, 1, {pb::makeIconImage(16, 8, 1)});
+    pb::addCursorGroup(plan.resources, 200, pb::kLangEnUs, 1, {pb::makeCursorImage(32, 1, 5, 9, 2)});
+    plan.resources.push_back({pb::kRtIcon, u"MAINICON", pb::kLangEnUs, pb::makeIconImage(32, 32, 3).data});
+    plan.resources.push_back(
         {pb::kRtBitmap, 102, pb::kLangEnUs, pb::makeDib({8, 4, 32, false, false, false, 4})});
-    spec.resources.push_back(
+    plan.resources.push_back(
         {pb::kRtBitmap, 103, pb::kLangEnUs, pb::makeDib({8, 4, 8, false, false, false, 5})});
-    return spec;
+    return plan;
 }
 
 // An .ICO or .CUR file: directory, one 16-byte entry per image, then the images in order.
@@ -48,7 +48,7 @@ std::vector<std::byte> iconFile(std::uint16_t type, const std::vector<std::vecto
 class CompileResources : public ::testing::Test {
   protected:
     CompileSink sink;
-    WorkingFolder work{pb::buildImage(smallSpec())};
+    WorkingFolder work{pb::buildImage(smallPlan())};
 
     std::vector<std::byte> compiledResource(const std::string& key) {
         HResult hr = work.compile();
@@ -237,13 +237,13 @@ TEST_F(CompileResources, EveryResourceStartsOnAnEightByteBoundary) {
 
 TEST(CompileNames, NamedEntriesKeepTheirCaseAndUtf16Length) {
     CompileSink sink;
-    pb::ImageSpec spec;
+    pb::ImagePlan plan;
     const std::u16string names[] = {u"MixedCase", u"Grüße中文", std::u16string(u"lone\xD800surrogate"),
                                     std::u16string(80, u'名')};
     for (const auto& name : names)
-        spec.resources.push_back({u"Custom", name, pb::kLangEnUs, pb::bytesOf("x")});
-    spec.resources.push_back({u"Custom", 5, pb::kLangEnUs, pb::bytesOf("id after names")});
-    WorkingFolder work(pb::buildImage(spec));
+        plan.resources.push_back({u"Custom", name, pb::kLangEnUs, pb::bytesOf("x")});
+    plan.resources.push_back({u"Custom", 5, pb::kLangEnUs, pb::bytesOf("id after names")});
+    WorkingFolder work(pb::buildImage(plan));
     ASSERT_TRUE(work.compile().succeeded()) << errorText();
     auto rebuilt = readBytes(work.output());
     ResourceLookup lookup;

@@ -13,24 +13,24 @@ std::vector<std::byte> slice(const pb::ByteVector& bytes, std::size_t offset, st
             bytes.begin() + static_cast<std::ptrdiff_t>(offset + count)};
 }
 
-pb::ImageSpec smallSpec() {
-    pb::ImageSpec spec;
-    spec.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::bytesOf("payload")});
-    return spec;
+pb::ImagePlan smallPlan() {
+    pb::ImagePlan plan;
+    plan.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::bytesOf("payload")});
+    return plan;
 }
 
 TEST(DumpHeaders, WritesHeadersAndEverySectionButTheResources) {
-    pb::ImageSpec spec = smallSpec();
-    pb::SectionSpec data;
+    pb::ImagePlan plan = smallPlan();
+    pb::SectionPlan data;
     data.name = ".data";
     data.data = pb::bytesOf("data section");
-    spec.sectionsBeforeResources.push_back(data);
-    pb::SectionSpec bss;
+    plan.sectionsBeforeResources.push_back(data);
+    pb::SectionPlan bss;
     bss.name = ".bss";
     bss.noRawData = true;
     bss.virtualSize = 0x100;
-    spec.sectionsAfterResources.push_back(bss);
-    pb::BuiltImage built = pb::buildImageWithLayout(spec);
+    plan.sectionsAfterResources.push_back(bss);
+    pb::BuiltImage built = pb::buildImageWithLayout(plan);
 
     TempDir dir;
     ASSERT_EQ(dumpInto(built.bytes, dir.path()), kOk) << reportText();
@@ -60,10 +60,10 @@ struct BrokenImageCase {
 class DumpRefusesBrokenImage : public ::testing::TestWithParam<BrokenImageCase> {};
 
 TEST_P(DumpRefusesBrokenImage, WithTheInvalidExeMessageAndNoDescription) {
-    pb::ImageSpec spec = smallSpec();
-    spec.fault = GetParam().fault;
+    pb::ImagePlan plan = smallPlan();
+    plan.fault = GetParam().fault;
     TempDir dir;
-    EXPECT_EQ(dumpInto(pb::buildImage(spec), dir.path()), kFail);
+    EXPECT_EQ(dumpInto(pb::buildImage(plan), dir.path()), kFail);
     EXPECT_NE(reportText().find("Unhandled Win32 Portable EXE type, or invalid .EXE"), std::string::npos);
     EXPECT_EQ(std::filesystem::exists(dir / "DOSHEADER.BIN"), GetParam().dosHeaderWritten);
     EXPECT_FALSE(std::filesystem::exists(dir / "NTHEADER.BIN"));
@@ -89,7 +89,7 @@ struct PatchCase {
 class DumpRefusesPatchedHeader : public ::testing::TestWithParam<PatchCase> {};
 
 TEST_P(DumpRefusesPatchedHeader, WithoutCrashOrOutput) {
-    pb::BuiltImage built = pb::buildImageWithLayout(smallSpec());
+    pb::BuiltImage built = pb::buildImageWithLayout(smallPlan());
     const PatchCase& patch = GetParam();
     std::size_t at =
         patch.offsetFromNtHeaders == UINT32_MAX ? 0x3C : built.peHeaderOffset + patch.offsetFromNtHeaders;
@@ -112,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(Patches, DumpRefusesPatchedHeader,
                          [](const auto& info) { return std::string(info.param.what); });
 
 TEST(DumpHeaders, BadSignatureStillLeavesTheDosHeader) {
-    pb::BuiltImage built = pb::buildImageWithLayout(smallSpec());
+    pb::BuiltImage built = pb::buildImageWithLayout(smallPlan());
     built.bytes[built.peHeaderOffset] = std::byte{'X'};
     TempDir dir;
     EXPECT_EQ(dumpInto(built.bytes, dir.path()), kFail);
@@ -132,10 +132,10 @@ TEST(DumpHeaders, TinyFilesAreRefused) {
 }
 
 TEST(DumpHeaders, ImageWithoutResourcesFailsAfterWritingTheSections) {
-    pb::ImageSpec spec;
-    spec.withResourceSection = false;
+    pb::ImagePlan plan;
+    plan.withResourceSection = false;
     TempDir dir;
-    EXPECT_EQ(dumpInto(pb::buildImage(spec), dir.path()), kFail);
+    EXPECT_EQ(dumpInto(pb::buildImage(plan), dir.path()), kFail);
     EXPECT_NE(reportText().find("这个文件里面没有资源部分。"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(dir / "NTHEADER.BIN"));
     EXPECT_TRUE(std::filesystem::exists(dir / "text.BIN"));
@@ -143,13 +143,13 @@ TEST(DumpHeaders, ImageWithoutResourcesFailsAfterWritingTheSections) {
 }
 
 TEST(DumpHeaders, TwoResourceSectionsAreRefused) {
-    pb::ImageSpec spec = smallSpec();
-    pb::SectionSpec second;
+    pb::ImagePlan plan = smallPlan();
+    pb::SectionPlan second;
     second.name = ".RSRC";
     second.data = pb::bytesOf("not the resources");
-    spec.sectionsAfterResources.push_back(second);
+    plan.sectionsAfterResources.push_back(second);
     TempDir dir;
-    EXPECT_EQ(dumpInto(pb::buildImage(spec), dir.path()), kFail);
+    EXPECT_EQ(dumpInto(pb::buildImage(plan), dir.path()), kFail);
     EXPECT_NE(reportText().find("invalid .EXE"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "pe.xml"));
 }
@@ -195,14 +195,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST(DumpHeaders, OddSectionNamesStayInsideTheFolderAndApart) {
-    pb::ImageSpec spec = smallSpec();
+    pb::ImagePlan plan = smallPlan();
     for (const char* name : {".text", "/4", ".\\..\\..\\", "../x"}) {
-        pb::SectionSpec section;
+        pb::SectionPlan section;
         section.name = name;
         section.data = pb::bytesOf(std::string("section ") + name);
-        spec.sectionsAfterResources.push_back(section);
+        plan.sectionsAfterResources.push_back(section);
     }
-    pb::BuiltImage built = pb::buildImageWithLayout(spec);
+    pb::BuiltImage built = pb::buildImageWithLayout(plan);
     TempDir outer;
     std::filesystem::path folder = outer / "work";
     std::filesystem::create_directories(folder);
@@ -229,10 +229,10 @@ TEST(DumpHeaders, OddSectionNamesStayInsideTheFolderAndApart) {
 // ----- Overlay -----
 
 TEST(DumpHeaders, OverlayAndSymbolTableGoToTheOverlayFile) {
-    pb::ImageSpec spec = smallSpec();
-    spec.symbolCount = 5;
-    spec.overlay = pb::bytesOf("appended installer payload");
-    pb::BuiltImage built = pb::buildImageWithLayout(spec);
+    pb::ImagePlan plan = smallPlan();
+    plan.symbolCount = 5;
+    plan.overlay = pb::bytesOf("appended installer payload");
+    pb::BuiltImage built = pb::buildImageWithLayout(plan);
     ASSERT_NE(built.symbolTableOffset, 0u);
     TempDir dir;
     ASSERT_EQ(dumpInto(built.bytes, dir.path()), kOk) << reportText();
@@ -241,16 +241,16 @@ TEST(DumpHeaders, OverlayAndSymbolTableGoToTheOverlayFile) {
 
 TEST(DumpHeaders, ImportWithoutOverlayRemovesAStaleOverlayFile) {
     TempDir dir;
-    pb::ImageSpec withOverlay = smallSpec();
+    pb::ImagePlan withOverlay = smallPlan();
     withOverlay.overlay = pb::bytesOf("tail");
     ASSERT_EQ(dumpInto(pb::buildImage(withOverlay), dir.path()), kOk);
     ASSERT_TRUE(std::filesystem::exists(dir / "PEOVERLAY.BIN"));
-    ASSERT_EQ(dumpInto(pb::buildImage(smallSpec()), dir.path()), kOk);
+    ASSERT_EQ(dumpInto(pb::buildImage(smallPlan()), dir.path()), kOk);
     EXPECT_FALSE(std::filesystem::exists(dir / "PEOVERLAY.BIN"));
 }
 
 TEST(DumpHeaders, TruncatedLastSectionIsPaddedWithZeros) {
-    pb::BuiltImage built = pb::buildImageWithLayout(smallSpec());
+    pb::BuiltImage built = pb::buildImageWithLayout(smallPlan());
     const pb::SectionLayout& last = built.sections.back();
     ASSERT_EQ(std::uint64_t{last.rawOffset} + last.rawSize, built.bytes.size());
     pb::ByteVector cut(built.bytes.begin(), built.bytes.end() - 0x20);
@@ -262,7 +262,7 @@ TEST(DumpHeaders, TruncatedLastSectionIsPaddedWithZeros) {
 }
 
 TEST(DumpHeaders, RawDataFarPastTheEndIsRefused) {
-    pb::BuiltImage built = pb::buildImageWithLayout(smallSpec());
+    pb::BuiltImage built = pb::buildImageWithLayout(smallPlan());
     // SizeOfRawData of the last section becomes 256 MiB: no multi-megabyte file of zeros.
     std::size_t header = built.peHeaderOffset + 248 + 40 * (built.sections.size() - 1) + 16;
     built.bytes[header + 3] = std::byte{0x10};

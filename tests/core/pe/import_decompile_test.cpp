@@ -59,10 +59,10 @@ INSTANTIATE_TEST_SUITE_P(Files, DecompileFileRefuses,
 
 TEST(DecompileFile, ProjectFileNameIsNotTakenByAResource) {
     TempDir dir;
-    pb::ImageSpec spec;
-    spec.resources = {{pb::kRtRcData, u"app.kestrel", 1033, pb::bytesOf("resource")}};
+    pb::ImagePlan plan;
+    plan.resources = {{pb::kRtRcData, u"app.kestrel", 1033, pb::bytesOf("resource")}};
     std::filesystem::path pe = dir / "app.exe";
-    ASSERT_EQ(WriteWholeFile(pe, asBytes(pb::buildImage(spec))), kOk);
+    ASSERT_EQ(WriteWholeFile(pe, asBytes(pb::buildImage(plan))), kOk);
     std::filesystem::path project;
     ASSERT_EQ(DecompileFile(pe, dir / "work", project), kOk) << reportText();
     EXPECT_EQ(readBytes(dir / "work" / "app~1033.kestrel"), pb::bytesOf("resource"));
@@ -88,10 +88,10 @@ class ImportIntoOwnFolder : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ImportIntoOwnFolder, NeverOverwritesTheFileBeingImported) {
     TempDir dir;
-    pb::ImageSpec spec = pb::sampleImageSpec();
-    spec.resources.push_back(
+    pb::ImagePlan plan = pb::sampleImagePlan();
+    plan.resources.push_back(
         {pb::kRtRcData, u"APP.DLL", 1033, pb::bytesOf("a resource named like the file")});
-    const std::vector<std::byte> original = pb::buildImage(spec);
+    const std::vector<std::byte> original = pb::buildImage(plan);
     const std::filesystem::path pe = dir / "work" / GetParam();
     std::filesystem::create_directories(pe.parent_path());
     ASSERT_EQ(WriteWholeFile(pe, asBytes(original)), kOk);

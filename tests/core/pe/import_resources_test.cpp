@@ -10,10 +10,10 @@ namespace {
 
 using pb::ResourceId;
 
-pb::ImageSpec specWith(std::vector<pb::Resource> resources) {
-    pb::ImageSpec spec;
-    spec.resources = std::move(resources);
-    return spec;
+pb::ImagePlan planWith(std::vector<pb::Resource> resources) {
+    pb::ImagePlan plan;
+    plan.resources = std::move(resources);
+    return plan;
 }
 
 struct Imported {
@@ -42,7 +42,7 @@ TEST(ImportResources, WorkedExampleComesOutByteForByte) {
     ASSERT_EQ(icon.data.size(), 744u);
     pb::ByteVector group = pb::makeIconGroup({{icon, 1}});
     ASSERT_EQ(group.size(), 20u);
-    auto imported = import(pb::buildImage(specWith(
+    auto imported = import(pb::buildImage(planWith(
         {{pb::kRtIcon, 1, pb::kLangEnUs, icon.data}, {pb::kRtGroupIcon, 101, pb::kLangEnUs, group}})));
     ASSERT_EQ(imported->result, kOk) << reportText();
     const char* expected =
@@ -81,7 +81,7 @@ TEST(ImportResources, EveryLanguageOfABitmapIsKept) {
     for (std::uint16_t language : {pb::kLangDeDe, pb::kLangEnUs, pb::kLangZhCn})
         resources.push_back(
             {pb::kRtBitmap, 1, language, pb::makeDib({8, 8, 8, false, false, false, language})});
-    auto imported = import(pb::buildImage(specWith(resources)));
+    auto imported = import(pb::buildImage(planWith(resources)));
     ASSERT_EQ(imported->result, kOk) << reportText();
     EXPECT_NE(
         readText(imported->dir / "pe.xml").find("<Directory Type='1' Named_Entries='0' ID_Entries='3'>"),
@@ -113,9 +113,9 @@ pb::Resource raw(ResourceId type, ResourceId name, std::uint16_t language, std::
 class ImportKeepsCollidingResources : public ::testing::TestWithParam<CollisionCase> {};
 
 TEST_P(ImportKeepsCollidingResources, InFilesOfTheirOwn) {
-    pb::ImageSpec spec = specWith(GetParam().resources);
-    spec.resourceOptions.keepCallerOrder = true;
-    auto imported = import(pb::buildImage(spec));
+    pb::ImagePlan plan = planWith(GetParam().resources);
+    plan.resourceOptions.keepCallerOrder = true;
+    auto imported = import(pb::buildImage(plan));
     ASSERT_EQ(imported->result, kOk) << reportText();
     std::vector<std::string> files;
     for (const auto& resource : GetParam().resources) {
@@ -173,7 +173,7 @@ TEST_P(ImportOddNames, AreDescribedExactlyAndStayInsideTheFolder) {
     TempDir outer;
     std::filesystem::path folder = outer / "work";
     std::filesystem::create_directories(folder);
-    ASSERT_EQ(dumpInto(pb::buildImage(specWith({resource, typed})), folder), kOk) << reportText();
+    ASSERT_EQ(dumpInto(pb::buildImage(planWith({resource, typed})), folder), kOk) << reportText();
     auto described = readDescription(folder);
     ASSERT_TRUE(described.has_value());
     for (const auto& expected : {resource, typed}) {
@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Names, ImportOddNames,
 
 TEST(ImportResources, NamedTypesAndNamedBitmaps) {
     pb::ByteVector dib = pb::makeDib({8, 8, 24, false, false, false, 1});
-    auto imported = import(pb::buildImage(specWith({raw(u"AVI", 5, 1033, "riff"),
+    auto imported = import(pb::buildImage(planWith({raw(u"AVI", 5, 1033, "riff"),
                                                     raw(u"HTML", 5, 1033, "<html>"),
                                                     {pb::kRtBitmap, u"NORMAL_BMP", 1033, dib},
                                                     {pb::kRtBitmap, u"BLUE_ARROW_BMP", 1033, dib}})));
@@ -218,7 +218,7 @@ TEST(ImportResources, NamedTypesAndNamedBitmaps) {
 
 TEST(ImportResources, CursorFileHoldsTheImageAndTheHotSpot) {
     pb::IconImage cursor = pb::makeCursorImage(32, 4, 5, 7);
-    auto imported = import(pb::buildImage(specWith({{pb::kRtCursor, 3, 1033, cursor.data}})));
+    auto imported = import(pb::buildImage(planWith({{pb::kRtCursor, 3, 1033, cursor.data}})));
     ASSERT_EQ(imported->result, kOk) << reportText();
     const DumpedResource* dumped = findDumped(imported->resources, pb::kRtCursor, 3, 1033);
     ASSERT_NE(dumped, nullptr);
@@ -240,7 +240,7 @@ TEST(ImportResources, CursorFileHoldsTheImageAndTheHotSpot) {
 
 TEST(ImportResources, ShortIconAndCursorResourcesAreWrittenSafely) {
     auto imported = import(
-        pb::buildImage(specWith({raw(pb::kRtCursor, 1, 1033, "ab"), raw(pb::kRtIcon, 2, 1033, "tiny icon"),
+        pb::buildImage(planWith({raw(pb::kRtCursor, 1, 1033, "ab"), raw(pb::kRtIcon, 2, 1033, "tiny icon"),
                                  raw(pb::kRtBitmap, 3, 1033, std::string("\x28\0\0\0\x10", 5))})));
     ASSERT_EQ(imported->result, kOk) << reportText();
     EXPECT_EQ(std::filesystem::file_size(imported->dir / "Cursor00001.CUR"), 22u);
@@ -254,7 +254,7 @@ TEST(ImportResources, PngIconImageTakesItsSizeFromTheHeader) {
     pb::IconImage png = pb::makePngIconImage(256);
     pb::IconImage small = pb::makePngIconImage(48);
     auto imported = import(
-        pb::buildImage(specWith({{pb::kRtIcon, 1, 1033, png.data}, {pb::kRtIcon, 2, 1033, small.data}})));
+        pb::buildImage(planWith({{pb::kRtIcon, 1, 1033, png.data}, {pb::kRtIcon, 2, 1033, small.data}})));
     ASSERT_EQ(imported->result, kOk) << reportText();
     std::vector<std::byte> big = readBytes(imported->dir / "Icon00001.ICO");
     std::vector<std::byte> little = readBytes(imported->dir / "Icon00002.ICO");
@@ -267,7 +267,7 @@ TEST(ImportResources, PngIconImageTakesItsSizeFromTheHeader) {
 }
 
 TEST(ImportResources, ZeroSizedDataGivesAnEntryWithoutFile) {
-    auto imported = import(pb::buildImage(specWith({{pb::kRtRcData, 1, 1033, {}}})));
+    auto imported = import(pb::buildImage(planWith({{pb::kRtRcData, 1, 1033, {}}})));
     ASSERT_EQ(imported->result, kOk) << reportText();
     ASSERT_EQ(imported->resources.size(), 1u);
     EXPECT_TRUE(imported->resources[0].file.empty());
@@ -276,7 +276,7 @@ TEST(ImportResources, ZeroSizedDataGivesAnEntryWithoutFile) {
 
 struct BitmapCase {
     const char* what;
-    pb::DibSpec dib;
+    pb::DibPlan dib;
     int png;      // what the File element records
     bool badBox;  // the bit-field message box
 };
@@ -287,7 +287,7 @@ TEST_P(ImportBitmaps, FileHeaderAndPngStep) {
     const BitmapCase& param = GetParam();
     pb::ByteVector dib = pb::makeDib(param.dib);
     RecordingSink sink;
-    auto imported = import(pb::buildImage(specWith({{pb::kRtBitmap, 1, 1033, dib}})));
+    auto imported = import(pb::buildImage(planWith({{pb::kRtBitmap, 1, 1033, dib}})));
     ASSERT_EQ(imported->result, kOk) << reportText();
     const DumpedResource* dumped = findDumped(imported->resources, pb::kRtBitmap, 1, 1033);
     ASSERT_NE(dumped, nullptr);
@@ -322,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ImportResources, NamedBitmapWithoutBmpExtensionIsNotConverted) {
     pb::ByteVector dib = pb::makeDib({8, 8, 32, false, false, false, 1});
-    auto imported = import(pb::buildImage(specWith({{pb::kRtBitmap, u"NOR", 1033, dib}})));
+    auto imported = import(pb::buildImage(planWith({{pb::kRtBitmap, u"NOR", 1033, dib}})));
     ASSERT_EQ(imported->result, kOk) << reportText();
     const DumpedResource* dumped = findDumped(imported->resources, pb::kRtBitmap, u"NOR", 1033);
     EXPECT_EQ(dumped->png, 0);
@@ -335,11 +335,11 @@ TEST(ImportResources, NamedBitmapWithoutBmpExtensionIsNotConverted) {
 class ImportRefusesMalformedTree : public ::testing::TestWithParam<pb::TreeFault> {};
 
 TEST_P(ImportRefusesMalformedTree, WithoutDescription) {
-    pb::ImageSpec spec = specWith({raw(pb::kRtRcData, u"NAMED", 1033, "a"), raw(pb::kRtRcData, 2, 1033, "b"),
+    pb::ImagePlan plan = planWith({raw(pb::kRtRcData, u"NAMED", 1033, "a"), raw(pb::kRtRcData, 2, 1033, "b"),
                                    raw(pb::kRtRcData, 2, 2052, "c")});
-    spec.resourceOptions.fault = GetParam();
+    plan.resourceOptions.fault = GetParam();
     TempDir dir;
-    EXPECT_EQ(dumpInto(pb::buildImage(spec), dir.path()), kFail);
+    EXPECT_EQ(dumpInto(pb::buildImage(plan), dir.path()), kFail);
     EXPECT_NE(reportText().find("当 dumping 资源 (.rsrc) 部分的时候发生错误"), std::string::npos);
     EXPECT_NE(reportText().find("Failed in DumpResourceDirectory for resource type"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "pe.xml"));
@@ -375,8 +375,8 @@ std::uint32_t childOf(const ResourceReader& reader, std::uint32_t offset) {
 class ImportRefusesPatchedTree : public ::testing::TestWithParam<TreePatch> {};
 
 TEST_P(ImportRefusesPatchedTree, AsAFormatError) {
-    pb::ImageSpec spec = specWith({raw(pb::kRtRcData, 1, 1033, "data")});
-    pb::BuiltImage built = pb::buildImageWithLayout(spec);
+    pb::ImagePlan plan = planWith({raw(pb::kRtRcData, 1, 1033, "data")});
+    pb::BuiltImage built = pb::buildImageWithLayout(plan);
     const pb::SectionLayout* rsrc = nullptr;
     for (const auto& section : built.sections)
         if (section.name == ".rsrc") rsrc = &section;
@@ -439,7 +439,7 @@ TEST(ImportResources, SharedDataCannotMultiplyTheOutput) {
     resources.push_back({pb::kRtRcData, 1, 1033, pb::ByteVector(2u << 20, std::byte{0x5A})});
     for (std::uint16_t id = 2; id < 64; ++id)
         resources.push_back(raw(pb::kRtRcData, id, 1033, "x"));
-    pb::BuiltImage built = pb::buildImageWithLayout(specWith(resources));
+    pb::BuiltImage built = pb::buildImageWithLayout(planWith(resources));
     const pb::SectionLayout* rsrc = nullptr;
     for (const auto& section : built.sections)
         if (section.name == ".rsrc") rsrc = &section;

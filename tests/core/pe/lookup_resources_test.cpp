@@ -30,9 +30,9 @@ TEST(ResourceLookup, ListsLanguagesAndDefaultsToTheFirst) {
     std::vector<pb::Resource> resources;
     for (std::uint16_t language : {pb::kLangZhCn, pb::kLangDeDe, pb::kLangEnUs})
         resources.push_back({pb::kRtRcData, u"Data", language, pb::bytesOf(std::to_string(language))});
-    pb::ImageSpec spec;
-    spec.resources = resources;
-    pb::ByteVector image = pb::buildImage(spec);
+    pb::ImagePlan plan;
+    plan.resources = resources;
+    pb::ByteVector image = pb::buildImage(plan);
     ResourceLookup lookup;
     ASSERT_EQ(lookup.open(Bytes(image.data(), image.size())), kOk);
     ResourceKey type = ResourceKey::ofId(pb::kRtRcData);
@@ -46,9 +46,9 @@ TEST(ResourceLookup, ListsLanguagesAndDefaultsToTheFirst) {
 }
 
 TEST(ResourceLookup, RefusesImagesItCannotRead) {
-    pb::ImageSpec noResources;
+    pb::ImagePlan noResources;
     noResources.withResourceSection = false;
-    pb::ImageSpec plus;
+    pb::ImagePlan plus;
     plus.fault = pb::ImageFault::kPe32PlusMagic;
     for (const pb::ByteVector& image :
          {pb::buildImage(noResources), pb::buildImage(plus), pb::bytesOf("MZ")}) {
@@ -62,11 +62,11 @@ TEST(ResourceLookup, RefusesImagesItCannotRead) {
 class LookupOnMalformedTree : public ::testing::TestWithParam<pb::TreeFault> {};
 
 TEST_P(LookupOnMalformedTree, NeverReadsOutsideTheSection) {
-    pb::ImageSpec spec;
-    spec.resources = {{pb::kRtRcData, u"NAMED", 1033, pb::bytesOf("a")},
+    pb::ImagePlan plan;
+    plan.resources = {{pb::kRtRcData, u"NAMED", 1033, pb::bytesOf("a")},
                       {pb::kRtRcData, 2, 1033, pb::bytesOf("b")}};
-    spec.resourceOptions.fault = GetParam();
-    pb::ByteVector image = pb::buildImage(spec);
+    plan.resourceOptions.fault = GetParam();
+    pb::ByteVector image = pb::buildImage(plan);
     ResourceLookup lookup;
     ASSERT_EQ(lookup.open(Bytes(image.data(), image.size())), kOk);
     for (const auto& type : lookup.types())

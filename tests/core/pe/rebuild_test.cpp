@@ -8,49 +8,49 @@
 namespace kestrel::testing {
 namespace {
 
-pb::ImageSpec withOverlay() {
-    pb::ImageSpec spec = pb::sampleImageSpec();
-    spec.symbolCount = 5;
-    spec.overlay = pb::bytesOf("certificate table stand-in, 8-byte aligned....");
-    spec.certificateInOverlay = true;
-    return spec;
+pb::ImagePlan withOverlay() {
+    pb::ImagePlan plan = pb::sampleImagePlan();
+    plan.symbolCount = 5;
+    plan.overlay = pb::bytesOf("certificate table stand-in, 8-byte aligned....");
+    plan.certificateInOverlay = true;
+    return plan;
 }
 
 // An overlay of odd length with no certificate: the checksum must count its last byte alone.
-pb::ImageSpec withOddOverlay() {
-    pb::ImageSpec spec = pb::sampleImageSpec();
-    spec.overlay = pb::bytesOf("an installer payload of odd length\x01\x02\x03");
-    return spec;
+pb::ImagePlan withOddOverlay() {
+    pb::ImagePlan plan = pb::sampleImagePlan();
+    plan.overlay = pb::bytesOf("an installer payload of odd length\x01\x02\x03");
+    return plan;
 }
 
-pb::ImageSpec resourceLast() {
-    pb::ImageSpec spec = pb::sampleImageSpec();
-    spec.withRelocations = false;
-    spec.writeChecksum = false;
-    return spec;
+pb::ImagePlan resourceLast() {
+    pb::ImagePlan plan = pb::sampleImagePlan();
+    plan.withRelocations = false;
+    plan.writeChecksum = false;
+    return plan;
 }
 
-pb::ImageSpec withUninitializedData() {
-    pb::ImageSpec spec = pb::sampleImageSpec();
-    pb::SectionSpec bss;
+pb::ImagePlan withUninitializedData() {
+    pb::ImagePlan plan = pb::sampleImagePlan();
+    pb::SectionPlan bss;
     bss.name = ".bss";
     bss.virtualSize = 0x3000;
     bss.noRawData = true;
     bss.characteristics = pb::kSectionUninitializedData;
-    spec.sectionsBeforeResources.insert(spec.sectionsBeforeResources.begin(), bss);
-    return spec;
+    plan.sectionsBeforeResources.insert(plan.sectionsBeforeResources.begin(), bss);
+    return plan;
 }
 
 struct RoundTripCase {
     const char* name;
-    pb::ImageSpec (*spec)();
+    pb::ImagePlan (*plan)();
 };
 
 class UnchangedRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(UnchangedRoundTrip, KeepsEveryResourceSectionAndHeaderField) {
     CompileSink sink;
-    WorkingFolder work(pb::buildImage(GetParam().spec()));
+    WorkingFolder work(pb::buildImage(GetParam().plan()));
     sink.messages.clear();  // the import's own boxes
     std::string trace;
     HResult hr = work.compile(&trace);
@@ -100,7 +100,7 @@ TEST_P(UnchangedRoundTrip, KeepsEveryResourceSectionAndHeaderField) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, UnchangedRoundTrip,
-                         ::testing::Values(RoundTripCase{"Sample", pb::sampleImageSpec},
+                         ::testing::Values(RoundTripCase{"Sample", pb::sampleImagePlan},
                                            RoundTripCase{"OverlayWithSymbolsAndCertificate", withOverlay},
                                            RoundTripCase{"OddOverlay", withOddOverlay},
                                            RoundTripCase{"ResourceSectionLast", resourceLast},
@@ -142,10 +142,10 @@ TEST(PeChecksum, PiecesOfAnyLengthSumAsTheWholeFile) {
 // One RCDATA resource: our layout gives a section of 88 + (size rounded up to 8) bytes.
 constexpr std::size_t kOneResourceOverhead = 88;
 
-pb::ImageSpec oneResource(std::size_t size) {
-    pb::ImageSpec spec;
-    spec.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::ByteVector(size, std::byte{0x5A})});
-    return spec;
+pb::ImagePlan oneResource(std::size_t size) {
+    pb::ImagePlan plan;
+    plan.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::ByteVector(size, std::byte{0x5A})});
+    return plan;
 }
 
 TEST(RebuildMoves, GrowingResourceSectionMovesRelocationsInFileAndMemory) {
@@ -177,14 +177,14 @@ TEST(RebuildMoves, GrowingResourceSectionMovesRelocationsInFileAndMemory) {
 
 TEST(RebuildMoves, SectionWithoutRawDataKeepsPointerZero) {
     CompileSink sink;
-    pb::ImageSpec spec = oneResource(0x100);
-    pb::SectionSpec bss;
+    pb::ImagePlan plan = oneResource(0x100);
+    pb::SectionPlan bss;
     bss.name = ".bss2";
     bss.noRawData = true;
     bss.virtualSize = 0x800;
     bss.characteristics = pb::kSectionUninitializedData;
-    spec.sectionsAfterResources.push_back(bss);
-    WorkingFolder work(pb::buildImage(spec));
+    plan.sectionsAfterResources.push_back(bss);
+    WorkingFolder work(pb::buildImage(plan));
     PeFields original(work.image);
     // Grows the raw size (0x200 → 0x400) but not the memory size (one 0x1000 page).
     overwrite(work.file("1000001"), std::string(0x300, 'G'));
@@ -209,13 +209,13 @@ class SectionAfterResources : public ::testing::TestWithParam<MovedSectionCase> 
 // and discardable sections may follow a resource section that changes its memory size.
 TEST_P(SectionAfterResources, MovesOnlyWhenNothingCanPointIntoIt) {
     CompileSink sink;
-    pb::ImageSpec spec = oneResource(0x100);
-    pb::SectionSpec after;
+    pb::ImagePlan plan = oneResource(0x100);
+    pb::SectionPlan after;
     after.name = GetParam().name;
     after.data = pb::bytesOf("referenced by code");
     after.characteristics = GetParam().characteristics;
-    spec.sectionsAfterResources.push_back(after);
-    WorkingFolder work(pb::buildImage(spec));
+    plan.sectionsAfterResources.push_back(after);
+    WorkingFolder work(pb::buildImage(plan));
 
     // Unchanged: nothing moves in memory, always accepted.
     ASSERT_TRUE(work.compile().succeeded()) << errorText();
@@ -273,7 +273,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RebuildFiles, SectionOverrunningTheNextOneIsRefused) {
     CompileSink sink;
-    WorkingFolder work(pb::buildImage(pb::sampleImageSpec()));
+    WorkingFolder work(pb::buildImage(pb::sampleImagePlan()));
     auto text = readBytes(work.file("text.BIN"));
     text.resize(text.size() + 0x400, std::byte{0x90});
     overwrite(work.file("text.BIN"), text);
@@ -284,7 +284,7 @@ TEST(RebuildFiles, SectionOverrunningTheNextOneIsRefused) {
 
 TEST(RebuildFiles, GapBeforeASectionIsPaddedAndKept) {
     CompileSink sink;
-    WorkingFolder work(pb::buildImage(pb::sampleImageSpec()));
+    WorkingFolder work(pb::buildImage(pb::sampleImagePlan()));
     PeFields original(work.image);
     auto header = readBytes(work.file("NTHEADER.BIN"));
     std::size_t data = *original.section(".data");
@@ -303,7 +303,7 @@ TEST(RebuildFiles, GapBeforeASectionIsPaddedAndKept) {
 
 TEST(RebuildFiles, FailedCompileLeavesThePeFileInTheWorkingFolderUntouched) {
     CompileSink sink;
-    WorkingFolder work(pb::buildImage(pb::sampleImageSpec()));
+    WorkingFolder work(pb::buildImage(pb::sampleImagePlan()));
     std::filesystem::copy_file(work.original, work.output());
     std::filesystem::remove(work.file("VERSION"));
     EXPECT_TRUE(work.compile().failed());

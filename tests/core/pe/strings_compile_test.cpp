@@ -123,23 +123,23 @@ TEST(StringLayout, LanguagesOfABlockAreListedInAscendingOrder) {
 
 // --- STRINGS.XML in a working folder -------------------------------------------------------------
 
-pb::ImageSpec stringSpec() {
-    pb::ImageSpec spec;
-    spec.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::bytesOf("data")});
+pb::ImagePlan stringPlan() {
+    pb::ImagePlan plan;
+    plan.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::bytesOf("data")});
     // German first: it is the language the import writes without an L attribute.
-    pb::addStrings(spec.resources, pb::kLangDeDe,
+    pb::addStrings(plan.resources, pb::kLangDeDe,
                    {{1, u"Falke"},
                     {2, u"A & B \"quoted\" <tag>"},
                     {3, u"Tab\there\r\nnew line"},
                     {20, std::u16string(1500, u'隼')}});
-    pb::addStrings(spec.resources, pb::kLangZhCn, {{1, u"红隼"}, {2, u"第二"}, {33, u"只有中文"}});
-    return spec;
+    pb::addStrings(plan.resources, pb::kLangZhCn, {{1, u"红隼"}, {2, u"第二"}, {33, u"只有中文"}});
+    return plan;
 }
 
 class StringsXml : public ::testing::Test {
   protected:
     CompileSink sink;
-    WorkingFolder work{pb::buildImage(stringSpec())};
+    WorkingFolder work{pb::buildImage(stringPlan())};
 
     std::vector<std::byte> compileOk() {
         sink.messages.clear();

@@ -16,9 +16,9 @@ pb::ByteVector rawBlock(std::initializer_list<std::uint16_t> words) {
 }
 
 pb::ByteVector image(std::vector<pb::Resource> resources) {
-    pb::ImageSpec spec;
-    spec.resources = std::move(resources);
-    return pb::buildImage(spec);
+    pb::ImagePlan plan;
+    plan.resources = std::move(resources);
+    return pb::buildImage(plan);
 }
 
 struct StringLine {
@@ -59,11 +59,11 @@ TEST(StringsImport, FirstBlockLanguageIsTheDefault) {
     std::vector<pb::Resource> resources;
     pb::addStrings(resources, pb::kLangZhCn, {{1, u"一"}, {40, u"四十"}});
     pb::addStrings(resources, pb::kLangEnUs, {{40, u"forty"}});
-    pb::ImageSpec spec;
-    spec.resources = resources;
-    spec.resourceOptions.keepCallerOrder = true;
+    pb::ImagePlan plan;
+    plan.resources = resources;
+    plan.resourceOptions.keepCallerOrder = true;
     TempDir dir;
-    ASSERT_EQ(dumpInto(pb::buildImage(spec), dir.path()), kOk) << reportText();
+    ASSERT_EQ(dumpInto(pb::buildImage(plan), dir.path()), kOk) << reportText();
     std::vector<StringLine> lines = readStrings(dir.path());
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].language, "");

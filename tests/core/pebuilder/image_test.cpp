@@ -49,11 +49,11 @@ void expectSameResources(const std::vector<Resource>& expected, const OracleList
 }
 
 TEST(SampleImage, EveryResourceAndSectionReadsBackWithAValidChecksum) {
-    const ImageSpec spec = sampleImageSpec();
-    const BuiltImage image = buildImageWithLayout(spec);
+    const ImagePlan plan = sampleImagePlan();
+    const BuiltImage image = buildImageWithLayout(plan);
     const OracleListing listing = oracleOf(image.bytes);
 
-    expectSameResources(spec.resources, listing);
+    expectSameResources(plan.resources, listing);
     EXPECT_EQ(sectionNames(listing), (std::vector<std::string>{".text", ".data", ".rsrc", ".reloc"}));
     EXPECT_TRUE(listing.checksumValid);
     EXPECT_EQ(listing.overlayOffset, -1);
@@ -97,19 +97,19 @@ TEST(ResourceOrder, NamesFirstCaseInsensitivelyThenIdsAscending) {
     resources.push_back({kRtRcData, 1, kLangEnUs, bytesOf("e")});
     resources.push_back({kRtRcData, 1, 0, bytesOf("n")});
 
-    ImageSpec spec;
-    spec.resources = resources;
+    ImagePlan plan;
+    plan.resources = resources;
     std::vector<std::string> order;
-    for (const auto& found : oracleOf(buildImage(spec)).resources)
+    for (const auto& found : oracleOf(buildImage(plan)).resources)
         order.push_back(found.name + "/" + std::to_string(found.language));
     // "A" < "a_" (prefix), "B" and "b_x" fold together, "éa" < "Éb" by their folded letters.
     EXPECT_EQ(order, (std::vector<std::string>{"n:A/1033", "n:a_/1033", "n:B/1033", "n:b_x/1033",
                                                "n:\\u00E9a/1033", "n:\\u00C9b/1033", "i:2/1033", "i:7/1033",
                                                "i:40000/1033", "i:1/0", "i:1/1033", "i:1/2052"}));
 
-    spec.resourceOptions.keepCallerOrder = true;
+    plan.resourceOptions.keepCallerOrder = true;
     order.clear();
-    for (const auto& found : oracleOf(buildImage(spec)).resources)
+    for (const auto& found : oracleOf(buildImage(plan)).resources)
         order.push_back(found.type + "/" + found.name);
     EXPECT_EQ(order.front(), "n:DATA/i:7");
     EXPECT_EQ(order[1], "n:DATA/n:b_x");
@@ -119,7 +119,7 @@ TEST(ResourceOrder, NamesFirstCaseInsensitivelyThenIdsAscending) {
 // Layout options, each checked through the independent reader.
 struct LayoutCase {
     const char* label;
-    void (*configure)(ImageSpec&);
+    void (*configure)(ImagePlan&);
     std::vector<std::string> sections;
     std::uint64_t overlaySize;
 };
@@ -127,10 +127,10 @@ struct LayoutCase {
 class ImageLayout : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(ImageLayout, ListsTheSectionsAndOverlayItWasAskedFor) {
-    ImageSpec spec;
-    spec.resources.push_back({kRtRcData, 1, kLangEnUs, bytesOf("payload")});
-    GetParam().configure(spec);
-    const BuiltImage image = buildImageWithLayout(spec);
+    ImagePlan plan;
+    plan.resources.push_back({kRtRcData, 1, kLangEnUs, bytesOf("payload")});
+    GetParam().configure(plan);
+    const BuiltImage image = buildImageWithLayout(plan);
     const OracleListing listing = oracleOf(image.bytes);
 
     EXPECT_EQ(sectionNames(listing), GetParam().sections);
@@ -139,58 +139,58 @@ TEST_P(ImageLayout, ListsTheSectionsAndOverlayItWasAskedFor) {
         EXPECT_EQ(listing.overlayOffset + static_cast<std::int64_t>(listing.overlaySize),
                   static_cast<std::int64_t>(image.bytes.size()));
     }
-    EXPECT_EQ(listing.checksumValid, spec.writeChecksum);
-    EXPECT_EQ(listing.header.at("checksum") == 0, !spec.writeChecksum);
-    expectSameResources(spec.resources, listing);
+    EXPECT_EQ(listing.checksumValid, plan.writeChecksum);
+    EXPECT_EQ(listing.header.at("checksum") == 0, !plan.writeChecksum);
+    expectSameResources(plan.resources, listing);
     // Raw data lies in file order, each section on the file alignment, none overlapping.
     std::uint32_t end = static_cast<std::uint32_t>(listing.header.at("size_of_headers"));
     for (const auto& section : listing.sections) {
         if (section.rawSize == 0) continue;
-        EXPECT_EQ(section.rawOffset % spec.fileAlignment, 0u) << section.name;
+        EXPECT_EQ(section.rawOffset % plan.fileAlignment, 0u) << section.name;
         EXPECT_GE(section.rawOffset, end) << section.name;
         end = section.rawOffset + section.rawSize;
     }
-    EXPECT_EQ(listing.header.at("size_of_image") % spec.sectionAlignment, 0u);
+    EXPECT_EQ(listing.header.at("size_of_image") % plan.sectionAlignment, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Options, ImageLayout,
     ::testing::Values(
-        LayoutCase{"Default", [](ImageSpec&) {}, {".text", ".rsrc", ".reloc"}, 0},
+        LayoutCase{"Default", [](ImagePlan&) {}, {".text", ".rsrc", ".reloc"}, 0},
         LayoutCase{"Overlay",
-                   [](ImageSpec& s) { s.overlay = bytesOf("OVERLAY-DATA-123"); },
+                   [](ImagePlan& s) { s.overlay = bytesOf("OVERLAY-DATA-123"); },
                    {".text", ".rsrc", ".reloc"},
                    16},
         LayoutCase{"SymbolTable",
-                   [](ImageSpec& s) { s.symbolCount = 5; },
+                   [](ImagePlan& s) { s.symbolCount = 5; },
                    {".text", ".rsrc", ".reloc"},
                    // 5 symbols of 18 bytes, the 4-byte size and one long name (symbol 2) with its terminator.
                    5 * 18 + 4 + sizeof("_kestrel_long_symbol_2")},
         LayoutCase{
             "SectionAfterResources",
-            [](ImageSpec& s) {
+            [](ImagePlan& s) {
                 s.sectionsAfterResources.push_back({".tls", bytesOf("tls data"), 0, kSectionInitializedData});
             },
             {".text", ".rsrc", ".tls", ".reloc"},
             0},
         LayoutCase{"NoResourceSection",
-                   [](ImageSpec& s) {
+                   [](ImagePlan& s) {
                        s.withResourceSection = false;
                        s.resources.clear();
                    },
                    {".text", ".reloc"},
                    0},
-        LayoutCase{"NoRelocations", [](ImageSpec& s) { s.withRelocations = false; }, {".text", ".rsrc"}, 0},
+        LayoutCase{"NoRelocations", [](ImagePlan& s) { s.withRelocations = false; }, {".text", ".rsrc"}, 0},
         LayoutCase{"SectionWithoutRawData",
-                   [](ImageSpec& s) {
-                       SectionSpec bss{".bss", {}, 0x2345, kSectionUninitializedData, true};
+                   [](ImagePlan& s) {
+                       SectionPlan bss{".bss", {}, 0x2345, kSectionUninitializedData, true};
                        s.sectionsBeforeResources.push_back(bss);
                    },
                    {".text", ".bss", ".rsrc", ".reloc"},
                    0},
         LayoutCase{
             "OddSectionNames",
-            [](ImageSpec& s) {
+            [](ImagePlan& s) {
                 s.sectionsBeforeResources.push_back({"EIGHTCHR", bytesOf("8"), 0, kSectionInitializedData});
                 s.sectionsBeforeResources.push_back({".text", bytesOf("again"), 0, kSectionCode});
                 s.sectionsBeforeResources.push_back({"", bytesOf("empty"), 0, kSectionInitializedData});
@@ -198,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
             {".text", "EIGHTCHR", ".text", "", ".rsrc", ".reloc"},
             0},
         LayoutCase{"NoChecksumOtherAlignment",
-                   [](ImageSpec& s) {
+                   [](ImagePlan& s) {
                        s.writeChecksum = false;
                        s.fileAlignment = 0x1000;
                        s.sectionAlignment = 0x2000;
@@ -208,11 +208,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(ImageLayout, CertificateDirectoryCoversTheOverlay) {
-    ImageSpec spec;
-    spec.symbolCount = 1;  // 18 + 4 bytes: the overlay has to move to an 8-byte boundary
-    spec.overlay = bytesOf("certificate bytes");
-    spec.certificateInOverlay = true;
-    const BuiltImage image = buildImageWithLayout(spec);
+    ImagePlan plan;
+    plan.symbolCount = 1;  // 18 + 4 bytes: the overlay has to move to an 8-byte boundary
+    plan.overlay = bytesOf("certificate bytes");
+    plan.certificateInOverlay = true;
+    const BuiltImage image = buildImageWithLayout(plan);
     const OracleListing listing = oracleOf(image.bytes);
     ASSERT_EQ(listing.directories.size(), 16u);
     EXPECT_EQ(listing.directories[4].first % 8, 0u);
@@ -222,9 +222,9 @@ TEST(ImageLayout, CertificateDirectoryCoversTheOverlay) {
 }
 
 TEST(ImageLayout, SymbolTableHeaderFieldsPointAtTheSymbols) {
-    ImageSpec spec;
-    spec.symbolCount = 4;
-    const BuiltImage image = buildImageWithLayout(spec);
+    ImagePlan plan;
+    plan.symbolCount = 4;
+    const BuiltImage image = buildImageWithLayout(plan);
     const OracleListing listing = oracleOf(image.bytes);
     EXPECT_EQ(listing.header.at("number_of_symbols"), 4u);
     EXPECT_EQ(listing.header.at("pointer_to_symbol_table"), image.symbolTableOffset);
@@ -238,30 +238,30 @@ TEST(ImageLayout, SymbolTableHeaderFieldsPointAtTheSymbols) {
 
 // Header damage: what the reader sees must be what the knob promises.
 TEST(ImageFaults, LfanewPastEndIsRefused) {
-    ImageSpec spec;
-    spec.fault = ImageFault::kLfanewPastEnd;
+    ImagePlan plan;
+    plan.fault = ImageFault::kLfanewPastEnd;
     TempDir dir;
     std::string error;
-    EXPECT_FALSE(readWithOracle(kOracle, dir.write("bad.dll", buildImage(spec)), &error).has_value());
+    EXPECT_FALSE(readWithOracle(kOracle, dir.write("bad.dll", buildImage(plan)), &error).has_value());
     EXPECT_FALSE(error.empty());
 }
 
 TEST(ImageFaults, HeaderFieldsCarryTheDamage) {
-    ImageSpec spec;
-    spec.resources.push_back({kRtRcData, 1, kLangEnUs, bytesOf("payload")});
+    ImagePlan plan;
+    plan.resources.push_back({kRtRcData, 1, kLangEnUs, bytesOf("payload")});
 
-    spec.fault = ImageFault::kPe32PlusMagic;
-    ByteVector image = buildImage(spec);
+    plan.fault = ImageFault::kPe32PlusMagic;
+    ByteVector image = buildImage(plan);
     ByteReader reader{asBytes(image)};
     EXPECT_EQ(reader.u16(0x80 + 24), 0x20Bu);
 
-    spec.fault = ImageFault::kSizeOfHeadersTooSmall;
-    OracleListing listing = oracleOf(buildImage(spec));
+    plan.fault = ImageFault::kSizeOfHeadersTooSmall;
+    OracleListing listing = oracleOf(buildImage(plan));
     EXPECT_LT(listing.header.at("size_of_headers"), 0x80u + 24 + 224 + 3 * 40);
     EXPECT_TRUE(listing.checksumValid);
 
-    spec.fault = ImageFault::kRawDataPastEnd;
-    listing = oracleOf(buildImage(spec));
+    plan.fault = ImageFault::kRawDataPastEnd;
+    listing = oracleOf(buildImage(plan));
     ASSERT_EQ(listing.sections.size(), 3u);
     EXPECT_GE(listing.sections[1].rawOffset, listing.fileSize);
 }
@@ -269,24 +269,24 @@ TEST(ImageFaults, HeaderFieldsCarryTheDamage) {
 // Damaged trees inside a whole image, as the independent reader sees them: it must report the
 // damage per resource instead of giving up, since compile round-trip tests rely on its listing.
 TEST(TreeFaults, OracleReportsDamagePerResource) {
-    ImageSpec spec;
-    spec.resources = {{u"NAMED", 1, kLangEnUs, bytesOf("first")},
+    ImagePlan plan;
+    plan.resources = {{u"NAMED", 1, kLangEnUs, bytesOf("first")},
                       {kRtRcData, 2, kLangEnUs, bytesOf("second")}};
 
-    spec.resourceOptions.fault = TreeFault::kDataOffsetPastSection;
-    OracleListing listing = oracleOf(buildImage(spec));
+    plan.resourceOptions.fault = TreeFault::kDataOffsetPastSection;
+    OracleListing listing = oracleOf(buildImage(plan));
     ASSERT_EQ(listing.resources.size(), 2u);
     EXPECT_FALSE(listing.resources[0].readable);
     EXPECT_EQ(listing.resources[1].data, bytesOf("second"));
 
-    spec.resourceOptions.fault = TreeFault::kNamePastEnd;
-    listing = oracleOf(buildImage(spec));
+    plan.resourceOptions.fault = TreeFault::kNamePastEnd;
+    listing = oracleOf(buildImage(plan));
     ASSERT_EQ(listing.resources.size(), 2u);
     EXPECT_EQ(listing.resources[0].type.substr(0, 2), "x:");
     EXPECT_EQ(listing.resources[0].data, bytesOf("first"));
 
-    spec.resourceOptions.fault = TreeFault::kEntryPointsAtRoot;
-    listing = oracleOf(buildImage(spec));
+    plan.resourceOptions.fault = TreeFault::kEntryPointsAtRoot;
+    listing = oracleOf(buildImage(plan));
     EXPECT_EQ(listing.resources.size(), 1u);  // the looping entry yields nothing
 }
 

@@ -10,7 +10,7 @@ namespace kestrel::pebuilder {
 namespace {
 
 struct DibCase {
-    DibSpec spec;
+    DibPlan plan;
     std::uint32_t headerSize, paletteEntries, maskBytes, rowStride;
 };
 
@@ -18,13 +18,13 @@ class Dib : public ::testing::TestWithParam<DibCase> {};
 
 TEST_P(Dib, SizesAndHeaderFieldsAgree) {
     const DibCase& c = GetParam();
-    const ByteVector dib = makeDib(c.spec);
+    const ByteVector dib = makeDib(c.plan);
     ByteReader reader{asBytes(dib)};
-    const std::uint32_t height = static_cast<std::uint32_t>(c.spec.height);
+    const std::uint32_t height = static_cast<std::uint32_t>(c.plan.height);
     EXPECT_EQ(reader.u32(0), c.headerSize);
-    EXPECT_EQ(reader.i32(8), c.spec.topDown ? -c.spec.height : c.spec.height);
-    EXPECT_EQ(reader.u16(14), c.spec.bitCount);
-    EXPECT_EQ(reader.u32(16), c.maskBytes || (c.headerSize == 124 && c.spec.bitfields) ? 3u : 0u);
+    EXPECT_EQ(reader.i32(8), c.plan.topDown ? -c.plan.height : c.plan.height);
+    EXPECT_EQ(reader.u16(14), c.plan.bitCount);
+    EXPECT_EQ(reader.u32(16), c.maskBytes || (c.headerSize == 124 && c.plan.bitfields) ? 3u : 0u);
     EXPECT_EQ(reader.u32(20), c.rowStride * height);
     EXPECT_EQ(dib.size(), c.headerSize + c.maskBytes + 4 * c.paletteEntries + c.rowStride * height);
 
@@ -109,10 +109,10 @@ TEST(StringPayloads, BlocksHoldSixteenSlotsAtIdOver16PlusOne) {
 
 // Walks a VS_VERSIONINFO block the way a reader of the fixed layout does.
 TEST(VersionPayload, FixedInfoAndStringsSitWhereReadersLook) {
-    VersionSpec spec = defaultVersionSpec();
-    spec.fileVersion[0] = 3;
-    spec.fileVersion[3] = 7;
-    const ByteVector block = makeVersionInfo(spec);
+    VersionPlan plan = defaultVersionPlan();
+    plan.fileVersion[0] = 3;
+    plan.fileVersion[3] = 7;
+    const ByteVector block = makeVersionInfo(plan);
     ByteReader reader{asBytes(block)};
     EXPECT_EQ(reader.u16(0), block.size());
     EXPECT_EQ(reader.u16(2), 52u);
