@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "core/platform/byte_reader.h"
 #include "core/platform/status.h"
@@ -60,5 +61,21 @@ HResult validateDib(Bytes dib, DibInfo& info, DibLayout layout = DibLayout::kBit
 inline std::size_t dibMemoryRow(const DibInfo& info, std::int32_t yFromBottom) {
     return static_cast<std::size_t>(info.topDown ? info.height - 1 - yFromBottom : yFromBottom);
 }
+
+// A picture ready to show: rows top-down, each pixel 0xAARRGGBB with straight (not premultiplied)
+// alpha, as a native 32-bit value (the memory layout of QImage::Format_ARGB32).
+struct RgbaImage {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint32_t> pixels;  // width × height, the top row first
+};
+
+// Decodes a packed DIB that validateDib accepts with the same layout: 1/4/8 bits through the
+// palette (indices beyond it are black), 16 bits (5-5-5, or bit fields), 24 bits, 32 bits (BI_RGB:
+// the fourth byte is the alpha; bit fields through the masks, opaque without an alpha mask), and
+// RLE8/RLE4. For icon images below 32 bits the AND mask makes masked pixels transparent (alpha 0).
+// E_INVALIDARG (and an empty `out`) when the DIB is not valid; E_OUTOFMEMORY when the picture
+// exceeds kMaxImageBytes.
+HResult DecodeDib(Bytes dib, RgbaImage& out, DibLayout layout = DibLayout::kBitmap);
 
 }  // namespace kestrel
