@@ -62,8 +62,6 @@ struct PixelRegions {
     bool rgb565 = false;
 };
 
-constexpr std::uint32_t kBiJpeg = 4, kBiPng = 5;
-
 // Reads the information header at `base`. `filePixelOffset` is a BMP file's pixel offset (relative
 // to the same start as `base`); without it the pixels follow the palette directly, as in a packed DIB
 // or an icon image. `icon`: the stored height counts the colour image and the mask.

@@ -22,6 +22,44 @@ inline constexpr std::uint32_t kBiRle4 = 2;
 inline constexpr std::uint32_t kBiBitfields = 3;
 inline constexpr std::uint32_t kBiAlphaBitfields = 6;
 
+inline constexpr std::uint32_t kBiJpeg = 4;
+inline constexpr std::uint32_t kBiPng = 5;
+
+// The fields of a DIB's information header and the layout they imply, read without judging them.
+// Headers are 12 bytes (core: 16-bit sizes, 3-byte colour-table entries) or 40 bytes and more
+// (52 and 56 add the colour and alpha masks, 108 and 124 colour-space data). The import writes
+// every bitmap file from these numbers whatever the header claims; validateDib checks them before
+// anything reads pixels.
+struct DibHeader {
+    std::uint32_t headerSize = 0;  // as stored
+    std::int64_t width = 0;        // as stored: signed 32 bits, unsigned 16 in a core header
+    std::int64_t height = 0;       // as stored; negative means top-down rows
+    std::uint16_t planes = 0;
+    std::uint16_t bitCount = 0;
+    std::uint32_t compression = kBiRgb;  // BI_RGB for a core header
+    std::uint32_t sizeImage = 0;
+    std::uint32_t colorsUsed = 0;           // 0 for a core header
+    std::uint32_t masks[4] = {0, 0, 0, 0};  // red, green, blue, alpha of bit-field DIBs (else 0)
+
+    bool core() const { return headerSize == kDibCoreHeaderSize; }
+    bool bitFields() const { return compression == kBiBitfields || compression == kBiAlphaBitfields; }
+    std::uint32_t paletteEntrySize() const { return core() ? 3 : 4; }
+    // Separate masks after a 40-byte header: 12 bytes, 16 with BI_ALPHABITFIELDS, whatever the bit
+    // count. Larger headers hold their masks.
+    std::uint64_t maskBytes() const;
+    // Colour-table entries: the colours-used field when set, else 2^bitCount for 1, 2, 4 and 8 bits.
+    std::uint64_t paletteEntries() const;
+    std::uint64_t paletteOffset() const { return std::uint64_t{headerSize} + maskBytes(); }
+    // Where the pixels of a packed DIB start: after the header, the masks and the colour table.
+    std::uint64_t pixelOffset() const { return paletteOffset() + paletteEntries() * paletteEntrySize(); }
+};
+
+// Reads the header at the start of `dib`. A field the bytes do not hold reads as 0, so a caller
+// that wants the fields of a short header alone passes just its bytes. Masks are read for bit-field
+// compressions: three at offset 40 (after a 40-byte header or inside a larger one), and the alpha
+// mask at 52 with BI_ALPHABITFIELDS or in headers of 56 bytes and more.
+DibHeader readDibHeader(Bytes dib);
+
 enum class DibLayout {
     kBitmap,     // the header's height is the picture's height
     kIconImage,  // icon and cursor images: the height counts the colour rows and the 1-bit mask rows
@@ -74,8 +112,9 @@ struct RgbaImage {
 // palette (indices beyond it are black), 16 bits (5-5-5, or bit fields), 24 bits, 32 bits (BI_RGB:
 // the fourth byte is the alpha; bit fields through the masks, opaque without an alpha mask), and
 // RLE8/RLE4. For icon images below 32 bits the AND mask makes masked pixels transparent (alpha 0).
-// E_INVALIDARG (and an empty `out`) when the DIB is not valid; E_OUTOFMEMORY when the picture
-// exceeds kMaxImageBytes.
+// Pixels an RLE bitmap skips (delta, end of line, end of bitmap, data that ends early) are
+// transparent black. E_INVALIDARG (and an empty `out`) when the DIB is not valid or holds JPEG or
+// PNG data; E_OUTOFMEMORY when the picture exceeds kMaxImageBytes.
 HResult DecodeDib(Bytes dib, RgbaImage& out, DibLayout layout = DibLayout::kBitmap);
 
 }  // namespace kestrel
