@@ -195,7 +195,7 @@ int writeVariants(const std::filesystem::path& folder) {
         {"lfanew_past_end.dll", [](ImagePlan& s) { s.fault = ImageFault::kLfanewPastEnd; }},
         {"headers_too_small.dll", [](ImagePlan& s) { s.fault = ImageFault::kSizeOfHeadersTooSmall; }},
         {"raw_data_past_end.dll", [](ImagePlan& s) { s.fault = ImageFault::kRawDataPastEnd; }},
-        {"pe32plus_magic.dll", [](ImagePlan& s) { s.fault = ImageFault::kPe32PlusMagic; }},
+        {"rom_magic.dll", [](ImagePlan& s) { s.fault = ImageFault::kRomMagic; }},
     };
     for (const Variant& variant : kVariants) {
         ImagePlan plan = sampleImagePlan();

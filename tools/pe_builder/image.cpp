@@ -1,4 +1,4 @@
-// PE32 image layout: DOS header and stub, NT headers, section table, section data, symbol table,
+// PE32 and PE32+ image layout: DOS header and stub, NT headers, section table, section data, symbol table,
 // overlay; then the checksum and any deliberate header damage.
 #include <algorithm>
 
@@ -10,7 +10,8 @@ namespace {
 
 constexpr std::uint32_t kPeHeaderOffset = 0x80;
 constexpr std::uint32_t kCoffHeaderSize = 20;
-constexpr std::uint32_t kOptionalHeaderSize = 224;
+constexpr std::uint32_t kPe32OptionalHeaderSize = 224;
+constexpr std::uint32_t kPe32PlusOptionalHeaderSize = 240;
 constexpr std::uint32_t kSectionHeaderSize = 40;
 constexpr std::uint32_t kDataDirectoryCount = 16;
 constexpr std::uint32_t kTimeDateStamp = 0x5F5E1000;  // fixed, so builds are reproducible
@@ -159,7 +160,8 @@ BuiltImage buildImageWithLayout(const ImagePlan& plan) {
     }
 
     // Lay out. Virtual addresses come first because the resource section's bytes depend on its RVA.
-    const std::uint32_t headersEnd = kPeHeaderOffset + 4 + kCoffHeaderSize + kOptionalHeaderSize +
+    const std::uint32_t optionalHeaderSize = plan.pe32Plus ? kPe32PlusOptionalHeaderSize : kPe32OptionalHeaderSize;
+    const std::uint32_t headersEnd = kPeHeaderOffset + 4 + kCoffHeaderSize + optionalHeaderSize +
                                      kSectionHeaderSize * static_cast<std::uint32_t>(sections.size());
     const std::uint32_t sizeOfHeaders = alignUp(headersEnd, fileAlignment);
     std::uint32_t rva = alignUp(sizeOfHeaders, sectionAlignment);
@@ -245,16 +247,16 @@ BuiltImage buildImageWithLayout(const ImagePlan& plan) {
     ByteWriter out;
     writeDosPart(out);
     out.u32(0x00004550);  // "PE\0\0"
-    out.u16(0x014C);      // i386
+    out.u16(plan.machine != 0 ? plan.machine : plan.pe32Plus ? 0x8664 : 0x014C);
     out.u16(static_cast<std::uint32_t>(sections.size()));
     out.u32(kTimeDateStamp);
     out.u32(symbolOffset);
     out.u32(plan.symbolCount);
-    out.u16(kOptionalHeaderSize);
+    out.u16(optionalHeaderSize);
     out.u16(plan.characteristics);
 
     const std::uint32_t optionalHeader = static_cast<std::uint32_t>(out.size());
-    out.u16(0x010B);
+    out.u16(plan.pe32Plus ? 0x020B : 0x010B);
     out.u8(14);  // linker version
     out.u8(0);
     out.u32(sizeOfCode);
@@ -262,8 +264,13 @@ BuiltImage buildImageWithLayout(const ImagePlan& plan) {
     out.u32(sizeOfUninitialized);
     out.u32(entryPoint);
     out.u32(baseOfCode);
-    out.u32(baseOfData);
-    out.u32(plan.imageBase);
+    if (plan.pe32Plus) {
+        out.u32(plan.imageBase);  // 64-bit image base, high half 1
+        out.u32(1);
+    } else {
+        out.u32(baseOfData);
+        out.u32(plan.imageBase);
+    }
     out.u32(sectionAlignment);
     out.u32(fileAlignment);
     out.u16(6);  // operating system version
@@ -278,10 +285,10 @@ BuiltImage buildImageWithLayout(const ImagePlan& plan) {
     out.u32(0);  // checksum, filled in last
     out.u16(plan.subsystem);
     out.u16(0x0140);  // dynamic base, NX compatible
-    out.u32(0x100000);
-    out.u32(0x1000);
-    out.u32(0x100000);
-    out.u32(0x1000);
+    for (std::uint32_t size : {0x100000u, 0x1000u, 0x100000u, 0x1000u}) {  // stack and heap
+        out.u32(size);
+        if (plan.pe32Plus) out.u32(0);
+    }
     out.u32(0);  // loader flags
     out.u32(kDataDirectoryCount);
     const std::uint32_t directories = static_cast<std::uint32_t>(out.size());
@@ -336,12 +343,12 @@ BuiltImage buildImageWithLayout(const ImagePlan& plan) {
             break;
         case ImageFault::kRawDataPastEnd:
             if (resourceIndex != SIZE_MAX)
-                out.patchU32(optionalHeader + kOptionalHeaderSize +
+                out.patchU32(optionalHeader + optionalHeaderSize +
                                  kSectionHeaderSize * static_cast<std::uint32_t>(resourceIndex) + 20,
                              alignUp(static_cast<std::uint32_t>(out.size()), fileAlignment) + fileAlignment);
             break;
-        case ImageFault::kPe32PlusMagic:
-            out.patchU16(optionalHeader + kOptMagic, 0x020B);
+        case ImageFault::kRomMagic:
+            out.patchU16(optionalHeader + kOptMagic, 0x0107);
             break;
     }
     if (plan.writeChecksum)

@@ -106,7 +106,7 @@ enum class ImageFault {
     kLfanewPastEnd,          // e_lfanew points beyond the end of the file
     kSizeOfHeadersTooSmall,  // SizeOfHeaders smaller than the headers and section table
     kRawDataPastEnd,         // the resource section's PointerToRawData lies beyond the end of the file
-    kPe32PlusMagic,          // optional header magic 0x20B on a PE32 layout
+    kRomMagic,               // optional header magic 0x107 (a ROM image)
 };
 
 // A .text section with a few bytes of code (push ebp; mov ebp, esp; mov eax, [0x10001010]; pop ebp;
@@ -121,6 +121,9 @@ struct ImagePlan {
     std::vector<SectionPlan> sectionsAfterResources;  // placed between .rsrc and .reloc
     bool withRelocations = true;                      // .reloc with one small block, last section
 
+    // PE32+ (optional-header magic 0x20B, 64-bit image base and stack and heap sizes) instead of PE32.
+    bool pe32Plus = false;
+    std::uint16_t machine = 0;  // 0: i386 for PE32, x86-64 for PE32+
     std::uint32_t imageBase = 0x10000000;
     std::uint32_t fileAlignment = 0x200;
     std::uint32_t sectionAlignment = 0x1000;

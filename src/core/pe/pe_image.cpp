@@ -4,18 +4,8 @@
 
 namespace kestrel {
 
-namespace {
-
-// Offsets inside the NT headers.
-constexpr std::uint32_t kNumberOfSectionsOffset = 6;
-constexpr std::uint32_t kSizeOfOptionalHeaderOffset = 20;
-constexpr std::uint32_t kMagicOffset = 24;
-constexpr std::uint32_t kSizeOfHeadersOffset = 24 + 60;
-
-}  // namespace
-
 std::optional<std::int32_t> readPeHeaderOffset(Bytes file) {
-    return ByteReader(file).i32(0x3C);
+    return ByteReader(file).i32(kPeHeaderOffsetField);
 }
 
 Bytes PeImage::availableRawData(const SectionHeader& section) const {
@@ -42,18 +32,18 @@ HResult parsePeImage(Bytes file, PeImage& out) {
     auto lfanew = readPeHeaderOffset(file);
     if (!lfanew || *lfanew <= 0) return kFail;
     std::uint64_t nt = static_cast<std::uint32_t>(*lfanew);
-    auto ntHeaders = reader.slice(nt, kPe32NtHeadersSize);
-    if (!ntHeaders || ntHeaders->u32(0) != kPeSignature) return kFail;
-    if (ntHeaders->u16(kMagicOffset) != kPe32Magic ||
-        ntHeaders->u16(kSizeOfOptionalHeaderOffset) != kPe32OptionalHeaderSize)
-        return kFail;
+    auto ntHeaders = reader.from(nt);
+    if (!ntHeaders) return kFail;
+    auto layout = readNtLayout(*ntHeaders);
+    if (!layout) return kFail;
 
-    std::uint64_t sectionCount = *ntHeaders->u16(kNumberOfSectionsOffset);
-    std::uint64_t sizeOfHeaders = *ntHeaders->u32(kSizeOfHeadersOffset);
-    std::uint64_t tableOffset = nt + kPe32NtHeadersSize;
+    std::uint64_t sectionCount = layout->sectionCount;
+    std::uint64_t sizeOfHeaders = *ntHeaders->u32(nt_field::kSizeOfHeaders);
+    std::uint64_t tableOffset = nt + layout->sectionTable;
     if (tableOffset + kSectionHeaderSize * sectionCount > sizeOfHeaders || sizeOfHeaders > file.size())
         return kFail;
     out.peHeaderOffset = static_cast<std::uint32_t>(nt);
+    out.layout = *layout;
     out.sizeOfHeaders = static_cast<std::uint32_t>(sizeOfHeaders);
 
     std::uint64_t end = sizeOfHeaders;
@@ -63,11 +53,11 @@ HResult parsePeImage(Bytes file, PeImage& out) {
         SectionHeader section;
         for (std::size_t b = 0; b < section.name.size(); ++b)
             section.name[b] = *entry.u8(b);
-        section.virtualSize = *entry.u32(8);
-        section.virtualAddress = *entry.u32(12);
-        section.sizeOfRawData = *entry.u32(16);
-        section.pointerToRawData = *entry.u32(20);
-        section.characteristics = *entry.u32(36);
+        section.virtualSize = *entry.u32(section_field::kVirtualSize);
+        section.virtualAddress = *entry.u32(section_field::kVirtualAddress);
+        section.sizeOfRawData = *entry.u32(section_field::kSizeOfRawData);
+        section.pointerToRawData = *entry.u32(section_field::kPointerToRawData);
+        section.characteristics = *entry.u32(section_field::kCharacteristics);
         if (section.hasRawData()) {
             if (section.pointerToRawData >= file.size()) return kFail;
             std::uint64_t rawEnd = std::uint64_t{section.pointerToRawData} + section.sizeOfRawData;

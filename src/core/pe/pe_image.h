@@ -1,23 +1,18 @@
-// The PE32 image layout as the import and the resource lookup read it: headers, section table,
-// resource section and overlay, all validated against the size of the file.
+// The PE32 and PE32+ image layout as the import and the resource lookup read it: headers, section
+// table, resource section and overlay, all validated against the size of the file.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "core/pe/pe_layout.h"
 #include "core/pe/section_names.h"
 #include "core/platform/byte_reader.h"
 #include "core/platform/status.h"
 
 namespace kestrel {
 
-inline constexpr std::uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
-inline constexpr std::uint16_t kPe32Magic = 0x10B;
-inline constexpr std::uint16_t kPe32OptionalHeaderSize = 224;
-// Signature, file header and the PE32 optional header: the section table follows.
-inline constexpr std::uint32_t kPe32NtHeadersSize = 248;
-inline constexpr std::uint32_t kSectionHeaderSize = 40;
 // Raw data may run past the end of the file by less than the largest file alignment (a truncated
 // last section); the loader maps zeros there. Anything further is refused.
 inline constexpr std::uint64_t kMaxMissingRawData = 0x10000;
@@ -36,6 +31,7 @@ struct SectionHeader {
 struct PeImage {
     Bytes file;
     std::uint32_t peHeaderOffset = 0;  // e_lfanew
+    NtLayout layout;
     std::uint32_t sizeOfHeaders = 0;
     std::vector<SectionHeader> sections;  // section-table order
     std::optional<std::size_t> resourceSection;
@@ -51,9 +47,10 @@ struct PeImage {
 // e_lfanew when the file is long enough to hold it.
 std::optional<std::int32_t> readPeHeaderOffset(Bytes file);
 
-// Parses and validates a PE32 image: signature, PE32 magic and a 224-byte optional header, headers
-// and section table inside SizeOfHeaders inside the file, raw data starting inside the file, at
-// most one resource section. Any violation is E_FAIL (nothing is reported).
+// Parses and validates a PE32 or PE32+ image of any machine: signature, an optional header that
+// readNtLayout accepts, headers and section table inside SizeOfHeaders inside the file, raw data
+// starting inside the file, at most one resource section. Any violation is E_FAIL (nothing is
+// reported).
 HResult parsePeImage(Bytes file, PeImage& out);
 
 }  // namespace kestrel

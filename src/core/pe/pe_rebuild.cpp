@@ -8,6 +8,7 @@
 #include "core/errors/errors.h"
 #include "core/pe/pe_checksum.h"
 #include "core/pe/pe_image.h"
+#include "core/pe/pe_layout.h"
 #include "core/pe/res_compiler.h"
 #include "core/pe/section_names.h"
 #include "core/platform/files.h"
@@ -21,26 +22,6 @@ namespace {
 
 constexpr std::string_view kSource = "compile";
 constexpr std::string_view kTransferFailed = "未能传送文件 %s 到编译目录。\n";
-
-// Offsets inside NTHEADER.BIN (signature, file header, PE32 optional header, section table).
-constexpr std::size_t kNumberOfSections = 6;
-constexpr std::size_t kPointerToSymbolTable = 12;
-constexpr std::size_t kSizeOfOptionalHeader = 20;
-constexpr std::size_t kMagic = 24;
-constexpr std::size_t kSizeOfInitializedData = 24 + 8;
-constexpr std::size_t kSectionAlignment = 24 + 32;
-constexpr std::size_t kFileAlignment = 24 + 36;
-constexpr std::size_t kSizeOfImage = 24 + 56;
-constexpr std::size_t kSizeOfHeaders = 24 + 60;
-constexpr std::size_t kCheckSum = 24 + 64;
-constexpr std::size_t kNumberOfRvaAndSizes = 24 + 92;
-constexpr std::size_t kDataDirectories = 24 + 96;
-constexpr std::size_t kMaxDataDirectories = 16;
-constexpr std::size_t kSectionTable = kPe32NtHeadersSize;
-
-constexpr std::size_t kDirectoryResource = 2;
-constexpr std::size_t kDirectorySecurity = 4;  // its "address" is a file offset
-constexpr std::size_t kDirectoryBaseRelocations = 5;
 
 constexpr std::uint32_t kSectionDiscardable = 0x02000000;
 constexpr std::uint64_t kMaxFileAlignment = 0x10000;
@@ -176,25 +157,23 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     if (HResult hr = readPiece(kDosHeaderFileName, dosHeader); hr.failed()) return hr;
     if (HResult hr = readPiece(kNtHeaderFileName, ntHeader); hr.failed()) return hr;
     if (dosHeader->empty()) return badHeader(__LINE__, kDosHeaderFileName);
-    if (dosHeader->size() >= 64 && getU32(*dosHeader, 0x3C) != dosHeader->size())
+    if (dosHeader->size() >= 64 && getU32(*dosHeader, kPeHeaderOffsetField) != dosHeader->size())
         return badHeader(__LINE__, kDosHeaderFileName);
     ByteReader nt(Bytes{ntHeader->data(), ntHeader->size()});
-    if (nt.u32(0) != kPeSignature || nt.u16(kMagic) != kPe32Magic ||
-        nt.u16(kSizeOfOptionalHeader) != kPe32OptionalHeaderSize)
-        return badHeader(__LINE__, kNtHeaderFileName);
-    std::size_t sectionCount = *nt.u16(kNumberOfSections);
-    if (!nt.contains(kSectionTable, std::uint64_t{kSectionHeaderSize} * sectionCount))
+    const std::optional<NtLayout> layout = readNtLayout(nt);
+    if (!layout) return badHeader(__LINE__, kNtHeaderFileName);
+    const std::size_t sectionCount = layout->sectionCount;
+    if (!nt.contains(layout->sectionTable, std::uint64_t{kSectionHeaderSize} * sectionCount))
         return badHeader(__LINE__, kNtHeaderFileName);
 
     const std::uint64_t h0 = dosHeader->size();
     const std::uint64_t h1 = h0 + ntHeader->size();
-    const std::uint64_t fileAlignment = *nt.u32(kFileAlignment);
-    const std::uint64_t sectionAlignment = *nt.u32(kSectionAlignment);
+    const std::uint64_t fileAlignment = *nt.u32(nt_field::kFileAlignment);
+    const std::uint64_t sectionAlignment = *nt.u32(nt_field::kSectionAlignment);
     if (fileAlignment == 0 || fileAlignment > kMaxFileAlignment || sectionAlignment == 0)
         return layoutError(__LINE__, "文件对齐 0x%X 或节对齐 0x%X 无效。", {fileAlignment, sectionAlignment});
-    const std::size_t directoryCount =
-        std::min<std::size_t>(kMaxDataDirectories, *nt.u32(kNumberOfRvaAndSizes));
-    auto directoryAddress = [&](std::size_t index) { return kDataDirectories + 8 * index; };
+    const std::size_t directoryCount = layout->directoryCount;
+    auto directoryAddress = [&](std::size_t index) { return layout->directory(index); };
     std::array<std::uint32_t, kMaxDataDirectories> originalDirectoryRvas{};
     for (std::size_t d = 0; d < directoryCount; ++d)
         originalDirectoryRvas[d] = *nt.u32(directoryAddress(d));
@@ -204,14 +183,14 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     std::optional<std::size_t> resourceIndex;
     for (std::size_t i = 0; i < sectionCount; ++i) {
         Section& section = sections[i];
-        section.headerOffset = kSectionTable + kSectionHeaderSize * i;
+        section.headerOffset = layout->sectionHeader(i);
         for (std::size_t b = 0; b < 8; ++b)
-            section.name[b] = *nt.u8(section.headerOffset + b);
-        section.virtualSize = *nt.u32(section.headerOffset + 8);
-        section.virtualAddress = *nt.u32(section.headerOffset + 12);
-        section.sizeOfRawData = *nt.u32(section.headerOffset + 16);
-        section.pointerToRawData = *nt.u32(section.headerOffset + 20);
-        section.characteristics = *nt.u32(section.headerOffset + 36);
+            section.name[b] = *nt.u8(section.headerOffset + section_field::kName + b);
+        section.virtualSize = *nt.u32(section.headerOffset + section_field::kVirtualSize);
+        section.virtualAddress = *nt.u32(section.headerOffset + section_field::kVirtualAddress);
+        section.sizeOfRawData = *nt.u32(section.headerOffset + section_field::kSizeOfRawData);
+        section.pointerToRawData = *nt.u32(section.headerOffset + section_field::kPointerToRawData);
+        section.characteristics = *nt.u32(section.headerOffset + section_field::kCharacteristics);
         names[i] = section.name;
         if (isResourceSectionName(section.name)) {
             if (resourceIndex) return layoutError(__LINE__, "这个文件有多个资源部分。");
@@ -221,8 +200,8 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     if (!resourceIndex) return layoutError(__LINE__, "这个文件里面没有资源部分。");
     const std::vector<std::string> sectionFiles = sectionFileNames(names);
     const Section originalResource = sections[*resourceIndex];
-    const std::uint32_t originalSizeOfHeaders = *nt.u32(kSizeOfHeaders);
-    const std::uint32_t originalChecksum = *nt.u32(kCheckSum);
+    const std::uint32_t originalSizeOfHeaders = *nt.u32(nt_field::kSizeOfHeaders);
+    const std::uint32_t originalChecksum = *nt.u32(nt_field::kCheckSum);
 
     // The data directory that points into a section (RVA inside its memory extent), if any.
     auto directoryInto = [&](const Section& section) -> std::optional<std::size_t> {
@@ -374,19 +353,20 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
         };
         if (kDirectorySecurity < directoryCount)
             if (HResult hr = shift(directoryAddress(kDirectorySecurity)); hr.failed()) return hr;
-        if (HResult hr = shift(kPointerToSymbolTable); hr.failed()) return hr;
+        if (HResult hr = shift(nt_field::kPointerToSymbolTable); hr.failed()) return hr;
         plan.append(std::move(overlay));
     }
     if (plan.size() > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
 
     // Header corrections.
     for (const Section& section : sections) {
-        putU32(*ntHeader, section.headerOffset + 8, section.virtualSize);
-        putU32(*ntHeader, section.headerOffset + 12, section.virtualAddress);
-        putU32(*ntHeader, section.headerOffset + 16, section.sizeOfRawData);
-        putU32(*ntHeader, section.headerOffset + 20, section.pointerToRawData);
+        putU32(*ntHeader, section.headerOffset + section_field::kVirtualSize, section.virtualSize);
+        putU32(*ntHeader, section.headerOffset + section_field::kVirtualAddress, section.virtualAddress);
+        putU32(*ntHeader, section.headerOffset + section_field::kSizeOfRawData, section.sizeOfRawData);
+        putU32(*ntHeader, section.headerOffset + section_field::kPointerToRawData, section.pointerToRawData);
     }
-    std::uint32_t sizeOfImage = getU32(*ntHeader, kSizeOfImage) + static_cast<std::uint32_t>(deltaVa);
+    std::uint32_t sizeOfImage =
+        getU32(*ntHeader, nt_field::kSizeOfImage) + static_cast<std::uint32_t>(deltaVa);
     // The image must still cover the new resource section (it does unless its raw size lay beyond
     // its virtual extent in the original).
     for (const Section& section : sections) {
@@ -395,12 +375,12 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
             sectionAlignment);
         if (end > sizeOfImage && end <= 0xFFFFFFFFu) sizeOfImage = static_cast<std::uint32_t>(end);
     }
-    putU32(*ntHeader, kSizeOfImage, sizeOfImage);
-    putU32(*ntHeader, kSizeOfInitializedData,
-           getU32(*ntHeader, kSizeOfInitializedData) + static_cast<std::uint32_t>(deltaVa));
+    putU32(*ntHeader, nt_field::kSizeOfImage, sizeOfImage);
+    putU32(*ntHeader, nt_field::kSizeOfInitializedData,
+           getU32(*ntHeader, nt_field::kSizeOfInitializedData) + static_cast<std::uint32_t>(deltaVa));
     if (originalChecksum != 0) {
-        putU32(*ntHeader, kCheckSum, 0);
-        putU32(*ntHeader, kCheckSum, plan.checksum());
+        putU32(*ntHeader, nt_field::kCheckSum, 0);
+        putU32(*ntHeader, nt_field::kCheckSum, plan.checksum());
     }
 
     // Written under a temporary name and renamed into place only when complete.

@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BrokenImageCase{"LfanewPastEnd", pb::ImageFault::kLfanewPastEnd, false},
                       BrokenImageCase{"SizeOfHeadersTooSmall", pb::ImageFault::kSizeOfHeadersTooSmall, true},
                       BrokenImageCase{"RawDataPastEnd", pb::ImageFault::kRawDataPastEnd, true},
-                      BrokenImageCase{"Pe32Plus", pb::ImageFault::kPe32PlusMagic, true}),
+                      BrokenImageCase{"RomImage", pb::ImageFault::kRomMagic, true}),
     [](const auto& info) { return std::string(info.param.what); });
 
 // Byte patches on a valid image that each make it invalid.
@@ -105,8 +105,8 @@ INSTANTIATE_TEST_SUITE_P(Patches, DumpRefusesPatchedHeader,
                          ::testing::Values(PatchCase{"BadSignature", 0, 0x00004551, 4},
                                            PatchCase{"NegativeLfanew", UINT32_MAX, 0x80000000u, 4},
                                            PatchCase{"ZeroLfanew", UINT32_MAX, 0, 4},
-                                           PatchCase{"OptionalHeader240", 20, 240,
-                                                     2},  // PE32 with a larger optional header
+                                           // An optional header too small for its data directories.
+                                           PatchCase{"OptionalHeaderTooSmall", 20, 100, 2},
                                            PatchCase{"SectionCountPastHeaders", 6, 0xFFFF, 2},
                                            PatchCase{"SizeOfHeadersPastEnd", 84, 0x7FFFFFF0u, 4}),
                          [](const auto& info) { return std::string(info.param.what); });

@@ -48,10 +48,10 @@ TEST(ResourceLookup, ListsLanguagesAndDefaultsToTheFirst) {
 TEST(ResourceLookup, RefusesImagesItCannotRead) {
     pb::ImagePlan noResources;
     noResources.withResourceSection = false;
-    pb::ImagePlan plus;
-    plus.fault = pb::ImageFault::kPe32PlusMagic;
+    pb::ImagePlan rom;
+    rom.fault = pb::ImageFault::kRomMagic;
     for (const pb::ByteVector& image :
-         {pb::buildImage(noResources), pb::buildImage(plus), pb::bytesOf("MZ")}) {
+         {pb::buildImage(noResources), pb::buildImage(rom), pb::bytesOf("MZ")}) {
         ResourceLookup lookup;
         EXPECT_EQ(lookup.open(Bytes(image.data(), image.size())), kFail);
         EXPECT_TRUE(lookup.types().empty());

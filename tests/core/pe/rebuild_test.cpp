@@ -268,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedHeaderCase{"SectionTableCut", [](auto& h) { h.resize(248 + 40 * u16At(h, 6) - 1); }},
         DamagedHeaderCase{"MoreSectionsThanTheFileHolds", [](auto& h) { h[6] = std::byte{0xFF}; }},
         DamagedHeaderCase{"NoSignature", [](auto& h) { h[0] = std::byte{'X'}; }},
-        DamagedHeaderCase{"Pe32Plus", [](auto& h) { h[24 + 1] = std::byte{0x02}; }}),
+        DamagedHeaderCase{"RomImage", [](auto& h) { h[24] = std::byte{0x07}; }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RebuildFiles, SectionOverrunningTheNextOneIsRefused) {

@@ -250,10 +250,10 @@ TEST(ImageFaults, HeaderFieldsCarryTheDamage) {
     ImagePlan plan;
     plan.resources.push_back({kRtRcData, 1, kLangEnUs, bytesOf("payload")});
 
-    plan.fault = ImageFault::kPe32PlusMagic;
+    plan.fault = ImageFault::kRomMagic;
     ByteVector image = buildImage(plan);
     ByteReader reader{asBytes(image)};
-    EXPECT_EQ(reader.u16(0x80 + 24), 0x20Bu);
+    EXPECT_EQ(reader.u16(0x80 + 24), 0x107u);
 
     plan.fault = ImageFault::kSizeOfHeadersTooSmall;
     OracleListing listing = oracleOf(buildImage(plan));
