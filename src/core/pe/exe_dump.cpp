@@ -99,8 +99,9 @@ HResult CExeDump::Dump(Bytes image, const std::filesystem::path& folder, std::st
 
     HResult walk = kOk;
     if (!pe.resourceSection) {
-        report(__LINE__, "这个文件里面没有资源部分。", {});
-        walk = kFail;
+        // An image without resources (a freshly linked program, say) is described by an empty root
+        // directory: it compiles back unchanged, and resources added to it get a section of their own.
+        AppendXml("<Directory Type='0' Named_Entries='0' ID_Entries='0'>\r\n</Directory>\r\n");
     } else {
         resources_ = ResourceReader::forImage(pe);
         walk = DumpResourceDirectory(0, 0, ResourceDirectoryEntry{});

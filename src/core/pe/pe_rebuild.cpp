@@ -24,6 +24,7 @@ constexpr std::string_view kSource = "compile";
 constexpr std::string_view kTransferFailed = "未能传送文件 %s 到编译目录。\n";
 
 constexpr std::uint32_t kSectionDiscardable = 0x02000000;
+constexpr std::uint32_t kResourceSectionCharacteristics = 0x40000040;  // initialized data, read
 constexpr std::uint64_t kMaxFileAlignment = 0x10000;
 
 std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
@@ -33,6 +34,11 @@ std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
 void putU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         bytes[offset + i] = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
+}
+
+void putU16(std::vector<std::byte>& bytes, std::size_t offset, std::uint16_t value) {
+    bytes[offset] = static_cast<std::byte>(value & 0xFF);
+    bytes[offset + 1] = static_cast<std::byte>(value >> 8);
 }
 
 std::uint32_t getU32(const std::vector<std::byte>& bytes, std::size_t offset) {
@@ -197,9 +203,12 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
             resourceIndex = i;
         }
     }
-    if (!resourceIndex) return layoutError(__LINE__, "这个文件里面没有资源部分。");
     const std::vector<std::string> sectionFiles = sectionFileNames(names);
-    const Section originalResource = sections[*resourceIndex];
+    // An image without a resource section stays exactly as it is while the description lists no
+    // resource; resources added to it go into a new section after the last one.
+    const bool appendResources = !resourceIndex && root_ && !root_->entries.empty();
+    const bool unchanged = !resourceIndex && !appendResources;
+    const Section originalResource = resourceIndex ? sections[*resourceIndex] : Section{};
     const std::uint32_t originalSizeOfHeaders = *nt.u32(nt_field::kSizeOfHeaders);
     const std::uint32_t originalChecksum = *nt.u32(nt_field::kCheckSum);
 
@@ -232,7 +241,16 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
         haveLowest = true;
     }
     trace(safeFormat("Min Address is %8X\n", {lowest}));
-    trace(safeFormat("Must pad %8X\n", {static_cast<std::uint32_t>(lowest - h1)}));
+    trace(safeFormat("Must pad %8X\n", {lowest > h1 ? lowest - h1 : 0}));
+    // Raw data inside the headers (as packers lay files out) cannot be rebuilt piece by piece.
+    for (const Section& section : sections) {
+        if (section.sizeOfRawData == 0 || section.pointerToRawData == 0 || section.pointerToRawData >= h1)
+            continue;
+        return layoutError(
+            __LINE__,
+            "节 %s 的原始数据从 0x%X 开始，位于文件头 (到 0x%X) 之内：无法安全地重新排列，编译被拒绝。",
+            {sectionNameText(section.name), section.pointerToRawData, h1});
+    }
 
     OutputPlan plan;
     plan.append(dosHeader);
@@ -248,6 +266,12 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
         trace(safeFormat("SECTION: %s\n", {shownName}));
 
         auto padTo = [&](std::uint64_t pointer) -> HResult {
+            if (plan.size() > pointer && resourceWritten) {
+                // The stored raw data began inside the old resource section's raw range, which the
+                // new section has filled: the section goes to the next boundary of the output.
+                section.pointerToRawData = static_cast<std::uint32_t>(alignUp(plan.size(), fileAlignment));
+                pointer = section.pointerToRawData;
+            }
             if (plan.size() > pointer)
                 return layoutError(__LINE__, "节 %s 的原始数据位于 0x%X，但是前面的数据已经写到 0x%X。",
                                    {shownName, pointer, plan.size()});
@@ -255,7 +279,7 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
             return kOk;
         };
 
-        if (i == *resourceIndex) {
+        if (resourceIndex && i == *resourceIndex) {
             trace("RESOURCE section\n");
             if (section.sizeOfRawData != 0 && section.pointerToRawData != 0)
                 if (HResult hr = padTo(section.pointerToRawData); hr.failed()) return hr;
@@ -336,6 +360,60 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
                                    {sectionNameText(sections[i].name)});
     }
 
+    if (appendResources) {
+        // The new section header goes right after the table, into header space that must be unused.
+        const std::size_t headerAt = layout->sectionHeader(sectionCount);
+        if (directoryCount <= kDirectoryResource)
+            return layoutError(__LINE__, "这个文件没有资源数据目录，无法添加资源部分。");
+        bool room = sectionCount < 0xFFFF && nt.contains(headerAt, kSectionHeaderSize) &&
+                    h0 + headerAt + kSectionHeaderSize <= lowest;
+        for (std::size_t b = 0; room && b < kSectionHeaderSize; ++b)
+            room = (*ntHeader)[headerAt + b] == std::byte{0};
+        if (!room)
+            return layoutError(__LINE__,
+                               "文件头中节表之后没有空间再放一个节头（%d 字节）：无法为添加的资源建立 .rsrc "
+                               "节，编译被拒绝。",
+                               {kSectionHeaderSize});
+        std::uint64_t virtualEnd = alignUp(originalSizeOfHeaders, sectionAlignment);
+        for (const Section& section : sections)
+            virtualEnd =
+                std::max(virtualEnd, alignUp(std::uint64_t{section.virtualAddress} +
+                                                 std::max(section.virtualSize, section.sizeOfRawData),
+                                             sectionAlignment));
+        plan.zeros(alignUp(plan.size(), fileAlignment) - plan.size());
+        const std::uint64_t start = plan.size();
+        if (virtualEnd > 0xFFFFFFFFu || start > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+        trace("RESOURCE section\n");
+        auto data = std::make_shared<std::vector<std::byte>>();
+        if (HResult hr = CompileRoot(static_cast<std::uint32_t>(virtualEnd), *data); hr.failed()) return hr;
+        const std::uint64_t size = data->size();
+        plan.append(std::move(data));
+        trace(safeFormat("RESOURCE at 0x%.8x\n", {plan.size()}));
+        const std::uint64_t rawSize = alignUp(size, fileAlignment);
+        plan.zeros(rawSize - size);
+        if (rawSize > 0xFFFFFFFFu || plan.size() > 0xFFFFFFFFu)
+            return layoutError(__LINE__, "输出文件太大。");
+
+        Section added;
+        const std::string_view name = ".rsrc";
+        std::copy(name.begin(), name.end(), added.name.begin());
+        added.headerOffset = headerAt;
+        added.virtualAddress = static_cast<std::uint32_t>(virtualEnd);
+        added.virtualSize = static_cast<std::uint32_t>(size);
+        added.sizeOfRawData = static_cast<std::uint32_t>(rawSize);
+        added.pointerToRawData = static_cast<std::uint32_t>(start);
+        added.characteristics = kResourceSectionCharacteristics;
+        for (std::size_t b = 0; b < added.name.size(); ++b)
+            (*ntHeader)[headerAt + section_field::kName + b] = static_cast<std::byte>(added.name[b]);
+        putU32(*ntHeader, headerAt + section_field::kCharacteristics, added.characteristics);
+        sections.push_back(added);
+        putU16(*ntHeader, nt_field::kNumberOfSections, static_cast<std::uint16_t>(sectionCount + 1));
+        putU32(*ntHeader, directoryAddress(kDirectoryResource), added.virtualAddress);
+        putU32(*ntHeader, directoryAddress(kDirectoryResource) + 4, added.virtualSize);
+        putU32(*ntHeader, nt_field::kSizeOfInitializedData,
+               getU32(*ntHeader, nt_field::kSizeOfInitializedData) + added.sizeOfRawData);
+    }
+
     // The overlay (certificate table, symbol table, appended data) follows the last section.
     std::shared_ptr<std::vector<std::byte>> overlay;
     HResult overlayResult = readPiece(kOverlayFileName, overlay, true);
@@ -368,8 +446,9 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     std::uint32_t sizeOfImage =
         getU32(*ntHeader, nt_field::kSizeOfImage) + static_cast<std::uint32_t>(deltaVa);
     // The image must still cover the new resource section (it does unless its raw size lay beyond
-    // its virtual extent in the original).
+    // its virtual extent in the original). An image left unchanged keeps every field as it was.
     for (const Section& section : sections) {
+        if (unchanged) break;
         std::uint64_t end = alignUp(
             std::uint64_t{section.virtualAddress} + std::max(section.virtualSize, section.sizeOfRawData),
             sectionAlignment);
@@ -378,7 +457,7 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     putU32(*ntHeader, nt_field::kSizeOfImage, sizeOfImage);
     putU32(*ntHeader, nt_field::kSizeOfInitializedData,
            getU32(*ntHeader, nt_field::kSizeOfInitializedData) + static_cast<std::uint32_t>(deltaVa));
-    if (originalChecksum != 0) {
+    if (originalChecksum != 0 && !unchanged) {
         putU32(*ntHeader, nt_field::kCheckSum, 0);
         putU32(*ntHeader, nt_field::kCheckSum, plan.checksum());
     }

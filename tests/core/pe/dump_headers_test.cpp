@@ -131,15 +131,16 @@ TEST(DumpHeaders, TinyFilesAreRefused) {
     }
 }
 
-TEST(DumpHeaders, ImageWithoutResourcesFailsAfterWritingTheSections) {
+TEST(DumpHeaders, ImageWithoutResourcesImportsWithAnEmptyDescription) {
     pb::ImagePlan plan;
     plan.withResourceSection = false;
     TempDir dir;
-    EXPECT_EQ(dumpInto(pb::buildImage(plan), dir.path()), kFail);
-    EXPECT_NE(reportText().find("这个文件里面没有资源部分。"), std::string::npos);
+    EXPECT_EQ(dumpInto(pb::buildImage(plan), dir.path()), kOk);
     EXPECT_TRUE(std::filesystem::exists(dir / "NTHEADER.BIN"));
     EXPECT_TRUE(std::filesystem::exists(dir / "text.BIN"));
-    EXPECT_FALSE(std::filesystem::exists(dir / "pe.xml"));
+    EXPECT_EQ(readText(dir / "pe.xml"),
+              "<Directory Type='0' Named_Entries='0' ID_Entries='0'>\r\n</Directory>\r\n\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "STRINGS.XML"));
 }
 
 TEST(DumpHeaders, TwoResourceSectionsAreRefused) {
