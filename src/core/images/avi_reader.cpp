@@ -84,19 +84,19 @@ bool isUncompressedBitCount(std::uint32_t bits) {
     return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
-// The stream format of a video stream is a bitmap information header (little-endian):
-//   0 size, 4 width, 8 height (negative: rows stored top-down), 12 planes (16), 14 bit count (16),
-//   16 compression, 20 image size, 24/28 resolution, 32 colours used, 36 colours important,
-// followed by the colour table (blue, green, red, reserved) for 8 bits and fewer. A table cut short
-// by the end of the chunk keeps the entries that are there.
+// The stream format of a video stream is a bitmap information header (read by the one DIB header
+// reader) followed by the colour table (blue, green, red, reserved) for 8 bits and fewer. A table
+// cut short by the end of the chunk keeps the entries that are there.
 HResult readVideoFormat(const ByteReader& strf, VideoFormat& format) {
-    const auto headerSize = strf.u32(0);
-    if (!headerSize || *headerSize < kDibInfoHeaderSize || !strf.contains(0, *headerSize)) return kFail;
-    const std::int64_t width = *strf.i32(4);
-    std::int64_t height = *strf.i32(8);
-    format.bitCount = *strf.u16(14);
-    format.compression = *strf.u32(16);
-    const std::uint32_t colorsUsed = *strf.u32(32);
+    const DibHeader header = readDibHeader(strf.bytes());
+    if (header.headerSize < kDibInfoHeaderSize || header.headerSize > kDibMaxHeaderSize ||
+        !strf.contains(0, header.headerSize))
+        return kFail;
+    const std::int64_t width = header.width;
+    std::int64_t height = header.height;
+    format.bitCount = header.bitCount;
+    format.compression = header.compression;
+    const std::uint32_t colorsUsed = header.colorsUsed;
 
     if (format.compression == kBiRgb) {
         if (!isUncompressedBitCount(format.bitCount)) return kInvalidArg;
@@ -118,10 +118,10 @@ HResult readVideoFormat(const ByteReader& strf, VideoFormat& format) {
     if (format.bitCount <= 8) {
         const std::uint64_t addressable = std::uint64_t{1} << format.bitCount;
         const std::uint64_t declared = colorsUsed != 0 ? colorsUsed : addressable;
-        const std::uint64_t stored = (strf.size() - *headerSize) / 4;
+        const std::uint64_t stored = (strf.size() - header.headerSize) / 4;
         const auto entries = static_cast<std::size_t>(std::min({declared, addressable, stored}));
         for (std::size_t i = 0; i < entries; ++i) {
-            const std::uint64_t at = *headerSize + 4 * std::uint64_t{i};
+            const std::uint64_t at = header.headerSize + 4 * std::uint64_t{i};
             format.palette[i] = kMovieBlack | (std::uint32_t{*strf.u8(at + 2)} << 16) |
                                 (std::uint32_t{*strf.u8(at + 1)} << 8) | *strf.u8(at);
         }
