@@ -14,7 +14,9 @@
 #include "app/ks_app.h"
 #include "app/ks_doc.h"
 #include "app/recent_files.h"
+#include "ui/image_wnd.h"
 #include "ui/ks_frame.h"
+#include "ui/ks_view.h"
 #include "ui/qt_ui_sink.h"
 
 namespace kestrel::ui {
@@ -41,6 +43,22 @@ bool runMainWindow(CKsApp& app) {
     QtDocumentPrompts prompts;
     DocumentController controller(document, &prompts);
 
+    // The image pane reaches the settings, the image editors and the options dialog of this run.
+    CKsFrame* mainFrame = nullptr;
+    ImagePaneServices imageServices;
+    imageServices.settings = app.settings();
+    imageServices.imageEditors = &app.imageEditors();
+    imageServices.launchEditor = [&app](const std::filesystem::path& file, const EditorCommand* editor) {
+        return app.LaunchImageEditor(file, editor);
+    };
+    imageServices.openOptions = [&mainFrame](int page) {
+        if (mainFrame != nullptr) mainFrame->view()->openOptions(page);
+    };
+    registerPaneFactory(PaneType::kImage, makeImagePaneFactory(imageServices));
+    struct FactoryReset {
+        ~FactoryReset() { registerPaneFactory(PaneType::kImage, {}); }
+    } factoryReset;
+
     FrameContext context;
     context.document = &document;
     context.controller = &controller;
@@ -49,6 +67,7 @@ bool runMainWindow(CKsApp& app) {
     context.dataFolder = app.dataFolder();
     context.versionText = app.GetVersionText();
     CKsFrame frame(context);
+    mainFrame = &frame;
     prompts.setParent(&frame);
     document.setView(frame.view());
     frame.view()->OnInitialUpdate();

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QWidget>
 #include <cstdlib>
 #include <deque>
@@ -25,6 +28,39 @@
 namespace kestrel::testing {
 
 using GuiScriptedSink = ScriptedSink;
+
+// A file of the real-file corpus (a path under its unpacked root), fetched with tests/corpus/fetch
+// when it is missing; empty when it is still missing afterwards (no network).
+inline std::filesystem::path corpusFile(const std::string& relative) {
+    const char* cache = std::getenv("KESTREL_CORPUS_CACHE");
+    const std::filesystem::path root =
+        (cache != nullptr && *cache != '\0'
+             ? std::filesystem::path(cache)
+             : std::filesystem::path(std::getenv("HOME") ? std::getenv("HOME") : "/") / ".cache" /
+                   "kestrel-corpus") /
+        "root";
+    std::filesystem::path file = root / relative;
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) {
+        const std::string command = "\"" KESTREL_SOURCE_DIR "/tests/corpus/fetch\" >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        (void)status;
+    }
+    return std::filesystem::exists(file, error) ? file : std::filesystem::path();
+}
+
+// Runs the event loop (timers included) until `condition` holds; false when `timeoutMs` passed first.
+template <typename Condition>
+bool waitUntil(Condition condition, int timeoutMs = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
 
 // Points settings and data at temporary folders for the test's lifetime.
 class IsolatedGuiTest : public ::testing::Test {

@@ -1,0 +1,955 @@
+#include "ui/image_wnd.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QMenu>
+#include <QMovie>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QToolBar>
+#include <QToolButton>
+#include <algorithm>
+#include <span>
+#include <system_error>
+
+#include "app/ks_doc.h"
+#include "app/settings_store.h"
+#include "core/errors/errors.h"
+#include "core/images/alpha_draw.h"
+#include "core/images/avi_reader.h"
+#include "core/images/icon_files.h"
+#include "core/images/image_record.h"
+#include "core/images/png_codec.h"
+#include "core/platform/files.h"
+#include "core/platform/format.h"
+#include "core/platform/paths.h"
+#include "core/xml/xml_document.h"
+#include "ui/pane_host.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+constexpr std::string_view kSource = "ImageWnd";
+
+// Geometry below the toolbar: separator lines, the band of the information lines, the picture.
+constexpr int kShadowLineY = 31;
+constexpr int kDarkLineY = 32;
+constexpr int kBandBottom = 68;
+constexpr int kInfoTop = 31;
+constexpr int kInfoRowHeight = 18;
+constexpr int kTextInset = 7;
+constexpr int kImageLeft = 8;
+constexpr int kImageTop = 38;
+constexpr int kImageTopBelowInfo = 75;
+constexpr int kMaxFitWidth = 260;
+constexpr int kMemberGap = 4;
+constexpr int kColorizeLeft = 260;
+constexpr int kColorizeWideDib = 253;
+constexpr std::uint32_t kBmpFileHeaderSize = 14;
+constexpr std::uint32_t kDefaultAviFrameMicroseconds = 100000;
+
+constexpr std::string_view kNameLine = "文件名称: %s%s";
+constexpr std::string_view kSizeLine = "文件大小: %d 字节";
+constexpr std::string_view kImageSizeLine = "图象大小: %dx%d";
+
+constexpr std::string_view kSelectFirst = "应用之前请选择复选框其中的一个。";
+constexpr std::string_view kConfirmCurrent =
+    "警告：应用将覆盖文件\n\n%s\n\n你无法撤消此项操作。\r\n\r\n你确定要这么做吗？";
+constexpr std::string_view kConfirmAll =
+    "警告：应用将覆盖所有文件于目录:\n\n%s\n\n你无法撤消此项操作。\r\n\r\n你确定要这么做吗？";
+constexpr std::string_view kDifferentExtension =
+    "与你正替换那个相比，你选定的是一个不同扩展名的文件名。\r\n更改文件类型可能有不利的副作用。\r\n\r\n"
+    "你希望要继续吗？";
+constexpr std::string_view kOverwriteOther = "文件 '%s' 已存在并被其他资源使用。\r\n\r\n要覆盖它吗？";
+constexpr std::string_view kCopyFailed = "复制 '%s' 文件到 '%s' 的时候发生错误。";
+
+constexpr const char* kReplaceTitle = "浏览图形文件";
+// The filter shows as "Image Files (*.bmp;*.png;*.gif;*.jpg;*.avi)"; Qt separates patterns by blanks.
+constexpr const char* kReplaceFilter = "Image Files (*.bmp *.png *.gif *.jpg *.avi)";
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QString pathText(const std::filesystem::path& path) {
+    return QString::fromStdString(pathToUtf8(path));
+}
+
+std::string depthLine(std::uint32_t bitCount) {
+    switch (bitCount) {
+        case 1:
+            return "像素深度/色彩: 1/2";
+        case 4:
+            return "像素深度/色彩: 4/16";
+        case 8:
+            return "像素深度/色彩: 8/256";
+        case 16:
+            return "像素深度/色彩: 16/65536";
+        case 24:
+            return "像素深度/色彩: 24/16m";
+        case 32:
+            return "像素深度/色彩: 24+8Alpha/16m";
+        default:
+            return {};
+    }
+}
+
+// A 32-bit DIB whose bytes are blue, green, red, alpha: drawn by the checkerboard compositor.
+bool isBgraDib(const DibInfo& info) {
+    if (info.bitCount != 32) return false;
+    if (info.compression == kBiRgb) return true;
+    return (info.compression == kBiBitfields || info.compression == kBiAlphaBitfields) &&
+           info.masks[0] == 0x00FF0000u && info.masks[1] == 0x0000FF00u && info.masks[2] == 0x000000FFu;
+}
+
+// Hands the core's pixels to a QImage without copying them; the image frees them.
+QImage wrapRgba(RgbaImage&& rgba) {
+    if (rgba.width <= 0 || rgba.height <= 0 || rgba.pixels.empty()) return {};
+    auto owned = std::make_unique<RgbaImage>(std::move(rgba));
+    auto* data = reinterpret_cast<uchar*>(owned->pixels.data());
+    const int width = owned->width;
+    const int height = owned->height;
+    RgbaImage* released = owned.release();
+    return QImage(
+        data, width, height, static_cast<qsizetype>(width) * 4, QImage::Format_ARGB32,
+        [](void* info) { std::unique_ptr<RgbaImage>(static_cast<RgbaImage*>(info)).reset(); }, released);
+}
+
+// The 32-bit DIB over the checkerboard, stretched to `zoom` times its size, as an RGB32 image.
+QImage compositeOverCheckerboard(Bytes dib, const DibInfo& info, int zoom) {
+    const std::int64_t width = std::int64_t{info.width} * zoom;
+    const std::int64_t height = std::int64_t{info.height} * zoom;
+    if (width > 32767 || height > 32767 || width * height * 4 > static_cast<std::int64_t>(kMaxImageBytes))
+        return {};
+    QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
+    if (image.isNull()) return {};
+    PixelTarget target;
+    target.pixels = std::span<std::uint32_t>(reinterpret_cast<std::uint32_t*>(image.bits()),
+                                             static_cast<std::size_t>(image.sizeInBytes() / 4));
+    target.width = image.width();
+    target.height = image.height();
+    target.stride = static_cast<std::int32_t>(image.bytesPerLine() / 4);
+    if (DrawAlphaDibFrame(dib, target, 0, 0, target.width, target.height, 0, 0, 0, 0, 1, 0).failed())
+        return {};
+    return image;
+}
+
+// The 24 × 24 tile behind a pane that shows no file.
+QPixmap makePattern(const QPalette& palette) {
+    QPixmap tile(24, 24);
+    const QColor base = palette.color(QPalette::Window);
+    tile.fill(base);
+    QPainter painter(&tile);
+    painter.setPen(base.darker(112));
+    painter.drawLine(0, 23, 23, 0);
+    painter.drawLine(0, 11, 11, 0);
+    painter.drawLine(12, 23, 23, 12);
+    painter.setPen(base.lighter(106));
+    painter.drawLine(0, 0, 23, 23);
+    return tile;
+}
+
+}  // namespace
+
+// ----- Placeholder until the core's DIB decoder lands -------------------------------------------
+
+namespace {
+
+std::uint32_t maskedChannel(std::uint32_t value, std::uint32_t mask) {
+    if (mask == 0) return 0;
+    int shift = 0;
+    while (((mask >> shift) & 1u) == 0)
+        ++shift;
+    const std::uint32_t field = (value & mask) >> shift;
+    const std::uint32_t maximum = mask >> shift;
+    return static_cast<std::uint32_t>((std::uint64_t{field} * 255 + maximum / 2) / maximum);
+}
+
+// Decodes the uncompressed DIBs the pane shows; stands in for DecodeDib until the core has it.
+HResult decodeDibWhileCoreDecoderIsMissing(Bytes dib, RgbaImage& out, DibLayout layout) {
+    out = RgbaImage{};
+    DibInfo info;
+    if (validateDib(dib, info, layout).failed() || info.rowBytes == 0) return kInvalidArg;
+    const std::uint64_t count = std::uint64_t(info.width) * std::uint64_t(info.height);
+    if (count * 4 > kMaxImageBytes) return kOutOfMemory;
+    auto at = [&](std::size_t offset) { return static_cast<std::uint32_t>(dib[offset]); };
+    std::vector<std::uint32_t> palette(info.usablePaletteEntries);
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        const std::size_t entry = info.paletteOffset + i * info.paletteEntrySize;
+        palette[i] = 0xFF000000u | at(entry + 2) << 16 | at(entry + 1) << 8 | at(entry);
+    }
+    const bool fields = info.compression != kBiRgb;
+    RgbaImage image;
+    image.width = info.width;
+    image.height = info.height;
+    image.pixels.resize(static_cast<std::size_t>(count));
+    for (std::int32_t y = 0; y < info.height; ++y) {
+        const std::size_t row = info.pixelOffset + dibMemoryRow(info, info.height - 1 - y) * info.rowBytes;
+        std::uint32_t* target = image.pixels.data() + std::size_t(y) * std::size_t(info.width);
+        for (std::int32_t x = 0; x < info.width; ++x) {
+            const auto column = static_cast<std::size_t>(x);
+            std::uint32_t colour = 0xFF000000u;
+            if (info.bitCount <= 8) {
+                const std::size_t bit = column * info.bitCount;
+                const std::uint32_t index =
+                    (at(row + bit / 8) >> (8 - info.bitCount - bit % 8)) & ((1u << info.bitCount) - 1);
+                colour = index < palette.size() ? palette[index] : 0xFF000000u;
+            } else if (info.bitCount == 16) {
+                const std::uint32_t value = at(row + 2 * column) | at(row + 2 * column + 1) << 8;
+                const std::uint32_t r =
+                    fields ? maskedChannel(value, info.masks[0]) : maskedChannel(value, 0x7C00);
+                const std::uint32_t g =
+                    fields ? maskedChannel(value, info.masks[1]) : maskedChannel(value, 0x03E0);
+                const std::uint32_t b =
+                    fields ? maskedChannel(value, info.masks[2]) : maskedChannel(value, 0x001F);
+                colour = 0xFF000000u | r << 16 | g << 8 | b;
+            } else if (info.bitCount == 24) {
+                const std::size_t p = row + 3 * column;
+                colour = 0xFF000000u | at(p + 2) << 16 | at(p + 1) << 8 | at(p);
+            } else {
+                const std::size_t p = row + 4 * column;
+                const std::uint32_t value = at(p) | at(p + 1) << 8 | at(p + 2) << 16 | at(p + 3) << 24;
+                if (!fields) {
+                    colour = value;
+                } else {
+                    const std::uint32_t alpha = info.masks[3] ? maskedChannel(value, info.masks[3]) : 255;
+                    colour = alpha << 24 | maskedChannel(value, info.masks[0]) << 16 |
+                             maskedChannel(value, info.masks[1]) << 8 | maskedChannel(value, info.masks[2]);
+                }
+            }
+            target[x] = colour;
+        }
+    }
+    if (layout == DibLayout::kIconImage && info.bitCount < 32) {
+        const std::size_t maskStart = info.pixelOffset + info.imageBytes;
+        for (std::int32_t y = 0; y < info.height; ++y) {
+            const std::size_t row = maskStart + std::size_t(info.height - 1 - y) * info.maskRowBytes;
+            for (std::int32_t x = 0; x < info.width; ++x) {
+                if ((at(row + std::size_t(x) / 8) >> (7 - x % 8)) & 1u)
+                    image.pixels[std::size_t(y) * std::size_t(info.width) + std::size_t(x)] &= 0x00FFFFFFu;
+            }
+        }
+    }
+    out = std::move(image);
+    return kOk;
+}
+
+}  // namespace
+
+// ----- Kinds and zoom -----------------------------------------------------------------------------
+
+ImageKind imageKindOf(const std::filesystem::path& path, int subMode) {
+    if (subMode == 9) return ImageKind::kIconGroup;
+    if (subMode == 10) return ImageKind::kCursorGroup;
+    const std::string extension = extensionOf(pathToUtf8(path.filename()));
+    if (iequalsAscii(extension, ".bmp")) return ImageKind::kBitmap;
+    if (iequalsAscii(extension, ".png")) return ImageKind::kPng;
+    if (iequalsAscii(extension, ".ico")) return ImageKind::kIcon;
+    if (iequalsAscii(extension, ".cur")) return ImageKind::kCursor;
+    return ImageKind::kOther;
+}
+
+bool showsInformation(ImageKind kind) {
+    return kind == ImageKind::kBitmap || kind == ImageKind::kPng || kind == ImageKind::kIcon ||
+           kind == ImageKind::kCursor;
+}
+
+int imageZoom(QSize picture, QSize client, bool withInformation, bool realSize) {
+    if (realSize || picture.width() <= 0 || picture.height() <= 0) return 1;
+    const int width = std::min(client.width() - 16, kMaxFitWidth);
+    const int height = client.height() - (withInformation ? 67 : 30) - 16;
+    return std::max(1, std::min(width / picture.width(), height / picture.height()));
+}
+
+// ----- The pane window ----------------------------------------------------------------------------
+
+ImageWnd::ImageWnd(PaneHost* host, ImagePaneServices services, QWidget* parent)
+    : CDragWnd(parent), host_(host), services_(std::move(services)) {
+    int scaleToFit = 1;
+    if (services_.settings != nullptr)
+        (void)services_.settings->GetIntSetting(kImageSettingsSection, kScaleToFitKey, scaleToFit, 1);
+    realSize_ = scaleToFit == 0;
+    pattern_ = makePattern(palette());
+    buildToolBar();
+
+    watch_.setInterval(kWatchIntervalMs);
+    connect(&watch_, &QTimer::timeout, this, &ImageWnd::checkFileTime);
+    connect(&aviTimer_, &QTimer::timeout, this, &ImageWnd::showNextAviFrame);
+}
+
+ImageWnd::~ImageWnd() = default;
+
+void ImageWnd::buildToolBar() {
+    toolBar_ = new QToolBar(this);
+    toolBar_->setMovable(false);
+    toolBar_->setFloatable(false);
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    toolBar_->setGeometry(0, 1, width(), kToolBarHeight);
+
+    editMenu_ = new QMenu(this);
+    connect(editMenu_, &QMenu::aboutToShow, this, &ImageWnd::rebuildEditMenu);
+    editButton_ = new QToolButton(toolBar_);
+    editButton_->setText(QStringLiteral("编辑"));
+    editButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    editButton_->setPopupMode(QToolButton::MenuButtonPopup);
+    editButton_->setMenu(editMenu_);
+    connect(editButton_, &QToolButton::clicked, this, [this] { launchEditor(nullptr); });
+    toolBar_->addWidget(editButton_);
+
+    replaceAction_ = new QAction(QStringLiteral(" 替 换 ..."), this);
+    // A tool button would drop the ellipsis of the text.
+    replaceAction_->setIconText(replaceAction_->text());
+    connect(replaceAction_, &QAction::triggered, this, &ImageWnd::chooseReplacement);
+    hexAction_ = new QAction(QStringLiteral("查看 Hex"), this);
+    connect(hexAction_, &QAction::triggered, this, &ImageWnd::showHex);
+    realSizeAction_ = new QAction(QStringLiteral("真实 大小"), this);
+    realSizeAction_->setCheckable(true);
+    realSizeAction_->setChecked(realSize_);
+    connect(realSizeAction_, &QAction::toggled, this, &ImageWnd::setRealSize);
+    copyAction_ = new QAction(QStringLiteral("复 制 到 剪 贴 板"), this);
+    connect(copyAction_, &QAction::triggered, this, [this] { CopyImage(); });
+    toolBar_->addAction(replaceAction_);
+    toolBar_->addAction(hexAction_);
+    toolBar_->addAction(realSizeAction_);
+    toolBar_->addAction(copyAction_);
+}
+
+void ImageWnd::rebuildEditMenu() {
+    editMenu_->clear();
+    if (services_.imageEditors != nullptr) {
+        for (const EditorCommand& editor : *services_.imageEditors) {
+            QAction* action = editMenu_->addAction(fromUtf8(editor.name));
+            connect(action, &QAction::triggered, this, [this, editor] { launchEditor(&editor); });
+        }
+        if (!services_.imageEditors->empty()) editMenu_->addSeparator();
+    }
+    QAction* customize = editMenu_->addAction(QStringLiteral("定制编辑器 ..."));
+    connect(customize, &QAction::triggered, this, [this] {
+        if (services_.openOptions) services_.openOptions(kImageEditorsPage);
+    });
+}
+
+void ImageWnd::launchEditor(const EditorCommand* editor) {
+    if (path_.empty()) return;
+    HResult hr = kOk;
+    if (services_.launchEditor) {
+        hr = services_.launchEditor(path_, editor);
+    } else {
+        static const EditorList kNoEditors;
+        hr = LaunchEditor(EditorKind::kImage, path_, editor,
+                          services_.imageEditors != nullptr ? *services_.imageEditors : kNoEditors);
+    }
+    if (hr.failed()) ShowErrorDialog();
+}
+
+void ImageWnd::chooseReplacement() {
+    if (path_.empty()) return;
+    std::filesystem::path chosen;
+    if (services_.chooseReplacement) {
+        chosen = services_.chooseReplacement(path_);
+    } else {
+        const QString file = QFileDialog::getOpenFileName(this, QString::fromUtf8(kReplaceTitle),
+                                                          pathText(path_), QString::fromUtf8(kReplaceFilter));
+        if (!file.isEmpty()) chosen = pathFromUtf8(file.toStdString());
+    }
+    if (!chosen.empty()) ReplaceWith(chosen);
+}
+
+void ImageWnd::showHex() {
+    if (host_ == nullptr || document_ == nullptr || path_.empty()) return;
+    // The host deletes this window when it shows the hex pane: leave the toolbar's signal first.
+    PaneHost* host = host_;
+    CKsDoc* document = document_;
+    XmlElement* element = fileElement_;
+    const std::string path = pathToUtf8(path_);
+    QMetaObject::invokeMethod(
+        host,
+        [host, document, element, path] { host->ShowFile(document, path, element, ShowMode::kHexFromImage); },
+        Qt::QueuedConnection);
+}
+
+void ImageWnd::setRealSize(bool on) {
+    realSize_ = on;
+    if (services_.settings != nullptr)
+        (void)services_.settings->SetIntSetting(kImageSettingsSection, kScaleToFitKey, on ? 0 : 1);
+    update();
+}
+
+void ImageWnd::checkFileTime() {
+    if (path_.empty()) return;
+    const std::int64_t time = FileModificationTime(path_);
+    if (time <= fileTime_) return;
+    fileTime_ = time;
+    LoadImage();
+}
+
+// ----- Showing and loading ------------------------------------------------------------------------
+
+void ImageWnd::ShowImageFile(const std::filesystem::path& path, XmlElement* fileElement, CKsDoc* document,
+                             int subMode) {
+    path_ = path;
+    fileElement_ = fileElement;
+    document_ = document;
+    subMode_ = subMode;
+    fileTime_ = FileModificationTime(path_);
+    watch_.start();
+    LoadImage();
+}
+
+void ImageWnd::clearPictures() {
+    picture_.reset();
+    preview_.reset();
+    shownSize_ = 0;
+    info_.clear();
+    groupListing_.clear();
+    groupEntries_ = 0;
+    members_.clear();
+    groupPreview_ = false;
+    aviTimer_.stop();
+    aviFrames_.clear();
+    aviFrame_ = 0;
+    if (movie_ != nullptr) {
+        movie_->stop();
+        movie_->deleteLater();
+        movie_ = nullptr;
+    }
+    otherFrame_ = QImage();
+}
+
+bool ImageWnd::makePicture(std::vector<std::byte> dib, bool iconImage, DibPicture& out) {
+    DibInfo info;
+    if (validateDib(asBytes(dib), info).failed()) return false;
+    RgbaImage rgba;
+    if (iconImage) {
+        // As stored in the file, the height counts the colour and the mask rows; the decoder checks
+        // the icon in that form and takes the mask from it.
+        std::vector<std::byte> stored = dib;
+        const std::uint32_t doubled = ByteReader(asBytes(dib)).u32Or(8, 0) * 2u;  // keeps the sign bit
+        for (int i = 0; i < 4; ++i)
+            stored[8 + static_cast<std::size_t>(i)] = static_cast<std::byte>((doubled >> (8 * i)) & 0xFF);
+        DibInfo storedInfo;
+        if (validateDib(asBytes(stored), storedInfo, DibLayout::kIconImage).failed()) return false;
+        // 32-bit icons carry their own alpha; the mask only matters below that.
+        const bool masked = info.bitCount < 32;
+        if (decodeDibWhileCoreDecoderIsMissing(masked ? asBytes(stored) : asBytes(dib), rgba,
+                                               masked ? DibLayout::kIconImage : DibLayout::kBitmap)
+                .failed())
+            return false;
+    } else if (decodeDibWhileCoreDecoderIsMissing(asBytes(dib), rgba, DibLayout::kBitmap).failed()) {
+        return false;
+    }
+    out.decoded = wrapRgba(std::move(rgba));
+    if (out.decoded.isNull()) return false;
+    out.dib = std::move(dib);
+    out.info = info;
+    out.iconImage = iconImage;
+    out.composite = QImage();
+    out.compositeZoom = 0;
+    return true;
+}
+
+const QImage& ImageWnd::drawable(DibPicture& picture, int zoom) {
+    if (!isBgraDib(picture.info)) return picture.decoded;
+    if (picture.compositeZoom != zoom) {
+        picture.composite = compositeOverCheckerboard(asBytes(picture.dib), picture.info, zoom);
+        picture.compositeZoom = zoom;
+    }
+    return picture.composite.isNull() ? picture.decoded : picture.composite;
+}
+
+bool ImageWnd::setDib(std::vector<std::byte> dib, bool iconImage) {
+    DibPicture picture;
+    if (!makePicture(std::move(dib), iconImage, picture)) return false;
+    picture_ = std::move(picture);
+    return true;
+}
+
+void ImageWnd::LoadImage() {
+    clearPictures();
+    kind_ = path_.empty() ? ImageKind::kNone : imageKindOf(path_, subMode_);
+    switch (kind_) {
+        case ImageKind::kBitmap: {
+            MappedFile file;
+            if (OpenMappedFile(path_, file).failed() || file.size() <= kBmpFileHeaderSize) break;
+            const Bytes bytes = file.bytes().subspan(kBmpFileHeaderSize);
+            if (setDib(std::vector<std::byte>(bytes.begin(), bytes.end()), false))
+                shownSize_ = static_cast<std::uint32_t>(bytes.size());
+            break;
+        }
+        case ImageKind::kPng: {
+            // The file itself, whatever the case of its extension (LoadPngAsDib would look for the
+            // name ending in "png" exactly, which a case-sensitive file system may not hold).
+            const PngConverter codec;
+            ImageRecord record;
+            std::vector<std::byte> dib;
+            if (codec.ReadPngFile(path_, record).failed() || codec.ImageRecordToDib(record, dib).failed())
+                break;
+            // The header's image size field.
+            const std::uint32_t imageSize = ByteReader(asBytes(dib)).u32Or(20, 0);
+            if (setDib(std::move(dib), false)) shownSize_ = imageSize + kDibInfoHeaderSize;
+            break;
+        }
+        case ImageKind::kIcon:
+        case ImageKind::kCursor: {
+            IconImage image;
+            if (LoadIconImage(path_, image).failed()) break;
+            if (setDib(std::move(image.dib), !image.fromPng)) shownSize_ = image.shownSize;
+            break;
+        }
+        case ImageKind::kIconGroup:
+        case ImageKind::kCursorGroup:
+            loadGroup(false);
+            break;
+        case ImageKind::kOther:
+            loadOther();
+            break;
+        case ImageKind::kNone:
+            break;
+    }
+    RefreshInfo();
+    update();
+}
+
+void ImageWnd::loadGroup(bool recolour) {
+    std::vector<std::byte> group;
+    if (ReadWholeFile(path_, group).failed()) return;
+    const Bytes groupBytes = asBytes(group);
+    groupListing_ = fromUtf8(GroupListing(groupBytes));
+    const std::vector<GroupEntry> entries = ParseGroupEntries(groupBytes);
+    groupEntries_ = static_cast<int>(entries.size());
+    const IconGroupKind groupKind =
+        kind_ == ImageKind::kIconGroup ? IconGroupKind::kIcon : IconGroupKind::kCursor;
+    members_.clear();
+    members_.reserve(entries.size());
+    for (const GroupEntry& entry : entries) {
+        std::filesystem::path member;
+        IconImage image;
+        DibPicture picture;
+        if (MemberPath(path_, entry, groupKind, member).failed() || LoadIconImage(member, image).failed()) {
+            members_.emplace_back();
+            continue;
+        }
+        if (recolour) (void)colorize_.RecolorDib(std::span<std::byte>(image.dib));
+        if (!makePicture(std::move(image.dib), !image.fromPng, picture)) {
+            members_.emplace_back();
+            continue;
+        }
+        members_.push_back(drawable(picture, 1));
+    }
+}
+
+void ImageWnd::loadOther() {
+    if (iequalsAscii(extensionOf(pathToUtf8(path_.filename())), ".avi")) {
+        MappedFile file;
+        AviMovie movie;
+        if (OpenMappedFile(path_, file).failed() || ReadAvi(file.bytes(), movie).failed()) return;
+        for (RgbaImage& frame : movie.frames)
+            aviFrames_.push_back(wrapRgba(std::move(frame)));
+        if (aviFrames_.empty()) return;
+        otherFrame_ = aviFrames_.front();
+        if (aviFrames_.size() > 1) {
+            const std::uint32_t micro =
+                movie.frameMicroseconds != 0 ? movie.frameMicroseconds : kDefaultAviFrameMicroseconds;
+            aviTimer_.start(static_cast<int>(std::max<std::uint32_t>(1, (micro + 500) / 1000)));
+        }
+        return;
+    }
+    const QString file = pathText(path_);
+    QImageReader reader(file);
+    reader.setDecideFormatFromContent(true);
+    if (reader.supportsAnimation() && reader.imageCount() != 1 &&
+        QMovie::supportedFormats().contains(reader.format())) {
+        movie_ = new QMovie(file, reader.format(), this);
+        if (movie_->isValid()) {
+            connect(movie_, &QMovie::frameChanged, this, [this] {
+                if (movie_ == nullptr) return;
+                otherFrame_ = movie_->currentImage();
+                update();
+            });
+            movie_->start();
+            otherFrame_ = movie_->currentImage();
+            return;
+        }
+        movie_->deleteLater();
+        movie_ = nullptr;
+    }
+    otherFrame_ = reader.read();
+}
+
+void ImageWnd::showNextAviFrame() {
+    if (aviFrames_.empty()) {
+        aviTimer_.stop();
+        return;
+    }
+    aviFrame_ = (aviFrame_ + 1) % aviFrames_.size();
+    otherFrame_ = aviFrames_[aviFrame_];
+    update();
+}
+
+void ImageWnd::RefreshInfo() {
+    info_.clear();
+    if (!picture_ || !showsInformation(kind_)) return;
+    const std::string fileName = pathToUtf8(path_.filename());
+    const std::string extension = extensionOf(fileName);
+    const std::string base = fileName.substr(0, fileName.size() - extension.size());
+    const DibInfo& dib = picture_->info;
+    info_ << fromUtf8(safeFormat(kNameLine, {base, extension}))
+          << fromUtf8(safeFormat(kSizeLine, {shownSize_}))
+          << fromUtf8(safeFormat(kImageSizeLine, {dib.width, dib.height}))
+          << fromUtf8(depthLine(kind_ == ImageKind::kPng ? 32 : dib.bitCount));
+}
+
+// ----- Geometry -----------------------------------------------------------------------------------
+
+const std::vector<std::byte>* ImageWnd::currentDib() const {
+    return picture_ ? &picture_->dib : nullptr;
+}
+
+QSize ImageWnd::pictureSize() const {
+    if (!picture_) return {};
+    return {picture_->info.width, picture_->info.height};
+}
+
+int ImageWnd::zoom() const {
+    return imageZoom(pictureSize(), size(), showsInformation(kind_), realSize_);
+}
+
+QRect ImageWnd::imageRect() const {
+    if (!picture_) return {};
+    const int top = showsInformation(kind_) ? kImageTopBelowInfo : kImageTop;
+    const int factor = zoom();
+    return {kImageLeft, top, picture_->info.width * factor, picture_->info.height * factor};
+}
+
+int ImageWnd::memberPictureCount() const {
+    return static_cast<int>(
+        std::count_if(members_.begin(), members_.end(), [](const QImage& image) { return !image.isNull(); }));
+}
+
+int ImageWnd::otherFrameCount() const {
+    if (!aviFrames_.empty()) return static_cast<int>(aviFrames_.size());
+    if (movie_ != nullptr) return std::max(1, movie_->frameCount());
+    return otherFrame_.isNull() ? 0 : 1;
+}
+
+QRect ImageWnd::colorizeArea() const {
+    const int left =
+        picture_ && picture_->info.width >= kColorizeWideDib ? picture_->info.width + 7 : kColorizeLeft;
+    const int top = showsInformation(kind_) ? kBandBottom : kShadowLineY;
+    return QRect(QPoint(left, top), QPoint(width() - 1, height() - 1));
+}
+
+// ----- Replace ------------------------------------------------------------------------------------
+
+void ImageWnd::ReplaceWith(const std::filesystem::path& chosen) {
+    if (path_.empty() || chosen.empty()) return;
+    if (chosen == path_ || IsSameFile(chosen, path_)) return;
+    const std::string chosenName = pathToUtf8(chosen.filename());
+    const std::string chosenExtension = extensionOf(chosenName);
+    if (!iequalsAscii(chosenExtension, extensionOf(pathToUtf8(path_.filename()))) &&
+        uiSink().ask(kDifferentExtension, kAppName, Buttons::kYesNo, 0, MessageIcon::kExclamation) !=
+            Answer::kYes) {
+        return;
+    }
+
+    const std::filesystem::path target = path_.parent_path() / chosen.filename();
+    if (!IsSameFile(chosen, target)) {
+        std::error_code error;
+        if (std::filesystem::exists(target, error) && !IsSameFile(target, path_) &&
+            uiSink().ask(safeFormat(kOverwriteOther, {pathToUtf8(target)}), kAppName, Buttons::kYesNo, 1,
+                         MessageIcon::kExclamation) != Answer::kYes) {
+            return;
+        }
+        // A read-only target is made writable first, as the copy over it expects.
+        if (std::filesystem::exists(target, error)) {
+            std::filesystem::permissions(target, std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add, error);
+        }
+        // Written beside the target and renamed over it: a failed copy leaves the target as it was.
+        if (HResult hr = CopyFileAtomic(chosen, target); hr.failed()) {
+            (void)ReportError(true, kSource, __LINE__, hr);
+            ReportMessage(false, kSource, __LINE__, kCopyFailed, {pathToUtf8(chosen), pathToUtf8(target)});
+            ShowErrorDialog();
+            return;
+        }
+    }
+
+    if (document_ != nullptr && fileElement_ != nullptr) {
+        XmlDocument& description = document_->description();
+        XmlElement* previous = description.SetCurrent(fileElement_);
+        std::string name;
+        if (description.GetAttribute("", "Name", name).failed()) name.clear();
+        const std::size_t slash = name.rfind('\\');
+        std::string stored = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+        const bool png = iequalsAscii(chosenExtension, ".png");
+        // The compile turns X.png into the bitmap X.BMP: the entry keeps naming the bitmap.
+        stored += chosenName.substr(0, chosenName.size() - chosenExtension.size());
+        stored += png ? std::string(".BMP") : chosenExtension;
+        description.SetCurrentAttribute("Name", stored);
+        if (resourceTypeOf(description, fileElement_) == 2) {
+            description.SetCurrent(fileElement_);
+            description.SetCurrentAttribute("Png", png ? "1" : "0");
+        }
+        description.SetCurrent(previous);
+    }
+    ShowImageFile(target, fileElement_, document_, subMode_);
+}
+
+void ImageWnd::fileDropped(const std::filesystem::path& file) {
+    ReplaceWith(file);
+}
+
+// ----- Colorize -----------------------------------------------------------------------------------
+
+std::filesystem::path ImageWnd::recolourFolder() const {
+    // The project's working folder: where its pe.xml lies.
+    if (document_ != nullptr && !document_->descriptionPath().empty())
+        return document_->descriptionPath().parent_path();
+    return path_.parent_path();
+}
+
+int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
+    if (!currentOnly && !allImages) {
+        uiSink().message(kSelectFirst, kAppName, MessageIcon::kExclamation);
+        return 0;
+    }
+    if (path_.empty()) return 0;
+    const std::filesystem::path folder = recolourFolder();
+    const std::string question = currentOnly ? safeFormat(kConfirmCurrent, {pathToUtf8(path_)})
+                                             : safeFormat(kConfirmAll, {pathToUtf8(folder)});
+    if (uiSink().ask(question, kAppName, Buttons::kYesNo, 0, MessageIcon::kExclamation) != Answer::kYes)
+        return 0;
+
+    HResult failure = kOk;
+    if (currentOnly && (kind_ == ImageKind::kIconGroup || kind_ == ImageKind::kCursorGroup)) {
+        std::vector<std::byte> group;
+        if (ReadWholeFile(path_, group).succeeded()) {
+            const IconGroupKind groupKind =
+                kind_ == ImageKind::kIconGroup ? IconGroupKind::kIcon : IconGroupKind::kCursor;
+            for (const GroupEntry& entry : ParseGroupEntries(asBytes(group))) {
+                // A member without a file leaves a gap in the pane; there is nothing to recolour.
+                std::filesystem::path member;
+                if (MemberPath(path_, entry, groupKind, member).failed()) continue;
+                if (HResult hr = colorize_.RecolorFile(member); hr.failed() && !failure.failed())
+                    failure = hr;
+            }
+        }
+    } else if (currentOnly) {
+        failure = colorize_.RecolorFile(path_);
+    } else {
+        failure = colorize_.RecolorFolder(folder);
+    }
+    if (failure.failed()) ShowErrorDialog();
+    fileTime_ = FileModificationTime(path_);
+    LoadImage();
+    return 1;
+}
+
+void ImageWnd::PreviewColorize() {
+    if (kind_ == ImageKind::kIconGroup || kind_ == ImageKind::kCursorGroup) {
+        loadGroup(true);
+        groupPreview_ = true;
+        update();
+        return;
+    }
+    if (!picture_) return;
+    std::vector<std::byte> recoloured = picture_->dib;
+    if (colorize_.RecolorDib(std::span<std::byte>(recoloured)).failed()) return;
+    DibPicture picture;
+    if (!makePicture(std::move(recoloured), picture_->iconImage, picture)) return;
+    preview_ = std::move(picture);
+    update();
+}
+
+void ImageWnd::CopyImage() const {
+    if (!picture_ || picture_->decoded.isNull()) return;
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setImage(picture_->decoded);
+}
+
+// ----- Drag and drop ------------------------------------------------------------------------------
+
+int ImageWnd::hitTest(QPoint point, QPoint& origin) const {
+    if (!picture_ || !showsInformation(kind_)) return 0;
+    const QRect rect = imageRect();
+    if (!rect.contains(point)) return 0;
+    origin = rect.topLeft();
+    return 1;
+}
+
+bool ImageWnd::dragPayload(int, QPoint offset, DragPayload& payload) const {
+    if (!picture_) return false;
+    payload.file = path_;
+    const std::string fileName = pathToUtf8(path_.filename());
+    payload.name = fromUtf8(fileName.substr(0, fileName.size() - extensionOf(fileName).size()));
+    payload.picture = picture_->decoded;
+    // The picture is dragged at its real size: hold it at the same picture pixel.
+    const int factor = std::max(1, zoom());
+    payload.hotSpot = QPoint(offset.x() / factor, offset.y() / factor);
+    return true;
+}
+
+// ----- Painting -----------------------------------------------------------------------------------
+
+void ImageWnd::resizeEvent(QResizeEvent* event) {
+    CDragWnd::resizeEvent(event);
+    toolBar_->setGeometry(0, 1, width(), kToolBarHeight);
+}
+
+void ImageWnd::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintBackground(painter);
+    if (kind_ == ImageKind::kNone) return;
+    if (kind_ == ImageKind::kOther) {
+        paintOther(painter);
+        return;
+    }
+    if (kind_ == ImageKind::kIconGroup || kind_ == ImageKind::kCursorGroup) {
+        paintGroup(painter);
+        return;
+    }
+    paintInformation(painter);
+    DibPicture* shown = preview_ ? &*preview_ : (picture_ ? &*picture_ : nullptr);
+    if (shown == nullptr) return;
+    const int factor = zoom();
+    const QRect rect = imageRect();
+    const QImage& image = drawable(*shown, factor);
+    if (&image == &shown->composite) {
+        painter.drawImage(rect.topLeft(), image);
+    } else {
+        // Nearest neighbour: every picture pixel becomes a block of zoom × zoom pixels.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(rect, image);
+    }
+}
+
+void ImageWnd::paintBackground(QPainter& painter) {
+    const QPalette& colours = palette();
+    if (kind_ == ImageKind::kNone) {
+        painter.fillRect(rect(), QBrush(pattern_));
+        return;
+    }
+    painter.fillRect(QRect(0, 0, width(), kShadowLineY), colours.window());
+    const bool band = kind_ != ImageKind::kOther;
+    if (band) {
+        painter.fillRect(QRect(0, kShadowLineY, width(), kBandBottom - kShadowLineY), colours.mid());
+        painter.fillRect(QRect(0, kBandBottom, width(), height() - kBandBottom), colours.window());
+    }
+    // A raised edge along the top, then the two lines under the toolbar.
+    painter.setPen(colours.color(QPalette::Light));
+    painter.drawLine(0, 0, width() - 1, 0);
+    painter.setPen(colours.color(QPalette::Mid));
+    painter.drawLine(0, kShadowLineY, width() - 1, kShadowLineY);
+    painter.setPen(colours.color(QPalette::Shadow));
+    painter.drawLine(0, kDarkLineY, width() - 1, kDarkLineY);
+}
+
+void ImageWnd::paintInformation(QPainter& painter) {
+    if (info_.size() != 4) return;
+    const QFontMetrics metrics(font());
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    // Row 1: name and picture size; row 2: file size and depth. The second column's colons line up.
+    auto colonPrefix = [&metrics](const QString& text) {
+        const qsizetype colon = text.indexOf(QLatin1Char(':'));
+        return metrics.horizontalAdvance(colon < 0 ? text : text.left(colon + 1));
+    };
+    const int firstWidth = std::max(metrics.horizontalAdvance(info_[0]), metrics.horizontalAdvance(info_[1]));
+    const int prefix = std::max(colonPrefix(info_[2]), colonPrefix(info_[3]));
+    const int suffix = std::max(metrics.horizontalAdvance(info_[2]) - colonPrefix(info_[2]),
+                                metrics.horizontalAdvance(info_[3]) - colonPrefix(info_[3]));
+    int colonX = kTextInset + firstWidth + metrics.horizontalAdvance(QStringLiteral("      ")) + prefix;
+    // Moved left when the second column would not fit, but never over the first column's colons.
+    colonX = std::min(colonX, width() - kTextInset - suffix);
+    colonX = std::max(colonX, kTextInset + colonPrefix(info_[0]) + prefix);
+    const int rows[2] = {kInfoTop, kInfoTop + kInfoRowHeight};
+    const QString* firstColumn[2] = {&info_[0], &info_[1]};
+    const QString* secondColumn[2] = {&info_[2], &info_[3]};
+    for (int row = 0; row < 2; ++row) {
+        const QRect line(0, rows[row], width(), kInfoRowHeight);
+        painter.drawText(line.adjusted(kTextInset, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                         *firstColumn[row]);
+        const int x = colonX - colonPrefix(*secondColumn[row]);
+        painter.drawText(line.adjusted(x, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, *secondColumn[row]);
+    }
+}
+
+void ImageWnd::paintGroup(QPainter& painter) {
+    const QFont listingFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const QFontMetrics metrics(listingFont);
+    const QStringList lines = groupListing_.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const int textHeight = static_cast<int>(lines.size()) * metrics.lineSpacing();
+    const int boxBottom = std::max(kInfoRowHeight * groupEntries_ + 49, kInfoTop + textHeight + 4);
+    painter.fillRect(QRect(0, kInfoTop, width(), boxBottom - kInfoTop), palette().shadow());
+    painter.setFont(listingFont);
+    painter.setPen(palette().color(QPalette::BrightText));
+    int y = kInfoTop + 2;
+    for (const QString& line : lines) {
+        painter.drawText(QPoint(kTextInset, y + metrics.ascent()), line);
+        y += metrics.lineSpacing();
+    }
+    // The members one under another at their real size; a member that could not be loaded takes
+    // the place of the one before it.
+    int top = boxBottom + kMemberGap;
+    int lastHeight = 0;
+    for (const QImage& member : members_) {
+        if (!member.isNull()) {
+            painter.drawImage(QPoint(kImageLeft, top), member);
+            lastHeight = member.height();
+        }
+        top += lastHeight + kMemberGap;
+    }
+}
+
+void ImageWnd::paintOther(QPainter& painter) {
+    const QRect area(0, kDarkLineY + 1, width(), std::max(0, height() - kDarkLineY - 1));
+    if (otherFrame_.isNull()) {
+        painter.fillRect(area, palette().window());
+        return;
+    }
+    if (!realSize_) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        painter.drawImage(area, otherFrame_);
+        return;
+    }
+    painter.fillRect(area, palette().button());
+    QRect placed(QPoint(0, 0), otherFrame_.size());
+    placed.moveCenter(area.center());
+    painter.drawImage(placed.topLeft(), otherFrame_);
+}
+
+// ----- The pane object ----------------------------------------------------------------------------
+
+ImagePane::ImagePane(PaneHost& host, ImagePaneServices services)
+    : host_(host), services_(std::move(services)) {}
+
+QWidget* ImagePane::createWidget(QWidget* parent) {
+    // The parent (the host) owns the window; widgetDestroyed() forgets it before Qt deletes it.
+    window_ = new ImageWnd(&host_, services_, parent);
+    return window_;
+}
+
+void ImagePane::showFile(const PaneRequest& request) {
+    if (window_ == nullptr) return;
+    window_->ShowImageFile(request.path, request.fileElement, request.document, request.imageSubMode);
+}
+
+bool ImagePane::canEdit(EditCommand command) const {
+    return window_ != nullptr && command == EditCommand::kCopy;
+}
+
+void ImagePane::edit(EditCommand command) {
+    if (window_ != nullptr && command == EditCommand::kCopy) window_->CopyImage();
+}
+
+PaneFactory makeImagePaneFactory(ImagePaneServices services) {
+    return [services](PaneHost& host) { return std::make_unique<ImagePane>(host, services); };
+}
+
+}  // namespace kestrel::ui

@@ -1,0 +1,244 @@
+// The image pane: shows a bitmap, PNG, icon or cursor file with its information lines, an icon or
+// cursor group as its member list with the member images, and other pictures (GIF, JPEG, AVI and
+// whatever Qt's readers decode) natively. It replaces the file, copies the picture, opens the file
+// in an external image editor, switches to the hex pane and recolours files with the colorize
+// engine. Pictures come from the core decoders; the pane only wraps and paints them.
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QStringList>
+#include <QTimer>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "app/editors.h"
+#include "core/images/colorize_engine.h"
+#include "core/images/dib.h"
+#include "ui/drag_wnd.h"
+#include "ui/pane.h"
+
+class QAction;
+class QMenu;
+class QMovie;
+class QToolBar;
+class QToolButton;
+
+namespace kestrel {
+class CKsDoc;
+class SettingsStore;
+class XmlElement;
+}  // namespace kestrel
+
+namespace kestrel::ui {
+
+class PaneHost;
+
+// What the shown file is; the numbers are the pane's kinds.
+enum class ImageKind {
+    kNone = 0,
+    kBitmap = 1,
+    kPng = 2,
+    kOther = 3,  // GIF, JPEG, AVI and any other extension: shown through Qt's readers or the AVI reader
+    kIcon = 6,
+    kCursor = 7,
+    kIconGroup = 8,
+    kCursorGroup = 9,
+};
+
+// Sub-mode 9 is an icon group and 10 a cursor group; otherwise the extension decides (any case).
+ImageKind imageKindOf(const std::filesystem::path& path, int subMode);
+// Kinds shown from a DIB, with the four information lines above the picture.
+bool showsInformation(ImageKind kind);
+
+// The whole-number display factor of a picture in a pane of `client` size: 1 at real size; otherwise
+// the largest factor at which the picture fits min(width − 16, 260) across and the height left below
+// the toolbar (and the information lines), at least 1.
+int imageZoom(QSize picture, QSize client, bool withInformation, bool realSize);
+
+inline constexpr std::string_view kImageSettingsSection = "ImageWnd";
+inline constexpr std::string_view kScaleToFitKey = "ScaleToFit";
+
+// What the image pane needs of the application.
+struct ImagePaneServices {
+    // ImageWnd/ScaleToFit lives here; without a store the default (scale to fit) applies.
+    SettingsStore* settings = nullptr;
+    // The configured image editors (none when null).
+    const EditorList* imageEditors = nullptr;
+    // Opens a file in an image editor (null: the list's first); empty: LaunchEditor on the list.
+    std::function<HResult(const std::filesystem::path& file, const EditorCommand* editor)> launchEditor;
+    // Opens the options dialog on a page (0: the image editors); empty: the command does nothing.
+    std::function<void(int page)> openOptions;
+    // Asks for the replacement file, starting at `current`; empty: the open dialog.
+    std::function<std::filesystem::path(const std::filesystem::path& current)> chooseReplacement;
+};
+
+class ImageWnd : public CDragWnd {
+    Q_OBJECT
+
+  public:
+    static constexpr int kToolBarHeight = 30;
+    static constexpr int kWatchIntervalMs = 2000;
+    // The options page of the image editors.
+    static constexpr int kImageEditorsPage = 0;
+
+    ImageWnd(PaneHost* host, ImagePaneServices services, QWidget* parent = nullptr);
+    ~ImageWnd() override;
+
+    // Shows a file: remembers it with its File element and document, starts watching it, loads it.
+    void ShowImageFile(const std::filesystem::path& path, XmlElement* fileElement, CKsDoc* document,
+                       int subMode);
+    // Loads the shown file again by its kind and repaints.
+    void LoadImage();
+    // Fills the four information lines from the DIB (empty lines without one).
+    void RefreshInfo();
+    // Replaces the shown file by `chosen`: copies it into the pane's folder, points the File element
+    // at it and shows it.
+    void ReplaceWith(const std::filesystem::path& chosen);
+    // Recolours the shown file (or the group's members) or every image of the project's folder with
+    // the colorize engine, after a confirmation. 1 when it ran, 0 when it did not.
+    int ApplyColorize(bool currentOnly, bool allImages);
+    // Shows the picture recoloured with the current engine settings without touching the file; the
+    // preview lasts until the file is loaded again.
+    void PreviewColorize();
+    // Puts the picture on the clipboard; nothing without one.
+    void CopyImage() const;
+
+    ColorizeEngine& colorizeEngine() { return colorize_; }
+    // The shown packed DIB (null when none): icons and cursors with the picture's height.
+    const std::vector<std::byte>* currentDib() const;
+
+    ImageKind kind() const { return kind_; }
+    const std::filesystem::path& path() const { return path_; }
+    // Name, size, image size and depth lines; all empty when nothing is shown.
+    const QStringList& informationLines() const { return info_; }
+    // The DIB's width and height (empty without one).
+    QSize pictureSize() const;
+    std::uint32_t shownSize() const { return shownSize_; }
+    int zoom() const;
+    // Where the picture is drawn (empty without a DIB).
+    QRect imageRect() const;
+    // Groups: the member pictures loaded (gaps excluded) and the listing text.
+    int memberPictureCount() const;
+    const QString& groupListing() const { return groupListing_; }
+    // Other pictures: the frame on screen and how many frames there are (0: nothing readable).
+    const QImage& otherFrame() const { return otherFrame_; }
+    int otherFrameCount() const;
+    bool realSize() const { return realSize_; }
+    bool isPreviewing() const { return preview_.has_value() || groupPreview_; }
+    // Where the colorize panel goes: right of the picture, below the band, to the edges.
+    QRect colorizeArea() const;
+
+    QToolBar* toolBar() const { return toolBar_; }
+    QToolButton* editButton() const { return editButton_; }
+    QMenu* editMenu() const { return editMenu_; }
+    QAction* replaceAction() const { return replaceAction_; }
+    QAction* hexAction() const { return hexAction_; }
+    QAction* realSizeAction() const { return realSizeAction_; }
+    QAction* copyAction() const { return copyAction_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    int hitTest(QPoint point, QPoint& origin) const override;
+    bool dragPayload(int item, QPoint offset, DragPayload& payload) const override;
+    void fileDropped(const std::filesystem::path& file) override;
+
+  private:
+    // A DIB ready to paint: the decoded picture, and for 32 bits the checkerboard composite of the
+    // last zoom it was drawn at.
+    struct DibPicture {
+        std::vector<std::byte> dib;
+        DibInfo info;
+        bool iconImage = false;  // an icon or cursor DIB: the AND mask follows the colour rows
+        QImage decoded;          // straight alpha
+        QImage composite;        // 32 bits over the checkerboard, compositeZoom × the size
+        int compositeZoom = 0;
+    };
+
+    void buildToolBar();
+    void rebuildEditMenu();
+    void launchEditor(const EditorCommand* editor);
+    void chooseReplacement();
+    void showHex();
+    void setRealSize(bool on);
+    void checkFileTime();
+
+    void clearPictures();
+    bool setDib(std::vector<std::byte> dib, bool iconImage);
+    static bool makePicture(std::vector<std::byte> dib, bool iconImage, DibPicture& out);
+    static const QImage& drawable(DibPicture& picture, int zoom);
+    void loadGroup(bool recolour);
+    void loadOther();
+    void showNextAviFrame();
+    std::filesystem::path recolourFolder() const;
+
+    void paintBackground(QPainter& painter);
+    void paintInformation(QPainter& painter);
+    void paintGroup(QPainter& painter);
+    void paintOther(QPainter& painter);
+
+    PaneHost* host_ = nullptr;
+    ImagePaneServices services_;
+    ColorizeEngine colorize_;
+
+    std::filesystem::path path_;
+    XmlElement* fileElement_ = nullptr;
+    CKsDoc* document_ = nullptr;
+    int subMode_ = 0;
+    ImageKind kind_ = ImageKind::kNone;
+    std::int64_t fileTime_ = 0;
+    QTimer watch_;
+
+    std::optional<DibPicture> picture_;
+    std::optional<DibPicture> preview_;
+    std::uint32_t shownSize_ = 0;
+    QStringList info_;
+
+    QString groupListing_;
+    int groupEntries_ = 0;
+    std::vector<QImage> members_;  // null images are members that could not be loaded
+    bool groupPreview_ = false;
+
+    QImage otherFrame_;
+    QMovie* movie_ = nullptr;
+    std::vector<QImage> aviFrames_;
+    std::size_t aviFrame_ = 0;
+    QTimer aviTimer_;
+
+    bool realSize_ = false;
+    QToolBar* toolBar_ = nullptr;
+    QToolButton* editButton_ = nullptr;
+    QMenu* editMenu_ = nullptr;
+    QAction* replaceAction_ = nullptr;
+    QAction* hexAction_ = nullptr;
+    QAction* realSizeAction_ = nullptr;
+    QAction* copyAction_ = nullptr;
+    QPixmap pattern_;
+};
+
+// The image pane object the host keeps: creates the ImageWnd and routes the host's calls to it.
+class ImagePane : public Pane {
+  public:
+    ImagePane(PaneHost& host, ImagePaneServices services);
+    QWidget* createWidget(QWidget* parent) override;
+    void showFile(const PaneRequest& request) override;
+    void widgetDestroyed() override { window_ = nullptr; }
+    bool canEdit(EditCommand command) const override;
+    void edit(EditCommand command) override;
+    ImageWnd* window() const { return window_; }
+
+  private:
+    PaneHost& host_;
+    ImagePaneServices services_;
+    ImageWnd* window_ = nullptr;
+};
+
+// The factory to register for PaneType::kImage.
+PaneFactory makeImagePaneFactory(ImagePaneServices services);
+
+}  // namespace kestrel::ui
