@@ -127,6 +127,9 @@ def compare(original_path, rebuilt_path, pe32plus, optional_size):
     with open(rebuilt_path, "rb") as stream:
         new_bytes = stream.read()
     old = pe_resources.describe(original_path)
+    if old_bytes == new_bytes:
+        # An image without resources comes back as it was, even where its checksum is wrong.
+        return problems, len(old["resources"])
     new = pe_resources.describe(rebuilt_path)
 
     # Resources.
@@ -264,7 +267,7 @@ def main():
 
     os.makedirs(args.work, exist_ok=True)
     tool = subprocess.Popen([args.tool], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
-    failures, refusals, files_ok, resources, no_resources = [], [], 0, 0, 0
+    failures, refusals, files_ok, resources, unchanged = [], [], 0, 0, 0
     started = time.monotonic()
     work = os.path.join(args.work, "current")
     for path, (kind, optional_size) in files:
@@ -275,15 +278,14 @@ def main():
         name = os.path.relpath(path, args.corpus)
         if status == "REFUSED":
             text = reply[1] if len(reply) > 1 else ""
-            if "这个文件里面没有资源部分" in text:
-                no_resources += 1
-            else:
-                refusals.append("%s: import refused: %s" % (name, text[:300]))
+            refusals.append("%s: import refused: %s" % (name, text[:300]))
             continue
         if status != "OK":
             failures.append("%s: %s" % (name, " ".join(reply[1:])[:400]))
             continue
         problems, count = compare(path, reply[1], kind == "pe32plus", optional_size)
+        if not problems and count == 0:
+            unchanged += 1
         if problems:
             failures.extend("%s: %s" % (name, p) for p in problems[:20])
         else:
@@ -295,8 +297,7 @@ def main():
     for line in failures + refusals:
         print(line)
     elapsed = time.monotonic() - started
-    print("%d files without resources were refused by the import, as designed"
-          % no_resources)
+    print("%d of them without resources" % unchanged)
     if failures or refusals:
         print("%d files, %d resources identical; %d differences, %d refusals (%.0f s)"
               % (files_ok, resources, len(failures), len(refusals), elapsed))
