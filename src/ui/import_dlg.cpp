@@ -12,7 +12,7 @@
 
 #include "app/settings_store.h"
 #include "core/errors/errors.h"
-#include "core/pe/resource_reader.h"
+#include "core/pe/pe_image.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
@@ -62,19 +62,11 @@ std::filesystem::path normalFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-HResult HasBitmapOrStringResources(const std::filesystem::path& path) {
+HResult IsImportablePeFile(const std::filesystem::path& path) {
     std::vector<std::byte> bytes;
     if (ReadWholeFile(path, bytes).failed()) return kFalse;
-    ResourceLookup lookup;
-    if (lookup.open(Bytes(bytes.data(), bytes.size())).failed()) return kFalse;
-    for (const ResourceKey& type : lookup.types()) {
-        if (!type.isName && (type.id == 2 || type.id == 6)) return kOk;
-        if (type.isName) {
-            const std::string name = utf16ToUtf8(type.name);
-            if (iequalsAscii(name, "BITMAP") || iequalsAscii(name, "STRING")) return kOk;
-        }
-    }
-    return kFalse;
+    PeImage image;
+    return parsePeImage(Bytes(bytes.data(), bytes.size()), image).succeeded() ? kOk : kFalse;
 }
 
 CImportDlg::CImportDlg(SettingsStore* settings, std::filesystem::path dataFolder, QWidget* parent)
@@ -201,8 +193,8 @@ bool CImportDlg::checkFile() {
         uiSink().message(safeFormat(kImportFileMissing, {name}), kAppName, MessageIcon::kExclamation);
         return false;
     }
-    if (HasBitmapOrStringResources(pathFromUtf8(name)) != kOk) {
-        uiSink().message(safeFormat(kImportNoResources, {name}), kAppName, MessageIcon::kExclamation);
+    if (IsImportablePeFile(pathFromUtf8(name)) != kOk) {
+        uiSink().message(safeFormat(kImportNotPe, {name}), kAppName, MessageIcon::kExclamation);
         return false;
     }
     return true;

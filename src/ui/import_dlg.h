@@ -19,9 +19,9 @@ class SettingsStore;
 
 namespace kestrel::ui {
 
-// kOk when the file has bitmap or string-table resources (numbered types 2 or 6, or named types
-// "BITMAP" or "STRING", ignoring case), kFalse otherwise, also when it cannot be read as a PE file.
-HResult HasBitmapOrStringResources(const std::filesystem::path& path);
+// kOk when the import can take the file apart (a PE32 or PE32+ image, with or without resources:
+// every resource type can be edited, and resources can be added), kFalse otherwise.
+HResult IsImportablePeFile(const std::filesystem::path& path);
 
 class CImportDlg : public QDialog {
     Q_OBJECT
@@ -72,7 +72,7 @@ class CImportDlg : public QDialog {
 // Texts of the dialog's checks.
 inline constexpr std::string_view kImportNoFile = "你必须指定一个要插入的文件。";
 inline constexpr std::string_view kImportFileMissing = "文件 %s 并不存在。";
-inline constexpr std::string_view kImportNoResources = "文件 '%s' 不包含 Kestrel 能解压的资源。";
+inline constexpr std::string_view kImportNotPe = "文件 '%s' 不是 Kestrel 能够拆开的 PE 文件。";
 inline constexpr std::string_view kImportNoFolder = "你必须指定一个  dump 的目录。";
 inline constexpr std::string_view kImportCreateFolder = "这个 '%s' 目录不存在。\r\n\r\n你想要创建它吗？";
 inline constexpr std::string_view kImportNotFolder = "%s 并不是一个目录";

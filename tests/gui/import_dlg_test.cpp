@@ -16,26 +16,28 @@ class ImportDlgTest : public testing::IsolatedGuiTest {
     testing::GuiScriptedSink sink;
 };
 
-TEST_F(ImportDlgTest, FileChecksRefuseEmptyMissingAndResourcelessFiles) {
+TEST_F(ImportDlgTest, FileChecksRefuseEmptyMissingAndNonPeFiles) {
     CImportDlg dialog(settings_.get(), dataFolder());
     EXPECT_FALSE(dialog.checkFile());
     dialog.setFile(pathToUtf8(temp_ / "nope.dll"));
     EXPECT_FALSE(dialog.checkFile());
+    // Any PE file is taken, with any resources or none, 32 or 64 bits.
     pebuilder::ImagePlan plan;
     plan.resources.push_back(
         {pebuilder::kRtRcData, std::uint16_t{1}, pebuilder::kLangEnUs, pebuilder::bytesOf("x"), 0});
-    const auto plain = temp_.write("in/plain.dll", pebuilder::buildImage(plan));
-    dialog.setFile(pathToUtf8(plain));
-    EXPECT_FALSE(dialog.checkFile());
-    dialog.setFile(pathToUtf8(temp_.write("in/text.dll", "not a PE file")));
-    EXPECT_FALSE(dialog.checkFile());
-    dialog.setFile(pathToUtf8(sampleDll()));
+    dialog.setFile(pathToUtf8(temp_.write("in/plain.dll", pebuilder::buildImage(plan))));
     EXPECT_TRUE(dialog.checkFile());
-    ASSERT_EQ(sink.messages.size(), 4u);
+    plan.withResourceSection = false;
+    plan.pe32Plus = true;
+    dialog.setFile(pathToUtf8(temp_.write("in/bare64.dll", pebuilder::buildImage(plan))));
+    EXPECT_TRUE(dialog.checkFile());
+    const auto text = temp_.write("in/text.dll", "MZ but not a PE file");
+    dialog.setFile(pathToUtf8(text));
+    EXPECT_FALSE(dialog.checkFile());
+    ASSERT_EQ(sink.messages.size(), 3u);
     EXPECT_EQ(sink.messages[0], "你必须指定一个要插入的文件。");
     EXPECT_EQ(sink.messages[1], "文件 " + pathToUtf8(temp_ / "nope.dll") + " 并不存在。");
-    EXPECT_EQ(sink.messages[2], "文件 '" + pathToUtf8(plain) + "' 不包含 Kestrel 能解压的资源。");
-    EXPECT_EQ(HasBitmapOrStringResources(plain), kFalse);
+    EXPECT_EQ(sink.messages[2], "文件 '" + pathToUtf8(text) + "' 不是 Kestrel 能够拆开的 PE 文件。");
 }
 
 TEST_F(ImportDlgTest, LeavingTheFileEditProposesTheDefaultFolder) {
