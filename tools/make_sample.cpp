@@ -196,6 +196,12 @@ int writeVariants(const std::filesystem::path& folder) {
         {"headers_too_small.dll", [](ImagePlan& s) { s.fault = ImageFault::kSizeOfHeadersTooSmall; }},
         {"raw_data_past_end.dll", [](ImagePlan& s) { s.fault = ImageFault::kRawDataPastEnd; }},
         {"rom_magic.dll", [](ImagePlan& s) { s.fault = ImageFault::kRomMagic; }},
+        {"pe32plus.dll",
+         [](ImagePlan& s) {
+             s.pe32Plus = true;
+             s.certificateInOverlay = true;
+         }},
+        {"no_resources.dll", [](ImagePlan& s) { s.withResourceSection = false; }},
     };
     for (const Variant& variant : kVariants) {
         ImagePlan plan = sampleImagePlan();
