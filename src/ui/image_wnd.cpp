@@ -158,91 +158,6 @@ QPixmap makePattern(const QPalette& palette) {
 
 }  // namespace
 
-// ----- Placeholder until the core's DIB decoder lands -------------------------------------------
-
-namespace {
-
-std::uint32_t maskedChannel(std::uint32_t value, std::uint32_t mask) {
-    if (mask == 0) return 0;
-    int shift = 0;
-    while (((mask >> shift) & 1u) == 0)
-        ++shift;
-    const std::uint32_t field = (value & mask) >> shift;
-    const std::uint32_t maximum = mask >> shift;
-    return static_cast<std::uint32_t>((std::uint64_t{field} * 255 + maximum / 2) / maximum);
-}
-
-// Decodes the uncompressed DIBs the pane shows; stands in for DecodeDib until the core has it.
-HResult decodeDibWhileCoreDecoderIsMissing(Bytes dib, RgbaImage& out, DibLayout layout) {
-    out = RgbaImage{};
-    DibInfo info;
-    if (validateDib(dib, info, layout).failed() || info.rowBytes == 0) return kInvalidArg;
-    const std::uint64_t count = std::uint64_t(info.width) * std::uint64_t(info.height);
-    if (count * 4 > kMaxImageBytes) return kOutOfMemory;
-    auto at = [&](std::size_t offset) { return static_cast<std::uint32_t>(dib[offset]); };
-    std::vector<std::uint32_t> palette(info.usablePaletteEntries);
-    for (std::size_t i = 0; i < palette.size(); ++i) {
-        const std::size_t entry = info.paletteOffset + i * info.paletteEntrySize;
-        palette[i] = 0xFF000000u | at(entry + 2) << 16 | at(entry + 1) << 8 | at(entry);
-    }
-    const bool fields = info.compression != kBiRgb;
-    RgbaImage image;
-    image.width = info.width;
-    image.height = info.height;
-    image.pixels.resize(static_cast<std::size_t>(count));
-    for (std::int32_t y = 0; y < info.height; ++y) {
-        const std::size_t row = info.pixelOffset + dibMemoryRow(info, info.height - 1 - y) * info.rowBytes;
-        std::uint32_t* target = image.pixels.data() + std::size_t(y) * std::size_t(info.width);
-        for (std::int32_t x = 0; x < info.width; ++x) {
-            const auto column = static_cast<std::size_t>(x);
-            std::uint32_t colour = 0xFF000000u;
-            if (info.bitCount <= 8) {
-                const std::size_t bit = column * info.bitCount;
-                const std::uint32_t index =
-                    (at(row + bit / 8) >> (8 - info.bitCount - bit % 8)) & ((1u << info.bitCount) - 1);
-                colour = index < palette.size() ? palette[index] : 0xFF000000u;
-            } else if (info.bitCount == 16) {
-                const std::uint32_t value = at(row + 2 * column) | at(row + 2 * column + 1) << 8;
-                const std::uint32_t r =
-                    fields ? maskedChannel(value, info.masks[0]) : maskedChannel(value, 0x7C00);
-                const std::uint32_t g =
-                    fields ? maskedChannel(value, info.masks[1]) : maskedChannel(value, 0x03E0);
-                const std::uint32_t b =
-                    fields ? maskedChannel(value, info.masks[2]) : maskedChannel(value, 0x001F);
-                colour = 0xFF000000u | r << 16 | g << 8 | b;
-            } else if (info.bitCount == 24) {
-                const std::size_t p = row + 3 * column;
-                colour = 0xFF000000u | at(p + 2) << 16 | at(p + 1) << 8 | at(p);
-            } else {
-                const std::size_t p = row + 4 * column;
-                const std::uint32_t value = at(p) | at(p + 1) << 8 | at(p + 2) << 16 | at(p + 3) << 24;
-                if (!fields) {
-                    colour = value;
-                } else {
-                    const std::uint32_t alpha = info.masks[3] ? maskedChannel(value, info.masks[3]) : 255;
-                    colour = alpha << 24 | maskedChannel(value, info.masks[0]) << 16 |
-                             maskedChannel(value, info.masks[1]) << 8 | maskedChannel(value, info.masks[2]);
-                }
-            }
-            target[x] = colour;
-        }
-    }
-    if (layout == DibLayout::kIconImage && info.bitCount < 32) {
-        const std::size_t maskStart = info.pixelOffset + info.imageBytes;
-        for (std::int32_t y = 0; y < info.height; ++y) {
-            const std::size_t row = maskStart + std::size_t(info.height - 1 - y) * info.maskRowBytes;
-            for (std::int32_t x = 0; x < info.width; ++x) {
-                if ((at(row + std::size_t(x) / 8) >> (7 - x % 8)) & 1u)
-                    image.pixels[std::size_t(y) * std::size_t(info.width) + std::size_t(x)] &= 0x00FFFFFFu;
-            }
-        }
-    }
-    out = std::move(image);
-    return kOk;
-}
-
-}  // namespace
-
 // ----- Kinds and zoom -----------------------------------------------------------------------------
 
 ImageKind imageKindOf(const std::filesystem::path& path, int subMode) {
@@ -428,21 +343,14 @@ bool ImageWnd::makePicture(std::vector<std::byte> dib, bool iconImage, DibPictur
     if (validateDib(asBytes(dib), info).failed()) return false;
     RgbaImage rgba;
     if (iconImage) {
-        // As stored in the file, the height counts the colour and the mask rows; the decoder checks
-        // the icon in that form and takes the mask from it.
+        // As stored in the file, the height counts the colour and the mask rows: the decoder checks
+        // the icon in that form and lets the mask clear the pixels of images below 32 bits.
         std::vector<std::byte> stored = dib;
         const std::uint32_t doubled = ByteReader(asBytes(dib)).u32Or(8, 0) * 2u;  // keeps the sign bit
         for (int i = 0; i < 4; ++i)
             stored[8 + static_cast<std::size_t>(i)] = static_cast<std::byte>((doubled >> (8 * i)) & 0xFF);
-        DibInfo storedInfo;
-        if (validateDib(asBytes(stored), storedInfo, DibLayout::kIconImage).failed()) return false;
-        // 32-bit icons carry their own alpha; the mask only matters below that.
-        const bool masked = info.bitCount < 32;
-        if (decodeDibWhileCoreDecoderIsMissing(masked ? asBytes(stored) : asBytes(dib), rgba,
-                                               masked ? DibLayout::kIconImage : DibLayout::kBitmap)
-                .failed())
-            return false;
-    } else if (decodeDibWhileCoreDecoderIsMissing(asBytes(dib), rgba, DibLayout::kBitmap).failed()) {
+        if (DecodeDib(asBytes(stored), rgba, DibLayout::kIconImage).failed()) return false;
+    } else if (DecodeDib(asBytes(dib), rgba, DibLayout::kBitmap).failed()) {
         return false;
     }
     out.decoded = wrapRgba(std::move(rgba));
