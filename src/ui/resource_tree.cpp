@@ -1,8 +1,9 @@
 #include "ui/resource_tree.h"
 
-#include <QApplication>
 #include <QHeaderView>
-#include <QStyle>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
 #include <cassert>
 #include <cstdint>
 
@@ -58,6 +59,61 @@ QString toQt(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Our own tree pictures, drawn on a 16-unit grid: a folder (its front flap lifted when open) or a
+// sheet with a folded corner.
+QPixmap drawTreeImage(TreeImage image, int size) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 16.0, size / 16.0);
+    const QColor outline(0x80, 0x60, 0x10);
+    if (image == TreeImage::kEntry) {
+        QPainterPath sheet;
+        sheet.moveTo(3.5, 1.5);
+        sheet.lineTo(9.5, 1.5);
+        sheet.lineTo(12.5, 4.5);
+        sheet.lineTo(12.5, 14.5);
+        sheet.lineTo(3.5, 14.5);
+        sheet.closeSubpath();
+        painter.setPen(QColor(0x60, 0x60, 0x60));
+        painter.setBrush(Qt::white);
+        painter.drawPath(sheet);
+        painter.drawPolyline(QPolygonF({QPointF(9.5, 1.5), QPointF(9.5, 4.5), QPointF(12.5, 4.5)}));
+        return pixmap;
+    }
+    painter.setPen(outline);
+    painter.setBrush(QColor(0xE8, 0xB8, 0x40));
+    QPainterPath back;
+    back.moveTo(1.5, 3.5);
+    back.lineTo(6.0, 3.5);
+    back.lineTo(7.5, 5.0);
+    back.lineTo(14.5, 5.0);
+    back.lineTo(14.5, 13.5);
+    back.lineTo(1.5, 13.5);
+    back.closeSubpath();
+    painter.drawPath(back);
+    painter.setBrush(QColor(0xF8, 0xD8, 0x70));
+    if (image == TreeImage::kOpen) {
+        painter.drawPolygon(
+            QPolygonF({QPointF(3.5, 7.5), QPointF(15.5, 7.5), QPointF(13.5, 13.5), QPointF(1.5, 13.5)}));
+    } else {
+        painter.drawRect(QRectF(1.5, 6.5, 13.0, 7.0));
+    }
+    return pixmap;
+}
+
+// The desktop theme's folder and document icons where it has them, else our own pictures.
+QIcon lookUpTreeImage(TreeImage image) {
+    QIcon own;
+    for (int size : {16, 32})
+        own.addPixmap(drawTreeImage(image, size));
+    const QString themeName = image == TreeImage::kClosed ? QStringLiteral("folder")
+                              : image == TreeImage::kOpen ? QStringLiteral("folder-open")
+                                                          : QStringLiteral("text-x-generic");
+    return QIcon::fromTheme(themeName, own);
+}
+
 }  // namespace
 
 ElementHandle ElementHandles::add(XmlElement* element) {
@@ -87,6 +143,8 @@ std::string typeDisplayName(std::string_view label) {
 }
 
 ResourceTree::ResourceTree(QWidget* parent) : QTreeWidget(parent) {
+    for (TreeImage image : {TreeImage::kClosed, TreeImage::kOpen, TreeImage::kEntry})
+        images_[static_cast<std::size_t>(image)] = lookUpTreeImage(image);
     setHeaderHidden(true);
     setColumnCount(1);
     setRootIsDecorated(true);
@@ -171,14 +229,19 @@ void ResourceTree::addType(XmlDocument& description, XmlElement* entry) {
     setImage(item, item->childCount() > 0 ? TreeImage::kClosed : TreeImage::kEntry);
 }
 
+// One item per language: the first is labelled as it always was; each further language gets an
+// item of its own, so that every file the import wrote can be opened.
 void ResourceTree::addResource(XmlDocument&, XmlElement* entry, QTreeWidgetItem* typeItem) {
     if (!hasAttribute(entry, "Name") && !hasAttribute(entry, "ID")) return;
     const std::string label = entryLabel(entry);
     XmlElement* languages = entry->firstChild();
     XmlElement* firstLanguage = languages != nullptr ? languages->firstChild() : nullptr;
     if (firstLanguage == nullptr) return;
-    const std::string text = label + " (" + entryLabel(firstLanguage) + ")";
-    insert(typeItem, toQt(text), firstLanguage, TreeImage::kEntry);
+    for (XmlElement* language = firstLanguage; language != nullptr; language = language->next()) {
+        if (language != firstLanguage && !isEntry(language)) continue;
+        const std::string text = label + " (" + entryLabel(language) + ")";
+        insert(typeItem, toQt(text), language, TreeImage::kEntry);
+    }
 }
 
 void ResourceTree::addStringLanguages(XmlDocument&, XmlElement* typeEntry, QTreeWidgetItem* typeItem) {
@@ -216,10 +279,7 @@ QTreeWidgetItem* ResourceTree::insert(QTreeWidgetItem* parent, const QString& te
 void ResourceTree::setImage(QTreeWidgetItem* item, TreeImage image) {
     if (item == nullptr) return;
     item->setData(0, kImageRole, static_cast<int>(image));
-    QStyle::StandardPixmap pixmap = image == TreeImage::kClosed ? QStyle::SP_DirClosedIcon
-                                    : image == TreeImage::kOpen ? QStyle::SP_DirOpenIcon
-                                                                : QStyle::SP_FileIcon;
-    item->setIcon(0, style()->standardIcon(pixmap));
+    item->setIcon(0, images_[static_cast<std::size_t>(image)]);
 }
 
 TreeImage ResourceTree::imageOf(const QTreeWidgetItem* item) const {

@@ -3,7 +3,9 @@
 // reset no longer resolves.
 #pragma once
 
+#include <QIcon>
 #include <QTreeWidget>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -81,6 +83,9 @@ class ResourceTree : public QTreeWidget {
     CKsDoc* document_ = nullptr;
     SelectionCallback callback_;
     ElementHandles handles_;
+    // Looked up once per tree and shared by every item: a theme lookup of an icon the theme lacks
+    // searches the icon folders again on every call.
+    std::array<QIcon, 3> images_;
     bool populating_ = false;
 };
 

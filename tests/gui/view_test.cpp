@@ -1,5 +1,9 @@
 #include "ui/ks_view.h"
 
+#include <QIcon>
+#include <QPixmap>
+#include <set>
+
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
@@ -70,11 +74,11 @@ const char* kHandMadeDescription =
     "<Entry Directory='1'><Directory><Entry ID='24' Directory='1'></Entry></Directory></Entry>"
     "</Directory>";
 
-TEST_F(ViewTest, LabelsUseDisplayNamesFirstLanguagesAndDistinctStringLanguages) {
+TEST_F(ViewTest, LabelsUseDisplayNamesEveryLanguageAndDistinctStringLanguages) {
     open(projectWith(kHandMadeDescription));
     EXPECT_EQ(topLabels(), (QStringList{"Bitmap", "PNG", "13", "String Table", "Manifest"}));
-    // One item per resource, with its first language; a resource without languages adds nothing.
-    EXPECT_EQ(childLabels("Bitmap"), QStringList{"101 (1033)"});
+    // One item per language of a resource; a resource without languages adds nothing.
+    EXPECT_EQ(childLabels("Bitmap"), (QStringList{"101 (1033)", "101 (2052)"}));
     EXPECT_EQ(childLabels("PNG"), QStringList{"LOGO (eng)"});
     EXPECT_EQ(childLabels("String Table"), (QStringList{"1033", "2052"}));
     EXPECT_EQ(view->tree()->imageOf(view->tree()->topLevelItem(0)), TreeImage::kClosed);
@@ -90,10 +94,107 @@ TEST_F(ViewTest, SampleImportFillsTheTreeInDescriptionOrder) {
     EXPECT_TRUE(labels.contains("String Table"));
     EXPECT_EQ(labels.removeDuplicates(), 0);
     QStringList bitmaps = childLabels("Bitmap");
-    EXPECT_EQ(bitmaps.filter(QRegularExpression("^101 ")).size(), 1);
+    EXPECT_EQ(bitmaps.filter(QRegularExpression("^101 ")),
+              (QStringList{"101 (1031)", "101 (1033)", "101 (2052)"}));
     QStringList languages = childLabels("String Table");
     EXPECT_EQ(languages.removeDuplicates(), 0);
     EXPECT_FALSE(languages.isEmpty());
+}
+
+// The import writes every language of a resource to a file of its own; each is reachable from the
+// tree, and selecting it shows that language's file.
+TEST_F(ViewTest, EveryLanguageOfAResourceOpensItsOwnFile) {
+    namespace pb = pebuilder;
+    const std::vector<std::pair<std::uint16_t, std::string>> languages = {
+        {pb::kLangDeDe, "deutsch"}, {pb::kLangEnUs, "english"}, {pb::kLangZhCn, "chinese"}};
+    pb::ImagePlan plan;
+    for (const auto& [language, text] : languages)
+        plan.resources.push_back({pb::kRtRcData, 101, language, pb::bytesOf(text)});
+    plan.resources.push_back({pb::kRtRcData, u"ONLY_ONE", pb::kLangEnUs, pb::bytesOf("single")});
+    std::filesystem::path project;
+    ASSERT_TRUE(DecompileProject(temp_.write("in/multi.dll", pb::buildImage(plan)), temp_ / "multi", project)
+                    .succeeded());
+    open(project);
+
+    EXPECT_EQ(childLabels("RC Data"),
+              (QStringList{"ONLY_ONE (1033)", "101 (1031)", "101 (1033)", "101 (2052)"}));
+    QTreeWidgetItem* type = view->tree()->topLevelItem(0);
+    ASSERT_EQ(type->childCount(), 4);
+    for (int i = 0; i < 3; ++i) {
+        QTreeWidgetItem* item = type->child(i + 1);
+        XmlElement* language = view->tree()->elementOf(item);
+        ASSERT_NE(language, nullptr);
+        const XmlAttribute* id = XmlDocument::FindAttribute(language, "ID");
+        ASSERT_NE(id, nullptr);
+        EXPECT_EQ(id->value(), std::to_string(languages[i].first));
+        view->tree()->setCurrentItem(item);
+        EXPECT_EQ(testing::readText(view->paneHost()->currentPath()), languages[i].second)
+            << item->text(0).toStdString();
+    }
+}
+
+// A desktop theme that has a folder icon and nothing else.
+class ThemeWithAFolderOnly {
+  public:
+    explicit ThemeWithAFolderOnly(const testing::TempDir& temp)
+        : searchPaths_(QIcon::themeSearchPaths()), name_(QIcon::themeName()) {
+        temp.write("icons/only-folder/index.theme",
+                   "[Icon Theme]\nName=only-folder\nDirectories=16x16/places\n\n"
+                   "[16x16/places]\nSize=16\nType=Fixed\n");
+        std::filesystem::create_directories(temp / "icons/only-folder/16x16/places");
+        QPixmap folder(16, 16);
+        folder.fill(Qt::darkYellow);
+        folder.save(QString::fromStdString((temp / "icons/only-folder/16x16/places/folder.png").string()));
+        QIcon::setThemeSearchPaths({QString::fromStdString((temp / "icons").string())});
+        QIcon::setThemeName(QStringLiteral("only-folder"));
+    }
+    ~ThemeWithAFolderOnly() {
+        QIcon::setThemeSearchPaths(searchPaths_);
+        QIcon::setThemeName(name_);
+    }
+
+  private:
+    QStringList searchPaths_;
+    QString name_;
+};
+
+// Thousands of items share the three icons the tree looked up when it was made: a lookup per item
+// (of an icon the theme lacks, it searches the icon folders every time) made large files slow to
+// open. The theme's icon is taken where it has one.
+TEST_F(ViewTest, TreeImagesAreLookedUpOnceAndPreferTheTheme) {
+    ThemeWithAFolderOnly theme(temp_);
+    std::string description = "<Directory Type='0'>";
+    for (int type = 1; type <= 3; ++type) {
+        description += "<Entry Name='T" + std::to_string(type) + "' Directory='1'><Directory>";
+        for (int resource = 1; resource <= 1000; ++resource)
+            description +=
+                "<Entry ID='" + std::to_string(resource) +
+                "' Directory='1'><Directory><Entry ID='1033' Directory='0'><File Name='f'/></Entry>"
+                "</Directory></Entry>";
+        description += "</Directory></Entry>";
+    }
+    description += "</Directory>";
+    open(projectWith(description));
+
+    ResourceTree* tree = view->tree();
+    ASSERT_EQ(tree->topLevelItemCount(), 3);
+    std::set<qint64> typeIcons, entryIcons;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* type = tree->topLevelItem(i);
+        typeIcons.insert(type->icon(0).cacheKey());
+        ASSERT_EQ(type->childCount(), 1000);
+        for (int j = 0; j < type->childCount(); ++j)
+            entryIcons.insert(type->child(j)->icon(0).cacheKey());
+    }
+    EXPECT_EQ(typeIcons.size(), 1u);
+    EXPECT_EQ(entryIcons.size(), 1u);
+    EXPECT_EQ(tree->topLevelItem(0)->icon(0).name(), QStringLiteral("folder"));
+    // The theme has no document icon: our own stands in, never an empty one.
+    EXPECT_FALSE(tree->topLevelItem(0)->child(0)->icon(0).isNull());
+    tree->expandItem(tree->topLevelItem(0));
+    tree->expandItem(tree->topLevelItem(1));
+    EXPECT_EQ(tree->topLevelItem(0)->icon(0).cacheKey(), tree->topLevelItem(1)->icon(0).cacheKey());
+    EXPECT_FALSE(typeIcons.count(tree->topLevelItem(0)->icon(0).cacheKey()));
 }
 
 TEST_F(ViewTest, HandlesDoNotOutliveAReloadOfTheDescription) {
