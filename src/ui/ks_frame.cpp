@@ -4,18 +4,23 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPainter>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionMenuItem>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <system_error>
 
 #include "app/recent_files.h"
 #include "core/platform/paths.h"
@@ -70,6 +75,18 @@ int menusRightEdge(QMenuBar* bar) {
         x += size.width() + spacing;
     }
     return x;
+}
+
+// The file of a drag that carries exactly one local file URL naming an existing file (not a folder);
+// nothing for any other drag.
+std::optional<std::filesystem::path> droppedFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) return std::nullopt;
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) return std::nullopt;
+    std::filesystem::path path = pathFromUtf8(urls.front().toLocalFile().toUtf8().toStdString());
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+    return path;
 }
 
 }  // namespace
@@ -173,6 +190,7 @@ void FeedbackLink::paintEvent(QPaintEvent*) {
 CKsFrame::CKsFrame(FrameContext context, QWidget* parent)
     : QMainWindow(parent), context_(std::move(context)) {
     setWindowIcon(commandIcon("compile", 32));
+    setAcceptDrops(true);
     ViewContext viewContext;
     viewContext.document = context_.document;
     viewContext.settings = context_.settings;
@@ -387,9 +405,41 @@ void CKsFrame::openFile() {
             QStringLiteral("Resource Files (*.exe *.dll *.msstyles);;All Files (*)"));
         if (!name.isEmpty()) chosen = pathFromUtf8(name.toUtf8().toStdString());
     }
-    if (!chosen || context_.controller == nullptr) return;
-    context_.controller->openDocument(*chosen);
+    if (chosen) openPath(*chosen);
+}
+
+void CKsFrame::openPath(const std::filesystem::path& path) {
+    if (context_.controller == nullptr) return;
+    context_.controller->openDocument(path);
     refreshTitle();
+}
+
+void CKsFrame::dragEnterEvent(QDragEnterEvent* event) {
+    dragMoveEvent(event);
+}
+
+void CKsFrame::dragMoveEvent(QDragMoveEvent* event) {
+    if (!droppedFile(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    // The file is opened, never moved away from where it lies.
+    if (event->possibleActions() & Qt::CopyAction) event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void CKsFrame::dropEvent(QDropEvent* event) {
+    std::optional<std::filesystem::path> path = droppedFile(event->mimeData());
+    if (!path) {
+        event->ignore();
+        return;
+    }
+    if (event->possibleActions() & Qt::CopyAction) event->setDropAction(Qt::CopyAction);
+    event->accept();
+    // The drop is answered first and the file opened afterwards: the program the file came from
+    // waits for the answer, and an import can take a while.
+    QMetaObject::invokeMethod(
+        this, [this, file = *path] { openPath(file); }, Qt::QueuedConnection);
 }
 
 void CKsFrame::toggleInsert() {

@@ -81,6 +81,8 @@ class CKsFrame : public QMainWindow {
 
     // Commands.
     void openFile();
+    // Opens a PE file or a project as File > Open does once a file is chosen.
+    void openPath(const std::filesystem::path& path);
     void toggleInsert();
     void showAbout();
     void updateActions();
@@ -97,6 +99,11 @@ class CKsFrame : public QMainWindow {
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // A single local file dropped on the window is opened: a project, or any other file as a PE
+    // file to import.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void createActions();

@@ -2,12 +2,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 
 #include "app/recent_files.h"
 #include "core/platform/paths.h"
@@ -34,6 +38,28 @@ class FrameTest : public testing::IsolatedGuiTest {
     }
     void TearDown() override {
         if (document) document->setView(nullptr);
+    }
+    // Drags `data` over the frame and drops it there; whether the frame accepted the drag.
+    static bool dragAndDrop(CKsFrame& frame, const QMimeData& data) {
+        const QPoint centre = frame.rect().center();
+        QDragEnterEvent enter(centre, Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&frame, &enter);
+        QDragMoveEvent move(centre, Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&frame, &move);
+        QDropEvent drop(centre, Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&frame, &drop);
+        QApplication::processEvents();
+        EXPECT_EQ(enter.isAccepted(), move.isAccepted());
+        EXPECT_EQ(enter.isAccepted(), drop.isAccepted());
+        return enter.isAccepted();
+    }
+    static std::unique_ptr<QMimeData> urls(const std::vector<QUrl>& list) {
+        auto data = std::make_unique<QMimeData>();
+        data->setUrls(QList<QUrl>(list.begin(), list.end()));
+        return data;
+    }
+    static QUrl local(const std::filesystem::path& path) {
+        return QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(path)));
     }
 
     testing::GuiScriptedSink sink;
@@ -173,6 +199,45 @@ TEST_F(FrameTest, OpenSaveAndReopenOfTheProject) {
     EXPECT_TRUE(sink.errors.empty()) << sink.errors.front();
     EXPECT_TRUE(document->isOpen());
     EXPECT_GT(frame->view()->tree()->topLevelItemCount(), 0);
+}
+
+TEST_F(FrameTest, DroppedPeFileOrProjectOpensAsFileOpenDoes) {
+    auto frame = makeFrame();
+    frame->show();
+    EXPECT_TRUE(frame->acceptDrops());
+    const auto dll = temp_.write("in/sample.dll", pebuilder::buildSampleImage());
+    EXPECT_TRUE(dragAndDrop(*frame, *urls({local(dll)})));
+    ASSERT_TRUE(document->isOpen());
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("sample.dll - Kestrel"));
+    EXPECT_TRUE(std::filesystem::exists(dataFolder() / "Temp" / "sample.kestrel"));
+    EXPECT_EQ(recent->entries().front(), pathToUtf8(dll));
+    EXPECT_GT(frame->view()->tree()->topLevelItemCount(), 0);
+
+    // A project opens where it is, without an import into Temp.
+    const auto project = importSample("elsewhere");
+    EXPECT_TRUE(dragAndDrop(*frame, *urls({local(project)})));
+    EXPECT_EQ(document->projectPath(), project);
+    EXPECT_GT(frame->view()->tree()->topLevelItemCount(), 0);
+}
+
+TEST_F(FrameTest, DropsOtherThanOneLocalFileAreIgnored) {
+    auto frame = makeFrame();
+    frame->show();
+    const auto dll = temp_.write("in/sample.dll", pebuilder::buildSampleImage());
+    const auto other = temp_.write("in/other.dll", pebuilder::buildSampleImage());
+    std::vector<std::pair<const char*, std::unique_ptr<QMimeData>>> drags;
+    drags.emplace_back("two files", urls({local(dll), local(other)}));
+    drags.emplace_back("a web address", urls({QUrl(QStringLiteral("https://example.org/sample.dll"))}));
+    drags.emplace_back("a folder", urls({local(temp_ / "in")}));
+    drags.emplace_back("a missing file", urls({local(temp_ / "in" / "gone.dll")}));
+    drags.emplace_back("no addresses", urls({}));
+    drags.emplace_back("text only", std::make_unique<QMimeData>());
+    drags.back().second->setText(QString::fromStdString(pathToUtf8(dll)));
+    for (const auto& [what, data] : drags) {
+        EXPECT_FALSE(dragAndDrop(*frame, *data)) << what;
+        EXPECT_FALSE(document->isOpen()) << what;
+    }
+    EXPECT_TRUE(sink.errors.empty()) << sink.errors.front();
 }
 
 TEST_F(FrameTest, AboutBoxShowsTheVersionText) {
