@@ -71,7 +71,7 @@ constexpr std::string_view kOverwriteOther = "文件 '%s' 已存在并被其他�
 constexpr std::string_view kCopyFailed = "复制 '%s' 文件到 '%s' 的时候发生错误。";
 
 constexpr const char* kReplaceTitle = "浏览图形文件";
-// The filter shows as "Image Files (*.bmp;*.png;*.gif;*.jpg;*.avi)"; Qt separates patterns by blanks.
+// "Image Files (*.bmp;*.png;*.gif;*.jpg;*.avi)": Qt's dialog separates the patterns by blanks.
 constexpr const char* kReplaceFilter = "Image Files (*.bmp *.png *.gif *.jpg *.avi)";
 
 QString fromUtf8(const std::string& text) {
@@ -99,14 +99,6 @@ std::string depthLine(std::uint32_t bitCount) {
         default:
             return {};
     }
-}
-
-// A 32-bit DIB whose bytes are blue, green, red, alpha: drawn by the checkerboard compositor.
-bool isBgraDib(const DibInfo& info) {
-    if (info.bitCount != 32) return false;
-    if (info.compression == kBiRgb) return true;
-    return (info.compression == kBiBitfields || info.compression == kBiAlphaBitfields) &&
-           info.masks[0] == 0x00FF0000u && info.masks[1] == 0x0000FF00u && info.masks[2] == 0x000000FFu;
 }
 
 // Hands the core's pixels to a QImage without copying them; the image frees them.
@@ -332,6 +324,7 @@ void ImageWnd::clearPictures() {
     aviFrame_ = 0;
     if (movie_ != nullptr) {
         movie_->stop();
+        movie_->disconnect(this);
         movie_->deleteLater();
         movie_ = nullptr;
     }
@@ -341,6 +334,9 @@ void ImageWnd::clearPictures() {
 bool ImageWnd::makePicture(std::vector<std::byte> dib, bool iconImage, DibPicture& out) {
     DibInfo info;
     if (validateDib(asBytes(dib), info).failed()) return false;
+    // 32 bits are composited straight from the DIB; their decoded picture is made when it is asked
+    // for (clipboard, drag).
+    const bool decodeNow = info.bitCount != 32;
     RgbaImage rgba;
     if (iconImage) {
         // As stored in the file, the height counts the colour and the mask rows: the decoder checks
@@ -349,12 +345,15 @@ bool ImageWnd::makePicture(std::vector<std::byte> dib, bool iconImage, DibPictur
         const std::uint32_t doubled = ByteReader(asBytes(dib)).u32Or(8, 0) * 2u;  // keeps the sign bit
         for (int i = 0; i < 4; ++i)
             stored[8 + static_cast<std::size_t>(i)] = static_cast<std::byte>((doubled >> (8 * i)) & 0xFF);
-        if (DecodeDib(asBytes(stored), rgba, DibLayout::kIconImage).failed()) return false;
-    } else if (DecodeDib(asBytes(dib), rgba, DibLayout::kBitmap).failed()) {
+        DibInfo storedInfo;
+        const HResult hr = decodeNow ? DecodeDib(asBytes(stored), rgba, DibLayout::kIconImage)
+                                     : validateDib(asBytes(stored), storedInfo, DibLayout::kIconImage);
+        if (hr.failed()) return false;
+    } else if (decodeNow && DecodeDib(asBytes(dib), rgba, DibLayout::kBitmap).failed()) {
         return false;
     }
-    out.decoded = wrapRgba(std::move(rgba));
-    if (out.decoded.isNull()) return false;
+    out.decoded = decodeNow ? wrapRgba(std::move(rgba)) : QImage();
+    if (decodeNow && out.decoded.isNull()) return false;
     out.dib = std::move(dib);
     out.info = info;
     out.iconImage = iconImage;
@@ -363,13 +362,23 @@ bool ImageWnd::makePicture(std::vector<std::byte> dib, bool iconImage, DibPictur
     return true;
 }
 
+QImage ImageWnd::decodedPicture(const DibPicture& picture) {
+    if (!picture.decoded.isNull()) return picture.decoded;
+    RgbaImage rgba;
+    if (DecodeDib(asBytes(picture.dib), rgba, DibLayout::kBitmap).failed()) return {};
+    return wrapRgba(std::move(rgba));
+}
+
 const QImage& ImageWnd::drawable(DibPicture& picture, int zoom) {
-    if (!isBgraDib(picture.info)) return picture.decoded;
-    if (picture.compositeZoom != zoom) {
+    if (picture.info.bitCount == 32 && picture.compositeZoom != zoom) {
         picture.composite = compositeOverCheckerboard(asBytes(picture.dib), picture.info, zoom);
         picture.compositeZoom = zoom;
     }
-    return picture.composite.isNull() ? picture.decoded : picture.composite;
+    if (!picture.composite.isNull()) return picture.composite;
+    // The compositor takes blue, green, red channels only; other masks are drawn from the decoded
+    // picture.
+    if (picture.decoded.isNull()) picture.decoded = decodedPicture(picture);
+    return picture.decoded;
 }
 
 bool ImageWnd::setDib(std::vector<std::byte> dib, bool iconImage) {
@@ -677,8 +686,10 @@ void ImageWnd::PreviewColorize() {
 }
 
 void ImageWnd::CopyImage() const {
-    if (!picture_ || picture_->decoded.isNull()) return;
-    if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setImage(picture_->decoded);
+    if (!picture_) return;
+    const QImage picture = decodedPicture(*picture_);
+    if (QClipboard* clipboard = QGuiApplication::clipboard(); clipboard != nullptr && !picture.isNull())
+        clipboard->setImage(picture);
 }
 
 // ----- Drag and drop ------------------------------------------------------------------------------
@@ -696,7 +707,7 @@ bool ImageWnd::dragPayload(int, QPoint offset, DragPayload& payload) const {
     payload.file = path_;
     const std::string fileName = pathToUtf8(path_.filename());
     payload.name = fromUtf8(fileName.substr(0, fileName.size() - extensionOf(fileName).size()));
-    payload.picture = picture_->decoded;
+    payload.picture = decodedPicture(*picture_);
     // The picture is dragged at its real size: hold it at the same picture pixel.
     const int factor = std::max(1, zoom());
     payload.hotSpot = QPoint(offset.x() / factor, offset.y() / factor);

@@ -171,6 +171,7 @@ class ImageWnd : public CDragWnd {
     void clearPictures();
     bool setDib(std::vector<std::byte> dib, bool iconImage);
     static bool makePicture(std::vector<std::byte> dib, bool iconImage, DibPicture& out);
+    static QImage decodedPicture(const DibPicture& picture);
     static const QImage& drawable(DibPicture& picture, int zoom);
     void loadGroup(bool recolour);
     void loadOther();
