@@ -7,6 +7,7 @@
 
 #include "app/ks_doc.h"
 #include "core/errors/errors.h"
+#include "core/errors/message_codes.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
@@ -16,7 +17,6 @@ namespace kestrel::ui {
 namespace {
 
 constexpr std::string_view kSource = "PaneHost";
-constexpr HResult kInvalidPathMessage{static_cast<std::int32_t>(0xC0040001u)};
 
 bool isAnyOf(std::string_view extension, std::initializer_list<std::string_view> candidates) {
     for (std::string_view candidate : candidates) {
@@ -163,7 +163,7 @@ void PaneHost::ShowFile(CKsDoc* document, std::string_view nameOrPath, XmlElemen
         // names and ".." and finds ".PNG" as ".png".
         const std::filesystem::path folder = document->descriptionPath().parent_path();
         if (resolveStored(folder, name, fullPath).failed()) {
-            (void)ReportError(true, kSource, __LINE__, kInvalidPathMessage, {name});
+            (void)ReportError(true, kSource, __LINE__, msg::kInvalidPath, {name});
             ClosePane();
             ShowErrorDialog();
             return;

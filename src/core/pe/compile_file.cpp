@@ -1,4 +1,5 @@
 #include "core/errors/errors.h"
+#include "core/errors/message_codes.h"
 #include "core/pe/project_files.h"
 #include "core/pe/res_compiler.h"
 #include "core/platform/files.h"
@@ -12,7 +13,6 @@ namespace {
 
 constexpr std::string_view kSource = "KsDoc";
 // "编译 '%s' 时发生错误。"
-constexpr HResult kCompileFailedCode = HResult::fromValue(0xC004000Du);
 constexpr std::string_view kCopyQuestion =
     "成功的编译。\r\n\r\n你想要复制已编译的文件：\r\n\r\n--> '%s'\r\n\r\n 到它初始的位置：\r\n\r\n--> '%s' "
     "？\r\n\r\n这项操作无法撤消。";
@@ -33,7 +33,7 @@ HResult CompileFile(const std::optional<std::filesystem::path>& target, const st
     if (HResult hr = compiler.Compile(descriptionPath); hr.failed()) {
         // The compiler's own report names the failing file and its code; this line names the compile
         // as a whole (repeating a code whose text takes a file name would print it without one).
-        (void)ReportError(false, kSource, __LINE__, kCompileFailedCode, {pathToUtf8(compiler.outputPath())});
+        (void)ReportError(false, kSource, __LINE__, msg::kCompileFailed, {pathToUtf8(compiler.outputPath())});
         return hr;
     }
 

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "core/errors/errors.h"
+#include "core/errors/message_codes.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/platform/text.h"
@@ -11,8 +12,6 @@
 namespace kestrel {
 
 namespace {
-
-constexpr std::uint32_t kProcessFileError = 0xC0040018;  // "处理文件 %s 时发生错误。"
 
 std::uint64_t alignUp8(std::uint64_t value) {
     return (value + 7) & ~std::uint64_t{7};
@@ -147,12 +146,12 @@ HResult readStringsXml(const std::filesystem::path& stringsXml, StringTableBuild
     XmlDocument document;
     if (HResult hr = document.LoadFile(stringsXml); hr.failed()) {
         (void)ReportError(false, "compile", __LINE__, hr);
-        return ReportError(false, "compile", __LINE__, HResult::fromValue(kProcessFileError), {shownPath});
+        return ReportError(false, "compile", __LINE__, msg::kProcessFileError, {shownPath});
     }
     const XmlElement* root = document.documentNode()->next();
     if (!root || !iequalsAscii(root->name(), "ROOT")) {
         ReportMessage(false, "compile", __LINE__, "STRINGS.XML 的根元素必须是 ROOT。");
-        return ReportError(false, "compile", __LINE__, HResult::fromValue(kProcessFileError), {shownPath});
+        return ReportError(false, "compile", __LINE__, msg::kProcessFileError, {shownPath});
     }
     for (const XmlElement* element = root->firstChild(); element; element = element->next()) {
         if (!iequalsAscii(element->name(), "E")) {
@@ -166,8 +165,7 @@ HResult readStringsXml(const std::filesystem::path& stringsXml, StringTableBuild
             std::int64_t id = integerAttribute(element, "ID").value_or(-1);
             ReportMessage(false, "compile", __LINE__, "字串 %d 超过 65535 个字符。",
                           {static_cast<long long>(id)});
-            return ReportError(false, "compile", __LINE__, HResult::fromValue(kProcessFileError),
-                               {shownPath});
+            return ReportError(false, "compile", __LINE__, msg::kProcessFileError, {shownPath});
         }
         table.add(integerAttribute(element, "ID"), integerAttribute(element, "L"), std::move(text));
     }
