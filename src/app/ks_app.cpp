@@ -150,7 +150,8 @@ bool CKsApp::runCommandLineOperation() {
         }
     } else {
         std::filesystem::path projectPath;
-        HResult hr = DecompileProject(file, pathFromUtf8(commandLine_.output), projectPath);
+        ImportSummary summary;
+        HResult hr = DecompileProject(file, pathFromUtf8(commandLine_.output), projectPath, &summary);
         if (hr.failed()) {
             uiSink().message(
                 safeFormat("未能反编译文件\n%s\n\n错误 0x%.8x", {commandLine_.fileName, hr.value()}),
@@ -158,6 +159,11 @@ bool CKsApp::runCommandLineOperation() {
             ShowErrorDialog();
             exitCode_ = kExitFailure;
         } else {
+            // One line for all the bit-field bitmaps, after the one box the import showed for the first.
+            if (summary.bitFieldBitmaps > 0) {
+                uiSink().message(safeFormat(kBitFieldBitmapsWarning, {summary.bitFieldBitmaps}), {},
+                                 MessageIcon::kExclamation);
+            }
             exitCode_ = kExitSuccess;
         }
     }

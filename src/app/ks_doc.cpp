@@ -61,8 +61,8 @@ HResult CheckImportable(const std::filesystem::path& peFile) {
 }
 
 HResult DecompileProject(const std::filesystem::path& peFile, const std::filesystem::path& folder,
-                         std::filesystem::path& projectPath) {
-    if (HResult hr = DecompileFile(peFile, folder, projectPath); hr.failed()) return hr;
+                         std::filesystem::path& projectPath, ImportSummary* summary) {
+    if (HResult hr = DecompileFile(peFile, folder, projectPath, summary); hr.failed()) return hr;
     // The import does not check its last write, the project file; without it the working folder
     // cannot be opened, so a missing or foreign project file fails the import.
     XmlDocument project;

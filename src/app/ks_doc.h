@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "core/pe/project_files.h"
 #include "core/platform/status.h"
 #include "core/xml/xml_document.h"
 
@@ -37,7 +38,7 @@ HResult CheckImportable(const std::filesystem::path& peFile);
 // DecompileFile, and then a check that the project file it wrote can be read back and names
 // `peFile`: a failed write of the project file is reported ("未能建立文件 %s") and returned.
 HResult DecompileProject(const std::filesystem::path& peFile, const std::filesystem::path& folder,
-                         std::filesystem::path& projectPath);
+                         std::filesystem::path& projectPath, ImportSummary* summary = nullptr);
 
 inline constexpr std::string_view kProjectExtension = ".kestrel";
 

@@ -103,6 +103,8 @@ TEST_F(ProgramTest, ImportsAndCompilesTheSample) {
 
     ProgramRun imported = run({"/Decompile", "/Output:work", "sample.dll"});
     ASSERT_EQ(imported.status, 0) << imported.err;
+    // The sample's two bit-field bitmaps: one box for the first, one warning line at the end.
+    EXPECT_EQ(imported.err, "Bad: biCompression\n警告: 2 个位域 (BI_BITFIELDS) 位图保留为 BMP 文件。\n");
     EXPECT_EQ(readText(temp_ / "work/sample.kestrel"),
               "<?xml version='1.0' encoding='ISO-8859-1'?>\r\n<ROOT>\r\n   <PEFILE FileName=\"pe.xml\"/>\r\n"
               "   <RESFILE FileName=\"sample.dll\"/>\r\n</ROOT>\r\n");

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/images/dib.h"
 #include "core/images/png_codec.h"
 #include "core/platform/files.h"
 #include "core/platform/paths.h"
@@ -32,8 +33,6 @@ std::string progressName(std::string_view path) {
 constexpr std::uint16_t kBmpSignature = 0x4D42;  // "BM"
 constexpr std::uint64_t kPrefixSize = 128;
 constexpr std::uint64_t kFirstRead = 18;  // file header plus the size field of the info header
-constexpr std::uint32_t kMinHeaderSize = 12;
-constexpr std::uint32_t kMaxHeaderSize = 124;
 
 std::string_view fail(ImageRecord& record, std::string_view message) {
     FreeImageRecord(record);
@@ -46,11 +45,9 @@ ConverterLogHook SetConverterLogHook(ConverterLogHook hook) {
     return std::exchange(logHook(), std::move(hook));
 }
 
-// Layout read here, all little-endian:
-//   0  "BM"                     10  offset of the pixels         14  information header size
-//   core header (12 bytes):     18  width (16)  20  height (16)  24  bit depth (16)
-//   other headers:              18  width  22  height (signed)  28  bit depth (16)  30  compression
-// then the palette in the gap up to the pixels: 3-byte entries after a core header, 4 otherwise.
+// File header, little-endian: 0 "BM", 10 offset of the pixels; the DIB header follows at 14 (see
+// readDibHeader), then the palette in the gap up to the pixels: 3-byte entries after a core
+// header, 4 otherwise.
 std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& record) {
     FreeImageRecord(record);
     ByteReader file(data);
@@ -66,7 +63,7 @@ std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& 
     ByteReader bmp = *file.from(base);
     const std::uint32_t offBits = *bmp.u32(10);
     const std::uint32_t headerSize = *bmp.u32(14);
-    if (headerSize < kMinHeaderSize || headerSize > kMaxHeaderSize ||
+    if (headerSize < kDibCoreHeaderSize || headerSize > kDibMaxHeaderSize ||
         std::uint64_t{offBits} < std::uint64_t{headerSize} + 14) {
         return bmp_skip::kBadHeaderSize;
     }
@@ -75,28 +72,13 @@ std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& 
     const std::uint64_t gap = std::uint64_t{offBits} - headerEnd;
 
     // Fields beyond the end of a short header read as 0.
-    ByteReader header = *bmp.slice(0, headerEnd);
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    std::uint32_t bitDepth = 0;
-    std::uint32_t compression = 0;
-    std::uint32_t entrySize = 4;
-    bool topDown = false;
-    if (headerSize == kMinHeaderSize) {
-        width = header.u16Or(18, 0);
-        height = header.u16Or(20, 0);
-        bitDepth = header.u16Or(24, 0);
-        entrySize = 3;
-    } else {
-        width = static_cast<std::int32_t>(header.u32Or(18, 0));
-        height = static_cast<std::int32_t>(header.u32Or(22, 0));
-        bitDepth = header.u16Or(28, 0);
-        compression = header.u32Or(30, 0);
-        if (height < 0) {
-            height = -height;
-            topDown = true;
-        }
-    }
+    const DibHeader header = readDibHeader(*bmp.span(14, headerSize));
+    const std::int64_t width = header.width;
+    const bool topDown = header.height < 0;
+    const std::int64_t height = topDown ? -header.height : header.height;
+    const std::uint32_t bitDepth = header.bitCount;
+    const std::uint32_t compression = header.compression;
+    const std::uint32_t entrySize = header.paletteEntrySize();
     if (width <= 0) return fail(record, bmp_skip::kWidthBelowOne);
     if (height <= 0) return fail(record, bmp_skip::kHeightBelowOne);
     if (compression != 0) return fail(record, bmp_skip::kCompressed);

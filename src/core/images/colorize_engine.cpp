@@ -67,33 +67,21 @@ struct PixelRegions {
 // or an icon image. `icon`: the stored height counts the colour image and the mask.
 LayoutResult locateDib(const ByteReader& reader, std::uint64_t base, bool icon,
                        std::optional<std::uint32_t> filePixelOffset, PixelRegions& out) {
-    auto headerSize = reader.u32(base);
-    if (!headerSize) return LayoutResult::kInvalid;
-    const bool core = *headerSize == kDibCoreHeaderSize;
-    if (!core && (*headerSize < kDibInfoHeaderSize || *headerSize > kDibMaxHeaderSize))
+    const auto dib = reader.from(base);
+    if (!dib || !dib->contains(0, 4)) return LayoutResult::kInvalid;
+    const DibHeader header = readDibHeader(dib->bytes());
+    if (!header.core() && (header.headerSize < kDibInfoHeaderSize || header.headerSize > kDibMaxHeaderSize))
         return LayoutResult::kInvalid;
-    if (!reader.contains(base, *headerSize)) return LayoutResult::kInvalid;
+    if (!dib->contains(0, header.headerSize)) return LayoutResult::kInvalid;
 
-    std::int64_t width = 0, height = 0;
-    std::uint32_t compression = 0, coloursUsed = 0;
-    std::uint16_t bitCount = 0;
-    if (core) {
-        width = reader.u16Or(base + 4, 0);
-        height = reader.u16Or(base + 6, 0);
-        bitCount = reader.u16Or(base + 10, 0);
-    } else {
-        width = reader.i32(base + 4).value_or(0);
-        height = reader.i32(base + 8).value_or(0);
-        bitCount = reader.u16Or(base + 14, 0);
-        compression = reader.u32Or(base + 16, 0);
-        coloursUsed = reader.u32Or(base + 32, 0);
-    }
+    const std::int64_t width = header.width;
+    std::int64_t height = header.height;
     if (width <= 0 || height == 0) return LayoutResult::kInvalid;
     if (height < 0) height = -height;  // top-down rows: same count
     if (icon) height /= 2;
     // JPEG or PNG data inside a BMP: the bytes are not pixels.
-    if (compression == kBiJpeg || compression == kBiPng) return LayoutResult::kUnsupported;
-    switch (bitCount) {
+    if (header.compression == kBiJpeg || header.compression == kBiPng) return LayoutResult::kUnsupported;
+    switch (header.bitCount) {
         case 0:
         case 1:
         case 2:
@@ -107,17 +95,12 @@ LayoutResult locateDib(const ByteReader& reader, std::uint64_t base, bool icon,
             return LayoutResult::kUnsupported;
     }
 
-    // A 40-byte header is followed by the bit masks; larger headers hold them inside.
-    std::uint64_t maskBytes = 0;
-    if (*headerSize == kDibInfoHeaderSize && (bitCount == 16 || bitCount == 32)) {
-        if (compression == kBiBitfields) maskBytes = 12;
-        if (compression == kBiAlphaBitfields) maskBytes = 16;
-    }
-    const unsigned entrySize = core ? 3 : 4;
-    const std::uint64_t tableEntries =
-        coloursUsed != 0 ? coloursUsed : (bitCount <= 8 ? std::uint64_t{1} << bitCount : 0);
-    const std::uint64_t paletteOffset = base + *headerSize + maskBytes;
+    // Palette images that claim bit fields have no masks: their colour table follows the header.
+    const bool masked = header.bitCount == 16 || header.bitCount == 32;
+    const std::uint64_t paletteOffset = base + header.headerSize + (masked ? header.maskBytes() : 0);
     if (paletteOffset > reader.size()) return LayoutResult::kInvalid;
+    const unsigned entrySize = header.paletteEntrySize();
+    const std::uint64_t tableEntries = header.paletteEntries();
 
     std::uint64_t pixelOffset = paletteOffset + tableEntries * entrySize;
     std::uint64_t paletteEntries = std::min<std::uint64_t>(tableEntries, 256);
@@ -128,22 +111,22 @@ LayoutResult locateDib(const ByteReader& reader, std::uint64_t base, bool icon,
     }
     paletteEntries = std::min<std::uint64_t>(paletteEntries, (reader.size() - paletteOffset) / entrySize);
 
-    out.bitCount = bitCount;
+    out.bitCount = header.bitCount;
     out.width = static_cast<std::uint64_t>(width);
     out.height = static_cast<std::uint64_t>(height);
     out.paletteOffset = paletteOffset;
     out.paletteEntries = paletteEntries;
     out.paletteEntrySize = entrySize;
     out.pixelOffset = pixelOffset;
-    // The green mask sits at header offset 44 both after a 40-byte header and inside larger ones.
-    out.rgb565 = bitCount == 16 && compression == kBiBitfields && reader.u32Or(base + 44, 0) == 0x07E0;
+    out.rgb565 = header.bitCount == 16 && header.compression == kBiBitfields && header.masks[1] == 0x07E0;
     return LayoutResult::kOk;
 }
 
+// Records the cause, then the file that could not be recoloured; the result is the cause.
 HResult reportFailure(bool startNew, int line, HResult code, const fs::path& path) {
-    (void)ReportError(startNew, kSource, line, code);
-    (void)ReportError(false, kSource, line, kCannotEditImage, {pathToUtf8(path)});
-    return code;
+    const HResult cause = ReportError(startNew, kSource, line, code);
+    const HResult named = ReportError(false, kSource, line, kCannotEditImage, {pathToUtf8(path)});
+    return named == kOutOfMemory ? named : cause;
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -694,13 +677,12 @@ HResult ColorizeEngine::recolorDibFile(const fs::path& path, bool icon, bool sta
     std::uint64_t base;
     std::optional<std::uint32_t> filePixelOffset;
     if (icon) {
-        // Directory header: reserved 0, type 1 (icon) or 2 (cursor).
-        const auto type = reader.u16(2);
-        if (reader.u16(0) != std::uint16_t{0} || !type || (*type != 1 && *type != 2))
+        const auto directory = ReadIconDirectory(reader.bytes());
+        if (!directory || !directory->knownType())
             return reportFailure(startNewReport, __LINE__, kFail, path);
         base = IconImageOffset(reader.bytes());
         // PNG-compressed images are left alone, like any format the engine does not recolour.
-        if (auto image = reader.from(base); image && StartsWithPngSignature(image->bytes())) return kOk;
+        if (auto image = reader.from(base); image && HasPngSignature(image->bytes())) return kOk;
     } else {
         if (reader.u16(0) != std::uint16_t{0x4D42})  // "BM"
             return reportFailure(startNewReport, __LINE__, kFail, path);
@@ -745,9 +727,7 @@ HResult ColorizeEngine::RecolorFolder(const fs::path& folder) const {
     std::error_code error;
     fs::directory_iterator entries(folder, error);
     if (error) {
-        const HResult hr = hresultFromErrno(error.value(), &folder);
-        (void)ReportError(true, kSource, __LINE__, hr);
-        return hr;
+        return ReportError(true, kSource, __LINE__, hresultFromErrno(error.value(), &folder));
     }
     std::vector<fs::path> files;
     for (; entries != fs::directory_iterator(); entries.increment(error)) {
@@ -757,9 +737,7 @@ HResult ColorizeEngine::RecolorFolder(const fs::path& folder) const {
         files.push_back(entries->path());
     }
     if (error) {
-        const HResult hr = hresultFromErrno(error.value(), &folder);
-        (void)ReportError(true, kSource, __LINE__, hr);
-        return hr;
+        return ReportError(true, kSource, __LINE__, hresultFromErrno(error.value(), &folder));
     }
     std::sort(files.begin(), files.end());
 

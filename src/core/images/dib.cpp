@@ -86,6 +86,20 @@ DibHeader readDibHeader(Bytes dib) {
     return header;
 }
 
+std::vector<std::byte> MakeBmpFileHeader(Bytes dib) {
+    constexpr std::uint64_t kFileHeaderSize = 14;
+    const std::uint64_t fileSize = kFileHeaderSize + std::uint64_t{dib.size()};
+    const std::uint64_t pixelOffset = std::min(kFileHeaderSize + readDibHeader(dib).pixelOffset(), fileSize);
+    ByteWriter header;
+    header.u8('B');
+    header.u8('M');
+    header.u32(static_cast<std::uint32_t>(std::min<std::uint64_t>(fileSize, UINT32_MAX)));
+    header.u16(0);
+    header.u16(0);
+    header.u32(static_cast<std::uint32_t>(pixelOffset));
+    return std::move(header.bytes());
+}
+
 HResult validateDib(Bytes dib, DibInfo& info, DibLayout layout) {
     info = DibInfo{};
     const ByteReader reader(dib);

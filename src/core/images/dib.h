@@ -60,6 +60,10 @@ struct DibHeader {
 // mask at 52 with BI_ALPHABITFIELDS or in headers of 56 bytes and more.
 DibHeader readDibHeader(Bytes dib);
 
+// The 14-byte file header that makes a packed DIB a .BMP file: "BM", the file size (at most
+// 2^32 − 1), two reserved words, and the pixel offset readDibHeader implies, never past the file.
+std::vector<std::byte> MakeBmpFileHeader(Bytes dib);
+
 enum class DibLayout {
     kBitmap,     // the header's height is the picture's height
     kIconImage,  // icon and cursor images: the height counts the colour rows and the 1-bit mask rows

@@ -12,11 +12,6 @@ namespace kestrel {
 
 namespace {
 
-// Single-image file: 6-byte directory (reserved, type, count), 16-byte entries, then the images.
-constexpr std::uint64_t kDirectorySize = 6;
-constexpr std::uint64_t kDirectoryEntrySize = 16;
-constexpr std::uint64_t kFirstImageOffset = kDirectorySize + kDirectoryEntrySize;
-
 // Group resource: 6-byte header, then per entry
 //   0 width byte, 1 height byte, 2..5 colour count/reserved/planes (cursors: 16-bit height, planes),
 //   6 bit count (16), 8 bytes in resource (32), 12 member ID (16).
@@ -25,24 +20,92 @@ constexpr std::uint64_t kGroupEntrySize = 14;
 
 }  // namespace
 
-std::uint64_t IconImageOffset(Bytes file) {
+std::optional<IconDirectory> ReadIconDirectory(Bytes file) {
     const ByteReader reader(file);
-    const std::uint16_t count = reader.u16Or(4, 0);
-    if (count > 1) {
-        const std::uint64_t firstImage = kDirectorySize + kDirectoryEntrySize * count;
-        if (auto offset = reader.u32(kDirectorySize + 12);
-            offset && *offset >= firstImage && *offset < file.size())
-            return *offset;
-    }
-    return kFirstImageOffset;
+    if (!reader.contains(0, kIconDirectoryHeaderSize)) return std::nullopt;
+    IconDirectory directory;
+    directory.reserved = *reader.u16(0);
+    directory.type = *reader.u16(2);
+    directory.count = *reader.u16(4);
+    const std::uint64_t held = std::min<std::uint64_t>(
+        directory.count, (file.size() - kIconDirectoryHeaderSize) / kIconDirectoryEntrySize);
+    directory.entries.reserve(static_cast<std::size_t>(held));
+    for (std::uint64_t i = 0; i < held; ++i)
+        directory.entries.push_back(*ReadIconDirectoryEntry(file, i));
+    return directory;
 }
 
-bool StartsWithPngSignature(Bytes bytes) {
-    static constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    if (bytes.size() < sizeof kSignature) return false;
-    for (std::size_t i = 0; i < sizeof kSignature; ++i)
-        if (static_cast<unsigned char>(bytes[i]) != kSignature[i]) return false;
-    return true;
+std::optional<IconDirectoryEntry> ReadIconDirectoryEntry(Bytes file, std::uint64_t index) {
+    if (index > (std::uint64_t{1} << 16)) return std::nullopt;
+    const auto entry = ByteReader(file).slice(kIconDirectoryHeaderSize + kIconDirectoryEntrySize * index,
+                                              kIconDirectoryEntrySize);
+    if (!entry) return std::nullopt;
+    return IconDirectoryEntry{*entry->u8(0),  *entry->u8(1),  *entry->u8(2),  *entry->u16(4),
+                              *entry->u16(6), *entry->u32(8), *entry->u32(12)};
+}
+
+std::optional<IconFileImage> FirstIconFileImage(Bytes file) {
+    const auto directory = ReadIconDirectory(file);
+    if (!directory || !directory->knownType() || directory->count == 0 ||
+        directory->entries.size() != directory->count)
+        return std::nullopt;
+    const IconDirectoryEntry& entry = directory->entries.front();
+    if (entry.imageBytes == 0 || entry.imageOffset < directory->entriesEnd() ||
+        !ByteReader(file).contains(entry.imageOffset, entry.imageBytes))
+        return std::nullopt;
+    return IconFileImage{entry.imageOffset, entry.imageBytes, entry};
+}
+
+std::vector<std::byte> MakeSingleIconFileHeader(Bytes image, IconGroupKind kind, std::uint16_t hotSpotX,
+                                                std::uint16_t hotSpotY) {
+    const ByteReader reader(image);
+    std::uint8_t width = 0, height = 0, colorCount = 0;
+    if (HasPngSignature(image)) {
+        // IHDR follows the signature: length, "IHDR", width, height (big-endian), depth, colour type.
+        auto bigEndian32 = [&](std::uint64_t offset) {
+            std::uint32_t value = 0;
+            for (std::uint64_t i = 0; i < 4; ++i)
+                value = (value << 8) | reader.u8Or(offset + i, 0);
+            return value;
+        };
+        width = static_cast<std::uint8_t>(bigEndian32(16));
+        height = static_cast<std::uint8_t>(bigEndian32(20));
+        const std::uint8_t depth = reader.u8Or(24, 0);
+        if (reader.u8Or(25, 0) == 3 && depth < 8) colorCount = static_cast<std::uint8_t>(1u << depth);
+    } else {
+        // Fields missing from a short image count as zero. The height covers the colour and the
+        // mask rows.
+        const DibHeader header = readDibHeader(image);
+        width = static_cast<std::uint8_t>(header.width);
+        height = static_cast<std::uint8_t>(header.height / 2);
+        if (header.colorsUsed != 0) {
+            colorCount = static_cast<std::uint8_t>(header.colorsUsed);
+        } else if (header.bitCount == 1 || header.bitCount == 2 || header.bitCount == 4) {
+            colorCount = static_cast<std::uint8_t>(1u << header.bitCount);
+        }
+    }
+    ByteWriter out;
+    out.u16(0);
+    out.u16(kind == IconGroupKind::kCursor ? kCursorFileType : kIconFileType);
+    out.u16(1);
+    out.u8(width);
+    out.u8(height);
+    out.u8(colorCount);
+    out.u8(0);
+    out.u16(hotSpotX);
+    out.u16(hotSpotY);
+    out.u32(static_cast<std::uint32_t>(image.size()));
+    out.u32(static_cast<std::uint32_t>(kSingleIconImageOffset));
+    return std::move(out.bytes());
+}
+
+std::uint64_t IconImageOffset(Bytes file) {
+    const auto directory = ReadIconDirectory(file);
+    if (directory && directory->count > 1 && !directory->entries.empty()) {
+        const std::uint64_t offset = directory->entries.front().imageOffset;
+        if (offset >= directory->entriesEnd() && offset < file.size()) return offset;
+    }
+    return kSingleIconImageOffset;
 }
 
 std::vector<GroupEntry> ParseGroupEntries(Bytes groupData) {
@@ -97,7 +160,7 @@ HResult LoadIconImage(const fs::path& path, IconImage& image) {
 
     IconImage loaded;
     loaded.shownSize = static_cast<std::uint32_t>(bytes.size());
-    if (StartsWithPngSignature(bytes)) {
+    if (HasPngSignature(bytes)) {
         const PngConverter codec;
         ImageRecord record;
         if (codec.ReadPng(bytes, record).failed() || codec.ImageRecordToDib(record, loaded.dib).failed())
@@ -105,12 +168,11 @@ HResult LoadIconImage(const fs::path& path, IconImage& image) {
         loaded.fromPng = true;
     } else {
         // The stored height counts the colour rows and the mask rows; the picture is the colour image.
-        const ByteReader header(bytes);
-        auto headerSize = header.u32(0);
-        auto storedHeight = header.i32(8);
-        if (!headerSize || *headerSize < kDibInfoHeaderSize || !storedHeight) return kFail;
+        const DibHeader header = readDibHeader(bytes);
+        // The height field (bytes 8 to 11) must be there to be halved.
+        if (bytes.size() < 12 || header.headerSize < kDibInfoHeaderSize) return kFail;
         loaded.dib.assign(bytes.begin(), bytes.end());
-        const std::uint32_t halved = static_cast<std::uint32_t>(*storedHeight / 2);
+        const auto halved = static_cast<std::uint32_t>(header.height / 2);
         for (int i = 0; i < 4; ++i)
             loaded.dib[8 + i] = static_cast<std::byte>((halved >> (8 * i)) & 0xFF);
     }

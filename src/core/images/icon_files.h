@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,13 +25,65 @@ struct IconImage {
     bool fromPng = false;  // the file held a PNG-compressed image, decoded into a 32-bit DIB
 };
 
-// Where the first image of an icon or cursor file starts. Files of our own have one image right
-// after the 6-byte directory and its 16-byte entry (offset 22); for a file with several images the
-// first entry's offset is used when it lies in the file.
-std::uint64_t IconImageOffset(Bytes file);
+// Icon and cursor files start with a directory: a 6-byte header (reserved 0, type 1 for icons or 2
+// for cursors, image count), then one 16-byte entry per image: width, height, colour count,
+// reserved (bytes); planes and bit count (16 bits; a cursor file keeps its hot spot there); the
+// image's byte count and its offset in the file (32 bits). The images follow.
+inline constexpr std::uint64_t kIconDirectoryHeaderSize = 6;
+inline constexpr std::uint64_t kIconDirectoryEntrySize = 16;
+// Where the one image of a file the import writes starts.
+inline constexpr std::uint64_t kSingleIconImageOffset = kIconDirectoryHeaderSize + kIconDirectoryEntrySize;
+inline constexpr std::uint16_t kIconFileType = 1;
+inline constexpr std::uint16_t kCursorFileType = 2;
 
-// True when `bytes` starts with the PNG signature (PNG-compressed icon images).
-bool StartsWithPngSignature(Bytes bytes);
+struct IconDirectoryEntry {
+    std::uint8_t width = 0;
+    std::uint8_t height = 0;
+    std::uint8_t colorCount = 0;
+    std::uint16_t planes = 0;    // cursor files: the hot spot's x
+    std::uint16_t bitCount = 0;  // cursor files: the hot spot's y
+    std::uint32_t imageBytes = 0;
+    std::uint32_t imageOffset = 0;
+};
+
+struct IconDirectory {
+    std::uint16_t reserved = 0;
+    std::uint16_t type = 0;
+    std::uint16_t count = 0;
+    std::vector<IconDirectoryEntry> entries;  // the entries the file holds: `count` at most
+
+    bool knownType() const { return reserved == 0 && (type == kIconFileType || type == kCursorFileType); }
+    // Where the entries end; images lie beyond.
+    std::uint64_t entriesEnd() const { return kIconDirectoryHeaderSize + kIconDirectoryEntrySize * count; }
+};
+
+// The directory header and the entries the file holds; nullopt when it is shorter than the header.
+std::optional<IconDirectory> ReadIconDirectory(Bytes file);
+// Entry `index` of the directory whatever its count says; nullopt when the file does not hold it.
+std::optional<IconDirectoryEntry> ReadIconDirectoryEntry(Bytes file, std::uint64_t index);
+
+// The first image as the directory gives it, when all of it holds: a known type, at least one
+// entry, every entry inside the file, and a non-empty image after the entries and inside the file.
+struct IconFileImage {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    IconDirectoryEntry entry;
+};
+std::optional<IconFileImage> FirstIconFileImage(Bytes file);
+
+// The directory the import puts in front of an icon or cursor image to make a single-image .ICO or
+// .CUR file: one entry whose width, height and colour count come from the image (a PNG image: its
+// header's width, height and palette size below 8 bits; a DIB: its width, half its stored height
+// and its palette size below 8 bits; each kept to its low byte), the hot spot of a cursor in the
+// planes and bit-count fields, the image's size, and the offset kSingleIconImageOffset.
+std::vector<std::byte> MakeSingleIconFileHeader(Bytes image, IconGroupKind kind, std::uint16_t hotSpotX = 0,
+                                                std::uint16_t hotSpotY = 0);
+
+// Where the image pane and the colorize engine take the first image of an icon or cursor file
+// from, to the end of the file. Files of our own have one image right after the directory
+// (kSingleIconImageOffset); for a file with several images the first entry's offset is used when
+// it lies after the entries and inside the file.
+std::uint64_t IconImageOffset(Bytes file);
 
 // Reads the first image of an icon or cursor file. A DIB image is copied with its height halved (the
 // stored height counts the colour image and the mask); a PNG image is decoded into a 32-bit DIB.

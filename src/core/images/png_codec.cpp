@@ -22,7 +22,6 @@ namespace {
 }
 void onPngWarning(png_structp, png_const_charp) {}
 
-constexpr std::size_t kSignatureSize = 8;
 constexpr std::size_t kPrefixSize = 128;
 // Deflate cannot compress better than 1032 to 1; a header claiming more pixels than the file could
 // hold is refused before anything is allocated.
@@ -79,7 +78,7 @@ struct PngHeader {
 bool readPngHeader(png_structp png, png_infop info, MemoryReader* reader, PngHeader* header) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_read_fn(png, reader, readFromMemory);
-    png_set_sig_bytes(png, static_cast<int>(kSignatureSize));
+    png_set_sig_bytes(png, static_cast<int>(kPngSignatureSize));
     png_read_info(png, info);
     int compression = 0;
     int filter = 0;
@@ -259,6 +258,15 @@ std::filesystem::path pngNameFor(const std::filesystem::path& path) {
 
 }  // namespace
 
+bool HasPngSignature(Bytes bytes) {
+    static constexpr std::uint8_t kSignature[kPngSignatureSize] = {0x89, 'P',  'N',  'G',
+                                                                   0x0D, 0x0A, 0x1A, 0x0A};
+    if (bytes.size() < kPngSignatureSize) return false;
+    for (std::size_t i = 0; i < kPngSignatureSize; ++i)
+        if (std::to_integer<std::uint8_t>(bytes[i]) != kSignature[i]) return false;
+    return true;
+}
+
 std::filesystem::path replaceLastThree(const std::filesystem::path& path, std::string_view extension) {
     std::string text = path.native();
     if (text.size() <= 4) return {};
@@ -326,12 +334,11 @@ HResult PngConverter::ReadPng(Bytes png, ImageRecord& record) const {
     // One 128-byte prefix may stand before the signature.
     std::size_t start = 0;
     const auto* data = reinterpret_cast<const png_byte*>(png.data());
-    if (png.size() < kSignatureSize || png_sig_cmp(data, 0, kSignatureSize) != 0) {
+    if (!HasPngSignature(png)) {
         start = kPrefixSize;
-        if (png.size() < start + kSignatureSize || png_sig_cmp(data + start, 0, kSignatureSize) != 0)
-            return kFail;
+        if (png.size() < start || !HasPngSignature(png.subspan(start))) return kFail;
     }
-    MemoryReader reader{data, png.size(), start + kSignatureSize};
+    MemoryReader reader{data, png.size(), start + kPngSignatureSize};
 
     try {
         PngReadGuard guard;

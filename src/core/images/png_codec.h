@@ -13,6 +13,13 @@
 
 namespace kestrel {
 
+// The eight bytes every PNG stream starts with.
+inline constexpr std::size_t kPngSignatureSize = 8;
+
+// True when `bytes` starts with the PNG signature. Every check for PNG data (PNG icon images, PNG
+// files given as bitmaps) asks here.
+bool HasPngSignature(Bytes bytes);
+
 struct PngWriteSettings {
     int compressionLevel = 6;
     int interlace = 0;   // 0: none, 1: Adam7

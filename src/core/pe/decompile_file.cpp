@@ -56,7 +56,8 @@ bool takesFixedName(std::string_view stored, Bytes image, std::string_view proje
 }  // namespace
 
 HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem::path& folder,
-                      std::filesystem::path& projectPath) {
+                      std::filesystem::path& projectPath, ImportSummary* summary) {
+    if (summary) *summary = ImportSummary{};
     (void)CreateFolderPath(folder);
 
     MappedFile file;
@@ -73,8 +74,7 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
     // clear of its name, and a fixed name equal to it refuses the import before anything is written.
     const std::string inside = storedNameInside(peFile, folder);
     if (!inside.empty() && takesFixedName(inside, image, projectName)) {
-        const HResult exists = hresultFromWin32(win32::kFileExists);
-        (void)ReportError(true, kSource, __LINE__, exists);
+        const HResult exists = ReportError(true, kSource, __LINE__, hresultFromWin32(win32::kFileExists));
         ReportMessage(false, kSource, __LINE__, kOverwritesInput, {pathToUtf8(peFile)});
         return exists;
     }
@@ -85,6 +85,7 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
         dump->reserveFileName(projectName);
         if (!inside.empty()) dump->reserveFileName(inside);
         hr = dump->Dump(image, folder, kDescriptionFileName);
+        if (summary) summary->bitFieldBitmaps = dump->bitFieldBitmaps();
     }
     CloseMappedFile(file);
     if (hr.failed()) return ReportError(false, kSource, __LINE__, hr);
@@ -101,7 +102,7 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
     }
     // Without its project file the import cannot be opened: report it rather than claim success.
     if (written.failed()) {
-        (void)ReportError(false, kSource, __LINE__, written);
+        written = ReportError(false, kSource, __LINE__, written);
         ReportMessage(false, kSource, __LINE__, "未能建立文件 %s", {pathToUtf8(projectPath)});
         return written;
     }

@@ -68,6 +68,8 @@ class CExeDump {
     HResult CloseStrings();
 
     const std::string& xmlText() const { return xml_; }
+    // Bitmaps with BI_BITFIELDS compression met so far; they are kept as .BMP files.
+    int bitFieldBitmaps() const { return bitFieldBitmaps_; }
     const std::string& shownFileName() const { return shownFileName_; }
 
   private:
@@ -103,6 +105,7 @@ class CExeDump {
     std::string shownFileName_;
     std::uint16_t currentLanguage_ = 0;
     std::uint32_t stringBaseId_ = 0;
+    int bitFieldBitmaps_ = 0;
 
     OutputFile out_;
     std::uint64_t lastWriteSize_ = 0;

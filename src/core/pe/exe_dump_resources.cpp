@@ -4,7 +4,11 @@
 
 #include "core/errors/errors.h"
 #include "core/images/bmp_reader.h"
+#include "core/images/dib.h"
+#include "core/images/icon_files.h"
+#include "core/images/png_codec.h"
 #include "core/pe/exe_dump.h"
+#include "core/pe/resource_types.h"
 #include "core/platform/paths.h"
 #include "core/platform/text.h"
 #include "core/platform/ui_sink.h"
@@ -12,15 +16,6 @@
 namespace kestrel {
 
 namespace {
-
-constexpr std::uint32_t kTypeCursor = 1;
-constexpr std::uint32_t kTypeBitmap = 2;
-constexpr std::uint32_t kTypeIcon = 3;
-constexpr std::uint32_t kTypeString = 6;
-constexpr std::uint32_t kTypeVersion = 16;
-
-constexpr std::uint32_t kBitFields = 3;
-constexpr std::uint32_t kAlphaBitFields = 6;
 
 std::string indent(int spaces) {
     return std::string(static_cast<std::size_t>(std::max(spaces, 0)), ' ');
@@ -32,56 +27,6 @@ std::string escaped(std::string_view text) {
     return out;
 }
 
-bool isPng(Bytes data) {
-    static constexpr std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    if (data.size() < sizeof kSignature) return false;
-    for (std::size_t i = 0; i < sizeof kSignature; ++i)
-        if (static_cast<std::uint8_t>(data[i]) != kSignature[i]) return false;
-    return true;
-}
-
-std::uint32_t bigEndian32(const ByteReader& reader, std::uint64_t offset) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i)
-        value = (value << 8) | reader.u8Or(offset + i, 0);
-    return value;
-}
-
-// What the 16-byte directory entry of a .ICO or .CUR file says about its one image.
-struct IconEntryFields {
-    std::uint8_t width = 0;
-    std::uint8_t height = 0;
-    std::uint8_t colorCount = 0;
-};
-
-IconEntryFields iconEntryFields(Bytes image) {
-    ByteReader reader(image);
-    IconEntryFields fields;
-    if (isPng(image)) {
-        // IHDR follows the signature: length, "IHDR", width, height (big-endian), depth, colour type.
-        fields.width = static_cast<std::uint8_t>(bigEndian32(reader, 16));
-        fields.height = static_cast<std::uint8_t>(bigEndian32(reader, 20));
-        std::uint8_t depth = reader.u8Or(24, 0);
-        std::uint8_t colorType = reader.u8Or(25, 0);
-        if (colorType == 3 && depth < 8) fields.colorCount = static_cast<std::uint8_t>(1u << depth);
-        return fields;
-    }
-    // BITMAPINFOHEADER; fields missing from a short resource count as zero. The height covers the
-    // colour and the mask rows.
-    auto width = static_cast<std::int32_t>(reader.u32Or(4, 0));
-    auto height = static_cast<std::int32_t>(reader.u32Or(8, 0));
-    std::uint16_t bitCount = reader.u16Or(14, 0);
-    std::uint32_t colorsUsed = reader.u32Or(32, 0);
-    fields.width = static_cast<std::uint8_t>(width);
-    fields.height = static_cast<std::uint8_t>(height / 2);
-    if (colorsUsed != 0) {
-        fields.colorCount = static_cast<std::uint8_t>(colorsUsed);
-    } else if (bitCount == 1 || bitCount == 2 || bitCount == 4) {
-        fields.colorCount = static_cast<std::uint8_t>(1u << bitCount);
-    }
-    return fields;
-}
-
 }  // namespace
 
 std::string CExeDump::nameForId(std::uint16_t id) const {
@@ -90,15 +35,15 @@ std::string CExeDump::nameForId(std::uint16_t id) const {
         return safeFormat("%s%.5d", {currentTypeName_, id});
     }
     switch (currentType_) {
-        case kTypeCursor:
+        case resource_type::kCursor:
             return safeFormat("Cursor%.5d.CUR", {id});
-        case kTypeBitmap:
+        case resource_type::kBitmap:
             return safeFormat("Bitmap%.5d.BMP", {id});
-        case kTypeIcon:
+        case resource_type::kIcon:
             return safeFormat("Icon%.5d.ICO", {id});
-        case kTypeString:
+        case resource_type::kString:
             return std::string(kStringsFileName);
-        case kTypeVersion:
+        case resource_type::kVersion:
             return "VERSION";
         default:
             return safeFormat("%s%.5d", {currentTypeName_, id});
@@ -156,7 +101,7 @@ HResult CExeDump::DumpResourceEntry(const ResourceDirectoryEntry& entry, int lev
         }
     } else {
         std::uint16_t id = entry.id();
-        if (!currentTypeNamed_ && currentType_ == kTypeString && level == 2)
+        if (!currentTypeNamed_ && currentType_ == resource_type::kString && level == 2)
             stringBaseId_ = (std::uint32_t{id} - 1) * 16;
         AppendXml("%s<Entry ID='%d' Directory='%d'>\r\n", {lead, id, entry.leadsToDirectory() ? 1 : 0});
         if (level == 2) currentFileName_ = nameForId(id);
@@ -189,19 +134,19 @@ HResult CExeDump::dumpResourceData(Bytes data) {
     if (resourceBytes_ > resourceByteLimit_) return kFail;
     if (!currentTypeNamed_) {
         switch (currentType_) {
-            case kTypeString: {
+            case resource_type::kString: {
                 if (HResult hr = DumpStringBlock(data); hr.failed()) return hr;
                 shownFileName_ = std::string(kStringsFileName);
                 fileLine();
                 return kOk;
             }
-            case kTypeCursor:
+            case resource_type::kCursor:
                 return dumpIconOrCursor(data, true);
-            case kTypeIcon:
+            case resource_type::kIcon:
                 return dumpIconOrCursor(data, false);
-            case kTypeBitmap:
+            case resource_type::kBitmap:
                 return dumpBitmap(data);
-            case kTypeVersion:
+            case resource_type::kVersion:
                 currentFileName_ = "VERSION";
                 if (HResult hr = writeResourceFile({}, data, switches_.version); hr.failed()) return hr;
                 fileLine();
@@ -253,64 +198,29 @@ HResult CExeDump::dumpIconOrCursor(Bytes data, bool cursor) {
         hotY = reader.u16Or(2, 0);
         image = data.size() >= 4 ? data.subspan(4) : Bytes{};
     }
-    IconEntryFields fields = iconEntryFields(image);
-    ByteWriter header;
-    header.u16(0);
-    header.u16(cursor ? 2 : 1);
-    header.u16(1);
-    header.u8(fields.width);
-    header.u8(fields.height);
-    header.u8(fields.colorCount);
-    header.u8(0);
-    header.u16(hotX);
-    header.u16(hotY);
-    header.u32(static_cast<std::uint32_t>(image.size()));
-    header.u32(22);
-    if (HResult hr = writeResourceFile(asBytes(header.bytes()), image, switches_.images); hr.failed())
-        return hr;
+    const std::vector<std::byte> header =
+        MakeSingleIconFileHeader(image, cursor ? IconGroupKind::kCursor : IconGroupKind::kIcon, hotX, hotY);
+    if (HResult hr = writeResourceFile(asBytes(header), image, switches_.images); hr.failed()) return hr;
     fileLine();
     return kOk;
 }
 
-// .BMP: the 14-byte file header ("BM", file size, two reserved words, pixel offset) and the
-// resource bytes. The pixel offset counts the info header as it is (40, 108 or 124 bytes; 12 for
-// the old core header with 3-byte palette entries), the colour masks that follow a 40-byte header,
-// and the palette; it never points past the file.
+// .BMP: the 14-byte file header and the resource bytes. The header's pixel offset is where the DIB
+// header puts the pixels, however odd the header: after the header as it is (40, 108 or 124
+// bytes; 12 for the old core header with 3-byte palette entries), the colour masks that follow a
+// 40-byte header, and the colour table.
 HResult CExeDump::dumpBitmap(Bytes data) {
-    ByteReader reader(data);
-    std::uint64_t headerSize = reader.u32Or(0, 0);
-    std::uint16_t bitCount = reader.u16Or(14, 0);
-    std::uint32_t compression = reader.u32Or(16, 0);
-    std::uint64_t colorsUsed = reader.u32Or(32, 0);
-    std::uint64_t paletteEntrySize = 4;
-    if (headerSize == 12) {
-        bitCount = reader.u16Or(10, 0);
-        compression = 0;
-        colorsUsed = 0;
-        paletteEntrySize = 3;
-    }
-    std::uint64_t masks = 0;
-    if (headerSize == 40 && compression == kBitFields) masks = 12;
-    if (headerSize == 40 && compression == kAlphaBitFields) masks = 16;
-    std::uint64_t palette = paletteEntrySize * colorsUsed;
-    if (colorsUsed == 0 && (bitCount == 1 || bitCount == 2 || bitCount == 4 || bitCount == 8))
-        palette = paletteEntrySize << bitCount;
-    std::uint64_t fileSize = 14 + std::uint64_t{data.size()};
-    std::uint64_t pixelOffset = std::min(14 + headerSize + masks + palette, fileSize);
+    const DibHeader dib = readDibHeader(data);
+    const std::vector<std::byte> header = MakeBmpFileHeader(data);
 
-    ByteWriter header;
-    header.u8('B');
-    header.u8('M');
-    header.u32(static_cast<std::uint32_t>(std::min<std::uint64_t>(fileSize, UINT32_MAX)));
-    header.u16(0);
-    header.u16(0);
-    header.u32(static_cast<std::uint32_t>(pixelOffset));
+    // Bit-field bitmaps stay .BMP files. One box says so; visual styles hold hundreds of them, and
+    // the caller counts them at the end.
+    if (dib.compression == kBiBitfields && ++bitFieldBitmaps_ == 1)
+        uiSink().message("biCompression", "Bad", MessageIcon::kNone);
 
-    if (compression == kBitFields) uiSink().message("biCompression", "Bad", MessageIcon::kNone);
-
-    bool pngStep = switches_.pngBitmaps && bitCount == 32 &&
+    bool pngStep = switches_.pngBitmaps && dib.bitCount == 32 &&
                    iendsWithAscii(storedResourceFileName(currentFileName_), ".bmp");
-    if (HResult hr = writeResourceFile(asBytes(header.bytes()), data, switches_.images, pngStep); hr.failed())
+    if (HResult hr = writeResourceFile(asBytes(header), data, switches_.images, pngStep); hr.failed())
         return hr;
 
     bool png = false;
@@ -319,11 +229,13 @@ HResult CExeDump::dumpBitmap(Bytes data) {
         bool hadRecord = PeekErrorRecord().has_value();
         if (ConvertBmpToPng(bmpPath).succeeded()) {
             png = true;
-            (void)RemoveFileIfPresent(bmpPath);
+            // The description names the PNG; a .BMP left beside it would be an outdated copy.
+            if (HResult hr = RemoveFileIfPresent(bmpPath); hr.failed()) return hr;
         } else {
             // The bitmap stays as .BMP (the converter refuses bit-field and compressed bitmaps,
-            // among others); a partial PNG must not be taken for it.
-            (void)RemoveFileIfPresent(outputPath(pngSiblingName(shownFileName_)));
+            // among others); a PNG of that name from elsewhere must not be taken for it.
+            if (HResult hr = RemoveFileIfPresent(outputPath(pngSiblingName(shownFileName_))); hr.failed())
+                return hr;
             if (!hadRecord) ClearErrorRecord();
         }
     }

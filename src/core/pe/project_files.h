@@ -3,16 +3,27 @@
 
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 #include "core/platform/status.h"
 
 namespace kestrel {
 
+// What an import met that its caller may want to mention once it is done.
+struct ImportSummary {
+    int bitFieldBitmaps = 0;  // BI_BITFIELDS bitmaps, kept as .BMP files
+};
+
+// The command line's warning after an import with bit-field bitmaps; %d is their number.
+inline constexpr std::string_view kBitFieldBitmapsWarning =
+    "警告: %d 个位域 (BI_BITFIELDS) 位图保留为 BMP 文件。";
+
 // Imports `peFile` into `folder` (created when missing): header and section files, one file per
 // resource, pe.xml, STRINGS.XML, and the project file <folder>/<base name>.kestrel, whose path is
 // returned in `projectPath`. Failures are recorded (ReportError / ReportMessage) and returned.
+// `summary`, when given, receives what the import met (also when it failed part way).
 HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem::path& folder,
-                      std::filesystem::path& projectPath);
+                      std::filesystem::path& projectPath, ImportSummary* summary = nullptr);
 
 // Compiles the working folder of `descriptionPath` (its pe.xml) into <folder>/<file name of peFile>,
 // then offers to copy the result over `target` (`peFile` when none) through the UiSink.

@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "core/errors/errors.h"
+#include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
+#include "core/pe/resource_types.h"
 #include "core/pe/string_compile.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
@@ -21,11 +23,6 @@ constexpr std::uint32_t kInvalidPath = 0xC0040001;       // "路径 %s 无效。
 constexpr std::uint32_t kProcessFileError = 0xC0040018;  // "处理文件 %s 时发生错误。"
 constexpr std::string_view kDuplicateStrings = "这个资源包含双重字串资源 IDs 。一些字串将丢失。";
 
-constexpr std::uint16_t kTypeCursor = 1;
-constexpr std::uint16_t kTypeBitmap = 2;
-constexpr std::uint16_t kTypeIcon = 3;
-constexpr std::uint16_t kTypeString = 6;
-
 // Deepest Directory: the root (level 0), types (1) and names (2); language entries lead to data.
 constexpr int kMaxDirectoryLevel = 2;
 
@@ -33,7 +30,6 @@ constexpr std::uint64_t kDirectoryHeaderSize = 16;
 constexpr std::uint64_t kDirectoryEntrySize = 8;
 constexpr std::uint64_t kDataEntrySize = 16;
 constexpr std::uint64_t kBmpFileHeaderSize = 14;
-constexpr std::uint64_t kIconFileHeaderSize = 22;  // directory (6) and one entry (16)
 
 std::uint64_t alignUp8(std::uint64_t value) {
     return (value + 7) & ~std::uint64_t{7};
@@ -156,42 +152,6 @@ class DescriptionReader {
     std::string shownPath_;
 };
 
-// The first image of an icon or cursor file: its directory (reserved 0, type 1 or 2, at least one
-// entry) and the first entry's image, which must lie after the directory and inside the file.
-struct IconFileImage {
-    std::uint64_t offset = 0;
-    std::uint64_t size = 0;
-    std::uint16_t hotSpotX = 0;  // the entry's planes field; a cursor file keeps the hot spot there
-    std::uint16_t hotSpotY = 0;  // the entry's bit-count field
-};
-
-std::optional<IconFileImage> firstIconFileImage(Bytes file) {
-    ByteReader reader(file);
-    auto reserved = reader.u16(0);
-    auto type = reader.u16(2);
-    auto count = reader.u16(4);
-    if (!reserved || !type || !count || *reserved != 0 || (*type != 1 && *type != 2) || *count == 0)
-        return std::nullopt;
-    std::uint64_t directoryEnd = 6 + 16 * std::uint64_t{*count};
-    if (!reader.contains(0, directoryEnd)) return std::nullopt;
-    IconFileImage image;
-    image.hotSpotX = *reader.u16(10);
-    image.hotSpotY = *reader.u16(12);
-    image.size = *reader.u32(14);
-    image.offset = *reader.u32(18);
-    if (image.size == 0 || image.offset < directoryEnd || !reader.contains(image.offset, image.size))
-        return std::nullopt;
-    return image;
-}
-
-bool startsWithPngSignature(Bytes data) {
-    static constexpr unsigned char kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (data.size() < sizeof kSignature) return false;
-    for (std::size_t i = 0; i < sizeof kSignature; ++i)
-        if (static_cast<unsigned char>(data[i]) != kSignature[i]) return false;
-    return true;
-}
-
 }  // namespace
 
 CResCompiler::CResCompiler() = default;
@@ -272,7 +232,7 @@ HResult CResCompiler::CompileDirectoryTable(CompileDirectoryNode& directory, std
         return entry.named ? 0 : entry.id;
     };
     auto isStrings = [&](const CompileEntryNode& entry) {
-        return isRoot && !entry.named && entry.id == kTypeString;
+        return isRoot && !entry.named && entry.id == resource_type::kString;
     };
     auto compileChild = [&](CompileEntryNode& entry, std::uint64_t childOffset) -> HResult {
         if (isStrings(entry)) return CompileStrings(entry, childOffset, write);
@@ -405,15 +365,15 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
         (void)ReportError(false, kSource, __LINE__, HResult::fromValue(kInvalidPath), {entry.fileName});
         return hr;
     }
-    if (type == kTypeBitmap) return readBitmap(entry, path);
+    if (type == resource_type::kBitmap) return readBitmap(entry, path);
 
     if (HResult hr = readKept(path, entry.dataOwner); hr.failed()) {
-        (void)ReportError(false, kSource, __LINE__, hr);
+        hr = ReportError(false, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(path)});
         return hr;
     }
     Bytes file{entry.dataOwner->data(), entry.dataOwner->size()};
-    if (type != kTypeCursor && type != kTypeIcon) {
+    if (type != resource_type::kCursor && type != resource_type::kIcon) {
         entry.data = file;
         return kOk;
     }
@@ -421,18 +381,19 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     // Icons and cursors are stored as .ICO / .CUR files: the resource is the first image (a
     // cursor's prefixed by its hot spot). A file that has no such header is taken whole, unless
     // its name says it is one.
-    bool cursor = type == kTypeCursor;
+    bool cursor = type == resource_type::kCursor;
     bool namedAsFile = entry.fileName.size() > 3 && iendsWithAscii(entry.fileName, cursor ? "cur" : "ico");
-    std::optional<IconFileImage> image = firstIconFileImage(file);
+    std::optional<IconFileImage> image = FirstIconFileImage(file);
     if (!image && namedAsFile) {
-        if (file.size() < kIconFileHeaderSize) {
+        const auto onlyEntry = ReadIconDirectoryEntry(file, 0);
+        if (file.size() < kSingleIconImageOffset || !onlyEntry) {
             ReportMessage(false, kSource, __LINE__, "文件 %s 太短（%u 字节），不是有效的 %s 文件。",
                           {pathToUtf8(path), file.size(), cursor ? ".CUR" : ".ICO"});
             return ReportError(false, kSource, __LINE__, kFail);
         }
-        // The layout the import writes: one entry, image at 22.
-        image = IconFileImage{kIconFileHeaderSize, file.size() - kIconFileHeaderSize,
-                              *ByteReader(file).u16(10), *ByteReader(file).u16(12)};
+        // The layout the import writes, whatever the directory says: one entry, the image right
+        // after it.
+        image = IconFileImage{kSingleIconImageOffset, file.size() - kSingleIconImageOffset, *onlyEntry};
     }
     if (!image) {
         entry.data = file;
@@ -440,8 +401,10 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     }
     entry.data = file.subspan(static_cast<std::size_t>(image->offset), static_cast<std::size_t>(image->size));
     if (cursor) {
-        entry.prefix = {std::byte(image->hotSpotX & 0xFF), std::byte(image->hotSpotX >> 8),
-                        std::byte(image->hotSpotY & 0xFF), std::byte(image->hotSpotY >> 8)};
+        // A cursor file keeps the hot spot in the entry's planes and bit-count fields.
+        const std::uint16_t hotSpotX = image->entry.planes, hotSpotY = image->entry.bitCount;
+        entry.prefix = {std::byte(hotSpotX & 0xFF), std::byte(hotSpotX >> 8), std::byte(hotSpotY & 0xFF),
+                        std::byte(hotSpotY >> 8)};
         entry.hasPrefix = true;
     }
     return kOk;
@@ -479,16 +442,16 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, const std::filesystem:
     if (!bmp) {
         std::shared_ptr<const std::vector<std::byte>> file;
         HResult hr = readKept(path, file);
-        if (hr.succeeded() && startsWithPngSignature(Bytes{file->data(), file->size()}))
+        if (hr.succeeded() && HasPngSignature(Bytes{file->data(), file->size()}))
             hr = convert(file, bmp);
         else if (hr.succeeded())
             bmp = file;
         if (hr.failed()) {
             // Report what went wrong with the file the entry points at first: the PNG when it has one.
             bool blamePng = pngError.failed() && !pngPath.empty();
-            (void)ReportError(false, kSource, __LINE__, blamePng ? pngError : hr);
+            hr = ReportError(false, kSource, __LINE__, blamePng ? pngError : hr);
             ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(blamePng ? pngPath : path)});
-            return blamePng ? pngError : hr;
+            return hr;
         }
     }
     if (bmp->size() < kBmpFileHeaderSize) {

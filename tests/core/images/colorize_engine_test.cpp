@@ -481,6 +481,9 @@ TEST_F(ColorizeFiles, FormatsTheEngineDoesNotRecolourAreLeftAlone) {
         {"png.ICO", iconFile(png.bytes())},
         {"jpeg.BMP", jpegBmp},
         {"odd.BMP", bmpFile(dibWith(4, 4, 7, 40), 54)},
+        // A bit count of 0 without JPEG or PNG data has no colour table: the 4 bytes before the
+        // pixels are not a colour.
+        {"nobits.BMP", bmpFile(dibWith(4, 4, 0, 40), 58)},
         {"notes.txt", testing::toBytes("hello BMP")},
     };
     for (const auto& [name, bytes] : files) {

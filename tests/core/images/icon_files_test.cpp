@@ -164,6 +164,38 @@ TEST(IconLoad, FirstImageOfAFileWithSeveralImages) {
     EXPECT_EQ(image.bitCount, 24);
 }
 
+// The first image as the compile takes it: only when everything the directory says holds.
+TEST(IconDirectory, FirstImageOnlyWhenTheDirectoryHolds) {
+    const std::vector<std::byte> file = iconFile(std::vector<std::byte>(40, std::byte{1}));
+    auto with = [&](std::size_t at, std::uint32_t value, int bytes) {
+        std::vector<std::byte> changed = file;
+        for (int i = 0; i < bytes; ++i)
+            changed.at(at + static_cast<std::size_t>(i)) = std::byte((value >> (8 * i)) & 0xFF);
+        return changed;
+    };
+    const auto first = FirstIconFileImage(asBytes(file));
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->offset, 22u);
+    EXPECT_EQ(first->size, 40u);
+    EXPECT_FALSE(FirstIconFileImage(asBytes(with(2, 3, 2))));    // neither icon nor cursor
+    EXPECT_FALSE(FirstIconFileImage(asBytes(with(4, 0, 2))));    // no entry
+    EXPECT_FALSE(FirstIconFileImage(asBytes(with(4, 9, 2))));    // entries beyond the image start
+    EXPECT_FALSE(FirstIconFileImage(asBytes(with(4, 900, 2))));  // entries beyond the file
+    EXPECT_FALSE(FirstIconFileImage(asBytes(with(14, 0, 4))));   // empty image
+    EXPECT_FALSE(FirstIconFileImage(asBytes(with(14, 41, 4))));  // image beyond the file
+    EXPECT_FALSE(FirstIconFileImage(asBytes(with(18, 21, 4))));  // image inside the directory
+    EXPECT_FALSE(ReadIconDirectory(Bytes(file.data(), 5)).has_value());
+
+    // The pane takes the entry's offset only for files of several images.
+    EXPECT_EQ(IconImageOffset(asBytes(with(18, 30, 4))), 22u);
+    auto several = with(4, 2, 2);
+    EXPECT_EQ(IconImageOffset(asBytes(several)), 22u);  // 22 lies inside the two entries
+    several = iconFile(std::vector<std::byte>(80, std::byte{1}));
+    several[4] = std::byte{2};
+    several[18] = std::byte{40};
+    EXPECT_EQ(IconImageOffset(asBytes(several)), 40u);
+}
+
 struct BadIcon {
     const char* name;
     std::vector<std::byte> file;

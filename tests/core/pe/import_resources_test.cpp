@@ -2,6 +2,7 @@
 // formats of bitmaps, icons and cursors, safe and unique file names, and hostile trees.
 #include <gtest/gtest.h>
 
+#include "core/pe/project_files.h"
 #include "core/pe/resource_reader.h"
 #include "import_test_support.h"
 
@@ -319,6 +320,48 @@ INSTANTIATE_TEST_SUITE_P(
                       BitmapCase{"ThirtyTwoBitFieldsKeepsBmp", {40, 20, 32, true, false, false, 7}, 0, true},
                       BitmapCase{"ThirtyTwoV5KeepsBmp", {16, 16, 32, true, false, true, 8}, 0, true}),
     [](const auto& info) { return std::string(info.param.what); });
+
+// Visual styles hold hundreds of bit-field bitmaps: one box for the first, and a count for the
+// caller's summary.
+TEST(ImportResources, BitFieldBitmapsShowOneBoxAndAreCounted) {
+    TempDir dir;
+    const std::filesystem::path pe = dir / "theme.dll";
+    const pb::ByteVector image =
+        pb::buildImage(planWith({{pb::kRtBitmap, 1, 1033, pb::makeDib({8, 8, 16, true, false, false, 1})},
+                                 {pb::kRtBitmap, 2, 1033, pb::makeDib({8, 8, 32, true, false, false, 2})},
+                                 {pb::kRtBitmap, 3, 1033, pb::makeDib({8, 8, 8, false, false, false, 3})},
+                                 {pb::kRtBitmap, 4, 1033, pb::makeDib({8, 8, 32, true, false, true, 4})}}));
+    ASSERT_EQ(WriteWholeFile(pe, asBytes(image)), kOk);
+    RecordingSink sink;
+    std::filesystem::path project;
+    ImportSummary summary{.bitFieldBitmaps = 99};
+    ASSERT_EQ(DecompileFile(pe, dir / "work", project, &summary), kOk) << reportText();
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Bad: biCompression"});
+    EXPECT_EQ(summary.bitFieldBitmaps, 3);
+    EXPECT_TRUE(std::filesystem::exists(dir / "work/Bitmap00004.BMP"));
+}
+
+// A core header keeps its sizes in 16-bit fields at 4 and 6 and its bit count at 10; the directory
+// entry of the .ICO takes them from there.
+TEST(ImportResources, CoreHeaderIconGetsItsEntryFromTheCoreFields) {
+    ByteWriter dib;
+    dib.u32(12);
+    dib.u16(16);
+    dib.u16(32);  // colour and mask rows
+    dib.u16(1);
+    dib.u16(4);
+    for (int i = 0; i < 16 * 3; ++i)
+        dib.u8(0x77);
+    dib.zeros(16 * 8 + 16 * 4);
+    auto imported = import(pb::buildImage(planWith({{pb::kRtIcon, 1, 1033, dib.bytes()}})));
+    ASSERT_EQ(imported->result, kOk) << reportText();
+    const std::vector<std::byte> file = readBytes(imported->dir / "Icon00001.ICO");
+    const ByteReader reader(Bytes(file.data(), file.size()));
+    EXPECT_EQ(reader.u8(6), 16);  // width
+    EXPECT_EQ(reader.u8(7), 16);  // height
+    EXPECT_EQ(reader.u8(8), 16);  // colours
+    EXPECT_EQ(tail(file, 22), dib.bytes());
+}
 
 TEST(ImportResources, NamedBitmapWithoutBmpExtensionIsNotConverted) {
     pb::ByteVector dib = pb::makeDib({8, 8, 32, false, false, false, 1});
