@@ -1,10 +1,10 @@
 // Fuzzes the PNG reader and what consumes its records: the DIB writer, DIB validation, the alpha
 // compositor, the BMP writer (read back by the BMP reader) and the PNG writer. Chunk CRCs are
 // recomputed before decoding, or nearly every mutation would stop at libpng's CRC check.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <vector>
 
 #include <zlib.h>
@@ -22,10 +22,9 @@ std::uint32_t readBe32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
 }
 
 void fixChunkCrcs(std::vector<std::uint8_t>& png) {
-    static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     std::size_t at = 0;
-    if (png.size() < 8 || !std::equal(kSignature, kSignature + 8, png.begin())) at = 128;
-    at += 8;
+    if (!kestrel::HasPngSignature(std::as_bytes(std::span(png)))) at = 128;
+    at += kestrel::kPngSignatureSize;
     while (png.size() >= 12 && at <= png.size() - 12) {
         const std::uint32_t length = readBe32(png, at);
         if (length > png.size() - at - 12) break;

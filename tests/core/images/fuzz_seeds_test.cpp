@@ -95,5 +95,64 @@ TEST(FuzzSeeds, DISABLED_Write) {
     writeSeed("png_read", "prefix.png", testing::makePng(prefixed2));
 }
 
+// Packed DIBs (no file header) for the DIB view target, which reads each as a bitmap and as an
+// icon image.
+TEST(FuzzSeeds, DISABLED_WriteDibView) {
+    auto dib = [](const BmpPlan& plan) {
+        const auto file = testing::makeBmp(plan);
+        return testing::ByteVector(file.begin() + 14, file.end());
+    };
+    auto bytes = [](std::size_t count, std::uint8_t salt) {
+        std::vector<std::uint8_t> out(count);
+        for (std::size_t i = 0; i < count; ++i)
+            out[i] = testing::patternByte(static_cast<std::uint32_t>(i), 0, salt);
+        return out;
+    };
+    writeSeed("dib_view", "depth1.dib",
+              dib({.width = 5, .height = 3, .bitDepth = 1, .palette = bytes(8, 1), .pixels = bytes(12, 2)}));
+    writeSeed("dib_view", "core4.dib",
+              dib({.headerSize = 12,
+                   .width = 3,
+                   .height = 2,
+                   .bitDepth = 4,
+                   .palette = bytes(48, 3),
+                   .pixels = bytes(8, 4)}));
+    writeSeed("dib_view", "rle8.dib",
+              dib({.width = 4,
+                   .height = 3,
+                   .bitDepth = 8,
+                   .compression = 1,
+                   .colorsUsed = 8,
+                   .palette = bytes(32, 5),
+                   .pixels = {3, 5, 0, 0, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 2, 0, 1, 7, 0, 1}}));
+    writeSeed("dib_view", "rle4.dib",
+              dib({.width = 5,
+                   .height = 2,
+                   .bitDepth = 4,
+                   .compression = 2,
+                   .palette = bytes(64, 6),
+                   .pixels = {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 1}}));
+    writeSeed("dib_view", "fields16.dib",
+              dib({.width = 3,
+                   .height = 2,
+                   .bitDepth = 16,
+                   .compression = 3,
+                   .palette = {0, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0},
+                   .pixels = bytes(16, 7)}));
+    writeSeed("dib_view", "topdown24.dib",
+              dib({.width = 3, .height = -2, .bitDepth = 24, .pixels = bytes(24, 8)}));
+    writeSeed("dib_view", "alphafields32.dib",
+              dib({.width = 2,
+                   .height = 2,
+                   .bitDepth = 32,
+                   .compression = 6,
+                   .palette = {0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0xFF},
+                   .pixels = bytes(16, 9)}));
+    // A 4-bit icon image: 4 × 4 colour rows, then the 1-bit mask rows.
+    writeSeed(
+        "dib_view", "icon4.dib",
+        dib({.width = 4, .height = 8, .bitDepth = 4, .palette = bytes(64, 10), .pixels = bytes(32, 11)}));
+}
+
 }  // namespace
 }  // namespace kestrel
