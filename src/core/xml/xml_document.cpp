@@ -641,6 +641,62 @@ XmlElement* XmlDocument::MakeElement(std::string_view path, std::size_t index) {
     }
 }
 
+// --- Editing -------------------------------------------------------------------------------------
+
+XmlElement* XmlDocument::InsertElement(XmlElement* parent, XmlElement* before, std::string_view name) {
+    if (!parent || parent == documentNode_ || (before && before->parent_ != parent)) return nullptr;
+    try {
+        const char* copy = poolString(name);
+        XmlElement* element = newElement();
+        element->name_ = copy;
+        element->nameLength_ = static_cast<std::uint32_t>(name.size());
+        element->parent_ = parent;
+        element->depth_ = parent->depth_ + 1;
+        XmlElement* after = nullptr;
+        if (before) {
+            after = before->previous_;
+        } else {
+            for (XmlElement* child = parent->firstChild_; child; child = child->next_)
+                after = child;
+        }
+        element->previous_ = after;
+        element->next_ = after ? after->next_ : parent->firstChild_;
+        if (element->next_) element->next_->previous_ = element;
+        if (after) {
+            after->next_ = element;
+        } else {
+            parent->firstChild_ = element;
+        }
+        (void)SetCurrent(element);
+        return element;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void XmlDocument::RemoveElement(XmlElement* element) {
+    if (!element || element == documentNode_) return;
+    auto inside = [element](const XmlElement* node) {
+        for (; node; node = node->parent_)
+            if (node == element) return true;
+        return false;
+    };
+    XmlElement* replacement = element->parent_ ? element->parent_ : documentNode_;
+    if (inside(current_)) (void)SetCurrent(replacement);
+    if (inside(siblingCursor_)) siblingCursor_ = replacement;
+
+    // A top-level element's previous element is the document node or another top-level element.
+    if (element->previous_) {
+        element->previous_->next_ = element->next_;
+    } else if (element->parent_) {
+        element->parent_->firstChild_ = element->next_;
+    }
+    if (element->next_) element->next_->previous_ = element->previous_;
+    element->next_ = nullptr;
+    element->previous_ = nullptr;
+    element->parent_ = nullptr;
+}
+
 // --- Attributes ----------------------------------------------------------------------------------
 
 XmlAttribute* XmlDocument::FindAttribute(const XmlElement* element, std::string_view name) {

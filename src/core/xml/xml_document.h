@@ -173,6 +173,17 @@ class XmlDocument {
     // null for a non-empty path (null only when memory runs out). The result becomes current.
     XmlElement* MakeElement(std::string_view path, std::size_t index = 0);
 
+    // Creates an element named `name` as a child of `parent`: in front of `before` (a child of
+    // `parent`), or after the last child when `before` is null. The new element becomes current.
+    // Null when `parent` is null or the document node, when `before` is not a child of `parent`,
+    // or when memory runs out.
+    XmlElement* InsertElement(XmlElement* parent, XmlElement* before, std::string_view name);
+
+    // Unlinks `element` and everything below it from the tree (the records stay in the pools until
+    // Reset). When the current element was inside the removed part, its parent becomes current
+    // (the document node for a top-level element).
+    void RemoveElement(XmlElement* element);
+
     // Makes `element` current (and the start of the next relative walk); returns the previous one.
     XmlElement* SetCurrent(XmlElement* element);
     XmlElement* GetCurrent() const { return current_; }

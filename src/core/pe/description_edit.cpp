@@ -1,0 +1,903 @@
+#include "core/pe/description_edit.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <system_error>
+#include <unordered_set>
+#include <vector>
+
+#include "core/errors/errors.h"
+#include "core/images/bmp_reader.h"
+#include "core/images/dib.h"
+#include "core/images/icon_files.h"
+#include "core/images/png_codec.h"
+#include "core/pe/resource_file_names.h"
+#include "core/pe/resource_types.h"
+#include "core/platform/files.h"
+#include "core/platform/format.h"
+#include "core/platform/paths.h"
+#include "core/platform/text.h"
+#include "core/xml/xml_document.h"
+
+namespace kestrel {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kSource = "DescriptionEdit";
+
+constexpr std::uint64_t kBmpFileHeaderSize = 14;
+constexpr std::uint64_t kHotSpotSize = 4;
+constexpr std::uint64_t kPngHeaderBytes = 33;  // signature and the IHDR chunk
+
+// --- Keys and elements ---------------------------------------------------------------------------
+
+std::string keyText(const ResourceKey& key) {
+    return key.isName ? utf16ToUtf8(key.name) : std::to_string(key.id);
+}
+
+// The case folding of the name order: ASCII and Latin-1 letters.
+char16_t foldName(char16_t unit) {
+    if (unit >= u'a' && unit <= u'z') return static_cast<char16_t>(unit - 0x20);
+    if (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7) return static_cast<char16_t>(unit - 0x20);
+    return unit;
+}
+
+// Linkers sort named entries case-insensitively unit by unit, a shorter prefix first.
+int compareNames(const std::u16string& a, const std::u16string& b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const char16_t left = foldName(a[i]), right = foldName(b[i]);
+        if (left != right) return left < right ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool sameKey(const ResourceKey& a, const ResourceKey& b) {
+    if (a.isName != b.isName) return false;
+    return a.isName ? compareNames(a.name, b.name) == 0 : a.id == b.id;
+}
+
+bool isElement(const XmlElement* element, std::string_view name) {
+    return element && iequalsAscii(element->name(), name);
+}
+
+XmlElement* childNamed(const XmlElement* parent, std::string_view name) {
+    for (XmlElement* child = parent ? parent->firstChild() : nullptr; child; child = child->next())
+        if (isElement(child, name)) return child;
+    return nullptr;
+}
+
+std::vector<XmlElement*> entriesOf(const XmlElement* directory) {
+    std::vector<XmlElement*> entries;
+    for (XmlElement* child = directory ? directory->firstChild() : nullptr; child; child = child->next())
+        if (isElement(child, "Entry")) entries.push_back(child);
+    return entries;
+}
+
+std::optional<std::int64_t> integerAttribute(const XmlElement* element, std::string_view name) {
+    const XmlAttribute* attribute = XmlDocument::FindAttribute(element, name);
+    std::int64_t value = 0;
+    if (!attribute || !parseInt(attribute->value(), value)) return std::nullopt;
+    return value;
+}
+
+std::optional<ResourceKey> entryKey(const XmlElement* entry) {
+    if (const XmlAttribute* name = XmlDocument::FindAttribute(entry, "Name"))
+        return ResourceKey::ofName(utf8ToUtf16(name->value()));
+    auto id = integerAttribute(entry, "ID");
+    if (!id || *id < 0 || *id > 0xFFFF) return std::nullopt;
+    return ResourceKey::ofId(static_cast<std::uint16_t>(*id));
+}
+
+XmlElement* rootDirectory(const XmlDocument& description) {
+    XmlElement* top = description.documentNode()->next();
+    return isElement(top, "Directory") ? top : nullptr;
+}
+
+XmlElement* findEntry(const XmlElement* directory, const ResourceKey& key) {
+    for (XmlElement* entry : entriesOf(directory)) {
+        auto entryId = entryKey(entry);
+        if (entryId && sameKey(*entryId, key)) return entry;
+    }
+    return nullptr;
+}
+
+// The Directory an entry leads to.
+XmlElement* subdirectoryOf(const XmlElement* entry) {
+    return entry ? childNamed(entry, "Directory") : nullptr;
+}
+
+// What a language Entry stands for: the third Entry level under the root Directory.
+std::optional<DescribedResource> locate(const XmlDocument& description, const XmlElement* languageEntry) {
+    const XmlElement* nameDirectory = languageEntry ? languageEntry->parent() : nullptr;
+    const XmlElement* nameEntry = nameDirectory ? nameDirectory->parent() : nullptr;
+    const XmlElement* typeDirectory = nameEntry ? nameEntry->parent() : nullptr;
+    const XmlElement* typeEntry = typeDirectory ? typeDirectory->parent() : nullptr;
+    XmlElement* root = rootDirectory(description);
+    if (!root || !isElement(languageEntry, "Entry") || !isElement(nameDirectory, "Directory") ||
+        !isElement(nameEntry, "Entry") || !isElement(typeDirectory, "Directory") ||
+        !isElement(typeEntry, "Entry") || typeEntry->parent() != root)
+        return std::nullopt;
+    auto type = entryKey(typeEntry);
+    auto name = entryKey(nameEntry);
+    auto language = entryKey(languageEntry);
+    if (!type || !name || !language || language->isName) return std::nullopt;
+    return DescribedResource{*type, *name, language->id};
+}
+
+bool isNumericType(const ResourceKey& type, std::uint16_t number) {
+    return !type.isName && type.id == number;
+}
+
+// The file name the import gives a resource of `type` with `name`, before the naming rules.
+std::string importFileName(const ResourceKey& type, const ResourceKey& name) {
+    if (name.isName) return utf16ToUtf8(name.name);
+    const int id = name.id;
+    if (type.isName) {
+        const std::string typeName = utf16ToUtf8(type.name);
+        if (iequalsAscii(typeName, "AVI")) return safeFormat("AVI%.5d.AVI", {id});
+        return safeFormat("%s%.5d", {typeName, id});
+    }
+    switch (type.id) {
+        case resource_type::kCursor:
+            return safeFormat("Cursor%.5d.CUR", {id});
+        case resource_type::kBitmap:
+            return safeFormat("Bitmap%.5d.BMP", {id});
+        case resource_type::kIcon:
+            return safeFormat("Icon%.5d.ICO", {id});
+        case resource_type::kVersion:
+            return "VERSION";
+        default:
+            return safeFormat("%d%.5d", {static_cast<int>(type.id), id});
+    }
+}
+
+// --- Reports -------------------------------------------------------------------------------------
+
+HResult refuse(int line, HResult code, std::string_view format, std::initializer_list<FormatArg> args = {}) {
+    HResult reported = ReportError(true, kSource, line, code);
+    ReportMessage(false, kSource, line, format, args);
+    return reported;
+}
+
+std::string resourceText(const ResourceKey& type, const ResourceKey& name, std::uint16_t language) {
+    return safeFormat("类型 %s、名称 %s、语言 %d",
+                      {keyText(type), keyText(name), static_cast<int>(language)});
+}
+
+// --- Source files --------------------------------------------------------------------------------
+
+// One image of an .ico or .cur file with its directory entry.
+struct SourceImage {
+    IconDirectoryEntry entry;  // .cur files: the hot spot in the planes and bit-count fields
+    Bytes image;
+};
+
+// What a group entry says about an image: a DIB whose height counts the colour and mask rows, or
+// a PNG stream.
+struct ImageFacts {
+    bool png = false;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;  // DIB: as stored (twice the picture); PNG: the picture's
+    std::uint16_t planes = 1;
+    std::uint16_t bitCount = 32;
+};
+
+std::uint32_t bigEndian32(const ByteReader& reader, std::uint64_t offset) {
+    std::uint32_t value = 0;
+    for (std::uint64_t i = 0; i < 4; ++i)
+        value = (value << 8) | reader.u8Or(offset + i, 0);
+    return value;
+}
+
+// nullopt when the image is neither a valid icon DIB nor a PNG stream with its header.
+std::optional<ImageFacts> imageFacts(Bytes image) {
+    ImageFacts facts;
+    if (HasPngSignature(image)) {
+        // IHDR follows the signature: length, "IHDR", width, height (big-endian).
+        ByteReader reader(image);
+        if (image.size() < kPngHeaderBytes || bigEndian32(reader, 12) != 0x49484452u) return std::nullopt;
+        facts.png = true;
+        facts.width = bigEndian32(reader, 16);
+        facts.height = bigEndian32(reader, 20);
+        return facts;
+    }
+    DibInfo info;
+    if (validateDib(image, info, DibLayout::kIconImage).failed()) return std::nullopt;
+    const DibHeader header = readDibHeader(image);
+    facts.width = static_cast<std::uint32_t>(header.width);
+    facts.height = static_cast<std::uint32_t>(header.height);
+    facts.planes = header.planes;
+    facts.bitCount = header.bitCount;
+    return facts;
+}
+
+// Every image of an icon or cursor file; nullopt when the directory or an image does not hold.
+std::optional<std::vector<SourceImage>> readIconFile(Bytes file, std::uint16_t fileType) {
+    const auto directory = ReadIconDirectory(file);
+    if (!directory || !directory->knownType() || directory->type != fileType || directory->count == 0 ||
+        directory->entries.size() != directory->count)
+        return std::nullopt;
+    std::vector<SourceImage> images;
+    for (const IconDirectoryEntry& entry : directory->entries) {
+        auto image = ByteReader(file).span(entry.imageOffset, entry.imageBytes);
+        if (entry.imageBytes == 0 || entry.imageOffset < directory->entriesEnd() || !image ||
+            !imageFacts(*image))
+            return std::nullopt;
+        images.push_back(SourceImage{entry, *image});
+    }
+    return images;
+}
+
+// The single-image .ICO / .CUR file the import writes for an icon or cursor resource.
+std::vector<std::byte> singleImageFile(const SourceImage& source, bool cursor) {
+    std::vector<std::byte> file = cursor
+                                      ? MakeSingleIconFileHeader(source.image, IconGroupKind::kCursor,
+                                                                 source.entry.planes, source.entry.bitCount)
+                                      : MakeSingleIconFileHeader(source.image, IconGroupKind::kIcon);
+    file.insert(file.end(), source.image.begin(), source.image.end());
+    return file;
+}
+
+// A BMP file as the import writes it for a bitmap resource: "BM", the file size, two reserved
+// words and the pixel offset the DIB header implies, then the DIB.
+std::vector<std::byte> bmpFileOf(Bytes dib) {
+    const DibHeader header = readDibHeader(dib);
+    const std::uint64_t fileSize = kBmpFileHeaderSize + std::uint64_t{dib.size()};
+    const std::uint64_t pixelOffset = std::min(kBmpFileHeaderSize + header.pixelOffset(), fileSize);
+    ByteWriter out;
+    out.u8('B');
+    out.u8('M');
+    out.u32(static_cast<std::uint32_t>(std::min<std::uint64_t>(fileSize, UINT32_MAX)));
+    out.u16(0);
+    out.u16(0);
+    out.u32(static_cast<std::uint32_t>(pixelOffset));
+    out.append(dib);
+    return std::move(out.bytes());
+}
+
+// The packed DIB of a BMP file. Pixels the file header places after a gap are moved up to the
+// colour table, as a resource holds them.
+std::optional<std::vector<std::byte>> dibOfBmpFile(Bytes file) {
+    ByteReader reader(file);
+    if (reader.u8Or(0, 0) != 'B' || reader.u8Or(1, 0) != 'M') return std::nullopt;
+    auto pixelsAt = reader.u32(10);
+    auto dib = reader.from(kBmpFileHeaderSize);
+    if (!pixelsAt || !dib) return std::nullopt;
+    const DibHeader header = readDibHeader(dib->bytes());
+    std::vector<std::byte> packed;
+    const std::uint64_t tableEnd = kBmpFileHeaderSize + header.pixelOffset();
+    if (*pixelsAt > tableEnd && *pixelsAt <= file.size() && dib->contains(0, header.pixelOffset())) {
+        Bytes table = *dib->span(0, header.pixelOffset());
+        Bytes pixels = reader.from(*pixelsAt)->bytes();
+        packed.assign(table.begin(), table.end());
+        packed.insert(packed.end(), pixels.begin(), pixels.end());
+    } else {
+        packed.assign(dib->bytes().begin(), dib->bytes().end());
+    }
+    DibInfo info;
+    if (validateDib(asBytes(packed), info, DibLayout::kBitmap).failed()) return std::nullopt;
+    return packed;
+}
+
+// --- Planned files -------------------------------------------------------------------------------
+
+// A file to write and the File element that will name it.
+struct PlannedFile {
+    std::string storedName;         // the File element's Name
+    std::vector<std::byte> bytes;   // what is written at storedName (or at its PNG sibling)
+    std::uint64_t size = 0;         // the File element's Size: the resource's bytes
+    std::optional<bool> png;        // bitmaps: the Png attribute
+    bool writePngSibling = false;   // the bytes are a PNG for the sibling of storedName
+    bool convertToPng = false;      // a 32-bit BMP: convert it beside itself as the import does
+    bool replacesExisting = false;  // the file of an existing entry, rewritten in place
+};
+
+// Chooses file names the import's way and keeps them clear of every file the description names and
+// every file already in the folder (header and section files, the project file, files of deleted
+// resources); names freed by this edit may be written again.
+class NameChooser {
+  public:
+    NameChooser(const XmlDocument& description, const fs::path& folder,
+                const std::unordered_set<const XmlElement*>& leaving)
+        : folder_(folder), claimed_(folder) {
+        XmlElement* root = rootDirectory(description);
+        for (XmlElement* typeEntry : entriesOf(root)) {
+            const bool bitmaps =
+                entryKey(typeEntry) == std::optional(ResourceKey::ofId(resource_type::kBitmap));
+            for (XmlElement* nameEntry : entriesOf(subdirectoryOf(typeEntry))) {
+                for (XmlElement* languageEntry : entriesOf(subdirectoryOf(nameEntry))) {
+                    const XmlAttribute* name =
+                        XmlDocument::FindAttribute(childNamed(languageEntry, "File"), "Name");
+                    if (!name) continue;
+                    if (leaving.count(languageEntry) != 0) {
+                        reusable_.insert(toLowerAscii(name->value()));
+                        continue;
+                    }
+                    claimed_.claimFile(name->value());
+                    if (bitmaps) claimed_.claimFile(pngSiblingName(name->value()));
+                }
+            }
+        }
+    }
+
+    std::string choose(std::string_view name, std::uint16_t language, bool pngSibling) {
+        for (;;) {
+            std::string chosen = claimed_.claimFor(name, language, pngSibling);
+            if (!inFolder(chosen) && (!pngSibling || !inFolder(pngSiblingName(chosen)))) return chosen;
+        }
+    }
+
+  private:
+    bool inFolder(const std::string& name) const {
+        if (reusable_.count(toLowerAscii(name)) != 0) return false;
+        // A name the resolver refuses is left to the write, which reports it.
+        fs::path path;
+        if (resolveStored(folder_, name, path).failed()) return false;
+        std::error_code error;
+        return fs::exists(fs::symlink_status(path, error));
+    }
+
+    fs::path folder_;
+    ClaimedNames claimed_;
+    std::unordered_set<std::string> reusable_;
+};
+
+// Writes the planned files; on failure the files this call created are removed again.
+HResult writePlannedFiles(const fs::path& folder, std::vector<PlannedFile>& files) {
+    std::vector<fs::path> created;
+    auto fail = [&](int line, HResult hr, const fs::path& path) {
+        for (const fs::path& done : created)
+            (void)RemoveFileIfPresent(done);
+        HResult reported = ReportError(true, kSource, line, hr);
+        ReportMessage(false, kSource, line, "未能建立文件 %s", {pathToUtf8(path)});
+        return reported;
+    };
+    for (PlannedFile& file : files) {
+        fs::path path;
+        const std::string written = file.writePngSibling ? pngSiblingName(file.storedName) : file.storedName;
+        if (HResult hr = resolveStored(folder, written, path); hr.failed())
+            return fail(__LINE__, hr, folder / written);
+        if (HResult hr = CreateFolderPath(path.parent_path()); hr.failed()) return fail(__LINE__, hr, path);
+        if (HResult hr = WriteFileAtomic(path, asBytes(file.bytes)); hr.failed())
+            return fail(__LINE__, hr, path);
+        if (!file.replacesExisting) created.push_back(path);
+        if (!file.convertToPng) continue;
+
+        // 32-bit bitmaps become PNG files as the import makes them; one the converter refuses stays
+        // a BMP file.
+        const fs::path pngPath = replaceLastThree(path, "png");
+        const bool hadRecord = PeekErrorRecord().has_value();
+        if (!pngPath.empty() && ConvertBmpToPng(path).succeeded()) {
+            created.push_back(pngPath);
+            if (HResult hr = RemoveFileIfPresent(path); hr.failed()) return fail(__LINE__, hr, path);
+            file.png = true;
+        } else if (!hadRecord) {
+            ClearErrorRecord();
+        }
+    }
+    return kOk;
+}
+
+// --- The description -----------------------------------------------------------------------------
+
+// A group resource of the description with the member IDs its file lists.
+struct GroupUse {
+    XmlElement* languageEntry = nullptr;
+    std::uint16_t language = 0;
+    std::vector<std::uint16_t> members;
+};
+
+class DescriptionEditor {
+  public:
+    DescriptionEditor(XmlDocument& description, const fs::path& folder)
+        : description_(description), folder_(folder), root_(rootDirectory(description)) {}
+
+    XmlElement* root() const { return root_; }
+    XmlDocument& description() { return description_; }
+    const fs::path& folder() const { return folder_; }
+
+    HResult requireRoot(int line) const {
+        if (root_) return kOk;
+        return refuse(line, kFail, "资源说明 pe.xml 中没有 Directory 元素。");
+    }
+
+    XmlElement* typeDirectory(const ResourceKey& type) const {
+        return subdirectoryOf(findEntry(root_, type));
+    }
+
+    XmlElement* languageEntry(XmlElement* typeDir, const ResourceKey& name, std::uint16_t language) const {
+        return findEntry(subdirectoryOf(findEntry(typeDir, name)), ResourceKey::ofId(language));
+    }
+
+    // The bytes of a resource's file; empty when it has none or it cannot be read.
+    std::vector<std::byte> fileBytes(const XmlElement* languageEntry) const {
+        std::vector<std::byte> bytes;
+        const XmlAttribute* name = XmlDocument::FindAttribute(childNamed(languageEntry, "File"), "Name");
+        fs::path path;
+        if (!name || resolveStored(folder_, name->value(), path).failed() ||
+            ReadWholeFile(path, bytes).failed())
+            bytes.clear();
+        return bytes;
+    }
+
+    // Every group of `groupType` but `except`. A group whose file cannot be read lists nothing.
+    std::vector<GroupUse> groups(std::uint16_t groupType, const XmlElement* except) const {
+        std::vector<GroupUse> found;
+        for (XmlElement* nameEntry : entriesOf(typeDirectory(ResourceKey::ofId(groupType)))) {
+            for (XmlElement* languageEntry : entriesOf(subdirectoryOf(nameEntry))) {
+                auto language = entryKey(languageEntry);
+                if (languageEntry == except || !language || language->isName) continue;
+                GroupUse group{languageEntry, language->id, {}};
+                const std::vector<std::byte> data = fileBytes(languageEntry);
+                for (const GroupEntry& entry : ParseGroupEntries(asBytes(data)))
+                    group.members.push_back(entry.id);
+                found.push_back(std::move(group));
+            }
+        }
+        return found;
+    }
+
+    // Member (id, language) is used by a group that lists the ID in that language, or in a
+    // language the member does not exist in (the system's lookup then takes another language).
+    bool isMemberUsed(XmlElement* memberTypeDir, std::uint16_t id, std::uint16_t language,
+                      const std::vector<GroupUse>& groups) const {
+        for (const GroupUse& group : groups) {
+            if (std::find(group.members.begin(), group.members.end(), id) == group.members.end()) continue;
+            if (group.language == language ||
+                !languageEntry(memberTypeDir, ResourceKey::ofId(id), group.language))
+                return true;
+        }
+        return false;
+    }
+
+    // The member entries of a group (language, IDs) that none of `others` uses.
+    std::vector<XmlElement*> unusedMembers(std::uint16_t memberType, std::uint16_t language,
+                                           const std::vector<std::uint16_t>& members,
+                                           const std::vector<GroupUse>& others) const {
+        std::vector<XmlElement*> unused;
+        XmlElement* memberTypeDir = typeDirectory(ResourceKey::ofId(memberType));
+        std::set<std::uint16_t> seen;
+        for (std::uint16_t id : members) {
+            if (!seen.insert(id).second) continue;
+            XmlElement* nameDir = subdirectoryOf(findEntry(memberTypeDir, ResourceKey::ofId(id)));
+            std::vector<XmlElement*> candidates;
+            if (XmlElement* own = findEntry(nameDir, ResourceKey::ofId(language))) {
+                candidates.push_back(own);
+            } else {
+                candidates = entriesOf(nameDir);
+            }
+            for (XmlElement* candidate : candidates) {
+                auto candidateLanguage = entryKey(candidate);
+                if (candidateLanguage && !candidateLanguage->isName &&
+                    !isMemberUsed(memberTypeDir, id, candidateLanguage->id, others))
+                    unused.push_back(candidate);
+            }
+        }
+        return unused;
+    }
+
+    // `count` member IDs that no member entry (other than those leaving) and no other group uses.
+    std::optional<std::vector<std::uint16_t>> freeMemberIds(
+        std::uint16_t memberType, std::size_t count, const std::vector<GroupUse>& others,
+        const std::unordered_set<const XmlElement*>& leaving) const {
+        std::set<std::uint32_t> taken;
+        for (XmlElement* nameEntry : entriesOf(typeDirectory(ResourceKey::ofId(memberType)))) {
+            auto id = entryKey(nameEntry);
+            if (!id || id->isName) continue;
+            for (XmlElement* languageEntry : entriesOf(subdirectoryOf(nameEntry)))
+                if (leaving.count(languageEntry) == 0) taken.insert(id->id);
+        }
+        for (const GroupUse& group : others)
+            taken.insert(group.members.begin(), group.members.end());
+        std::vector<std::uint16_t> ids;
+        for (std::uint32_t id = 1; id <= 0xFFFF && ids.size() < count; ++id)
+            if (taken.count(id) == 0) ids.push_back(static_cast<std::uint16_t>(id));
+        if (ids.size() < count) return std::nullopt;
+        return ids;
+    }
+
+    // --- Changes to the tree ---
+
+    HResult addLanguage(const ResourceKey& type, const ResourceKey& name, std::uint16_t language,
+                        const PlannedFile* file, XmlElement*& added) {
+        XmlElement* typeDir = nullptr;
+        XmlElement* nameDir = nullptr;
+        if (HResult hr = ensureEntry(root_, type, typeDir); hr.failed()) return hr;
+        if (HResult hr = ensureEntry(typeDir, name, nameDir); hr.failed()) return hr;
+        added = insertEntry(nameDir, ResourceKey::ofId(language), false);
+        if (!added) return kOutOfMemory;
+        if (file) {
+            XmlElement* fileElement = description_.InsertElement(added, nullptr, "File");
+            if (!fileElement || !setFileAttributes(fileElement, *file)) return kOutOfMemory;
+        }
+        return recount(nameDir) ? kOk : kOutOfMemory;
+    }
+
+    bool setFileAttributes(XmlElement* fileElement, const PlannedFile& file) {
+        bool ok =
+            set(fileElement, "Name", file.storedName) && set(fileElement, "Size", std::to_string(file.size));
+        if (file.png) ok = ok && set(fileElement, "Png", *file.png ? "1" : "0");
+        return ok;
+    }
+
+    // Removes a language entry and the name and type entries it leaves empty.
+    HResult removeLanguage(XmlElement* languageEntry) {
+        XmlElement* nameDir = languageEntry->parent();
+        XmlElement* nameEntry = nameDir->parent();
+        XmlElement* typeDir = nameEntry->parent();
+        XmlElement* typeEntry = typeDir->parent();
+        description_.RemoveElement(languageEntry);
+        if (!entriesOf(nameDir).empty()) return recount(nameDir) ? kOk : kOutOfMemory;
+        description_.RemoveElement(nameEntry);
+        if (!entriesOf(typeDir).empty()) return recount(typeDir) ? kOk : kOutOfMemory;
+        description_.RemoveElement(typeEntry);
+        return recount(root_) ? kOk : kOutOfMemory;
+    }
+
+  private:
+    bool set(XmlElement* element, std::string_view name, std::string_view value) {
+        description_.SetCurrent(element);
+        return description_.SetCurrentAttribute(name, value) != nullptr;
+    }
+
+    bool recount(XmlElement* directory) {
+        std::size_t named = 0, ids = 0;
+        for (XmlElement* entry : entriesOf(directory))
+            ++(XmlDocument::FindAttribute(entry, "Name") ? named : ids);
+        return set(directory, "Named_Entries", std::to_string(named)) &&
+               set(directory, "ID_Entries", std::to_string(ids));
+    }
+
+    // A new Entry in the import's order: named entries before IDs, names in the linker's order,
+    // IDs ascending.
+    XmlElement* insertEntry(XmlElement* directory, const ResourceKey& key, bool leadsToDirectory) {
+        XmlElement* before = nullptr;
+        for (XmlElement* entry : entriesOf(directory)) {
+            auto existing = entryKey(entry);
+            if (!existing) continue;
+            const bool goesFirst = key.isName
+                                       ? (!existing->isName || compareNames(key.name, existing->name) < 0)
+                                       : (!existing->isName && key.id < existing->id);
+            if (goesFirst) {
+                before = entry;
+                break;
+            }
+        }
+        XmlElement* entry = description_.InsertElement(directory, before, "Entry");
+        if (!entry) return nullptr;
+        const bool ok = (key.isName ? set(entry, "Name", utf16ToUtf8(key.name))
+                                    : set(entry, "ID", std::to_string(key.id))) &&
+                        set(entry, "Directory", leadsToDirectory ? "1" : "0");
+        return ok ? entry : nullptr;
+    }
+
+    // The Directory under `key` in `directory`, made with its Entry when missing.
+    HResult ensureEntry(XmlElement* directory, const ResourceKey& key, XmlElement*& subdirectory) {
+        subdirectory = subdirectoryOf(findEntry(directory, key));
+        if (subdirectory) return kOk;
+        XmlElement* entry = insertEntry(directory, key, true);
+        subdirectory = entry ? description_.InsertElement(entry, nullptr, "Directory") : nullptr;
+        if (!subdirectory) return kOutOfMemory;
+        bool ok = key.isName
+                      ? set(subdirectory, "Type", "0") && set(subdirectory, "Name", utf16ToUtf8(key.name))
+                      : set(subdirectory, "Type", std::to_string(key.id));
+        ok = ok && recount(subdirectory) && recount(directory);
+        return ok ? kOk : kOutOfMemory;
+    }
+
+    XmlDocument& description_;
+    fs::path folder_;
+    XmlElement* root_;
+};
+
+// --- Planning the files of an addition -----------------------------------------------------------
+
+HResult planBitmap(const ResourceKey& name, Bytes source, const fs::path& sourcePath, NameChooser& names,
+                   std::uint16_t language, PlannedFile& planned) {
+    const std::string stored =
+        storedResourceFileName(importFileName(ResourceKey::ofId(resource_type::kBitmap), name));
+    const bool pngName = iendsWithAscii(stored, ".bmp");
+    if (HasPngSignature(source)) {
+        // The compile makes the bitmap from the PNG; what it makes decides how the import would
+        // keep it: a 32-bit one as this PNG, anything else as a BMP file.
+        std::vector<std::byte> bmp;
+        PngConverter converter;
+        if (converter.ConvertPngToBmpBytes(source, bmp).failed() || bmp.size() < kBmpFileHeaderSize)
+            return refuse(__LINE__, kFail, "%s 不是有效的 PNG 文件。", {pathToUtf8(sourcePath)});
+        Bytes dib = asBytes(bmp).subspan(kBmpFileHeaderSize);
+        planned.size = dib.size();
+        if (pngName && readDibHeader(dib).bitCount == 32) {
+            planned.storedName = names.choose(stored, language, true);
+            planned.bytes.assign(source.begin(), source.end());
+            planned.writePngSibling = true;
+            planned.png = true;
+        } else {
+            planned.storedName = names.choose(stored, language, false);
+            planned.bytes = bmpFileOf(dib);
+            planned.png = false;
+        }
+        return kOk;
+    }
+    auto dib = dibOfBmpFile(source);
+    if (!dib) return refuse(__LINE__, kFail, "%s 不是有效的 BMP 或 PNG 文件。", {pathToUtf8(sourcePath)});
+    planned.convertToPng = pngName && readDibHeader(asBytes(*dib)).bitCount == 32;
+    planned.storedName = names.choose(stored, language, planned.convertToPng);
+    planned.size = dib->size();
+    planned.bytes = bmpFileOf(asBytes(*dib));
+    planned.png = false;
+    return kOk;
+}
+
+HResult planIconOrCursor(const ResourceKey& type, const ResourceKey& name, Bytes source,
+                         const fs::path& sourcePath, NameChooser& names, std::uint16_t language,
+                         PlannedFile& planned) {
+    const bool cursor = type.id == resource_type::kCursor;
+    auto images = readIconFile(source, cursor ? kCursorFileType : kIconFileType);
+    if (!images)
+        return refuse(__LINE__, kFail, "%s 不是有效的 %s 文件。",
+                      {pathToUtf8(sourcePath), cursor ? ".cur" : ".ico"});
+    if (images->size() != 1)
+        return refuse(
+            __LINE__, kInvalidArg, "%s 有 %d 个图象；单个%s资源只能有一个图象，请作为%s组 (%d) 添加。",
+            {pathToUtf8(sourcePath), images->size(), cursor ? "光标" : "图标", cursor ? "光标" : "图标",
+             cursor ? resource_type::kGroupCursor : resource_type::kGroupIcon});
+    planned.storedName = names.choose(storedResourceFileName(importFileName(type, name)), language, false);
+    planned.bytes = singleImageFile(images->front(), cursor);
+    planned.size = images->front().image.size();
+    return kOk;
+}
+
+// The group resource listing `images` under `memberIds`: a 6-byte header (reserved, type 1 or 2,
+// count), then one 14-byte entry per image. Icon groups: width, height, colour count, reserved
+// (bytes), planes, bit count, image bytes, member ID. Cursor groups: width and height (twice the
+// picture height) as 16-bit values in place of the four bytes; their image bytes count the
+// member's hot spot.
+std::vector<std::byte> groupData(const std::vector<SourceImage>& images,
+                                 const std::vector<std::uint16_t>& memberIds, bool cursor) {
+    ByteWriter out;
+    out.u16(0);
+    out.u16(cursor ? kCursorFileType : kIconFileType);
+    out.u16(static_cast<std::uint32_t>(images.size()));
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const SourceImage& image = images[i];
+        const ImageFacts facts = imageFacts(image.image).value_or(ImageFacts{});
+        if (cursor) {
+            out.u16(facts.width);
+            out.u16(facts.png ? 2 * facts.height : facts.height);
+            out.u16(facts.planes);
+            out.u16(facts.bitCount);
+            out.u32(static_cast<std::uint32_t>(image.image.size() + kHotSpotSize));
+        } else {
+            // The .ico directory's own numbers, as resource compilers copy them; planes and bit
+            // count from the image when the directory leaves them 0.
+            out.u8(image.entry.width);
+            out.u8(image.entry.height);
+            out.u8(image.entry.colorCount);
+            out.u8(0);
+            out.u16(image.entry.planes != 0 ? image.entry.planes : facts.planes);
+            out.u16(image.entry.bitCount != 0 ? image.entry.bitCount : facts.bitCount);
+            out.u32(static_cast<std::uint32_t>(image.image.size()));
+        }
+        out.u16(memberIds[i]);
+    }
+    return std::move(out.bytes());
+}
+
+std::vector<PlannedFile> planMembers(const std::vector<SourceImage>& images,
+                                     const std::vector<std::uint16_t>& ids, bool cursor,
+                                     std::uint16_t language, NameChooser& names) {
+    const ResourceKey memberType = ResourceKey::ofId(cursor ? resource_type::kCursor : resource_type::kIcon);
+    std::vector<PlannedFile> members;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        PlannedFile member;
+        member.storedName = names.choose(
+            storedResourceFileName(importFileName(memberType, ResourceKey::ofId(ids[i]))), language, false);
+        member.bytes = singleImageFile(images[i], cursor);
+        member.size = images[i].image.size();
+        members.push_back(std::move(member));
+    }
+    return members;
+}
+
+HResult readSource(const fs::path& source, std::vector<std::byte>& bytes) {
+    if (HResult hr = ReadWholeFile(source, bytes); hr.failed()) {
+        HResult reported = ReportError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(source)});
+        return reported;
+    }
+    return kOk;
+}
+
+// Writes a group and its new members and changes the description: members leaving go, new members
+// and (for an addition) the group entry come in. `groupEntry` is the existing group's language
+// entry when it is replaced.
+HResult commitGroup(DescriptionEditor& editor, const DescribedResource& group, XmlElement* groupEntry,
+                    const std::vector<SourceImage>& images, const std::vector<XmlElement*>& leaving,
+                    const std::vector<GroupUse>& others, XmlElement*& added) {
+    const bool cursor = group.type.id == resource_type::kGroupCursor;
+    const std::uint16_t memberType = cursor ? resource_type::kCursor : resource_type::kIcon;
+    const std::unordered_set<const XmlElement*> leavingSet(leaving.begin(), leaving.end());
+    auto ids = editor.freeMemberIds(memberType, images.size(), others, leavingSet);
+    if (!ids) return refuse(__LINE__, kFail, "没有足够的未用 ID 给 %d 个图象。", {images.size()});
+
+    NameChooser names(editor.description(), editor.folder(), leavingSet);
+    std::vector<PlannedFile> files = planMembers(images, *ids, cursor, group.language, names);
+    PlannedFile groupFile;
+    groupFile.bytes = groupData(images, *ids, cursor);
+    groupFile.size = groupFile.bytes.size();
+    const XmlAttribute* existingName = XmlDocument::FindAttribute(childNamed(groupEntry, "File"), "Name");
+    if (existingName) {
+        groupFile.storedName = existingName->value();
+        groupFile.replacesExisting = true;
+    } else {
+        groupFile.storedName = names.choose(storedResourceFileName(importFileName(group.type, group.name)),
+                                            group.language, false);
+    }
+    files.push_back(groupFile);
+    if (HResult hr = writePlannedFiles(editor.folder(), files); hr.failed()) return hr;
+
+    for (XmlElement* member : leaving)
+        if (HResult hr = editor.removeLanguage(member); hr.failed()) return hr;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        XmlElement* memberEntry = nullptr;
+        if (HResult hr = editor.addLanguage(ResourceKey::ofId(memberType), ResourceKey::ofId((*ids)[i]),
+                                            group.language, &files[i], memberEntry);
+            hr.failed())
+            return hr;
+    }
+    if (!groupEntry) return editor.addLanguage(group.type, group.name, group.language, &files.back(), added);
+
+    XmlElement* fileElement = childNamed(groupEntry, "File");
+    if (!fileElement) fileElement = editor.description().InsertElement(groupEntry, nullptr, "File");
+    if (!fileElement || !editor.setFileAttributes(fileElement, files.back())) return kOutOfMemory;
+    added = groupEntry;
+    return kOk;
+}
+
+bool isGroupType(const ResourceKey& type) {
+    return isNumericType(type, resource_type::kGroupIcon) || isNumericType(type, resource_type::kGroupCursor);
+}
+
+}  // namespace
+
+std::optional<DescribedResource> DescribeResourceEntry(const XmlDocument& description,
+                                                       const XmlElement* languageEntry) {
+    return locate(description, languageEntry);
+}
+
+XmlElement* FindResourceEntry(const XmlDocument& description, const ResourceKey& type,
+                              const ResourceKey& name, std::uint16_t language) {
+    XmlElement* typeEntry = findEntry(rootDirectory(description), type);
+    XmlElement* nameEntry = findEntry(subdirectoryOf(typeEntry), name);
+    return findEntry(subdirectoryOf(nameEntry), ResourceKey::ofId(language));
+}
+
+HResult AddResource(XmlDocument& description, const std::filesystem::path& folder, const ResourceKey& type,
+                    const ResourceKey& name, std::uint16_t language, const std::filesystem::path& source,
+                    XmlElement*& added) {
+    added = nullptr;
+    DescriptionEditor editor(description, folder);
+    if (HResult hr = editor.requireRoot(__LINE__); hr.failed()) return hr;
+    if ((type.isName && type.name.empty()) || (!type.isName && type.id == 0))
+        return refuse(__LINE__, kInvalidArg, "资源类型不能是空的名称或 0。");
+    if (name.isName && name.name.empty()) return refuse(__LINE__, kInvalidArg, "资源名称不能是空的。");
+    if (isNumericType(type, resource_type::kString))
+        return refuse(__LINE__, kInvalidArg, "字串表 (类型 6) 保存在 STRINGS.XML 中，不能作为文件添加。");
+    if (FindResourceEntry(description, type, name, language))
+        return refuse(__LINE__, hresultFromWin32(win32::kAlreadyExists), "资源 (%s) 已经存在。",
+                      {resourceText(type, name, language)});
+    if (isNumericType(type, resource_type::kBitmap)) {
+        // The import keeps the first language of a bitmap only; a second one would be lost.
+        XmlElement* nameEntry = findEntry(editor.typeDirectory(type), name);
+        if (!entriesOf(subdirectoryOf(nameEntry)).empty())
+            return refuse(__LINE__, hresultFromWin32(win32::kAlreadyExists),
+                          "位图 %s 已经有一种语言；每个位图只能保存一种语言。", {keyText(name)});
+    }
+
+    std::vector<std::byte> bytes;
+    if (HResult hr = readSource(source, bytes); hr.failed()) return hr;
+    const DescribedResource resource{type, name, language};
+
+    if (isGroupType(type)) {
+        const bool cursor = type.id == resource_type::kGroupCursor;
+        auto images = readIconFile(asBytes(bytes), cursor ? kCursorFileType : kIconFileType);
+        if (!images)
+            return refuse(__LINE__, kFail, "%s 不是有效的 %s 文件。",
+                          {pathToUtf8(source), cursor ? ".cur" : ".ico"});
+        const std::vector<GroupUse> others = editor.groups(type.id, nullptr);
+        if (HResult hr = commitGroup(editor, resource, nullptr, *images, {}, others, added); hr.failed())
+            return hr;
+        description.SetCurrent(added);
+        return kOk;
+    }
+
+    NameChooser names(description, folder, {});
+    std::vector<PlannedFile> files(1);
+    PlannedFile& planned = files.front();
+    HResult hr = kOk;
+    if (isNumericType(type, resource_type::kBitmap)) {
+        hr = planBitmap(name, asBytes(bytes), source, names, language, planned);
+    } else if (isNumericType(type, resource_type::kIcon) || isNumericType(type, resource_type::kCursor)) {
+        hr = planIconOrCursor(type, name, asBytes(bytes), source, names, language, planned);
+    } else if (!bytes.empty()) {
+        planned.storedName =
+            names.choose(storedResourceFileName(importFileName(type, name)), language, false);
+        planned.size = bytes.size();
+        planned.bytes = std::move(bytes);
+    } else {
+        // An empty resource has no file, as the import describes one.
+        files.clear();
+    }
+    if (hr.failed()) return hr;
+    if (hr = writePlannedFiles(folder, files); hr.failed()) return hr;
+    if (hr = editor.addLanguage(type, name, language, files.empty() ? nullptr : &files.front(), added);
+        hr.failed())
+        return ReportError(true, kSource, __LINE__, hr);
+    description.SetCurrent(added);
+    return kOk;
+}
+
+HResult ReplaceGroupFromIconFile(XmlDocument& description, const std::filesystem::path& folder,
+                                 XmlElement* groupLanguageEntry, const std::filesystem::path& iconFile) {
+    DescriptionEditor editor(description, folder);
+    const auto found = locate(description, groupLanguageEntry);
+    if (!found || !isGroupType(found->type))
+        return refuse(__LINE__, kInvalidArg, "所选的条目不是图标组或光标组 (类型 14 或 12)。");
+    const DescribedResource& group = *found;
+    const bool cursor = group.type.id == resource_type::kGroupCursor;
+    std::vector<std::byte> bytes;
+    if (HResult hr = readSource(iconFile, bytes); hr.failed()) return hr;
+    auto images = readIconFile(asBytes(bytes), cursor ? kCursorFileType : kIconFileType);
+    if (!images)
+        return refuse(__LINE__, kFail, "%s 不是有效的 %s 文件。",
+                      {pathToUtf8(iconFile), cursor ? ".cur" : ".ico"});
+
+    std::vector<std::uint16_t> oldMembers;
+    const std::vector<std::byte> oldGroup = editor.fileBytes(groupLanguageEntry);
+    for (const GroupEntry& entry : ParseGroupEntries(asBytes(oldGroup)))
+        oldMembers.push_back(entry.id);
+    const std::vector<GroupUse> others = editor.groups(group.type.id, groupLanguageEntry);
+    const std::vector<XmlElement*> leaving = editor.unusedMembers(
+        cursor ? resource_type::kCursor : resource_type::kIcon, group.language, oldMembers, others);
+
+    XmlElement* replaced = nullptr;
+    if (HResult hr = commitGroup(editor, group, groupLanguageEntry, *images, leaving, others, replaced);
+        hr.failed())
+        return hr;
+    description.SetCurrent(replaced);
+    return kOk;
+}
+
+HResult DeleteResource(XmlDocument& description, const std::filesystem::path& folder,
+                       XmlElement* languageEntry) {
+    DescriptionEditor editor(description, folder);
+    const auto found = locate(description, languageEntry);
+    if (!found) return refuse(__LINE__, kInvalidArg, "所选的条目不是一个资源的语言条目。");
+    const DescribedResource& resource = *found;
+    if (isNumericType(resource.type, resource_type::kString))
+        return refuse(__LINE__, kInvalidArg, "字串表 (类型 6) 由 STRINGS.XML 生成，不能在这里删除。");
+
+    std::vector<XmlElement*> leaving{languageEntry};
+    if (isGroupType(resource.type)) {
+        std::vector<std::uint16_t> members;
+        const std::vector<std::byte> data = editor.fileBytes(languageEntry);
+        for (const GroupEntry& entry : ParseGroupEntries(asBytes(data)))
+            members.push_back(entry.id);
+        const bool cursor = resource.type.id == resource_type::kGroupCursor;
+        const std::vector<XmlElement*> unused =
+            editor.unusedMembers(cursor ? resource_type::kCursor : resource_type::kIcon, resource.language,
+                                 members, editor.groups(resource.type.id, languageEntry));
+        leaving.insert(leaving.end(), unused.begin(), unused.end());
+    }
+    for (XmlElement* entry : leaving)
+        if (HResult hr = editor.removeLanguage(entry); hr.failed())
+            return ReportError(true, kSource, __LINE__, hr);
+    if (XmlElement* root = editor.root()) description.SetCurrent(root);
+    return kOk;
+}
+
+}  // namespace kestrel

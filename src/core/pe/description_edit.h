@@ -1,0 +1,73 @@
+// Adding and deleting resources in the description of a working folder: the loaded pe.xml (an
+// XmlDocument) and the resource files beside it.
+//
+// Every edit keeps the import's own layout, so that the compiled file imports back into the same
+// description: type, name and language levels of Entry and Directory elements, named entries first
+// in the order a linker sorts them (case-insensitive, shorter prefix first), then IDs ascending,
+// with Named_Entries and ID_Entries counting what a directory holds. New files are named by the
+// import's rules (Icon00001.ICO, Bitmap00101.BMP, 1400001, VERSION, a named entry's name, with
+// `~<language>` when the name is taken) and never replace a file that is already in the folder.
+//
+// Element handles the caller holds (the resource tree) must be refreshed after every edit: a
+// deleted element is unlinked from the document.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "core/pe/resource_reader.h"
+#include "core/platform/status.h"
+
+namespace kestrel {
+
+class XmlDocument;
+class XmlElement;
+
+// What a language Entry of the description stands for.
+struct DescribedResource {
+    ResourceKey type;
+    ResourceKey name;
+    std::uint16_t language = 0;
+};
+
+// The type, name and language of `languageEntry`; nullopt when it is not a language Entry (the
+// third Entry level under the description's root Directory).
+std::optional<DescribedResource> DescribeResourceEntry(const XmlDocument& description,
+                                                       const XmlElement* languageEntry);
+
+// The language Entry of (type, name, language), or null. Names match ignoring case, as the
+// system's resource lookup does.
+XmlElement* FindResourceEntry(const XmlDocument& description, const ResourceKey& type,
+                              const ResourceKey& name, std::uint16_t language);
+
+// Adds the resource (type, name, language) made from the file `source`, writes its file into
+// `folder` and returns its new language Entry in `added` (also made the current element).
+// - Bitmaps (2): a BMP or PNG file. 32-bit pictures are kept as PNG beside the name ending in .BMP
+//   (Png='1'), every other one as a BMP file (Png='0'), as the import stores them. A bitmap name
+//   holds one language only (the import keeps no more).
+// - Icons (3) and cursors (1): an .ico or .cur file with one image.
+// - Icon groups (14) and cursor groups (12): an .ico or .cur file with any number of images; every
+//   image becomes a member icon (cursor) of the same language under an ID nothing in the
+//   description uses yet, and the group resource lists them.
+// - String tables (6) are refused: they live in STRINGS.XML.
+// - Any other type: the file's bytes as they are.
+// A resource that already exists, a source that does not suit the type and a failed write are
+// refused with a report (ReportError / ReportMessage); the description is then left unchanged.
+HResult AddResource(XmlDocument& description, const std::filesystem::path& folder, const ResourceKey& type,
+                    const ResourceKey& name, std::uint16_t language, const std::filesystem::path& source,
+                    XmlElement*& added);
+
+// Makes the icon or cursor group of `groupLanguageEntry` hold the images of `iconFile`: the group
+// file is rewritten, member resources that no group uses any more leave the description, and the
+// new images become members under IDs nothing else uses.
+HResult ReplaceGroupFromIconFile(XmlDocument& description, const std::filesystem::path& folder,
+                                 XmlElement* groupLanguageEntry, const std::filesystem::path& iconFile);
+
+// Removes `languageEntry` from the description, with its name entry when no language is left and
+// its type entry when no name is left. For an icon or cursor group, the members no remaining group
+// uses go as well. Files stay in the folder. String tables are refused (STRINGS.XML makes them).
+HResult DeleteResource(XmlDocument& description, const std::filesystem::path& folder,
+                       XmlElement* languageEntry);
+
+}  // namespace kestrel
