@@ -184,6 +184,7 @@ ImageWnd::ImageWnd(PaneHost* host, ImagePaneServices services, QWidget* parent)
         (void)services_.settings->GetIntSetting(kImageSettingsSection, kScaleToFitKey, scaleToFit, 1);
     realSize_ = scaleToFit == 0;
     pattern_ = makePattern(palette());
+    listingFont_ = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     buildToolBar();
 
     watch_.setInterval(kWatchIntervalMs);
@@ -521,6 +522,7 @@ void ImageWnd::RefreshInfo() {
           << fromUtf8(safeFormat(kSizeLine, {shownSize_}))
           << fromUtf8(safeFormat(kImageSizeLine, {dib.width, dib.height}))
           << fromUtf8(depthLine(kind_ == ImageKind::kPng ? 32 : dib.bitCount));
+    layoutInformation();
 }
 
 // ----- Geometry -----------------------------------------------------------------------------------
@@ -719,6 +721,7 @@ bool ImageWnd::dragPayload(int, QPoint offset, DragPayload& payload) const {
 void ImageWnd::resizeEvent(QResizeEvent* event) {
     CDragWnd::resizeEvent(event);
     toolBar_->setGeometry(0, 1, width(), kToolBarHeight);
+    layoutInformation();
 }
 
 void ImageWnd::paintEvent(QPaintEvent*) {
@@ -769,16 +772,16 @@ void ImageWnd::paintBackground(QPainter& painter) {
     painter.drawLine(0, kDarkLineY, width() - 1, kDarkLineY);
 }
 
-void ImageWnd::paintInformation(QPainter& painter) {
+void ImageWnd::layoutInformation() {
+    secondColumnX_ = {0, 0};
     if (info_.size() != 4) return;
     const QFontMetrics metrics(font());
-    painter.setFont(font());
-    painter.setPen(palette().color(QPalette::WindowText));
-    // Row 1: name and picture size; row 2: file size and depth. The second column's colons line up.
     auto colonPrefix = [&metrics](const QString& text) {
         const qsizetype colon = text.indexOf(QLatin1Char(':'));
         return metrics.horizontalAdvance(colon < 0 ? text : text.left(colon + 1));
     };
+    // Row 1: name and picture size; row 2: file size and depth. The second column's colons line up
+    // a little right of the wider first-column line.
     const int firstWidth = std::max(metrics.horizontalAdvance(info_[0]), metrics.horizontalAdvance(info_[1]));
     const int prefix = std::max(colonPrefix(info_[2]), colonPrefix(info_[3]));
     const int suffix = std::max(metrics.horizontalAdvance(info_[2]) - colonPrefix(info_[2]),
@@ -787,34 +790,36 @@ void ImageWnd::paintInformation(QPainter& painter) {
     // Moved left when the second column would not fit, but never over the first column's colons.
     colonX = std::min(colonX, width() - kTextInset - suffix);
     colonX = std::max(colonX, kTextInset + colonPrefix(info_[0]) + prefix);
-    const int rows[2] = {kInfoTop, kInfoTop + kInfoRowHeight};
-    const QString* firstColumn[2] = {&info_[0], &info_[1]};
-    const QString* secondColumn[2] = {&info_[2], &info_[3]};
+    secondColumnX_ = {colonX - colonPrefix(info_[2]), colonX - colonPrefix(info_[3])};
+}
+
+void ImageWnd::paintInformation(QPainter& painter) {
+    if (info_.size() != 4) return;
+    painter.setPen(palette().color(QPalette::WindowText));
     for (int row = 0; row < 2; ++row) {
-        const QRect line(0, rows[row], width(), kInfoRowHeight);
+        const QRect line(0, kInfoTop + row * kInfoRowHeight, width(), kInfoRowHeight);
         painter.drawText(line.adjusted(kTextInset, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                         *firstColumn[row]);
-        const int x = colonX - colonPrefix(*secondColumn[row]);
-        painter.drawText(line.adjusted(x, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, *secondColumn[row]);
+                         info_[row == 0 ? 0 : 1]);
+        painter.drawText(line.adjusted(secondColumnX_[static_cast<std::size_t>(row)], 0, 0, 0),
+                         Qt::AlignLeft | Qt::AlignVCenter, info_[row == 0 ? 2 : 3]);
     }
 }
 
 void ImageWnd::paintGroup(QPainter& painter) {
-    const QFont listingFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    const QFontMetrics metrics(listingFont);
+    const QFontMetrics metrics(listingFont_);
     const QStringList lines = groupListing_.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const int textHeight = static_cast<int>(lines.size()) * metrics.lineSpacing();
     const int boxBottom = std::max(kInfoRowHeight * groupEntries_ + 49, kInfoTop + textHeight + 4);
     painter.fillRect(QRect(0, kInfoTop, width(), boxBottom - kInfoTop), palette().shadow());
-    painter.setFont(listingFont);
+    painter.setFont(listingFont_);
     painter.setPen(palette().color(QPalette::BrightText));
     int y = kInfoTop + 2;
     for (const QString& line : lines) {
         painter.drawText(QPoint(kTextInset, y + metrics.ascent()), line);
         y += metrics.lineSpacing();
     }
-    // The members one under another at their real size; a member that could not be loaded takes
-    // the place of the one before it.
+    // The members one under another at their real size; a member that could not be loaded leaves
+    // a gap as high as the one before it.
     int top = boxBottom + kMemberGap;
     int lastHeight = 0;
     for (const QImage& member : members_) {
@@ -867,7 +872,7 @@ void ImagePane::edit(EditCommand command) {
     if (window_ != nullptr && command == EditCommand::kCopy) window_->CopyImage();
 }
 
-PaneFactory makeImagePaneFactory(ImagePaneServices services) {
+PaneFactory makeImagePaneFactory(const ImagePaneServices& services) {
     return [services](PaneHost& host) { return std::make_unique<ImagePane>(host, services); };
 }
 

@@ -5,10 +5,13 @@
 // engine. Pictures come from the core decoders; the pane only wraps and paints them.
 #pragma once
 
+#include <QFont>
 #include <QImage>
+#include <QPixmap>
 #include <QSize>
 #include <QStringList>
 #include <QTimer>
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -178,6 +181,7 @@ class ImageWnd : public CDragWnd {
     void showNextAviFrame();
     std::filesystem::path recolourFolder() const;
 
+    void layoutInformation();
     void paintBackground(QPainter& painter);
     void paintInformation(QPainter& painter);
     void paintGroup(QPainter& painter);
@@ -199,6 +203,7 @@ class ImageWnd : public CDragWnd {
     std::optional<DibPicture> preview_;
     std::uint32_t shownSize_ = 0;
     QStringList info_;
+    std::array<int, 2> secondColumnX_{};  // where the image size and depth lines start
 
     QString groupListing_;
     int groupEntries_ = 0;
@@ -220,6 +225,7 @@ class ImageWnd : public CDragWnd {
     QAction* realSizeAction_ = nullptr;
     QAction* copyAction_ = nullptr;
     QPixmap pattern_;
+    QFont listingFont_;
 };
 
 // The image pane object the host keeps: creates the ImageWnd and routes the host's calls to it.
@@ -240,6 +246,6 @@ class ImagePane : public Pane {
 };
 
 // The factory to register for PaneType::kImage.
-PaneFactory makeImagePaneFactory(ImagePaneServices services);
+PaneFactory makeImagePaneFactory(const ImagePaneServices& services);
 
 }  // namespace kestrel::ui
