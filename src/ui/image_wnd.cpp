@@ -26,6 +26,7 @@
 #include "core/images/icon_files.h"
 #include "core/images/image_record.h"
 #include "core/images/png_codec.h"
+#include "core/pe/description_edit.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
@@ -35,6 +36,11 @@
 namespace kestrel::ui {
 
 namespace {
+
+std::string attributeValue(const XmlElement* element, std::string_view name) {
+    const XmlAttribute* attribute = XmlDocument::FindAttribute(element, name);
+    return attribute != nullptr ? attribute->value() : std::string();
+}
 
 constexpr std::string_view kSource = "ImageWnd";
 
@@ -450,7 +456,7 @@ void ImageWnd::loadGroup(bool recolour) {
         std::filesystem::path member;
         IconImage image;
         DibPicture picture;
-        if (MemberPath(path_, entry, groupKind, member).failed() || LoadIconImage(member, image).failed()) {
+        if (memberFile(entry, groupKind, member).failed() || LoadIconImage(member, image).failed()) {
             members_.emplace_back();
             continue;
         }
@@ -627,6 +633,25 @@ void ImageWnd::fileDropped(const std::filesystem::path& file) {
 
 // ----- Colorize -----------------------------------------------------------------------------------
 
+// The file of a group member: the file the description lists for the member resource in the
+// group's language (named groups may live in a subfolder, and a member in a second language has a
+// suffixed name), else the member's usual name in the working folder.
+HResult ImageWnd::memberFile(const GroupEntry& entry, IconGroupKind kind, std::filesystem::path& out) const {
+    const std::filesystem::path folder = recolourFolder();
+    XmlElement* language = fileElement_ != nullptr ? fileElement_->parent() : nullptr;
+    std::int64_t languageId = 0;
+    if (document_ != nullptr && language != nullptr && parseInt(attributeValue(language, "ID"), languageId)) {
+        const ResourceKey type = ResourceKey::ofId(kind == IconGroupKind::kIcon ? 3 : 1);
+        const XmlElement* member =
+            FindResourceEntry(document_->description(), type, ResourceKey::ofId(entry.id),
+                              static_cast<std::uint16_t>(languageId));
+        const XmlElement* file = member != nullptr ? member->firstChild() : nullptr;
+        const std::string name = file != nullptr ? attributeValue(file, "Name") : std::string();
+        if (!name.empty() && resolveStored(folder, name, out).succeeded()) return kOk;
+    }
+    return MemberPath(folder / "pe.xml", entry, kind, out);
+}
+
 std::filesystem::path ImageWnd::recolourFolder() const {
     // The project's working folder: where its pe.xml lies.
     if (document_ != nullptr && !document_->descriptionPath().empty())
@@ -655,7 +680,7 @@ int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
             for (const GroupEntry& entry : ParseGroupEntries(asBytes(group))) {
                 // A member without a file leaves a gap in the pane; there is nothing to recolour.
                 std::filesystem::path member;
-                if (MemberPath(path_, entry, groupKind, member).failed()) continue;
+                if (memberFile(entry, groupKind, member).failed()) continue;
                 if (HResult hr = colorize_.RecolorFile(member); hr.failed() && !failure.failed())
                     failure = hr;
             }

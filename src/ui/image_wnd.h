@@ -22,6 +22,7 @@
 #include "app/editors.h"
 #include "core/images/colorize_engine.h"
 #include "core/images/dib.h"
+#include "core/images/icon_files.h"
 #include "ui/drag_wnd.h"
 #include "ui/pane.h"
 
@@ -180,6 +181,7 @@ class ImageWnd : public CDragWnd {
     void loadOther();
     void showNextAviFrame();
     std::filesystem::path recolourFolder() const;
+    HResult memberFile(const GroupEntry& entry, IconGroupKind kind, std::filesystem::path& out) const;
 
     void layoutInformation();
     void paintBackground(QPainter& painter);

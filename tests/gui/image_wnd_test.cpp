@@ -339,6 +339,26 @@ TEST_F(ImageWndTest, GroupsListTheirMembersAndDrawTheImagesBelow) {
     EXPECT_EQ(
         open(temp_.write("c/1200001", pebuilder::makeCursorGroup({{cursor, 3}})), 10).memberPictureCount(),
         1);
+
+    // A named group in a subfolder whose member has another language's suffixed name: the member is
+    // found through the description.
+    const fs::path project = projectWith(
+        "<Directory Type='0'>"
+        "<Entry ID='3' Directory='1'><Directory Type='3'><Entry ID='2' Directory='1'><Directory>"
+        "<Entry ID='1031' Directory='0'><File Name='Icon00002~1031.ICO'/></Entry>"
+        "</Directory></Entry></Directory></Entry>"
+        "<Entry ID='14' Directory='1'><Directory Type='14'><Entry Name='IDI_SHELL' Directory='1'><Directory>"
+        "<Entry ID='1031' Directory='0'><File Name='IDI\\SHELL'/></Entry>"
+        "</Directory></Entry></Directory></Entry></Directory>");
+    temp_.write("p/Icon00002~1031.ICO", iconFile(icons[1].first, false));
+    const fs::path groupFile = temp_.write("p/IDI/SHELL", pebuilder::makeIconGroup({icons[1]}));
+    document = std::make_unique<CKsDoc>(dataFolder() / "Temp");
+    ASSERT_TRUE(document->OpenProject(project));
+    XmlElement* groupFileElement = document->description().documentNode()->next()->firstChild()->next();
+    for (int level = 0; level < 5 && groupFileElement != nullptr; ++level)
+        groupFileElement = groupFileElement->firstChild();
+    ASSERT_EQ(attribute(groupFileElement, "Name"), "IDI\\SHELL");
+    EXPECT_EQ(open(groupFile, 9, {300, 400}, groupFileElement).memberPictureCount(), 1);
 }
 
 TEST_F(ImageWndTest, OtherPicturesShowThroughQtReadersAndTheAviReader) {
