@@ -212,6 +212,7 @@ CKsFrame::CKsFrame(FrameContext context, QWidget* parent)
         statusBar()->showMessage(text);
         updateActions();
     });
+    connect(view_, &CKsView::commandsChanged, this, &CKsFrame::updateActions);
     focusConnection_ = connect(qApp, &QApplication::focusChanged, this, [this] { updateActions(); });
 
     readLayout();
@@ -224,6 +225,7 @@ CKsFrame::CKsFrame(FrameContext context, QWidget* parent)
 // Focus moves while the child widgets are torn down; the frame must not hear of it by then.
 CKsFrame::~CKsFrame() {
     disconnect(focusConnection_);
+    disconnect(view_, nullptr, this, nullptr);
     menuBar()->removeEventFilter(this);
 }
 
@@ -279,11 +281,14 @@ void CKsFrame::createActions() {
     make("undo", QStringLiteral("撤消(&U)"),
          {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)},
          [this] { view_->edit(EditCommand::kUndo); });
-    // Ctrl+D and Ctrl+G are shown as menu text only; both commands stay disabled.
-    make("delete", QStringLiteral("删除资源(&D)\tCtrl+D"), {}, {})
-        ->setStatusTip(QStringLiteral("从资源组删除指定的资源。"));
-    make("add", QStringLiteral("添加资源(&A)\tCtrl+G"), {}, {})
-        ->setStatusTip(QStringLiteral("添加一个新的资源到组内。"));
+    make("delete", QStringLiteral("删除资源(&D)"), {QKeySequence(Qt::CTRL | Qt::Key_D)}, [this] {
+        view_->deleteResource();
+        updateActions();
+    })->setStatusTip(QStringLiteral("从资源组删除指定的资源。"));
+    make("add", QStringLiteral("添加资源(&A)..."), {QKeySequence(Qt::CTRL | Qt::Key_G)}, [this] {
+        view_->addResource();
+        updateActions();
+    })->setStatusTip(QStringLiteral("添加一个新的资源到组内。"));
     make("options", QStringLiteral("选项(&O)..."), {}, [this] { view_->openOptions(0); });
     make("online", QStringLiteral("Kestrel 在线(&T)"), {}, [this] { view_->openWebSite(); });
     make("about", QStringLiteral("关于 Kestrel(&A)..."), {}, [this] { showAbout(); });
@@ -464,8 +469,8 @@ void CKsFrame::updateActions() {
     action("copy")->setEnabled(view_->canEdit(EditCommand::kCopy));
     action("paste")->setEnabled(view_->canEdit(EditCommand::kPaste));
     action("undo")->setEnabled(view_->canEdit(EditCommand::kUndo));
-    action("delete")->setEnabled(false);
-    action("add")->setEnabled(false);
+    action("delete")->setEnabled(view_->canDeleteResource());
+    action("add")->setEnabled(view_->canAddResource());
     int insert = 0;
     if (context_.settings != nullptr) (void)context_.settings->GetIntSetting("Flag", "Insert", insert, 0);
     ovr_->setText(insert == 0 ? QStringLiteral("OVR") : QString());

@@ -3,13 +3,16 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QTreeWidgetItemIterator>
 #include <algorithm>
 
 #include "app/ks_app.h"
 #include "app/settings_store.h"
 #include "core/errors/errors.h"
+#include "core/pe/description_edit.h"
 #include "core/pe/project_files.h"
 #include "core/platform/files.h"
+#include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
 #include "ui/import_dlg.h"
@@ -25,6 +28,9 @@ namespace {
 constexpr std::string_view kSource = "KsView";
 constexpr std::string_view kCannotCreate = "未能建立文件 %s";
 constexpr std::string_view kImportDone = "顺利插入。\r\n\r\n你想要现在就打开这个文件吗？";
+constexpr std::string_view kAskDelete = "要从描述中删除资源 %s 吗？\r\n\r\n文件留在磁盘上。";
+constexpr std::uint16_t kStringTableType = 6;
+constexpr std::uint16_t kUsEnglish = 1033;
 
 }  // namespace
 
@@ -78,8 +84,10 @@ CKsView::~CKsView() {
 }
 
 void CKsView::connectTree() {
-    tree_->setSelectionCallback(
-        [this](CKsDoc* document, XmlElement* element) { paneHost_->Select(document, element); });
+    tree_->setSelectionCallback([this](CKsDoc* document, XmlElement* element) {
+        paneHost_->Select(document, element);
+        emit commandsChanged();
+    });
 }
 
 void CKsView::OnInitialUpdate() {
@@ -92,12 +100,14 @@ void CKsView::OnInitialUpdate() {
     }
     connectTree();
     tree_->Populate(context_.document);
+    emit commandsChanged();
 }
 
 void CKsView::ClearView() {
     tree_->disconnectCallback();
     tree_->clearItems();
     paneHost_->Select(nullptr, nullptr);
+    emit commandsChanged();
 }
 
 void CKsView::CommitPane() {
@@ -211,6 +221,127 @@ bool CKsView::canEdit(EditCommand command) const {
 
 void CKsView::edit(EditCommand command) {
     paneHost_->edit(command);
+}
+
+bool CKsView::canAddResource() const {
+    return context_.document != nullptr && context_.document->isOpen() && tree_->isConnected();
+}
+
+bool CKsView::canDeleteResource() const {
+    if (!canAddResource()) return false;
+    XmlElement* element = tree_->elementOf(tree_->currentItem());
+    if (element == nullptr) return false;
+    std::optional<DescribedResource> resource =
+        DescribeResourceEntry(context_.document->description(), element);
+    // String tables are edited as a whole in STRINGS.XML.
+    return resource && (resource->type.isName || resource->type.id != kStringTableType);
+}
+
+std::uint16_t CKsView::proposedLanguage() const {
+    const XmlDocument& description = context_.document->description();
+    for (QTreeWidgetItemIterator it(tree_); *it != nullptr; ++it) {
+        if (std::optional<DescribedResource> resource =
+                DescribeResourceEntry(description, tree_->elementOf(*it)))
+            return resource->language;
+    }
+    return kUsEnglish;
+}
+
+bool CKsView::selectElement(XmlElement* element) {
+    if (element == nullptr) return false;
+    for (QTreeWidgetItemIterator it(tree_); *it != nullptr; ++it) {
+        if (tree_->elementOf(*it) != element) continue;
+        tree_->setCurrentItem(*it);
+        tree_->scrollToItem(*it);
+        return true;
+    }
+    return false;
+}
+
+void CKsView::rebuildAfterEdit(XmlElement* element) {
+    CKsDoc* document = context_.document;
+    // The pane may hold elements the edit unlinked.
+    paneHost_->Select(document, nullptr);
+    const bool written = WriteDescription(*document).succeeded();
+    tree_->Populate(document);
+    selectElement(element);
+    emit commandsChanged();
+    if (!written) ShowErrorDialog();
+}
+
+void CKsView::addResource() {
+    if (!canAddResource()) return;
+    CKsDoc* document = context_.document;
+    std::optional<AddResourceRequest> request;
+    if (addChooser_) {
+        request = addChooser_(proposedLanguage());
+    } else {
+        CAddResourceDlg dialog(proposedLanguage(), window());
+        if (dialog.exec() == QDialog::Accepted) request = dialog.request();
+    }
+    if (!request) return;
+    XmlElement* selected = tree_->elementOf(tree_->currentItem());
+    paneHost_->Select(document, nullptr);
+    XmlElement* added = nullptr;
+    HResult hr;
+    {
+        BusyCursor busy;
+        hr = AddResource(document->description(), document->descriptionPath().parent_path(), request->type,
+                         request->name, request->language, request->file, added);
+    }
+    if (hr.failed()) {
+        ShowErrorDialog();
+        paneHost_->Select(document, selected);
+        return;
+    }
+    rebuildAfterEdit(added);
+}
+
+void CKsView::deleteResource() {
+    if (!canDeleteResource()) return;
+    CKsDoc* document = context_.document;
+    QTreeWidgetItem* item = tree_->currentItem();
+    QTreeWidgetItem* typeItem = item->parent();
+    XmlElement* entry = tree_->elementOf(item);
+    const QString label =
+        typeItem != nullptr ? typeItem->text(0) + QLatin1Char(' ') + item->text(0) : item->text(0);
+    const std::string question = safeFormat(kAskDelete, {label.toUtf8().toStdString()});
+    if (uiSink().ask(question, kAppName, Buttons::kYesNo, 1, MessageIcon::kQuestion) != Answer::kYes) return;
+
+    // The neighbour is found again by place: the item that takes the deleted one's row, else the one
+    // before it, else the type's place among the types.
+    const QString typeLabel = typeItem != nullptr ? typeItem->text(0) : QString();
+    const int typeRow = tree_->indexOfTopLevelItem(typeItem != nullptr ? typeItem : item);
+    const int row = typeItem != nullptr ? typeItem->indexOfChild(item) : 0;
+    paneHost_->Select(document, nullptr);
+    if (DeleteResource(document->description(), document->descriptionPath().parent_path(), entry).failed()) {
+        ShowErrorDialog();
+        paneHost_->Select(document, entry);
+        return;
+    }
+    rebuildAfterEdit(nullptr);
+    QTreeWidgetItem* neighbour = nullptr;
+    for (int i = 0; i < tree_->topLevelItemCount() && neighbour == nullptr; ++i) {
+        QTreeWidgetItem* type = tree_->topLevelItem(i);
+        if (type->text(0) == typeLabel && type->childCount() > 0)
+            neighbour = type->child(std::min(row, type->childCount() - 1));
+    }
+    if (neighbour == nullptr && tree_->topLevelItemCount() > 0)
+        neighbour = tree_->topLevelItem(std::min(typeRow, tree_->topLevelItemCount() - 1));
+    if (neighbour != nullptr) {
+        tree_->setCurrentItem(neighbour);
+        tree_->scrollToItem(neighbour);
+    }
+}
+
+void CKsView::descriptionEdited(XmlElement* select) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, select] {
+            if (context_.document != nullptr && context_.document->isOpen() && tree_->isConnected())
+                rebuildAfterEdit(select);
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace kestrel::ui

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "app/ks_doc.h"
+#include "ui/add_resource_dlg.h"
 #include "ui/pane.h"
 
 namespace kestrel {
@@ -71,6 +72,16 @@ class CKsView : public QWidget, public DocumentView {
     void openWebSite();
     bool canEdit(EditCommand command) const;
     void edit(EditCommand command);
+    // Add Resource: asks what to add, adds it to the description, writes pe.xml and selects the new
+    // item. Delete Resource: the selected resource language, after a question.
+    bool canAddResource() const;
+    void addResource();
+    bool canDeleteResource() const;
+    void deleteResource();
+    // After the description was edited elsewhere (a pane): writes pe.xml and rebuilds the tree,
+    // selecting `select` when it is still there. Runs from the event loop, since the pane that asks
+    // may be closed by the new selection.
+    void descriptionEdited(XmlElement* select);
 
     // Sets where the options dialog comes from (it is built elsewhere); without one the command
     // does nothing.
@@ -78,6 +89,9 @@ class CKsView : public QWidget, public DocumentView {
     // Replaces the import dialog (tests): returns the chosen file and folder, or false.
     using ImportChooser = std::function<bool(std::string& file, std::string& folder)>;
     void setImportChooser(ImportChooser chooser) { importChooser_ = std::move(chooser); }
+    // Replaces the Add Resource dialog (tests): gets the proposed language, returns what to add.
+    using AddResourceChooser = std::function<std::optional<AddResourceRequest>(std::uint16_t language)>;
+    void setAddResourceChooser(AddResourceChooser chooser) { addChooser_ = std::move(chooser); }
 
     int splitterPosition() const { return splitterX_; }
     void setSplitterPosition(int x);
@@ -87,6 +101,8 @@ class CKsView : public QWidget, public DocumentView {
 
   signals:
     void statusMessage(const QString& text);
+    // The selection or the description changed: the resource commands may have changed state.
+    void commandsChanged();
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -96,6 +112,11 @@ class CKsView : public QWidget, public DocumentView {
   private:
     void layoutChildren();
     void connectTree();
+    // The language of the first resource in the tree, else U.S. English.
+    std::uint16_t proposedLanguage() const;
+    // Writes pe.xml, rebuilds the tree and selects the item of `element` (none when null or gone).
+    void rebuildAfterEdit(XmlElement* element);
+    bool selectElement(XmlElement* element);
 
     ViewContext context_;
     ResourceTree* tree_ = nullptr;
@@ -105,6 +126,7 @@ class CKsView : public QWidget, public DocumentView {
     bool initialUpdateDone_ = false;
     std::function<void(int)> optionsOpener_;
     ImportChooser importChooser_;
+    AddResourceChooser addChooser_;
 };
 
 // Writes the description to its file through a temporary file, without releasing the loaded tree
