@@ -236,5 +236,22 @@ TEST_F(AddResourceTest, DuplicateIsRefusedAndChangesNothing) {
     EXPECT_EQ(text, reloaded);
 }
 
+// A pane that edited the description has the view write pe.xml and rebuild the tree once the pane's
+// own handler has returned (the new selection closes that pane).
+TEST_F(AddResourceTest, EditFromAPaneRebuildsLater) {
+    pb::ImagePlan plan;
+    plan.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::bytesOf("one")});
+    open(plan);
+    XmlElement* added = nullptr;
+    ASSERT_TRUE(AddResource(document->description(), document->descriptionPath().parent_path(), id(10), id(2),
+                            pb::kLangEnUs, temp_.write("src/two", "two"), added)
+                    .succeeded());
+    view->descriptionEdited(added);
+    EXPECT_FALSE(labels().contains("RC Data/2 (1033)"));
+    ASSERT_TRUE(testing::waitUntil([&] { return current() == "RC Data/2 (1033)"; }));
+    XmlDocument loaded;
+    EXPECT_NE(onDisk(loaded, id(10), id(2), pb::kLangEnUs), nullptr);
+}
+
 }  // namespace
 }  // namespace kestrel::ui
