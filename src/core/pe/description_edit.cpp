@@ -135,24 +135,8 @@ bool isNumericType(const ResourceKey& type, std::uint16_t number) {
 // The file name the import gives a resource of `type` with `name`, before the naming rules.
 std::string importFileName(const ResourceKey& type, const ResourceKey& name) {
     if (name.isName) return utf16ToUtf8(name.name);
-    const int id = name.id;
-    if (type.isName) {
-        const std::string typeName = utf16ToUtf8(type.name);
-        if (iequalsAscii(typeName, "AVI")) return safeFormat("AVI%.5d.AVI", {id});
-        return safeFormat("%s%.5d", {typeName, id});
-    }
-    switch (type.id) {
-        case resource_type::kCursor:
-            return safeFormat("Cursor%.5d.CUR", {id});
-        case resource_type::kBitmap:
-            return safeFormat("Bitmap%.5d.BMP", {id});
-        case resource_type::kIcon:
-            return safeFormat("Icon%.5d.ICO", {id});
-        case resource_type::kVersion:
-            return "VERSION";
-        default:
-            return safeFormat("%d%.5d", {static_cast<int>(type.id), id});
-    }
+    return resourceFileNameForId(type.isName, type.id, type.isName ? utf16ToUtf8(type.name) : std::string(),
+                                 name.id);
 }
 
 // --- Reports -------------------------------------------------------------------------------------

@@ -30,24 +30,7 @@ std::string escaped(std::string_view text) {
 }  // namespace
 
 std::string CExeDump::nameForId(std::uint16_t id) const {
-    if (currentTypeNamed_) {
-        if (iequalsAscii(currentTypeName_, "AVI")) return safeFormat("AVI%.5d.AVI", {id});
-        return safeFormat("%s%.5d", {currentTypeName_, id});
-    }
-    switch (currentType_) {
-        case resource_type::kCursor:
-            return safeFormat("Cursor%.5d.CUR", {id});
-        case resource_type::kBitmap:
-            return safeFormat("Bitmap%.5d.BMP", {id});
-        case resource_type::kIcon:
-            return safeFormat("Icon%.5d.ICO", {id});
-        case resource_type::kString:
-            return std::string(kStringsFileName);
-        case resource_type::kVersion:
-            return "VERSION";
-        default:
-            return safeFormat("%s%.5d", {currentTypeName_, id});
-    }
+    return resourceFileNameForId(currentTypeNamed_, currentType_, currentTypeName_, id);
 }
 
 // Directory line, its named entries, its ID entries, closing tag. Each directory may be reached

@@ -3,7 +3,9 @@
 #include <optional>
 #include <system_error>
 
+#include "core/pe/resource_types.h"
 #include "core/pe/section_names.h"
+#include "core/platform/format.h"
 #include "core/platform/paths.h"
 
 namespace kestrel {
@@ -136,6 +138,28 @@ std::string ClaimedNames::claimFor(std::string_view name, std::uint16_t language
     if (pngSibling) claimFile(pngSiblingName(chosen));
     if (auto folder = storedFolderPart(chosen); !folder.empty()) folders_.insert(toLowerAscii(folder));
     return chosen;
+}
+
+std::string resourceFileNameForId(bool typeNamed, std::uint32_t typeNumber, std::string_view typeName,
+                                  std::uint16_t id) {
+    if (typeNamed) {
+        if (iequalsAscii(typeName, "AVI")) return safeFormat("AVI%.5d.AVI", {id});
+        return safeFormat("%s%.5d", {typeName, id});
+    }
+    switch (typeNumber) {
+        case resource_type::kCursor:
+            return safeFormat("Cursor%.5d.CUR", {id});
+        case resource_type::kBitmap:
+            return safeFormat("Bitmap%.5d.BMP", {id});
+        case resource_type::kIcon:
+            return safeFormat("Icon%.5d.ICO", {id});
+        case resource_type::kString:
+            return std::string(kStringsFileName);
+        case resource_type::kVersion:
+            return "VERSION";
+        default:
+            return safeFormat("%u%.5d", {typeNumber, id});
+    }
 }
 
 }  // namespace kestrel

@@ -20,6 +20,13 @@ namespace kestrel {
 // - a folder or file part that is "." or ".." is escaped, so nothing leaves the working folder.
 std::string storedResourceFileName(std::string_view name);
 
+// The file name the import gives resource `id` of a type, before the naming rules: the type's own
+// pattern for the standard types (Cursor%.5d.CUR, Bitmap%.5d.BMP, Icon%.5d.ICO, VERSION, and
+// STRINGS.XML for string tables), AVI%.5d.AVI for the named type AVI, else the type's number or
+// name followed by the ID in five digits.
+std::string resourceFileNameForId(bool typeNamed, std::uint32_t typeNumber, std::string_view typeName,
+                                  std::uint16_t id);
+
 // The folder part of a stored name ("" when there is none) and the file part.
 std::string_view storedFolderPart(std::string_view stored);
 std::string_view storedFilePart(std::string_view stored);
