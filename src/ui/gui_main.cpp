@@ -54,6 +54,9 @@ bool runMainWindow(CKsApp& app) {
     imageServices.openOptions = [&mainFrame](int page) {
         if (mainFrame != nullptr) mainFrame->view()->openOptions(page);
     };
+    imageServices.descriptionEdited = [&mainFrame](XmlElement* select) {
+        if (mainFrame != nullptr) mainFrame->view()->descriptionEdited(select);
+    };
     registerPaneFactory(PaneType::kImage, makeImagePaneFactory(imageServices));
     struct FactoryReset {
         ~FactoryReset() { registerPaneFactory(PaneType::kImage, {}); }

@@ -578,6 +578,21 @@ void ImageWnd::ReplaceWith(const std::filesystem::path& chosen) {
     if (chosen == path_ || IsSameFile(chosen, path_)) return;
     const std::string chosenName = pathToUtf8(chosen.filename());
     const std::string chosenExtension = extensionOf(chosenName);
+    // An icon or cursor file on a group rewrites the group and its members (a program's icon is set
+    // this way); the description changes, so the view writes it and shows the new tree.
+    const bool group = kind_ == ImageKind::kIconGroup || kind_ == ImageKind::kCursorGroup;
+    if (group && document_ != nullptr && fileElement_ != nullptr &&
+        (iequalsAscii(chosenExtension, ".ico") || iequalsAscii(chosenExtension, ".cur"))) {
+        XmlElement* language = fileElement_->parent();
+        if (HResult hr =
+                ReplaceGroupFromIconFile(document_->description(), recolourFolder(), language, chosen);
+            hr.failed()) {
+            ShowErrorDialog();
+            return;
+        }
+        if (services_.descriptionEdited) services_.descriptionEdited(language);
+        return;
+    }
     if (!iequalsAscii(chosenExtension, extensionOf(pathToUtf8(path_.filename()))) &&
         uiSink().ask(kDifferentExtension, kAppName, Buttons::kYesNo, 0, MessageIcon::kExclamation) !=
             Answer::kYes) {

@@ -79,6 +79,9 @@ struct ImagePaneServices {
     std::function<void(int page)> openOptions;
     // Asks for the replacement file, starting at `current`; empty: the open dialog.
     std::function<std::filesystem::path(const std::filesystem::path& current)> chooseReplacement;
+    // Told after the pane changed the description (a group replaced from an icon file), with the
+    // element to select again; it writes pe.xml and shows the new tree. Empty: nothing is told.
+    std::function<void(XmlElement* select)> descriptionEdited;
 };
 
 class ImageWnd : public CDragWnd {

@@ -41,6 +41,28 @@ ByteVector iconFile(const pebuilder::IconImage& image, bool cursor) {
     return out.bytes();
 }
 
+// A .ICO file with several images.
+ByteVector multiIconFile(const std::vector<pebuilder::IconImage>& images) {
+    ByteWriter out;
+    for (std::uint32_t word : {0u, 1u, static_cast<std::uint32_t>(images.size())})
+        out.u16(word);
+    std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
+    for (const pebuilder::IconImage& image : images) {
+        out.u8(static_cast<std::uint8_t>(image.width));
+        out.u8(static_cast<std::uint8_t>(image.height));
+        out.u8(image.colorCount);
+        out.u8(0);
+        out.u16(1);
+        out.u16(image.bitCount);
+        out.u32(static_cast<std::uint32_t>(image.data.size()));
+        out.u32(offset);
+        offset += static_cast<std::uint32_t>(image.data.size());
+    }
+    for (const pebuilder::IconImage& image : images)
+        out.append(Bytes(image.data));
+    return out.bytes();
+}
+
 // A 24-bit BMP from rows of 0xRRGGBB colours, top row first.
 ByteVector bmp24(const std::vector<std::vector<std::uint32_t>>& rows) {
     const auto width = static_cast<std::uint32_t>(rows.front().size());
@@ -608,6 +630,43 @@ TEST_F(ImageWndTest, EditButtonLaunchesEditorsAndOffersTheEditorOptions) {
     services.imageEditors = &none;
     emit open(temp_ / "e.bmp").editMenu()->aboutToShow();
     EXPECT_EQ(wnd->editMenu()->actions().size(), 1);  // no separator without editors
+}
+
+TEST_F(ImageWndTest, AnIconFileOnAGroupRewritesTheGroupAndItsMembers) {
+    const pebuilder::IconImage old = pebuilder::makeIconImage(16, 4);
+    const fs::path project = projectWith(
+        "<Directory Type='0' Named_Entries='0' ID_Entries='2'>"
+        "<Entry ID='3' Directory='1'><Directory Type='3' Named_Entries='0' ID_Entries='1'>"
+        "<Entry ID='1' Directory='1'><Directory Type='1' Named_Entries='0' ID_Entries='1'>"
+        "<Entry ID='1033' Directory='0'><File Name='Icon00001.ICO'/></Entry>"
+        "</Directory></Entry></Directory></Entry>"
+        "<Entry ID='14' Directory='1'><Directory Type='14' Named_Entries='0' ID_Entries='1'>"
+        "<Entry ID='1' Directory='1'><Directory Type='1' Named_Entries='0' ID_Entries='1'>"
+        "<Entry ID='1033' Directory='0'><File Name='1400001'/></Entry>"
+        "</Directory></Entry></Directory></Entry></Directory>");
+    temp_.write("p/Icon00001.ICO", iconFile(old, false));
+    const fs::path groupFile = temp_.write("p/1400001", pebuilder::makeIconGroup({{old, 1}}));
+    document = std::make_unique<CKsDoc>(dataFolder() / "Temp");
+    ASSERT_TRUE(document->OpenProject(project));
+    XmlElement* file = document->description().documentNode()->next()->firstChild()->next();
+    for (int level = 0; level < 5 && file != nullptr; ++level)
+        file = file->firstChild();
+    ASSERT_EQ(attribute(file, "Name"), "1400001");
+    XmlElement* told = nullptr;
+    services.descriptionEdited = [&](XmlElement* select) { told = select; };
+
+    ImageWnd& pane = open(groupFile, 9, {300, 400}, file);
+    const fs::path chosen =
+        temp_.write("elsewhere/app.ico",
+                    multiIconFile({pebuilder::makeIconImage(32, 8, 1), pebuilder::makeIconImage(16, 32, 2)}));
+    pane.ReplaceWith(chosen);
+    EXPECT_EQ(told, file->parent());
+    EXPECT_TRUE(sink.messages.empty());
+    pane.LoadImage();
+    EXPECT_EQ(pane.memberPictureCount(), 2);
+    std::string saved;
+    ASSERT_TRUE(document->description().SaveToString(saved).succeeded());
+    EXPECT_NE(saved.find("<File Name=\"Icon00002.ICO\""), std::string::npos) << saved;  // a second member
 }
 
 TEST_F(ImageWndTest, HostRoutesCopyAndTheHexButtonSwitchesPanes) {
