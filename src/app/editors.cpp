@@ -61,7 +61,7 @@ HResult resolveProgram(const std::string& command, std::string& program) {
 HResult LoadEditorList(const SettingsStore& store, std::string_view section, EditorList& list) {
     list.clear();
     if (HResult hr = store.status(); hr.failed()) {
-        (void)ReportError(true, kSource, __LINE__, hr);
+        RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "无法读取设置文件 %s。", {pathToUtf8(store.fileName())});
         return hr;
     }
@@ -94,7 +94,7 @@ HResult SaveEditorList(SettingsStore& store, std::string_view section, const Edi
     }
     HResult hr = store.sync();
     if (hr.failed()) {
-        (void)ReportError(true, kSource, __LINE__, hr);
+        RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "无法写入设置文件 %s。", {pathToUtf8(store.fileName())});
     }
     return hr;
@@ -172,7 +172,7 @@ HResult LaunchEditor(EditorKind kind, const std::filesystem::path& file, const E
     if (editor == nullptr && !list.empty()) editor = &list.front();
     if (editor != nullptr) {
         HResult hr = startDetached(editorArgv(*editor, file), pathFromUtf8(editor->initialFolder));
-        if (hr.failed()) (void)ReportError(true, kSource, __LINE__, hr);
+        if (hr.failed()) RecordError(true, kSource, __LINE__, hr);
         return hr;
     }
 
@@ -180,10 +180,10 @@ HResult LaunchEditor(EditorKind kind, const std::filesystem::path& file, const E
     if (hr.succeeded()) return hr;
     switch (kind) {
         case EditorKind::kImage:
-            (void)ReportError(true, kSource, __LINE__, hr);
+            RecordError(true, kSource, __LINE__, hr);
             return hr;
         case EditorKind::kHex:
-            (void)ReportError(true, kSource, __LINE__, hr);
+            RecordError(true, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, kHexEditFailed, {pathToUtf8(file)});
             return hr;
         case EditorKind::kText:
@@ -193,7 +193,7 @@ HResult LaunchEditor(EditorKind kind, const std::filesystem::path& file, const E
     hr = fallback.empty() ? hresultFromWin32(win32::kFileNotFound)
                           : startDetached({fallback, pathToUtf8(file)}, {});
     if (hr.failed()) {
-        (void)ReportError(true, kSource, __LINE__, hr);
+        RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, kTextEditFailed, {pathToUtf8(file)});
     }
     return hr;

@@ -71,14 +71,14 @@ bool CKsApp::InitInstance() {
 
     HResult admin = IsUserAdmin();
     if (admin.failed()) {
-        (void)ReportError(true, kSource, __LINE__, admin);
+        RecordError(true, kSource, __LINE__, admin);
         ReportMessage(false, kSource, __LINE__, "检查用户是否是管理员是发生错误。");
         ShowErrorDialog();
     }
     isAdministrator_ = admin == kOk;
 
     if (HResult hr = GetDataFolder(dataFolder_); hr.failed()) {
-        (void)ReportError(true, kSource, __LINE__, hr);
+        RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "获取某个路径时发生错误。");
         ShowErrorDialog();
         exitCode_ = kExitFailure;

@@ -71,7 +71,7 @@ HResult DecompileProject(const std::filesystem::path& peFile, const std::filesys
     if (hr.succeeded()) hr = project.GetAttribute("\\ROOT\\RESFILE", "FileName", resourceFile);
     if (hr.succeeded() && resourceFile != pathToUtf8(peFile)) hr = kFail;
     if (hr.failed()) {
-        (void)ReportError(true, kSource, __LINE__, hr);
+        RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(projectPath)});
     }
     return hr;
@@ -136,7 +136,7 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
     }
 
     auto fail = [&](HResult hr, int line) {
-        (void)ReportError(true, kSource, line, hr);
+        RecordError(true, kSource, line, hr);
         ReportMessage(false, kSource, line, kCannotOpen, {pathToUtf8(projectFile)});
         ShowErrorDialog();
         return false;
@@ -191,7 +191,7 @@ bool CKsDoc::OnOpenDocument(const std::filesystem::path& path) {
         readable = hresultFromWin32(win32::kAccessDenied);
     if (fd >= 0) ::close(fd);
     if (readable.failed()) {
-        (void)ReportError(true, kSource, __LINE__, readable);
+        RecordError(true, kSource, __LINE__, readable);
         ReportMessage(false, kSource, __LINE__, kCannotOpen, {pathToUtf8(resourceFilePath_)});
         ShowErrorDialog();
         if (view_ != nullptr) view_->ClearView();
@@ -215,7 +215,7 @@ bool CKsDoc::OnSaveDocument(const std::filesystem::path& path) {
     bool result = true;
     HResult hr = description_.SaveFile();
     if (hr.failed()) {
-        (void)ReportError(true, kSource, __LINE__, hr);
+        RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(descriptionPath_)});
         ShowErrorDialog();
         result = false;
@@ -244,7 +244,7 @@ void CKsDoc::OnCloseDocument() {
     // Nothing is written for a document that never loaded a description.
     if (description_.hasSource()) {
         if (HResult hr = description_.SaveFile(); hr.failed()) {
-            (void)ReportError(true, kSource, __LINE__, hr);
+            RecordError(true, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(descriptionPath_)});
             ShowErrorDialog();
         }

@@ -614,7 +614,7 @@ void ImageWnd::ReplaceWith(const std::filesystem::path& chosen) {
         }
         // Written beside the target and renamed over it: a failed copy leaves the target as it was.
         if (HResult hr = CopyFileAtomic(chosen, target); hr.failed()) {
-            (void)ReportError(true, kSource, __LINE__, hr);
+            RecordError(true, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, kCopyFailed, {pathToUtf8(chosen), pathToUtf8(target)});
             ShowErrorDialog();
             return;

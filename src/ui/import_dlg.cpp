@@ -225,7 +225,7 @@ bool CImportDlg::checkFolder() {
                                      MessageIcon::kQuestion);
         if (answer != Answer::kYes) return false;
         if (HResult hr = CreateFolderPath(path); hr.failed()) {
-            (void)ReportError(true, kSource, __LINE__, hr);
+            RecordError(true, kSource, __LINE__, hr);
             ShowErrorDialog();
             return false;
         }

@@ -62,7 +62,7 @@ HResult WriteDescription(CKsDoc& document) {
     HResult hr = document.description().SaveToString(text);
     if (hr.succeeded()) hr = WriteFileAtomic(document.descriptionPath(), std::string_view(text));
     if (hr.failed()) {
-        (void)ReportError(true, kSource, __LINE__, hr);
+        RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(document.descriptionPath())});
     }
     return hr;

@@ -163,7 +163,7 @@ void PaneHost::ShowFile(CKsDoc* document, std::string_view nameOrPath, XmlElemen
         // names and ".." and finds ".PNG" as ".png".
         const std::filesystem::path folder = document->descriptionPath().parent_path();
         if (resolveStored(folder, name, fullPath).failed()) {
-            (void)ReportError(true, kSource, __LINE__, msg::kInvalidPath, {name});
+            RecordError(true, kSource, __LINE__, msg::kInvalidPath, {name});
             ClosePane();
             ShowErrorDialog();
             return;

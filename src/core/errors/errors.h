@@ -32,6 +32,13 @@ struct ErrorRecord {
 HResult ReportError(bool startNew, std::string_view sourceName, int line, HResult code,
                     std::initializer_list<FormatArg> args = {});
 
+// ReportError for a caller that goes on with a result of its own: the code it returns is decided
+// already (usually the one reported), or the record is shown next. Only the record is wanted.
+inline void RecordError(bool startNew, std::string_view sourceName, int line, HResult code,
+                        std::initializer_list<FormatArg> args = {}) {
+    static_cast<void>(ReportError(startNew, sourceName, line, code, args));
+}
+
 // Records a text of our own, formatted with `args`, trailing line ends removed, followed by
 // "\r\n%s(%4d)\r\n\r\n". Out of memory leaves the earlier record as it was.
 void ReportMessage(bool startNew, std::string_view sourceName, int line, std::string_view format,

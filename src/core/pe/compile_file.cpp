@@ -33,7 +33,7 @@ HResult CompileFile(const std::optional<std::filesystem::path>& target, const st
     if (HResult hr = compiler.Compile(descriptionPath); hr.failed()) {
         // The compiler's own report names the failing file and its code; this line names the compile
         // as a whole (repeating a code whose text takes a file name would print it without one).
-        (void)ReportError(false, kSource, __LINE__, msg::kCompileFailed, {pathToUtf8(compiler.outputPath())});
+        RecordError(false, kSource, __LINE__, msg::kCompileFailed, {pathToUtf8(compiler.outputPath())});
         return hr;
     }
 
@@ -46,7 +46,7 @@ HResult CompileFile(const std::optional<std::filesystem::path>& target, const st
                                      Buttons::kYesNo, 1, MessageIcon::kQuestion);
         if (answer != Answer::kYes) return kOk;
         if (HResult hr = CopyFileAtomic(compiled, destination); hr.failed()) {
-            (void)ReportError(true, kSource, __LINE__, hr);
+            RecordError(true, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, kCopyFailed, {compiledText, destinationText});
             return hr;
         }

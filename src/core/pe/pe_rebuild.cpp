@@ -470,7 +470,7 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     if (hr.succeeded()) hr = writer.commit();
     if (hr.failed()) {
         writer.discard();
-        (void)ReportError(false, kSource, __LINE__, hr);
+        RecordError(false, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "未能写入到文件 %s\n", {pathToUtf8(output)});
         return hr;
     }

@@ -170,7 +170,7 @@ HResult CResCompiler::ProcessXML(const std::filesystem::path& peXmlPath) {
     std::string shownPath = pathToUtf8(peXmlPath);
     XmlDocument document;
     if (HResult hr = document.LoadFile(peXmlPath); hr.failed()) {
-        (void)ReportError(false, kSource, __LINE__, hr);
+        RecordError(false, kSource, __LINE__, hr);
         return ReportError(false, kSource, __LINE__, HResult::fromValue(kProcessFileError), {shownPath});
     }
     const XmlElement* top = document.documentNode()->next();
@@ -362,7 +362,7 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
 
     std::filesystem::path path;
     if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
-        (void)ReportError(false, kSource, __LINE__, HResult::fromValue(kInvalidPath), {entry.fileName});
+        RecordError(false, kSource, __LINE__, HResult::fromValue(kInvalidPath), {entry.fileName});
         return hr;
     }
     if (type == resource_type::kBitmap) return readBitmap(entry, path);

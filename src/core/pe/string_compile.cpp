@@ -145,7 +145,7 @@ HResult readStringsXml(const std::filesystem::path& stringsXml, StringTableBuild
     std::string shownPath = pathToUtf8(stringsXml);
     XmlDocument document;
     if (HResult hr = document.LoadFile(stringsXml); hr.failed()) {
-        (void)ReportError(false, "compile", __LINE__, hr);
+        RecordError(false, "compile", __LINE__, hr);
         return ReportError(false, "compile", __LINE__, msg::kProcessFileError, {shownPath});
     }
     const XmlElement* root = document.documentNode()->next();
