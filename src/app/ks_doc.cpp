@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
+#include <vector>
 
 #include "app/app_files.h"
 #include "app/recent_files.h"
@@ -36,11 +38,22 @@ HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesys
     std::error_code error;
     std::filesystem::directory_iterator entries(folder, error);
     if (error) return hresultFromErrno(error.value(), &folder);
+    // The names under which the kept file stands in the folder: its own name when it lies there,
+    // and the name of the file it leads to when that lies there. Decided once, so that clearing a
+    // folder of thousands of files costs no identity check per file.
+    std::vector<std::filesystem::path> kept;
+    if (!keep.empty()) {
+        if (IsSameFile(keep.parent_path().empty() ? "." : keep.parent_path(), folder))
+            kept.push_back(keep.filename());
+        std::error_code canonicalError;
+        const std::filesystem::path real = std::filesystem::weakly_canonical(keep, canonicalError);
+        if (!canonicalError && IsSameFile(real.parent_path(), folder)) kept.push_back(real.filename());
+    }
     for (const auto& entry : entries) {
         std::error_code statusError;
         auto status = entry.symlink_status(statusError);
         if (statusError || std::filesystem::is_directory(status)) continue;
-        if (!keep.empty() && IsSameFile(entry.path(), keep)) continue;
+        if (std::find(kept.begin(), kept.end(), entry.path().filename()) != kept.end()) continue;
         (void)RemoveFileIfPresent(entry.path());
     }
     return kOk;

@@ -355,6 +355,20 @@ TEST(ClearFolderFilesTest, DeletesPlainFilesOnlyAndSparesTheKeptFile) {
     EXPECT_TRUE(std::filesystem::exists(temp / "sub/inner.bin"));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temp / "link-to-file")));
     EXPECT_EQ(ClearFolderFiles(temp / "missing").value(), 0x80070002u);
+
+    // Kept through a link from elsewhere, or as a link in the folder: neither name is removed.
+    temp.write("b.bin", "b");
+    std::filesystem::path outside = temp.write("out/link.dll", "");
+    std::filesystem::remove(outside);
+    std::filesystem::create_symlink(kept, outside);
+    EXPECT_EQ(ClearFolderFiles(temp.path(), outside), kOk);
+    EXPECT_TRUE(std::filesystem::exists(kept));
+    EXPECT_FALSE(std::filesystem::exists(temp / "b.bin"));
+    std::filesystem::create_symlink(temp / "out" / "target.dll", temp / "Link.dll");
+    temp.write("out/target.dll", "target");
+    EXPECT_EQ(ClearFolderFiles(temp.path(), temp / "Link.dll"), kOk);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(temp / "Link.dll")));
+    EXPECT_FALSE(std::filesystem::exists(kept));
 }
 
 TEST_F(DocTest, AnImportWhoseProjectFileCannotBeWrittenFails) {
