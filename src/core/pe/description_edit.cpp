@@ -229,18 +229,9 @@ std::vector<std::byte> singleImageFile(const SourceImage& source, bool cursor) {
 // A BMP file as the import writes it for a bitmap resource: "BM", the file size, two reserved
 // words and the pixel offset the DIB header implies, then the DIB.
 std::vector<std::byte> bmpFileOf(Bytes dib) {
-    const DibHeader header = readDibHeader(dib);
-    const std::uint64_t fileSize = kBmpFileHeaderSize + std::uint64_t{dib.size()};
-    const std::uint64_t pixelOffset = std::min(kBmpFileHeaderSize + header.pixelOffset(), fileSize);
-    ByteWriter out;
-    out.u8('B');
-    out.u8('M');
-    out.u32(static_cast<std::uint32_t>(std::min<std::uint64_t>(fileSize, UINT32_MAX)));
-    out.u16(0);
-    out.u16(0);
-    out.u32(static_cast<std::uint32_t>(pixelOffset));
-    out.append(dib);
-    return std::move(out.bytes());
+    std::vector<std::byte> file = MakeBmpFileHeader(dib);
+    file.insert(file.end(), dib.begin(), dib.end());
+    return file;
 }
 
 // The packed DIB of a BMP file. Pixels the file header places after a gap are moved up to the
