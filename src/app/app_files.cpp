@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core/pe/resource_reader.h"
+#include "core/pe/resource_types.h"
 #include "core/platform/byte_reader.h"
 #include "core/platform/files.h"
 
@@ -94,7 +95,7 @@ HResult GetFileVersion(const std::filesystem::path& path, FixedFileInfo& info) {
     ResourceLookup lookup;
     if (lookup.open(file.bytes()).failed()) return hresultFromWin32(kResourceDataNotFound);
     // The version resource is normally ID 1; any other name is taken when there is no ID 1.
-    const ResourceKey versionType = ResourceKey::ofId(16);
+    const ResourceKey versionType = ResourceKey::ofId(resource_type::kVersion);
     std::vector<ResourceKey> names = lookup.names(versionType);
     if (names.empty()) return hresultFromWin32(kResourceTypeNotFound);
     ResourceKey name = names.front();

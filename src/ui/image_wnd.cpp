@@ -27,6 +27,7 @@
 #include "core/images/image_record.h"
 #include "core/images/png_codec.h"
 #include "core/pe/description_edit.h"
+#include "core/pe/resource_types.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
@@ -656,7 +657,8 @@ HResult ImageWnd::memberFile(const GroupEntry& entry, IconGroupKind kind, std::f
     XmlElement* language = fileElement_ != nullptr ? fileElement_->parent() : nullptr;
     std::int64_t languageId = 0;
     if (document_ != nullptr && language != nullptr && parseInt(attributeValue(language, "ID"), languageId)) {
-        const ResourceKey type = ResourceKey::ofId(kind == IconGroupKind::kIcon ? 3 : 1);
+        const ResourceKey type =
+            ResourceKey::ofId(kind == IconGroupKind::kIcon ? resource_type::kIcon : resource_type::kCursor);
         const XmlElement* member =
             FindResourceEntry(document_->description(), type, ResourceKey::ofId(entry.id),
                               static_cast<std::uint16_t>(languageId));

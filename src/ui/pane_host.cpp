@@ -8,6 +8,7 @@
 #include "app/ks_doc.h"
 #include "core/errors/errors.h"
 #include "core/errors/message_codes.h"
+#include "core/pe/resource_types.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
@@ -45,26 +46,26 @@ PaneChoice choosePane(ShowMode mode, int resourceType, std::string_view fileName
         return choice;
     }
     switch (resourceType) {
-        case 12:
+        case resource_type::kGroupCursor:
             choice.kind = PaneKind::kCursorGroup;
             return choice;
-        case 14:
+        case resource_type::kGroupIcon:
             choice.kind = PaneKind::kIconGroup;
             return choice;
-        case 5:
+        case resource_type::kDialog:
             choice.kind = PaneKind::kDialog;
             return choice;
-        case 16:
+        case resource_type::kVersion:
             choice.kind = PaneKind::kVersion;
             return choice;
-        case 4:
+        case resource_type::kMenu:
             choice.kind = PaneKind::kMenu;
             return choice;
         default:
             break;
     }
     // HTML and manifest resources are text whatever their file is called.
-    const bool textType = resourceType == 23 || resourceType == 24;
+    const bool textType = resourceType == resource_type::kHtml || resourceType == resource_type::kManifest;
     const std::string name = fileNameOf(fileName);
     const std::string extension = extensionOf(name);
     if (extension.empty()) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "app/ks_doc.h"
+#include "core/pe/resource_types.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
@@ -19,7 +20,6 @@ namespace {
 constexpr int kHandleIndexRole = Qt::UserRole;
 constexpr int kHandleGenerationRole = Qt::UserRole + 1;
 constexpr int kImageRole = Qt::UserRole + 2;
-constexpr int kStringTableType = 6;
 
 struct DisplayName {
     int number;
@@ -220,7 +220,7 @@ void ResourceTree::addType(XmlDocument& description, XmlElement* entry) {
     std::int64_t number = -1;
     const bool numbered = parseInt(label, number);
     QTreeWidgetItem* item = insert(nullptr, toQt(typeDisplayName(label)), entry, TreeImage::kClosed);
-    if (numbered && number == kStringTableType) {
+    if (numbered && number == resource_type::kString) {
         addStringLanguages(description, entry, item);
         return;
     }
