@@ -245,6 +245,35 @@ def compare(original_path, rebuilt_path, pe32plus, optional_size):
     return problems, len(old_resources)
 
 
+def check_added(added_path, ico_path, version_path):
+    """Problems of the file that was given an icon group and a version block by the tool."""
+    problems = []
+    info = pe_resources.describe(added_path)
+    table = {(key_text(r["type"]), key_text(r["name"]), r["language"]): r["data"] for r in info["resources"]}
+    with open(ico_path, "rb") as stream:
+        ico = stream.read()
+    with open(version_path, "rb") as stream:
+        version = stream.read()
+    (count,) = struct.unpack_from("<H", ico, 4)
+    images = []
+    for index in range(count):
+        size, offset = struct.unpack_from("<II", ico, 6 + 16 * index + 8)
+        images.append(ico[offset: offset + size])
+    group = table.get(("i:14", "i:1", 1033))
+    if group is None:
+        return ["added icon group not found"]
+    (members,) = struct.unpack_from("<H", group, 4)
+    found = []
+    for index in range(members):
+        (member_id,) = struct.unpack_from("<H", group, 6 + 14 * index + 12)
+        found.append(table.get(("i:3", "i:%d" % member_id, 1033)))
+    if found != images:
+        problems.append("the added icon's images are not intact")
+    if table.get(("i:16", "i:1", 1033)) != version:
+        problems.append("added version block not found or changed")
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tool", required=True)
@@ -267,7 +296,7 @@ def main():
 
     os.makedirs(args.work, exist_ok=True)
     tool = subprocess.Popen([args.tool], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
-    failures, refusals, files_ok, resources, unchanged = [], [], 0, 0, 0
+    failures, refusals, files_ok, resources, unchanged, added = [], [], 0, 0, 0, 0
     started = time.monotonic()
     work = os.path.join(args.work, "current")
     for path, (kind, optional_size) in files:
@@ -284,6 +313,9 @@ def main():
             failures.append("%s: %s" % (name, " ".join(reply[1:])[:400]))
             continue
         problems, count = compare(path, reply[1], kind == "pe32plus", optional_size)
+        if len(reply) >= 7:
+            added += 1
+            problems.extend(check_added(reply[4], reply[5], reply[6]))
         if not problems and count == 0:
             unchanged += 1
         if problems:
@@ -297,7 +329,7 @@ def main():
     for line in failures + refusals:
         print(line)
     elapsed = time.monotonic() - started
-    print("%d of them without resources" % unchanged)
+    print("%d of them without resources, %d of those given an icon group and a version block" % (unchanged, added))
     if failures or refusals:
         print("%d files, %d resources identical; %d differences, %d refusals (%.0f s)"
               % (files_ok, resources, len(failures), len(refusals), elapsed))

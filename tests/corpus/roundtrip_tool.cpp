@@ -1,7 +1,9 @@
 // Driver of the real-file round trip: for each "<PE file>\t<work folder>" line on standard input it
 // imports the file, compiles the folder back unchanged, imports the rebuilt file a second time and
 // checks that both imports describe the same resources. One line of result per input line:
-//   OK\t<rebuilt file>\t<import ms>\t<compile ms>
+//   OK\t<rebuilt file>\t<import ms>\t<compile ms>[\t<file with added resources>\t<.ico>\t<version>]
+// A file without resources is also given an icon group (from a two-image .ico file) and a version
+// block, compiled to the file named last on its OK line beside the two sources it was made from.
 //   REFUSED\t<error text>          the import refused the file
 //   FAIL\t<step>\t<error text>     anything else
 // The comparison with the original (pefile) is done by the caller, roundtrip.py.
@@ -12,11 +14,14 @@
 #include <string>
 
 #include "core/errors/errors.h"
+#include "core/pe/description_edit.h"
 #include "core/pe/project_files.h"
 #include "core/pe/res_compiler.h"
 #include "core/platform/files.h"
 #include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
+#include "core/xml/xml_document.h"
+#include "pe_builder/pe_builder.h"
 
 namespace {
 
@@ -50,6 +55,63 @@ std::string readOrEmpty(const fs::path& path) {
     std::vector<std::byte> bytes;
     if (ReadWholeFile(path, bytes).failed()) return "<missing>";
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// A .ICO file holding `images`: the directory, its entries, the images one after another.
+std::vector<std::byte> icoFile(const std::vector<pebuilder::IconImage>& images) {
+    ByteWriter out;
+    out.u16(0);
+    out.u16(1);
+    out.u16(static_cast<std::uint16_t>(images.size()));
+    std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
+    for (const pebuilder::IconImage& image : images) {
+        out.u8(static_cast<std::uint8_t>(image.width));
+        out.u8(static_cast<std::uint8_t>(image.height));
+        out.u8(image.colorCount);
+        out.u8(0);
+        out.u16(1);
+        out.u16(image.bitCount);
+        out.u32(static_cast<std::uint32_t>(image.data.size()));
+        out.u32(offset);
+        offset += static_cast<std::uint32_t>(image.data.size());
+    }
+    for (const pebuilder::IconImage& image : images)
+        out.append(Bytes(image.data));
+    return std::move(out.bytes());
+}
+
+// Adds an icon group and a version block to the imported folder of a file without resources and
+// compiles it to <work>/added/<name>. The result names that file and the two sources.
+std::string addResources(const fs::path& folder, const fs::path& work, const fs::path& peFile) {
+    const fs::path ico = work / "app.ico";
+    const fs::path version = work / "version.bin";
+    if (WriteFileAtomic(
+            ico, asBytes(icoFile({pebuilder::makeIconImage(32, 8, 1), pebuilder::makeIconImage(16, 32, 2)})))
+            .failed() ||
+        WriteFileAtomic(version, asBytes(pebuilder::makeVersionInfo(pebuilder::defaultVersionPlan())))
+            .failed())
+        return "FAIL\tadd\tcannot write the sources";
+    XmlDocument description;
+    XmlElement* added = nullptr;
+    if (description.LoadFile(folder / "pe.xml").failed() ||
+        AddResource(description, folder, ResourceKey::ofId(14), ResourceKey::ofId(1), 1033, ico, added)
+            .failed() ||
+        AddResource(description, folder, ResourceKey::ofId(16), ResourceKey::ofId(1), 1033, version, added)
+            .failed() ||
+        description.SaveFile().failed())
+        return "FAIL\tadd\t" + errorText();
+    CResCompiler compiler;
+    compiler.setWorkingFolder(folder);
+    compiler.setOutputName(peFile.filename());
+    compiler.setTrace([](std::string_view) {});
+    if (compiler.Compile(folder / "pe.xml").failed())
+        return "FAIL\tcompile with added resources\t" + errorText();
+    const fs::path result = work / "added" / peFile.filename();
+    std::error_code ec;
+    fs::create_directories(result.parent_path(), ec);
+    fs::rename(compiler.outputPath(), result, ec);
+    if (ec) return "FAIL\tadd\tcannot move the compiled file";
+    return pathToUtf8(result) + "\t" + pathToUtf8(ico) + "\t" + pathToUtf8(version);
 }
 
 double millisecondsSince(std::chrono::steady_clock::time_point start) {
@@ -107,8 +169,23 @@ int main() {
                       << std::endl;
             continue;
         }
-        std::cout << "OK\t" << pathToUtf8(compiler.outputPath()) << "\t" << importMs << "\t" << compileMs
-                  << std::endl;
+        std::string rebuilt = pathToUtf8(compiler.outputPath());
+        if (readOrEmpty(first / "pe.xml").find("<Entry") == std::string::npos) {
+            // Kept aside: the folder is reused for the file with added resources.
+            const fs::path kept = work / "rebuilt" / peFile.filename();
+            fs::create_directories(kept.parent_path(), ec);
+            fs::rename(compiler.outputPath(), kept, ec);
+            rebuilt = pathToUtf8(kept);
+            const std::string added = addResources(first, work, peFile);
+            if (added.starts_with("FAIL")) {
+                std::cout << added << std::endl;
+                continue;
+            }
+            rebuilt += "\t" + std::to_string(importMs) + "\t" + std::to_string(compileMs) + "\t" + added;
+            std::cout << "OK\t" << rebuilt << std::endl;
+            continue;
+        }
+        std::cout << "OK\t" << rebuilt << "\t" << importMs << "\t" << compileMs << std::endl;
     }
     setUiSink(nullptr);
     return 0;
