@@ -160,7 +160,8 @@ BuiltImage buildImageWithLayout(const ImagePlan& plan) {
     }
 
     // Lay out. Virtual addresses come first because the resource section's bytes depend on its RVA.
-    const std::uint32_t optionalHeaderSize = plan.pe32Plus ? kPe32PlusOptionalHeaderSize : kPe32OptionalHeaderSize;
+    const std::uint32_t optionalHeaderSize =
+        plan.pe32Plus ? kPe32PlusOptionalHeaderSize : kPe32OptionalHeaderSize;
     const std::uint32_t headersEnd = kPeHeaderOffset + 4 + kCoffHeaderSize + optionalHeaderSize +
                                      kSectionHeaderSize * static_cast<std::uint32_t>(sections.size());
     const std::uint32_t sizeOfHeaders = alignUp(headersEnd, fileAlignment);
@@ -284,7 +285,7 @@ BuiltImage buildImageWithLayout(const ImagePlan& plan) {
     out.u32(sizeOfHeaders);
     out.u32(0);  // checksum, filled in last
     out.u16(plan.subsystem);
-    out.u16(0x0140);  // dynamic base, NX compatible
+    out.u16(0x0140);                                                       // dynamic base, NX compatible
     for (std::uint32_t size : {0x100000u, 0x1000u, 0x100000u, 0x1000u}) {  // stack and heap
         out.u32(size);
         if (plan.pe32Plus) out.u32(0);
