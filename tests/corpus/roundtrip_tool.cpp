@@ -57,36 +57,13 @@ std::string readOrEmpty(const fs::path& path) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-// A .ICO file holding `images`: the directory, its entries, the images one after another.
-std::vector<std::byte> icoFile(const std::vector<pebuilder::IconImage>& images) {
-    ByteWriter out;
-    out.u16(0);
-    out.u16(1);
-    out.u16(static_cast<std::uint16_t>(images.size()));
-    std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
-    for (const pebuilder::IconImage& image : images) {
-        out.u8(static_cast<std::uint8_t>(image.width));
-        out.u8(static_cast<std::uint8_t>(image.height));
-        out.u8(image.colorCount);
-        out.u8(0);
-        out.u16(1);
-        out.u16(image.bitCount);
-        out.u32(static_cast<std::uint32_t>(image.data.size()));
-        out.u32(offset);
-        offset += static_cast<std::uint32_t>(image.data.size());
-    }
-    for (const pebuilder::IconImage& image : images)
-        out.append(Bytes(image.data));
-    return std::move(out.bytes());
-}
-
 // Adds an icon group and a version block to the imported folder of a file without resources and
 // compiles it to <work>/added/<name>. The result names that file and the two sources.
 std::string addResources(const fs::path& folder, const fs::path& work, const fs::path& peFile) {
     const fs::path ico = work / "app.ico";
     const fs::path version = work / "version.bin";
-    if (WriteFileAtomic(
-            ico, asBytes(icoFile({pebuilder::makeIconImage(32, 8, 1), pebuilder::makeIconImage(16, 32, 2)})))
+    if (WriteFileAtomic(ico, asBytes(pebuilder::makeIcoFile(
+                                 {pebuilder::makeIconImage(32, 8, 1), pebuilder::makeIconImage(16, 32, 2)})))
             .failed() ||
         WriteFileAtomic(version, asBytes(pebuilder::makeVersionInfo(pebuilder::defaultVersionPlan())))
             .failed())

@@ -41,28 +41,6 @@ ByteVector iconFile(const pebuilder::IconImage& image, bool cursor) {
     return out.bytes();
 }
 
-// A .ICO file with several images.
-ByteVector multiIconFile(const std::vector<pebuilder::IconImage>& images) {
-    ByteWriter out;
-    for (std::uint32_t word : {0u, 1u, static_cast<std::uint32_t>(images.size())})
-        out.u16(word);
-    std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
-    for (const pebuilder::IconImage& image : images) {
-        out.u8(static_cast<std::uint8_t>(image.width));
-        out.u8(static_cast<std::uint8_t>(image.height));
-        out.u8(image.colorCount);
-        out.u8(0);
-        out.u16(1);
-        out.u16(image.bitCount);
-        out.u32(static_cast<std::uint32_t>(image.data.size()));
-        out.u32(offset);
-        offset += static_cast<std::uint32_t>(image.data.size());
-    }
-    for (const pebuilder::IconImage& image : images)
-        out.append(Bytes(image.data));
-    return out.bytes();
-}
-
 // A 24-bit BMP from rows of 0xRRGGBB colours, top row first.
 ByteVector bmp24(const std::vector<std::vector<std::uint32_t>>& rows) {
     const auto width = static_cast<std::uint32_t>(rows.front().size());
@@ -656,9 +634,9 @@ TEST_F(ImageWndTest, AnIconFileOnAGroupRewritesTheGroupAndItsMembers) {
     services.descriptionEdited = [&](XmlElement* select) { told = select; };
 
     ImageWnd& pane = open(groupFile, 9, {300, 400}, file);
-    const fs::path chosen =
-        temp_.write("elsewhere/app.ico",
-                    multiIconFile({pebuilder::makeIconImage(32, 8, 1), pebuilder::makeIconImage(16, 32, 2)}));
+    const fs::path chosen = temp_.write(
+        "elsewhere/app.ico",
+        pebuilder::makeIcoFile({pebuilder::makeIconImage(32, 8, 1), pebuilder::makeIconImage(16, 32, 2)}));
     pane.ReplaceWith(chosen);
     EXPECT_EQ(told, file->parent());
     EXPECT_TRUE(sink.messages.empty());

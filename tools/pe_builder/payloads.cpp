@@ -300,6 +300,28 @@ ByteVector makeIconGroup(const std::vector<std::pair<IconImage, std::uint16_t>>&
     return makeGroup(1, members);
 }
 
+ByteVector makeIcoFile(const std::vector<IconImage>& images) {
+    ByteWriter out;
+    out.u16(0);
+    out.u16(1);
+    out.u16(static_cast<std::uint16_t>(images.size()));
+    std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
+    for (const IconImage& image : images) {
+        out.u8(static_cast<std::uint8_t>(image.width));
+        out.u8(static_cast<std::uint8_t>(image.height));
+        out.u8(image.colorCount);
+        out.u8(0);
+        out.u16(1);
+        out.u16(image.bitCount);
+        out.u32(static_cast<std::uint32_t>(image.data.size()));
+        out.u32(offset);
+        offset += static_cast<std::uint32_t>(image.data.size());
+    }
+    for (const IconImage& image : images)
+        out.append(asBytes(image.data));
+    return std::move(out.bytes());
+}
+
 ByteVector makeCursorGroup(const std::vector<std::pair<IconImage, std::uint16_t>>& members) {
     return makeGroup(2, members);
 }

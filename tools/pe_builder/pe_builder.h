@@ -206,6 +206,8 @@ IconImage makeCursorImage(std::uint16_t size, std::uint16_t bitCount, std::uint1
 // naming its member's resource ID.
 ByteVector makeIconGroup(const std::vector<std::pair<IconImage, std::uint16_t>>& members);
 ByteVector makeCursorGroup(const std::vector<std::pair<IconImage, std::uint16_t>>& members);
+// A .ICO file holding `images` (icons only): the directory, its 16-byte entries, then the images.
+ByteVector makeIcoFile(const std::vector<IconImage>& images);
 
 // Appends the member images (RT_ICON or RT_CURSOR, IDs firstMemberId, firstMemberId + 1, ...) and
 // the group resource to `resources`.
