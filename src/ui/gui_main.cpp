@@ -47,7 +47,7 @@ bool runMainWindow(CKsApp& app) {
     CKsFrame* mainFrame = nullptr;
     ImagePaneServices imageServices;
     imageServices.settings = app.settings();
-    imageServices.imageEditors = &app.imageEditors();
+    imageServices.editors = &app.imageEditors();
     imageServices.launchEditor = [&app](const std::filesystem::path& file, const EditorCommand* editor) {
         return app.LaunchImageEditor(file, editor);
     };

@@ -46,8 +46,7 @@ std::string attributeValue(const XmlElement* element, std::string_view name) {
 constexpr std::string_view kSource = "ImageWnd";
 
 // Geometry below the toolbar: separator lines, the band of the information lines, the picture.
-constexpr int kShadowLineY = 31;
-constexpr int kDarkLineY = 32;
+constexpr int kShadowLineY = kPaneShadowLineY;
 constexpr int kBandBottom = 68;
 constexpr int kInfoTop = 31;
 constexpr int kInfoRowHeight = 18;
@@ -71,11 +70,6 @@ constexpr std::string_view kConfirmCurrent =
     "警告：应用将覆盖文件\n\n%s\n\n你无法撤消此项操作。\r\n\r\n你确定要这么做吗？";
 constexpr std::string_view kConfirmAll =
     "警告：应用将覆盖所有文件于目录:\n\n%s\n\n你无法撤消此项操作。\r\n\r\n你确定要这么做吗？";
-constexpr std::string_view kDifferentExtension =
-    "与你正替换那个相比，你选定的是一个不同扩展名的文件名。\r\n更改文件类型可能有不利的副作用。\r\n\r\n"
-    "你希望要继续吗？";
-constexpr std::string_view kOverwriteOther = "文件 '%s' 已存在并被其他资源使用。\r\n\r\n要覆盖它吗？";
-constexpr std::string_view kCopyFailed = "复制 '%s' 文件到 '%s' 的时候发生错误。";
 
 constexpr const char* kReplaceTitle = "浏览图形文件";
 // "Image Files (*.bmp;*.png;*.gif;*.jpg;*.avi)": Qt's dialog separates the patterns by blanks.
@@ -194,29 +188,18 @@ ImageWnd::ImageWnd(PaneHost* host, ImagePaneServices services, QWidget* parent)
     listingFont_ = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     buildToolBar();
 
-    watch_.setInterval(kWatchIntervalMs);
-    connect(&watch_, &QTimer::timeout, this, &ImageWnd::checkFileTime);
+    connect(&watch_, &FileWatch::changed, this, &ImageWnd::LoadImage);
     connect(&aviTimer_, &QTimer::timeout, this, &ImageWnd::showNextAviFrame);
 }
 
 ImageWnd::~ImageWnd() = default;
 
 void ImageWnd::buildToolBar() {
-    toolBar_ = new QToolBar(this);
-    toolBar_->setMovable(false);
-    toolBar_->setFloatable(false);
-    toolBar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    toolBar_->setGeometry(0, 1, width(), kToolBarHeight);
-
-    editMenu_ = new QMenu(this);
-    connect(editMenu_, &QMenu::aboutToShow, this, &ImageWnd::rebuildEditMenu);
-    editButton_ = new QToolButton(toolBar_);
-    editButton_->setText(QStringLiteral("编辑"));
-    editButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    editButton_->setPopupMode(QToolButton::MenuButtonPopup);
-    editButton_->setMenu(editMenu_);
-    connect(editButton_, &QToolButton::clicked, this, [this] { launchEditor(nullptr); });
-    toolBar_->addWidget(editButton_);
+    toolBar_ = makePaneToolBar(this);
+    editButton_ =
+        addEditorButton(toolBar_, services_, kImageEditorsPage, [this](const EditorCommand* editor) {
+            launchPaneEditor(services_, EditorKind::kImage, path_, editor);
+        });
 
     replaceAction_ = new QAction(QStringLiteral(" 替 换 ..."), this);
     // A tool button would drop the ellipsis of the text.
@@ -236,44 +219,14 @@ void ImageWnd::buildToolBar() {
     toolBar_->addAction(copyAction_);
 }
 
-void ImageWnd::rebuildEditMenu() {
-    editMenu_->clear();
-    if (services_.imageEditors != nullptr) {
-        for (const EditorCommand& editor : *services_.imageEditors) {
-            QAction* action = editMenu_->addAction(fromUtf8(editor.name));
-            connect(action, &QAction::triggered, this, [this, editor] { launchEditor(&editor); });
-        }
-        if (!services_.imageEditors->empty()) editMenu_->addSeparator();
-    }
-    QAction* customize = editMenu_->addAction(QStringLiteral("定制编辑器 ..."));
-    connect(customize, &QAction::triggered, this, [this] {
-        if (services_.openOptions) services_.openOptions(kImageEditorsPage);
-    });
-}
-
-void ImageWnd::launchEditor(const EditorCommand* editor) {
-    if (path_.empty()) return;
-    HResult hr = kOk;
-    if (services_.launchEditor) {
-        hr = services_.launchEditor(path_, editor);
-    } else {
-        static const EditorList kNoEditors;
-        hr = LaunchEditor(EditorKind::kImage, path_, editor,
-                          services_.imageEditors != nullptr ? *services_.imageEditors : kNoEditors);
-    }
-    if (hr.failed()) ShowErrorDialog();
+QMenu* ImageWnd::editMenu() const {
+    return editButton_->menu();
 }
 
 void ImageWnd::chooseReplacement() {
     if (path_.empty()) return;
-    std::filesystem::path chosen;
-    if (services_.chooseReplacement) {
-        chosen = services_.chooseReplacement(path_);
-    } else {
-        const QString file = QFileDialog::getOpenFileName(this, QString::fromUtf8(kReplaceTitle),
-                                                          pathText(path_), QString::fromUtf8(kReplaceFilter));
-        if (!file.isEmpty()) chosen = pathFromUtf8(file.toStdString());
-    }
+    const std::filesystem::path chosen = choosePaneReplacement(
+        services_, this, path_, QString::fromUtf8(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
     if (!chosen.empty()) ReplaceWith(chosen);
 }
 
@@ -297,14 +250,6 @@ void ImageWnd::setRealSize(bool on) {
     update();
 }
 
-void ImageWnd::checkFileTime() {
-    if (path_.empty()) return;
-    const std::int64_t time = FileModificationTime(path_);
-    if (time <= fileTime_) return;
-    fileTime_ = time;
-    LoadImage();
-}
-
 // ----- Showing and loading ------------------------------------------------------------------------
 
 void ImageWnd::ShowImageFile(const std::filesystem::path& path, XmlElement* fileElement, CKsDoc* document,
@@ -313,8 +258,7 @@ void ImageWnd::ShowImageFile(const std::filesystem::path& path, XmlElement* file
     fileElement_ = fileElement;
     document_ = document;
     subMode_ = subMode;
-    fileTime_ = FileModificationTime(path_);
-    watch_.start();
+    watch_.watch(path_);
     LoadImage();
 }
 
@@ -577,8 +521,7 @@ QRect ImageWnd::colorizeArea() const {
 void ImageWnd::ReplaceWith(const std::filesystem::path& chosen) {
     if (path_.empty() || chosen.empty()) return;
     if (chosen == path_ || IsSameFile(chosen, path_)) return;
-    const std::string chosenName = pathToUtf8(chosen.filename());
-    const std::string chosenExtension = extensionOf(chosenName);
+    const std::string chosenExtension = extensionOf(pathToUtf8(chosen.filename()));
     // An icon or cursor file on a group rewrites the group and its members (a program's icon is set
     // this way); the description changes, so the view writes it and shows the new tree.
     const bool group = kind_ == ImageKind::kIconGroup || kind_ == ImageKind::kCursorGroup;
@@ -594,53 +537,13 @@ void ImageWnd::ReplaceWith(const std::filesystem::path& chosen) {
         if (services_.descriptionEdited) services_.descriptionEdited(language);
         return;
     }
-    if (!iequalsAscii(chosenExtension, extensionOf(pathToUtf8(path_.filename()))) &&
-        uiSink().ask(kDifferentExtension, kAppName, Buttons::kYesNo, 0, MessageIcon::kExclamation) !=
-            Answer::kYes) {
+    std::filesystem::path shown;
+    HResult hr = ReplacePaneFile(document_, fileElement_, path_, chosen, shown);
+    if (hr.failed()) {
+        ShowErrorDialog();
         return;
     }
-
-    const std::filesystem::path target = path_.parent_path() / chosen.filename();
-    if (!IsSameFile(chosen, target)) {
-        std::error_code error;
-        if (std::filesystem::exists(target, error) && !IsSameFile(target, path_) &&
-            uiSink().ask(safeFormat(kOverwriteOther, {pathToUtf8(target)}), kAppName, Buttons::kYesNo, 1,
-                         MessageIcon::kExclamation) != Answer::kYes) {
-            return;
-        }
-        // A read-only target is made writable first, as the copy over it expects.
-        if (std::filesystem::exists(target, error)) {
-            std::filesystem::permissions(target, std::filesystem::perms::owner_write,
-                                         std::filesystem::perm_options::add, error);
-        }
-        // Written beside the target and renamed over it: a failed copy leaves the target as it was.
-        if (HResult hr = CopyFileAtomic(chosen, target); hr.failed()) {
-            RecordError(true, kSource, __LINE__, hr);
-            ReportMessage(false, kSource, __LINE__, kCopyFailed, {pathToUtf8(chosen), pathToUtf8(target)});
-            ShowErrorDialog();
-            return;
-        }
-    }
-
-    if (document_ != nullptr && fileElement_ != nullptr) {
-        XmlDocument& description = document_->description();
-        XmlElement* previous = description.SetCurrent(fileElement_);
-        std::string name;
-        if (description.GetAttribute("", "Name", name).failed()) name.clear();
-        const std::size_t slash = name.rfind('\\');
-        std::string stored = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-        const bool png = iequalsAscii(chosenExtension, ".png");
-        // The compile turns X.png into the bitmap X.BMP: the entry keeps naming the bitmap.
-        stored += chosenName.substr(0, chosenName.size() - chosenExtension.size());
-        stored += png ? std::string(".BMP") : chosenExtension;
-        description.SetCurrentAttribute("Name", stored);
-        if (resourceTypeOf(description, fileElement_) == 2) {
-            description.SetCurrent(fileElement_);
-            description.SetCurrentAttribute("Png", png ? "1" : "0");
-        }
-        description.SetCurrent(previous);
-    }
-    ShowImageFile(target, fileElement_, document_, subMode_);
+    if (hr == kOk) ShowImageFile(shown, fileElement_, document_, subMode_);
 }
 
 void ImageWnd::fileDropped(const std::filesystem::path& file) {
@@ -670,10 +573,7 @@ HResult ImageWnd::memberFile(const GroupEntry& entry, IconGroupKind kind, std::f
 }
 
 std::filesystem::path ImageWnd::recolourFolder() const {
-    // The project's working folder: where its pe.xml lies.
-    if (document_ != nullptr && !document_->descriptionPath().empty())
-        return document_->descriptionPath().parent_path();
-    return path_.parent_path();
+    return workingFolderOf(document_, path_);
 }
 
 int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
@@ -708,7 +608,7 @@ int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
         failure = colorize_.RecolorFolder(folder);
     }
     if (failure.failed()) ShowErrorDialog();
-    fileTime_ = FileModificationTime(path_);
+    watch_.markCurrent();
     LoadImage();
     return 1;
 }
@@ -762,7 +662,7 @@ bool ImageWnd::dragPayload(int, QPoint offset, DragPayload& payload) const {
 
 void ImageWnd::resizeEvent(QResizeEvent* event) {
     CDragWnd::resizeEvent(event);
-    toolBar_->setGeometry(0, 1, width(), kToolBarHeight);
+    toolBar_->setGeometry(0, 1, width(), kPaneToolBarHeight);
     layoutInformation();
 }
 
@@ -799,19 +699,12 @@ void ImageWnd::paintBackground(QPainter& painter) {
         painter.fillRect(rect(), QBrush(pattern_));
         return;
     }
-    painter.fillRect(QRect(0, 0, width(), kShadowLineY), colours.window());
     const bool band = kind_ != ImageKind::kOther;
     if (band) {
         painter.fillRect(QRect(0, kShadowLineY, width(), kBandBottom - kShadowLineY), colours.mid());
         painter.fillRect(QRect(0, kBandBottom, width(), height() - kBandBottom), colours.window());
     }
-    // A raised edge along the top, then the two lines under the toolbar.
-    painter.setPen(colours.color(QPalette::Light));
-    painter.drawLine(0, 0, width() - 1, 0);
-    painter.setPen(colours.color(QPalette::Mid));
-    painter.drawLine(0, kShadowLineY, width() - 1, kShadowLineY);
-    painter.setPen(colours.color(QPalette::Shadow));
-    painter.drawLine(0, kDarkLineY, width() - 1, kDarkLineY);
+    paintPaneFrame(painter, *this);
 }
 
 void ImageWnd::layoutInformation() {
@@ -874,7 +767,7 @@ void ImageWnd::paintGroup(QPainter& painter) {
 }
 
 void ImageWnd::paintOther(QPainter& painter) {
-    const QRect area(0, kDarkLineY + 1, width(), std::max(0, height() - kDarkLineY - 1));
+    const QRect area(0, kPaneContentTop, width(), std::max(0, height() - kPaneContentTop));
     if (otherFrame_.isNull()) {
         painter.fillRect(area, palette().window());
         return;

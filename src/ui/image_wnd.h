@@ -24,6 +24,7 @@
 #include "core/images/dib.h"
 #include "core/images/icon_files.h"
 #include "ui/drag_wnd.h"
+#include "ui/file_pane.h"
 #include "ui/pane.h"
 
 class QAction;
@@ -67,32 +68,13 @@ int imageZoom(QSize picture, QSize client, bool withInformation, bool realSize);
 inline constexpr std::string_view kImageSettingsSection = "ImageWnd";
 inline constexpr std::string_view kScaleToFitKey = "ScaleToFit";
 
-// What the image pane needs of the application.
-struct ImagePaneServices {
-    // ImageWnd/ScaleToFit lives here; without a store the default (scale to fit) applies.
-    SettingsStore* settings = nullptr;
-    // The configured image editors (none when null).
-    const EditorList* imageEditors = nullptr;
-    // Opens a file in an image editor (null: the list's first); empty: LaunchEditor on the list.
-    std::function<HResult(const std::filesystem::path& file, const EditorCommand* editor)> launchEditor;
-    // Opens the options dialog on a page (0: the image editors); empty: the command does nothing.
-    std::function<void(int page)> openOptions;
-    // Asks for the replacement file, starting at `current`; empty: the open dialog.
-    std::function<std::filesystem::path(const std::filesystem::path& current)> chooseReplacement;
-    // Told after the pane changed the description (a group replaced from an icon file), with the
-    // element to select again; it writes pe.xml and shows the new tree. Empty: nothing is told.
-    std::function<void(XmlElement* select)> descriptionEdited;
-};
+// What the image pane needs of the application; `editors` are the image editors.
+using ImagePaneServices = PaneServices;
 
 class ImageWnd : public CDragWnd {
     Q_OBJECT
 
   public:
-    static constexpr int kToolBarHeight = 30;
-    static constexpr int kWatchIntervalMs = 2000;
-    // The options page of the image editors.
-    static constexpr int kImageEditorsPage = 0;
-
     ImageWnd(PaneHost* host, ImagePaneServices services, QWidget* parent = nullptr);
     ~ImageWnd() override;
 
@@ -142,7 +124,7 @@ class ImageWnd : public CDragWnd {
 
     QToolBar* toolBar() const { return toolBar_; }
     QToolButton* editButton() const { return editButton_; }
-    QMenu* editMenu() const { return editMenu_; }
+    QMenu* editMenu() const;
     QAction* replaceAction() const { return replaceAction_; }
     QAction* hexAction() const { return hexAction_; }
     QAction* realSizeAction() const { return realSizeAction_; }
@@ -168,12 +150,9 @@ class ImageWnd : public CDragWnd {
     };
 
     void buildToolBar();
-    void rebuildEditMenu();
-    void launchEditor(const EditorCommand* editor);
     void chooseReplacement();
     void showHex();
     void setRealSize(bool on);
-    void checkFileTime();
 
     void clearPictures();
     bool setDib(std::vector<std::byte> dib, bool iconImage);
@@ -201,8 +180,7 @@ class ImageWnd : public CDragWnd {
     CKsDoc* document_ = nullptr;
     int subMode_ = 0;
     ImageKind kind_ = ImageKind::kNone;
-    std::int64_t fileTime_ = 0;
-    QTimer watch_;
+    FileWatch watch_;
 
     std::optional<DibPicture> picture_;
     std::optional<DibPicture> preview_;
@@ -224,7 +202,6 @@ class ImageWnd : public CDragWnd {
     bool realSize_ = false;
     QToolBar* toolBar_ = nullptr;
     QToolButton* editButton_ = nullptr;
-    QMenu* editMenu_ = nullptr;
     QAction* replaceAction_ = nullptr;
     QAction* hexAction_ = nullptr;
     QAction* realSizeAction_ = nullptr;

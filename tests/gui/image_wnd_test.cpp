@@ -522,8 +522,8 @@ TEST_F(ImageWndTest, ANewerFileIsReloadedByTheWatch) {
     temp_.write("w.bmp", bmpFile({8, 2, 24}));
     fs::last_write_time(file, fs::file_time_type::clock::now() + std::chrono::seconds(5));
     EXPECT_EQ(pane.pictureSize(), QSize(4, 4));
-    EXPECT_TRUE(testing::waitUntil([&] { return pane.pictureSize() == QSize(8, 2); },
-                                   ImageWnd::kWatchIntervalMs * 3));
+    EXPECT_TRUE(
+        testing::waitUntil([&] { return pane.pictureSize() == QSize(8, 2); }, kFileWatchIntervalMs * 3));
 }
 
 TEST_F(ImageWndTest, ApplyColorizeAsksAndRecoloursTheFileOrTheProjectFolder) {
@@ -584,7 +584,7 @@ TEST_F(ImageWndTest, EditButtonLaunchesEditorsAndOffersTheEditorOptions) {
     const EditorList editors = {{"Paint", "paint", "", ""}, {"Draw", "draw", "--new", ""}};
     std::vector<std::string> launched;
     std::vector<int> pages;
-    services.imageEditors = &editors;
+    services.editors = &editors;
     services.launchEditor = [&](const fs::path&, const EditorCommand* editor) {
         launched.push_back(editor ? editor->name : "<first>");
         return ReportError(true, "test", 1, kFail);
@@ -602,10 +602,10 @@ TEST_F(ImageWndTest, EditButtonLaunchesEditorsAndOffersTheEditorOptions) {
     actions[1]->trigger();
     actions[3]->trigger();
     EXPECT_EQ(launched, (std::vector<std::string>{"<first>", "Draw"}));
-    EXPECT_EQ(pages, std::vector<int>{ImageWnd::kImageEditorsPage});
+    EXPECT_EQ(pages, std::vector<int>{kImageEditorsPage});
 
     const EditorList none;
-    services.imageEditors = &none;
+    services.editors = &none;
     emit open(temp_ / "e.bmp").editMenu()->aboutToShow();
     EXPECT_EQ(wnd->editMenu()->actions().size(), 1);  // no separator without editors
 }

@@ -1,0 +1,114 @@
+// What the panes that show one file of the working folder (image, hex, text) have in common: the
+// application services they reach, the toolbar with its "编辑" drop-down of external editors, the
+// painted band under the toolbar, the two-second file watch, and replacing the shown file by
+// another one (with the questions and the description updates that keep the project consistent).
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+
+#include "app/editors.h"
+#include "core/platform/status.h"
+
+class QPainter;
+class QToolBar;
+class QToolButton;
+class QWidget;
+
+namespace kestrel {
+class CKsDoc;
+class SettingsStore;
+class XmlElement;
+}  // namespace kestrel
+
+namespace kestrel::ui {
+
+// What a file pane needs of the application. Each pane gets its own copy with its editor list.
+struct PaneServices {
+    // Settings of the panes (the image pane's ScaleToFit, the insert mode); none: the defaults.
+    SettingsStore* settings = nullptr;
+    // The configured editors of the pane's kind (none when null).
+    const EditorList* editors = nullptr;
+    // Opens a file in an editor (null: the list's first); empty: LaunchEditor on the list.
+    std::function<HResult(const std::filesystem::path& file, const EditorCommand* editor)> launchEditor;
+    // Opens the options dialog on a page; empty: the command does nothing.
+    std::function<void(int page)> openOptions;
+    // Asks for the replacement file, starting at `current`; empty: the open-file dialog.
+    std::function<std::filesystem::path(const std::filesystem::path& current)> chooseReplacement;
+    // Told after the pane changed the description in a way the tree shows (a group replaced from
+    // an icon file), with the element to select again. Empty: nothing is told.
+    std::function<void(XmlElement* select)> descriptionEdited;
+};
+
+// The options pages of the editor lists.
+inline constexpr int kImageEditorsPage = 0;
+inline constexpr int kTextEditorsPage = 1;
+inline constexpr int kHexEditorsPage = 2;
+
+// Geometry shared by the file panes: the toolbar on top, then a light line, a dark line, and the
+// pane's content from kPaneContentTop down.
+inline constexpr int kPaneToolBarHeight = 30;
+inline constexpr int kPaneShadowLineY = 31;
+inline constexpr int kPaneDarkLineY = 32;
+inline constexpr int kPaneContentTop = 33;
+inline constexpr int kFileWatchIntervalMs = 2000;
+
+// A flat text-only toolbar across the top of `owner`.
+QToolBar* makePaneToolBar(QWidget* owner);
+// Adds the "编辑" button: a click opens the file in the default editor, its drop-down lists the
+// configured editors and "定制编辑器 ..." (the options dialog on `optionsPage`).
+QToolButton* addEditorButton(QToolBar* bar, const PaneServices& services, int optionsPage,
+                             std::function<void(const EditorCommand*)> launch);
+// Opens `file` in an editor of `kind` through the services; a failure shows the error dialog.
+void launchPaneEditor(const PaneServices& services, EditorKind kind, const std::filesystem::path& file,
+                      const EditorCommand* editor);
+// Asks for a replacement file (through the services when they can).
+std::filesystem::path choosePaneReplacement(const PaneServices& services, QWidget* owner,
+                                            const std::filesystem::path& current, const QString& title,
+                                            const QString& filter);
+// The raised edge along the top and the two lines under the toolbar; the toolbar's band is filled.
+void paintPaneFrame(QPainter& painter, const QWidget& pane);
+
+// Polls a file's modification time every two seconds and tells when it became later than the
+// time of the last (re)load (editors that save by rename defeat change notification).
+class FileWatch : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit FileWatch(QObject* parent = nullptr);
+    // Starts watching `path`, taking its current time as the loaded one.
+    void watch(const std::filesystem::path& path);
+    void stop();
+    // Takes the file's current time as the loaded one (after the pane wrote the file itself).
+    void markCurrent();
+    // One poll, as the timer does it.
+    void check();
+
+  signals:
+    void changed();
+
+  private:
+    QTimer timer_;
+    std::filesystem::path path_;
+    std::int64_t time_ = 0;
+};
+
+// The project's working folder: where its pe.xml lies, else the shown file's folder.
+std::filesystem::path workingFolderOf(const CKsDoc* document, const std::filesystem::path& shown);
+
+// Replaces the shown file `current` by `chosen`. String-table entries (type 6) are compiled from
+// STRINGS.XML, so for them the chosen file is copied over STRINGS.XML after a confirmation and the
+// entry keeps its name. Any other entry: a different extension is confirmed, the file is copied
+// (atomically) into the shown file's folder — overwriting a file that another resource uses only
+// after a confirmation — and the File element is pointed at it (a chosen PNG keeps a bitmap entry
+// naming its .BMP and sets Png). Returns kOk with `shown` set to the file to show now, kFalse when
+// nothing changed (same file, or a question answered No), or the failure (recorded for the error
+// dialog).
+HResult ReplacePaneFile(CKsDoc* document, XmlElement* fileElement, const std::filesystem::path& current,
+                        const std::filesystem::path& chosen, std::filesystem::path& shown);
+
+}  // namespace kestrel::ui
