@@ -18,6 +18,7 @@
 #include "ui/ks_frame.h"
 #include "ui/ks_view.h"
 #include "ui/qt_ui_sink.h"
+#include "ui/text_wnd.h"
 
 namespace kestrel::ui {
 
@@ -43,23 +44,34 @@ bool runMainWindow(CKsApp& app) {
     QtDocumentPrompts prompts;
     DocumentController controller(document, &prompts);
 
-    // The image pane reaches the settings, the image editors and the options dialog of this run.
+    // The file panes reach the settings, their editor lists and the options dialog of this run.
     CKsFrame* mainFrame = nullptr;
-    ImagePaneServices imageServices;
-    imageServices.settings = app.settings();
-    imageServices.editors = &app.imageEditors();
-    imageServices.launchEditor = [&app](const std::filesystem::path& file, const EditorCommand* editor) {
-        return app.LaunchImageEditor(file, editor);
+    auto services = [&app, &mainFrame](
+                        const EditorList& editors,
+                        HResult (CKsApp::*launch)(const std::filesystem::path&, const EditorCommand*)) {
+        PaneServices result;
+        result.settings = app.settings();
+        result.editors = &editors;
+        result.launchEditor = [&app, launch](const std::filesystem::path& file, const EditorCommand* editor) {
+            return (app.*launch)(file, editor);
+        };
+        result.openOptions = [&mainFrame](int page) {
+            if (mainFrame != nullptr) mainFrame->view()->openOptions(page);
+        };
+        result.descriptionEdited = [&mainFrame](XmlElement* select) {
+            if (mainFrame != nullptr) mainFrame->view()->descriptionEdited(select);
+        };
+        return result;
     };
-    imageServices.openOptions = [&mainFrame](int page) {
-        if (mainFrame != nullptr) mainFrame->view()->openOptions(page);
-    };
-    imageServices.descriptionEdited = [&mainFrame](XmlElement* select) {
-        if (mainFrame != nullptr) mainFrame->view()->descriptionEdited(select);
-    };
-    registerPaneFactory(PaneType::kImage, makeImagePaneFactory(imageServices));
+    registerPaneFactory(PaneType::kImage,
+                        makeImagePaneFactory(services(app.imageEditors(), &CKsApp::LaunchImageEditor)));
+    registerPaneFactory(PaneType::kText,
+                        makeTextPaneFactory(services(app.textEditors(), &CKsApp::LaunchTextEditor)));
     struct FactoryReset {
-        ~FactoryReset() { registerPaneFactory(PaneType::kImage, {}); }
+        ~FactoryReset() {
+            for (PaneType type : {PaneType::kImage, PaneType::kText, PaneType::kHex})
+                registerPaneFactory(type, {});
+        }
     } factoryReset;
 
     FrameContext context;

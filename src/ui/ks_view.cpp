@@ -74,6 +74,7 @@ CKsView::CKsView(ViewContext context, QWidget* parent) : QWidget(parent), contex
     paneHost_ = new PaneHost(this);
     connect(bar_, &SplitterBar::moved, this, &CKsView::setSplitterPosition);
     connect(paneHost_, &PaneHost::statusMessage, this, &CKsView::statusMessage);
+    connect(paneHost_, &PaneHost::commandsChanged, this, &CKsView::commandsChanged);
     setMinimumSize(kMarginLeft + kMarginRight + SplitterBar::kWidth, kMarginTop + kMarginBottom);
 }
 

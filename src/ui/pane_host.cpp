@@ -221,7 +221,12 @@ bool PaneHost::CommitPane() {
     // must not overwrite its file (an external editor may have changed it meanwhile).
     if (kind_ != PaneKind::kHex && kind_ != PaneKind::kText && kind_ != PaneKind::kVersion) return true;
     if (!active_->isModified()) return true;
-    return active_->commit().succeeded();
+    // The pane recorded why its file could not be written; the user learns it here, once.
+    if (active_->commit().failed()) {
+        ShowErrorDialog();
+        return false;
+    }
+    return true;
 }
 
 void PaneHost::ClosePane() {

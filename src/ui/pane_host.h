@@ -48,6 +48,9 @@ class PaneHost : public QWidget {
     bool CommitPane();
     void ClosePane();
 
+    // Panes call this when their edit commands changed state.
+    void notifyCommandsChanged() { emit commandsChanged(); }
+
     bool canEdit(EditCommand command) const;
     void edit(EditCommand command);
 
@@ -60,6 +63,8 @@ class PaneHost : public QWidget {
   signals:
     // The path of the shown file (empty when none), for the status bar.
     void statusMessage(const QString& text);
+    // The active pane's edit commands changed state (a selection, an edit, the undo history).
+    void commandsChanged();
 
   protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -1,0 +1,62 @@
+// The text control of the text pane: a plain-text editor without line wrapping, with line numbers
+// in a margin, and the XML colouring used for XML files, string tables, manifests and UI files.
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QSyntaxHighlighter>
+#include <QTextCharFormat>
+#include <string>
+
+namespace kestrel::ui {
+
+class CodeEditor : public QPlainTextEdit {
+    Q_OBJECT
+
+  public:
+    explicit CodeEditor(QWidget* parent = nullptr);
+
+    // Width of the line-number margin for the current line count and font.
+    int lineNumberWidth() const;
+    // The whole text with '\n' between lines, exactly as the user sees it (no substitution of
+    // non-breaking spaces, which toPlainText() does).
+    std::u16string text() const;
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    friend class LineNumberArea;
+    void paintLineNumbers(QPaintEvent* event);
+    void updateMargin();
+    void scrollMargin(const QRect& rect, int dy);
+
+    QWidget* lineNumbers_ = nullptr;
+};
+
+// Colours XML: markup, element and attribute names, attribute values, comments, CDATA sections,
+// processing instructions and character references. Comments, CDATA and tags may span lines.
+class XmlHighlighter : public QSyntaxHighlighter {
+    Q_OBJECT
+
+  public:
+    explicit XmlHighlighter(QTextDocument* document);
+
+  protected:
+    void highlightBlock(const QString& text) override;
+
+  private:
+    QTextCharFormat markup_;
+    QTextCharFormat element_;
+    QTextCharFormat attribute_;
+    QTextCharFormat value_;
+    QTextCharFormat comment_;
+    QTextCharFormat special_;  // processing instructions, CDATA, DOCTYPE
+    QTextCharFormat entity_;
+};
+
+// True when a file with this name and start holds XML: .xml, .manifest and .xsd names, manifests
+// (resource type 24), UI files (names starting with "uifile"), and any text starting with "<?xml".
+bool looksLikeXml(const std::string& fileName, int resourceType, const QString& start);
+
+}  // namespace kestrel::ui

@@ -1,0 +1,342 @@
+#include "ui/text_wnd.h"
+
+#include <QAction>
+#include <QFontDatabase>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QToolBar>
+#include <QToolButton>
+#include <vector>
+
+#include "app/ks_doc.h"
+#include "core/errors/errors.h"
+#include "core/platform/files.h"
+#include "core/platform/paths.h"
+#include "core/platform/ui_sink.h"
+#include "ui/code_editor.h"
+#include "ui/pane_host.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+constexpr std::string_view kSource = "TextWnd";
+constexpr std::string_view kOpenFailed = "未能打开文件： \r\n\r\n'%s'";
+constexpr std::string_view kNotFound = "文本未找到";
+constexpr std::string_view kFindCaption = "查找";
+constexpr const char* kReplaceTitle = "浏览文件";
+// "Text Files (*.ini;*.xml;*.css)" and "All Files (*.*)": Qt's dialog separates patterns by blanks.
+constexpr const char* kReplaceFilter = "Text Files (*.ini *.xml *.css);;All Files (*)";
+// How much of the text decides whether it looks like XML.
+constexpr qsizetype kXmlProbeLength = 64;
+
+QTextDocument::FindFlags findFlags(const FindValues& values) {
+    QTextDocument::FindFlags flags;
+    if (values.matchCase) flags |= QTextDocument::FindCaseSensitively;
+    if (values.wholeWord) flags |= QTextDocument::FindWholeWords;
+    return flags;
+}
+
+}  // namespace
+
+int nextTextFontSize(int size) {
+    if (size <= 9) return 11;
+    if (size <= 11) return 16;
+    if (size <= 16) return 20;
+    if (size <= 20) return 24;
+    if (size <= 24) return 30;
+    return 9;
+}
+
+TextWnd::TextWnd(PaneHost* host, PaneServices services, TextPaneState& state, QWidget* parent)
+    : QWidget(parent), host_(host), services_(std::move(services)), state_(state) {
+    editor_ = new CodeEditor(this);
+    editor_->setReadOnly(true);
+    applyFont();
+    buildToolBar();
+    connect(&watch_, &FileWatch::changed, this, &TextWnd::load);
+    if (host_ != nullptr) {
+        auto notify = [this] { host_->notifyCommandsChanged(); };
+        connect(editor_, &QPlainTextEdit::copyAvailable, this, notify);
+        connect(editor_, &QPlainTextEdit::undoAvailable, this, notify);
+        connect(editor_, &QPlainTextEdit::modificationChanged, this, notify);
+    }
+}
+
+TextWnd::~TextWnd() = default;
+
+void TextWnd::buildToolBar() {
+    toolBar_ = makePaneToolBar(this);
+    editButton_ = addEditorButton(toolBar_, services_, kTextEditorsPage, [this](const EditorCommand* editor) {
+        launchPaneEditor(services_, EditorKind::kText, path_, editor);
+    });
+    auto add = [this](const QString& text, void (TextWnd::*slot)()) {
+        auto* action = new QAction(text, this);
+        // A tool button would drop the ellipsis of the text.
+        action->setIconText(text);
+        connect(action, &QAction::triggered, this, slot);
+        toolBar_->addAction(action);
+        return action;
+    };
+    replaceAction_ = add(QStringLiteral(" 替 换 ..."), &TextWnd::chooseReplacement);
+    hexAction_ = add(QStringLiteral("查看 Hex"), &TextWnd::showHex);
+    fontAction_ = add(QStringLiteral(" 更改字体的大小 "), &TextWnd::cycleFontSize);
+    findAction_ = add(QStringLiteral("查找..."), &TextWnd::OpenFind);
+}
+
+void TextWnd::applyFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(state_.fontSize);
+    editor_->setFont(font);
+}
+
+void TextWnd::cycleFontSize() {
+    state_.fontSize = nextTextFontSize(state_.fontSize);
+    applyFont();
+}
+
+// ----- Showing, loading and writing ---------------------------------------------------------------
+
+void TextWnd::ShowTextFile(const std::filesystem::path& path, XmlElement* fileElement, CKsDoc* document) {
+    path_ = path;
+    fileElement_ = fileElement;
+    document_ = document;
+    watch_.watch(path_);
+    load();
+}
+
+void TextWnd::load() {
+    searchStart_ = 0;
+    std::vector<std::byte> bytes;
+    if (HResult hr = ReadWholeFile(path_, bytes); hr.failed()) {
+        // Nothing is shown and nothing can be written back over the file that could not be read.
+        format_.reset();
+        editor_->clear();
+        editor_->setReadOnly(true);
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, kOpenFailed, {pathToUtf8(path_)});
+        ShowErrorDialog();
+        return;
+    }
+    DecodedText decoded = DecodeTextFile(bytes, prefersUtf16(path_));
+    const QString text = QString::fromStdU16String(decoded.text);
+    decoded.text.clear();
+    format_ = std::move(decoded);
+
+    const int type = document_ != nullptr && fileElement_ != nullptr
+                         ? resourceTypeOf(document_->description(), fileElement_)
+                         : 0;
+    const bool xml = looksLikeXml(pathToUtf8(path_.filename()), type, text.left(kXmlProbeLength));
+    // The highlighter colours while the text is set; a plain file is shown without one.
+    if (xml && highlighter_ == nullptr) highlighter_ = new XmlHighlighter(editor_->document());
+    if (!xml && highlighter_ != nullptr) {
+        delete highlighter_;
+        highlighter_ = nullptr;
+    }
+    editor_->setReadOnly(false);
+    editor_->setPlainText(text);
+    editor_->document()->setModified(false);
+}
+
+bool TextWnd::isModified() const {
+    return format_.has_value() && editor_->document()->isModified();
+}
+
+HResult TextWnd::Commit() {
+    if (!format_) return kOk;
+    std::vector<std::byte> bytes;
+    if (HResult hr = EncodeTextFile(editor_->text(), *format_, bytes); hr.failed()) return hr;
+    if (HResult hr = WriteFileAtomic(path_, bytes); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, kOpenFailed, {pathToUtf8(path_)});
+        return hr;
+    }
+    editor_->document()->setModified(false);
+    // Our own write is not a change by another program: the watch must not reload over the caret.
+    watch_.markCurrent();
+    return kOk;
+}
+
+// ----- Toolbar commands ---------------------------------------------------------------------------
+
+void TextWnd::showHex() {
+    if (host_ == nullptr || document_ == nullptr || path_.empty()) return;
+    // The host deletes this window when it shows the hex pane: leave the toolbar's signal first.
+    PaneHost* host = host_;
+    CKsDoc* document = document_;
+    XmlElement* element = fileElement_;
+    const std::string path = pathToUtf8(path_);
+    QMetaObject::invokeMethod(
+        host,
+        [host, document, element, path] { host->ShowFile(document, path, element, ShowMode::kHexFromText); },
+        Qt::QueuedConnection);
+}
+
+void TextWnd::chooseReplacement() {
+    if (path_.empty()) return;
+    const std::filesystem::path chosen = choosePaneReplacement(
+        services_, this, path_, QString::fromUtf8(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
+    if (!chosen.empty()) ReplaceWith(chosen);
+}
+
+void TextWnd::ReplaceWith(const std::filesystem::path& chosen) {
+    std::filesystem::path shown;
+    HResult hr = ReplacePaneFile(document_, fileElement_, path_, chosen, shown);
+    if (hr.failed()) {
+        ShowErrorDialog();
+        return;
+    }
+    if (hr == kOk) ShowTextFile(shown, fileElement_, document_);
+}
+
+// ----- Find and replace ---------------------------------------------------------------------------
+
+void TextWnd::OpenFind() {
+    const QTextCursor remembered = editor_->textCursor();
+    searchStart_ = 0;
+    FindDlg dialog(state_.find, this);
+    findDialog_ = &dialog;
+    connect(&dialog, &FindDlg::requested, this, [this](FindResult result, const FindValues& values) {
+        state_.find = values;
+        FindStep(result, values);
+    });
+    emit findDialogOpened(&dialog);
+    dialog.exec();
+    findDialog_ = nullptr;
+    state_.find = dialog.values();
+    // The cursor followed the edits made meanwhile, so it still marks the same text.
+    editor_->setTextCursor(remembered);
+}
+
+bool TextWnd::FindStep(FindResult result, const FindValues& values) {
+    QTextDocument* document = editor_->document();
+    bool found = false;
+    if (!values.what.isEmpty() && result == FindResult::kReplaceAll) {
+        found = replaceAll(values) > 0;
+    } else if (!values.what.isEmpty() && result != FindResult::kCancel) {
+        QTextCursor match = document->find(values.what, searchStart_, findFlags(values));
+        found = !match.isNull();
+        if (found && result == FindResult::kFindNext) {
+            editor_->setTextCursor(match);
+            searchStart_ = match.selectionStart() + 1;
+        } else if (found && result == FindResult::kReplace && !editor_->isReadOnly()) {
+            match.insertText(values.with);
+            editor_->setTextCursor(match);
+            // After the replacement: a replacement that contains the text is not found again.
+            searchStart_ = match.position();
+        }
+    }
+    if (!found) {
+        uiSink().message(kNotFound, kFindCaption, MessageIcon::kNone);
+        // The next search starts again at the top.
+        searchStart_ = 0;
+    }
+    return found;
+}
+
+int TextWnd::replaceAll(const FindValues& values) {
+    if (editor_->isReadOnly()) return 0;
+    QTextDocument* document = editor_->document();
+    const QTextDocument::FindFlags flags = findFlags(values);
+    // One edit block: a single undo step takes the whole replacement back.
+    QTextCursor block(document);
+    block.beginEditBlock();
+    int count = 0;
+    int position = searchStart_;
+    for (;;) {
+        QTextCursor match = document->find(values.what, position, flags);
+        if (match.isNull()) break;
+        match.insertText(values.with);
+        // Go on after the inserted text, so that a replacement containing the text ends.
+        position = match.position();
+        ++count;
+    }
+    block.endEditBlock();
+    if (count > 0) {
+        searchStart_ = position;
+        QTextCursor cursor = editor_->textCursor();
+        cursor.clearSelection();
+        editor_->setTextCursor(cursor);
+    }
+    return count;
+}
+
+// ----- Layout and painting ------------------------------------------------------------------------
+
+void TextWnd::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    toolBar_->setGeometry(0, 1, width(), kPaneToolBarHeight);
+    editor_->setGeometry(0, kPaneContentTop, width(), std::max(0, height() - kPaneContentTop));
+}
+
+void TextWnd::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintPaneFrame(painter, *this);
+}
+
+// ----- The pane object ----------------------------------------------------------------------------
+
+TextPane::TextPane(PaneHost& host, PaneServices services) : host_(host), services_(std::move(services)) {}
+
+QWidget* TextPane::createWidget(QWidget* parent) {
+    // The parent (the host) owns the window; widgetDestroyed() forgets it before Qt deletes it.
+    window_ = new TextWnd(&host_, services_, state_, parent);
+    return window_;
+}
+
+void TextPane::showFile(const PaneRequest& request) {
+    if (window_ != nullptr) window_->ShowTextFile(request.path, request.fileElement, request.document);
+}
+
+bool TextPane::isModified() const {
+    return window_ != nullptr && window_->isModified();
+}
+
+HResult TextPane::commit() {
+    return window_ != nullptr ? window_->Commit() : kOk;
+}
+
+bool TextPane::canEdit(EditCommand command) const {
+    if (window_ == nullptr || !window_->isLoaded()) return false;
+    const CodeEditor* editor = window_->editor();
+    switch (command) {
+        case EditCommand::kCopy:
+            return editor->textCursor().hasSelection();
+        case EditCommand::kCut:
+            return editor->textCursor().hasSelection() && !editor->isReadOnly();
+        case EditCommand::kPaste:
+            return editor->canPaste();
+        case EditCommand::kUndo:
+            return editor->document()->isUndoAvailable();
+    }
+    return false;
+}
+
+void TextPane::edit(EditCommand command) {
+    if (!canEdit(command)) return;
+    CodeEditor* editor = window_->editor();
+    switch (command) {
+        case EditCommand::kCopy:
+            editor->copy();
+            break;
+        case EditCommand::kCut:
+            editor->cut();
+            break;
+        case EditCommand::kPaste:
+            editor->paste();
+            break;
+        case EditCommand::kUndo:
+            editor->undo();
+            break;
+    }
+}
+
+PaneFactory makeTextPaneFactory(const PaneServices& services) {
+    return [services](PaneHost& host) { return std::make_unique<TextPane>(host, services); };
+}
+
+}  // namespace kestrel::ui

@@ -1,0 +1,140 @@
+// The text pane: shows a text file of the working folder (INI, XML, HTML, CSS, manifests, string
+// tables, UI files) in an editor with line numbers, colours XML, finds and replaces, and writes the
+// text back when the pane host commits an edit — in the encoding, byte-order mark and line ends the
+// file was read with. An unedited file is never written.
+#pragma once
+
+#include <QWidget>
+#include <filesystem>
+#include <optional>
+
+#include "core/platform/text_file.h"
+#include "ui/file_pane.h"
+#include "ui/find_dlg.h"
+#include "ui/pane.h"
+
+class QAction;
+class QToolBar;
+class QToolButton;
+
+namespace kestrel {
+class CKsDoc;
+class XmlElement;
+}  // namespace kestrel
+
+namespace kestrel::ui {
+
+class CodeEditor;
+class FindDlg;
+class PaneHost;
+class XmlHighlighter;
+
+// The next font size of the cycle 9 → 11 → 16 → 20 → 24 → 30 → 9.
+int nextTextFontSize(int size);
+
+// What outlives the pane's window: the font size and the find dialog's values.
+struct TextPaneState {
+    int fontSize = 16;
+    FindValues find;
+};
+
+class TextWnd : public QWidget {
+    Q_OBJECT
+
+  public:
+    TextWnd(PaneHost* host, PaneServices services, TextPaneState& state, QWidget* parent = nullptr);
+    ~TextWnd() override;
+
+    // Shows a file: remembers it with its File element and document, starts watching it, reads it.
+    void ShowTextFile(const std::filesystem::path& path, XmlElement* fileElement, CKsDoc* document);
+    // Writes the text to the file in the encoding it was read in (atomically). Failures are recorded.
+    HResult Commit();
+    bool isModified() const;
+    // False when the file could not be read: nothing is shown and nothing will be written.
+    bool isLoaded() const { return format_.has_value(); }
+    const std::filesystem::path& path() const { return path_; }
+    const DecodedText* format() const { return format_ ? &*format_ : nullptr; }
+
+    // Replaces the shown file by `chosen` (see ReplacePaneFile) and shows the result.
+    void ReplaceWith(const std::filesystem::path& chosen);
+    void cycleFontSize();
+
+    // Opens the find dialog (modal) and runs its requests until it is cancelled.
+    void OpenFind();
+    // One step of the find dialog. Returns false when the text was not found ("文本未找到" shown).
+    bool FindStep(FindResult result, const FindValues& values);
+    // Where the next search starts (a character position).
+    int searchStart() const { return searchStart_; }
+
+    CodeEditor* editor() const { return editor_; }
+    XmlHighlighter* highlighter() const { return highlighter_; }
+    QToolBar* toolBar() const { return toolBar_; }
+    QToolButton* editButton() const { return editButton_; }
+    QAction* replaceAction() const { return replaceAction_; }
+    QAction* hexAction() const { return hexAction_; }
+    QAction* fontAction() const { return fontAction_; }
+    QAction* findAction() const { return findAction_; }
+    // The find dialog while it is open (tests press its buttons).
+    FindDlg* findDialog() const { return findDialog_; }
+
+  signals:
+    // The find dialog is open (tests answer it from here).
+    void findDialogOpened(kestrel::ui::FindDlg* dialog);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void buildToolBar();
+    void applyFont();
+    void load();
+    void showHex();
+    void chooseReplacement();
+    int replaceAll(const FindValues& values);
+
+    PaneHost* host_ = nullptr;
+    PaneServices services_;
+    TextPaneState& state_;
+    std::filesystem::path path_;
+    XmlElement* fileElement_ = nullptr;
+    CKsDoc* document_ = nullptr;
+    std::optional<DecodedText> format_;
+    FileWatch watch_;
+    int searchStart_ = 0;
+
+    CodeEditor* editor_ = nullptr;
+    XmlHighlighter* highlighter_ = nullptr;
+    FindDlg* findDialog_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QToolButton* editButton_ = nullptr;
+    QAction* replaceAction_ = nullptr;
+    QAction* hexAction_ = nullptr;
+    QAction* fontAction_ = nullptr;
+    QAction* findAction_ = nullptr;
+};
+
+// The text pane object the host keeps: owns the state that outlives the window.
+class TextPane : public Pane {
+  public:
+    TextPane(PaneHost& host, PaneServices services);
+    QWidget* createWidget(QWidget* parent) override;
+    void showFile(const PaneRequest& request) override;
+    void widgetDestroyed() override { window_ = nullptr; }
+    bool isModified() const override;
+    HResult commit() override;
+    bool canEdit(EditCommand command) const override;
+    void edit(EditCommand command) override;
+    TextWnd* window() const { return window_; }
+    const TextPaneState& state() const { return state_; }
+
+  private:
+    PaneHost& host_;
+    PaneServices services_;
+    TextPaneState state_;
+    TextWnd* window_ = nullptr;
+};
+
+PaneFactory makeTextPaneFactory(const PaneServices& services);
+
+}  // namespace kestrel::ui
