@@ -1,0 +1,114 @@
+// Fuzzes the text-file codec. The first byte chooses; the rest is the input.
+//   bit 0: the file is read as wide (an .ini file);
+//   bit 1 clear: the input is a file. Decoding and writing back never fail, the output reads back as
+//     the same text in the same format, and a file whose line ends are all of one kind comes back byte
+//     for byte;
+//   bit 1 set: the input is UTF-16LE text, written in every encoding with the byte-order mark, line
+//     end and odd byte that bits 2..5 choose. Nothing crashes; UTF-16 always succeeds; every failure
+//     leaves an error report; whatever UTF-16 or UTF-8 writes reads back as the same text when that
+//     text has no CR, no byte escapes and no leading U+FEFF (all of which the reader takes otherwise).
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/errors/errors.h"
+#include "core/platform/text_file.h"
+
+namespace {
+
+using kestrel::DecodedText;
+using kestrel::DecodeTextFile;
+using kestrel::EncodeTextFile;
+using kestrel::LineEnd;
+using kestrel::TextEncoding;
+
+void check(bool condition) {
+    if (!condition) std::abort();
+}
+
+bool isUtf16File(std::span<const std::byte> bytes, bool wide) {
+    return wide || (bytes.size() >= 2 && bytes[0] == std::byte{0xFF} && bytes[1] == std::byte{0xFE});
+}
+
+// True when the file's line ends are all CR LF, all LF or all lone CR (or there are none). Files in a
+// byte encoding are scanned by bytes: CR and LF never occur inside a UTF-8 or GBK sequence.
+bool uniformLineEnds(std::span<const std::byte> bytes, bool wide) {
+    std::vector<char16_t> units;
+    if (isUtf16File(bytes, wide)) {
+        const std::size_t start =
+            bytes.size() >= 2 && bytes[0] == std::byte{0xFF} && bytes[1] == std::byte{0xFE} ? 2 : 0;
+        for (std::size_t i = start; i + 1 < bytes.size(); i += 2)
+            units.push_back(static_cast<char16_t>(std::to_integer<unsigned>(bytes[i]) |
+                                                  (std::to_integer<unsigned>(bytes[i + 1]) << 8)));
+    } else {
+        for (std::byte value : bytes)
+            units.push_back(static_cast<char16_t>(std::to_integer<unsigned>(value)));
+    }
+    unsigned kinds = 0;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (units[i] == u'\r' && i + 1 < units.size() && units[i + 1] == u'\n') {
+            kinds |= 1;
+            ++i;
+        } else if (units[i] == u'\r') {
+            kinds |= 2;
+        } else if (units[i] == u'\n') {
+            kinds |= 4;
+        }
+    }
+    return (kinds & (kinds - 1)) == 0;
+}
+
+void checkFile(std::span<const std::byte> bytes, bool wide) {
+    const DecodedText decoded = DecodeTextFile(bytes, wide);
+    std::vector<std::byte> out;
+    check(EncodeTextFile(decoded.text, decoded, out).succeeded());
+    if (uniformLineEnds(bytes, wide)) check(std::equal(out.begin(), out.end(), bytes.begin(), bytes.end()));
+    check(DecodeTextFile(out, wide) == decoded);
+}
+
+void checkText(std::span<const std::byte> bytes, unsigned choice) {
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text.push_back(static_cast<char16_t>(std::to_integer<unsigned>(bytes[i]) |
+                                             (std::to_integer<unsigned>(bytes[i + 1]) << 8)));
+    bool readsBack = text.empty() || text.front() != u'\xFEFF';
+    for (char16_t unit : text)
+        readsBack = readsBack && unit != u'\r' && (unit < 0xDC80 || unit > 0xDCFF);
+
+    DecodedText format;
+    format.bom = (choice & 4) != 0;
+    format.lineEnd = (choice & 8) != 0 ? LineEnd::kLf : (choice & 16) != 0 ? LineEnd::kCr : LineEnd::kCrLf;
+    if ((choice & 32) != 0) format.oddTrailingByte = std::byte{0x5A};
+    for (TextEncoding encoding :
+         {TextEncoding::kUtf16Le, TextEncoding::kUtf8, TextEncoding::kUtf8Escaped, TextEncoding::kCp936}) {
+        format.encoding = encoding;
+        std::vector<std::byte> out;
+        const bool written = EncodeTextFile(text, format, out).succeeded();
+        if (encoding == TextEncoding::kUtf16Le) check(written);
+        if (!written) {
+            check(kestrel::PeekErrorRecord().has_value());
+            kestrel::ClearErrorRecord();
+        }
+        if (!written || !readsBack || encoding == TextEncoding::kCp936) continue;
+        check(DecodeTextFile(out, encoding == TextEncoding::kUtf16Le).text == text);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::span<const std::byte> input(reinterpret_cast<const std::byte*>(data) + 1, size - 1);
+    const bool wide = (data[0] & 1) != 0;
+    if ((data[0] & 2) == 0) {
+        checkFile(input, wide);
+    } else {
+        checkText(input, data[0]);
+    }
+    return 0;
+}

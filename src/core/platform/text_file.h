@@ -1,0 +1,56 @@
+// Text files of resources (INI, XML, HTML, CSS, manifests, STRINGS.XML ...) as UTF-16 text with '\n'
+// line ends, and back in the encoding, byte-order mark and line end they were read with, so that a
+// file that is only viewed, or edited and saved, keeps every byte the edit did not touch.
+//
+// Detection: .ini files and files starting with FF FE are UTF-16LE; EF BB BF starts UTF-8; otherwise
+// valid UTF-8, then text that round-trips exactly through code page 936 (GBK), then UTF-8 in which
+// every byte of an invalid sequence is carried as the lone surrogate U+DC00 + byte.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/platform/status.h"
+
+namespace kestrel {
+
+enum class TextEncoding {
+    kUtf16Le,
+    kUtf8,
+    kCp936,
+    kUtf8Escaped,  // UTF-8 with invalid bytes carried as U+DC80..U+DCFF
+};
+
+enum class LineEnd { kCrLf, kLf, kCr };
+
+struct DecodedText {
+    std::u16string text;  // line ends normalised to u'\n'
+    TextEncoding encoding = TextEncoding::kUtf8;
+    bool bom = false;  // the file began with a byte-order mark (FF FE, or EF BB BF), kept on write
+    LineEnd lineEnd = LineEnd::kCrLf;          // the dominant line end (most frequent; ties and none: CR LF)
+    std::optional<std::byte> oddTrailingByte;  // UTF-16 file of odd length: its last byte, kept on write
+
+    friend bool operator==(const DecodedText&, const DecodedText&) = default;
+};
+
+// True for the files read as UTF-16LE whatever their first bytes are: .ini (any letter case).
+bool prefersUtf16(const std::filesystem::path& path);
+
+// Decodes a text file; `wide` (see prefersUtf16) reads it as UTF-16LE. Never fails: bytes that no
+// encoding accepts are carried as escapes. CR LF, LF and lone CR all become '\n'.
+DecodedText DecodeTextFile(std::span<const std::byte> bytes, bool wide);
+
+// Encodes `text` ('\n' line ends) the way `format` was read: its encoding, its byte-order mark, every
+// '\n' as its dominant line end, and a UTF-16 file's odd last byte. Lone surrogates are written as
+// they are in UTF-16; in UTF-8, U+DC80..U+DCFF write the byte they carry. A character the encoding
+// cannot hold (another lone surrogate in UTF-8; anything outside GBK in code page 936) fails with
+// kFail and a report naming the character and its line; nothing is ever replaced by a substitute.
+// `out` is replaced on success and left as it was on failure.
+HResult EncodeTextFile(std::u16string_view text, const DecodedText& format, std::vector<std::byte>& out);
+
+}  // namespace kestrel
