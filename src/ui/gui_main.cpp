@@ -14,6 +14,7 @@
 #include "app/ks_app.h"
 #include "app/ks_doc.h"
 #include "app/recent_files.h"
+#include "ui/hex_wnd.h"
 #include "ui/image_wnd.h"
 #include "ui/ks_frame.h"
 #include "ui/ks_view.h"
@@ -67,6 +68,8 @@ bool runMainWindow(CKsApp& app) {
                         makeImagePaneFactory(services(app.imageEditors(), &CKsApp::LaunchImageEditor)));
     registerPaneFactory(PaneType::kText,
                         makeTextPaneFactory(services(app.textEditors(), &CKsApp::LaunchTextEditor)));
+    registerPaneFactory(PaneType::kHex,
+                        makeHexPaneFactory(services(app.hexEditors(), &CKsApp::LaunchHexEditor)));
     struct FactoryReset {
         ~FactoryReset() {
             for (PaneType type : {PaneType::kImage, PaneType::kText, PaneType::kHex})

@@ -222,6 +222,8 @@ bool TextWnd::FindStep(FindResult result, const FindValues& values) {
         found = !match.isNull();
         if (found && result == FindResult::kFindNext) {
             editor_->setTextCursor(match);
+            // The match in the middle of the view, clear of the dialog that may cover its bottom.
+            editor_->centerCursor();
             searchStart_ = match.selectionStart() + 1;
         } else if (found && result == FindResult::kReplace && !editor_->isReadOnly()) {
             match.insertText(values.with);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,7 +21,9 @@
 #include "app/settings_store.h"
 #include "core/errors/errors.h"
 #include "core/platform/files.h"
+#include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
+#include "core/xml/xml_document.h"
 #include "pe_builder/pe_builder.h"
 #include "support/scripted_sink.h"
 #include "support/temp_dir.h"
@@ -60,6 +63,34 @@ bool waitUntil(Condition condition, int timeoutMs = 5000) {
         QThread::msleep(2);
     }
     return true;
+}
+
+// Every File element of a project's description with its resource type and stored name, and the
+// full path it names under `folder`.
+struct ProjectFile {
+    std::filesystem::path path;
+    XmlElement* element = nullptr;
+    int type = 0;
+    std::string name;
+};
+inline std::vector<ProjectFile> projectFiles(XmlDocument& description, const std::filesystem::path& folder,
+                                             int (*typeOf)(XmlDocument&, XmlElement*)) {
+    std::vector<ProjectFile> files;
+    std::function<void(XmlElement*)> walk = [&](XmlElement* element) {
+        for (XmlElement* child = element->firstChild(); child != nullptr; child = child->next()) {
+            if (child->name() == "File") {
+                const XmlAttribute* name = XmlDocument::FindAttribute(child, "Name");
+                std::filesystem::path path;
+                if (name != nullptr && resolveStored(folder, name->value(), path).succeeded())
+                    files.push_back({path, child, typeOf(description, child), name->value()});
+            }
+            walk(child);
+        }
+    };
+    // The top-level elements follow the document node.
+    for (XmlElement* top = description.documentNode()->next(); top != nullptr; top = top->next())
+        walk(top);
+    return files;
 }
 
 // Points settings and data at temporary folders for the test's lifetime.

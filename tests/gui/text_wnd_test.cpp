@@ -294,25 +294,12 @@ TEST_F(TextWndTest, RealTextFilesSurviveViewingAndEditing) {
             GTEST_SKIP() << "corpus not available (tests/corpus/fetch)";
         CKsDoc doc(dataFolder() / "Temp");
         ASSERT_TRUE(doc.OpenProject(project));
-        XmlDocument& description = doc.description();
         std::vector<std::pair<fs::path, XmlElement*>> texts;
-        std::function<void(XmlElement*)> walk = [&](XmlElement* element) {
-            for (XmlElement* child = element->firstChild(); child != nullptr; child = child->next()) {
-                if (child->name() == "File") {
-                    const std::string name = attribute(child, "Name");
-                    if (choosePane(ShowMode::kTreeSelection, resourceTypeOf(description, child), name, false)
-                            .kind == PaneKind::kText) {
-                        fs::path path;
-                        if (resolveStored(temp_ / dll, name, path).succeeded())
-                            texts.emplace_back(path, child);
-                    }
-                }
-                walk(child);
-            }
-        };
-        // The top-level elements follow the document node.
-        for (XmlElement* top = description.documentNode()->next(); top != nullptr; top = top->next())
-            walk(top);
+        for (const testing::ProjectFile& file :
+             testing::projectFiles(doc.description(), temp_ / dll, resourceTypeOf)) {
+            if (choosePane(ShowMode::kTreeSelection, file.type, file.name, false).kind == PaneKind::kText)
+                texts.emplace_back(file.path, file.element);
+        }
         std::sort(texts.begin(), texts.end());
         texts.erase(std::unique(texts.begin(), texts.end(),
                                 [](const auto& a, const auto& b) { return a.first == b.first; }),

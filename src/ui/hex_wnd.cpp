@@ -1,0 +1,194 @@
+#include "ui/hex_wnd.h"
+
+#include <QAction>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "app/settings_store.h"
+#include "core/errors/errors.h"
+#include "core/platform/paths.h"
+#include "ui/hex_edit.h"
+#include "ui/pane_host.h"
+
+namespace kestrel::ui {
+
+namespace {
+
+constexpr const char* kReplaceTitle = "浏览文件";
+constexpr const char* kReplaceFilter = "All Files (*)";
+constexpr const char* kShowText = "查看 文本";
+constexpr const char* kShowImage = " 查看图象 ";
+
+}  // namespace
+
+HexWnd::HexWnd(PaneHost* host, PaneServices services, QWidget* parent)
+    : QWidget(parent), host_(host), services_(std::move(services)) {
+    hex_ = new HexEdit(this);
+    // Insert or overwrite is the frame's setting (the Insert key), read at every edit.
+    SettingsStore* settings = services_.settings;
+    hex_->setInsertModeQuery([settings] {
+        int insert = 0;
+        if (settings != nullptr && settings->GetIntSetting("Flag", "Insert", insert, 0).failed()) insert = 0;
+        return insert != 0;
+    });
+    buildToolBar();
+    connect(&watch_, &FileWatch::changed, this, &HexWnd::Reload);
+    if (host_ != nullptr) {
+        connect(hex_, &HexEdit::modifiedChanged, this, [this] { host_->notifyCommandsChanged(); });
+        connect(hex_, &HexEdit::selectionChanged, this, [this] { host_->notifyCommandsChanged(); });
+    }
+}
+
+HexWnd::~HexWnd() = default;
+
+void HexWnd::buildToolBar() {
+    toolBar_ = makePaneToolBar(this);
+    editButton_ = addEditorButton(toolBar_, services_, kHexEditorsPage, [this](const EditorCommand* editor) {
+        launchPaneEditor(services_, EditorKind::kHex, path_, editor);
+    });
+    replaceAction_ = new QAction(QStringLiteral(" 替 换 ..."), this);
+    // A tool button would drop the ellipsis of the text.
+    replaceAction_->setIconText(replaceAction_->text());
+    connect(replaceAction_, &QAction::triggered, this, &HexWnd::chooseReplacement);
+    switchAction_ = new QAction(QString::fromUtf8(kShowText), this);
+    connect(switchAction_, &QAction::triggered, this, &HexWnd::switchView);
+    toolBar_->addAction(replaceAction_);
+    toolBar_->addAction(switchAction_);
+}
+
+void HexWnd::ShowHexFile(const std::filesystem::path& path, XmlElement* fileElement, CKsDoc* document,
+                         ShowMode mode) {
+    path_ = path;
+    fileElement_ = fileElement;
+    document_ = document;
+    mode_ = mode;
+    switchAction_->setText(QString::fromUtf8(mode == ShowMode::kHexFromImage ? kShowImage : kShowText));
+    watch_.watch(path_);
+    Reload();
+}
+
+void HexWnd::Reload() {
+    if (hex_->LoadDataFile(path_).failed()) ShowErrorDialog();
+    if (host_ != nullptr) host_->notifyCommandsChanged();
+}
+
+bool HexWnd::isModified() const {
+    return hex_->isModified();
+}
+
+HResult HexWnd::Commit() {
+    if (!hex_->hasData()) return kOk;
+    if (HResult hr = hex_->SaveDataFile(); hr.failed()) return hr;
+    // Our own write is not a change by another program: the watch must not reload over the caret.
+    watch_.markCurrent();
+    return kOk;
+}
+
+void HexWnd::switchView() {
+    if (host_ == nullptr || document_ == nullptr || path_.empty()) return;
+    // The host deletes this window when it shows another pane: leave the toolbar's signal first.
+    PaneHost* host = host_;
+    CKsDoc* document = document_;
+    XmlElement* element = fileElement_;
+    const std::string path = pathToUtf8(path_);
+    const ShowMode next = mode_ == ShowMode::kHexFromImage ? ShowMode::kChooseAgain : ShowMode::kTextFromHex;
+    QMetaObject::invokeMethod(
+        host, [host, document, element, path, next] { host->ShowFile(document, path, element, next); },
+        Qt::QueuedConnection);
+}
+
+void HexWnd::chooseReplacement() {
+    if (path_.empty()) return;
+    const std::filesystem::path chosen = choosePaneReplacement(
+        services_, this, path_, QString::fromUtf8(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
+    if (!chosen.empty()) ReplaceWith(chosen);
+}
+
+void HexWnd::ReplaceWith(const std::filesystem::path& chosen) {
+    std::filesystem::path shown;
+    HResult hr = ReplacePaneFile(document_, fileElement_, path_, chosen, shown);
+    if (hr.failed()) {
+        ShowErrorDialog();
+        return;
+    }
+    if (hr == kOk) ShowHexFile(shown, fileElement_, document_, mode_);
+}
+
+void HexWnd::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    toolBar_->setGeometry(0, 1, width(), kPaneToolBarHeight);
+    hex_->setGeometry(0, kPaneContentTop, width(), std::max(0, height() - kPaneContentTop));
+}
+
+void HexWnd::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintPaneFrame(painter, *this);
+}
+
+// ----- The pane object ----------------------------------------------------------------------------
+
+HexPane::HexPane(PaneHost& host, PaneServices services) : host_(host), services_(std::move(services)) {}
+
+QWidget* HexPane::createWidget(QWidget* parent) {
+    // The parent (the host) owns the window; widgetDestroyed() forgets it before Qt deletes it.
+    window_ = new HexWnd(&host_, services_, parent);
+    return window_;
+}
+
+void HexPane::showFile(const PaneRequest& request) {
+    if (window_ != nullptr)
+        window_->ShowHexFile(request.path, request.fileElement, request.document, request.mode);
+}
+
+bool HexPane::isModified() const {
+    return window_ != nullptr && window_->isModified();
+}
+
+HResult HexPane::commit() {
+    return window_ != nullptr ? window_->Commit() : kOk;
+}
+
+bool HexPane::canEdit(EditCommand command) const {
+    if (window_ == nullptr) return false;
+    const HexEdit* hex = window_->hexEdit();
+    switch (command) {
+        case EditCommand::kCopy:
+            return hex->canCopy();
+        case EditCommand::kCut:
+            return hex->canCut();
+        case EditCommand::kPaste:
+            return hex->canPaste();
+        case EditCommand::kUndo:
+            // Undo shows the file again as it is on disk.
+            return hex->isModified();
+    }
+    return false;
+}
+
+void HexPane::edit(EditCommand command) {
+    if (!canEdit(command)) return;
+    HexEdit* hex = window_->hexEdit();
+    switch (command) {
+        case EditCommand::kCopy:
+            hex->copy();
+            break;
+        case EditCommand::kCut:
+            hex->cut();
+            break;
+        case EditCommand::kPaste:
+            hex->paste();
+            break;
+        case EditCommand::kUndo:
+            window_->Reload();
+            break;
+    }
+}
+
+PaneFactory makeHexPaneFactory(const PaneServices& services) {
+    return [services](PaneHost& host) { return std::make_unique<HexPane>(host, services); };
+}
+
+}  // namespace kestrel::ui

@@ -1,0 +1,100 @@
+// The hex pane: shows any file of the working folder in the hex editor control, below a toolbar
+// that opens it in an external hex editor, replaces it with another file and switches to the text
+// or image view. It reloads the file when another program changes it and writes the edited bytes
+// back (atomically) when the pane host commits.
+#pragma once
+
+#include <QWidget>
+#include <filesystem>
+
+#include "ui/file_pane.h"
+#include "ui/pane.h"
+
+class QAction;
+class QToolBar;
+class QToolButton;
+
+namespace kestrel {
+class CKsDoc;
+class XmlElement;
+}  // namespace kestrel
+
+namespace kestrel::ui {
+
+class HexEdit;
+class PaneHost;
+
+class HexWnd : public QWidget {
+    Q_OBJECT
+
+  public:
+    HexWnd(PaneHost* host, PaneServices services, QWidget* parent = nullptr);
+    ~HexWnd() override;
+
+    // Shows a file: remembers it with its File element, document and mode (hex from text, or from
+    // the image view), starts watching it and loads it. A file that cannot be read shows the error
+    // dialog and leaves the control empty; the file is never created.
+    void ShowHexFile(const std::filesystem::path& path, XmlElement* fileElement, CKsDoc* document,
+                     ShowMode mode);
+    // Writes the edited bytes to the file. Failures are recorded.
+    HResult Commit();
+    bool isModified() const;
+    // Discards the edits: shows the file again as it is on disk.
+    void Reload();
+    // Replaces the shown file by `chosen` (see ReplacePaneFile) and shows the result.
+    void ReplaceWith(const std::filesystem::path& chosen);
+
+    const std::filesystem::path& path() const { return path_; }
+    ShowMode mode() const { return mode_; }
+    HexEdit* hexEdit() const { return hex_; }
+    QToolBar* toolBar() const { return toolBar_; }
+    QToolButton* editButton() const { return editButton_; }
+    QAction* replaceAction() const { return replaceAction_; }
+    QAction* switchAction() const { return switchAction_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void buildToolBar();
+    void switchView();
+    void chooseReplacement();
+
+    PaneHost* host_ = nullptr;
+    PaneServices services_;
+    std::filesystem::path path_;
+    XmlElement* fileElement_ = nullptr;
+    CKsDoc* document_ = nullptr;
+    ShowMode mode_ = ShowMode::kTreeSelection;
+    FileWatch watch_;
+
+    HexEdit* hex_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QToolButton* editButton_ = nullptr;
+    QAction* replaceAction_ = nullptr;
+    QAction* switchAction_ = nullptr;
+};
+
+// The hex pane object the host keeps.
+class HexPane : public Pane {
+  public:
+    HexPane(PaneHost& host, PaneServices services);
+    QWidget* createWidget(QWidget* parent) override;
+    void showFile(const PaneRequest& request) override;
+    void widgetDestroyed() override { window_ = nullptr; }
+    bool isModified() const override;
+    HResult commit() override;
+    bool canEdit(EditCommand command) const override;
+    void edit(EditCommand command) override;
+    HexWnd* window() const { return window_; }
+
+  private:
+    PaneHost& host_;
+    PaneServices services_;
+    HexWnd* window_ = nullptr;
+};
+
+PaneFactory makeHexPaneFactory(const PaneServices& services);
+
+}  // namespace kestrel::ui
