@@ -67,7 +67,7 @@ QToolBar* makePaneToolBar(QWidget* owner) {
 }
 
 QToolButton* addEditorButton(QToolBar* bar, const PaneServices& services, int optionsPage,
-                             std::function<void(const EditorCommand*)> launch) {
+                             const std::function<void(const EditorCommand*)>& launch) {
     auto* menu = new QMenu(bar);
     auto* button = new QToolButton(bar);
     button->setText(QStringLiteral("编辑"));

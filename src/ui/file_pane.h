@@ -62,7 +62,7 @@ QToolBar* makePaneToolBar(QWidget* owner);
 // Adds the "编辑" button: a click opens the file in the default editor, its drop-down lists the
 // configured editors and "定制编辑器 ..." (the options dialog on `optionsPage`).
 QToolButton* addEditorButton(QToolBar* bar, const PaneServices& services, int optionsPage,
-                             std::function<void(const EditorCommand*)> launch);
+                             const std::function<void(const EditorCommand*)>& launch);
 // Opens `file` in an editor of `kind` through the services; a failure shows the error dialog.
 void launchPaneEditor(const PaneServices& services, EditorKind kind, const std::filesystem::path& file,
                       const EditorCommand* editor);

@@ -43,8 +43,6 @@ std::string attributeValue(const XmlElement* element, std::string_view name) {
     return attribute != nullptr ? attribute->value() : std::string();
 }
 
-constexpr std::string_view kSource = "ImageWnd";
-
 // Geometry below the toolbar: separator lines, the band of the information lines, the picture.
 constexpr int kShadowLineY = kPaneShadowLineY;
 constexpr int kBandBottom = 68;
