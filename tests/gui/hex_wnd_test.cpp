@@ -211,6 +211,8 @@ TEST_F(HexWndTest, ScreenshotOfADialogResource) {
     }
     EXPECT_EQ(hex.model().selectionStart(), 0x12);
     EXPECT_EQ(hex.model().selectionEnd(), 0x3B);
+    // The scroll bars follow the layout through a queued signal.
+    QCoreApplication::processEvents();
     screenshot(pane, "hex_pane_shell32_dialog");
 }
 
