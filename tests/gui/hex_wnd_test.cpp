@@ -129,6 +129,11 @@ TEST_F(HexWndTest, OnlyAnEditedFileIsWrittenAndUndoReloadsIt) {
     show("DATA1.bin");
     EXPECT_EQ(testing::readBytes(folder / "DATA2.bin"), bytesOf(">two"));
     EXPECT_TRUE(sink.errors.empty());
+
+    // "查看 文本" asks the host for the text pane on the same file.
+    show("DATA2.bin")->switchAction()->trigger();
+    EXPECT_TRUE(testing::waitUntil([&] { return host->kind() == PaneKind::kText; }));
+    EXPECT_EQ(host->currentPath(), folder / "DATA2.bin");
 }
 
 TEST_F(HexWndTest, AFileChangedByAnotherProgramIsReloaded) {
