@@ -12,12 +12,14 @@
 #include <filesystem>
 #include <vector>
 
+#include "bench_timing.h"
 #include "core/platform/byte_reader.h"
 #include "core/platform/files.h"
 #include "ui/image_wnd.h"
 
 namespace fs = std::filesystem;
 using namespace kestrel;
+using kestrel::bench::medianMilliseconds;
 
 namespace {
 
@@ -47,19 +49,6 @@ std::vector<std::byte> makeBitmapFile() {
         out.u32(state);
     }
     return out.bytes();
-}
-
-template <typename Work>
-double medianMilliseconds(int runs, Work work) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const auto end = std::chrono::steady_clock::now();
-        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 }  // namespace

@@ -13,27 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "core/platform/files.h"
 #include "ui/code_editor.h"
 #include "ui/text_wnd.h"
 
 namespace fs = std::filesystem;
 using namespace kestrel;
+using kestrel::bench::medianMilliseconds;
 
 namespace {
-
-template <typename Work>
-double medianMilliseconds(int runs, Work work) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const auto end = std::chrono::steady_clock::now();
-        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 std::string stringTable(int strings, int needles) {
     std::string text = "<?xml version='1.0' encoding='ISO-8859-1'?><ROOT>\r\n";

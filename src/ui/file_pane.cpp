@@ -158,6 +158,17 @@ void FileWatch::check() {
     emit changed();
 }
 
+void requestShow(PaneHost* host, CKsDoc* document, XmlElement* fileElement, const std::filesystem::path& path,
+                 ShowMode mode) {
+    if (host == nullptr || document == nullptr || path.empty()) return;
+    QMetaObject::invokeMethod(
+        host,
+        [host, document, fileElement, name = pathToUtf8(path), mode] {
+            host->ShowFile(document, name, fileElement, mode);
+        },
+        Qt::QueuedConnection);
+}
+
 // ----- Replace ------------------------------------------------------------------------------------
 
 std::filesystem::path workingFolderOf(const CKsDoc* document, const std::filesystem::path& shown) {

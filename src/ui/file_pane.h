@@ -13,6 +13,7 @@
 
 #include "app/editors.h"
 #include "core/platform/status.h"
+#include "ui/pane.h"
 
 class QPainter;
 class QToolBar;
@@ -26,6 +27,8 @@ class XmlElement;
 }  // namespace kestrel
 
 namespace kestrel::ui {
+
+class PaneHost;
 
 // What a file pane needs of the application. Each pane gets its own copy with its editor list.
 struct PaneServices {
@@ -97,6 +100,11 @@ class FileWatch : public QObject {
     std::int64_t time_ = 0;
 };
 
+// Asks `host` to show `path` in `mode` once the current event is handled: the host deletes the pane
+// that asks (from one of its toolbar's signals) when another pane takes its place.
+void requestShow(PaneHost* host, CKsDoc* document, XmlElement* fileElement, const std::filesystem::path& path,
+                 ShowMode mode);
+
 // The project's working folder: where its pe.xml lies, else the shown file's folder.
 std::filesystem::path workingFolderOf(const CKsDoc* document, const std::filesystem::path& shown);
 
@@ -110,5 +118,22 @@ std::filesystem::path workingFolderOf(const CKsDoc* document, const std::filesys
 // dialog).
 HResult ReplacePaneFile(CKsDoc* document, XmlElement* fileElement, const std::filesystem::path& current,
                         const std::filesystem::path& chosen, std::filesystem::path& shown);
+
+// The pane object of a file pane: creates the pane's window and passes the host's calls on to it.
+// `Window` has isModified() and Commit().
+template <typename Window>
+class FilePane : public Pane {
+  public:
+    FilePane(PaneHost& host, PaneServices services) : host_(host), services_(std::move(services)) {}
+    void widgetDestroyed() override { window_ = nullptr; }
+    bool isModified() const override { return window_ != nullptr && window_->isModified(); }
+    HResult commit() override { return window_ != nullptr ? window_->Commit() : kOk; }
+    Window* window() const { return window_; }
+
+  protected:
+    PaneHost& host_;
+    PaneServices services_;
+    Window* window_ = nullptr;
+};
 
 }  // namespace kestrel::ui

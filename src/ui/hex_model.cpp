@@ -59,16 +59,7 @@ HResult HexModel::setData(std::vector<std::byte> data, std::uint32_t baseOffset)
     data_ = std::move(data);
     hasData_ = true;
     baseOffset_ = baseOffset;
-    caret_ = 0;
-    nibble_ = 0;
-    area_ = HexArea::kHex;
-    clearSelection();
-    anchor_ = 0;
-    top_ = 0;
-    hscroll_ = 0;
-    dragging_ = selecting_ = false;
-    setModified(false);
-    relayout();
+    startEditing();
     return kOk;
 }
 
@@ -81,6 +72,11 @@ std::vector<std::byte> HexModel::takeData() {
     data_.clear();
     hasData_ = false;
     baseOffset_ = 0;
+    startEditing();
+    return taken;
+}
+
+void HexModel::startEditing() {
     caret_ = 0;
     nibble_ = 0;
     area_ = HexArea::kHex;
@@ -91,7 +87,6 @@ std::vector<std::byte> HexModel::takeData() {
     dragging_ = selecting_ = false;
     setModified(false);
     relayout();
-    return taken;
 }
 
 void HexModel::setModified(bool modified) {

@@ -182,6 +182,8 @@ class HexModel {
     void selectAll();
 
   private:
+    // A fresh editing state for new data: caret, selection and scrolling at the start, unmodified.
+    void startEditing();
     std::int64_t unitColumn(std::int64_t unit) const;
     std::int64_t caretColumn() const;
     void clampTop();

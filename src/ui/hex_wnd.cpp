@@ -88,16 +88,9 @@ HResult HexWnd::Commit() {
 }
 
 void HexWnd::switchView() {
-    if (host_ == nullptr || document_ == nullptr || path_.empty()) return;
-    // The host deletes this window when it shows another pane: leave the toolbar's signal first.
-    PaneHost* host = host_;
-    CKsDoc* document = document_;
-    XmlElement* element = fileElement_;
-    const std::string path = pathToUtf8(path_);
-    const ShowMode next = mode_ == ShowMode::kHexFromImage ? ShowMode::kChooseAgain : ShowMode::kTextFromHex;
-    QMetaObject::invokeMethod(
-        host, [host, document, element, path, next] { host->ShowFile(document, path, element, next); },
-        Qt::QueuedConnection);
+    // Back to the picture (chosen again by type), or on to the text pane.
+    requestShow(host_, document_, fileElement_, path_,
+                mode_ == ShowMode::kHexFromImage ? ShowMode::kChooseAgain : ShowMode::kTextFromHex);
 }
 
 void HexWnd::chooseReplacement() {
@@ -130,8 +123,6 @@ void HexWnd::paintEvent(QPaintEvent*) {
 
 // ----- The pane object ----------------------------------------------------------------------------
 
-HexPane::HexPane(PaneHost& host, PaneServices services) : host_(host), services_(std::move(services)) {}
-
 QWidget* HexPane::createWidget(QWidget* parent) {
     // The parent (the host) owns the window; widgetDestroyed() forgets it before Qt deletes it.
     window_ = new HexWnd(&host_, services_, parent);
@@ -141,14 +132,6 @@ QWidget* HexPane::createWidget(QWidget* parent) {
 void HexPane::showFile(const PaneRequest& request) {
     if (window_ != nullptr)
         window_->ShowHexFile(request.path, request.fileElement, request.document, request.mode);
-}
-
-bool HexPane::isModified() const {
-    return window_ != nullptr && window_->isModified();
-}
-
-HResult HexPane::commit() {
-    return window_ != nullptr ? window_->Commit() : kOk;
 }
 
 bool HexPane::canEdit(EditCommand command) const {

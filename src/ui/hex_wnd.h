@@ -77,22 +77,13 @@ class HexWnd : public QWidget {
 };
 
 // The hex pane object the host keeps.
-class HexPane : public Pane {
+class HexPane : public FilePane<HexWnd> {
   public:
-    HexPane(PaneHost& host, PaneServices services);
+    using FilePane::FilePane;
     QWidget* createWidget(QWidget* parent) override;
     void showFile(const PaneRequest& request) override;
-    void widgetDestroyed() override { window_ = nullptr; }
-    bool isModified() const override;
-    HResult commit() override;
     bool canEdit(EditCommand command) const override;
     void edit(EditCommand command) override;
-    HexWnd* window() const { return window_; }
-
-  private:
-    PaneHost& host_;
-    PaneServices services_;
-    HexWnd* window_ = nullptr;
 };
 
 PaneFactory makeHexPaneFactory(const PaneServices& services);

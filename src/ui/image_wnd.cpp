@@ -229,16 +229,7 @@ void ImageWnd::chooseReplacement() {
 }
 
 void ImageWnd::showHex() {
-    if (host_ == nullptr || document_ == nullptr || path_.empty()) return;
-    // The host deletes this window when it shows the hex pane: leave the toolbar's signal first.
-    PaneHost* host = host_;
-    CKsDoc* document = document_;
-    XmlElement* element = fileElement_;
-    const std::string path = pathToUtf8(path_);
-    QMetaObject::invokeMethod(
-        host,
-        [host, document, element, path] { host->ShowFile(document, path, element, ShowMode::kHexFromImage); },
-        Qt::QueuedConnection);
+    requestShow(host_, document_, fileElement_, path_, ShowMode::kHexFromImage);
 }
 
 void ImageWnd::setRealSize(bool on) {

@@ -164,16 +164,7 @@ HResult TextWnd::Commit() {
 // ----- Toolbar commands ---------------------------------------------------------------------------
 
 void TextWnd::showHex() {
-    if (host_ == nullptr || document_ == nullptr || path_.empty()) return;
-    // The host deletes this window when it shows the hex pane: leave the toolbar's signal first.
-    PaneHost* host = host_;
-    CKsDoc* document = document_;
-    XmlElement* element = fileElement_;
-    const std::string path = pathToUtf8(path_);
-    QMetaObject::invokeMethod(
-        host,
-        [host, document, element, path] { host->ShowFile(document, path, element, ShowMode::kHexFromText); },
-        Qt::QueuedConnection);
+    requestShow(host_, document_, fileElement_, path_, ShowMode::kHexFromText);
 }
 
 void TextWnd::chooseReplacement() {
@@ -282,8 +273,6 @@ void TextWnd::paintEvent(QPaintEvent*) {
 
 // ----- The pane object ----------------------------------------------------------------------------
 
-TextPane::TextPane(PaneHost& host, PaneServices services) : host_(host), services_(std::move(services)) {}
-
 QWidget* TextPane::createWidget(QWidget* parent) {
     // The parent (the host) owns the window; widgetDestroyed() forgets it before Qt deletes it.
     window_ = new TextWnd(&host_, services_, state_, parent);
@@ -292,14 +281,6 @@ QWidget* TextPane::createWidget(QWidget* parent) {
 
 void TextPane::showFile(const PaneRequest& request) {
     if (window_ != nullptr) window_->ShowTextFile(request.path, request.fileElement, request.document);
-}
-
-bool TextPane::isModified() const {
-    return window_ != nullptr && window_->isModified();
-}
-
-HResult TextPane::commit() {
-    return window_ != nullptr ? window_->Commit() : kOk;
 }
 
 bool TextPane::canEdit(EditCommand command) const {

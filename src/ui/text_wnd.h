@@ -115,24 +115,17 @@ class TextWnd : public QWidget {
 };
 
 // The text pane object the host keeps: owns the state that outlives the window.
-class TextPane : public Pane {
+class TextPane : public FilePane<TextWnd> {
   public:
-    TextPane(PaneHost& host, PaneServices services);
+    using FilePane::FilePane;
     QWidget* createWidget(QWidget* parent) override;
     void showFile(const PaneRequest& request) override;
-    void widgetDestroyed() override { window_ = nullptr; }
-    bool isModified() const override;
-    HResult commit() override;
     bool canEdit(EditCommand command) const override;
     void edit(EditCommand command) override;
-    TextWnd* window() const { return window_; }
     const TextPaneState& state() const { return state_; }
 
   private:
-    PaneHost& host_;
-    PaneServices services_;
     TextPaneState state_;
-    TextWnd* window_ = nullptr;
 };
 
 PaneFactory makeTextPaneFactory(const PaneServices& services);

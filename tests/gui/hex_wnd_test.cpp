@@ -18,11 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using pebuilder::ByteVector;
 
-ByteVector bytesOf(std::string_view text) {
-    const auto* data = reinterpret_cast<const std::byte*>(text.data());
-    return ByteVector(data, data + text.size());
-}
-
 void typeHex(HexEdit& hex, const QString& digits) {
     for (QChar digit : digits) {
         QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(digit));
@@ -110,7 +105,7 @@ TEST_F(HexWndTest, AMissingFileIsReportedAndNeverCreated) {
 TEST_F(HexWndTest, OnlyAnEditedFileIsWrittenAndUndoReloadsIt) {
     HexWnd* pane = show("DATA1.bin");
     ASSERT_NE(pane, nullptr);
-    EXPECT_EQ(pane->hexEdit()->data(), bytesOf("\x01\x02\x03"));
+    EXPECT_EQ(pane->hexEdit()->data(), testing::toBytes("\x01\x02\x03"));
     EXPECT_FALSE(host->canEdit(EditCommand::kUndo));
     const auto written = fs::last_write_time(folder / "DATA1.bin");
     pane = show("DATA2.bin");
@@ -120,14 +115,14 @@ TEST_F(HexWndTest, OnlyAnEditedFileIsWrittenAndUndoReloadsIt) {
     typeHex(*pane->hexEdit(), QStringLiteral("54"));
     EXPECT_TRUE(host->canEdit(EditCommand::kUndo));
     host->edit(EditCommand::kUndo);
-    EXPECT_EQ(pane->hexEdit()->data(), bytesOf("two"));
+    EXPECT_EQ(pane->hexEdit()->data(), testing::toBytes("two"));
     EXPECT_FALSE(host->canEdit(EditCommand::kUndo));
 
     // Insert mode: the digits go into a new byte before the first.
     ASSERT_TRUE(settings_->SetIntSetting("Flag", "Insert", 1).succeeded());
     typeHex(*pane->hexEdit(), QStringLiteral("3e"));
     show("DATA1.bin");
-    EXPECT_EQ(testing::readBytes(folder / "DATA2.bin"), bytesOf(">two"));
+    EXPECT_EQ(testing::readBytes(folder / "DATA2.bin"), testing::toBytes(">two"));
     EXPECT_TRUE(sink.errors.empty());
 
     // "查看 文本" asks the host for the text pane on the same file.
@@ -142,7 +137,7 @@ TEST_F(HexWndTest, AFileChangedByAnotherProgramIsReloaded) {
     typeHex(*pane->hexEdit(), QStringLiteral("00"));
     temp_.write("p/DATA2.bin", "changed");
     fs::last_write_time(folder / "DATA2.bin", fs::file_time_type::clock::now() + std::chrono::seconds(5));
-    EXPECT_TRUE(testing::waitUntil([&] { return pane->hexEdit()->data() == bytesOf("changed"); },
+    EXPECT_TRUE(testing::waitUntil([&] { return pane->hexEdit()->data() == testing::toBytes("changed"); },
                                    kFileWatchIntervalMs * 3));
     EXPECT_FALSE(pane->isModified());
 }
@@ -156,12 +151,12 @@ TEST_F(HexWndTest, ReplaceAsksBeforeOverwritingAnotherResourceAndKeepsPngAndStri
     pane->ReplaceWith(other);
     ASSERT_EQ(sink.questions.size(), 1u);
     EXPECT_NE(sink.questions[0].find("已存在并被其他资源使用"), std::string::npos);
-    EXPECT_EQ(testing::readBytes(folder / "DATA2.bin"), bytesOf("two"));
+    EXPECT_EQ(testing::readBytes(folder / "DATA2.bin"), testing::toBytes("two"));
     EXPECT_EQ(attribute(element("DATA1.bin"), "Name"), "DATA1.bin");
     sink.answers = {Answer::kYes};
     pane->ReplaceWith(other);
     EXPECT_EQ(attribute(element("DATA1.bin"), "Name"), "DATA2.bin");
-    EXPECT_EQ(pane->hexEdit()->data(), bytesOf("replacement"));
+    EXPECT_EQ(pane->hexEdit()->data(), testing::toBytes("replacement"));
 
     // A PNG on a bitmap: the entry keeps naming its .BMP, in its folder, and is marked as PNG.
     pane = show("BMP\\Bitmap00001.BMP", ShowMode::kHexFromImage);
@@ -178,7 +173,7 @@ TEST_F(HexWndTest, ReplaceAsksBeforeOverwritingAnotherResourceAndKeepsPngAndStri
     EXPECT_EQ(pane->switchAction()->text(), QStringLiteral("查看 文本"));
     sink.answers = {Answer::kYes};
     pane->ReplaceWith(temp_.write("elsewhere/strings2.xml", "<ROOT>2</ROOT>"));
-    EXPECT_EQ(testing::readBytes(folder / "STRINGS.XML"), bytesOf("<ROOT>2</ROOT>"));
+    EXPECT_EQ(testing::readBytes(folder / "STRINGS.XML"), testing::toBytes("<ROOT>2</ROOT>"));
     EXPECT_EQ(attribute(element("STRINGS.XML"), "Name"), "STRINGS.XML");
     EXPECT_FALSE(fs::exists(folder / "strings2.xml"));
 }

@@ -19,11 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using pebuilder::ByteVector;
 
-ByteVector bytesOf(std::string_view text) {
-    const auto* data = reinterpret_cast<const std::byte*>(text.data());
-    return ByteVector(data, data + text.size());
-}
-
 // Types text at the start of the editor as a keyboard would (key events carry the characters).
 void typeAtStart(CodeEditor& editor, const QString& text) {
     QTextCursor cursor = editor.textCursor();
@@ -102,25 +97,25 @@ TEST_F(TextWndTest, AnEditKeepsTheEncodingByteOrderMarkAndLineEnds) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path file = temp_.write("t/" + c.name, bytesOf(c.before));
+        const fs::path file = temp_.write("t/" + c.name, testing::toBytes(c.before));
         TextWnd& pane = open(file);
         EXPECT_FALSE(pane.isModified());
         typeAtStart(*pane.editor(), QStringLiteral("中"));
         EXPECT_TRUE(pane.isModified());
         ASSERT_TRUE(pane.Commit().succeeded());
         EXPECT_FALSE(pane.isModified());
-        EXPECT_EQ(testing::readBytes(file), bytesOf(c.after));
+        EXPECT_EQ(testing::readBytes(file), testing::toBytes(c.after));
     }
     EXPECT_TRUE(sink.errors.empty());
 }
 
 TEST_F(TextWndTest, ATextTheFileEncodingCannotHoldIsRefusedAndTheFileKept) {
-    const fs::path file = temp_.write("gbk.htm", bytesOf("\xC4\xE3\xBA\xC3"));
+    const fs::path file = temp_.write("gbk.htm", testing::toBytes("\xC4\xE3\xBA\xC3"));
     TextWnd& pane = open(file);
     typeAtStart(*pane.editor(), QString::fromUtf8("\xF0\x9F\x98\x80"));  // not in GBK
     EXPECT_TRUE(pane.Commit().failed());
     EXPECT_TRUE(pane.isModified());
-    EXPECT_EQ(testing::readBytes(file), bytesOf("\xC4\xE3\xBA\xC3"));
+    EXPECT_EQ(testing::readBytes(file), testing::toBytes("\xC4\xE3\xBA\xC3"));
 }
 
 TEST_F(TextWndTest, AMissingFileShowsTheErrorAndIsNeverCreated) {
@@ -162,7 +157,7 @@ TEST_F(TextWndTest, TheHostWritesOnlyEditedTextAndTheWatchReloads) {
         typeAtStart(*text->editor(), QStringLiteral("#"));
         EXPECT_TRUE(host.canEdit(EditCommand::kUndo));
         EXPECT_TRUE(host.CommitPane());
-        EXPECT_EQ(testing::readBytes(ini), bytesOf(std::string("\xFF\xFE#\0k\0=\0v\0", 10)));
+        EXPECT_EQ(testing::readBytes(ini), testing::toBytes(std::string("\xFF\xFE#\0k\0=\0v\0", 10)));
 
         // Another program changes the file: the pane shows the new text, dropping unsaved edits.
         typeAtStart(*text->editor(), QStringLiteral("?"));
