@@ -42,7 +42,10 @@ HexWnd::HexWnd(PaneHost* host, PaneServices services, QWidget* parent)
     }
 }
 
-HexWnd::~HexWnd() = default;
+HexWnd::~HexWnd() {
+    // The child is deleted after this body: it must not tell the host anything by then.
+    hex_->disconnect(this);
+}
 
 void HexWnd::buildToolBar() {
     toolBar_ = makePaneToolBar(this);

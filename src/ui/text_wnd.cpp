@@ -67,7 +67,10 @@ TextWnd::TextWnd(PaneHost* host, PaneServices services, TextPaneState& state, QW
     }
 }
 
-TextWnd::~TextWnd() = default;
+TextWnd::~TextWnd() {
+    // The child is deleted after this body: it must not tell the host anything by then.
+    editor_->disconnect(this);
+}
 
 void TextWnd::buildToolBar() {
     toolBar_ = makePaneToolBar(this);
