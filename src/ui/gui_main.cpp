@@ -18,6 +18,7 @@
 #include "ui/image_wnd.h"
 #include "ui/ks_frame.h"
 #include "ui/ks_view.h"
+#include "ui/options_dlg.h"
 #include "ui/qt_ui_sink.h"
 #include "ui/text_wnd.h"
 
@@ -86,6 +87,10 @@ bool runMainWindow(CKsApp& app) {
     context.versionText = app.GetVersionText();
     CKsFrame frame(context);
     mainFrame = &frame;
+    frame.view()->setOptionsOpener([&app, &frame](int page) {
+        RunOptionsDialog({&app.imageEditors(), &app.textEditors(), &app.hexEditors(), app.settings()}, page,
+                         &frame);
+    });
     prompts.setParent(&frame);
     document.setView(frame.view());
     frame.view()->OnInitialUpdate();
