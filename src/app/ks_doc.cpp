@@ -222,7 +222,7 @@ bool CKsDoc::OnSaveDocument(const std::filesystem::path& path) {
     // The pane commits first, and the view lets go of the description before it is written back:
     // writing it releases the tree the view points into.
     if (view_ != nullptr) {
-        view_->CommitPane();
+        if (!view_->CommitPane()) return false;
         view_->ClearView();
     }
     bool result = true;

@@ -20,8 +20,9 @@ class DocumentView {
     virtual ~DocumentView() = default;
     // Empties the tree and closes the active pane.
     virtual void ClearView() = 0;
-    // The active pane stores its pending edits in its file.
-    virtual void CommitPane() = 0;
+    // The active pane stores its pending edits in its file. False when that failed (the error has
+    // been shown); whatever depends on the files must not go on then.
+    [[nodiscard]] virtual bool CommitPane() = 0;
     // Fills the tree from the document's description.
     virtual void OnInitialUpdate() = 0;
 };

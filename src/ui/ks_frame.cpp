@@ -24,6 +24,7 @@
 
 #include "app/recent_files.h"
 #include "core/platform/paths.h"
+#include "core/platform/ui_sink.h"
 #include "ui/qt_ui_sink.h"
 #include "ui/resource_tree.h"
 #include "ui/url_opener.h"
@@ -33,6 +34,7 @@ namespace kestrel::ui {
 namespace {
 
 constexpr std::string_view kFeedbackText = "点击发送反馈";
+constexpr std::string_view kDropPaneEdits = "当前窗格的更改未能写入文件。\r\n\r\n放弃这些更改并关闭吗？";
 
 QString toQt(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -536,7 +538,15 @@ void CKsFrame::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    view_->CommitPane();
+    if (!view_->CommitPane()) {
+        // The error has been shown; closing now would lose the pane's edits unless the user says so.
+        if (uiSink().ask(kDropPaneEdits, kAppName, Buttons::kYesNo, 1, MessageIcon::kExclamation) !=
+            Answer::kYes) {
+            event->ignore();
+            return;
+        }
+        view_->DiscardPane();
+    }
     saveLayout();
     event->accept();
 }

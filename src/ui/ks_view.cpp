@@ -111,8 +111,15 @@ void CKsView::ClearView() {
     emit commandsChanged();
 }
 
-void CKsView::CommitPane() {
-    if (tree_->isConnected()) paneHost_->Select(tree_->document(), nullptr);
+bool CKsView::CommitPane() {
+    if (!tree_->isConnected()) return true;
+    if (!paneHost_->CommitPane()) return false;
+    paneHost_->Select(tree_->document(), nullptr);
+    return true;
+}
+
+void CKsView::DiscardPane() {
+    paneHost_->ClosePane();
 }
 
 void CKsView::setSplitterPosition(int x) {
@@ -169,7 +176,8 @@ void CKsView::compile() {
     CKsDoc* document = context_.document;
     if (document == nullptr || !document->isOpen()) return;
     BusyCursor busy;
-    paneHost_->CommitPane();
+    // A compile of files whose edits could not be written would build stale data.
+    if (!paneHost_->CommitPane()) return;
     // The compile reads pe.xml from the disk: what is in memory (a replaced file's new name, say)
     // goes there first. The tree stays loaded, so the view is not rebuilt.
     if (WriteDescription(*document).failed()) {

@@ -62,7 +62,9 @@ class CKsView : public QWidget, public DocumentView {
 
     // DocumentView
     void ClearView() override;
-    void CommitPane() override;
+    [[nodiscard]] bool CommitPane() override;
+    // Closes the active pane without writing its edits (the user chose to drop them).
+    void DiscardPane();
     void OnInitialUpdate() override;
 
     // Commands.

@@ -105,7 +105,9 @@ PaneHost::PaneHost(QWidget* parent) : QWidget(parent) {
 }
 
 PaneHost::~PaneHost() {
-    CommitPane();
+    // Whoever closes the window commits first; whatever is still pending is written now, and a
+    // failure has been shown by the time the host is gone.
+    [[maybe_unused]] const bool committed = CommitPane();
     if (active_ != nullptr) active_->widgetDestroyed();
 }
 
@@ -119,8 +121,11 @@ Pane& PaneHost::pane(PaneType type) {
 }
 
 void PaneHost::Select(CKsDoc* document, XmlElement* element) {
-    CommitPane();
+    const bool committed = CommitPane();
     if (document != nullptr && element != nullptr) {
+        // Edits that could not be written stay in their pane: the user has seen why and can try
+        // again or take them back.
+        if (!committed) return;
         XmlDocument& description = document->description();
         description.SetCurrent(element);
         std::int32_t directory = 0;
@@ -152,7 +157,7 @@ void PaneHost::ShowFile(CKsDoc* document, std::string_view nameOrPath, XmlElemen
         std::int64_t value = 0;
         pngFlag = png != nullptr && parseInt(png->value(), value) && value == 1;
     }
-    if (mode != ShowMode::kTreeSelection) CommitPane();
+    if (mode != ShowMode::kTreeSelection && !CommitPane()) return;
 
     PaneChoice choice = choosePane(mode, type, nameOrPath, pngFlag);
     std::string name(nameOrPath);

@@ -44,8 +44,9 @@ class PaneHost : public QWidget {
     // `nameOrPath` is the File element's Name for mode 0 (relative to pe.xml's folder), else a full
     // path.
     void ShowFile(CKsDoc* document, std::string_view nameOrPath, XmlElement* fileElement, ShowMode mode);
-    // The active pane writes its edits to its file, when it has any. False when that failed.
-    bool CommitPane();
+    // The active pane writes its edits to its file, when it has any. False when that failed; the
+    // error dialog has been shown then, and the pane keeps its edits.
+    [[nodiscard]] bool CommitPane();
     void ClosePane();
 
     // Panes call this when their edit commands changed state.

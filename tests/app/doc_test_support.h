@@ -26,7 +26,11 @@ class RecordingView : public DocumentView {
         calls.push_back("clear");
         showing = false;
     }
-    void CommitPane() override { calls.push_back("commit"); }
+    bool CommitPane() override {
+        calls.push_back("commit");
+        return commitSucceeds;
+    }
+    bool commitSucceeds = true;
     // Like the real view, the rebuild walks the description: it must be loaded whenever a project
     // is open.
     void OnInitialUpdate() override {

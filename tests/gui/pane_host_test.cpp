@@ -78,6 +78,10 @@ class CountingPane : public Pane {
     bool isModified() const override { return modified; }
     HResult commit() override {
         ++commits;
+        if (commitResult.failed()) {
+            RecordError(true, "test", __LINE__, commitResult);
+            return commitResult;
+        }
         modified = false;
         return kOk;
     }
@@ -85,6 +89,7 @@ class CountingPane : public Pane {
     void edit(EditCommand) override { ++undos; }
 
     bool modified = false;
+    HResult commitResult = kOk;
     int commits = 0;
     int undos = 0;
     int widgetsCreated = 0;
@@ -149,7 +154,7 @@ TEST_F(PaneHostTest, CommitWritesOnlyModifiedPanesAndReusesTheTextPane) {
     EXPECT_TRUE(view->canEdit(EditCommand::kUndo));
     view->edit(EditCommand::kUndo);
     EXPECT_EQ(textPane->undos, 1);
-    view->CommitPane();
+    EXPECT_TRUE(view->CommitPane());
     EXPECT_EQ(textPane->commits, 1);
     (void)widget;
 
@@ -188,6 +193,34 @@ TEST_F(PaneHostTest, StoredNamesLeavingTheFolderAreRefused) {
     EXPECT_EQ(view->paneHost()->kind(), PaneKind::kNone);
     ASSERT_EQ(sink.errors.size(), 1u);
     EXPECT_NE(sink.errors[0].find("outside.txt"), std::string::npos);
+}
+
+// Edits that cannot be written are shown as an error and stop whatever needs the files: the pane
+// stays with its edits, the compile does not run, the save does not write.
+TEST_F(PaneHostTest, AFailedCommitStopsSelectionCompileAndSave) {
+    select(find(QStringLiteral("1000 (1033)")));
+    ASSERT_NE(textPane, nullptr);
+    textPane->modified = true;
+    textPane->commitResult = HResult{static_cast<std::int32_t>(0x80070005u)};
+
+    select(find(QStringLiteral("Bitmap")));
+    EXPECT_EQ(view->paneHost()->kind(), PaneKind::kText);
+    ASSERT_EQ(sink.errors.size(), 1u);
+
+    const auto before = std::filesystem::last_write_time(document->resourceFilePath());
+    view->compile();
+    EXPECT_EQ(sink.errors.size(), 2u);
+    EXPECT_TRUE(sink.questions.empty());  // the compile never reached its copy question
+    EXPECT_EQ(std::filesystem::last_write_time(document->resourceFilePath()), before);
+
+    EXPECT_FALSE(document->OnSaveDocument(document->projectPath()));
+    EXPECT_EQ(sink.errors.size(), 3u);
+    EXPECT_TRUE(textPane->modified);
+
+    // Once the file can be written, everything goes on.
+    textPane->commitResult = kOk;
+    EXPECT_TRUE(view->CommitPane());
+    EXPECT_FALSE(textPane->modified);
 }
 
 }  // namespace
