@@ -175,6 +175,7 @@ void CImportDlg::browseFolder() {
             uiSink().ask(kImportProjectPresent, kAppName, Buttons::kYesNoCancel, 0, MessageIcon::kQuestion);
         if (answer == Answer::kNo) {
             setFolder(*chosen);
+            acceptedProjectFolder_ = normalFolder(pathFromUtf8(*chosen));
             return;
         }
         if (answer != Answer::kYes) return;
@@ -230,9 +231,20 @@ bool CImportDlg::checkFolder() {
             return false;
         }
     }
-    if (std::filesystem::is_directory(path, error)) return true;
-    uiSink().message(safeFormat(kImportNotFolder, {name}), kAppName, MessageIcon::kExclamation);
-    return false;
+    if (!std::filesystem::is_directory(path, error)) {
+        uiSink().message(safeFormat(kImportNotFolder, {name}), kAppName, MessageIcon::kExclamation);
+        return false;
+    }
+    // A typed or proposed folder that holds a project would have it overwritten: the same question
+    // as on browsing, unless it was answered for this folder already.
+    if (folderHoldsProject(path) && target != acceptedProjectFolder_) {
+        const Answer answer =
+            uiSink().ask(kImportProjectPresent, kAppName, Buttons::kYesNoCancel, 0, MessageIcon::kQuestion);
+        if (answer == Answer::kYes) browseFolder();
+        if (answer != Answer::kNo) return false;
+        acceptedProjectFolder_ = target;
+    }
+    return true;
 }
 
 void CImportDlg::accept() {

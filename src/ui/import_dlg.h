@@ -67,6 +67,8 @@ class CImportDlg : public QDialog {
     QLineEdit* folderEdit_ = nullptr;
     FileBrowser fileBrowser_;
     FolderBrowser folderBrowser_;
+    // A folder holding a project that the user already agreed to import into (asked on browsing).
+    std::filesystem::path acceptedProjectFolder_;
 };
 
 // Texts of the dialog's checks.

@@ -121,5 +121,32 @@ TEST_F(ImportDlgTest, OkClosesOnlyWhenBothChecksPass) {
     EXPECT_TRUE(std::filesystem::is_directory(dataFolder() / "sample"));
 }
 
+// A typed or proposed folder that already holds a project is never imported into silently.
+TEST_F(ImportDlgTest, OkIntoAFolderHoldingAProjectAsksFirst) {
+    CImportDlg dialog(settings_.get(), dataFolder());
+    dialog.setFile(pathToUtf8(sampleDll()));
+    temp_.write("typed/earlier.kestrel", "x");
+    const std::string typed = pathToUtf8(temp_ / "typed");
+    const auto other = temp_ / "other";
+    std::filesystem::create_directories(other);
+    dialog.setFolderBrowser([&](QWidget*, const std::string&) { return std::optional(pathToUtf8(other)); });
+
+    dialog.setFolder(typed);
+    sink.answers = {Answer::kCancel};  // keeps the dialog open, the folder as it is
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(dialog.folder(), typed);
+    sink.answers = {Answer::kYes};  // chooses another folder
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(dialog.folder(), pathToUtf8(other));
+
+    dialog.setFolder(typed);
+    sink.answers = {Answer::kNo};  // imports there after all
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(sink.questions, std::vector<std::string>(3, std::string(kImportProjectPresent)));
+}
+
 }  // namespace
 }  // namespace kestrel::ui
