@@ -11,6 +11,8 @@
 #include <QMovie>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QResizeEvent>
 #include <QToolBar>
 #include <QToolButton>
@@ -68,6 +70,9 @@ constexpr std::string_view kConfirmCurrent =
     "警告：应用将覆盖文件\n\n%s\n\n你无法撤消此项操作。\r\n\r\n你确定要这么做吗？";
 constexpr std::string_view kConfirmAll =
     "警告：应用将覆盖所有文件于目录:\n\n%s\n\n你无法撤消此项操作。\r\n\r\n你确定要这么做吗？";
+constexpr std::string_view kRecolouringAll = "正在着色图象文件...";
+constexpr std::string_view kCancelRecolouring = "取消";
+constexpr std::string_view kRecolouredCount = "已着色 %d 个文件，共 %d 个。";
 
 constexpr const char* kReplaceTitle = "浏览图形文件";
 // "Image Files (*.bmp;*.png;*.gif;*.jpg;*.avi)": Qt's dialog separates the patterns by blanks.
@@ -185,6 +190,11 @@ ImageWnd::ImageWnd(PaneHost* host, ImagePaneServices services, QWidget* parent)
     pattern_ = makePattern(palette());
     listingFont_ = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     buildToolBar();
+    colorizePanel_ = new ColorizeWnd(this);
+    connect(colorizePanel_, &ColorizeWnd::previewRequested, this, &ImageWnd::PreviewColorize);
+    connect(colorizePanel_, &ColorizeWnd::applyRequested, this,
+            [this](bool currentOnly, bool allImages) { (void)ApplyColorize(currentOnly, allImages); });
+    placeColorizePanel();
 
     connect(&watch_, &FileWatch::changed, this, &ImageWnd::LoadImage);
     connect(&aviTimer_, &QTimer::timeout, this, &ImageWnd::showNextAviFrame);
@@ -372,6 +382,7 @@ void ImageWnd::LoadImage() {
             break;
     }
     RefreshInfo();
+    placeColorizePanel();
     update();
 }
 
@@ -394,7 +405,7 @@ void ImageWnd::loadGroup(bool recolour) {
             members_.emplace_back();
             continue;
         }
-        if (recolour) (void)colorize_.RecolorDib(std::span<std::byte>(image.dib));
+        if (recolour) (void)colorizeEngine().RecolorDib(std::span<std::byte>(image.dib));
         if (!makePicture(std::move(image.dib), !image.fromPng, picture)) {
             members_.emplace_back();
             continue;
@@ -505,6 +516,20 @@ QRect ImageWnd::colorizeArea() const {
     return QRect(QPoint(left, top), QPoint(width() - 1, height() - 1));
 }
 
+bool ImageWnd::showsColorizePanel() const {
+    return kind_ != ImageKind::kNone && kind_ != ImageKind::kOther;
+}
+
+void ImageWnd::placeColorizePanel() {
+    const QRect area = colorizeArea();
+    colorizePanel_->setGeometry(area);
+    colorizePanel_->setVisible(showsColorizePanel() && !area.isEmpty());
+}
+
+ColorizeEngine& ImageWnd::colorizeEngine() {
+    return colorizePanel_->engine();
+}
+
 // ----- Replace ------------------------------------------------------------------------------------
 
 void ImageWnd::ReplaceWith(const std::filesystem::path& chosen) {
@@ -578,6 +603,7 @@ int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
         return 0;
 
     HResult failure = kOk;
+    ColorizeEngine::FolderRun run;
     if (currentOnly && (kind_ == ImageKind::kIconGroup || kind_ == ImageKind::kCursorGroup)) {
         std::vector<std::byte> group;
         if (ReadWholeFile(path_, group).succeeded()) {
@@ -587,19 +613,52 @@ int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
                 // A member without a file leaves a gap in the pane; there is nothing to recolour.
                 std::filesystem::path member;
                 if (memberFile(entry, groupKind, member).failed()) continue;
-                if (HResult hr = colorize_.RecolorFile(member); hr.failed() && !failure.failed())
+                if (HResult hr = colorizeEngine().RecolorFile(member); hr.failed() && !failure.failed())
                     failure = hr;
             }
         }
     } else if (currentOnly) {
-        failure = colorize_.RecolorFile(path_);
+        failure = colorizeEngine().RecolorFile(path_);
     } else {
-        failure = colorize_.RecolorFolder(folder);
+        const QPointer<ImageWnd> pane(this);
+        failure = recolourAll(folder, run);
+        if (pane.isNull()) return 1;
     }
     if (failure.failed()) ShowErrorDialog();
     watch_.markCurrent();
     LoadImage();
+    if (!currentOnly)
+        uiSink().message(safeFormat(kRecolouredCount, {run.done, run.files}), kAppName,
+                         MessageIcon::kInformation);
     return 1;
+}
+
+HResult ImageWnd::recolourAll(const std::filesystem::path& folder, ColorizeEngine::FolderRun& run) {
+    // The progress window lets events through while it shows, and the pane (with the panel and its
+    // engine) could go meanwhile: the run keeps its own copy of the tables and watches the pane.
+    const QPointer<ImageWnd> pane(this);
+    const ColorizeEngine engine = colorizeEngine();
+    QPointer<QProgressDialog> progress = new QProgressDialog(
+        fromUtf8(std::string(kRecolouringAll)), fromUtf8(std::string(kCancelRecolouring)), 0, 0, this);
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(applyProgressDelayMs_);
+    progress->setAutoClose(true);
+    progress->setAutoReset(true);
+    progress->setValue(0);
+
+    const HResult result = engine.RecolorFolder(
+        folder,
+        [&](std::size_t tried, std::size_t total) {
+            if (progress.isNull()) return false;
+            if (progress->maximum() != static_cast<int>(total)) progress->setMaximum(static_cast<int>(total));
+            // Once the window shows, this also handles the events that came meanwhile.
+            progress->setValue(static_cast<int>(tried));
+            return !pane.isNull() && !progress.isNull() && !progress->wasCanceled();
+        },
+        &run);
+    // Gone with the pane, or still there to be closed.
+    delete progress.data();
+    return result;
 }
 
 void ImageWnd::PreviewColorize() {
@@ -611,7 +670,7 @@ void ImageWnd::PreviewColorize() {
     }
     if (!picture_) return;
     std::vector<std::byte> recoloured = picture_->dib;
-    if (colorize_.RecolorDib(std::span<std::byte>(recoloured)).failed()) return;
+    if (colorizeEngine().RecolorDib(std::span<std::byte>(recoloured)).failed()) return;
     DibPicture picture;
     if (!makePicture(std::move(recoloured), picture_->iconImage, picture)) return;
     preview_ = std::move(picture);
@@ -780,7 +839,13 @@ ImagePane::ImagePane(PaneHost& host, ImagePaneServices services)
 QWidget* ImagePane::createWidget(QWidget* parent) {
     // The parent (the host) owns the window; widgetDestroyed() forgets it before Qt deletes it.
     window_ = new ImageWnd(&host_, services_, parent);
+    if (colorizeState_) window_->colorizePanel()->restore(*colorizeState_);
     return window_;
+}
+
+void ImagePane::widgetDestroyed() {
+    if (window_ != nullptr) colorizeState_ = window_->colorizePanel()->state();
+    window_ = nullptr;
 }
 
 void ImagePane::showFile(const PaneRequest& request) {

@@ -23,6 +23,7 @@
 #include "core/images/colorize_engine.h"
 #include "core/images/dib.h"
 #include "core/images/icon_files.h"
+#include "ui/colorize_wnd.h"
 #include "ui/drag_wnd.h"
 #include "ui/file_pane.h"
 #include "ui/pane.h"
@@ -89,7 +90,9 @@ class ImageWnd : public CDragWnd {
     // at it and shows it.
     void ReplaceWith(const std::filesystem::path& chosen);
     // Recolours the shown file (or the group's members) or every image of the project's folder with
-    // the colorize engine, after a confirmation. 1 when it ran, 0 when it did not.
+    // the colorize engine, after a confirmation. A run over the folder shows a progress window with
+    // a cancel button once it takes longer than half a second, and then says how many files it
+    // recoloured. 1 when it ran, 0 when it did not.
     int ApplyColorize(bool currentOnly, bool allImages);
     // Shows the picture recoloured with the current engine settings without touching the file; the
     // preview lasts until the file is loaded again.
@@ -97,7 +100,11 @@ class ImageWnd : public CDragWnd {
     // Puts the picture on the clipboard; nothing without one.
     void CopyImage() const;
 
-    ColorizeEngine& colorizeEngine() { return colorize_; }
+    // The colorize panel (right of the picture) and its engine.
+    ColorizeWnd* colorizePanel() const { return colorizePanel_; }
+    ColorizeEngine& colorizeEngine();
+    // How long a run over all images goes before its progress window shows.
+    void setApplyProgressDelay(int milliseconds) { applyProgressDelayMs_ = milliseconds; }
     // The shown packed DIB (null when none): icons and cursors with the picture's height.
     const std::vector<std::byte>* currentDib() const;
 
@@ -121,6 +128,9 @@ class ImageWnd : public CDragWnd {
     bool isPreviewing() const { return preview_.has_value() || groupPreview_; }
     // Where the colorize panel goes: right of the picture, below the band, to the edges.
     QRect colorizeArea() const;
+    // Whether the panel is shown: for pictures and groups the engine recolours, not for the
+    // pictures that fill the pane (GIF, JPEG, AVI) nor without a file.
+    bool showsColorizePanel() const;
 
     QToolBar* toolBar() const { return toolBar_; }
     QToolButton* editButton() const { return editButton_; }
@@ -163,6 +173,8 @@ class ImageWnd : public CDragWnd {
     void loadOther();
     void showNextAviFrame();
     std::filesystem::path recolourFolder() const;
+    HResult recolourAll(const std::filesystem::path& folder, ColorizeEngine::FolderRun& run);
+    void placeColorizePanel();
     HResult memberFile(const GroupEntry& entry, IconGroupKind kind, std::filesystem::path& out) const;
 
     void layoutInformation();
@@ -173,7 +185,8 @@ class ImageWnd : public CDragWnd {
 
     PaneHost* host_ = nullptr;
     ImagePaneServices services_;
-    ColorizeEngine colorize_;
+    ColorizeWnd* colorizePanel_ = nullptr;
+    int applyProgressDelayMs_ = 500;
 
     std::filesystem::path path_;
     XmlElement* fileElement_ = nullptr;
@@ -216,7 +229,7 @@ class ImagePane : public Pane {
     ImagePane(PaneHost& host, ImagePaneServices services);
     QWidget* createWidget(QWidget* parent) override;
     void showFile(const PaneRequest& request) override;
-    void widgetDestroyed() override { window_ = nullptr; }
+    void widgetDestroyed() override;
     bool canEdit(EditCommand command) const override;
     void edit(EditCommand command) override;
     ImageWnd* window() const { return window_; }
@@ -225,6 +238,8 @@ class ImagePane : public Pane {
     PaneHost& host_;
     ImagePaneServices services_;
     ImageWnd* window_ = nullptr;
+    // What the colorize panel showed when the window went; the next window starts from it.
+    std::optional<ColorizeState> colorizeState_;
 };
 
 // The factory to register for PaneType::kImage.

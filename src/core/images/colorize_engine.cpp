@@ -652,14 +652,34 @@ HResult ColorizeEngine::RecolorFile(const fs::path& path) const {
     return recolorFile(path, true);
 }
 
-HResult ColorizeEngine::recolorFile(const fs::path& path, bool startNewReport) const {
+namespace {
+
+enum class ImageFileKind { kNone, kPng, kBitmap, kIcon };
+
+// The last three characters of the name, in any case, choose the kind.
+ImageFileKind imageFileKind(const fs::path& path) {
     const std::string name = pathToUtf8(path);
     const std::string_view kind = name.size() >= 3 ? std::string_view(name).substr(name.size() - 3) : "";
+    if (iequalsAscii(kind, "PNG")) return ImageFileKind::kPng;
+    if (iequalsAscii(kind, "BMP")) return ImageFileKind::kBitmap;
+    if (iequalsAscii(kind, "ICO") || iequalsAscii(kind, "CUR")) return ImageFileKind::kIcon;
+    return ImageFileKind::kNone;
+}
+
+}  // namespace
+
+HResult ColorizeEngine::recolorFile(const fs::path& path, bool startNewReport) const {
     try {
-        if (iequalsAscii(kind, "PNG")) return recolorPng(path, startNewReport);
-        if (iequalsAscii(kind, "BMP")) return recolorDibFile(path, false, startNewReport);
-        if (iequalsAscii(kind, "ICO") || iequalsAscii(kind, "CUR"))
-            return recolorDibFile(path, true, startNewReport);
+        switch (imageFileKind(path)) {
+            case ImageFileKind::kPng:
+                return recolorPng(path, startNewReport);
+            case ImageFileKind::kBitmap:
+                return recolorDibFile(path, false, startNewReport);
+            case ImageFileKind::kIcon:
+                return recolorDibFile(path, true, startNewReport);
+            case ImageFileKind::kNone:
+                break;
+        }
     } catch (const std::bad_alloc&) {
         return reportFailure(startNewReport, __LINE__, kOutOfMemory, path);
     }
@@ -723,7 +743,11 @@ HResult ColorizeEngine::recolorPng(const fs::path& path, bool startNewReport) co
     return kOk;
 }
 
-HResult ColorizeEngine::RecolorFolder(const fs::path& folder) const {
+HResult ColorizeEngine::RecolorFolder(const fs::path& folder, const FolderProgress& progress,
+                                      FolderRun* run) const {
+    FolderRun unused;
+    FolderRun& counts = run != nullptr ? *run : unused;
+    counts = FolderRun{};
     std::error_code error;
     fs::directory_iterator entries(folder, error);
     if (error) {
@@ -733,19 +757,26 @@ HResult ColorizeEngine::RecolorFolder(const fs::path& folder) const {
     for (; entries != fs::directory_iterator(); entries.increment(error)) {
         if (error) break;
         std::error_code statError;
-        if (entries->is_directory(statError)) continue;
+        if (entries->is_directory(statError) || imageFileKind(entries->path()) == ImageFileKind::kNone)
+            continue;
         files.push_back(entries->path());
     }
     if (error) {
         return ReportError(true, kSource, __LINE__, hresultFromErrno(error.value(), &folder));
     }
     std::sort(files.begin(), files.end());
+    counts.files = files.size();
 
     // Every file is tried; the report collects each failure, the result is the first one.
     HResult result = kOk;
-    for (const fs::path& file : files) {
-        const HResult hr = recolorFile(file, !result.failed());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const HResult hr = recolorFile(files[i], !result.failed());
         if (hr.failed() && !result.failed()) result = hr;
+        if (!hr.failed()) ++counts.done;
+        if (progress && !progress(i + 1, files.size()) && i + 1 < files.size()) {
+            counts.stopped = true;
+            break;
+        }
     }
     return result;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 
 #include "core/platform/status.h"
@@ -68,9 +69,23 @@ class ColorizeEngine {
     // (ReportError) and returned; the file is then unchanged.
     HResult RecolorFile(const std::filesystem::path& path) const;
 
-    // RecolorFile on every file of `folder` (subfolders are not entered), in name order. Every file is
-    // tried; the result is the first failure, or S_OK.
-    HResult RecolorFolder(const std::filesystem::path& folder) const;
+    // How a folder run went: the image files it found (.BMP, .ICO, .CUR, .png in any case) and how
+    // many of them it finished without a failure (files left alone as formats the engine does not
+    // change count as finished) before it ended.
+    struct FolderRun {
+        std::size_t files = 0;
+        std::size_t done = 0;
+        bool stopped = false;  // the progress callback ended the run before the last file
+    };
+    // Told after every image file how many have been tried and how many there are; returning false
+    // ends the run there. Each file is rewritten atomically, so a run ended between two files leaves
+    // every file either as it was or fully recoloured.
+    using FolderProgress = std::function<bool(std::size_t tried, std::size_t total)>;
+
+    // RecolorFile on every image file of `folder` (subfolders are not entered; other files are left
+    // alone), in name order. Every file is tried; the result is the first failure, or S_OK.
+    HResult RecolorFolder(const std::filesystem::path& folder, const FolderProgress& progress = {},
+                          FolderRun* run = nullptr) const;
 
   private:
     HResult recolorFile(const std::filesystem::path& path, bool startNewReport) const;

@@ -542,6 +542,45 @@ TEST_F(ColorizeFiles, FolderSkipsOtherFilesAndSubfoldersAndReturnsTheFirstFailur
     EXPECT_EQ(engine_.RecolorFolder(dir_ / "nowhere"), hresultFromWin32(win32::kFileNotFound));
 }
 
+TEST_F(ColorizeFiles, AFolderRunEndedByItsProgressLeavesTheRemainingFilesUntouched) {
+    const auto good = bmpFile(dibWith(2, 2, 24, 16), 54);
+    auto bad = good;
+    bad[14] = std::byte{0x99};  // header size 153
+    const auto pathA = write("a.BMP", good);
+    const auto pathBad = write("b.bmp", bad);
+    const auto pathC = write("c.bmp", good);
+    const auto pathD = write("d.BMP", good);
+    write("pe.xml", testing::toBytes("<x/>"));
+
+    // Stopped after the second image: the failed file is not counted as done, and the text file
+    // is not one of the images.
+    std::vector<std::pair<std::size_t, std::size_t>> calls;
+    ColorizeEngine::FolderRun run;
+    const HResult hr = engine_.RecolorFolder(
+        dir_.path(),
+        [&](std::size_t tried, std::size_t total) {
+            calls.emplace_back(tried, total);
+            return tried < 2;
+        },
+        &run);
+    EXPECT_EQ(hr, kFail);
+    EXPECT_EQ(calls, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 4}, {2, 4}}));
+    EXPECT_EQ(run.files, 4u);
+    EXPECT_EQ(run.done, 1u);
+    EXPECT_TRUE(run.stopped);
+    EXPECT_NE(readBytes(pathA), good);
+    EXPECT_EQ(readBytes(pathBad), bad);
+    EXPECT_EQ(readBytes(pathC), good);
+    EXPECT_EQ(readBytes(pathD), good);
+
+    // A stop asked after the last file ends nothing.
+    const auto stopAtTheEnd = [](std::size_t tried, std::size_t total) { return tried < total; };
+    EXPECT_EQ(engine_.RecolorFolder(dir_.path(), stopAtTheEnd, &run), kFail);
+    EXPECT_FALSE(run.stopped);
+    EXPECT_EQ(run.done, 3u);
+    EXPECT_NE(readBytes(pathD), good);
+}
+
 // ----- PNG files and in-memory DIBs -----
 
 std::vector<std::byte> pngOf(std::int32_t width, std::int32_t height, std::int32_t bitDepth) {
