@@ -25,6 +25,7 @@
 #include "app/recent_files.h"
 #include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
+#include "ui/app_icons.h"
 #include "ui/qt_ui_sink.h"
 #include "ui/resource_tree.h"
 #include "ui/url_opener.h"
@@ -40,24 +41,18 @@ QString toQt(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-struct IconPlan {
+struct CommandIcon {
     std::string_view command;
-    const char* theme;
-    QColor colour;
-    const char* glyph;
+    AppIcon icon;
 };
 
-const IconPlan kIcons[] = {
-    {"open", "document-open", QColor(0xE0, 0xA0, 0x20), "O"},
-    {"save", "document-save", QColor(0x30, 0x60, 0xC0), "S"},
-    {"cut", "edit-cut", QColor(0x90, 0x90, 0x90), "X"},
-    {"copy", "edit-copy", QColor(0x50, 0x90, 0x50), "C"},
-    {"paste", "edit-paste", QColor(0xA0, 0x70, 0x40), "V"},
-    {"undo", "edit-undo", QColor(0x40, 0x80, 0xB0), "U"},
-    {"delete", "list-remove", QColor(0xC0, 0x30, 0x30), "-"},
-    {"add", "list-add", QColor(0x30, 0xA0, 0x30), "+"},
-    {"import", "document-import", QColor(0x60, 0x40, 0xA0), "I"},
-    {"compile", "system-run", QColor(0x20, 0x80, 0x80), "B"},
+constexpr CommandIcon kCommandIcons[] = {
+    {"new", AppIcon::kNew},         {"open", AppIcon::kOpen},       {"save", AppIcon::kSave},
+    {"saveAs", AppIcon::kSaveAs},   {"import", AppIcon::kImport},   {"compile", AppIcon::kCompile},
+    {"exit", AppIcon::kExit},       {"cut", AppIcon::kCut},         {"copy", AppIcon::kCopy},
+    {"paste", AppIcon::kPaste},     {"undo", AppIcon::kUndo},       {"delete", AppIcon::kDeleteResource},
+    {"add", AppIcon::kAddResource}, {"options", AppIcon::kOptions}, {"online", AppIcon::kOnline},
+    {"about", AppIcon::kAbout},
 };
 
 // The width the top-level menus take from the left edge of the menu bar, whatever is shown.
@@ -92,30 +87,6 @@ std::optional<std::filesystem::path> droppedFile(const QMimeData* data) {
 }
 
 }  // namespace
-
-QIcon commandIcon(std::string_view name, int size) {
-    for (const IconPlan& plan : kIcons) {
-        if (plan.command != name) continue;
-        QIcon themed = QIcon::fromTheme(QString::fromLatin1(plan.theme));
-        if (!themed.isNull()) return themed;
-        // Our own small picture: a rounded tile with the command's letter.
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setBrush(plan.colour);
-        painter.setPen(plan.colour.darker(140));
-        painter.drawRoundedRect(QRectF(1, 1, size - 2, size - 2), size / 6.0, size / 6.0);
-        painter.setPen(Qt::white);
-        QFont font = painter.font();
-        font.setBold(true);
-        font.setPixelSize(std::max(8, size * 2 / 3));
-        painter.setFont(font);
-        painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QString::fromLatin1(plan.glyph));
-        return QIcon(pixmap);
-    }
-    return {};
-}
 
 QString qtFilterString(const std::vector<FileFilter>& filters) {
     QStringList parts;
@@ -191,7 +162,6 @@ void FeedbackLink::paintEvent(QPaintEvent*) {
 
 CKsFrame::CKsFrame(FrameContext context, QWidget* parent)
     : QMainWindow(parent), context_(std::move(context)) {
-    setWindowIcon(commandIcon("compile", 32));
     setAcceptDrops(true);
     ViewContext viewContext;
     viewContext.document = context_.document;
@@ -205,6 +175,7 @@ CKsFrame::CKsFrame(FrameContext context, QWidget* parent)
     createMenus();
     createToolBar();
     createStatusBar();
+    applyIcons();
 
     link_ = new FeedbackLink(menuBar());
     menuBar()->setCornerWidget(link_, Qt::TopRightCorner);
@@ -242,8 +213,6 @@ void CKsFrame::createActions() {
     auto make = [this](std::string_view name, const QString& text, const QList<QKeySequence>& keys,
                        const std::function<void()>& handler) {
         auto* action = new QAction(text, this);
-        QIcon icon = commandIcon(name, 24);
-        if (!icon.isNull()) action->setIcon(icon);
         if (!keys.isEmpty()) action->setShortcuts(keys);
         action->setShortcutContext(Qt::WindowShortcut);
         if (handler) connect(action, &QAction::triggered, this, [handler] { handler(); });
@@ -347,8 +316,10 @@ void CKsFrame::createToolBar() {
         auto* button = new QAction(action(name)->icon(), caption, toolBar_);
         QAction* target = action(name);
         connect(button, &QAction::triggered, target, &QAction::trigger);
-        connect(target, &QAction::changed, button,
-                [button, target] { button->setEnabled(target->isEnabled()); });
+        connect(target, &QAction::changed, button, [button, target] {
+            button->setEnabled(target->isEnabled());
+            if (button->icon().cacheKey() != target->icon().cacheKey()) button->setIcon(target->icon());
+        });
         button->setEnabled(target->isEnabled());
         toolBar_->addAction(button);
     };
@@ -363,6 +334,19 @@ void CKsFrame::createToolBar() {
     toolBar_->addSeparator();
     add("delete", QStringLiteral("删除资源"));
     add("add", QStringLiteral("添加资源"));
+}
+
+// Our own icons are drawn for the palette's tone: a new palette may need the other drawings.
+void CKsFrame::applyIcons() {
+    setWindowIcon(appIcon(AppIcon::kApplication, palette()));
+    for (const CommandIcon& entry : kCommandIcons) {
+        if (QAction* command = action(entry.command)) command->setIcon(appIcon(entry.icon, palette()));
+    }
+}
+
+void CKsFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) applyIcons();
 }
 
 void CKsFrame::createStatusBar() {
@@ -572,7 +556,7 @@ void CKsFrame::placeFeedbackLink() {
 AboutDlg::AboutDlg(const std::string& versionText, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("关于 Kestrel"));
     auto* icon = new QLabel(this);
-    icon->setPixmap(commandIcon("compile", 32).pixmap(32, 32));
+    icon->setPixmap(appIcon(AppIcon::kApplication, palette()).pixmap(32, 32));
     auto* text = new QLabel(QStringLiteral("<b>Kestrel</b><br>%1<br><br>PE 文件资源编辑器")
                                 .arg(toQt(versionText).toHtmlEscaped()),
                             this);

@@ -99,6 +99,7 @@ class CKsFrame : public QMainWindow {
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     // A single local file dropped on the window is opened: a project, or any other file as a PE
     // file to import.
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -110,6 +111,7 @@ class CKsFrame : public QMainWindow {
     void createMenus();
     void createToolBar();
     void createStatusBar();
+    void applyIcons();
     void rebuildRecentFiles();
     void placeFeedbackLink();
     void readLayout();
@@ -156,8 +158,5 @@ class QtDocumentPrompts : public DocumentPrompts {
 
 // The Qt form of a filter list: "Name (*.a *.b);;All Files (*)".
 QString qtFilterString(const std::vector<FileFilter>& filters);
-
-// The icon of a command: the desktop theme's icon, else one drawn by us.
-QIcon commandIcon(std::string_view name, int size);
 
 }  // namespace kestrel::ui

@@ -1,9 +1,8 @@
 #include "ui/resource_tree.h"
 
+#include <QEvent>
 #include <QHeaderView>
-#include <QPainter>
-#include <QPainterPath>
-#include <QPixmap>
+#include <QTreeWidgetItemIterator>
 #include <cassert>
 #include <cstdint>
 
@@ -12,6 +11,7 @@
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
+#include "ui/app_icons.h"
 
 namespace kestrel::ui {
 
@@ -59,60 +59,8 @@ QString toQt(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Our own tree pictures, drawn on a 16-unit grid: a folder (its front flap lifted when open) or a
-// sheet with a folded corner.
-QPixmap drawTreeImage(TreeImage image, int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 16.0, size / 16.0);
-    const QColor outline(0x80, 0x60, 0x10);
-    if (image == TreeImage::kEntry) {
-        QPainterPath sheet;
-        sheet.moveTo(3.5, 1.5);
-        sheet.lineTo(9.5, 1.5);
-        sheet.lineTo(12.5, 4.5);
-        sheet.lineTo(12.5, 14.5);
-        sheet.lineTo(3.5, 14.5);
-        sheet.closeSubpath();
-        painter.setPen(QColor(0x60, 0x60, 0x60));
-        painter.setBrush(Qt::white);
-        painter.drawPath(sheet);
-        painter.drawPolyline(QPolygonF({QPointF(9.5, 1.5), QPointF(9.5, 4.5), QPointF(12.5, 4.5)}));
-        return pixmap;
-    }
-    painter.setPen(outline);
-    painter.setBrush(QColor(0xE8, 0xB8, 0x40));
-    QPainterPath back;
-    back.moveTo(1.5, 3.5);
-    back.lineTo(6.0, 3.5);
-    back.lineTo(7.5, 5.0);
-    back.lineTo(14.5, 5.0);
-    back.lineTo(14.5, 13.5);
-    back.lineTo(1.5, 13.5);
-    back.closeSubpath();
-    painter.drawPath(back);
-    painter.setBrush(QColor(0xF8, 0xD8, 0x70));
-    if (image == TreeImage::kOpen) {
-        painter.drawPolygon(
-            QPolygonF({QPointF(3.5, 7.5), QPointF(15.5, 7.5), QPointF(13.5, 13.5), QPointF(1.5, 13.5)}));
-    } else {
-        painter.drawRect(QRectF(1.5, 6.5, 13.0, 7.0));
-    }
-    return pixmap;
-}
-
-// The desktop theme's folder and document icons where it has them, else our own pictures.
-QIcon lookUpTreeImage(TreeImage image) {
-    QIcon own;
-    for (int size : {16, 32})
-        own.addPixmap(drawTreeImage(image, size));
-    const QString themeName = image == TreeImage::kClosed ? QStringLiteral("folder")
-                              : image == TreeImage::kOpen ? QStringLiteral("folder-open")
-                                                          : QStringLiteral("text-x-generic");
-    return QIcon::fromTheme(themeName, own);
-}
+// Indexed by TreeImage.
+constexpr AppIcon kTreeIcons[] = {AppIcon::kFolderClosed, AppIcon::kFolderOpen, AppIcon::kEntry};
 
 }  // namespace
 
@@ -143,8 +91,7 @@ std::string typeDisplayName(std::string_view label) {
 }
 
 ResourceTree::ResourceTree(QWidget* parent) : QTreeWidget(parent) {
-    for (TreeImage image : {TreeImage::kClosed, TreeImage::kOpen, TreeImage::kEntry})
-        images_[static_cast<std::size_t>(image)] = lookUpTreeImage(image);
+    lookUpImages();
     setHeaderHidden(true);
     setColumnCount(1);
     setRootIsDecorated(true);
@@ -160,9 +107,33 @@ ResourceTree::ResourceTree(QWidget* parent) : QTreeWidget(parent) {
     connect(this, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { onCurrentItemChanged(current); });
     connect(this, &QTreeWidget::itemExpanded, this,
-            [this](QTreeWidgetItem* item) { setImage(item, TreeImage::kOpen); });
+            [this](QTreeWidgetItem* item) { showGroupOpen(item, true); });
     connect(this, &QTreeWidget::itemCollapsed, this,
-            [this](QTreeWidgetItem* item) { setImage(item, TreeImage::kClosed); });
+            [this](QTreeWidgetItem* item) { showGroupOpen(item, false); });
+}
+
+bool ResourceTree::lookUpImages() {
+    bool changed = false;
+    for (std::size_t i = 0; i < images_.size(); ++i) {
+        const QIcon& icon = appIcon(kTreeIcons[i], palette());
+        changed = changed || icon.cacheKey() != images_[i].cacheKey();
+        images_[i] = icon;
+    }
+    return changed;
+}
+
+void ResourceTree::changeEvent(QEvent* event) {
+    QTreeWidget::changeEvent(event);
+    if (event->type() != QEvent::PaletteChange || !lookUpImages()) return;
+    for (QTreeWidgetItemIterator it(this); *it != nullptr; ++it)
+        (*it)->setIcon(0, images_[static_cast<std::size_t>(imageOf(*it))]);
+}
+
+// Expanding all (the keypad's *) reports every item as expanded, entries included: only groups
+// show a folder, open or closed.
+void ResourceTree::showGroupOpen(QTreeWidgetItem* item, bool open) {
+    if (item == nullptr || imageOf(item) == TreeImage::kEntry) return;
+    setImage(item, open ? TreeImage::kOpen : TreeImage::kClosed);
 }
 
 void ResourceTree::clearItems() {

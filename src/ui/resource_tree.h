@@ -70,7 +70,13 @@ class ResourceTree : public QTreeWidget {
     XmlElement* resolve(ElementHandle handle) const { return handles_.resolve(handle); }
     TreeImage imageOf(const QTreeWidgetItem* item) const;
 
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
+    // Takes the three images for the tree's palette; whether any of them changed.
+    bool lookUpImages();
+    void showGroupOpen(QTreeWidgetItem* item, bool open);
     void walk(XmlDocument& description, XmlElement* element, QTreeWidgetItem* parent);
     void addType(XmlDocument& description, XmlElement* entry);
     void addResource(XmlDocument& description, XmlElement* entry, QTreeWidgetItem* typeItem);
@@ -83,8 +89,8 @@ class ResourceTree : public QTreeWidget {
     CKsDoc* document_ = nullptr;
     SelectionCallback callback_;
     ElementHandles handles_;
-    // Looked up once per tree and shared by every item: a theme lookup of an icon the theme lacks
-    // searches the icon folders again on every call.
+    // Looked up once per tree (again when the palette changes) and shared by every item: a theme
+    // lookup of an icon the theme lacks searches the icon folders again on every call.
     std::array<QIcon, 3> images_;
     bool populating_ = false;
 };
