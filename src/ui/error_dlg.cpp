@@ -167,7 +167,7 @@ void ErrorDlg::toggleDetails() {
 
 void ErrorDlg::sendReport() {
     // A failed start of the mail program is not an error of its own; the dialog stays open.
-    (void)openEncodedUrl(ErrorReportMailLink(detailsText_));
+    openLink(ErrorReportMailLink(detailsText_));
 }
 
 void ErrorDlg::reject() {

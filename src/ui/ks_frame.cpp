@@ -136,7 +136,7 @@ void FeedbackLink::leaveEvent(QEvent* event) {
 void FeedbackLink::mousePressEvent(QMouseEvent*) {
     BusyCursor busy;
     // A failed start of the mail program is ignored.
-    (void)openEncodedUrl(kFeedbackMailLink);
+    openLink(kFeedbackMailLink);
 }
 
 void FeedbackLink::changeEvent(QEvent* event) {

@@ -221,7 +221,7 @@ void CKsView::openOptions(int page) {
 }
 
 void CKsView::openWebSite() {
-    (void)openEncodedUrl(kWebSiteLink);
+    openLink(kWebSiteLink);
 }
 
 bool CKsView::canEdit(EditCommand command) const {

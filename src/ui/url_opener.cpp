@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QDesktopServices>
 
+#include "core/platform/format.h"
+#include "core/platform/ui_sink.h"
+
 namespace kestrel::ui {
 
 namespace {
@@ -23,6 +26,15 @@ bool openEncodedUrl(std::string_view encoded) {
     QUrl url = QUrl::fromEncoded(QByteArray(encoded.data(), static_cast<qsizetype>(encoded.size())));
     if (currentOpener()) return currentOpener()(url);
     return QDesktopServices::openUrl(url);
+}
+
+void openLink(std::string_view encoded) {
+    if (openEncodedUrl(encoded)) return;
+    const QUrl url = QUrl::fromEncoded(QByteArray(encoded.data(), static_cast<qsizetype>(encoded.size())));
+    // A mail link shows its address; a web link the whole of it.
+    const QString address = url.scheme() == QStringLiteral("mailto") ? url.path() : url.toString();
+    const std::string text = safeFormat(kLinkNotOpened, {address.toStdString()});
+    uiSink().message(text, kAppName, MessageIcon::kExclamation);
 }
 
 }  // namespace kestrel::ui

@@ -9,6 +9,7 @@
 #include "gui_test_support.h"
 #include "ui/pane_host.h"
 #include "ui/resource_tree.h"
+#include "ui/url_opener.h"
 
 namespace kestrel::ui {
 namespace {
@@ -256,6 +257,24 @@ TEST_F(ViewTest, ImportAskedToOpenAndNoKeepsTheCurrentProject) {
     EXPECT_EQ(sink.questions[0], "顺利插入。\r\n\r\n你想要现在就打开这个文件吗？");
     EXPECT_TRUE(std::filesystem::exists(temp_ / "imported" / "other.kestrel"));
     EXPECT_EQ(document->projectPath(), current);
+}
+
+// Without a browser the web site's address is shown instead of nothing.
+TEST_F(ViewTest, AWebSiteThatCannotBeOpenedIsShownToTheUser) {
+    open(importSample());
+    std::vector<QUrl> asked;
+    setUrlOpener([&](const QUrl& url) {
+        asked.push_back(url);
+        return asked.size() > 1;
+    });
+    sink.messages.clear();
+    view->openWebSite();
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_NE(sink.messages[0].find(std::string(kWebSiteLink)), std::string::npos) << sink.messages[0];
+    view->openWebSite();
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_EQ(sink.messages.size(), 1u);
+    setUrlOpener({});
 }
 
 }  // namespace
