@@ -136,6 +136,8 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
         // Temp is only cleared for a file that can be imported, and never of the file itself: it
         // may be the compiled output lying in Temp.
         if (CheckImportable(path).failed()) {
+            // The system's text ("file not found") does not say which file: ours does.
+            ReportMessage(false, kSource, __LINE__, kCannotOpen, {pathToUtf8(path)});
             ShowErrorDialog();
             return false;
         }

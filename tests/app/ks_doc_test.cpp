@@ -1,4 +1,5 @@
 #include "app/ks_doc.h"
+#include "core/platform/paths.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -123,6 +124,13 @@ TEST_F(DocTest, WithoutAPreviousProjectAFailedOpenLeavesNothingOpen) {
     EXPECT_FALSE(document_.isOpen());
     EXPECT_EQ(controller_.frameTitle(), "无标题 - Kestrel");
     EXPECT_FALSE(controller_.canSave());
+
+    // A file that is gone (a stale recent entry) is named in the report.
+    const std::filesystem::path gone = temp_ / "in/gone.dll";
+    EXPECT_FALSE(controller_.openDocument(gone));
+    ASSERT_FALSE(sink_.errors.empty());
+    EXPECT_NE(sink_.errors.back().find("无法打开文件 " + pathToUtf8(gone)), std::string::npos)
+        << sink_.errors.back();
 }
 
 TEST_F(DocTest, WhenThePreviousProjectFileIsGoneThePreviousPeFileIsImportedAgain) {
