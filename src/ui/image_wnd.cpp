@@ -17,6 +17,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
+#include <set>
 #include <span>
 #include <system_error>
 
@@ -590,6 +591,38 @@ std::filesystem::path ImageWnd::recolourFolder() const {
     return workingFolderOf(document_, path_);
 }
 
+// The project's folder and every folder that holds a file its description names: the import puts
+// the resources of named types in subfolders, and "all images" means theirs too. Files that lie in
+// no listed folder stay as they are.
+std::vector<std::filesystem::path> ImageWnd::allImageFolders() const {
+    std::vector<std::filesystem::path> folders{recolourFolder()};
+    if (document_ == nullptr) return folders;
+    std::set<std::string> storedFolders;
+    std::vector<XmlElement*> pending;
+    for (XmlElement* top = document_->description().documentNode()->next(); top != nullptr; top = top->next())
+        pending.push_back(top);
+    while (!pending.empty()) {
+        XmlElement* element = pending.back();
+        pending.pop_back();
+        for (XmlElement* child = element->firstChild(); child != nullptr; child = child->next())
+            pending.push_back(child);
+        if (!iequalsAscii(element->name(), "File")) continue;
+        const std::string name = attributeValue(element, "Name");
+        const std::size_t separator = name.find_last_of("\\/");
+        if (separator != std::string::npos && separator > 0) storedFolders.insert(name.substr(0, separator));
+    }
+    for (const std::string& stored : storedFolders) {
+        std::filesystem::path folder;
+        if (resolveStored(folders.front(), stored, folder).failed()) continue;
+        const bool known =
+            std::any_of(folders.begin(), folders.end(),
+                        [&](const std::filesystem::path& seen) { return IsSameFile(seen, folder); });
+        std::error_code error;
+        if (!known && std::filesystem::is_directory(folder, error)) folders.push_back(folder);
+    }
+    return folders;
+}
+
 int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
     if (!currentOnly && !allImages) {
         uiSink().message(kSelectFirst, kAppName, MessageIcon::kExclamation);
@@ -621,7 +654,7 @@ int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
         failure = colorizeEngine().RecolorFile(path_);
     } else {
         const QPointer<ImageWnd> pane(this);
-        failure = recolourAll(folder, run);
+        failure = recolourAll(run);
         if (pane.isNull()) return 1;
     }
     if (failure.failed()) ShowErrorDialog();
@@ -633,11 +666,12 @@ int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
     return 1;
 }
 
-HResult ImageWnd::recolourAll(const std::filesystem::path& folder, ColorizeEngine::FolderRun& run) {
+HResult ImageWnd::recolourAll(ColorizeEngine::FolderRun& run) {
     // The progress window lets events through while it shows, and the pane (with the panel and its
     // engine) could go meanwhile: the run keeps its own copy of the tables and watches the pane.
     const QPointer<ImageWnd> pane(this);
     const ColorizeEngine engine = colorizeEngine();
+    const std::vector<std::filesystem::path> folders = allImageFolders();
     QPointer<QProgressDialog> progress = new QProgressDialog(
         fromUtf8(std::string(kRecolouringAll)), fromUtf8(std::string(kCancelRecolouring)), 0, 0, this);
     progress->setWindowModality(Qt::WindowModal);
@@ -646,8 +680,8 @@ HResult ImageWnd::recolourAll(const std::filesystem::path& folder, ColorizeEngin
     progress->setAutoReset(true);
     progress->setValue(0);
 
-    const HResult result = engine.RecolorFolder(
-        folder,
+    const HResult result = engine.RecolorFolders(
+        folders,
         [&](std::size_t tried, std::size_t total) {
             if (progress.isNull()) return false;
             if (progress->maximum() != static_cast<int>(total)) progress->setMaximum(static_cast<int>(total));

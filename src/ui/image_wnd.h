@@ -89,8 +89,9 @@ class ImageWnd : public CDragWnd {
     // Replaces the shown file by `chosen`: copies it into the pane's folder, points the File element
     // at it and shows it.
     void ReplaceWith(const std::filesystem::path& chosen);
-    // Recolours the shown file (or the group's members) or every image of the project's folder with
-    // the colorize engine, after a confirmation. A run over the folder shows a progress window with
+    // Recolours the shown file (or the group's members) or every image of the project's folder and
+    // of the folders its description names, with the colorize engine, after a confirmation. A run
+    // over the folders shows a progress window with
     // a cancel button once it takes longer than half a second, and then says how many files it
     // recoloured. 1 when it ran, 0 when it did not.
     int ApplyColorize(bool currentOnly, bool allImages);
@@ -173,7 +174,8 @@ class ImageWnd : public CDragWnd {
     void loadOther();
     void showNextAviFrame();
     std::filesystem::path recolourFolder() const;
-    HResult recolourAll(const std::filesystem::path& folder, ColorizeEngine::FolderRun& run);
+    std::vector<std::filesystem::path> allImageFolders() const;
+    HResult recolourAll(ColorizeEngine::FolderRun& run);
     void placeColorizePanel();
     HResult memberFile(const GroupEntry& entry, IconGroupKind kind, std::filesystem::path& out) const;
 

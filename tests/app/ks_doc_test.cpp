@@ -1,5 +1,4 @@
 #include "app/ks_doc.h"
-#include "core/platform/paths.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,6 +8,7 @@
 #include "app/recent_files.h"
 #include "app/settings_store.h"
 #include "app_test_env.h"
+#include "core/platform/paths.h"
 #include "doc_test_support.h"
 #include "support/temp_dir.h"
 

@@ -347,6 +347,34 @@ TEST_F(ColorizePaneTest, ACancelledRunOverAllImagesLeavesEveryFileWholeAndCounts
     EXPECT_EQ(pane.findChild<QProgressDialog*>(), nullptr);
 }
 
+TEST_F(ColorizePaneTest, AllImagesTakesInTheFoldersOfNamedTypesButNoOtherSubfolder) {
+    const fs::path project = projectWith(
+        "<Directory Type='0'>"
+        "<Entry ID='2' Directory='1'><Directory Type='2'><Entry ID='101' Directory='1'><Directory>"
+        "<Entry ID='1033' Directory='0'><File Name='Bitmap00101.BMP'/></Entry>"
+        "</Directory></Entry></Directory></Entry>"
+        "<Entry Name='BLUE' Directory='1'><Directory Type='BLUE'><Entry Name='ARROW' "
+        "Directory='1'><Directory>"
+        "<Entry ID='1033' Directory='0'><File Name='BLUE\\ARROW.BMP'/></Entry>"
+        "</Directory></Entry></Directory></Entry></Directory>");
+    const ByteVector red = onePixelBmp(0xFF0000);
+    const fs::path top = temp_.write("p/Bitmap00101.BMP", red);
+    const fs::path named = temp_.write("p/blue/ARROW.BMP", red);
+    const fs::path other = temp_.write("p/other/C.BMP", red);
+    CKsDoc document(dataFolder() / "Temp");
+    ASSERT_TRUE(document.OpenProject(project));
+    wnd = std::make_unique<ImageWnd>(nullptr, services);
+    wnd->ShowImageFile(top, nullptr, &document, 0);
+    wnd->colorizeEngine().BuildHueTables(512, 0, 0, 0, false, false);
+
+    sink.answers = {Answer::kYes};
+    EXPECT_EQ(wnd->ApplyColorize(false, true), 1);
+    EXPECT_EQ(testing::readBytes(top), onePixelBmp(0x0000FF));
+    EXPECT_EQ(testing::readBytes(named), onePixelBmp(0x0000FF));
+    EXPECT_EQ(testing::readBytes(other), red);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"已着色 2 个文件，共 2 个。"});
+}
+
 TEST_F(ColorizePaneTest, ThePaneObjectKeepsThePanelValuesWhenItsWindowComesBack) {
     PaneHost host;
     ImagePane imagePane(host, services);

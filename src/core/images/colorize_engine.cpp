@@ -4,6 +4,9 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <deque>
+#include <future>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -27,6 +30,13 @@ namespace kestrel {
 namespace {
 
 constexpr std::string_view kSource = "ColorizeEngine";
+// Commits of a folder run that may wait for the disk at the same time.
+constexpr std::size_t kCommitsInFlight = 16;
+
+struct PendingCommit {
+    fs::path path;
+    std::future<HResult> result;
+};
 // "无法编辑图象文件 %s 。"
 constexpr HResult kCannotEditImage = HResult::fromValue(0xC0040005u);
 
@@ -669,24 +679,37 @@ ImageFileKind imageFileKind(const fs::path& path) {
 }  // namespace
 
 HResult ColorizeEngine::recolorFile(const fs::path& path, bool startNewReport) const {
+    std::vector<std::byte> recoloured;
+    if (HResult hr = recolouredBytes(path, startNewReport, recoloured); hr.failed() || recoloured.empty())
+        return hr;
+    if (HResult hr = WriteFileAtomic(path, asBytes(recoloured)); hr.failed())
+        return reportFailure(startNewReport, __LINE__, hr, path);
+    return kOk;
+}
+
+HResult ColorizeEngine::recolouredBytes(const fs::path& path, bool startNewReport,
+                                        std::vector<std::byte>& out) const {
+    out.clear();
     try {
         switch (imageFileKind(path)) {
             case ImageFileKind::kPng:
-                return recolorPng(path, startNewReport);
+                return recolorPng(path, startNewReport, out);
             case ImageFileKind::kBitmap:
-                return recolorDibFile(path, false, startNewReport);
+                return recolorDibFile(path, false, startNewReport, out);
             case ImageFileKind::kIcon:
-                return recolorDibFile(path, true, startNewReport);
+                return recolorDibFile(path, true, startNewReport, out);
             case ImageFileKind::kNone:
                 break;
         }
     } catch (const std::bad_alloc&) {
+        out.clear();
         return reportFailure(startNewReport, __LINE__, kOutOfMemory, path);
     }
     return kOk;
 }
 
-HResult ColorizeEngine::recolorDibFile(const fs::path& path, bool icon, bool startNewReport) const {
+HResult ColorizeEngine::recolorDibFile(const fs::path& path, bool icon, bool startNewReport,
+                                       std::vector<std::byte>& out) const {
     MappedFile file;
     if (HResult hr = OpenMappedFile(path, file); hr.failed())
         return reportFailure(startNewReport, __LINE__, hr, path);
@@ -721,12 +744,12 @@ HResult ColorizeEngine::recolorDibFile(const fs::path& path, bool icon, bool sta
             break;
     }
     recolorLayout(ColorizeKernel(*this, layout.bitCount > 8), data, layout, true);
-    if (HResult hr = WriteFileAtomic(path, asBytes(data)); hr.failed())
-        return reportFailure(startNewReport, __LINE__, hr, path);
+    out = std::move(data);
     return kOk;
 }
 
-HResult ColorizeEngine::recolorPng(const fs::path& path, bool startNewReport) const {
+HResult ColorizeEngine::recolorPng(const fs::path& path, bool startNewReport,
+                                   std::vector<std::byte>& out) const {
     // Only 32-bit images are recoloured; their alpha is kept.
     const PngConverter codec;
     ImageRecord record;
@@ -735,49 +758,106 @@ HResult ColorizeEngine::recolorPng(const fs::path& path, bool startNewReport) co
     const std::uint64_t pixelCount =
         static_cast<std::uint64_t>(record.width) * static_cast<std::uint64_t>(record.height);
     ColorizeKernel(*this, true).pixels32(std::as_writable_bytes(std::span(record.pixels)), 0, pixelCount);
-    std::vector<std::byte> png;
-    if (HResult hr = codec.WritePng(record, png); hr.failed())
+    if (HResult hr = codec.WritePng(record, out); hr.failed()) {
+        out.clear();
         return reportFailure(startNewReport, __LINE__, hr, path);
-    if (HResult hr = WriteFileAtomic(path, asBytes(png)); hr.failed())
-        return reportFailure(startNewReport, __LINE__, hr, path);
+    }
     return kOk;
 }
 
+namespace {
+
+// Commits (syncs and renames) a written temporary file on a thread of its own; inline when no
+// thread can be had.
+std::future<HResult> commitAsync(const std::shared_ptr<AtomicFileWriter>& writer) {
+    try {
+        return std::async(std::launch::async, [writer] { return writer->commit(); });
+    } catch (const std::system_error&) {
+        std::promise<HResult> done;
+        done.set_value(writer->commit());
+        return done.get_future();
+    }
+}
+
+}  // namespace
+
 HResult ColorizeEngine::RecolorFolder(const fs::path& folder, const FolderProgress& progress,
                                       FolderRun* run) const {
+    return RecolorFolders(std::span<const fs::path>(&folder, 1), progress, run);
+}
+
+HResult ColorizeEngine::RecolorFolders(std::span<const fs::path> folders, const FolderProgress& progress,
+                                       FolderRun* run) const {
     FolderRun unused;
     FolderRun& counts = run != nullptr ? *run : unused;
     counts = FolderRun{};
-    std::error_code error;
-    fs::directory_iterator entries(folder, error);
-    if (error) {
-        return ReportError(true, kSource, __LINE__, hresultFromErrno(error.value(), &folder));
-    }
+    // The report collects each failure, the result is the first one.
+    HResult result = kOk;
     std::vector<fs::path> files;
-    for (; entries != fs::directory_iterator(); entries.increment(error)) {
-        if (error) break;
-        std::error_code statError;
-        if (entries->is_directory(statError) || imageFileKind(entries->path()) == ImageFileKind::kNone)
+    for (const fs::path& folder : folders) {
+        std::vector<fs::path> found;
+        std::error_code error;
+        for (fs::directory_iterator entries(folder, error); !error && entries != fs::directory_iterator();
+             entries.increment(error)) {
+            std::error_code statError;
+            if (entries->is_directory(statError) || imageFileKind(entries->path()) == ImageFileKind::kNone)
+                continue;
+            found.push_back(entries->path());
+        }
+        if (error) {
+            const HResult hr =
+                ReportError(!result.failed(), kSource, __LINE__, hresultFromErrno(error.value(), &folder));
+            if (!result.failed()) result = hr;
             continue;
-        files.push_back(entries->path());
+        }
+        std::sort(found.begin(), found.end());
+        files.insert(files.end(), found.begin(), found.end());
     }
-    if (error) {
-        return ReportError(true, kSource, __LINE__, hresultFromErrno(error.value(), &folder));
-    }
-    std::sort(files.begin(), files.end());
     counts.files = files.size();
 
-    // Every file is tried; the report collects each failure, the result is the first one.
-    HResult result = kOk;
+    // Every file is tried. Each is written to its temporary file here, and the commit (sync to the
+    // disk, rename over the file) runs on its own thread: the syncs overlap, which takes a folder of
+    // small images from one disk flush per file to a fraction of that. Failures are reported here,
+    // in the order they are met.
+    auto noteFailure = [&](HResult hr, const fs::path& file, int line) {
+        const HResult reported = reportFailure(!result.failed(), line, hr, file);
+        if (!result.failed()) result = reported;
+    };
+    std::deque<PendingCommit> pending;
+    auto settleOldest = [&] {
+        PendingCommit& oldest = pending.front();
+        if (const HResult hr = oldest.result.get(); hr.failed()) {
+            noteFailure(hr, oldest.path, __LINE__);
+        } else {
+            ++counts.done;
+        }
+        pending.pop_front();
+    };
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const HResult hr = recolorFile(files[i], !result.failed());
+        std::vector<std::byte> recoloured;
+        const HResult hr = recolouredBytes(files[i], !result.failed(), recoloured);
         if (hr.failed() && !result.failed()) result = hr;
-        if (!hr.failed()) ++counts.done;
+        if (hr.succeeded() && recoloured.empty()) ++counts.done;  // a format left as it is
+        if (hr.succeeded() && !recoloured.empty()) {
+            auto writer = std::make_shared<AtomicFileWriter>();
+            HResult staged = writer->open(files[i]);
+            if (staged.succeeded()) staged = writer->write(asBytes(recoloured));
+            if (staged.failed()) {
+                writer.reset();
+                noteFailure(staged, files[i], __LINE__);
+            } else {
+                if (pending.size() >= kCommitsInFlight) settleOldest();
+                pending.push_back({files[i], commitAsync(writer)});
+            }
+        }
         if (progress && !progress(i + 1, files.size()) && i + 1 < files.size()) {
             counts.stopped = true;
             break;
         }
     }
+    // Files already written are committed even when the run was ended: each is whole either way.
+    while (!pending.empty())
+        settleOldest();
     return result;
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <span>
+#include <vector>
 
 #include "core/platform/status.h"
 
@@ -79,18 +80,27 @@ class ColorizeEngine {
     };
     // Told after every image file how many have been tried and how many there are; returning false
     // ends the run there. Each file is rewritten atomically, so a run ended between two files leaves
-    // every file either as it was or fully recoloured.
+    // every file either as it was or fully recoloured (files already written are still committed).
     using FolderProgress = std::function<bool(std::size_t tried, std::size_t total)>;
 
     // RecolorFile on every image file of `folder` (subfolders are not entered; other files are left
     // alone), in name order. Every file is tried; the result is the first failure, or S_OK.
     HResult RecolorFolder(const std::filesystem::path& folder, const FolderProgress& progress = {},
                           FolderRun* run = nullptr) const;
+    // The same over several folders as one run: the files of each folder in name order, the folders
+    // in the order given. A folder that cannot be read is reported and the others are still run.
+    HResult RecolorFolders(std::span<const std::filesystem::path> folders,
+                           const FolderProgress& progress = {}, FolderRun* run = nullptr) const;
 
   private:
     HResult recolorFile(const std::filesystem::path& path, bool startNewReport) const;
-    HResult recolorPng(const std::filesystem::path& path, bool startNewReport) const;
-    HResult recolorDibFile(const std::filesystem::path& path, bool icon, bool startNewReport) const;
+    // The recoloured content of an image file; empty when the file stays as it is.
+    HResult recolouredBytes(const std::filesystem::path& path, bool startNewReport,
+                            std::vector<std::byte>& out) const;
+    HResult recolorPng(const std::filesystem::path& path, bool startNewReport,
+                       std::vector<std::byte>& out) const;
+    HResult recolorDibFile(const std::filesystem::path& path, bool icon, bool startNewReport,
+                           std::vector<std::byte>& out) const;
     void applyMixWeights(const std::array<double, kMixTableCount>& weights, int offset0, int offset1,
                          int offset2, bool lightSource, bool linear);
 

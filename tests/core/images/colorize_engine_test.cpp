@@ -579,6 +579,14 @@ TEST_F(ColorizeFiles, AFolderRunEndedByItsProgressLeavesTheRemainingFilesUntouch
     EXPECT_FALSE(run.stopped);
     EXPECT_EQ(run.done, 3u);
     EXPECT_NE(readBytes(pathD), good);
+
+    // Several folders make one run; one that cannot be read is reported and the others still run.
+    const auto pathE = write("e/e.BMP", good);
+    EXPECT_EQ(
+        engine_.RecolorFolders(std::vector<std::filesystem::path>{dir_ / "nowhere", dir_ / "e"}, {}, &run),
+        hresultFromWin32(win32::kFileNotFound));
+    EXPECT_EQ(run.files, 1u);
+    EXPECT_NE(readBytes(pathE), good);
 }
 
 // ----- PNG files and in-memory DIBs -----
