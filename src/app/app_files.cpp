@@ -3,20 +3,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
+#include <vector>
 
-#include "core/pe/resource_reader.h"
-#include "core/pe/resource_types.h"
-#include "core/platform/byte_reader.h"
 #include "core/platform/files.h"
 
 namespace kestrel {
-
-namespace {
-
-constexpr std::uint32_t kResourceDataNotFound = 1812;
-constexpr std::uint32_t kResourceTypeNotFound = 1813;
-
-}  // namespace
 
 HResult IsUserAdmin() {
     return ::geteuid() == 0 ? kOk : kFalse;
@@ -52,39 +44,6 @@ FixedFileInfo programFileVersion() {
     return info;
 }
 
-// VS_VERSIONINFO starts with wLength, wValueLength, wType, the UTF-16 key "VS_VERSION_INFO" with its
-// terminator, padding to a 32-bit boundary, and then the 52-byte fixed block.
-HResult parseFixedFileInfo(std::span<const std::byte> versionResource, FixedFileInfo& info) {
-    static constexpr std::u16string_view kKey = u"VS_VERSION_INFO";
-    static constexpr std::size_t kFixedSize = 52;
-    ByteReader reader(versionResource);
-    auto valueLength = reader.u16(2);
-    if (!valueLength || *valueLength < kFixedSize) return kFail;
-    std::size_t offset = 6;
-    for (char16_t expected : kKey) {
-        auto unit = reader.u16(offset);
-        if (!unit || *unit != expected) return kFail;
-        offset += 2;
-    }
-    auto terminator = reader.u16(offset);
-    if (!terminator || *terminator != 0) return kFail;
-    offset += 2;
-    offset = (offset + 3) & ~std::size_t{3};
-    auto block = reader.slice(offset, kFixedSize);
-    if (!block) return kFail;
-    FixedFileInfo parsed;
-    std::uint32_t* parsedFields[] = {
-        &parsed.signature,        &parsed.structVersion,    &parsed.fileVersionMS, &parsed.fileVersionLS,
-        &parsed.productVersionMS, &parsed.productVersionLS, &parsed.fileFlagsMask, &parsed.fileFlags,
-        &parsed.fileOS,           &parsed.fileType,         &parsed.fileSubtype,   &parsed.fileDateMS,
-        &parsed.fileDateLS};
-    for (std::size_t i = 0; i < std::size(parsedFields); ++i)
-        *parsedFields[i] = *block->u32(i * 4);
-    if (parsed.signature != kFixedFileInfoSignature) return kFail;
-    info = parsed;
-    return kOk;
-}
-
 HResult GetFileVersion(const std::filesystem::path& path, FixedFileInfo& info) {
     if (IsSameFile(path, "/proc/self/exe")) {
         info = programFileVersion();
@@ -92,19 +51,14 @@ HResult GetFileVersion(const std::filesystem::path& path, FixedFileInfo& info) {
     }
     MappedFile file;
     if (HResult hr = OpenMappedFile(path, file); hr.failed()) return hr;
-    ResourceLookup lookup;
-    if (lookup.open(file.bytes()).failed()) return hresultFromWin32(kResourceDataNotFound);
-    // The version resource is normally ID 1; any other name is taken when there is no ID 1.
-    const ResourceKey versionType = ResourceKey::ofId(resource_type::kVersion);
-    std::vector<ResourceKey> names = lookup.names(versionType);
-    if (names.empty()) return hresultFromWin32(kResourceTypeNotFound);
-    ResourceKey name = names.front();
-    for (const ResourceKey& candidate : names) {
-        if (candidate == ResourceKey::ofId(1)) name = candidate;
-    }
-    auto data = lookup.find(versionType, name);
-    if (!data) return hresultFromWin32(kResourceTypeNotFound);
-    return parseFixedFileInfo(*data, info);
+    Bytes resource;
+    if (HResult hr = FindVersionResource(file.bytes(), resource); hr.failed()) return hr;
+    VersionInfo version;
+    if (HResult hr = ParseVersionInfo(resource, version); hr.failed()) return hr;
+    std::optional<FixedFileInfo> fixed = GetFixedFileInfo(version);
+    if (!fixed) return kFail;
+    info = *fixed;
+    return kOk;
 }
 
 bool filesHaveSameContent(const std::filesystem::path& a, const std::filesystem::path& b) {

@@ -49,33 +49,6 @@ TEST(FileVersionTest, VersionTextUsesAPointWhateverTheLocale) {
     if (!commaLocale) GTEST_LOG_(INFO) << "de_DE.UTF-8 is not installed; checked in the C locale only";
 }
 
-TEST(FileVersionTest, FixedBlockIsReadFromAVersionResource) {
-    pebuilder::VersionPlan plan = pebuilder::defaultVersionPlan();
-    plan.fileVersion[0] = 6;
-    plan.fileVersion[1] = 1;
-    plan.fileVersion[2] = 7601;
-    plan.fileVersion[3] = 17514;
-    pebuilder::ByteVector resource = pebuilder::makeVersionInfo(plan);
-    FixedFileInfo info;
-    ASSERT_EQ(parseFixedFileInfo(resource, info), kOk);
-    EXPECT_EQ(info.signature, kFixedFileInfoSignature);
-    EXPECT_EQ(info.fileVersionMS, 0x00060001u);
-    EXPECT_EQ(info.fileVersionLS, (7601u << 16) | 17514u);
-    EXPECT_EQ(info.fileType, 2u);
-
-    // Every truncation of the fixed block, a wrong key and a wrong signature are refused.
-    for (std::size_t size : {0, 2, 6, 38, 40, 91}) {
-        pebuilder::ByteVector cut(resource.begin(), resource.begin() + static_cast<std::ptrdiff_t>(size));
-        EXPECT_EQ(parseFixedFileInfo(cut, info), kFail) << size;
-    }
-    pebuilder::ByteVector badKey = resource;
-    badKey[6] = std::byte{'X'};
-    EXPECT_EQ(parseFixedFileInfo(badKey, info), kFail);
-    pebuilder::ByteVector badSignature = resource;
-    badSignature[40] = std::byte{0};
-    EXPECT_EQ(parseFixedFileInfo(badSignature, info), kFail);
-}
-
 TEST(FileVersionTest, APeFileGivesItsVersionResource) {
     testing::TempDir temp;
     pebuilder::VersionPlan plan = pebuilder::defaultVersionPlan();
