@@ -5,9 +5,11 @@
 // - take the edits (fixed block, a string, the translation) and read back with them in place; for
 //   a string and the translation that is promised where the block was whole (every node complete,
 //   every child on its 32-bit boundary).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "core/pe/version_info.h"

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 #include <utility>
 
 #include "core/pe/resource_reader.h"
@@ -60,14 +61,14 @@ ByteVector written(const VersionInfo& info) {
     return bytes;
 }
 
-void putU16(ByteVector& bytes, std::size_t at, std::uint32_t value) {
-    bytes.at(at) = static_cast<std::byte>(value & 0xFF);
-    bytes.at(at + 1) = static_cast<std::byte>((value >> 8) & 0xFF);
-}
-
-void putU32(ByteVector& bytes, std::size_t at, std::uint32_t value) {
-    putU16(bytes, at, value & 0xFFFF);
-    putU16(bytes, at + 2, value >> 16);
+// `bytes` with little-endian values put at the given offsets.
+ByteVector patched(const ByteVector& bytes,
+                   std::initializer_list<std::pair<std::size_t, std::uint16_t>> units) {
+    ByteWriter out;
+    out.append(asBytes(bytes));
+    for (auto [at, value] : units)
+        out.patchU16(at, value);
+    return std::move(out.bytes());
 }
 
 std::size_t valueOffset(const VersionNode& node) {
@@ -98,9 +99,11 @@ void checkResource(const ByteVector& bytes, Counts& counts) {
             FixedFileInfo changed = *fixed;
             changed.*fields[i] ^= 0x00A50001;
             SetFixedFileInfo(edited, changed);
-            ByteVector expected = bytes;
-            putU32(expected, valueOffset(info.root) + 4 * (i + 2), changed.*fields[i]);
-            EXPECT_TRUE(sameBytes(written(edited), expected)) << "field " << i;
+            const std::size_t at = valueOffset(info.root) + 4 * (i + 2);
+            const std::uint32_t value = changed.*fields[i];
+            EXPECT_TRUE(
+                sameBytes(written(edited), patched(bytes, {{at, value & 0xFFFF}, {at + 2, value >> 16}})))
+                << "field " << i;
             ++counts.fieldEdits;
         }
     }
@@ -137,10 +140,11 @@ void checkResource(const ByteVector& bytes, Counts& counts) {
         expected.insert(expected.end(),
                         bytes.begin() + static_cast<std::ptrdiff_t>(start + string.original.size()),
                         bytes.end());
-        putU16(expected, start, string.length + 4);
-        putU16(expected, start + 2, static_cast<std::uint32_t>(longer.size() + 1));
-        for (const VersionNode* parent : {&std::as_const(info.root), stringFileInfo, &table})
-            putU16(expected, parent->originalOffset, parent->length + 4);
+        expected = patched(expected, {{start, string.length + 4},
+                                      {start + 2, longer.size() + 1},
+                                      {0, info.root.length + 4},
+                                      {stringFileInfo->originalOffset, stringFileInfo->length + 4},
+                                      {table.originalOffset, table.length + 4}});
         EXPECT_TRUE(sameBytes(written(edited), expected)) << "string " << i;
         ++counts.stringEdits;
     }
@@ -154,10 +158,9 @@ void checkResource(const ByteVector& bytes, Counts& counts) {
         const VersionTranslation other{static_cast<std::uint16_t>(translation->language ^ 0x0C00), 1252};
         VersionInfo edited = info;
         SetVersionTranslation(edited, other);
-        ByteVector expected = bytes;
-        putU16(expected, valueOffset(*var), other.language);
-        putU16(expected, valueOffset(*var) + 2, other.codePage);
-        EXPECT_TRUE(sameBytes(written(edited), expected));
+        const std::size_t at = valueOffset(*var);
+        EXPECT_TRUE(
+            sameBytes(written(edited), patched(bytes, {{at, other.language}, {at + 2, other.codePage}})));
         ++counts.translationEdits;
     }
 }
