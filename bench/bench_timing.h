@@ -1,9 +1,14 @@
-// Timing helper shared by the whole-program benchmarks that print ratios against a baseline.
+// Helpers shared by the benchmarks that print ratios against a baseline: timing, the memcpy
+// baseline and a 32-bit bitmap of noise.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
+
 #include <vector>
+#include "core/platform/byte_reader.h"
 
 namespace kestrel::bench {
 
@@ -19,6 +24,36 @@ double medianMilliseconds(int runs, Work work) {
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
+}
+
+// The median time of copying `bytes` with memcpy, the floor any picture work is compared with.
+inline double memcpyMilliseconds(const std::vector<std::byte>& bytes, int runs) {
+    std::vector<std::byte> copy(bytes.size());
+    return medianMilliseconds(runs, [&] {
+        std::memcpy(copy.data(), bytes.data(), bytes.size());
+        asm volatile("" : : "r"(copy.data()) : "memory");
+    });
+}
+
+// A BMP file of side × side pixels of 32 bits with varying colours and alpha (xorshift noise).
+inline std::vector<std::byte> makeNoiseBitmap32(std::uint32_t side) {
+    const std::uint32_t pixelBytes = side * side * 4;
+    ByteWriter out;
+    out.u16(0x4D42);
+    out.u32(14 + 40 + pixelBytes);
+    out.u32(0);
+    out.u32(14 + 40);
+    for (std::uint32_t field : {40u, side, side, 1u | 32u << 16, 0u, pixelBytes})
+        out.u32(field);
+    out.zeros(16);
+    std::uint32_t state = 0x9E3779B9u;
+    for (std::uint32_t i = 0; i < side * side; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        out.u32(state);
+    }
+    return out.bytes();
 }
 
 }  // namespace kestrel::bench

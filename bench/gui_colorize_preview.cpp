@@ -35,28 +35,6 @@ namespace {
 
 constexpr std::int32_t kSide = 256;
 
-// A BMP file of kSide × kSide pixels of 32 bits with varying colours and alpha.
-std::vector<std::byte> makeBitmapFile() {
-    const std::uint32_t pixelBytes = kSide * kSide * 4;
-    ByteWriter out;
-    out.u16(0x4D42);
-    out.u32(14 + 40 + pixelBytes);
-    out.u32(0);
-    out.u32(14 + 40);
-    for (std::uint32_t field :
-         {40u, std::uint32_t{kSide}, std::uint32_t{kSide}, 1u | 32u << 16, 0u, pixelBytes})
-        out.u32(field);
-    out.zeros(16);
-    std::uint32_t state = 0x9E3779B9u;
-    for (std::uint32_t i = 0; i < kSide * kSide; ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        out.u32(state);
-    }
-    return out.bytes();
-}
-
 // Answers every question with Yes and keeps the last message.
 class AgreeingSink : public UiSink {
   public:
@@ -88,7 +66,7 @@ std::vector<fs::path> imageFiles(const fs::path& folder) {
 
 int benchPreview(const fs::path& folder) {
     const fs::path file = folder / "Bitmap00001.BMP";
-    const std::vector<std::byte> bytes = makeBitmapFile();
+    const std::vector<std::byte> bytes = kestrel::bench::makeNoiseBitmap32(kSide);
     if (WriteWholeFile(file, asBytes(bytes)).failed()) {
         std::fprintf(stderr, "cannot write %s\n", file.c_str());
         return 1;
@@ -119,13 +97,9 @@ int benchPreview(const fs::path& folder) {
     }
 
     const std::vector<std::byte> pixels(bytes.begin() + 54, bytes.end());
-    std::vector<std::byte> copy(pixels.size());
     const int runs = 201;
     const double moveMs = medianMilliseconds(runs, move);
-    const double copyMs = medianMilliseconds(runs, [&] {
-        std::memcpy(copy.data(), pixels.data(), pixels.size());
-        asm volatile("" : : "r"(copy.data()) : "memory");
-    });
+    const double copyMs = kestrel::bench::memcpyMilliseconds(pixels, runs);
     std::printf("hue slider move with live preview, 256 x 256 x 32 bits:       %8.3f ms\n", moveMs);
     std::printf("memcpy of the same %zu pixel bytes:                          %8.3f ms\n", pixels.size(),
                 copyMs);

@@ -25,32 +25,6 @@ namespace {
 
 constexpr std::int32_t kSide = 256;
 
-// A BMP file of kSide × kSide pixels of 32 bits with varying alpha.
-std::vector<std::byte> makeBitmapFile() {
-    const std::uint32_t pixelBytes = kSide * kSide * 4;
-    ByteWriter out;
-    out.u16(0x4D42);
-    out.u32(14 + 40 + pixelBytes);
-    out.u32(0);
-    out.u32(14 + 40);
-    out.u32(40);
-    out.u32(kSide);
-    out.u32(kSide);
-    out.u16(1);
-    out.u16(32);
-    out.u32(0);
-    out.u32(pixelBytes);
-    out.zeros(16);
-    std::uint32_t state = 0x9E3779B9u;
-    for (std::uint32_t i = 0; i < kSide * kSide; ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        out.u32(state);
-    }
-    return out.bytes();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,7 +34,7 @@ int main(int argc, char** argv) {
     const fs::path folder = fs::temp_directory_path() / "kestrel-bench-image-pane";
     fs::create_directories(folder);
     const fs::path file = folder / "Bitmap00001.BMP";
-    const std::vector<std::byte> bytes = makeBitmapFile();
+    const std::vector<std::byte> bytes = kestrel::bench::makeNoiseBitmap32(kSide);
     if (WriteWholeFile(file, asBytes(bytes)).failed()) {
         std::fprintf(stderr, "cannot write %s\n", file.c_str());
         return 1;
@@ -80,13 +54,9 @@ int main(int argc, char** argv) {
     }
 
     const std::vector<std::byte> pixels(bytes.begin() + 54, bytes.end());
-    std::vector<std::byte> copy(pixels.size());
     const int runs = 101;
     const double paneMs = medianMilliseconds(runs, show);
-    const double copyMs = medianMilliseconds(runs, [&] {
-        std::memcpy(copy.data(), pixels.data(), pixels.size());
-        asm volatile("" : : "r"(copy.data()) : "memory");
-    });
+    const double copyMs = kestrel::bench::memcpyMilliseconds(pixels, runs);
 
     std::printf("image pane, 256 x 256 x 32 bits (read, check, composite, paint): %8.3f ms\n", paneMs);
     std::printf("memcpy of the same %zu pixel bytes:                          %8.3f ms\n", pixels.size(),
