@@ -21,6 +21,7 @@
 #include "ui/options_dlg.h"
 #include "ui/qt_ui_sink.h"
 #include "ui/text_wnd.h"
+#include "ui/version_wnd.h"
 
 namespace kestrel::ui {
 
@@ -71,9 +72,10 @@ bool runMainWindow(CKsApp& app) {
                         makeTextPaneFactory(services(app.textEditors(), &CKsApp::LaunchTextEditor)));
     registerPaneFactory(PaneType::kHex,
                         makeHexPaneFactory(services(app.hexEditors(), &CKsApp::LaunchHexEditor)));
+    registerPaneFactory(PaneType::kVersion, makeVersionPaneFactory({}));
     struct FactoryReset {
         ~FactoryReset() {
-            for (PaneType type : {PaneType::kImage, PaneType::kText, PaneType::kHex})
+            for (PaneType type : {PaneType::kImage, PaneType::kText, PaneType::kHex, PaneType::kVersion})
                 registerPaneFactory(type, {});
         }
     } factoryReset;
