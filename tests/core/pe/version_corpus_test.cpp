@@ -1,4 +1,4 @@
-// The version resources of real files: every VERSION resource of 40 i386 and 40 amd64 DLLs of the
+// The version resources of real files: every VERSION resource of every i386 and amd64 file of the
 // corpus (tests/corpus/fetch), read through the resource lookup. Each is written back byte for byte,
 // also when every node is laid out from its fields, and each field is edited in turn with exactly
 // the change that edit makes. Skipped when the corpus has not been fetched.
@@ -29,22 +29,18 @@ std::filesystem::path corpusRoot() {
     return base / "root";
 }
 
-// `count` DLLs spread evenly over the sorted list of a folder called `folderName`.
-std::vector<std::filesystem::path> sampleDlls(const std::filesystem::path& root,
-                                              const std::string& folderName, std::size_t count) {
-    std::vector<std::filesystem::path> dlls;
+// Every file of the folders called `folderName` (programs, libraries, drivers; what is not a PE
+// image is passed over by the lookup).
+std::vector<std::filesystem::path> peFiles(const std::filesystem::path& root, const std::string& folderName) {
+    std::vector<std::filesystem::path> files;
     std::error_code error;
     for (auto it = std::filesystem::recursive_directory_iterator(root, error);
          !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-        if (it->is_regular_file() && it->path().extension() == ".dll" &&
-            it->path().parent_path().filename() == folderName)
-            dlls.push_back(it->path());
+        if (it->is_regular_file() && it->path().parent_path().filename() == folderName)
+            files.push_back(it->path());
     }
-    std::sort(dlls.begin(), dlls.end());
-    std::vector<std::filesystem::path> sample;
-    for (std::size_t i = 0; i < count && i < dlls.size(); ++i)
-        sample.push_back(dlls[i * dlls.size() / std::min(count, dlls.size())]);
-    return sample;
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 ::testing::AssertionResult sameBytes(const ByteVector& actual, const ByteVector& expected) {
@@ -168,10 +164,10 @@ void checkResource(const ByteVector& bytes, Counts& counts) {
 TEST(VersionCorpus, RealVersionResourcesWriteBackAndTakeEachEditExactly) {
     const std::filesystem::path root = corpusRoot();
     if (!std::filesystem::is_directory(root)) GTEST_SKIP() << "corpus not fetched (tests/corpus/fetch)";
-    std::vector<std::filesystem::path> files = sampleDlls(root, "i386-windows", 40);
-    for (const auto& file : sampleDlls(root, "x86_64-windows", 40))
+    std::vector<std::filesystem::path> files = peFiles(root, "i386-windows");
+    for (const auto& file : peFiles(root, "x86_64-windows"))
         files.push_back(file);
-    if (files.empty()) GTEST_SKIP() << "no i386 or amd64 DLLs under " << root;
+    if (files.empty()) GTEST_SKIP() << "no i386 or amd64 files under " << root;
 
     Counts counts;
     const ResourceKey versionType = ResourceKey::ofId(resource_type::kVersion);
