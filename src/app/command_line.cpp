@@ -1,6 +1,13 @@
 #include "app/command_line.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
 #include "core/platform/paths.h"
+#include "core/platform/text.h"
 
 namespace kestrel {
 
@@ -19,17 +26,73 @@ bool stripFlagPrefix(std::string_view argument, std::string_view& name) {
     return false;
 }
 
+constexpr std::string_view kSetPrefix = "set-";
+constexpr std::string_view kSetFlags[] = {"set-icon", "set-file-version", "set-product-version",
+                                          "set-version-string", "set-string"};
+
+// Decimal, 0 to 65535, nothing else.
+std::optional<std::uint16_t> parseStringId(std::string_view text) {
+    if (text.empty() || text.size() > 5) return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (value > 0xFFFF) return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
+// "left=right" split at the first "="; nullopt without one.
+std::optional<std::pair<std::string_view, std::string_view>> splitAssignment(std::string_view text) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) return std::nullopt;
+    return std::pair{text.substr(0, equals), text.substr(equals + 1)};
+}
+
+bool isReadableFile(const std::string& name) {
+    const std::filesystem::path path = pathFromUtf8(name);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return false;
+    std::ifstream stream(path, std::ios::binary);
+    return stream.good() && stream.peek() != std::ifstream::traits_type::eof();
+}
+
 }  // namespace
 
 void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
+    if (!pendingSetFlag_.empty()) {
+        const std::string flag = std::move(pendingSetFlag_);
+        pendingSetFlag_.clear();
+        ParseParam("--" + flag + "=" + std::string(argument), isLast);
+        return;
+    }
     std::string_view name;
     bool recognised = false;
     if (stripFlagPrefix(argument, name)) {
         recognised = true;
+        if (istartsWithAscii(name, kSetPrefix)) {
+            const std::size_t equals = name.find('=');
+            const std::string_view flag = name.substr(0, equals);
+            const bool known =
+                std::any_of(std::begin(kSetFlags), std::end(kSetFlags),
+                            [&](std::string_view candidate) { return iequalsAscii(flag, candidate); });
+            if (!known) {
+                unknownFlags.emplace_back(argument);
+            } else if (equals == std::string_view::npos) {
+                pendingSetFlag_ = toLowerAscii(flag);
+                if (isLast) flagWithoutValue = std::string(argument);
+            } else {
+                setValue(toLowerAscii(flag), std::string(name.substr(equals + 1)));
+            }
+            if (isLast && !fileName.empty()) shellCommand = ShellCommand::kFileOpen;
+            return;
+        }
         if (iequalsAscii(name, "Compile")) {
             compile = true;
         } else if (iequalsAscii(name, "Decompile")) {
             decompile = true;
+        } else if (iequalsAscii(name, "Edit")) {
+            edit = true;
         } else if (istartsWithAscii(name, "Output:") || istartsWithAscii(name, "output=")) {
             outputGiven = true;
             output = std::string(name.substr(7));
@@ -39,6 +102,7 @@ void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
             version = true;
         } else {
             recognised = false;
+            if (argument.substr(0, 2) == "--") unknownFlags.emplace_back(argument);
         }
     }
     if (!recognised) {
@@ -58,12 +122,81 @@ CKsCommandLineInfo CKsCommandLineInfo::parse(const std::vector<std::string>& arg
     return info;
 }
 
+void CKsCommandLineInfo::setValue(const std::string& flag, std::string value) {
+    if (flag == "set-icon") {
+        setIcon = std::move(value);
+    } else if (flag == "set-file-version") {
+        setFileVersion = std::move(value);
+    } else if (flag == "set-product-version") {
+        setProductVersion = std::move(value);
+    } else if (flag == "set-version-string") {
+        setVersionStrings.push_back(std::move(value));
+    } else {
+        setStrings.push_back(std::move(value));
+    }
+}
+
+std::string CKsCommandLineInfo::editUsageProblem() const {
+    if (compile || decompile) return "/Edit cannot be combined with /Compile or /Decompile";
+    if (!unknownFlags.empty()) return "unknown flag: " + unknownFlags.front();
+    if (!flagWithoutValue.empty()) return flagWithoutValue + " needs a value";
+    if (fileName.empty()) return "/Edit needs a file name";
+    if (!extraFileNames.empty()) return "more than one file name: " + extraFileNames.front();
+    if (!hasSetFlags()) return "/Edit needs at least one --set-... flag";
+    if (outputGiven && output.empty()) return "/Output: needs a path";
+    const std::pair<const char*, const std::optional<std::string>*> versions[] = {
+        {"--set-file-version", &setFileVersion}, {"--set-product-version", &setProductVersion}};
+    for (const auto& [flag, text] : versions) {
+        if (*text && !ParseVersionText(**text))
+            return std::string(flag) + ": '" + **text +
+                   "' is not a version (1 to 4 numbers from 0 to 65535 separated by dots)";
+    }
+    if (setIcon && !isReadableFile(*setIcon))
+        return "--set-icon: cannot read the icon file '" + *setIcon + "'";
+    for (const std::string& assignment : setVersionStrings) {
+        auto parts = splitAssignment(assignment);
+        if (!parts || parts->first.empty())
+            return "--set-version-string: '" + assignment + "' is not <Key>=<Value> with a non-empty key";
+    }
+    for (const std::string& assignment : setStrings) {
+        auto parts = splitAssignment(assignment);
+        if (!parts || !parseStringId(parts->first))
+            return "--set-string: '" + assignment + "' is not <id>=<text> with an id from 0 to 65535";
+    }
+    return {};
+}
+
 std::string CKsCommandLineInfo::usageProblem() const {
+    if (edit) return editUsageProblem();
+    if (!compile && !decompile) return "--set-... flags need /Edit";
     const char* operation = compile ? "/Compile" : "/Decompile";
     if (fileName.empty()) return std::string(operation) + " needs a file name";
     if (!extraFileNames.empty()) return "more than one file name: " + extraFileNames.front();
     if (!outputGiven || output.empty()) return std::string(operation) + " needs /Output:<path>";
     return {};
+}
+
+ResourceEdits CKsCommandLineInfo::resourceEdits() const {
+    ResourceEdits edits;
+    if (setIcon) edits.iconFile = pathFromUtf8(*setIcon);
+    auto versionEdit = [](const std::optional<std::string>& text) -> std::optional<VersionEdit> {
+        if (!text) return std::nullopt;
+        auto number = ParseVersionText(*text);
+        if (!number) return std::nullopt;
+        return VersionEdit{*number, *text};
+    };
+    edits.fileVersion = versionEdit(setFileVersion);
+    edits.productVersion = versionEdit(setProductVersion);
+    for (const std::string& assignment : setVersionStrings) {
+        if (auto parts = splitAssignment(assignment))
+            edits.versionStrings.emplace_back(utf8ToUtf16(parts->first), utf8ToUtf16(parts->second));
+    }
+    for (const std::string& assignment : setStrings) {
+        auto parts = splitAssignment(assignment);
+        auto id = parts ? parseStringId(parts->first) : std::nullopt;
+        if (id) edits.strings.emplace_back(*id, utf8ToUtf16(parts->second));
+    }
+    return edits;
 }
 
 std::string usageText() {
@@ -74,9 +207,25 @@ std::string usageText() {
            "      compile <folder>/pe.xml into <folder>/<file name of file> and offer to copy it over "
            "<file>\n"
            "      (/Output: may also name the pe.xml file itself)\n"
+           "  kestrel /Edit [/Output:<new file>] <file> --set-... <value> [--set-... <value> ...]\n"
+           "      change resources of <file> in one step; without /Output: <file> is replaced\n"
+           "      (atomically: a failure leaves it as it was), with it the result is written there\n"
+           "      --set-icon <file.ico>            the images of the first icon group (every language);\n"
+           "                                       a file without icons gets icon group 1\n"
+           "      --set-file-version <a.b.c.d>     the file version number and the FileVersion string\n"
+           "      --set-product-version <a.b.c.d>  the product version number and the ProductVersion string\n"
+           "                                       (1 to 4 numbers 0-65535, missing parts 0; the string,\n"
+           "                                       set to the text as given, only where the file has it)\n"
+           "      --set-version-string <Key>=<Value>  a string of the version resource (repeatable;\n"
+           "                                       applied after the two above)\n"
+           "      --set-string <id>=<text>         string-table entry <id> (0-65535, repeatable;\n"
+           "                                       an empty text removes it)\n"
+           "      A file without a version resource gets one (ID 1). New resources and strings take\n"
+           "      the language of the version resource, else of the first resource, else 0x409;\n"
+           "      strings of an existing table go into the language of its first block.\n"
            "  kestrel --help | --version\n"
            "Flags are recognised case-insensitively after /, - or --; --output=<path> equals "
-           "/Output:<path>.\n"
+           "/Output:<path>, and --set-x=<value> equals --set-x <value>.\n"
            "Exit status: 0 success, 1 failure (reported on standard error), 2 usage error.\n";
 }
 

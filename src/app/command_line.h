@@ -1,10 +1,13 @@
-// The program's command line: flags by name (case-insensitive, after a leading "/", "-" or "--")
-// and one file name.
+// The program's command line: flags by name (case-insensitive, after a leading "/", "-" or "--"),
+// the values of /Edit's "--set-..." flags, and one file name.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/pe/one_shot_edit.h"
 
 namespace kestrel {
 
@@ -22,19 +25,45 @@ struct CKsCommandLineInfo {
     bool help = false;
     bool version = false;
 
-    // Takes one argument as typed. "Compile", "Decompile", "Output:<path>", "output=<path>", "help"
-    // and "version" after a leading "/", "-" or "--" are flags; every other argument, including one
-    // that starts with "/", is a file name. After the last argument a file name turns the shell
-    // command into "open".
+    // /Edit and its changes, as typed; usageProblem() checks them and resourceEdits() converts them.
+    bool edit = false;
+    std::optional<std::string> setIcon;
+    std::optional<std::string> setFileVersion;
+    std::optional<std::string> setProductVersion;
+    std::vector<std::string> setVersionStrings;  // "Key=Value"
+    std::vector<std::string> setStrings;         // "<id>=<text>"
+    std::vector<std::string> unknownFlags;       // "--x" and "set-x" flags nobody knows
+    std::string flagWithoutValue;                // a --set-x flag that was the last argument
+
+    // Takes one argument as typed. "Compile", "Decompile", "Edit", "Output:<path>", "output=<path>",
+    // "help", "version" and the "set-..." flags after a leading "/", "-" or "--" are flags; every
+    // other argument, including one that starts with "/", is a file name. A "set-..." flag takes the
+    // next argument as its value, or the text after "=" ("--set-icon=a.ico"). After the last
+    // argument a file name turns the shell command into "open".
     void ParseParam(std::string_view argument, bool isLast);
 
     // Parses every argument (program name excluded).
     static CKsCommandLineInfo parse(const std::vector<std::string>& arguments);
 
-    bool isCommandLineOperation() const { return compile || decompile; }
+    // A "set-..." flag without /Edit counts as well: it must be refused, not open a window.
+    bool isCommandLineOperation() const { return compile || decompile || edit || hasSetFlags(); }
+    bool hasSetFlags() const {
+        return setIcon || setFileVersion || setProductVersion || !setVersionStrings.empty() ||
+               !setStrings.empty();
+    }
 
     // For a command-line operation: an empty text when it can run, otherwise what is wrong with it.
+    // For /Edit this checks every value and that the icon file can be read.
     std::string usageProblem() const;
+
+    // The changes /Edit asks for; only meaningful when usageProblem() is empty.
+    ResourceEdits resourceEdits() const;
+
+  private:
+    void setValue(const std::string& flag, std::string value);
+    std::string editUsageProblem() const;
+
+    std::string pendingSetFlag_;  // a "set-..." flag waiting for the next argument
 };
 
 // The usage text printed by --help and with usage errors.

@@ -7,6 +7,7 @@
 #include "app/app_files.h"
 #include "app/ks_doc.h"
 #include "core/errors/errors.h"
+#include "core/pe/one_shot_edit.h"
 #include "core/pe/project_files.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
@@ -132,7 +133,15 @@ bool CKsApp::runCommandLineOperation() {
         return false;
     }
     std::filesystem::path file = pathFromUtf8(commandLine_.fileName);
-    if (commandLine_.compile) {
+    if (commandLine_.edit) {
+        std::filesystem::path output = commandLine_.outputGiven ? pathFromUtf8(commandLine_.output) : "";
+        if (EditResources(file, output, commandLine_.resourceEdits()).failed()) {
+            ShowErrorDialog();
+            exitCode_ = kExitFailure;
+        } else {
+            exitCode_ = kExitSuccess;
+        }
+    } else if (commandLine_.compile) {
         std::filesystem::path description = compileDescriptionPath(commandLine_.output);
         HResult hr = CompileFile(std::nullopt, file, description, false);
         if (hr.failed()) {

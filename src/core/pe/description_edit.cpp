@@ -14,6 +14,7 @@
 #include "core/images/png_codec.h"
 #include "core/pe/resource_file_names.h"
 #include "core/pe/resource_types.h"
+#include "core/pe/section_names.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
@@ -749,6 +750,36 @@ XmlElement* FindResourceEntry(const XmlDocument& description, const ResourceKey&
     XmlElement* typeEntry = findEntry(rootDirectory(description), type);
     XmlElement* nameEntry = findEntry(subdirectoryOf(typeEntry), name);
     return findEntry(subdirectoryOf(nameEntry), ResourceKey::ofId(language));
+}
+
+std::vector<XmlElement*> ListResourceEntries(const XmlDocument& description,
+                                             const std::optional<ResourceKey>& type) {
+    std::vector<XmlElement*> found;
+    for (XmlElement* typeEntry : entriesOf(rootDirectory(description))) {
+        const auto typeKey = entryKey(typeEntry);
+        if (type && !(typeKey && sameKey(*typeKey, *type))) continue;
+        for (XmlElement* nameEntry : entriesOf(subdirectoryOf(typeEntry))) {
+            for (XmlElement* languageEntry : entriesOf(subdirectoryOf(nameEntry)))
+                if (locate(description, languageEntry)) found.push_back(languageEntry);
+        }
+    }
+    return found;
+}
+
+HResult DescribeStringBlock(XmlDocument& description, std::uint16_t block, std::uint16_t language,
+                            std::uint64_t size) {
+    const ResourceKey strings = ResourceKey::ofId(resource_type::kString);
+    if (FindResourceEntry(description, strings, ResourceKey::ofId(block), language)) return kOk;
+    DescriptionEditor editor(description, {});
+    if (HResult hr = editor.requireRoot(__LINE__); hr.failed()) return hr;
+    PlannedFile file;
+    file.storedName = std::string(kStringsFileName);
+    file.size = size;
+    XmlElement* added = nullptr;
+    if (HResult hr = editor.addLanguage(strings, ResourceKey::ofId(block), language, &file, added);
+        hr.failed())
+        return ReportError(true, kSource, __LINE__, hr);
+    return kOk;
 }
 
 HResult AddResource(XmlDocument& description, const std::filesystem::path& folder, const ResourceKey& type,

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "core/pe/resource_reader.h"
 #include "core/platform/status.h"
@@ -40,6 +41,19 @@ std::optional<DescribedResource> DescribeResourceEntry(const XmlDocument& descri
 // system's resource lookup does.
 XmlElement* FindResourceEntry(const XmlDocument& description, const ResourceKey& type,
                               const ResourceKey& name, std::uint16_t language);
+
+// The language Entries of every resource of `type` (of every resource without one), in the
+// description's order: names as the import sorted them, then their languages.
+std::vector<XmlElement*> ListResourceEntries(const XmlDocument& description,
+                                             const std::optional<ResourceKey>& type = std::nullopt);
+
+// Describes string block `block` (ID = string ID / 16 + 1) in `language` as the import does: a
+// language Entry under type 6 whose File is STRINGS.XML, with `size` as its Size (the bytes of the
+// block's lines there). The strings themselves are STRINGS.XML's; the compile takes the language of
+// the first such entry as the one of the lines without an L attribute. An existing entry is left
+// as it is.
+HResult DescribeStringBlock(XmlDocument& description, std::uint16_t block, std::uint16_t language,
+                            std::uint64_t size);
 
 // Adds the resource (type, name, language) made from the file `source`, writes its file into
 // `folder` and returns its new language Entry in `added` (also made the current element).

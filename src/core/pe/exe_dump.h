@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -119,5 +120,14 @@ class CExeDump {
 // Appends `text` to `out` with the escapes of the XML writer: bytes 0x00-0x1F as "&#x..;", and
 // quote, ampersand, apostrophe, less-than and greater-than as entities.
 void appendXmlEscaped(std::string& out, std::string_view text);
+
+// STRINGS.XML as the import writes it: this header, one line per string, then the footer.
+inline constexpr std::string_view kStringsXmlHeader = "<?xml version='1.0' encoding='ISO-8859-1'?><ROOT>\r\n";
+inline constexpr std::string_view kStringsXmlFooter = "</ROOT>";
+
+// Appends the STRINGS.XML line of string `id` with the UTF-8 `text`: the language only when it is
+// not the file's default one (the language of the first block).
+void appendStringsLine(std::string& out, std::int32_t id, std::optional<std::uint16_t> language,
+                       std::string_view text);
 
 }  // namespace kestrel

@@ -8,7 +8,6 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::string_view kStringsHeader = "<?xml version='1.0' encoding='ISO-8859-1'?><ROOT>\r\n";
 constexpr std::size_t kSlotsPerBlock = 16;
 
 }  // namespace
@@ -43,23 +42,16 @@ HResult CExeDump::DumpStringBlock(Bytes data) {
         std::u16string text(length, u'\0');
         for (std::size_t i = 0; i < text.size(); ++i)
             text[i] = static_cast<char16_t>(*units->u16(i * 2));
-        std::string value;
-        appendXmlEscaped(value, utf16ToUtf8(text));
         auto id = static_cast<std::int32_t>(stringBaseId_ + static_cast<std::uint32_t>(slot));
-        if (withLanguage) {
-            lines += safeFormat("  <E ID='%d' L='%d' S=\"", {id, currentLanguage_});
-        } else {
-            lines += safeFormat("  <E ID='%d' S=\"", {id});
-        }
-        lines += value;
-        lines += "\"/>\r\n";
+        appendStringsLine(lines, id, withLanguage ? std::optional(currentLanguage_) : std::nullopt,
+                          utf16ToUtf8(text));
     }
     if (hr.failed()) {
         report(__LINE__, "未能写入 STRINGS.XML 错误  0x%.8x\n", {hr.value()});
         return hr;
     }
     if (!stringsStarted_) {
-        strings_ = kStringsHeader;
+        strings_ = kStringsXmlHeader;
         stringsStarted_ = true;
     }
     strings_ += lines;
@@ -67,10 +59,21 @@ HResult CExeDump::DumpStringBlock(Bytes data) {
     return kOk;
 }
 
+void appendStringsLine(std::string& out, std::int32_t id, std::optional<std::uint16_t> language,
+                       std::string_view text) {
+    if (language) {
+        out += safeFormat("  <E ID='%d' L='%d' S=\"", {id, *language});
+    } else {
+        out += safeFormat("  <E ID='%d' S=\"", {id});
+    }
+    appendXmlEscaped(out, text);
+    out += "\"/>\r\n";
+}
+
 // The file is written once, complete with its closing tag, when the walk is over.
 HResult CExeDump::CloseStrings() {
     if (!switches_.strings || !stringsStarted_) return kOk;
-    strings_ += "</ROOT>";
+    strings_ += kStringsXmlFooter;
     stringsStarted_ = false;
     if (HResult hr = WriteFileAtomic(outputPath(kStringsFileName), std::string_view(strings_)); hr.failed()) {
         report(__LINE__, "未能写入 STRINGS.XML 错误  0x%.8x\n", {hr.value()});

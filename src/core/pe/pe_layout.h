@@ -19,6 +19,9 @@ inline constexpr std::uint32_t kSectionHeaderSize = 40;
 inline constexpr std::uint32_t kDataDirectorySize = 8;
 inline constexpr std::uint32_t kMaxDataDirectories = 16;
 
+// The file header's Characteristics bit of a library (IMAGE_FILE_DLL).
+inline constexpr std::uint16_t kCharacteristicsDll = 0x2000;
+
 // The DOS header's pointer to the NT headers (e_lfanew).
 inline constexpr std::size_t kPeHeaderOffsetField = 0x3C;
 

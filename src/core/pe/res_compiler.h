@@ -63,6 +63,7 @@ class CResCompiler {
     CResCompiler& operator=(const CResCompiler&) = delete;
 
     void setWorkingFolder(const std::filesystem::path& folder) { folder_ = folder; }
+    // An absolute name puts the compiled file there instead of into the working folder.
     void setOutputName(const std::filesystem::path& name) { outputName_ = name; }
     std::filesystem::path outputPath() const { return folder_ / outputName_; }
 

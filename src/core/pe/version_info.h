@@ -31,6 +31,9 @@
 namespace kestrel {
 
 inline constexpr std::uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
+// dwFileType of the fixed file information: an application (VFT_APP) or a library (VFT_DLL).
+inline constexpr std::uint32_t kVersionFileTypeApp = 1;
+inline constexpr std::uint32_t kVersionFileTypeDll = 2;
 inline constexpr std::size_t kFixedFileInfoSize = 52;
 
 // Four 16-bit parts, most significant first: 6.1.7601.17514 is {6, 1, 7601, 17514}.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <limits>
 #include <new>
 #include <string>
@@ -302,6 +303,28 @@ HResult CopyFileAtomic(const fs::path& source, const fs::path& target) {
     std::vector<std::byte> data;
     if (HResult hr = ReadWholeFile(source, data); hr.failed()) return hr;
     return WriteFileAtomic(target, Bytes{data.data(), data.size()});
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    remove();
+}
+
+HResult TemporaryFolder::create(std::string_view prefix) {
+    remove();
+    std::error_code error;
+    fs::path base = fs::temp_directory_path(error);
+    if (error) base = "/tmp";
+    std::string pattern = (base / std::string(prefix)).string() + "XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) return errnoResult(errno, base);
+    path_ = pattern;
+    return kOk;
+}
+
+void TemporaryFolder::remove() {
+    if (path_.empty()) return;
+    std::error_code error;
+    fs::remove_all(path_, error);
+    path_.clear();
 }
 
 HResult CreateFolderPath(const fs::path& path) {

@@ -113,6 +113,24 @@ inline HResult WriteFileAtomic(const fs::path& target, std::string_view text) {
 // Copies `source` over `target` atomically (temporary file in the target's folder, then rename).
 HResult CopyFileAtomic(const fs::path& source, const fs::path& target);
 
+// A private folder made under the system's temporary folder ($TMPDIR, else /tmp) with a unique
+// name and mode 0700, removed with everything in it when the object goes.
+class TemporaryFolder {
+  public:
+    TemporaryFolder() = default;
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    ~TemporaryFolder();
+
+    // Makes the folder "<prefix>XXXXXX"; an earlier folder of this object is removed first.
+    HResult create(std::string_view prefix);
+    void remove();
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
 // Creates every missing folder of `path`. An existing folder is success; an existing plain file in
 // its place (at any level) is 0x8007010B (ERROR_DIRECTORY).
 HResult CreateFolderPath(const fs::path& path);

@@ -1,0 +1,371 @@
+#include "core/pe/one_shot_edit.h"
+
+#include <algorithm>
+#include <map>
+#include <system_error>
+
+#include "core/errors/errors.h"
+#include "core/errors/message_codes.h"
+#include "core/pe/description_edit.h"
+#include "core/pe/exe_dump.h"
+#include "core/pe/pe_layout.h"
+#include "core/pe/project_files.h"
+#include "core/pe/res_compiler.h"
+#include "core/pe/resource_types.h"
+#include "core/pe/section_names.h"
+#include "core/pe/string_compile.h"
+#include "core/platform/files.h"
+#include "core/platform/format.h"
+#include "core/platform/paths.h"
+#include "core/platform/text.h"
+#include "core/xml/xml_document.h"
+
+namespace kestrel {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kSource = "Edit";
+constexpr std::uint16_t kFallbackLanguage = 0x409;
+constexpr std::uint16_t kUnicodeCodePage = 1200;
+constexpr std::uint16_t kNewResourceId = 1;
+
+XmlElement* fileElementOf(const XmlElement* languageEntry) {
+    for (XmlElement* child = languageEntry ? languageEntry->firstChild() : nullptr; child;
+         child = child->next())
+        if (iequalsAscii(child->name(), "File")) return child;
+    return nullptr;
+}
+
+// The stored name of a language entry's file; empty when it has none.
+std::string storedFileName(const XmlElement* languageEntry) {
+    const XmlAttribute* name = XmlDocument::FindAttribute(fileElementOf(languageEntry), "Name");
+    return name ? name->value() : std::string();
+}
+
+std::uint16_t languageOf(const XmlDocument& description, const XmlElement* languageEntry) {
+    auto described = DescribeResourceEntry(description, languageEntry);
+    return described ? described->language : kFallbackLanguage;
+}
+
+// The version resource as FindVersionResource picks it in an image: name ID 1, else the first name,
+// in its first language.
+XmlElement* versionEntry(const XmlDocument& description) {
+    const std::vector<XmlElement*> entries =
+        ListResourceEntries(description, ResourceKey::ofId(resource_type::kVersion));
+    for (XmlElement* entry : entries) {
+        auto described = DescribeResourceEntry(description, entry);
+        if (described && described->name == ResourceKey::ofId(1)) return entry;
+    }
+    return entries.empty() ? nullptr : entries.front();
+}
+
+// The language new resources get: the version resource's, else the first resource's.
+std::uint16_t fileLanguage(const XmlDocument& description) {
+    if (XmlElement* version = versionEntry(description)) return languageOf(description, version);
+    const std::vector<XmlElement*> all = ListResourceEntries(description);
+    return all.empty() ? kFallbackLanguage : languageOf(description, all.front());
+}
+
+HResult isLibrary(const fs::path& folder, bool& library) {
+    fs::path path;
+    std::vector<std::byte> header;
+    if (HResult hr = resolveStored(folder, kNtHeaderFileName, path); hr.failed())
+        return ReportError(true, kSource, __LINE__, hr);
+    if (HResult hr = ReadWholeFile(path, header); hr.failed())
+        return ReportError(true, kSource, __LINE__, hr);
+    auto characteristics = ByteReader(asBytes(header)).u16(nt_field::kCharacteristics);
+    if (!characteristics) return ReportError(true, kSource, __LINE__, kFail);
+    library = (*characteristics & kCharacteristicsDll) != 0;
+    return kOk;
+}
+
+// --- Icon ------------------------------------------------------------------------------------------
+
+// Every language of the first icon group takes the icon file's images, so that the file shows the
+// new icon whatever the user's language.
+HResult setMainIcon(XmlDocument& description, const fs::path& folder, const fs::path& iconFile,
+                    std::uint16_t language) {
+    const ResourceKey groupType = ResourceKey::ofId(resource_type::kGroupIcon);
+    const std::vector<XmlElement*> groups = ListResourceEntries(description, groupType);
+    if (groups.empty()) {
+        XmlElement* added = nullptr;
+        return AddResource(description, folder, groupType, ResourceKey::ofId(kNewResourceId), language,
+                           iconFile, added);
+    }
+    const ResourceKey mainName = DescribeResourceEntry(description, groups.front())->name;
+    std::vector<std::uint16_t> languages;
+    for (XmlElement* group : groups) {
+        auto described = DescribeResourceEntry(description, group);
+        if (described->name == mainName) languages.push_back(described->language);
+    }
+    // Each replacement edits the tree, so every entry is looked up afresh.
+    for (std::uint16_t groupLanguage : languages) {
+        XmlElement* entry = FindResourceEntry(description, groupType, mainName, groupLanguage);
+        if (HResult hr = ReplaceGroupFromIconFile(description, folder, entry, iconFile); hr.failed())
+            return hr;
+    }
+    return kOk;
+}
+
+// --- Version ---------------------------------------------------------------------------------------
+
+bool touchesVersion(const ResourceEdits& edits) {
+    return edits.fileVersion || edits.productVersion || !edits.versionStrings.empty();
+}
+
+HResult readVersion(const fs::path& folder, const XmlElement* entry, fs::path& path, VersionInfo& info) {
+    const std::string stored = storedFileName(entry);
+    std::vector<std::byte> bytes;
+    HResult hr = stored.empty() ? kFail : resolveStored(folder, stored, path);
+    if (hr.succeeded()) hr = ReadWholeFile(path, bytes);
+    if (hr.succeeded()) hr = ParseVersionInfo(asBytes(bytes), info);
+    if (hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "版本资源 (文件 '%s') 是空的或无法读取。", {stored});
+    }
+    return hr;
+}
+
+void applyVersionEdits(VersionInfo& info, const ResourceEdits& edits, bool created, std::uint32_t fileType) {
+    if (edits.fileVersion || edits.productVersion) {
+        std::optional<FixedFileInfo> fixed = GetFixedFileInfo(info);
+        if (!fixed) {
+            fixed = GetFixedFileInfo(MakeMinimalVersionInfo(kFallbackLanguage));
+            fixed->fileType = fileType;
+        }
+        if (edits.fileVersion) fixed->setFileVersion(edits.fileVersion->number);
+        if (edits.productVersion) fixed->setProductVersion(edits.productVersion->number);
+        SetFixedFileInfo(info, *fixed);
+    }
+    // The text beside the numbers follows them where the file shows it; a file that had no such
+    // string is not given one.
+    auto setText = [&](const std::optional<VersionEdit>& edit, std::u16string_view key) {
+        if (edit && (created || GetVersionString(info, key)))
+            SetVersionString(info, key, utf8ToUtf16(edit->text));
+    };
+    setText(edits.fileVersion, u"FileVersion");
+    setText(edits.productVersion, u"ProductVersion");
+    for (const auto& [key, value] : edits.versionStrings)
+        SetVersionString(info, key, value);
+}
+
+HResult setVersion(XmlDocument& description, const fs::path& folder, const fs::path& scratch,
+                   const ResourceEdits& edits, std::uint16_t language) {
+    bool library = false;
+    if (HResult hr = isLibrary(folder, library); hr.failed()) return hr;
+    const std::uint32_t fileType = library ? kVersionFileTypeDll : kVersionFileTypeApp;
+
+    XmlElement* entry = versionEntry(description);
+    VersionInfo info;
+    fs::path path;
+    if (entry) {
+        if (HResult hr = readVersion(folder, entry, path, info); hr.failed()) return hr;
+    } else {
+        info = MakeMinimalVersionInfo(language, kUnicodeCodePage);
+        FixedFileInfo fixed = *GetFixedFileInfo(info);
+        fixed.fileType = fileType;
+        SetFixedFileInfo(info, fixed);
+    }
+    applyVersionEdits(info, edits, entry == nullptr, fileType);
+
+    std::vector<std::byte> bytes;
+    if (HResult hr = WriteVersionInfo(info, bytes); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "版本资源超过 65535 字节。");
+        return hr;
+    }
+    if (!entry) {
+        // The new resource is added from a file of its own, under the import's name for it.
+        const fs::path source = scratch / "VERSION";
+        if (HResult hr = WriteWholeFile(source, asBytes(bytes)); hr.failed())
+            return ReportError(true, kSource, __LINE__, hr);
+        XmlElement* added = nullptr;
+        return AddResource(description, folder, ResourceKey::ofId(resource_type::kVersion),
+                           ResourceKey::ofId(kNewResourceId), language, source, added);
+    }
+    if (HResult hr = WriteFileAtomic(path, asBytes(bytes)); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能写入文件 %s", {pathToUtf8(path)});
+        return hr;
+    }
+    description.SetCurrent(fileElementOf(entry));
+    if (!description.SetCurrentAttribute("Size", std::to_string(bytes.size())))
+        return ReportError(true, kSource, __LINE__, kOutOfMemory);
+    return kOk;
+}
+
+// --- String table ------------------------------------------------------------------------------------
+
+struct StringLine {
+    std::int64_t id = 0;
+    std::optional<std::uint16_t> language;  // the L attribute
+    std::string text;                       // UTF-8, unescaped
+};
+
+std::optional<std::int64_t> integerAttribute(const XmlElement* element, std::string_view name) {
+    const XmlAttribute* attribute = XmlDocument::FindAttribute(element, name);
+    std::int64_t value = 0;
+    if (!attribute || !parseInt(attribute->value(), value)) return std::nullopt;
+    return value;
+}
+
+// The E elements of STRINGS.XML. Elements the compile drops (no usable ID, another name) are left
+// out, which changes nothing in the compiled table.
+HResult readStringLines(const fs::path& path, std::vector<StringLine>& lines) {
+    XmlDocument document;
+    if (HResult hr = document.LoadFile(path); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(path)});
+    }
+    const XmlElement* root = document.documentNode()->next();
+    for (const XmlElement* element = root ? root->firstChild() : nullptr; element;
+         element = element->next()) {
+        auto id = integerAttribute(element, "ID");
+        if (!iequalsAscii(element->name(), "E") || !id || *id < 0 || *id > 0xFFFF) continue;
+        StringLine line;
+        line.id = *id;
+        if (auto language = integerAttribute(element, "L"); language && *language >= 0 && *language <= 0xFFFF)
+            line.language = static_cast<std::uint16_t>(*language);
+        if (const XmlAttribute* text = XmlDocument::FindAttribute(element, "S")) line.text = text->value();
+        lines.push_back(std::move(line));
+    }
+    return kOk;
+}
+
+// Sets string `id` of the default language; the compile keeps the IDs of a language only in
+// ascending order, so a new line goes before the first greater ID of that language.
+void setStringLine(std::vector<StringLine>& lines, std::uint16_t id, std::string text) {
+    auto isDefault = [](const StringLine& line) { return !line.language; };
+    auto same = std::find_if(lines.begin(), lines.end(),
+                             [&](const StringLine& line) { return isDefault(line) && line.id == id; });
+    if (same != lines.end()) {
+        if (text.empty()) {
+            lines.erase(same);
+        } else {
+            same->text = std::move(text);
+        }
+        return;
+    }
+    if (text.empty()) return;
+    auto after = std::find_if(lines.begin(), lines.end(),
+                              [&](const StringLine& line) { return isDefault(line) && line.id > id; });
+    lines.insert(after, StringLine{id, std::nullopt, std::move(text)});
+}
+
+HResult setStrings(XmlDocument& description, const fs::path& folder,
+                   const std::vector<std::pair<std::uint16_t, std::u16string>>& strings,
+                   std::uint16_t fileLanguage) {
+    // The compile gives lines without L the language of the first block the description names
+    // with a file: that block's language, or for a file without string tables the file's language
+    // (the new blocks are described with it below).
+    const std::vector<XmlElement*> blocks =
+        ListResourceEntries(description, ResourceKey::ofId(resource_type::kString));
+    std::uint16_t language = blocks.empty() ? fileLanguage : kDefaultStringLanguage;
+    auto firstWithFile = std::find_if(blocks.begin(), blocks.end(), [](const XmlElement* entry) {
+        return fileElementOf(entry) != nullptr;
+    });
+    if (firstWithFile != blocks.end()) language = languageOf(description, *firstWithFile);
+
+    fs::path path;
+    if (HResult hr = resolveStored(folder, kStringsFileName, path); hr.failed())
+        return ReportError(true, kSource, __LINE__, hr);
+    std::vector<StringLine> lines;
+    std::error_code error;
+    if (fs::exists(path, error))
+        if (HResult hr = readStringLines(path, lines); hr.failed()) return hr;
+    for (const auto& [id, text] : strings)
+        setStringLine(lines, id, utf16ToUtf8(text));
+
+    std::string file(kStringsXmlHeader);
+    std::map<std::uint16_t, std::uint64_t> blockSizes;  // of the default language's lines
+    for (const StringLine& line : lines) {
+        const std::size_t before = file.size();
+        appendStringsLine(file, static_cast<std::int32_t>(line.id), line.language, line.text);
+        if (!line.language) blockSizes[static_cast<std::uint16_t>(line.id / 16 + 1)] += file.size() - before;
+    }
+    file += kStringsXmlFooter;
+    if (HResult hr = WriteFileAtomic(path, std::string_view(file)); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能写入 STRINGS.XML 错误  0x%.8x\n", {hr.value()});
+        return hr;
+    }
+    // The compile only writes a string table when the description has the type; blocks are named
+    // as the import would name them in the compiled file.
+    for (const auto& [id, text] : strings) {
+        const auto block = static_cast<std::uint16_t>(id / 16 + 1);
+        if (text.empty() || !blockSizes.count(block)) continue;
+        if (HResult hr = DescribeStringBlock(description, block, language, blockSizes[block]); hr.failed())
+            return hr;
+    }
+    return kOk;
+}
+
+// --- The whole run ---------------------------------------------------------------------------------
+
+fs::path destinationOf(const fs::path& peFile, const fs::path& output) {
+    std::error_code error;
+    fs::path destination = output.empty() ? peFile : output;
+    if (!output.empty() && fs::is_directory(output, error)) destination /= peFile.filename();
+    fs::path absolute = fs::absolute(destination, error);
+    return error ? destination : absolute;
+}
+
+HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destination,
+                              const ResourceEdits& edits) {
+    TemporaryFolder temporary;
+    if (HResult hr = temporary.create("kestrel-edit-"); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能建立临时目录。");
+        return hr;
+    }
+    const fs::path folder = temporary.path() / "work";
+    fs::path projectPath;
+    if (HResult hr = DecompileFile(peFile, folder, projectPath); hr.failed()) return hr;
+
+    const fs::path descriptionPath = folder / std::string(kDescriptionFileName);
+    XmlDocument description;
+    if (HResult hr = description.LoadFile(descriptionPath); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(descriptionPath)});
+    }
+    const std::uint16_t language = fileLanguage(description);
+    if (edits.iconFile)
+        if (HResult hr = setMainIcon(description, folder, *edits.iconFile, language); hr.failed()) return hr;
+    if (touchesVersion(edits))
+        if (HResult hr = setVersion(description, folder, temporary.path(), edits, language); hr.failed())
+            return hr;
+    if (!edits.strings.empty())
+        if (HResult hr = setStrings(description, folder, edits.strings, language); hr.failed()) return hr;
+    if (HResult hr = description.SaveFile(); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(descriptionPath)});
+    }
+
+    // The compile writes the target itself: under a temporary name in the target's folder, renamed
+    // over it only when complete.
+    CResCompiler compiler;
+    compiler.setWorkingFolder(folder);
+    compiler.setOutputName(destination);
+    compiler.setTrace([](std::string_view) {});
+    if (HResult hr = compiler.Compile(descriptionPath); hr.failed()) {
+        RecordError(false, kSource, __LINE__, msg::kCompileFailed, {pathToUtf8(destination)});
+        return hr;
+    }
+    return kOk;
+}
+
+}  // namespace
+
+HResult EditResources(const std::filesystem::path& peFile, const std::filesystem::path& output,
+                      const ResourceEdits& edits) {
+    const fs::path destination = destinationOf(peFile, output);
+    HResult hr = editInTemporaryFolder(peFile, destination, edits);
+    if (hr.failed())
+        ReportMessage(false, kSource, __LINE__, "未能编辑文件 %s；%s 没有改变。",
+                      {pathToUtf8(peFile), pathToUtf8(destination)});
+    return hr;
+}
+
+}  // namespace kestrel

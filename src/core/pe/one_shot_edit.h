@@ -1,0 +1,57 @@
+// One-shot edits of a PE file's resources for build pipelines (the command line's /Edit): the main
+// icon, the version numbers and strings, and entries of the string table, applied together in one
+// import → edit → compile run in a private working folder.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/pe/version_info.h"
+#include "core/platform/status.h"
+
+namespace kestrel {
+
+struct VersionEdit {
+    VersionNumber number{};
+    std::string text;  // as given ("1.2.3"); written into the FileVersion or ProductVersion string
+};
+
+struct ResourceEdits {
+    std::optional<std::filesystem::path> iconFile;
+    std::optional<VersionEdit> fileVersion;
+    std::optional<VersionEdit> productVersion;
+    // Strings of the version resource's first string table, set in this order (a later one wins).
+    std::vector<std::pair<std::u16string, std::u16string>> versionStrings;
+    // String-table entries, set in this order; an empty text removes the string.
+    std::vector<std::pair<std::uint16_t, std::u16string>> strings;
+
+    bool empty() const {
+        return !iconFile && !fileVersion && !productVersion && versionStrings.empty() && strings.empty();
+    }
+};
+
+// Applies `edits` to `peFile` and writes the result to `output`, or over `peFile` when `output` is
+// empty; an existing folder as `output` receives the file under its own name. The target is
+// replaced atomically, so a failure leaves it (and the original) as it was. The work happens in a
+// folder under the system's temporary folder that is removed afterwards, whatever the outcome.
+//
+// - Icon: every language of the first icon group (type 14) gets the .ico file's images; a file
+//   without icon groups gets group ID 1 in the file's language.
+// - Version: the version resource (ID 1, else the first, in its first language) gets the numbers
+//   in its fixed file information, and the dotted text in the FileVersion / ProductVersion string
+//   of its first string table when that string exists; then the version strings. A file without a
+//   version resource gets one (ID 1, the file's language, code page 1200, file type application or
+//   library from the PE header) holding the FileVersion / ProductVersion strings of the numbers set.
+// - Strings go into STRINGS.XML in the language of the file's first string block, or the file's
+//   language when it has no string table.
+// The file's language is that of its version resource, else that of its first resource, else
+// 0x409 (U.S. English).
+// Failures are reported (ReportError / ReportMessage) and returned.
+HResult EditResources(const std::filesystem::path& peFile, const std::filesystem::path& output,
+                      const ResourceEdits& edits);
+
+}  // namespace kestrel
