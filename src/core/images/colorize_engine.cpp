@@ -18,6 +18,7 @@
 #endif
 
 #include "core/errors/errors.h"
+#include "core/errors/message_codes.h"
 #include "core/images/dib.h"
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
@@ -37,9 +38,6 @@ struct PendingCommit {
     fs::path path;
     std::future<HResult> result;
 };
-// "无法编辑图象文件 %s 。"
-constexpr HResult kCannotEditImage = HResult::fromValue(0xC0040005u);
-
 // Table entries are limited so that three of them plus the rounding term cannot overflow 32 bits.
 // Real weights (a few hundred percent at most) stay far below; beyond the limit every output is
 // clamped to 0 or 255 anyway.
@@ -135,7 +133,7 @@ LayoutResult locateDib(const ByteReader& reader, std::uint64_t base, bool icon,
 // Records the cause, then the file that could not be recoloured; the result is the cause.
 HResult reportFailure(bool startNew, int line, HResult code, const fs::path& path) {
     const HResult cause = ReportError(startNew, kSource, line, code);
-    const HResult named = ReportError(false, kSource, line, kCannotEditImage, {pathToUtf8(path)});
+    const HResult named = ReportError(false, kSource, line, msg::kCannotEditImage, {pathToUtf8(path)});
     return named == kOutOfMemory ? named : cause;
 }
 

@@ -3,8 +3,10 @@
 #include <cstdio>
 
 #include "core/errors/errors.h"
+#include "core/errors/message_codes.h"
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
+#include "core/pe/resource_reader.h"
 #include "core/pe/resource_types.h"
 #include "core/pe/string_compile.h"
 #include "core/platform/files.h"
@@ -19,16 +21,11 @@ namespace kestrel {
 namespace {
 
 constexpr std::string_view kSource = "compile";
-constexpr std::uint32_t kInvalidPath = 0xC0040001;       // "路径 %s 无效。"
-constexpr std::uint32_t kProcessFileError = 0xC0040018;  // "处理文件 %s 时发生错误。"
 constexpr std::string_view kDuplicateStrings = "这个资源包含双重字串资源 IDs 。一些字串将丢失。";
 
 // Deepest Directory: the root (level 0), types (1) and names (2); language entries lead to data.
 constexpr int kMaxDirectoryLevel = 2;
 
-constexpr std::uint64_t kDirectoryHeaderSize = 16;
-constexpr std::uint64_t kDirectoryEntrySize = 8;
-constexpr std::uint64_t kDataEntrySize = 16;
 constexpr std::uint64_t kBmpFileHeaderSize = 14;
 
 std::uint64_t alignUp8(std::uint64_t value) {
@@ -146,7 +143,7 @@ class DescriptionReader {
 
     HResult fail(const std::string& element, std::string_view reason) {
         ReportMessage(false, kSource, __LINE__, "pe.xml 中的 %s 无效：%s。", {element, reason});
-        return ReportError(false, kSource, __LINE__, HResult::fromValue(kProcessFileError), {shownPath_});
+        return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {shownPath_});
     }
 
     std::string shownPath_;
@@ -171,12 +168,12 @@ HResult CResCompiler::ProcessXML(const std::filesystem::path& peXmlPath) {
     XmlDocument document;
     if (HResult hr = document.LoadFile(peXmlPath); hr.failed()) {
         RecordError(false, kSource, __LINE__, hr);
-        return ReportError(false, kSource, __LINE__, HResult::fromValue(kProcessFileError), {shownPath});
+        return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {shownPath});
     }
     const XmlElement* top = document.documentNode()->next();
     if (!top || !iequalsAscii(top->name(), "Directory")) {
         ReportMessage(false, kSource, __LINE__, "pe.xml 的根元素必须是 Directory。");
-        return ReportError(false, kSource, __LINE__, HResult::fromValue(kProcessFileError), {shownPath});
+        return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {shownPath});
     }
     auto root = std::make_unique<CompileDirectoryNode>();
     DescriptionReader reader(shownPath);
@@ -221,7 +218,7 @@ HResult CResCompiler::CompileRoot(std::uint32_t sectionRva, std::vector<std::byt
 HResult CResCompiler::CompileDirectoryTable(CompileDirectoryNode& directory, std::uint32_t type,
                                             std::uint64_t offset, bool write, bool isRoot) {
     std::uint64_t count = directory.entries.size();
-    std::uint64_t namesOffset = offset + kDirectoryHeaderSize + kDirectoryEntrySize * count;
+    std::uint64_t namesOffset = offset + kResourceDirectoryHeaderSize + kResourceEntrySize * count;
     std::uint64_t namesSize = 0;
     for (std::size_t i = 0; i < directory.namedCount; ++i)
         namesSize += 2 + 2 * static_cast<std::uint64_t>(directory.entries[i].name.size());
@@ -297,12 +294,12 @@ HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, s
     if (!write) {
         if (HResult hr = loadData(entry, type); hr.failed()) return hr;
         std::uint64_t dataSize = entry.data.size() + (entry.hasPrefix ? 4 : 0);
-        entry.measuredSize = kDataEntrySize + alignUp8(dataSize);
+        entry.measuredSize = kResourceDataEntrySize + alignUp8(dataSize);
         return kOk;
     }
     ByteWriter& out = *out_;
     std::uint64_t dataSize = entry.data.size() + (entry.hasPrefix ? 4 : 0);
-    out.u32(static_cast<std::uint32_t>(sectionRva_ + offset + kDataEntrySize));
+    out.u32(static_cast<std::uint32_t>(sectionRva_ + offset + kResourceDataEntrySize));
     out.u32(static_cast<std::uint32_t>(dataSize));
     out.u32(0);  // code page
     out.u32(0);  // reserved
@@ -362,7 +359,7 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
 
     std::filesystem::path path;
     if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
-        RecordError(false, kSource, __LINE__, HResult::fromValue(kInvalidPath), {entry.fileName});
+        RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
         return hr;
     }
     if (type == resource_type::kBitmap) return readBitmap(entry, path);
