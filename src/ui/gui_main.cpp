@@ -19,6 +19,7 @@
 #include "ui/ks_frame.h"
 #include "ui/ks_view.h"
 #include "ui/options_dlg.h"
+#include "ui/preview_wnd.h"
 #include "ui/qt_ui_sink.h"
 #include "ui/text_wnd.h"
 #include "ui/version_wnd.h"
@@ -73,9 +74,12 @@ bool runMainWindow(CKsApp& app) {
     registerPaneFactory(PaneType::kHex,
                         makeHexPaneFactory(services(app.hexEditors(), &CKsApp::LaunchHexEditor)));
     registerPaneFactory(PaneType::kVersion, makeVersionPaneFactory({}));
+    registerPaneFactory(PaneType::kDialog, makeDialogPaneFactory());
+    registerPaneFactory(PaneType::kMenu, makeMenuPaneFactory());
     struct FactoryReset {
         ~FactoryReset() {
-            for (PaneType type : {PaneType::kImage, PaneType::kText, PaneType::kHex, PaneType::kVersion})
+            for (PaneType type : {PaneType::kImage, PaneType::kText, PaneType::kHex, PaneType::kVersion,
+                                  PaneType::kDialog, PaneType::kMenu})
                 registerPaneFactory(type, {});
         }
     } factoryReset;

@@ -106,19 +106,6 @@ std::string depthLine(std::uint32_t bitCount) {
     }
 }
 
-// Hands the core's pixels to a QImage without copying them; the image frees them.
-QImage wrapRgba(RgbaImage&& rgba) {
-    if (rgba.width <= 0 || rgba.height <= 0 || rgba.pixels.empty()) return {};
-    auto owned = std::make_unique<RgbaImage>(std::move(rgba));
-    auto* data = reinterpret_cast<uchar*>(owned->pixels.data());
-    const int width = owned->width;
-    const int height = owned->height;
-    RgbaImage* released = owned.release();
-    return QImage(
-        data, width, height, static_cast<qsizetype>(width) * 4, QImage::Format_ARGB32,
-        [](void* info) { std::unique_ptr<RgbaImage>(static_cast<RgbaImage*>(info)).reset(); }, released);
-}
-
 // The 32-bit DIB over the checkerboard, stretched to `zoom` times its size, as an RGB32 image.
 QImage compositeOverCheckerboard(Bytes dib, const DibInfo& info, int zoom) {
     const std::int64_t width = std::int64_t{info.width} * zoom;
@@ -154,6 +141,18 @@ QPixmap makePattern(const QPalette& palette) {
 }
 
 }  // namespace
+
+QImage wrapRgba(RgbaImage&& rgba) {
+    if (rgba.width <= 0 || rgba.height <= 0 || rgba.pixels.empty()) return {};
+    auto owned = std::make_unique<RgbaImage>(std::move(rgba));
+    auto* data = reinterpret_cast<uchar*>(owned->pixels.data());
+    const int width = owned->width;
+    const int height = owned->height;
+    RgbaImage* released = owned.release();
+    return QImage(
+        data, width, height, static_cast<qsizetype>(width) * 4, QImage::Format_ARGB32,
+        [](void* info) { std::unique_ptr<RgbaImage>(static_cast<RgbaImage*>(info)).reset(); }, released);
+}
 
 // ----- Kinds and zoom -----------------------------------------------------------------------------
 

@@ -56,6 +56,9 @@ enum class ImageKind {
     kCursorGroup = 9,
 };
 
+// Hands the core's pixels to a QImage (ARGB32) without copying them; the image frees them.
+QImage wrapRgba(RgbaImage&& rgba);
+
 // Sub-mode 9 is an icon group and 10 a cursor group; otherwise the extension decides (any case).
 ImageKind imageKindOf(const std::filesystem::path& path, int subMode);
 // Kinds shown from a DIB, with the four information lines above the picture.
