@@ -105,41 +105,47 @@ class EditCommandTest : public testing::IsolatedAppTest {
     fs::path icon_;
 };
 
-class EditUsageTest : public EditCommandTest,
-                      public ::testing::WithParamInterface<std::vector<std::string>> {};
+struct UsageCase {
+    std::vector<std::string> arguments;
+    const char* says;  // part of the problem printed above the usage text
+};
+
+class EditUsageTest : public EditCommandTest, public ::testing::WithParamInterface<UsageCase> {};
 
 TEST_P(EditUsageTest, IsRefusedWithStatusTwoBeforeAnythingIsTouched) {
     const fs::path file = writeImage({});
     const std::vector<std::byte> before = readBytes(file);
-    std::vector<std::string> arguments = GetParam();
+    std::vector<std::string> arguments = GetParam().arguments;
     for (std::string& argument : arguments)
         if (argument == "@file") argument = file.string();
     Outcome outcome = run(arguments);
     EXPECT_EQ(outcome.exitCode, kExitUsage) << outcome.errors;
+    EXPECT_NE(outcome.errors.find(GetParam().says), std::string::npos) << outcome.errors;
     EXPECT_NE(outcome.errors.find("Usage:"), std::string::npos);
     EXPECT_EQ(readBytes(file), before);
     EXPECT_TRUE(scratchIsEmpty());
 }
 
-using Args = std::vector<std::string>;
-INSTANTIATE_TEST_SUITE_P(Arguments, EditUsageTest,
-                         ::testing::Values(Args{"/Edit", "--set-string", "1=a"},
-                                           Args{"/Edit", "@file", "b.dll", "--set-string", "1=a"},
-                                           Args{"/Edit", "@file"},
-                                           Args{"/Edit", "@file", "--set-strings", "1=a"},
-                                           Args{"/Edit", "@file", "--frobnicate", "--set-string", "1=a"},
-                                           Args{"/Edit", "@file", "--set-file-version", "1.2.3.4.5"},
-                                           Args{"/Edit", "@file", "--set-product-version=1..2"},
-                                           Args{"/Edit", "@file", "--set-file-version", "65536"},
-                                           Args{"/Edit", "@file", "--set-icon", "missing.ico"},
-                                           Args{"/Edit", "@file", "--set-version-string", "Comments"},
-                                           Args{"/Edit", "@file", "--set-version-string", "=x"},
-                                           Args{"/Edit", "@file", "--set-string", "65536=x"},
-                                           Args{"/Edit", "@file", "--set-string", "x=1"},
-                                           Args{"/Edit", "@file", "--set-string"},
-                                           Args{"/Edit", "/Compile", "@file", "--set-string", "1=a"},
-                                           Args{"@file", "--set-string", "1=a"},
-                                           Args{"/Edit", "@file", "/Output:", "--set-icon", "@ico"}));
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, EditUsageTest,
+    ::testing::Values(UsageCase{{"/Edit", "--set-string", "1=a"}, "needs a file name"},
+                      UsageCase{{"/Edit", "@file", "b.dll", "--set-string", "1=a"}, "more than one file"},
+                      UsageCase{{"/Edit", "@file"}, "at least one --set-"},
+                      UsageCase{{"/Edit", "@file", "--set-strings", "1=a"}, "unknown flag: --set-strings"},
+                      UsageCase{{"/Edit", "@file", "--frobnicate", "--set-string", "1=a"}, "unknown flag"},
+                      UsageCase{{"/Edit", "@file", "--set-file-version", "1.2.3.4.5"}, "not a version"},
+                      UsageCase{{"/Edit", "@file", "--set-product-version=1..2"}, "not a version"},
+                      UsageCase{{"/Edit", "@file", "--set-file-version", "65536"}, "not a version"},
+                      UsageCase{{"/Edit", "@file", "--set-icon", "missing.ico"}, "cannot read the icon"},
+                      UsageCase{{"/Edit", "@file", "--set-version-string", "Comments"}, "<Key>=<Value>"},
+                      UsageCase{{"/Edit", "@file", "--set-version-string", "=x"}, "<Key>=<Value>"},
+                      UsageCase{{"/Edit", "@file", "--set-string", "65536=x"}, "<id>=<text>"},
+                      UsageCase{{"/Edit", "@file", "--set-string", "x=1"}, "<id>=<text>"},
+                      UsageCase{{"/Edit", "@file", "--set-string"}, "needs a value"},
+                      UsageCase{{"/Edit", "/Compile", "@file", "--set-string", "1=a"}, "cannot be combined"},
+                      UsageCase{{"@file", "--set-string", "1=a"}, "need /Edit"},
+                      UsageCase{{"/Edit", "@file", "/Output:", "--set-icon", "@ico"},
+                                "/Output: needs a path"}));
 
 TEST(EditCommandLineTest, TakesValuesInBothSpellingsAndKeepsRepeatsInOrder) {
     CKsCommandLineInfo info = CKsCommandLineInfo::parse(
