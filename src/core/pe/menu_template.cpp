@@ -126,6 +126,9 @@ bool readExtendedList(TemplateCursor& in, int level, std::vector<MenuItem>& item
         if (item.popup && !readExtendedList(in, level + 1, item.children)) return false;
 
         applyTypeBits(type, item);
+        // The system's menu loader turns a command item without text into a separator, and resource
+        // compilers write an extended MENUITEM SEPARATOR as an item with every field zero.
+        if (!item.popup && item.text.empty()) item.separator = true;
         item.radioCheck = has(type, menu_flag::kRadioCheck);
         item.grayed = has(state, kStateDisabledBits);
         item.disabled = has(state, kStateDisabledBits);

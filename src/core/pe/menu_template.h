@@ -6,7 +6,8 @@
 // - MENUEX (header version 1, offset to the items counted from after the offset field, usually 4,
 //   and a help ID at its start): each item starts on a 4-byte boundary and is its type (u32), state
 //   (u32), ID (u32), bResInfo (u16: 0x01 pop-up, 0x80 last in its list) and text; a pop-up's help ID
-//   (u32, 4-byte aligned) follows its text, and its children follow that.
+//   (u32, 4-byte aligned) follows its text, and its children follow that. A separator is an item
+//   with MFT_SEPARATOR in its type, or any item other than a pop-up with an empty text.
 #pragma once
 
 #include <cstdint>

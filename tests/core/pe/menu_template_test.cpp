@@ -87,6 +87,7 @@ ByteVector extendedMenu(std::uint16_t offset, bool ended = true) {
     extended(out, 0, 0, 0, 0x01, u"&File", 0x51);
     extended(out, 0x200, 0x1 | mf::kChecked, 200, 0, u"Radio");
     extended(out, mf::kSeparator, 0, 0, 0, u"");
+    extended(out, 0, 0, 0, 0, u"");  // how resource compilers write MENUITEM SEPARATOR
     extended(out, 0, 0x2 | mf::kDefault, 201, 0x80, u"Bold");
     extended(out, mf::kRightJustify | mf::kRightOrder, 0, 0, 0x01 | (ended ? 0x80 : 0), u"&Help", 0x52);
     extended(out, mf::kOwnerDraw | mf::kMenuBreak, 0x3, 0x10000, 0x80, u"About");
@@ -111,7 +112,8 @@ TEST(MenuTemplate, DecodesNestedPopupsSeparatorsAndFlagsOfBothKinds) {
         EXPECT_EQ(menu.helpId, offset >= 4 ? 0xBEEFu : 0u);
         // Both bits of MFS_GRAYED (0x3) show as grayed and disabled.
         EXPECT_EQ(describe(menu.items),
-                  "'&File'?81 {'Radio'#200 gray off check radio; '' sep; 'Bold'#201 gray off default; }; "
+                  "'&File'?81 {'Radio'#200 gray off check radio; '' sep; '' sep; "
+                  "'Bold'#201 gray off default; }; "
                   "'&Help'?82 right {'About'#65536 gray off break owner; }; ");
     }
 }
