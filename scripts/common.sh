@@ -29,5 +29,6 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libpng-dev zlib1g-dev libgtest-dev libgmock-dev
     libbenchmark-dev clang-14 libclang-rt-14-dev ccache qt6-base-dev qt6-translations-l10n libqt6svg6
     fonts-wqy-microhei)
-TEST_PACKAGES=(python3 python3-pefile imagemagick clang-format time)
+TEST_PACKAGES=(python3 python3-pefile imagemagick clang-format time binutils-mingw-w64-i686
+    binutils-mingw-w64-x86-64)
 STATIC_PACKAGES=(clang-tidy-14 cppcheck)
