@@ -22,7 +22,6 @@
 
 #include "core/errors/errors.h"
 #include "core/pe/exe_dump.h"
-#include "core/pe/project_files.h"
 #include "core/pe/res_compiler.h"
 #include "core/platform/files.h"
 #include "core/platform/ui_sink.h"

@@ -1,14 +1,14 @@
 #include "app/ks_app.h"
 
-#include <QCoreApplication>
 #include <array>
 #include <cstdio>
 
 #include "app/app_files.h"
 #include "app/ks_doc.h"
 #include "core/errors/errors.h"
+#include "core/pe/compile_file.h"
+#include "core/pe/decompile_file.h"
 #include "core/pe/one_shot_edit.h"
-#include "core/pe/project_files.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
@@ -21,19 +21,6 @@ namespace {
 constexpr std::string_view kSource = "KsApp";
 
 CKsApp* currentApp = nullptr;
-
-void printUsageError(const std::string& problem) {
-    std::fprintf(stderr, "kestrel: %s\n\n%s", problem.c_str(), usageText().c_str());
-    std::fflush(stderr);
-}
-
-// /Output: of /Compile names the working folder's pe.xml; a folder means its pe.xml.
-std::filesystem::path compileDescriptionPath(const std::string& output) {
-    std::filesystem::path path = pathFromUtf8(output);
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) path /= "pe.xml";
-    return path;
-}
 
 }  // namespace
 
@@ -54,16 +41,7 @@ CKsApp* CKsApp::instance() {
 }
 
 std::string CKsApp::GetVersionText() {
-    FixedFileInfo info;
-    if (GetFileVersion("/proc/self/exe", info).failed()) {
-        versionMajor_ = 0;
-        versionMinor_ = 0;
-        return "无法获取应用的版本。";
-    }
-    versionMajor_ = static_cast<std::uint16_t>(info.fileVersionMS & 0xFFFF);
-    versionMinor_ = static_cast<std::uint16_t>(info.fileVersionLS & 0xFFFF);
-    double version = info.fileVersionMS * 0.1 + info.fileVersionLS * 0.00001;
-    return "Kestrel Beta 版本 " + formatFixed(version);
+    return programVersionText(&versionMajor_, &versionMinor_);
 }
 
 bool CKsApp::InitInstance() {
@@ -132,50 +110,7 @@ bool CKsApp::runCommandLineOperation() {
         exitCode_ = kExitUsage;
         return false;
     }
-    std::filesystem::path file = pathFromUtf8(commandLine_.fileName);
-    if (commandLine_.edit) {
-        std::filesystem::path output = commandLine_.outputGiven ? pathFromUtf8(commandLine_.output) : "";
-        if (EditResources(file, output, commandLine_.resourceEdits()).failed()) {
-            ShowErrorDialog();
-            exitCode_ = kExitFailure;
-        } else {
-            exitCode_ = kExitSuccess;
-        }
-    } else if (commandLine_.compile) {
-        std::filesystem::path description = compileDescriptionPath(commandLine_.output);
-        HResult hr = CompileFile(std::nullopt, file, description, false);
-        if (hr.failed()) {
-            ShowErrorDialog();
-            exitCode_ = kExitFailure;
-        } else {
-            // Unless the copy was made (or the file was compiled in place), say where the result is.
-            std::filesystem::path compiled = description.parent_path() / file.filename();
-            if (!IsSameFile(compiled, file) && !filesHaveSameContent(compiled, file)) {
-                uiSink().message(
-                    safeFormat("compiled file left at %s", {pathToUtf8(std::filesystem::absolute(compiled))}),
-                    kAppName, MessageIcon::kInformation);
-            }
-            exitCode_ = kExitSuccess;
-        }
-    } else {
-        std::filesystem::path projectPath;
-        ImportSummary summary;
-        HResult hr = DecompileProject(file, pathFromUtf8(commandLine_.output), projectPath, &summary);
-        if (hr.failed()) {
-            uiSink().message(
-                safeFormat("未能反编译文件\n%s\n\n错误 0x%.8x", {commandLine_.fileName, hr.value()}),
-                kAppName, MessageIcon::kStop);
-            ShowErrorDialog();
-            exitCode_ = kExitFailure;
-        } else {
-            // One line for all the bit-field bitmaps, after the one box the import showed for the first.
-            if (summary.bitFieldBitmaps > 0) {
-                uiSink().message(safeFormat(kBitFieldBitmapsWarning, {summary.bitFieldBitmaps}), {},
-                                 MessageIcon::kExclamation);
-            }
-            exitCode_ = kExitSuccess;
-        }
-    }
+    exitCode_ = runFileOperation(commandLine_);
     commandLine_.fileName.clear();
     return false;
 }
@@ -236,17 +171,8 @@ int runKestrel(int argc, char** argv, CKsApp::GuiStarter gui) {
         std::printf("%s\n", versionOnly.GetVersionText().c_str());
         return kExitSuccess;
     }
-    if (commandLine.isCommandLineOperation()) {
-        if (std::string problem = commandLine.usageProblem(); !problem.empty()) {
-            printUsageError(problem);
-            return kExitUsage;
-        }
-        // Import and compile never need a display.
-        QCoreApplication core(argc, argv);
-        CKsApp app(std::move(commandLine));
-        app.InitInstance();
-        return app.ExitInstance();
-    }
+    // Import, compile and edit run as in the command-line program, without the settings.
+    if (commandLine.isCommandLineOperation()) return runCommandLineProgram(argc, argv);
     if (!gui) {
         printUsageError("no command-line operation given (the desktop interface is not part of this build)");
         return kExitUsage;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/cli_program.h"
 #include "app/command_line.h"
 #include "app/editors.h"
 #include "app/settings_store.h"
@@ -24,9 +25,6 @@ class DocumentCommands {
 };
 
 // Exit status of the program.
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
 
 class CKsApp {
   public:
@@ -97,8 +95,9 @@ class CKsApp {
     int exitCode_ = kExitSuccess;
 };
 
-// The program's main: parses the arguments, answers --help and --version, runs a command-line
-// operation under a QCoreApplication, or hands over to `gui` (without one: usage, exit 2).
+// The desktop program's main: parses the arguments, answers --help and --version, runs a
+// command-line operation as the command-line program does, or hands over to `gui` (without one:
+// usage, exit 2).
 int runKestrel(int argc, char** argv, CKsApp::GuiStarter gui = {});
 
 }  // namespace kestrel

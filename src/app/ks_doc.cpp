@@ -12,8 +12,9 @@
 #include "app/app_files.h"
 #include "app/recent_files.h"
 #include "core/errors/errors.h"
+#include "core/pe/compile_file.h"
+#include "core/pe/decompile_file.h"
 #include "core/pe/pe_image.h"
-#include "core/pe/project_files.h"
 #include "core/pe/section_names.h"
 #include "core/platform/files.h"
 #include "core/platform/paths.h"
@@ -71,23 +72,6 @@ HResult CheckImportable(const std::filesystem::path& peFile) {
         return kFail;
     }
     return kOk;
-}
-
-HResult DecompileProject(const std::filesystem::path& peFile, const std::filesystem::path& folder,
-                         std::filesystem::path& projectPath, ImportSummary* summary) {
-    if (HResult hr = DecompileFile(peFile, folder, projectPath, summary); hr.failed()) return hr;
-    // The import does not check its last write, the project file; without it the working folder
-    // cannot be opened, so a missing or foreign project file fails the import.
-    XmlDocument project;
-    HResult hr = project.LoadFile(projectPath);
-    std::string resourceFile;
-    if (hr.succeeded()) hr = project.GetAttribute("\\ROOT\\RESFILE", "FileName", resourceFile);
-    if (hr.succeeded() && resourceFile != pathToUtf8(peFile)) hr = kFail;
-    if (hr.failed()) {
-        RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(projectPath)});
-    }
-    return hr;
 }
 
 CKsDoc::CKsDoc(std::filesystem::path workingFolder) : workingFolder_(std::move(workingFolder)) {}

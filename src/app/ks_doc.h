@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/pe/project_files.h"
+#include "core/pe/decompile_file.h"
 #include "core/platform/status.h"
 #include "core/xml/xml_document.h"
 
@@ -35,11 +35,6 @@ HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesys
 // Checks, without writing anything, that `peFile` can be read and has valid MZ and PE32 headers.
 // Failures are reported (new report) and returned.
 HResult CheckImportable(const std::filesystem::path& peFile);
-
-// DecompileFile, and then a check that the project file it wrote can be read back and names
-// `peFile`: a failed write of the project file is reported ("未能建立文件 %s") and returned.
-HResult DecompileProject(const std::filesystem::path& peFile, const std::filesystem::path& folder,
-                         std::filesystem::path& projectPath, ImportSummary* summary = nullptr);
 
 inline constexpr std::string_view kProjectExtension = ".kestrel";
 

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "core/errors/errors.h"
+#include "core/pe/decompile_file.h"
 #include "core/pe/description_edit.h"
-#include "core/pe/project_files.h"
 #include "core/pe/res_compiler.h"
 #include "core/platform/files.h"
 #include "core/platform/paths.h"

@@ -2,6 +2,7 @@
 #include <QLineEdit>
 #include <QTreeWidgetItemIterator>
 
+#include "core/pe/compile_file.h"
 #include "core/pe/description_edit.h"
 #include "core/pe/resource_reader.h"
 #include "core/xml/xml_document.h"

@@ -1,6 +1,6 @@
+#include "core/pe/compile_file.h"
 #include "core/errors/errors.h"
 #include "core/errors/message_codes.h"
-#include "core/pe/project_files.h"
 #include "core/pe/res_compiler.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "core/errors/errors.h"
+#include "core/pe/decompile_file.h"
 #include "core/pe/exe_dump.h"
 #include "core/pe/pe_image.h"
-#include "core/pe/project_files.h"
 #include "core/pe/section_names.h"
 #include "core/platform/files.h"
 #include "core/platform/paths.h"
@@ -17,6 +17,7 @@ namespace kestrel {
 namespace {
 
 constexpr std::string_view kSource = "KsDoc";
+constexpr std::string_view kCannotCreate = "未能建立文件 %s";
 constexpr const char* kOverwritesInput =
     "导入的文件 %s 位于工作目录中，会被同名的输出文件覆盖。请选择其他目录。";
 
@@ -103,8 +104,25 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
     // Without its project file the import cannot be opened: report it rather than claim success.
     if (written.failed()) {
         written = ReportError(false, kSource, __LINE__, written);
-        ReportMessage(false, kSource, __LINE__, "未能建立文件 %s", {pathToUtf8(projectPath)});
+        ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(projectPath)});
         return written;
+    }
+    return hr;
+}
+
+HResult DecompileProject(const std::filesystem::path& peFile, const std::filesystem::path& folder,
+                         std::filesystem::path& projectPath, ImportSummary* summary) {
+    if (HResult hr = DecompileFile(peFile, folder, projectPath, summary); hr.failed()) return hr;
+    // The import does not check its last write, the project file; without it the working folder
+    // cannot be opened, so a missing or foreign project file fails the import.
+    XmlDocument project;
+    HResult hr = project.LoadFile(projectPath);
+    std::string resourceFile;
+    if (hr.succeeded()) hr = project.GetAttribute("\\ROOT\\RESFILE", "FileName", resourceFile);
+    if (hr.succeeded() && resourceFile != pathToUtf8(peFile)) hr = kFail;
+    if (hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(projectPath)});
     }
     return hr;
 }

@@ -6,10 +6,10 @@
 
 #include "core/errors/errors.h"
 #include "core/errors/message_codes.h"
+#include "core/pe/decompile_file.h"
 #include "core/pe/description_edit.h"
 #include "core/pe/exe_dump.h"
 #include "core/pe/pe_layout.h"
-#include "core/pe/project_files.h"
 #include "core/pe/res_compiler.h"
 #include "core/pe/resource_types.h"
 #include "core/pe/section_names.h"

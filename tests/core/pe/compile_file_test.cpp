@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "compile_test_support.h"
+#include "core/pe/compile_file.h"
 
 namespace kestrel::testing {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/errors/errors.h"
-#include "core/pe/project_files.h"
+#include "core/pe/decompile_file.h"
 #include "core/pe/res_compiler.h"
 #include "core/pe/resource_reader.h"
 #include "core/platform/byte_reader.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/images/png_codec.h"
-#include "core/pe/project_files.h"
+#include "core/pe/decompile_file.h"
 #include "import_test_support.h"
 
 namespace kestrel::testing {

@@ -2,7 +2,7 @@
 // formats of bitmaps, icons and cursors, safe and unique file names, and hostile trees.
 #include <gtest/gtest.h>
 
-#include "core/pe/project_files.h"
+#include "core/pe/decompile_file.h"
 #include "core/pe/resource_reader.h"
 #include "import_test_support.h"
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "core/pe/project_files.h"
+#include "core/pe/decompile_file.h"
 #include "core/pe/resource_reader.h"
 #include "import_test_support.h"
 

@@ -1,8 +1,7 @@
-// The two operations that move between a PE file and a working folder.
+// Importing a PE file into a working folder.
 #pragma once
 
 #include <filesystem>
-#include <optional>
 #include <string_view>
 
 #include "core/platform/status.h"
@@ -25,10 +24,9 @@ inline constexpr std::string_view kBitFieldBitmapsWarning =
 HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem::path& folder,
                       std::filesystem::path& projectPath, ImportSummary* summary = nullptr);
 
-// Compiles the working folder of `descriptionPath` (its pe.xml) into <folder>/<file name of peFile>,
-// then offers to copy the result over `target` (`peFile` when none) through the UiSink.
-// `showSuccess` shows the success box when no copy question was asked.
-HResult CompileFile(const std::optional<std::filesystem::path>& target, const std::filesystem::path& peFile,
-                    const std::filesystem::path& descriptionPath, bool showSuccess);
+// DecompileFile, and then a check that the project file it wrote can be read back and names
+// `peFile`: a failed write of the project file is reported ("未能建立文件 %s") and returned.
+HResult DecompileProject(const std::filesystem::path& peFile, const std::filesystem::path& folder,
+                         std::filesystem::path& projectPath, ImportSummary* summary = nullptr);
 
 }  // namespace kestrel

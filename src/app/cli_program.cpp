@@ -1,0 +1,160 @@
+#include "app/cli_program.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "app/app_files.h"
+#include "core/errors/errors.h"
+#include "core/pe/compile_file.h"
+#include "core/pe/decompile_file.h"
+#include "core/pe/one_shot_edit.h"
+#include "core/platform/files.h"
+#include "core/platform/format.h"
+#include "core/platform/paths.h"
+#include "core/platform/ui_sink.h"
+
+namespace kestrel {
+
+namespace {
+
+// /Output: of /Compile names the working folder's pe.xml; a folder means its pe.xml.
+std::filesystem::path compileDescriptionPath(const std::string& output) {
+    std::filesystem::path path = pathFromUtf8(output);
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) path /= "pe.xml";
+    return path;
+}
+
+bool environmentSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+int compile(const CKsCommandLineInfo& commandLine, const std::filesystem::path& file) {
+    const std::filesystem::path description = compileDescriptionPath(commandLine.output);
+    if (CompileFile(std::nullopt, file, description, false).failed()) {
+        ShowErrorDialog();
+        return kExitFailure;
+    }
+    // Unless the copy was made (or the file was compiled in place), say where the result is.
+    const std::filesystem::path compiled = description.parent_path() / file.filename();
+    if (!IsSameFile(compiled, file) && !filesHaveSameContent(compiled, file)) {
+        uiSink().message(
+            safeFormat("compiled file left at %s", {pathToUtf8(std::filesystem::absolute(compiled))}),
+            kAppName, MessageIcon::kInformation);
+    }
+    return kExitSuccess;
+}
+
+int decompile(const CKsCommandLineInfo& commandLine, const std::filesystem::path& file) {
+    std::filesystem::path projectPath;
+    ImportSummary summary;
+    const HResult hr = DecompileProject(file, pathFromUtf8(commandLine.output), projectPath, &summary);
+    if (hr.failed()) {
+        uiSink().message(safeFormat("未能反编译文件\n%s\n\n错误 0x%.8x", {commandLine.fileName, hr.value()}),
+                         kAppName, MessageIcon::kStop);
+        ShowErrorDialog();
+        return kExitFailure;
+    }
+    // One line for all the bit-field bitmaps, after the one box the import showed for the first.
+    if (summary.bitFieldBitmaps > 0) {
+        uiSink().message(safeFormat(kBitFieldBitmapsWarning, {summary.bitFieldBitmaps}), {},
+                         MessageIcon::kExclamation);
+    }
+    return kExitSuccess;
+}
+
+}  // namespace
+
+std::string programVersionText(std::uint16_t* major, std::uint16_t* minor) {
+    FixedFileInfo info;
+    const bool read = GetFileVersion("/proc/self/exe", info).succeeded();
+    if (major != nullptr) *major = read ? static_cast<std::uint16_t>(info.fileVersionMS & 0xFFFF) : 0;
+    if (minor != nullptr) *minor = read ? static_cast<std::uint16_t>(info.fileVersionLS & 0xFFFF) : 0;
+    if (!read) return "无法获取应用的版本。";
+    const double version = info.fileVersionMS * 0.1 + info.fileVersionLS * 0.00001;
+    return "Kestrel Beta 版本 " + formatFixed(version);
+}
+
+void printUsageError(const std::string& problem) {
+    std::fprintf(stderr, "kestrel: %s\n\n%s", problem.c_str(), usageText().c_str());
+    std::fflush(stderr);
+}
+
+int runFileOperation(const CKsCommandLineInfo& commandLine) {
+    const std::filesystem::path file = pathFromUtf8(commandLine.fileName);
+    if (commandLine.edit) {
+        const std::filesystem::path output = commandLine.outputGiven ? pathFromUtf8(commandLine.output) : "";
+        if (EditResources(file, output, commandLine.resourceEdits()).failed()) {
+            ShowErrorDialog();
+            return kExitFailure;
+        }
+        return kExitSuccess;
+    }
+    return commandLine.compile ? compile(commandLine, file) : decompile(commandLine, file);
+}
+
+bool displayAvailable() {
+    return environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY") ||
+           environmentSet("QT_QPA_PLATFORM");
+}
+
+std::filesystem::path guiProgramPath(const std::filesystem::path& program) {
+    const std::filesystem::path folder = program.parent_path();
+    for (const std::filesystem::path& candidate :
+         {folder / kGuiProgramName, folder.parent_path() / "lib" / "kestrel" / kGuiProgramName}) {
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+int runCommandLineProgram(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.emplace_back(argv[i]);
+    const CKsCommandLineInfo commandLine = CKsCommandLineInfo::parse(arguments);
+    if (commandLine.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return kExitSuccess;
+    }
+    if (commandLine.version) {
+        std::printf("%s\n", programVersionText().c_str());
+        return kExitSuccess;
+    }
+    if (commandLine.isCommandLineOperation()) {
+        if (std::string problem = commandLine.usageProblem(); !problem.empty()) {
+            printUsageError(problem);
+            return kExitUsage;
+        }
+        InitErrorReporting({"OK", "取消", "终止", "重试", "忽略", "是", "否", "详细", "发送报告"},
+                           programVersionText());
+        return runFileOperation(commandLine);
+    }
+    // Without a display the window could not open; say what the program can do instead.
+    if (!displayAvailable()) {
+        printUsageError("no command-line operation given, and no display for the window");
+        return kExitUsage;
+    }
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    const std::filesystem::path gui = error ? std::filesystem::path() : guiProgramPath(self);
+    if (gui.empty()) {
+        printUsageError("no command-line operation given (the desktop interface, " +
+                        std::string(kGuiProgramName) + ", is not installed)");
+        return kExitUsage;
+    }
+    std::vector<char*> guiArguments;
+    std::string guiName = gui.string();
+    guiArguments.push_back(guiName.data());
+    for (int i = 1; i < argc; ++i)
+        guiArguments.push_back(argv[i]);
+    guiArguments.push_back(nullptr);
+    ::execv(gui.c_str(), guiArguments.data());
+    std::fprintf(stderr, "kestrel: cannot start %s\n", gui.c_str());
+    return kExitFailure;
+}
+
+}  // namespace kestrel
