@@ -1,5 +1,6 @@
 // Recolours arbitrary bytes as a .BMP, .ICO, .CUR or .png file in a temporary folder, and as a packed
-// DIB in memory. The first byte chooses the extension and the settings; the rest is the file.
+// DIB in memory, where every image path must give the same bytes. The first byte chooses the
+// extension and the settings; the rest is the file.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -33,7 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)engine.RecolorFile(path);
 
     std::vector<std::byte> dib = content;
-    (void)engine.RecolorDib(dib);
+    const kestrel::HResult widest = engine.RecolorDib(dib);
+    // Every narrower image path gives the same bytes.
+    using Path = kestrel::ColorizeEngine::VectorPath;
+    for (Path path : {Path::kScalar, Path::kAvx2}) {
+        if (path >= kestrel::ColorizeEngine::BestVectorPath()) continue;
+        kestrel::ColorizeEngine narrower = engine;
+        narrower.setVectorLimit(path);
+        std::vector<std::byte> again = content;
+        if (narrower.RecolorDib(again) != widest || again != dib) abort();
+    }
 
     kestrel::ClearErrorRecord();
     return 0;

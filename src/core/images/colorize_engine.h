@@ -59,6 +59,20 @@ class ColorizeEngine {
     // The pixel rule on one colour, without the key-colour test.
     void recolorColour(std::uint8_t& red, std::uint8_t& green, std::uint8_t& blue) const;
 
+    // How the image loops run over 24- and 32-bit pixels. Every path gives the same bytes; the wider
+    // ones are taken when the processor has the instructions and the tables suit them.
+    enum class VectorPath {
+        kScalar,      // one pixel at a time
+        kAvx2,        // eight pixels at a time, table look-ups by gathers
+        kAvx512Vbmi,  // 64 pixels at a time, table look-ups by byte permutes inside the registers
+    };
+    // The widest path this processor (and build) offers.
+    static VectorPath BestVectorPath();
+    // The widest path this engine may take (the default: every path); for tests and benchmarks.
+    void setVectorLimit(VectorPath limit) { vectorLimit_ = limit; }
+    // The path the image loops take with the current tables, limit and processor.
+    VectorPath imagePath() const;
+
     // Recolours a packed DIB in place (40-byte or larger information header, bit masks, palette,
     // pixels): the palette of 1- to 8-bit images, the pixels of 16-, 24- and 32-bit images. Only
     // bytes inside `dib` are touched. E_FAIL when the header does not fit or makes no sense; S_FALSE
@@ -108,6 +122,7 @@ class ColorizeEngine {
     std::array<std::int32_t, 511> saturation_{};  // index distance + 255
     bool saturationOn_ = false;
     bool keyColourOn_ = true;
+    VectorPath vectorLimit_ = VectorPath::kAvx512Vbmi;
 
     friend class ColorizeKernel;
 };

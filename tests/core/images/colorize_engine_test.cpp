@@ -660,7 +660,15 @@ Rgb referenceColour(const ColorizeEngine& engine, Rgb in) {
 struct Setting {
     const char* name;
     void (*apply)(ColorizeEngine&);
+    // Whether the tables suit the 64-pixel path (sums within 16 bits) and the 8-pixel path (entries
+    // within the packed lanes).
+    bool sliced = true;
+    bool packed = true;
 };
+
+void PrintTo(const Setting& setting, std::ostream* out) {
+    *out << setting.name;
+}
 
 const Setting kSettings[] = {
     {"Identity", [](ColorizeEngine&) {}},
@@ -686,6 +694,41 @@ const Setting kSettings[] = {
          e.BuildMatrixTables({1100, -1100, 5, 0, 100, 0, 0, 0, 100}, 0, 0, 0, false, true);
          e.setSaturationOn(true);
          e.BuildSaturationTable(10, 3.5, true);
+     },
+     false, false},
+    // Red's most negative sum plus 50 is −40035 (−157.2 × 255 rounds to −40085): the largest deficit
+    // the 16-bit sums take, with entries of 999 % that saturate them.
+    {"DeficitAtTheSlicedLimit",
+     [](ColorizeEngine& e) {
+         e.BuildMatrixTables({999, -157.2, 999, 0, 100, 0, -20, 0, 999}, 0, 0, 0, false, true);
+         e.BuildSaturationTable(0, -255.0 / 256, false);
+         e.setSaturationOn(true);
+     }},
+    {"DeficitBeyondTheSlicedLimit",
+     [](ColorizeEngine& e) {
+         e.BuildMatrixTables({999, -157.21, 999, 0, 100, 0, 0, 0, 100}, 0, 0, 0, false, true);
+     },
+     false, true},
+    // Entries at the table limit (2^28) with moderate negative ones: too large for the packed lanes,
+    // not for the sliced sums.
+    {"HugeWeightsWithSmallNegativeOnes",
+     [](ColorizeEngine& e) {
+         e.BuildMatrixTables({1e7, -50, 0, 0, 1e7, -100, -30, 0, 1e9}, 20, -20, 0, true, false);
+     },
+     true, false},
+    // Amount at distance 0 is −21: channels equal to the luminance are raised.
+    {"SaturationAtZeroDistance",
+     [](ColorizeEngine& e) {
+         e.BuildHueTables(900, 10, 0, -10, false, false);
+         e.BuildSaturationTable(30, 0.7, true);
+         e.setSaturationOn(true);
+     }},
+    // Amounts of ±65536 (the table limit), +65536 at distance 0.
+    {"SaturationBeyondEveryChannel",
+     [](ColorizeEngine& e) {
+         e.BuildHueTables(100, 0, 0, 0, false, true);
+         e.BuildSaturationTable(1e300, -1e300, true);
+         e.setSaturationOn(true);
      }},
 };
 
@@ -739,8 +782,169 @@ TEST_P(ColorizeImageLoops, MatchThePixelRule) {
     }
 }
 
+using VectorPath = ColorizeEngine::VectorPath;
+
+// The paths this processor can run, narrowest first.
+std::vector<VectorPath> runnablePaths() {
+    std::vector<VectorPath> paths;
+    for (VectorPath path : {VectorPath::kScalar, VectorPath::kAvx2, VectorPath::kAvx512Vbmi})
+        if (path <= ColorizeEngine::BestVectorPath()) paths.push_back(path);
+    return paths;
+}
+
+const char* pathName(VectorPath path) {
+    switch (path) {
+        case VectorPath::kScalar:
+            return "scalar";
+        case VectorPath::kAvx2:
+            return "AVX2";
+        case VectorPath::kAvx512Vbmi:
+            return "AVX-512";
+    }
+    return "?";
+}
+
+TEST_P(ColorizeImageLoops, TakeTheWidestPathTheirTablesAllow) {
+    ColorizeEngine engine;
+    GetParam().apply(engine);
+    const VectorPath best = ColorizeEngine::BestVectorPath();
+    const bool avx2 = GetParam().packed && best >= VectorPath::kAvx2;
+    const bool avx512 = GetParam().sliced && best >= VectorPath::kAvx512Vbmi;
+    EXPECT_EQ(engine.imagePath(),
+              avx512 ? VectorPath::kAvx512Vbmi : (avx2 ? VectorPath::kAvx2 : VectorPath::kScalar));
+    engine.setVectorLimit(VectorPath::kAvx2);
+    EXPECT_EQ(engine.imagePath(), avx2 ? VectorPath::kAvx2 : VectorPath::kScalar);
+    engine.setVectorLimit(VectorPath::kScalar);
+    EXPECT_EQ(engine.imagePath(), VectorPath::kScalar);
+}
+
+// A DIB of random pixels: new colours, runs of one colour (longer than a vector), greys, the key
+// colour; random alpha and row padding.
+std::vector<std::byte> noisyDib(int width, int height, std::uint16_t bitCount, std::uint32_t seed) {
+    const std::size_t bytesPerPixel = bitCount / 8;
+    const std::size_t rowBytes = (bytesPerPixel * static_cast<std::size_t>(width) + 3) / 4 * 4;
+    ByteWriter dib;
+    writeInfoHeader(dib, width, height, bitCount);
+    std::uint32_t state = seed;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    std::uint32_t colour = 0, run = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            if (run > 0) {
+                --run;
+            } else {
+                const std::uint32_t choice = next() % 16;
+                if (choice == 0) {
+                    colour = 0xFF00FF;
+                } else if (choice == 1) {
+                    colour = (next() & 0xFF) * 0x010101;
+                } else if (choice == 2) {
+                    run = next() % 150;
+                } else {
+                    colour = next() & 0xFFFFFF;
+                }
+            }
+            dib.u8(colour & 0xFF);
+            dib.u8((colour >> 8) & 0xFF);
+            dib.u8(colour >> 16);
+            if (bitCount == 32) dib.u8(next() & 0xFF);
+        }
+        for (std::size_t pad = bytesPerPixel * static_cast<std::size_t>(width); pad < rowBytes; ++pad)
+            dib.u8(next() & 0xFF);
+    }
+    return dib.bytes();
+}
+
+// Every pixel of `after` is the pixel rule on `before` (the key colour kept in 24 bits); every
+// other byte, alpha and row padding included, is unchanged.
+::testing::AssertionResult followsThePixelRule(const ColorizeEngine& engine,
+                                               const std::vector<std::byte>& before,
+                                               const std::vector<std::byte>& after, int width,
+                                               std::uint16_t bitCount) {
+    if (after.size() != before.size()) return ::testing::AssertionFailure() << "size changed";
+    const std::size_t bytesPerPixel = bitCount / 8;
+    const std::size_t rowBytes = (bytesPerPixel * static_cast<std::size_t>(width) + 3) / 4 * 4;
+    for (std::size_t at = 0; at < before.size(); ++at) {
+        const std::size_t inRow = at < 40 ? rowBytes : (at - 40) % rowBytes;
+        if (inRow < bytesPerPixel * static_cast<std::size_t>(width) && inRow % bytesPerPixel == 0) {
+            const Rgb in = pixel24(before, at);
+            const bool key = bitCount == 24 && in == Rgb{255, 0, 255};
+            const Rgb expected = key ? in : referenceColour(engine, in);
+            if (pixel24(after, at) != expected)
+                return ::testing::AssertionFailure()
+                       << "pixel " << (at - 40) / rowBytes << ":" << inRow / bytesPerPixel << " (" << in.r
+                       << "," << in.g << "," << in.b << ") became (" << pixel24(after, at).r << ","
+                       << pixel24(after, at).g << "," << pixel24(after, at).b << "), not (" << expected.r
+                       << "," << expected.g << "," << expected.b << ")";
+            at += 2;
+        } else if (after[at] != before[at]) {
+            return ::testing::AssertionFailure() << "byte " << at << " is not a colour but changed";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Widths around every multiple of the vector sizes (8 and 64 pixels), so that each path leaves
+// every possible remainder to the next; 24-bit rows then end in 0 to 3 padding bytes.
+constexpr int kWidths[] = {1,  2,  3,  5,  7,  8,  9,   15,  16,  17,  56,  63,
+                           64, 65, 66, 71, 72, 73, 127, 128, 129, 130, 199, 200};
+
+TEST_P(ColorizeImageLoops, EveryPathMatchesThePixelRuleAtEveryRowWidth) {
+    for (VectorPath path : runnablePaths()) {
+        ColorizeEngine engine;
+        GetParam().apply(engine);
+        engine.setVectorLimit(path);
+        for (std::uint16_t bitCount : {24, 32})
+            for (int width : kWidths) {
+                const std::vector<std::byte> before =
+                    noisyDib(width, 3, bitCount, static_cast<std::uint32_t>(width));
+                std::vector<std::byte> after = before;
+                ASSERT_EQ(engine.RecolorDib(after), kOk);
+                ASSERT_TRUE(followsThePixelRule(engine, before, after, width, bitCount))
+                    << pathName(path) << ", " << bitCount << " bits, width " << width;
+            }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Settings, ColorizeImageLoops, ::testing::ValuesIn(kSettings),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A file whose last row is cut short: the whole pixels in it are recoloured, on every path, and not
+// a byte beyond the file is read or written (the sanitizer build checks the second part).
+TEST_F(ColorizeFiles, ARowCutShortByTheEndOfTheFileIsRecolouredUpToItsLastWholePixel) {
+    const int width = 150, height = 2, wholePixels = 70;
+    for (VectorPath path : runnablePaths()) {
+        ColorizeEngine engine = rotatingEngine();
+        engine.setVectorLimit(path);
+        for (std::uint16_t bitCount : {24, 32}) {
+            const std::size_t bytesPerPixel = bitCount / 8;
+            const std::size_t rowBytes = (bytesPerPixel * width + 3) / 4 * 4;
+            std::vector<std::byte> dib = noisyDib(width, height, bitCount, 99);
+            dib.resize(40 + rowBytes + bytesPerPixel * wholePixels + 2);
+            const auto before = bmpFile(dib, 54);
+            const auto file = write(bitCount == 24 ? "Cut24.bmp" : "Cut32.bmp", before);
+            ASSERT_EQ(engine.RecolorFile(file), kOk);
+            const auto after = readBytes(file);
+            ASSERT_EQ(after.size(), before.size());
+            const std::size_t lastRowEnd = 54 + rowBytes + bytesPerPixel * wholePixels;
+            for (std::size_t at = 54; at < after.size(); ++at) {
+                const std::size_t inRow = (at - 54) % rowBytes;
+                if (at >= lastRowEnd || inRow >= bytesPerPixel * width || inRow % bytesPerPixel == 3) {
+                    ASSERT_EQ(after[at], before[at])
+                        << pathName(path) << ", " << bitCount << " bits, byte " << at;
+                } else if (inRow % bytesPerPixel == 0) {
+                    const Rgb in = pixel24(before, at);
+                    const bool key = bitCount == 24 && in == Rgb{255, 0, 255};
+                    ASSERT_EQ(pixel24(after, at), key ? in : (Rgb{in.g, in.b, in.r}))
+                        << pathName(path) << ", " << bitCount << " bits, byte " << at;
+                }
+            }
+        }
+    }
+}
 
 }  // namespace
 }  // namespace kestrel
