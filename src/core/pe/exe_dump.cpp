@@ -63,7 +63,16 @@ std::filesystem::path CExeDump::outputPath(std::string_view stored) const {
 
 HResult CExeDump::Dump(Bytes image, const std::filesystem::path& folder, std::string_view peXmlName) {
     folder_ = folder;
-    claimed_ = ClaimedNames(folder_);
+    {
+        std::error_code error;
+        std::filesystem::directory_iterator entries(folder_, error);
+        freshFolder_ = !error && entries == std::filesystem::directory_iterator();
+    }
+    claimed_ = freshFolder_ ? ClaimedNames() : ClaimedNames(folder_);
+    createdFolders_.clear();
+    pngJobs_.clear();
+    nextPngJob_ = 0;
+    walkDone_ = false;
     visitedDirectories_.clear();
     resourceBytes_ = 0;
     resourceByteLimit_ = 8 * std::uint64_t{image.size()} + kResourceByteAllowance;
@@ -105,7 +114,9 @@ HResult CExeDump::Dump(Bytes image, const std::filesystem::path& folder, std::st
     } else {
         resources_ = ResourceReader::forImage(pe);
         walk = DumpResourceDirectory(0, 0, ResourceDirectoryEntry{});
+        HResult images = finishPngJobs();
         if (walk.failed()) report(__LINE__, "当 dumping 资源 (.rsrc) 部分的时候发生错误\n", {});
+        if (walk.succeeded()) walk = images;
     }
 
     HResult closed = CloseStrings();
@@ -152,8 +163,9 @@ HResult CExeDump::dumpHeaders(const PeImage& pe) {
     // Only images with an overlay get the file; a leftover of an earlier import would otherwise
     // be appended to this image by the compile.
     Bytes overlay = pe.overlay();
-    HResult hr = overlay.empty() ? RemoveFileIfPresent(outputPath(kOverlayFileName))
-                                 : writeFixedFile(kOverlayFileName, overlay);
+    HResult hr = !overlay.empty() ? writeFixedFile(kOverlayFileName, overlay)
+                 : freshFolder_   ? kOk
+                                  : RemoveFileIfPresent(outputPath(kOverlayFileName));
     if (hr.failed()) {
         report(__LINE__, kCannotWriteFile, {kOverlayFileName});
         return hr;
@@ -185,18 +197,25 @@ std::string CExeDump::chooseShownName(bool pngSibling) {
 HResult CExeDump::CreateOutFile(Disposition disposition, bool pngSibling) {
     if (out_.isOpen()) (void)out_.close();
     chooseShownName(pngSibling);
-    if (auto subfolder = storedFolderPart(shownFileName_); !subfolder.empty()) {
-        std::filesystem::path folderPath = outputPath(subfolder);
-        if (HResult hr = CreateFolderPath(folderPath); hr.failed()) {
-            report(__LINE__, "未能建立目录 %s", {pathToUtf8(folderPath)});
-            return hr;
-        }
-    }
+    if (HResult hr = createSubfolderOf(shownFileName_); hr.failed()) return hr;
     std::filesystem::path path = outputPath(shownFileName_);
     if (HResult hr = out_.open(path, disposition); hr.failed()) {
         report(__LINE__, "未能建立文件 %s", {pathToUtf8(path)});
         return hr;
     }
+    return kOk;
+}
+
+// Each folder of the working folder is made once per import; its files then go in without a check.
+HResult CExeDump::createSubfolderOf(std::string_view stored) {
+    std::string_view subfolder = storedFolderPart(stored);
+    if (subfolder.empty() || createdFolders_.count(std::string(subfolder)) != 0) return kOk;
+    std::filesystem::path folderPath = outputPath(subfolder);
+    if (HResult hr = CreateFolderPath(folderPath); hr.failed()) {
+        report(__LINE__, "未能建立目录 %s", {pathToUtf8(folderPath)});
+        return hr;
+    }
+    createdFolders_.emplace(subfolder);
     return kOk;
 }
 

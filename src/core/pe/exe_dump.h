@@ -3,13 +3,18 @@
 // resource plus STRINGS.XML, and writes pe.xml last.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <initializer_list>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_set>
+#include <vector>
 
 #include "core/pe/pe_image.h"
 #include "core/pe/resource_file_names.h"
@@ -36,6 +41,7 @@ class CExeDump {
     };
 
     CExeDump() = default;
+    ~CExeDump();
     CExeDump(const CExeDump&) = delete;
     CExeDump& operator=(const CExeDump&) = delete;
 
@@ -85,6 +91,25 @@ class CExeDump {
     void report(int line, std::string_view format, std::initializer_list<FormatArg> args);
     std::filesystem::path outputPath(std::string_view stored) const;
     std::string nameForId(std::uint16_t id) const;
+    HResult createSubfolderOf(std::string_view stored);
+
+    // A 32-bit bitmap on its way to PNG: the BMP file's bytes, both file names, and the place in
+    // the description of the digit that says which of the two was written.
+    struct PngJob {
+        std::vector<std::byte> bmp;
+        std::filesystem::path bmpPath;
+        std::filesystem::path pngPath;
+        std::size_t xmlDigit = 0;
+        bool converted = false;
+    };
+    void queuePngJob(PngJob job);
+    void pngWorker();
+    PngJob* takePngJob(bool wait);
+    static void convertPngJob(PngJob& job);
+    // Waits for every conversion, writes the BMP files of those that failed and completes the
+    // description. Called once the walk is over, on every way out of Dump.
+    HResult finishPngJobs();
+    void stopPngWorkers();
 
     Switches switches_;
     std::vector<std::string> reserved_;
@@ -115,6 +140,21 @@ class CExeDump {
     bool stringsStarted_ = false;
     std::optional<std::uint16_t> defaultStringLanguage_;
     std::string strings_;
+
+    // A folder that was empty when the import began holds no leftovers: no name needs to be
+    // checked on disk and no stale sibling file removed.
+    bool freshFolder_ = false;
+    std::unordered_set<std::string> createdFolders_;
+    std::vector<std::byte> joined_;  // header and data of a resource file, written in one call
+
+    // PNG conversions run on worker threads while the walk goes on; the deque keeps each job in
+    // place while more are added.
+    std::deque<PngJob> pngJobs_;
+    std::size_t nextPngJob_ = 0;
+    bool walkDone_ = false;
+    std::mutex pngMutex_;
+    std::condition_variable pngReady_;
+    std::vector<std::thread> pngWorkers_;
 };
 
 // Appends `text` to `out` with the escapes of the XML writer: bytes 0x00-0x1F as "&#x..;", and

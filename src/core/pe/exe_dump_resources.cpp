@@ -1,6 +1,9 @@
 // The resource walk of the import: pe.xml lines for every directory and entry, and one file per
 // resource in the working folder.
+#include <png.h>
+
 #include <algorithm>
+#include <system_error>
 
 #include "core/errors/errors.h"
 #include "core/images/bmp_reader.h"
@@ -152,8 +155,16 @@ HResult CExeDump::writeResourceFile(Bytes header, Bytes data, bool enabled, bool
         return kOk;
     }
     if (HResult hr = CreateOutFile(Disposition::kCreateAlways, pngSibling); hr.failed()) return hr;
-    HResult hr = header.empty() ? kOk : WriteOut(header);
-    if (hr.succeeded()) hr = WriteOut(data);
+    HResult hr = kOk;
+    if (header.empty()) {
+        hr = WriteOut(data);
+    } else {
+        // One write call per file: the header goes in front of the data in a reused buffer.
+        joined_.assign(header.begin(), header.end());
+        joined_.insert(joined_.end(), data.begin(), data.end());
+        hr = WriteOut(asBytes(joined_));
+        lastWriteSize_ = data.size();
+    }
     HResult closed = CloseOut();
     return hr.failed() ? hr : closed;
 }
@@ -203,27 +214,139 @@ HResult CExeDump::dumpBitmap(Bytes data) {
 
     bool pngStep = switches_.pngBitmaps && dib.bitCount == 32 &&
                    iendsWithAscii(storedResourceFileName(currentFileName_), ".bmp");
-    if (HResult hr = writeResourceFile(asBytes(header), data, switches_.images, pngStep); hr.failed())
-        return hr;
+    // The converter takes uncompressed pixels only: bit-field bitmaps stay .BMP without a try.
+    const bool refused = dib.headerSize >= 20 && dib.compression != kBiRgb;
+    if (!pngStep || !switches_.images || refused) {
+        if (HResult hr = writeResourceFile(asBytes(header), data, switches_.images, pngStep); hr.failed())
+            return hr;
+        // A PNG of that name from elsewhere must not be taken for the bitmap.
+        if (pngStep && switches_.images && !freshFolder_) {
+            if (HResult hr = RemoveFileIfPresent(outputPath(pngSiblingName(shownFileName_))); hr.failed())
+                return hr;
+        }
+        fileLine(false);
+        return kOk;
+    }
 
-    bool png = false;
-    if (pngStep && switches_.images) {
-        std::filesystem::path bmpPath = outputPath(shownFileName_);
-        bool hadRecord = PeekErrorRecord().has_value();
-        if (ConvertBmpToPng(bmpPath).succeeded()) {
-            png = true;
-            // The description names the PNG; a .BMP left beside it would be an outdated copy.
-            if (HResult hr = RemoveFileIfPresent(bmpPath); hr.failed()) return hr;
+    // The PNG is made on a worker thread; the description gets its line now, with the digit that
+    // says whether the PNG or the .BMP was written filled in when the conversion is done.
+    chooseShownName(true);
+    lastWriteSize_ = data.size();
+    if (HResult hr = createSubfolderOf(shownFileName_); hr.failed()) return hr;
+    PngJob job;
+    job.bmp.reserve(header.size() + data.size());
+    job.bmp.assign(header.begin(), header.end());
+    job.bmp.insert(job.bmp.end(), data.begin(), data.end());
+    job.bmpPath = outputPath(shownFileName_);
+    job.pngPath = outputPath(pngSiblingName(shownFileName_));
+    fileLine(false);
+    job.xmlDigit = xml_.rfind("Png='0'") + 5;
+    queuePngJob(std::move(job));
+    return kOk;
+}
+
+CExeDump::~CExeDump() {
+    stopPngWorkers();
+}
+
+// The PNG encoding favours speed: one fixed filter and a low compression level. The pixels are
+// the same whatever the settings.
+void CExeDump::convertPngJob(PngJob& job) {
+    job.converted = false;
+    try {
+        ImageRecord record;
+        if (!ReadBmp(pathToUtf8(job.bmpPath), asBytes(job.bmp), record).empty()) return;
+        PngWriteSettings settings;
+        settings.compressionLevel = 2;
+        settings.filterMask = PNG_FILTER_UP;
+        std::vector<std::byte> png;
+        HResult encoded = WritePng(record, png, settings);
+        FreeImageRecord(record);
+        if (encoded.failed()) return;
+        if (WriteWholeFile(job.pngPath, asBytes(png)).failed()) {
+            (void)RemoveFileIfPresent(job.pngPath);
+            return;
+        }
+        job.converted = true;
+        std::vector<std::byte>().swap(job.bmp);  // only a bitmap that stays .BMP needs its bytes
+    } catch (...) {
+        // Out of memory: the bitmap stays a .BMP file.
+        (void)RemoveFileIfPresent(job.pngPath);
+    }
+}
+
+void CExeDump::queuePngJob(PngJob job) {
+    {
+        std::lock_guard lock(pngMutex_);
+        pngJobs_.push_back(std::move(job));
+    }
+    if (pngWorkers_.empty()) {
+        // The walk keeps one core busy writing files; the other cores encode.
+        unsigned cores = std::max(2u, std::thread::hardware_concurrency());
+        try {
+            for (unsigned i = 0; i + 1 < cores; ++i)
+                pngWorkers_.emplace_back([this] { pngWorker(); });
+        } catch (const std::system_error&) {
+            // No threads to be had: the jobs are done on this thread when the walk is over.
+        }
+    }
+    pngReady_.notify_one();
+}
+
+CExeDump::PngJob* CExeDump::takePngJob(bool wait) {
+    std::unique_lock lock(pngMutex_);
+    if (wait) pngReady_.wait(lock, [this] { return walkDone_ || nextPngJob_ < pngJobs_.size(); });
+    if (nextPngJob_ >= pngJobs_.size()) return nullptr;
+    return &pngJobs_[nextPngJob_++];
+}
+
+void CExeDump::pngWorker() {
+    while (PngJob* job = takePngJob(true))
+        convertPngJob(*job);
+}
+
+void CExeDump::stopPngWorkers() {
+    {
+        std::lock_guard lock(pngMutex_);
+        walkDone_ = true;
+    }
+    pngReady_.notify_all();
+    for (auto& worker : pngWorkers_)
+        worker.join();
+    pngWorkers_.clear();
+}
+
+HResult CExeDump::finishPngJobs() {
+    {
+        std::lock_guard lock(pngMutex_);
+        walkDone_ = true;
+    }
+    pngReady_.notify_all();
+    while (PngJob* job = takePngJob(false))
+        convertPngJob(*job);
+    stopPngWorkers();
+
+    HResult result = kOk;
+    for (PngJob& job : pngJobs_) {
+        xml_[job.xmlDigit] = job.converted ? '1' : '0';
+        if (result.failed()) continue;
+        if (job.converted) {
+            // A .BMP left beside the PNG by an earlier import would be an outdated copy.
+            if (!freshFolder_) result = RemoveFileIfPresent(job.bmpPath);
         } else {
             // The bitmap stays as .BMP (the converter refuses bit-field and compressed bitmaps,
             // among others); a PNG of that name from elsewhere must not be taken for it.
-            if (HResult hr = RemoveFileIfPresent(outputPath(pngSiblingName(shownFileName_))); hr.failed())
-                return hr;
-            if (!hadRecord) ClearErrorRecord();
+            if (HResult hr = WriteWholeFile(job.bmpPath, asBytes(job.bmp)); hr.failed()) {
+                report(__LINE__, "未能建立文件 %s", {pathToUtf8(job.bmpPath)});
+                result = hr;
+            } else if (!freshFolder_) {
+                result = RemoveFileIfPresent(job.pngPath);
+            }
         }
     }
-    fileLine(png);
-    return kOk;
+    pngJobs_.clear();
+    nextPngJob_ = 0;
+    return result;
 }
 
 }  // namespace kestrel

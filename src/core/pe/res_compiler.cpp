@@ -358,13 +358,15 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     if (!entry.hasFile || entry.sizeIsZero) return kOk;
 
     std::filesystem::path path;
-    if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
+    if (type != resource_type::kBitmap && exactStoredPath(folder_, entry.fileName, path).succeeded() &&
+        readKept(path, entry.dataOwner).succeeded()) {
+        // The file is there under its name as written: no look-up of the name's folders needed.
+    } else if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
         RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
         return hr;
-    }
-    if (type == resource_type::kBitmap) return readBitmap(entry, path);
-
-    if (HResult hr = readKept(path, entry.dataOwner); hr.failed()) {
+    } else if (type == resource_type::kBitmap) {
+        return readBitmap(entry, path);
+    } else if (hr = readKept(path, entry.dataOwner); hr.failed()) {
         hr = ReportError(false, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(path)});
         return hr;

@@ -37,8 +37,8 @@ class FdGuard {
     int fd_;
 };
 
-// Reads until end of file rather than trusting the size: the file may grow or shrink under us.
-// The buffer is sized from the file's size up front so that a large file is read in place.
+// Reads the size the file reports, or until end of file when it reports none or is shorter than
+// that. The buffer is sized from the file's size up front so that a large file is read in place.
 HResult readAll(int fd, const fs::path& path, std::vector<std::byte>& out) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) return errnoResult(errno, path);
@@ -62,6 +62,8 @@ HResult readAll(int fd, const fs::path& path, std::vector<std::byte>& out) {
             }
             if (got == 0) break;
             used += static_cast<std::size_t>(got);
+            // A regular file that has given the size it reported is read: one read call per file.
+            if (expected != 0 && used == expected) break;
         }
         out.resize(used);
     } catch (const std::bad_alloc&) {

@@ -76,14 +76,41 @@ std::vector<std::string> splitStoredName(std::string_view storedName) {
     return parts;
 }
 
-HResult resolveStored(const fs::path& folder, std::string_view storedName, fs::path& out) {
+namespace {
+
+// The components of a stored name that may be used under a folder; E_INVALIDARG for names that
+// could leave it.
+HResult storedParts(std::string_view storedName, std::vector<std::string>& parts) {
     if (storedName.empty() || isSeparator(storedName.front())) return kInvalidArg;
     // Drive letters ("C:") and anything with a colon would be absolute or special on Windows.
     if (storedName.find(':') != std::string_view::npos) return kInvalidArg;
     if (storedName.find('\0') != std::string_view::npos) return kInvalidArg;
-    auto parts = splitStoredName(storedName);
+    parts = splitStoredName(storedName);
     for (const auto& part : parts)
         if (part == "..") return kInvalidArg;
+    return kOk;
+}
+
+}  // namespace
+
+HResult exactStoredPath(const fs::path& folder, std::string_view storedName, fs::path& out) {
+    std::vector<std::string> parts;
+    if (HResult hr = storedParts(storedName, parts); hr.failed()) return hr;
+    fs::path result = folder;
+    bool any = false;
+    for (const auto& part : parts) {
+        if (part == ".") continue;
+        any = true;
+        result /= pathFromUtf8(part);
+    }
+    if (!any) return kInvalidArg;
+    out = std::move(result);
+    return kOk;
+}
+
+HResult resolveStored(const fs::path& folder, std::string_view storedName, fs::path& out) {
+    std::vector<std::string> parts;
+    if (HResult hr = storedParts(storedName, parts); hr.failed()) return hr;
     fs::path result = folder;
     bool parentExists = true;
     bool any = false;

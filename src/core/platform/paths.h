@@ -24,6 +24,11 @@ namespace fs = std::filesystem;
 // that is about to be created. The result always lies lexically inside `folder`.
 HResult resolveStored(const fs::path& folder, std::string_view storedName, fs::path& out);
 
+// The same name joined under `folder` exactly as written, with the same refusals and without
+// looking at the file system. A file that opens under this path is the one resolveStored names
+// (every component exists as written), so readers try it first and resolve only when it is missing.
+HResult exactStoredPath(const fs::path& folder, std::string_view storedName, fs::path& out);
+
 // Splits a stored name into components on `\` and `/` (empty components dropped).
 std::vector<std::string> splitStoredName(std::string_view storedName);
 

@@ -125,6 +125,15 @@ TEST_F(CompileResources, NamesOutsideTheWorkingFolderAreRefused) {
     }
 }
 
+// A file is read under its name as written when it is there, else found in another case (an
+// editor that saved it in lower case); the resource is the same either way.
+TEST_F(CompileResources, FilesInAnotherCaseAreStillFound) {
+    const std::vector<std::byte> asWritten = compiledResource("i:3/i:1/1033");
+    ASSERT_FALSE(asWritten.empty());
+    std::filesystem::rename(work.file("Icon00001.ICO"), work.folder / "icon00001.ico");
+    EXPECT_EQ(compiledResource("i:3/i:1/1033"), asWritten);
+}
+
 struct ShortFileCase {
     const char* file;
     std::size_t keep;

@@ -2,8 +2,13 @@
 // formats of bitmaps, icons and cursors, safe and unique file names, and hostile trees.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+
+#include "core/images/png_codec.h"
 #include "core/pe/decompile_file.h"
 #include "core/pe/resource_reader.h"
+#include "core/platform/files.h"
 #include "import_test_support.h"
 
 namespace kestrel::testing {
@@ -320,6 +325,84 @@ INSTANTIATE_TEST_SUITE_P(
                       BitmapCase{"ThirtyTwoBitFieldsKeepsBmp", {40, 20, 32, true, false, false, 7}, 0, true},
                       BitmapCase{"ThirtyTwoV5KeepsBmp", {16, 16, 32, true, false, true, 8}, 0, true}),
     [](const auto& info) { return std::string(info.param.what); });
+
+// The pixels of a 32-bit DIB without colour masks: the last width × height × 4 bytes.
+std::vector<std::uint8_t> dibPixels(const pb::ByteVector& dib, const pb::DibPlan& plan) {
+    const std::size_t bytes =
+        static_cast<std::size_t>(plan.width) * static_cast<std::size_t>(plan.height) * 4;
+    std::vector<std::uint8_t> out(bytes);
+    std::memcpy(out.data(), dib.data() + dib.size() - bytes, bytes);
+    return out;
+}
+
+// Many 32-bit bitmaps are converted at the same time; each PNG must hold its own bitmap's pixels
+// (alpha included), the description must list them in tree order, and a bitmap the converter
+// refuses among them stays a .BMP with its flag 0.
+TEST(ImportResources, ManyThirtyTwoBitBitmapsBecomePngsWithTheirOwnPixels) {
+    std::vector<pb::Resource> resources;
+    std::vector<pb::DibPlan> plans;
+    for (std::uint16_t id = 1; id <= 14; ++id) {
+        const bool refused = id == 6 || id == 11;
+        plans.push_back({static_cast<std::int32_t>(8 + 7 * id), static_cast<std::int32_t>(5 + 3 * id), 32,
+                         refused, id % 3 == 0, false, id});
+        resources.push_back({pb::kRtBitmap, id, 1033, pb::makeDib(plans.back())});
+    }
+    auto imported = import(pb::buildImage(planWith(resources)));
+    ASSERT_EQ(imported->result, kOk) << reportText();
+    ASSERT_EQ(imported->resources.size(), resources.size());
+    for (std::uint16_t id = 1; id <= 14; ++id) {
+        const pb::DibPlan& plan = plans[id - 1];
+        const DumpedResource& dumped = imported->resources[id - 1];
+        char name[32];
+        std::snprintf(name, sizeof name, "Bitmap%05u.BMP", static_cast<unsigned>(id));
+        ASSERT_EQ(dumped.file, name);
+        const pb::ByteVector& dib = resources[id - 1].data;
+        EXPECT_EQ(dumped.size, static_cast<std::int64_t>(dib.size())) << name;
+        const std::filesystem::path png = imported->dir / pngSiblingName(name);
+        if (plan.bitfields) {
+            EXPECT_EQ(dumped.png, 0) << name;
+            EXPECT_FALSE(std::filesystem::exists(png)) << name;
+            EXPECT_EQ(readBytes(imported->dir / name), pb::bmpFileFromDib(dib)) << name;
+            continue;
+        }
+        EXPECT_EQ(dumped.png, 1) << name;
+        EXPECT_FALSE(std::filesystem::exists(imported->dir / name)) << name;
+        ImageRecord record;
+        ASSERT_EQ(PngConverter().ReadPngFile(png, record), kOk) << name;
+        ASSERT_EQ(record.width, plan.width);
+        ASSERT_EQ(record.height, plan.height);
+        ASSERT_EQ(record.bitDepth, 32);
+        std::vector<std::uint8_t> expected = dibPixels(dib, plan);
+        if (plan.topDown) {
+            // The decoded record is bottom-up; the DIB stores the top row first.
+            const std::size_t row = static_cast<std::size_t>(plan.width) * 4;
+            std::vector<std::uint8_t> flipped(expected.size());
+            for (std::int32_t y = 0; y < plan.height; ++y)
+                std::memcpy(flipped.data() + row * static_cast<std::size_t>(plan.height - 1 - y),
+                            expected.data() + row * static_cast<std::size_t>(y), row);
+            expected = std::move(flipped);
+        }
+        EXPECT_EQ(record.pixels, expected) << name;
+    }
+}
+
+// Importing again into a used folder: a .BMP left beside a new PNG, or a PNG beside a bitmap that
+// stays .BMP, would be an outdated copy and is removed.
+TEST(ImportResources, LeftoversBesideConvertedBitmapsAreRemoved) {
+    TempDir dir;
+    const pb::ByteVector image =
+        pb::buildImage(planWith({{pb::kRtBitmap, 1, 1033, pb::makeDib({12, 9, 32, false, false, false, 1})},
+                                 {pb::kRtBitmap, 2, 1033, pb::makeDib({12, 9, 32, true, false, false, 2})}}));
+    const std::string stale = "stale";
+    ASSERT_EQ(WriteWholeFile(dir / "Bitmap00001.BMP", asBytes(stale)), kOk);
+    ASSERT_EQ(WriteWholeFile(dir / "Bitmap00002.png", asBytes(stale)), kOk);
+    ASSERT_EQ(dumpInto(image, dir.path()), kOk) << reportText();
+    EXPECT_FALSE(std::filesystem::exists(dir / "Bitmap00001.BMP"));
+    ImageRecord record;
+    EXPECT_EQ(PngConverter().ReadPngFile(dir / "Bitmap00001.png", record), kOk);
+    EXPECT_FALSE(std::filesystem::exists(dir / "Bitmap00002.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "Bitmap00002.BMP"));
+}
 
 // Visual styles hold hundreds of bit-field bitmaps: one box for the first, and a count for the
 // caller's summary.

@@ -17,6 +17,8 @@ TEST_P(RefusedStoredName, IsInvalidArgument) {
     fs::path out = "untouched";
     EXPECT_EQ(resolveStored(dir.path(), GetParam(), out), kInvalidArg);
     EXPECT_EQ(out, "untouched");
+    EXPECT_EQ(exactStoredPath(dir.path(), GetParam(), out), kInvalidArg);
+    EXPECT_EQ(out, "untouched");
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, RefusedStoredName,
@@ -36,6 +38,19 @@ TEST(ResolveStored, MapsBackslashesAndMatchesCaseInsensitively) {
     // Names that exist in no spelling are kept as written below the last match.
     ASSERT_EQ(resolveStored(dir.path(), "BLUE\\New\\File.BMP", out), kOk);
     EXPECT_EQ(out, dir / "Blue/New/File.BMP");
+}
+
+// The exact path is the name as written, whatever the folder holds; resolving finds the twin.
+TEST(ExactStoredPath, JoinsTheNameAsWrittenWithoutLookingAtTheFolder) {
+    TempDir dir;
+    dir.write("Blue/Arrow.png", "x");
+    fs::path out;
+    ASSERT_EQ(exactStoredPath(dir.path(), "./BLUE\\ARROW.PNG", out), kOk);
+    EXPECT_EQ(out, dir / "BLUE/ARROW.PNG");
+    ASSERT_EQ(exactStoredPath(dir.path(), "Blue\\Arrow.png", out), kOk);
+    fs::path resolved;
+    ASSERT_EQ(resolveStored(dir.path(), "Blue\\Arrow.png", resolved), kOk);
+    EXPECT_EQ(out, resolved);
 }
 
 TEST(ResolveStored, PrefersTheExactTwinAndChoosesAmongOthersByName) {
