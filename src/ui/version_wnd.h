@@ -74,7 +74,10 @@ class VersionForm : public QWidget {
     QComboBox* fileOSList() const { return fileOS_; }
     QComboBox* fileTypeList() const { return fileType_; }
     QComboBox* fileSubtypeList() const { return fileSubtype_; }
+    // cppcheck does not see the element type of the arrays of field pointers.
+    // cppcheck-suppress CastIntegerToAddressAtReturn
     QLineEdit* nameEdit(int row) const { return names_[static_cast<std::size_t>(row)]; }
+    // cppcheck-suppress CastIntegerToAddressAtReturn
     QLineEdit* valueEdit(int row) const { return values_[static_cast<std::size_t>(row)]; }
     QLineEdit* varValueEdit() const { return varValue_; }
     QPushButton* okButton() const { return ok_; }
