@@ -1,9 +1,11 @@
 // Parses arbitrary bytes, walks the whole tree reading every attribute in every kind (entities
-// decoded), runs a few path walks and edits, and writes the tree to memory.
+// decoded), runs a few path walks, edits the parsed elements and attributes as the input's bytes
+// say, and writes the tree to memory.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "core/xml/xml_document.h"
 
@@ -20,8 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Depth-first without recursion, as deep as the input nests.
     std::size_t indentBytes = 0;
     std::size_t depth = 0;
+    std::vector<XmlElement*> elements;
     for (XmlElement* element = doc.documentNode()->next(); element;) {
         indentBytes += depth * 3;
+        // Edits scan sibling chains; a thousand keep them quick.
+        if (elements.size() < 1024) elements.push_back(element);
         (void)element->text();
         doc.SetCurrent(element);
         for (XmlAttribute* attribute = element->firstAttribute(); attribute; attribute = attribute->next()) {
@@ -42,6 +47,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             --depth;
         }
         element = element->next();
+    }
+
+    // Every kind of edit on parsed records, removed ones included (they stay valid handles).
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        XmlElement* element = elements[i];
+        const unsigned char pick = data[i % size];
+        switch (pick % 5) {
+            case 0:
+                doc.RemoveElement(element->firstChild());
+                break;
+            case 1:
+                (void)doc.InsertElement(element, element->firstChild(), "n");
+                break;
+            case 2:
+                (void)doc.InsertElement(element, nullptr, "e");
+                break;
+            case 3:
+                doc.SetCurrent(element);
+                (void)doc.SetCurrentAttribute((pick & 8) ? "x" : "Name", "v&");
+                break;
+            default:
+                doc.RemoveElement(element);
+                break;
+        }
+    }
+    for (XmlElement* element : elements) {
+        (void)element->previous();
+        (void)element->depth();
+        for (XmlAttribute* attribute = element->firstAttribute(); attribute; attribute = attribute->next())
+            (void)attribute->value();
     }
 
     (void)doc.FindElement("\\Directory\\Entry\\Directory", 0);

@@ -1,6 +1,8 @@
 #include "core/xml/xml_document.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -208,21 +210,276 @@ bool namesMatch(std::string_view a, std::string_view b) {
     return iequalsAscii(a, b);
 }
 
+// The position of the first `quote` from `pos` on (`end` when there is none), and whether an '&'
+// comes before it. Most values are short, so the scan looks at eight bytes at a time for either
+// byte instead of calling memchr twice.
+std::size_t findValueEnd(const char* data, std::size_t pos, std::size_t end, char quote, bool& ampersand) {
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t kOnes = 0x0101010101010101u;
+        constexpr std::uint64_t kHighs = 0x8080808080808080u;
+        const std::uint64_t quotes = kOnes * static_cast<unsigned char>(quote);
+        const std::uint64_t ampersands = kOnes * static_cast<unsigned char>('&');
+        for (; end - pos >= 8; pos += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, data + pos, sizeof word);
+            const std::uint64_t q = word ^ quotes;
+            const std::uint64_t a = word ^ ampersands;
+            // The lowest flagged byte is the first zero byte, the first quote or '&'.
+            const std::uint64_t hits = (((q - kOnes) & ~q) | ((a - kOnes) & ~a)) & kHighs;
+            if (hits) {
+                pos += static_cast<std::size_t>(std::countr_zero(hits)) / 8;
+                break;
+            }
+        }
+    }
+    for (; pos < end; ++pos) {
+        if (data[pos] == quote) return pos;
+        if (data[pos] == '&') {
+            ampersand = true;
+            const void* close = std::memchr(data + pos, quote, end - pos);
+            return close ? static_cast<std::size_t>(static_cast<const char*>(close) - data) : end;
+        }
+    }
+    return end;
+}
+
 }  // namespace
 
-// The records stay small: a large pe.xml has half a million elements and three times as many
-// attributes, and their size decides the memory of a load.
-static_assert(sizeof(void*) != 8 || sizeof(XmlElement) == 64);
-static_assert(sizeof(void*) != 8 || sizeof(XmlAttribute) == 24);
+// --- Records -------------------------------------------------------------------------------------
+//
+// A large pe.xml has half a million elements and more than twice as many attributes; their records
+// decide the memory of a load. Records live in blocks of 4 KB aligned to their size and are measured
+// in 4-byte units. A block starts with a header naming the arena's block table and the text that the
+// names of its parsed records are offsets into, so a record finds both by masking its own address.
+// Records link to each other by numbers (block index << 10 | unit within the block; 0 for none, at
+// most 31 bits) that the block table turns into addresses.
+//
+// What the parser writes one after the other is not linked at all: an element's attributes follow
+// the element record as one run, and its first child follows the run. A record goes to the next
+// block when it does not fit into the rest of the current one, and readers apply the same rule.
+// Anything else (a program-made element or attribute, a long name, character data, a first child
+// or first attribute that is not the next record) goes into an extension record that the short
+// record names instead of its name. The short record keeps its place, so pointers stay valid.
+//
+// Element, 12 bytes: next sibling, parent, shape. The shape in short form: bits 0-19 the name's
+// offset from the block's text, 20-27 the name's length, 28 the attribute run follows, 29 the first
+// child follows the run; extended: bit 31 and the extension's link.
+//
+// Attribute, 8 bytes. Short form: word bits 0-19 the name's offset, 20-27 its length, 28 last of
+// its run, 29 the value needs decoding; extra bits 0-2 the bytes between name and value, 3-31 the
+// value's length. Long form: word bit 31 and the extension's link; extra bit 0 last of its run (an
+// attribute made long keeps its place in the run).
+//
+// A removed element that was the adjacent first child of a short element stays the head of that
+// chain: its parent link becomes kDetached and its next link goes on naming the first child. So
+// removing an element never needs memory.
 
-struct XmlDocument::ElementBlock {
-    std::array<XmlElement, kElementsPerBlock> entries{};
-    std::size_t count = 0;
-};
+using namespace xml_records;
 
-struct XmlDocument::AttributeBlock {
-    std::array<XmlAttribute, kAttributesPerBlock> entries{};
-    std::size_t count = 0;
+namespace {
+
+constexpr std::size_t kMaxBlocks = std::size_t{1} << (31 - kUnitBits);
+constexpr std::size_t kMaxShortName = kShortLengthMask;
+constexpr std::size_t kMaxShortGap = kGapMask;
+constexpr std::size_t kMaxShortValue = (std::size_t{1} << (32 - kGapBits)) - 1;
+
+template <typename Record>
+constexpr std::uint32_t unitsOf() {
+    return static_cast<std::uint32_t>((sizeof(Record) + kUnitBytes - 1) / kUnitBytes);
+}
+template <typename Record>
+constexpr std::uint32_t alignmentOf() {
+    return static_cast<std::uint32_t>(std::max(std::size_t{1}, alignof(Record) / kUnitBytes));
+}
+
+inline std::uintptr_t addressOf(const void* pointer) {
+    return reinterpret_cast<std::uintptr_t>(pointer);
+}
+
+}  // namespace
+
+static_assert(sizeof(XmlElement) == 12 && alignof(XmlElement) <= kUnitBytes &&
+              unitsOf<XmlElement>() == kElementUnits);
+static_assert(sizeof(XmlAttribute) == 8 && alignof(XmlAttribute) <= kUnitBytes &&
+              unitsOf<XmlAttribute>() == kAttributeUnits);
+static_assert(kFirstUnit * kUnitBytes >= sizeof(BlockHeader));
+
+struct XmlArena : Table {
+    using Header = BlockHeader;
+
+    struct Chunk {
+        std::byte* memory;
+        std::size_t bytes;
+    };
+
+    XmlArena() = default;
+    XmlArena(const XmlArena&) = delete;
+    XmlArena& operator=(const XmlArena&) = delete;
+    ~XmlArena() {
+        for (const Chunk& chunk : chunks)
+            ::operator delete (chunk.memory, std::align_val_t{kBlockBytes});
+    }
+
+    static std::uint32_t linkOf(const void* record) {
+        return headerOf(record).index << kUnitBits | unitOf(record);
+    }
+    static ElementExtension& extensionOf(const XmlElement* element) { return element->extension(); }
+    static AttributeExtension& extensionOf(const XmlAttribute* attribute) { return attribute->extension(); }
+    static XmlElement* adjacentChild(const XmlElement* element) { return element->adjacentChild(); }
+    // True when a short record in a block whose text starts at `text` can name `name`; `begin` is
+    // the start of the text being parsed (a block may still point into an earlier one).
+    static bool reaches(const char* text, const char* name, const char* begin) {
+        return text && addressOf(text) >= addressOf(begin) && addressOf(name) >= addressOf(text) &&
+               addressOf(name) - addressOf(text) <= kOffsetMask;
+    }
+
+    Header& lastHeader() { return *reinterpret_cast<Header*>(current); }
+
+    // The size of the next chunk in blocks. While a parse runs it follows what the parse used so
+    // far against what is left of its text: half the expected rest, but at most what the parse has
+    // used, so that an estimate from a short start cannot reserve much that stays unused.
+    std::size_t chunkBlocks() const {
+        const std::size_t made = blockList.size() - parseFirstBlock;
+        if (parseEnd && made > 0 && addressOf(parsePosition) > addressOf(parseBegin)) {
+            const double rest = static_cast<double>(made) * static_cast<double>(parseEnd - parsePosition) /
+                                static_cast<double>(parsePosition - parseBegin);
+            return std::clamp<std::size_t>(static_cast<std::size_t>(rest / 2) + 1, 1, made);
+        }
+        return std::clamp<std::size_t>(blockList.size() / 8, 1, 16);
+    }
+
+    // Starts a block whose text starts at `text` (null: not yet known).
+    void openBlock(const char* text) {
+        if (blockList.size() >= kMaxBlocks) throw std::bad_alloc();
+        if (blockList.size() == blockList.capacity()) {
+            blockList.reserve(blockList.size() * 2 + 16);
+            blocks = blockList.data();
+        }
+        if (spareBlocks == 0) {
+            const std::size_t count = chunkBlocks();
+            chunks.reserve(chunks.size() + 1);
+            auto* memory =
+                static_cast<std::byte*>(::operator new (count* kBlockBytes, std::align_val_t{kBlockBytes}));
+            chunks.push_back({memory, count * kBlockBytes});
+            spare = memory;
+            spareBlocks = count;
+        }
+        std::byte* block = spare;
+        spare += kBlockBytes;
+        --spareBlocks;
+        new (block) Header{this, text, static_cast<std::uint32_t>(blockList.size())};
+        blockList.push_back(block);
+        current = block;
+        used = kFirstUnit;
+    }
+
+    // Room for `units` units aligned to `alignment` units, in a new block when the current one is
+    // full (`text` starts the new block's text).
+    std::byte* take(std::uint32_t units, std::uint32_t alignment, const char* text) {
+        std::size_t start = (used + alignment - 1) / alignment * alignment;
+        if (start + units > kBlockUnits) {
+            openBlock(text);
+            start = used;
+        }
+        used = start + units;
+        return current + start * kUnitBytes;
+    }
+    template <typename Record>
+    Record* make(const char* text = nullptr) {
+        return new (take(unitsOf<Record>(), alignmentOf<Record>(), text)) Record();
+    }
+
+    // Moves what a short element keeps by its place into an extension (same content afterwards).
+    ElementExtension& extend(XmlElement* element) {
+        if (element->shape_ & kExtended) return extensionOf(element);
+        const std::string_view name = element->name();
+        const XmlAttribute* firstAttribute = element->firstAttribute();
+        const XmlElement* firstChild = element->firstChild();
+        auto* extension = make<ElementExtension>();
+        extension->name = name.data();
+        extension->nameLength = static_cast<std::uint32_t>(name.size());
+        extension->firstAttribute = firstAttribute ? linkOf(firstAttribute) : 0;
+        extension->firstChild = firstChild ? linkOf(firstChild) : 0;
+        element->shape_ = kExtended | linkOf(extension);
+        return *extension;
+    }
+
+    // Moves a short attribute into an extension (same content and next attribute afterwards).
+    AttributeExtension& lengthen(XmlAttribute* attribute) {
+        if (attribute->word_ & kExtended) return extensionOf(attribute);
+        const std::string_view name = attribute->name();
+        const std::string_view value = attribute->rawValue();
+        const XmlAttribute* next = attribute->next();
+        auto* extension = make<AttributeExtension>();
+        extension->name = name.data();
+        extension->nameLength = static_cast<std::uint16_t>(name.size());
+        extension->valueGap = static_cast<std::uint16_t>(value.data() - (name.data() + name.size()));
+        extension->valueLength = static_cast<std::uint32_t>(value.size());
+        extension->valueNeedsDecoding = (attribute->word_ & kDecode) != 0;
+        extension->next = next ? linkOf(next) : 0;
+        attribute->extra_ = (attribute->word_ & kLastOfRun) ? kLongLastOfRun : 0;
+        attribute->word_ = kExtended | linkOf(extension);
+        return *extension;
+    }
+
+    // A program-made attribute in long form, not linked yet.
+    XmlAttribute* newAttribute() {
+        auto* attribute = make<XmlAttribute>();
+        auto* extension = make<AttributeExtension>();
+        attribute->word_ = kExtended | linkOf(extension);
+        attribute->extra_ = kLongLastOfRun;
+        ++attributes;
+        return attribute;
+    }
+
+    // Makes `element` (not linked yet) the first child of `parent`. When `parent` is short, it is
+    // extended first unless its old head keeps the chain; on failure nothing is linked.
+    void linkFirstChild(XmlElement* parent, XmlElement* element) {
+        if (!(parent->shape_ & kExtended) && (parent->shape_ & kHasChild)) {
+            XmlElement* head = adjacentChild(parent);
+            if (head->parent_ == kDetached) {
+                element->next_ = head->next_;
+                head->next_ = linkOf(element);
+                return;
+            }
+        }
+        ElementExtension& extension = extend(parent);
+        element->next_ = extension.firstChild;
+        extension.firstChild = linkOf(element);
+    }
+
+    // Unlinks `element`, the first child of `parent`, without taking memory.
+    void unlinkFirstChild(XmlElement* parent, XmlElement* element) {
+        if (parent->shape_ & kExtended) {
+            extensionOf(parent).firstChild = element->next_;
+        } else {
+            XmlElement* head = adjacentChild(parent);
+            if (head == element) {
+                element->parent_ = kDetached;  // its next link now holds the parent's first child
+                return;
+            }
+            head->next_ = element->next_;
+        }
+        element->next_ = 0;
+        element->parent_ = 0;
+    }
+
+    std::vector<std::byte*> blockList;  // Table::blocks points to its data
+    std::vector<Chunk> chunks;
+    std::byte* current = nullptr;  // the newest block
+    std::byte* spare = nullptr;    // blocks of the newest chunk not handed out yet
+    std::size_t spareBlocks = 0;
+    // Units taken in the newest block. Kept wider than the records' fields, so that the compiler
+    // need not reload it after each record written.
+    std::size_t used = kBlockUnits;
+    std::size_t elements = 0;
+    std::size_t attributes = 0;
+    XmlElement* documentNode = nullptr;
+    // The parse under way, whose density sizes the chunks.
+    const char* parseBegin = nullptr;
+    const char* parseEnd = nullptr;
+    const char* parsePosition = nullptr;
+    std::size_t parseFirstBlock = 0;
 };
 
 struct XmlDocument::StringBlock {
@@ -233,11 +490,28 @@ struct XmlDocument::StringBlock {
 };
 
 std::string XmlAttribute::value() const {
-    return decoded(rawValue(), valueNeedsDecoding_);
+    return decoded(rawValue(), valueNeedsDecoding());
+}
+
+XmlElement* XmlElement::previous() const {
+    const XmlElement* documentNode = static_cast<const XmlArena*>(headerOf(this).table)->documentNode;
+    if (this == documentNode) return nullptr;
+    const XmlElement* parent = this->parent();
+    XmlElement* node = parent ? parent->firstChild() : const_cast<XmlElement*>(documentNode);
+    for (XmlElement* previous = nullptr; node; previous = node, node = node->next())
+        if (node == this) return previous;
+    return nullptr;
 }
 
 std::string XmlElement::text() const {
-    return decoded(rawText(), textNeedsDecoding_);
+    return decoded(rawText(), textNeedsDecoding());
+}
+
+std::uint32_t XmlElement::depth() const {
+    std::uint32_t depth = 0;
+    for (const XmlElement* node = parent(); node; node = node->parent())
+        ++depth;
+    return depth;
 }
 
 // --- Pools ---------------------------------------------------------------------------------------
@@ -248,18 +522,30 @@ XmlDocument::XmlDocument() {
 
 XmlDocument::~XmlDocument() = default;  // an uncommitted output is discarded, the target kept
 
-XmlElement* XmlDocument::newElement() {
-    if (elementBlocks_.empty() || elementBlocks_.back()->count == kElementsPerBlock)
-        elementBlocks_.push_back(std::make_unique<ElementBlock>());
-    ElementBlock& block = *elementBlocks_.back();
-    return &block.entries[block.count++];
+std::size_t XmlDocument::elementBlockCount() const {
+    return (arena_->elements + kElementsPerBlock - 1) / kElementsPerBlock;
 }
 
-XmlAttribute* XmlDocument::newAttribute() {
-    if (attributeBlocks_.empty() || attributeBlocks_.back()->count == kAttributesPerBlock)
-        attributeBlocks_.push_back(std::make_unique<AttributeBlock>());
-    AttributeBlock& block = *attributeBlocks_.back();
-    return &block.entries[block.count++];
+std::size_t XmlDocument::attributeBlockCount() const {
+    return std::max<std::size_t>(1, (arena_->attributes + kAttributesPerBlock - 1) / kAttributesPerBlock);
+}
+
+std::size_t XmlDocument::recordBytes() const {
+    std::size_t bytes = 0;
+    for (const XmlArena::Chunk& chunk : arena_->chunks)
+        bytes += chunk.bytes;
+    return bytes;
+}
+
+XmlElement* XmlDocument::newElement(std::string_view name) {
+    const char* copy = poolString(name);
+    XmlElement* element = arena_->make<XmlElement>();
+    auto* extension = arena_->make<ElementExtension>();
+    extension->name = copy;
+    extension->nameLength = static_cast<std::uint32_t>(name.size());
+    element->shape_ = kExtended | XmlArena::linkOf(extension);
+    ++arena_->elements;
+    return element;
 }
 
 char* XmlDocument::poolAllocate(std::size_t length) {
@@ -291,21 +577,19 @@ const char* XmlDocument::poolString(std::string_view text) {
 
 void XmlDocument::Reset() {
     releaseSource();
-    elementBlocks_.clear();
-    attributeBlocks_.clear();
+    arena_.reset();
     stringBlocks_.clear();
     currentStringBlock_ = nullptr;
-    // One fresh block of each pool; an allocation failure here is fatal like any other in a
-    // constructor, so it is left to propagate.
-    elementBlocks_.push_back(std::make_unique<ElementBlock>());
-    attributeBlocks_.push_back(std::make_unique<AttributeBlock>());
+    // A fresh arena holding the document node and one string block; an allocation failure here is
+    // fatal like any other in a constructor, so it is left to propagate.
+    arena_ = std::make_unique<XmlArena>();
+    documentNode_ = arena_->make<XmlElement>();
+    arena_->documentNode = documentNode_;
+    arena_->elements = 1;
     stringBlocks_.push_back(std::make_unique<StringBlock>(kStringBlockSize));
     currentStringBlock_ = stringBlocks_.back().get();
     parsedTexts_.clear();
-    documentNode_ = newElement();
     current_ = documentNode_;
-    siblingCursor_ = nullptr;
-    walkDepth_ = 0;
     bufferUsed_ = 0;
 }
 
@@ -349,13 +633,80 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
         return kOutOfMemory;
     }
 
+    XmlArena& arena = *arena_;
+    // While the parse runs, the arena sizes its chunks from the parse's progress.
+    struct ParseScope {
+        ParseScope(XmlArena& arena, const char* data, std::size_t length) : arena_(arena) {
+            arena_.parseBegin = arena_.parsePosition = data;
+            arena_.parseEnd = data + length;
+            arena_.parseFirstBlock = arena_.blockList.size();
+        }
+        ~ParseScope() { arena_.parseBegin = arena_.parseEnd = arena_.parsePosition = nullptr; }
+        ParseScope(const ParseScope&) = delete;
+        ParseScope& operator=(const ParseScope&) = delete;
+        XmlArena& arena_;
+    } scope(arena, data, length);
+
     // Every scan below is bounded by `end`; `pos` never passes it.
     const std::size_t end = length;
     std::size_t pos = 0;
     std::int64_t nesting = 0;
     XmlElement* cursor = documentNode_;
-    XmlAttribute** appendPoint = &documentNode_->firstAttribute_;
+    std::int64_t cursorDepth = 0;
 
+    // The start tag being read. Until it ends only its element and attribute records are placed,
+    // one after the other, so that the attributes and the first child land where readers expect
+    // them; what needs an extension waits for the end of the tag.
+    struct LongAttribute {
+        XmlAttribute* record;
+        const char* name;
+        std::size_t nameLength;
+        std::size_t gap;
+        std::size_t valueLength;
+        bool needsDecoding;
+    };
+    XmlElement* tag = nullptr;
+    XmlAttribute* lastAttribute = nullptr;
+    std::size_t elements = 0;  // records made, added to the arena's counts at the end
+    std::size_t attributes = 0;
+    std::string_view longName;            // the tag's name when the short record cannot hold it
+    XmlElement* waitingParent = nullptr;  // the tag's parent when the tag is not its adjacent child
+    std::vector<LongAttribute> longAttributes;
+
+    // What waits for the end of the tag; nothing, nearly always.
+    auto endLongTag = [&] {
+        XmlElement* element = tag;
+        XmlElement* parent = waitingParent;
+        const std::string_view name = longName;
+        std::vector<LongAttribute> waiting;
+        waiting.swap(longAttributes);
+        tag = nullptr;
+        waitingParent = nullptr;
+        longName = {};
+        // Should memory run out here, what is left stays empty: an attribute without name and
+        // value, an element without a name, a child missing from its parent's chain.
+        for (const LongAttribute& attribute : waiting) {
+            AttributeExtension& extension = arena.lengthen(attribute.record);
+            extension.name = attribute.name;
+            extension.nameLength = static_cast<std::uint16_t>(attribute.nameLength);
+            extension.valueGap = static_cast<std::uint16_t>(attribute.gap);
+            extension.valueLength = static_cast<std::uint32_t>(attribute.valueLength) & kMaxTokenLength;
+            extension.valueNeedsDecoding = attribute.needsDecoding;
+        }
+        if (!name.empty()) {
+            ElementExtension& extension = arena.extend(element);
+            extension.name = name.data();
+            extension.nameLength = static_cast<std::uint32_t>(name.size());
+        }
+        if (parent) arena.extend(parent).firstChild = XmlArena::linkOf(element);
+    };
+    auto endTag = [&] {
+        if (waitingParent || !longName.empty() || !longAttributes.empty()) {
+            endLongTag();
+        } else {
+            tag = nullptr;
+        }
+    };
     auto skipWhite = [&] {
         while (pos < end && isWhite(data[pos]))
             ++pos;
@@ -363,14 +714,31 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
     auto readName = [&] {
         std::size_t start = pos;
         ++pos;  // the name-start byte
+        for (; end - pos >= 4; pos += 4) {
+            if (!isNameChar(data[pos])) break;
+            if (!isNameChar(data[pos + 1])) {
+                pos += 1;
+                break;
+            }
+            if (!isNameChar(data[pos + 2])) {
+                pos += 2;
+                break;
+            }
+            if (!isNameChar(data[pos + 3])) {
+                pos += 3;
+                break;
+            }
+        }
         while (pos < end && isNameChar(data[pos]))
             ++pos;
         return std::string_view(data + start, pos - start);
     };
     auto finish = [&](HResult hr) {
+        arena.elements += elements;
+        arena.attributes += attributes;
+        elements = attributes = 0;
+        endTag();
         current_ = documentNode_;
-        siblingCursor_ = documentNode_->next_;
-        walkDepth_ = 0;
         return hr;
     };
 
@@ -417,9 +785,11 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
                         }
                         // An end tag before any element has nothing to close.
                         if (nesting < 1) return finish(kFail);
-                        if (static_cast<std::int64_t>(cursor->depth_) > nesting - 1) {
-                            if (!cursor->parent_) return finish(kFail);
-                            cursor = cursor->parent_;
+                        if (cursorDepth > nesting - 1) {
+                            XmlElement* parent = cursor->parent();
+                            if (!parent) return finish(kFail);
+                            cursor = parent;
+                            --cursorDepth;
                         }
                         if (nesting == 1) return finish(kOk);  // the top-level element is closed
                         if (pos == end || data[pos] != '>') return finish(kFail);
@@ -427,25 +797,48 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
                         --nesting;
                         step = bare ? Step::kContent : Step::kMarkup;
                     } else if (isNameStart(c)) {
-                        std::string_view name = readName();
-                        XmlElement* element = newElement();
-                        element->name_ = name.data();
-                        element->nameLength_ = static_cast<std::uint32_t>(name.size());
-                        if (nesting != static_cast<std::int64_t>(cursor->depth_)) {
-                            element->parent_ = cursor;
-                            element->next_ = cursor->firstChild_;
-                            if (cursor->firstChild_) cursor->firstChild_->previous_ = element;
-                            cursor->firstChild_ = element;
+                        const std::string_view name = readName();
+                        const bool child = nesting != cursorDepth;
+                        XmlElement* first = child && (cursor->shape_ & (kExtended | kHasChild))
+                                                ? cursor->firstChild()
+                                                : nullptr;
+                        // In the current block when its text reaches the name, else in a new block
+                        // whose text starts at the name.
+                        XmlArena::Header* header =
+                            arena.used + kElementUnits <= kBlockUnits ? &arena.lastHeader() : nullptr;
+                        if (header && !header->text) header->text = name.data();
+                        if (!header || !XmlArena::reaches(header->text, name.data(), data)) {
+                            arena.openBlock(name.data());
+                            header = &arena.lastHeader();
+                        }
+                        arena.parsePosition = name.data();
+                        auto* element = new (arena.take(kElementUnits, 1, name.data())) XmlElement();
+                        ++elements;
+                        element->shape_ = static_cast<std::uint32_t>(name.data() - header->text);
+                        if (name.size() <= kMaxShortName) {
+                            element->shape_ |= static_cast<std::uint32_t>(name.size()) << kLengthShift;
+                        } else {
+                            longName = name;
+                        }
+                        if (child) {
+                            element->parent_ = XmlArena::linkOf(cursor);
+                            element->next_ = first ? XmlArena::linkOf(first) : 0;
+                            if (cursor->shape_ & kExtended) {
+                                XmlArena::extensionOf(cursor).firstChild = XmlArena::linkOf(element);
+                            } else if (!first && XmlArena::adjacentChild(cursor) == element) {
+                                cursor->shape_ |= kHasChild;
+                            } else {
+                                waitingParent = cursor;
+                            }
                         } else {
                             element->parent_ = cursor->parent_;
-                            element->previous_ = cursor;
                             element->next_ = cursor->next_;
-                            if (cursor->next_) cursor->next_->previous_ = element;
-                            cursor->next_ = element;
+                            cursor->next_ = XmlArena::linkOf(element);
                         }
-                        element->depth_ = static_cast<std::uint32_t>(nesting);
                         cursor = element;
-                        appendPoint = &element->firstAttribute_;
+                        cursorDepth = nesting;
+                        tag = element;
+                        lastAttribute = nullptr;
                         ++nesting;
                         step = Step::kAttributes;
                     } else {
@@ -455,49 +848,70 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
                 }
 
                 case Step::kAttributes: {
-                    skipWhite();
-                    if (pos == end) return finish(kOk);
-                    char c = data[pos];
-                    if (c == '>') {
-                        ++pos;
-                        step = Step::kContent;
-                    } else if (c == '/') {
-                        ++pos;
-                        if (pos < end && data[pos] == '>') {
+                    // One attribute after the other without going round the steps.
+                    for (;;) {
+                        // White space here is a single space or nothing nearly always.
+                        if (pos < end && isWhite(data[pos])) skipWhite();
+                        if (pos == end) return finish(kOk);
+                        char c = data[pos];
+                        if (c == '>') {
                             ++pos;
-                            if (nesting == 1) return finish(kOk);
-                            --nesting;
+                            endTag();
                             step = Step::kContent;
+                            break;
                         }
-                    } else if (isNameStart(c)) {
-                        std::string_view name = readName();
-                        XmlAttribute* attribute = newAttribute();
-                        attribute->name_ = name.data();
-                        *appendPoint = attribute;
-                        appendPoint = &attribute->next_;
-                        skipWhite();
+                        if (c == '/') {
+                            ++pos;
+                            if (pos < end && data[pos] == '>') {
+                                ++pos;
+                                endTag();
+                                if (nesting == 1) return finish(kOk);
+                                --nesting;
+                                step = Step::kContent;
+                                break;
+                            }
+                            continue;
+                        }
+                        if (!isNameStart(c)) return finish(kFail);
+                        const std::string_view name = readName();
+                        // Until its value is read the attribute has an empty name and value (what
+                        // a failure leaves).
+                        auto* attribute = new (arena.take(kAttributeUnits, 1, name.data())) XmlAttribute();
+                        ++attributes;
+                        const char* text = headerOf(attribute).text;
+                        const bool near = XmlArena::reaches(text, name.data(), data);
+                        attribute->word_ =
+                            kLastOfRun | (near ? static_cast<std::uint32_t>(name.data() - text) : 0);
+                        if (lastAttribute) {
+                            lastAttribute->word_ &= ~kLastOfRun;
+                        } else {
+                            tag->shape_ |= kHasAttributes;
+                        }
+                        lastAttribute = attribute;
+                        if (pos < end && isWhite(data[pos])) skipWhite();
                         if (pos == end || data[pos] != '=') return finish(kFail);
                         ++pos;
-                        skipWhite();
+                        if (pos < end && isWhite(data[pos])) skipWhite();
                         if (pos == end || (data[pos] != '"' && data[pos] != '\'')) return finish(kFail);
                         char quote = data[pos++];
-                        const void* close = std::memchr(data + pos, quote, end - pos);
-                        if (!close) return finish(kFail);
-                        std::size_t valueEnd =
-                            static_cast<std::size_t>(static_cast<const char*>(close) - data);
-                        // Names and the white space around '=' are short in any real file; the
-                        // record keeps both in 16 bits.
+                        bool needsDecoding = false;
+                        const std::size_t valueEnd = findValueEnd(data, pos, end, quote, needsDecoding);
+                        if (valueEnd == end) return finish(kFail);
+                        // Names and the white space around '=' are short in any real file; longer
+                        // ones than 16 bits are refused.
                         std::size_t gap = pos - static_cast<std::size_t>(name.data() + name.size() - data);
                         if (name.size() > kMaxAttributeNameLength || gap > kMaxValueGap) return finish(kFail);
-                        attribute->nameLength_ = static_cast<std::uint16_t>(name.size());
-                        attribute->valueGap_ = static_cast<std::uint16_t>(gap);
-                        attribute->valueLength_ =
-                            static_cast<std::uint32_t>(valueEnd - pos) & kMaxTokenLength;
-                        attribute->valueNeedsDecoding_ =
-                            std::memchr(data + pos, '&', valueEnd - pos) != nullptr;
+                        const std::size_t valueLength = valueEnd - pos;
+                        if (near && name.size() <= kMaxShortName && gap <= kMaxShortGap &&
+                            valueLength <= kMaxShortValue) {
+                            attribute->word_ |= static_cast<std::uint32_t>(name.size()) << kLengthShift |
+                                                (needsDecoding ? kDecode : 0u);
+                            attribute->extra_ = static_cast<std::uint32_t>(gap | valueLength << kGapBits);
+                        } else {
+                            longAttributes.push_back(
+                                {attribute, name.data(), name.size(), gap, valueLength, needsDecoding});
+                        }
                         pos = valueEnd + 1;
-                    } else {
-                        return finish(kFail);
                     }
                     break;
                 }
@@ -511,13 +925,14 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
                         if (!open) return finish(kFail);
                         std::size_t textEnd = static_cast<std::size_t>(static_cast<const char*>(open) - data);
                         // The text follows the start tag of the element it belongs to.
-                        auto nameAt = reinterpret_cast<std::uintptr_t>(cursor->name_);
-                        auto textAt = reinterpret_cast<std::uintptr_t>(data + pos);
-                        auto dataAt = reinterpret_cast<std::uintptr_t>(data);
-                        if (nameAt < dataAt || nameAt >= textAt) return finish(kFail);
-                        cursor->textOffset_ = static_cast<std::uint32_t>(textAt - nameAt);
-                        cursor->textLength_ = static_cast<std::uint32_t>(textEnd - pos) & kMaxTokenLength;
-                        cursor->textNeedsDecoding_ = std::memchr(data + pos, '&', textEnd - pos) != nullptr;
+                        const char* name = cursor == documentNode_ ? nullptr : cursor->name().data();
+                        auto nameAt = addressOf(name);
+                        auto textAt = addressOf(data + pos);
+                        if (nameAt < addressOf(data) || nameAt >= textAt) return finish(kFail);
+                        ElementExtension& extension = arena.extend(cursor);
+                        extension.textOffset = static_cast<std::uint32_t>(textAt - nameAt);
+                        extension.textLength = static_cast<std::uint32_t>(textEnd - pos) & kMaxTokenLength;
+                        extension.textNeedsDecoding = std::memchr(data + pos, '&', textEnd - pos) != nullptr;
                         pos = textEnd;
                     }
                     ++pos;
@@ -527,6 +942,10 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
             }
         }
     } catch (const std::bad_alloc&) {
+        // Nothing more is allocated: what waits for the end of the tag stays undone.
+        waitingParent = nullptr;
+        longName = {};
+        longAttributes.clear();
         return finish(kOutOfMemory);
     }
 }
@@ -536,8 +955,6 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
 XmlElement* XmlDocument::SetCurrent(XmlElement* element) {
     XmlElement* previous = current_;
     current_ = element;
-    siblingCursor_ = element;
-    walkDepth_ = element ? element->depth_ : 0;
     return previous;
 }
 
@@ -554,32 +971,23 @@ XmlElement* XmlDocument::walk(std::string_view path, std::size_t index, bool cre
     if (!absolute && !current_) return nullptr;
 
     // The chain searched for the next name, and the element a missing name is appended after.
-    XmlElement* chain = absolute ? documentNode_->next_ : current_;
+    XmlElement* chain = absolute ? documentNode_->next() : current_;
     XmlElement* appendAfter = absolute ? documentNode_ : nullptr;
 
     auto makeSibling = [&](XmlElement* after, std::string_view name) {
-        const char* copy = poolString(name);
-        XmlElement* element = newElement();
-        element->name_ = copy;
-        element->nameLength_ = static_cast<std::uint32_t>(name.size());
-        element->parent_ = after->parent_;
-        element->depth_ = after->depth_;
-        element->previous_ = after;
-        element->next_ = after->next_;
-        if (after->next_) after->next_->previous_ = element;
-        after->next_ = element;
+        XmlElement* element = newElement(name);
+        // A removed element keeps no siblings: what is made after it stays on its own.
+        if (after->parent_ != kDetached) {
+            element->parent_ = after->parent_;
+            element->next_ = after->next_;
+            after->next_ = XmlArena::linkOf(element);
+        }
         return element;
     };
     auto makeFirstChild = [&](XmlElement* parent, std::string_view name) {
-        const char* copy = poolString(name);
-        XmlElement* element = newElement();
-        element->name_ = copy;
-        element->nameLength_ = static_cast<std::uint32_t>(name.size());
-        element->parent_ = parent;
-        element->depth_ = parent->depth_ + 1;
-        element->next_ = parent->firstChild_;
-        if (parent->firstChild_) parent->firstChild_->previous_ = element;
-        parent->firstChild_ = element;
+        XmlElement* element = newElement(name);
+        element->parent_ = XmlArena::linkOf(parent);
+        arena_->linkFirstChild(parent, element);
         return element;
     };
 
@@ -589,7 +997,7 @@ XmlElement* XmlDocument::walk(std::string_view path, std::size_t index, bool cre
         for (std::size_t i = 0; i < names.size(); ++i) {
             found = nullptr;
             XmlElement* last = appendAfter;
-            for (XmlElement* element = chain; element; element = element->next_) {
+            for (XmlElement* element = chain; element; element = element->next()) {
                 last = element;
                 if (namesMatch(element->name(), names[i])) {
                     found = element;
@@ -602,28 +1010,28 @@ XmlElement* XmlDocument::walk(std::string_view path, std::size_t index, bool cre
             }
             if (i == 0) firstMatch = found;
             if (i + 1 == names.size()) break;
-            if (!found->firstChild_) {
+            XmlElement* firstChild = found->firstChild();
+            if (!firstChild) {
                 if (!create) return nullptr;
                 for (++i; i < names.size(); ++i)
                     found = makeFirstChild(found, names[i]);
                 break;
             }
-            chain = found->firstChild_;
+            chain = firstChild;
             appendAfter = nullptr;
         }
         if (index == 0) {
             current_ = found;
-            siblingCursor_ = found;
-            walkDepth_ = found->depth_;
             return found;
         }
         // Repeat the whole path from the sibling after the element that matched the first name.
         --index;
-        if (!firstMatch->next_) {
+        XmlElement* next = firstMatch->next();
+        if (!next) {
             if (!create) return nullptr;
-            (void)makeSibling(firstMatch, names[0]);
+            next = makeSibling(firstMatch, names[0]);
         }
-        chain = firstMatch->next_;
+        chain = next;
         appendAfter = firstMatch;
     }
 }
@@ -644,28 +1052,22 @@ XmlElement* XmlDocument::MakeElement(std::string_view path, std::size_t index) {
 // --- Editing -------------------------------------------------------------------------------------
 
 XmlElement* XmlDocument::InsertElement(XmlElement* parent, XmlElement* before, std::string_view name) {
-    if (!parent || parent == documentNode_ || (before && before->parent_ != parent)) return nullptr;
+    if (!parent || parent == documentNode_ || (before && before->parent() != parent)) return nullptr;
     try {
-        const char* copy = poolString(name);
-        XmlElement* element = newElement();
-        element->name_ = copy;
-        element->nameLength_ = static_cast<std::uint32_t>(name.size());
-        element->parent_ = parent;
-        element->depth_ = parent->depth_ + 1;
         XmlElement* after = nullptr;
         if (before) {
-            after = before->previous_;
+            after = before->previous();
         } else {
-            for (XmlElement* child = parent->firstChild_; child; child = child->next_)
+            for (XmlElement* child = parent->firstChild(); child; child = child->next())
                 after = child;
         }
-        element->previous_ = after;
-        element->next_ = after ? after->next_ : parent->firstChild_;
-        if (element->next_) element->next_->previous_ = element;
+        XmlElement* element = newElement(name);
+        element->parent_ = XmlArena::linkOf(parent);
         if (after) {
-            after->next_ = element;
+            element->next_ = after->next_;
+            after->next_ = XmlArena::linkOf(element);
         } else {
-            parent->firstChild_ = element;
+            arena_->linkFirstChild(parent, element);
         }
         (void)SetCurrent(element);
         return element;
@@ -677,31 +1079,32 @@ XmlElement* XmlDocument::InsertElement(XmlElement* parent, XmlElement* before, s
 void XmlDocument::RemoveElement(XmlElement* element) {
     if (!element || element == documentNode_) return;
     auto inside = [element](const XmlElement* node) {
-        for (; node; node = node->parent_)
+        for (; node; node = node->parent())
             if (node == element) return true;
         return false;
     };
-    XmlElement* replacement = element->parent_ ? element->parent_ : documentNode_;
-    if (inside(current_)) (void)SetCurrent(replacement);
-    if (inside(siblingCursor_)) siblingCursor_ = replacement;
+    XmlElement* parent = element->parent();
+    if (inside(current_)) (void)SetCurrent(parent ? parent : documentNode_);
 
-    // A top-level element's previous element is the document node or another top-level element.
-    if (element->previous_) {
-        element->previous_->next_ = element->next_;
-    } else if (element->parent_) {
-        element->parent_->firstChild_ = element->next_;
+    // Top-level elements are the chain after the document node.
+    XmlElement* node = parent ? parent->firstChild() : documentNode_;
+    if (parent && node == element) {
+        arena_->unlinkFirstChild(parent, element);
+        return;
     }
-    if (element->next_) element->next_->previous_ = element->previous_;
-    element->next_ = nullptr;
-    element->previous_ = nullptr;
-    element->parent_ = nullptr;
+    while (node && node->next() != element)
+        node = node->next();
+    if (!node) return;  // in no chain: removed before
+    node->next_ = element->next_;
+    element->next_ = 0;
+    element->parent_ = 0;
 }
 
 // --- Attributes ----------------------------------------------------------------------------------
 
 XmlAttribute* XmlDocument::FindAttribute(const XmlElement* element, std::string_view name) {
     if (!element) return nullptr;
-    for (XmlAttribute* attribute = element->firstAttribute_; attribute; attribute = attribute->next_)
+    for (XmlAttribute* attribute = element->firstAttribute(); attribute; attribute = attribute->next())
         if (namesMatch(attribute->name(), name)) return attribute;
     return nullptr;
 }
@@ -716,7 +1119,7 @@ HResult XmlDocument::GetAttributeValue(std::string_view path, std::string_view n
         switch (request.kind) {
             case XmlValueKind::kText: {
                 request.text.clear();
-                if (attribute->valueNeedsDecoding_) {
+                if (attribute->valueNeedsDecoding()) {
                     decodeEntities(raw, request.text);
                     // The decoder stopped two bytes before the end of a caller's buffer.
                     if (request.textLimit > 0)
@@ -816,17 +1219,26 @@ XmlAttribute* XmlDocument::SetCurrentAttribute(std::string_view name, std::strin
             }
         }
         if (!attribute) {
-            XmlAttribute** link = &current_->firstAttribute_;
-            for (; *link; link = &(*link)->next_) {
-                if (namesMatch((*link)->name(), name)) break;
+            XmlAttribute* last = nullptr;
+            for (XmlAttribute* node = current_->firstAttribute(); node && !attribute; node = node->next()) {
+                if (namesMatch(node->name(), name)) attribute = node;
+                last = node;
             }
-            attribute = *link ? *link : (*link = newAttribute());
+            if (!attribute) {
+                // Appended: the last attribute, or the element when it has none, names it from its
+                // extension, made first so that a failure leaves everything as it was.
+                ElementExtension* element = last ? nullptr : &arena_->extend(current_);
+                AttributeExtension* previous = last ? &arena_->lengthen(last) : nullptr;
+                attribute = arena_->newAttribute();
+                (previous ? previous->next : element->firstAttribute) = XmlArena::linkOf(attribute);
+            }
         }
-        attribute->name_ = text;
-        attribute->nameLength_ = static_cast<std::uint16_t>(name.size());
-        attribute->valueGap_ = 1;
-        attribute->valueLength_ = static_cast<std::uint32_t>(escapedLength);
-        attribute->valueNeedsDecoding_ = replaced;
+        AttributeExtension& extension = arena_->lengthen(attribute);
+        extension.name = text;
+        extension.nameLength = static_cast<std::uint16_t>(name.size());
+        extension.valueGap = 1;
+        extension.valueLength = static_cast<std::uint32_t>(escapedLength);
+        extension.valueNeedsDecoding = replaced;
         return attribute;
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -941,19 +1353,19 @@ class XmlDocument::Writer {
         }
     }
 
-    void openElement(const XmlElement* element, std::size_t level) {
+    void openElement(const XmlElement* element, bool hasChildren, std::size_t level) {
         indent(level);
         put("<");
         put(element->name());
-        for (const XmlAttribute* attribute = element->firstAttribute_; attribute;
-             attribute = attribute->next_) {
+        for (const XmlAttribute* attribute = element->firstAttribute(); attribute;
+             attribute = attribute->next()) {
             put(" ");
             put(attribute->name());
             put("=\"");
             putValue(attribute->rawValue());
             put("\"");
         }
-        if (element->firstChild_) {
+        if (hasChildren) {
             put(">\r\n");
         } else if (element->hasText()) {
             put(">");
@@ -1003,23 +1415,26 @@ HResult XmlDocument::writeTree() {
     Writer writer(*this);
     writer.put("<?xml version='1.0' encoding='ISO-8859-1'?>\r\n");
     // Depth-first without recursion: a deeply nested file must not exhaust the stack.
-    for (const XmlElement* top = documentNode_->next_; top && !writer.failed(); top = top->next_) {
+    for (const XmlElement* top = documentNode_->next(); top && !writer.failed(); top = top->next()) {
         const XmlElement* element = top;
         std::size_t level = 0;
         for (;;) {
-            writer.openElement(element, level);
-            if (element->firstChild_) {
-                element = element->firstChild_;
+            const XmlElement* child = element->firstChild();
+            writer.openElement(element, child != nullptr, level);
+            if (child) {
+                element = child;
                 ++level;
                 continue;
             }
-            while (level > 0 && !element->next_) {
-                element = element->parent_;
+            const XmlElement* next = element->next();
+            while (level > 0 && !next) {
+                element = element->parent();
                 --level;
                 writer.closeElement(element, level);
+                next = element->next();
             }
             if (level == 0 || writer.failed()) break;
-            element = element->next_;
+            element = next;
         }
     }
     return outputError_;
