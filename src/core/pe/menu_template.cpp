@@ -1,5 +1,7 @@
 #include "core/pe/menu_template.h"
 
+#include "core/pe/template_cursor.h"
+
 #include <algorithm>
 #include <optional>
 #include <utility>
@@ -18,53 +20,6 @@ constexpr std::uint16_t kResInfoEnd = 0x80;
 // MFS_GRAYED and MFS_DISABLED are both 0x3 in an extended item's state: either bit makes the item
 // grayed and disabled alike, which is how it is shown.
 constexpr std::uint32_t kStateDisabledBits = 0x3;
-
-// Sequential reads over one template. The first read that runs past the data marks the cursor
-// failed; every later read then yields zero, so a decoder reads a whole item and checks once.
-class TemplateCursor {
-  public:
-    explicit TemplateCursor(Bytes data) : cursor_(data) {}
-
-    bool ok() const { return ok_; }
-
-    std::uint16_t u16() { return checked(cursor_.u16()); }
-    std::uint32_t u32() { return checked(cursor_.u32()); }
-
-    void seek(std::size_t position) {
-        if (ok_ && !cursor_.seek(position)) ok_ = false;
-    }
-
-    // Moves to the next multiple of four from the template's start. Padding cut off by the end of
-    // the data is not an error by itself: the next read then fails.
-    void alignTo4() {
-        const std::size_t padding = (4 - cursor_.position() % 4) % 4;
-        cursor_.skip(std::min(padding, cursor_.remaining()));
-    }
-
-    // A zero-terminated UTF-16LE text whose terminator lies inside the data.
-    std::u16string text() {
-        std::u16string text;
-        while (ok_) {
-            const std::uint16_t unit = u16();
-            if (unit == 0) break;
-            text.push_back(static_cast<char16_t>(unit));
-        }
-        return text;
-    }
-
-  private:
-    template <typename T>
-    T checked(std::optional<T> value) {
-        if (!ok_ || !value) {
-            ok_ = false;
-            return T{};
-        }
-        return *value;
-    }
-
-    ByteCursor cursor_;
-    bool ok_ = true;
-};
 
 bool has(std::uint32_t bits, std::uint32_t flag) {
     return (bits & flag) != 0;
