@@ -42,7 +42,7 @@ fi
 dpkg-deb --field "$deb" Package Version Architecture Depends Recommends
 
 step "lintian"
-lintian_output=$(lintian --info --display-info "$deb" || true)
+lintian_output=$(lintian --display-info "$deb" 2>&1 | grep -v "running with root privileges" || true)
 echo "${lintian_output:-(no tags)}"
 if grep -q '^E:' <<<"$lintian_output"; then fail "lintian reports errors"; fi
 
@@ -150,17 +150,25 @@ for file in /usr/share/applications/kestrel.desktop /usr/share/mime/packages/kes
     [ -f "$root$file" ] || fail "$file is missing"
     echo "   $file"
 done
-# The MIME database is rebuilt by shared-mime-info's trigger when it is installed; a desktop has it.
-if [ ! -x "$root/usr/bin/update-mime-database" ]; then
-    in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq shared-mime-info >/dev/null
-fi
+# The MIME and desktop databases are rebuilt by the triggers of shared-mime-info and
+# desktop-file-utils, which every desktop has; a minimal root may lack them.
+for tool in update-mime-database:shared-mime-info update-desktop-database:desktop-file-utils; do
+    if [ ! -x "$root/usr/bin/${tool%%:*}" ]; then
+        echo "   (installing ${tool#*:}, as a desktop has it)"
+        in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${tool#*:}" >>"$root/check/apt.log" 2>&1 ||
+            fail "apt-get install ${tool#*:}"
+    fi
+done
 grep -F 'application/x-kestrel-project:*.kestrel' "$root/usr/share/mime/globs2" ||
     fail "the MIME database does not know *.kestrel"
-grep -q 'application/x-kestrel-project' "$root/usr/share/mime/application/x-kestrel-project.xml" ||
-    fail "update-mime-database did not take the type"
-if [ -f "$root/usr/share/applications/mimeinfo.cache" ]; then
-    grep -F 'application/x-kestrel-project=kestrel.desktop' "$root/usr/share/applications/mimeinfo.cache" ||
-        fail "the desktop database does not open *.kestrel with kestrel.desktop"
+grep -F 'application/x-kestrel-project=kestrel.desktop' "$root/usr/share/applications/mimeinfo.cache" ||
+    fail "the desktop database does not open *.kestrel with kestrel.desktop"
+if in_root sh -c 'command -v xdg-mime' >/dev/null; then
+    filetype=$(in_root xdg-mime query filetype /check/work/sample.kestrel)
+    handler=$(in_root xdg-mime query default application/x-kestrel-project)
+    echo "   xdg-mime: sample.kestrel is $filetype, opened with $handler"
+    [ "$filetype" = application/x-kestrel-project ] || fail "xdg-mime says sample.kestrel is $filetype"
+    [ "$handler" = kestrel.desktop ] || fail "xdg-mime opens the project type with '$handler'"
 fi
 
 step "all package checks passed"
