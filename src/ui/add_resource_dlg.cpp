@@ -107,7 +107,7 @@ std::optional<std::uint16_t> parseLanguage(std::string_view text) {
 }
 
 CAddResourceDlg::CAddResourceDlg(std::uint16_t defaultLanguage, QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("添加资源"));
+    setWindowTitle(tr("添加资源"));
     type_ = new QComboBox(this);
     type_->setEditable(true);
     type_->setInsertPolicy(QComboBox::NoInsert);
@@ -122,14 +122,14 @@ CAddResourceDlg::CAddResourceDlg(std::uint16_t defaultLanguage, QWidget* parent)
     fileRow->addWidget(browseButton);
 
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("类型(&T):"), type_);
-    form->addRow(QStringLiteral("名称或 ID(&N):"), name_);
-    form->addRow(QStringLiteral("语言(&L):"), language_);
-    form->addRow(QStringLiteral("文件(&F):"), fileRow);
+    form->addRow(tr("类型(&T):"), type_);
+    form->addRow(tr("名称或 ID(&N):"), name_);
+    form->addRow(tr("语言(&L):"), language_);
+    form->addRow(tr("文件(&F):"), fileRow);
 
     auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole)->setDefault(true);
-    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
@@ -141,28 +141,28 @@ CAddResourceDlg::CAddResourceDlg(std::uint16_t defaultLanguage, QWidget* parent)
 }
 
 void CAddResourceDlg::browse() {
-    const QString chosen = QFileDialog::getOpenFileName(this, QStringLiteral("选择资源文件"), file_->text(),
-                                                        QStringLiteral("所有文件 (*)"));
+    const QString chosen =
+        QFileDialog::getOpenFileName(this, tr("选择资源文件"), file_->text(), tr("所有文件 (*)"));
     if (!chosen.isEmpty()) file_->setText(chosen);
 }
 
 std::optional<AddResourceRequest> CAddResourceDlg::request(bool showProblems) {
-    auto problem = [&](std::string_view text, QWidget* field) -> std::optional<AddResourceRequest> {
+    auto problem = [&](const QString& text, QWidget* field) -> std::optional<AddResourceRequest> {
         if (showProblems) {
-            uiSink().message(text, kAppName, MessageIcon::kExclamation);
+            uiSink().message(text.toStdString(), kAppName, MessageIcon::kExclamation);
             field->setFocus();
         }
         return std::nullopt;
     };
     AddResourceRequest result;
     std::optional<ResourceKey> type = parseResourceType(fromQt(type_->currentText()));
-    if (!type) return problem("请输入资源类型：标准类型、1 到 65535 的数字或名称。", type_);
+    if (!type) return problem(tr("请输入资源类型：标准类型、1 到 65535 的数字或名称。"), type_);
     std::optional<ResourceKey> name = parseResourceName(fromQt(name_->text()));
-    if (!name) return problem("请输入资源名称或 1 到 65535 的 ID。", name_);
+    if (!name) return problem(tr("请输入资源名称或 1 到 65535 的 ID。"), name_);
     std::optional<std::uint16_t> language = parseLanguage(fromQt(language_->text()));
-    if (!language) return problem("语言必须是 0 到 65535 的数字。", language_);
+    if (!language) return problem(tr("语言必须是 0 到 65535 的数字。"), language_);
     const std::string file(trimmed(fromQt(file_->text())));
-    if (file.empty()) return problem("请选择资源的文件。", file_);
+    if (file.empty()) return problem(tr("请选择资源的文件。"), file_);
     result.type = std::move(*type);
     result.name = std::move(*name);
     result.language = *language;

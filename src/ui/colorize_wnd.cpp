@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "core/platform/format.h"
+#include "ui/ui_text.h"
 
 namespace kestrel::ui {
 
@@ -50,18 +51,19 @@ constexpr int kToolTipMaxWidth = 300;
 // No preset changes the saturation.
 constexpr int kPresetSaturation = 0;
 
-constexpr std::string_view kHuePositive = "色调+%d%%";
-constexpr std::string_view kHueOther = "色调%d%%";
-constexpr std::string_view kHueFromWeights = "色调---";
-constexpr std::string_view kBrightnessPositive = "亮度 +%d%%";
-constexpr std::string_view kBrightnessOther = "亮度 %d%%";
-constexpr std::string_view kSaturationPositive = "饱和度 +%d%%";
-constexpr std::string_view kSaturationOther = "饱和度 %d%%";
-constexpr std::string_view kSaturationPreset = "饱和度 %d";
+constexpr std::string_view kHuePositive = QT_TRANSLATE_NOOP("kestrel::ui::ColorizeWnd", "色调+%d%%");
+constexpr std::string_view kHueOther = QT_TRANSLATE_NOOP("kestrel::ui::ColorizeWnd", "色调%d%%");
+constexpr std::string_view kHueFromWeights = QT_TRANSLATE_NOOP("kestrel::ui::ColorizeWnd", "色调---");
+constexpr std::string_view kBrightnessPositive = QT_TRANSLATE_NOOP("kestrel::ui::ColorizeWnd", "亮度 +%d%%");
+constexpr std::string_view kBrightnessOther = QT_TRANSLATE_NOOP("kestrel::ui::ColorizeWnd", "亮度 %d%%");
+constexpr std::string_view kSaturationPositive =
+    QT_TRANSLATE_NOOP("kestrel::ui::ColorizeWnd", "饱和度 +%d%%");
+constexpr std::string_view kSaturationOther = QT_TRANSLATE_NOOP("kestrel::ui::ColorizeWnd", "饱和度 %d%%");
+constexpr std::string_view kSaturationPreset = QT_TRANSLATE_NOOP("kestrel::ui::ColorizeWnd", "饱和度 %d");
 // What the labels show at the start and after a reset (a slider moved back to 0 shows "0%").
-constexpr std::string_view kHueStart = "色调+0%";
-constexpr std::string_view kBrightnessStart = "亮度 +0%";
-constexpr std::string_view kSaturationStart = "饱和度 +0%";
+constexpr std::string_view kHueStart = QT_TRANSLATE_NOOP("kestrel::ui::ColorizeWnd", "色调+0%");
+constexpr std::string_view kBrightnessStart = QT_TRANSLATE_NOOP("kestrel::ui::ColorizeWnd", "亮度 +0%");
+constexpr std::string_view kSaturationStart = QT_TRANSLATE_NOOP("kestrel::ui::ColorizeWnd", "饱和度 +0%");
 
 constexpr std::array<int, ColorizeEngine::kMixTableCount> kIdentityWeights{100, 0, 0, 0, 100, 0, 0, 0, 100};
 
@@ -78,12 +80,14 @@ constexpr std::array<std::array<int, ColorizeEngine::kMixTableCount>, 9> kBasePr
     {40, 0, 45, 0, 55, 5, 60, 60, 0},
 }};
 
+constexpr const char* kContext = "kestrel::ui::ColorizeWnd";
+
 QString formatted(std::string_view format, int value) {
-    return QString::fromStdString(safeFormat(format, {value}));
+    return QString::fromStdString(safeFormat(uiTextUtf8(kContext, format), {value}));
 }
 
-QString labelText(std::string_view utf8) {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+QString labelText(std::string_view source) {
+    return uiText(kContext, source);
 }
 
 QString hueText(int hue) {
@@ -268,7 +272,7 @@ void ColorizeWnd::buildControls() {
     std::vector<QObject*> controls;
     QWidget* parent = content_;
 
-    resetHueButton_ = place(parent, 0, 0, 100, 24, controls, new QPushButton(QStringLiteral("重置色调")));
+    resetHueButton_ = place(parent, 0, 0, 100, 24, controls, new QPushButton(tr("重置色调")));
     for (int row = 0; row < 3; ++row) {
         static constexpr std::array<const char*, 3> kRowNames{"R", "G", "B"};
         place(parent, 0, 28 + 18 * row, 18, 14, controls,
@@ -295,41 +299,35 @@ void ColorizeWnd::buildControls() {
     saturationSlider_ =
         place(parent, 120, 254, 269, 30, controls,
               makeSlider(kColorizeLevelRange, kLevelTickInterval, kLevelSingleStep, kLevelPageStep));
-    resetBrightnessButton_ =
-        place(parent, 0, 100, 100, 24, controls, new QPushButton(QStringLiteral("重置亮度")));
-    lockBox_ = place(parent, 0, 126, 110, 24, controls, makeCheckBox(QStringLiteral("锁定亮度"), true));
-    lightSourceBox_ =
-        place(parent, 0, 152, 110, 24, controls, makeCheckBox(QStringLiteral("光源亮度"), true));
-    gammaBox_ = place(parent, 0, 178, 110, 24, controls, makeCheckBox(QStringLiteral("咖玛亮度"), true));
-    resetSaturationButton_ =
-        place(parent, 0, 254, 100, 24, controls, new QPushButton(QStringLiteral("重置饱和度")));
-    previewButton_ =
-        place(parent, 400, 28, 140, 24, controls, new QPushButton(QStringLiteral("预览着色...")));
+    resetBrightnessButton_ = place(parent, 0, 100, 100, 24, controls, new QPushButton(tr("重置亮度")));
+    lockBox_ = place(parent, 0, 126, 110, 24, controls, makeCheckBox(tr("锁定亮度"), true));
+    lightSourceBox_ = place(parent, 0, 152, 110, 24, controls, makeCheckBox(tr("光源亮度"), true));
+    gammaBox_ = place(parent, 0, 178, 110, 24, controls, makeCheckBox(tr("咖玛亮度"), true));
+    resetSaturationButton_ = place(parent, 0, 254, 100, 24, controls, new QPushButton(tr("重置饱和度")));
+    previewButton_ = place(parent, 400, 28, 140, 24, controls, new QPushButton(tr("预览着色...")));
     place(parent, 400, 58, 95, 24, controls,
-          makeLabel(QStringLiteral("挑选预置色彩:"), Qt::AlignLeft | Qt::AlignVCenter));
+          makeLabel(tr("挑选预置色彩:"), Qt::AlignLeft | Qt::AlignVCenter));
     // The number box and its up-down control in one.
     presetBox_ = new QSpinBox;
     presetBox_->setRange(0, kColorizePresetCount);
     presetBox_->setValue(0);
     presetBox_->setAlignment(Qt::AlignRight);
     place(parent, 495, 56, 44, 18, controls, presetBox_);
-    applyButton_ = place(parent, 400, 78, 140, 24, controls, new QPushButton(QStringLiteral("应用着色...")));
-    currentOnlyBox_ =
-        place(parent, 408, 110, 160, 24, controls, makeCheckBox(QStringLiteral("仅适用当前图象"), true));
-    allImagesBox_ =
-        place(parent, 408, 142, 160, 24, controls, makeCheckBox(QStringLiteral("适用所有图象"), false));
+    applyButton_ = place(parent, 400, 78, 140, 24, controls, new QPushButton(tr("应用着色...")));
+    currentOnlyBox_ = place(parent, 408, 110, 160, 24, controls, makeCheckBox(tr("仅适用当前图象"), true));
+    allImagesBox_ = place(parent, 408, 142, 160, 24, controls, makeCheckBox(tr("适用所有图象"), false));
 
     showWeights();
 
-    addToolTip(previewButton_, QStringLiteral("单击以在上面的窗口预览当前着色。"));
+    addToolTip(previewButton_, tr("单击以在上面的窗口预览当前着色。"));
     addToolTip(resetBrightnessButton_, QStringLiteral("Reset Brightness to 0% (default)."));
-    addToolTip(lockBox_, QStringLiteral("复选以同时移动 R G B 亮度水平。不选则独立移动。"));
-    addToolTip(lightSourceBox_, QStringLiteral("复选以在源色彩上应用亮度，在改变 RGB 之间。"));
-    addToolTip(gammaBox_, QStringLiteral("复选应用一个咖玛曲线到明亮水平。不选则是直线更改。"));
-    addToolTip(currentOnlyBox_, QStringLiteral("复选仅着色当前位图。"));
-    addToolTip(allImagesBox_, QStringLiteral("复选以便当<应用着色>点击后，所有的图象文件将被着色。"));
-    addToolTip(applyButton_, QStringLiteral("单击应用当前的着色为不同的文件和色彩属性。"));
-    addToolTip(resetHueButton_, QStringLiteral("单击重置色彩色调。"));
+    addToolTip(lockBox_, tr("复选以同时移动 R G B 亮度水平。不选则独立移动。"));
+    addToolTip(lightSourceBox_, tr("复选以在源色彩上应用亮度，在改变 RGB 之间。"));
+    addToolTip(gammaBox_, tr("复选应用一个咖玛曲线到明亮水平。不选则是直线更改。"));
+    addToolTip(currentOnlyBox_, tr("复选仅着色当前位图。"));
+    addToolTip(allImagesBox_, tr("复选以便当<应用着色>点击后，所有的图象文件将被着色。"));
+    addToolTip(applyButton_, tr("单击应用当前的着色为不同的文件和色彩属性。"));
+    addToolTip(resetHueButton_, tr("单击重置色彩色调。"));
     addToolTip(resetSaturationButton_, QStringLiteral("Reset Saturation to 0% (default)."));
 
     connect(hueSlider_, &QSlider::valueChanged, this, &ColorizeWnd::hueMoved);

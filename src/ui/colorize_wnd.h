@@ -4,6 +4,7 @@
 // left to the image pane, which it asks through previewRequested() and applyRequested().
 #pragma once
 
+#include <QCoreApplication>
 #include <QScrollArea>
 #include <QString>
 #include <QTimer>
@@ -40,9 +41,9 @@ struct ColorizeState {
     bool currentOnly = true;
     bool allImages = false;
     int preset = 0;
-    QString hueLabel = QStringLiteral("色调+0%");
-    QString brightnessLabel = QStringLiteral("亮度 +0%");
-    QString saturationLabel = QStringLiteral("饱和度 +0%");
+    QString hueLabel = QCoreApplication::translate("kestrel::ui::ColorizeWnd", "色调+0%");
+    QString brightnessLabel = QCoreApplication::translate("kestrel::ui::ColorizeWnd", "亮度 +0%");
+    QString saturationLabel = QCoreApplication::translate("kestrel::ui::ColorizeWnd", "饱和度 +0%");
 };
 
 // The weights of preset `preset` (0 … 161): one of nine base presets with its rows rotated and its

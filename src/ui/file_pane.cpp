@@ -19,20 +19,26 @@
 #include "core/platform/ui_sink.h"
 #include "core/xml/xml_document.h"
 #include "ui/pane_host.h"
+#include "ui/ui_text.h"
 
 namespace kestrel::ui {
 
 namespace {
 
 constexpr std::string_view kSource = "FilePane";
+constexpr const char* kContext = "FilePane";
 
-constexpr std::string_view kDifferentExtension =
+constexpr std::string_view kDifferentExtension = QT_TRANSLATE_NOOP(
+    "FilePane",
     "与你正替换那个相比，你选定的是一个不同扩展名的文件名。\r\n更改文件类型可能有不利的副作用。\r\n\r\n"
-    "你希望要继续吗？";
-constexpr std::string_view kOverwriteOther = "文件 '%s' 已存在并被其他资源使用。\r\n\r\n要覆盖它吗？";
-constexpr std::string_view kCopyFailed = "复制 '%s' 文件到 '%s' 的时候发生错误。";
-constexpr std::string_view kReplaceStrings =
-    "字串表由 STRINGS.XML 编译，所有字串表项共用这个文件。\r\n\r\n要用 '%s' 覆盖 STRINGS.XML 吗？";
+    "你希望要继续吗？");
+constexpr std::string_view kOverwriteOther =
+    QT_TRANSLATE_NOOP("FilePane", "文件 '%s' 已存在并被其他资源使用。\r\n\r\n要覆盖它吗？");
+constexpr std::string_view kCopyFailed =
+    QT_TRANSLATE_NOOP("FilePane", "复制 '%s' 文件到 '%s' 的时候发生错误。");
+constexpr std::string_view kReplaceStrings = QT_TRANSLATE_NOOP(
+    "FilePane",
+    "字串表由 STRINGS.XML 编译，所有字串表项共用这个文件。\r\n\r\n要用 '%s' 覆盖 STRINGS.XML 吗？");
 constexpr std::string_view kStringsFile = "STRINGS.XML";
 
 QString pathText(const std::filesystem::path& path) {
@@ -49,7 +55,8 @@ HResult copyOver(const std::filesystem::path& chosen, const std::filesystem::pat
     }
     if (HResult hr = CopyFileAtomic(chosen, target); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, kCopyFailed, {pathToUtf8(chosen), pathToUtf8(target)});
+        ReportMessage(false, kSource, __LINE__, uiTextUtf8(kContext, kCopyFailed),
+                      {pathToUtf8(chosen), pathToUtf8(target)});
         return hr;
     }
     return kOk;
@@ -70,7 +77,7 @@ QToolButton* addEditorButton(QToolBar* bar, const PaneServices& services, int op
                              const std::function<void(const EditorCommand*)>& launch) {
     auto* menu = new QMenu(bar);
     auto* button = new QToolButton(bar);
-    button->setText(QStringLiteral("编辑"));
+    button->setText(QCoreApplication::translate("FilePane", "编辑"));
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     button->setPopupMode(QToolButton::MenuButtonPopup);
     button->setMenu(menu);
@@ -85,7 +92,7 @@ QToolButton* addEditorButton(QToolBar* bar, const PaneServices& services, int op
             }
             if (!services.editors->empty()) menu->addSeparator();
         }
-        QAction* customize = menu->addAction(QStringLiteral("定制编辑器 ..."));
+        QAction* customize = menu->addAction(QCoreApplication::translate("FilePane", "定制编辑器 ..."));
         QObject::connect(customize, &QAction::triggered, menu, [services, optionsPage] {
             if (services.openOptions) services.openOptions(optionsPage);
         });
@@ -194,8 +201,8 @@ HResult ReplacePaneFile(CKsDoc* document, XmlElement* fileElement, const std::fi
         const std::filesystem::path folder = workingFolderOf(document, current);
         if (resolveStored(folder, kStringsFile, strings).failed()) strings = folder / kStringsFile;
         if (IsSameFile(chosen, strings)) return kFalse;
-        if (uiSink().ask(safeFormat(kReplaceStrings, {pathToUtf8(chosen)}), kAppName, Buttons::kYesNo, 1,
-                         MessageIcon::kExclamation) != Answer::kYes) {
+        if (uiSink().ask(safeFormat(uiTextUtf8(kContext, kReplaceStrings), {pathToUtf8(chosen)}), kAppName,
+                         Buttons::kYesNo, 1, MessageIcon::kExclamation) != Answer::kYes) {
             return kFalse;
         }
         if (HResult hr = copyOver(chosen, strings); hr.failed()) return hr;
@@ -204,8 +211,8 @@ HResult ReplacePaneFile(CKsDoc* document, XmlElement* fileElement, const std::fi
     }
 
     if (!iequalsAscii(chosenExtension, extensionOf(pathToUtf8(current.filename()))) &&
-        uiSink().ask(kDifferentExtension, kAppName, Buttons::kYesNo, 0, MessageIcon::kExclamation) !=
-            Answer::kYes) {
+        uiSink().ask(uiTextUtf8(kContext, kDifferentExtension), kAppName, Buttons::kYesNo, 0,
+                     MessageIcon::kExclamation) != Answer::kYes) {
         return kFalse;
     }
 
@@ -213,8 +220,8 @@ HResult ReplacePaneFile(CKsDoc* document, XmlElement* fileElement, const std::fi
     if (!IsSameFile(chosen, target)) {
         std::error_code error;
         if (std::filesystem::exists(target, error) && !IsSameFile(target, current) &&
-            uiSink().ask(safeFormat(kOverwriteOther, {pathToUtf8(target)}), kAppName, Buttons::kYesNo, 1,
-                         MessageIcon::kExclamation) != Answer::kYes) {
+            uiSink().ask(safeFormat(uiTextUtf8(kContext, kOverwriteOther), {pathToUtf8(target)}), kAppName,
+                         Buttons::kYesNo, 1, MessageIcon::kExclamation) != Answer::kYes) {
             return kFalse;
         }
         // Written beside the target and renamed over it: a failed copy leaves the target as it was.

@@ -10,17 +10,17 @@
 namespace kestrel::ui {
 
 FindDlg::FindDlg(const FindValues& values, QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("查找文本"));
+    setWindowTitle(tr("查找文本"));
     auto* grid = new QGridLayout(this);
 
     what_ = new QLineEdit(values.what, this);
     with_ = new QLineEdit(values.with, this);
-    auto* whatLabel = new QLabel(QStringLiteral("查找什么(&N):"), this);
-    auto* withLabel = new QLabel(QStringLiteral("替换为(&P):"), this);
+    auto* whatLabel = new QLabel(tr("查找什么(&N):"), this);
+    auto* withLabel = new QLabel(tr("替换为(&P):"), this);
     whatLabel->setBuddy(what_);
     withLabel->setBuddy(with_);
-    wholeWord_ = new QCheckBox(QStringLiteral("仅仅匹配完整字句(&W)"), this);
-    matchCase_ = new QCheckBox(QStringLiteral("区分大小写(&C)"), this);
+    wholeWord_ = new QCheckBox(tr("仅仅匹配完整字句(&W)"), this);
+    matchCase_ = new QCheckBox(tr("区分大小写(&C)"), this);
     wholeWord_->setChecked(values.wholeWord);
     matchCase_->setChecked(values.matchCase);
 
@@ -38,10 +38,10 @@ FindDlg::FindDlg(const FindValues& values, QWidget* parent) : QDialog(parent) {
         buttons->addWidget(button);
         return button;
     };
-    addButton(QStringLiteral("查找下一个(&F)"), FindResult::kFindNext)->setDefault(true);
-    addButton(QStringLiteral("替换(&R)"), FindResult::kReplace);
-    addButton(QStringLiteral("全部替换(&A)"), FindResult::kReplaceAll);
-    addButton(QStringLiteral("取消"), FindResult::kCancel);
+    addButton(tr("查找下一个(&F)"), FindResult::kFindNext)->setDefault(true);
+    addButton(tr("替换(&R)"), FindResult::kReplace);
+    addButton(tr("全部替换(&A)"), FindResult::kReplaceAll);
+    addButton(tr("取消"), FindResult::kCancel);
     buttons->addStretch();
     grid->addLayout(buttons, 0, 2, 5, 1);
     grid->setColumnMinimumWidth(1, 200);

@@ -40,10 +40,10 @@ constexpr const char* kTextFormat = "text/plain";
 constexpr std::uintmax_t kSpareFraction = 8;
 constexpr std::uintmax_t kSpareMinimum = 4096;
 
-constexpr const char* kCutText = "剪切(&T)\tShift+Del";
-constexpr const char* kCopyText = "复制(&C)\tCtrl+Ins";
-constexpr const char* kPasteText = "粘贴(&P)\tShift+Ins";
-constexpr const char* kSelectAllText = "全选(&A)\tCtrl+A";
+constexpr const char* kCutText = QT_TRANSLATE_NOOP("kestrel::ui::HexEdit", "剪切(&T)\tShift+Del");
+constexpr const char* kCopyText = QT_TRANSLATE_NOOP("kestrel::ui::HexEdit", "复制(&C)\tCtrl+Ins");
+constexpr const char* kPasteText = QT_TRANSLATE_NOOP("kestrel::ui::HexEdit", "粘贴(&P)\tShift+Ins");
+constexpr const char* kSelectAllText = QT_TRANSLATE_NOOP("kestrel::ui::HexEdit", "全选(&A)\tCtrl+A");
 
 QString binaryFormat() {
     return QString::fromLatin1(kBinaryDataFormat.data(), static_cast<qsizetype>(kBinaryDataFormat.size()));
@@ -553,11 +553,11 @@ void HexEdit::autoScroll() {
 void HexEdit::contextMenuEvent(QContextMenuEvent* event) {
     if (!hasData()) return;
     QMenu menu(this);
-    QAction* cutAction = menu.addAction(QString::fromUtf8(kCutText));
-    QAction* copyAction = menu.addAction(QString::fromUtf8(kCopyText));
-    QAction* pasteAction = menu.addAction(QString::fromUtf8(kPasteText));
+    QAction* cutAction = menu.addAction(tr(kCutText));
+    QAction* copyAction = menu.addAction(tr(kCopyText));
+    QAction* pasteAction = menu.addAction(tr(kPasteText));
     menu.addSeparator();
-    QAction* selectAllAction = menu.addAction(QString::fromUtf8(kSelectAllText));
+    QAction* selectAllAction = menu.addAction(tr(kSelectAllText));
     cutAction->setEnabled(canCut());
     copyAction->setEnabled(canCopy());
     pasteAction->setEnabled(canPaste());

@@ -17,10 +17,10 @@ namespace kestrel::ui {
 
 namespace {
 
-constexpr const char* kReplaceTitle = "浏览文件";
+constexpr const char* kReplaceTitle = QT_TRANSLATE_NOOP("kestrel::ui::HexWnd", "浏览文件");
 constexpr const char* kReplaceFilter = "All Files (*)";
-constexpr const char* kShowText = "查看 文本";
-constexpr const char* kShowImage = " 查看图象 ";
+constexpr const char* kShowText = QT_TRANSLATE_NOOP("kestrel::ui::HexWnd", "查看 文本");
+constexpr const char* kShowImage = QT_TRANSLATE_NOOP("kestrel::ui::HexWnd", " 查看图象 ");
 
 }  // namespace
 
@@ -52,11 +52,11 @@ void HexWnd::buildToolBar() {
     editButton_ = addEditorButton(toolBar_, services_, kHexEditorsPage, [this](const EditorCommand* editor) {
         launchPaneEditor(services_, EditorKind::kHex, path_, editor);
     });
-    replaceAction_ = new QAction(QStringLiteral(" 替 换 ..."), this);
+    replaceAction_ = new QAction(tr(" 替 换 ..."), this);
     // A tool button would drop the ellipsis of the text.
     replaceAction_->setIconText(replaceAction_->text());
     connect(replaceAction_, &QAction::triggered, this, &HexWnd::chooseReplacement);
-    switchAction_ = new QAction(QString::fromUtf8(kShowText), this);
+    switchAction_ = new QAction(tr(kShowText), this);
     connect(switchAction_, &QAction::triggered, this, &HexWnd::switchView);
     toolBar_->addAction(replaceAction_);
     toolBar_->addAction(switchAction_);
@@ -68,7 +68,7 @@ void HexWnd::ShowHexFile(const std::filesystem::path& path, XmlElement* fileElem
     fileElement_ = fileElement;
     document_ = document;
     mode_ = mode;
-    switchAction_->setText(QString::fromUtf8(mode == ShowMode::kHexFromImage ? kShowImage : kShowText));
+    switchAction_->setText(tr(mode == ShowMode::kHexFromImage ? kShowImage : kShowText));
     watch_.watch(path_);
     Reload();
 }
@@ -98,8 +98,8 @@ void HexWnd::switchView() {
 
 void HexWnd::chooseReplacement() {
     if (path_.empty()) return;
-    const std::filesystem::path chosen = choosePaneReplacement(
-        services_, this, path_, QString::fromUtf8(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
+    const std::filesystem::path chosen =
+        choosePaneReplacement(services_, this, path_, tr(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
     if (!chosen.empty()) ReplaceWith(chosen);
 }
 

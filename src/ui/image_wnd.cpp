@@ -36,6 +36,7 @@
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "ui/pane_host.h"
+#include "ui/ui_text.h"
 
 namespace kestrel::ui {
 
@@ -62,20 +63,26 @@ constexpr int kColorizeWideDib = 253;
 constexpr std::uint32_t kBmpFileHeaderSize = 14;
 constexpr std::uint32_t kDefaultAviFrameMicroseconds = 100000;
 
-constexpr std::string_view kNameLine = "文件名称: %s%s";
-constexpr std::string_view kSizeLine = "文件大小: %d 字节";
-constexpr std::string_view kImageSizeLine = "图象大小: %dx%d";
+constexpr const char* kContext = "kestrel::ui::ImageWnd";
 
-constexpr std::string_view kSelectFirst = "应用之前请选择复选框其中的一个。";
-constexpr std::string_view kConfirmCurrent =
-    "警告：应用将覆盖文件\n\n%s\n\n你无法撤消此项操作。\r\n\r\n你确定要这么做吗？";
-constexpr std::string_view kConfirmAll =
-    "警告：应用将覆盖所有文件于目录:\n\n%s\n\n你无法撤消此项操作。\r\n\r\n你确定要这么做吗？";
-constexpr std::string_view kRecolouringAll = "正在着色图象文件...";
-constexpr std::string_view kCancelRecolouring = "取消";
-constexpr std::string_view kRecolouredCount = "已着色 %d 个文件，共 %d 个。";
+constexpr std::string_view kNameLine = QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "文件名称: %s%s");
+constexpr std::string_view kSizeLine = QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "文件大小: %d 字节");
+constexpr std::string_view kImageSizeLine = QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "图象大小: %dx%d");
 
-constexpr const char* kReplaceTitle = "浏览图形文件";
+constexpr std::string_view kSelectFirst =
+    QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "应用之前请选择复选框其中的一个。");
+constexpr std::string_view kConfirmCurrent = QT_TRANSLATE_NOOP(
+    "kestrel::ui::ImageWnd", "警告：应用将覆盖文件\n\n%s\n\n你无法撤消此项操作。\r\n\r\n你确定要这么做吗？");
+constexpr std::string_view kConfirmAll = QT_TRANSLATE_NOOP(
+    "kestrel::ui::ImageWnd",
+    "警告：应用将覆盖所有文件于目录:\n\n%s\n\n你无法撤消此项操作。\r\n\r\n你确定要这么做吗？");
+constexpr std::string_view kRecolouringAll =
+    QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "正在着色图象文件...");
+constexpr std::string_view kCancelRecolouring = QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "取消");
+constexpr std::string_view kRecolouredCount =
+    QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "已着色 %d 个文件，共 %d 个。");
+
+constexpr const char* kReplaceTitle = QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "浏览图形文件");
 // "Image Files (*.bmp;*.png;*.gif;*.jpg;*.avi)": Qt's dialog separates the patterns by blanks.
 constexpr const char* kReplaceFilter = "Image Files (*.bmp *.png *.gif *.jpg *.avi)";
 
@@ -90,17 +97,20 @@ QString pathText(const std::filesystem::path& path) {
 std::string depthLine(std::uint32_t bitCount) {
     switch (bitCount) {
         case 1:
-            return "像素深度/色彩: 1/2";
+            return QCoreApplication::translate("kestrel::ui::ImageWnd", "像素深度/色彩: 1/2").toStdString();
         case 4:
-            return "像素深度/色彩: 4/16";
+            return QCoreApplication::translate("kestrel::ui::ImageWnd", "像素深度/色彩: 4/16").toStdString();
         case 8:
-            return "像素深度/色彩: 8/256";
+            return QCoreApplication::translate("kestrel::ui::ImageWnd", "像素深度/色彩: 8/256").toStdString();
         case 16:
-            return "像素深度/色彩: 16/65536";
+            return QCoreApplication::translate("kestrel::ui::ImageWnd", "像素深度/色彩: 16/65536")
+                .toStdString();
         case 24:
-            return "像素深度/色彩: 24/16m";
+            return QCoreApplication::translate("kestrel::ui::ImageWnd", "像素深度/色彩: 24/16m")
+                .toStdString();
         case 32:
-            return "像素深度/色彩: 24+8Alpha/16m";
+            return QCoreApplication::translate("kestrel::ui::ImageWnd", "像素深度/色彩: 24+8Alpha/16m")
+                .toStdString();
         default:
             return {};
     }
@@ -209,17 +219,17 @@ void ImageWnd::buildToolBar() {
             launchPaneEditor(services_, EditorKind::kImage, path_, editor);
         });
 
-    replaceAction_ = new QAction(QStringLiteral(" 替 换 ..."), this);
+    replaceAction_ = new QAction(tr(" 替 换 ..."), this);
     // A tool button would drop the ellipsis of the text.
     replaceAction_->setIconText(replaceAction_->text());
     connect(replaceAction_, &QAction::triggered, this, &ImageWnd::chooseReplacement);
-    hexAction_ = new QAction(QStringLiteral("查看 Hex"), this);
+    hexAction_ = new QAction(tr("查看 Hex"), this);
     connect(hexAction_, &QAction::triggered, this, &ImageWnd::showHex);
-    realSizeAction_ = new QAction(QStringLiteral("真实 大小"), this);
+    realSizeAction_ = new QAction(tr("真实 大小"), this);
     realSizeAction_->setCheckable(true);
     realSizeAction_->setChecked(realSize_);
     connect(realSizeAction_, &QAction::toggled, this, &ImageWnd::setRealSize);
-    copyAction_ = new QAction(QStringLiteral("复 制 到 剪 贴 板"), this);
+    copyAction_ = new QAction(tr("复 制 到 剪 贴 板"), this);
     connect(copyAction_, &QAction::triggered, this, [this] { CopyImage(); });
     toolBar_->addAction(replaceAction_);
     toolBar_->addAction(hexAction_);
@@ -233,8 +243,8 @@ QMenu* ImageWnd::editMenu() const {
 
 void ImageWnd::chooseReplacement() {
     if (path_.empty()) return;
-    const std::filesystem::path chosen = choosePaneReplacement(
-        services_, this, path_, QString::fromUtf8(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
+    const std::filesystem::path chosen =
+        choosePaneReplacement(services_, this, path_, tr(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
     if (!chosen.empty()) ReplaceWith(chosen);
 }
 
@@ -469,9 +479,9 @@ void ImageWnd::RefreshInfo() {
     const std::string extension = extensionOf(fileName);
     const std::string base = fileName.substr(0, fileName.size() - extension.size());
     const DibInfo& dib = picture_->info;
-    info_ << fromUtf8(safeFormat(kNameLine, {base, extension}))
-          << fromUtf8(safeFormat(kSizeLine, {shownSize_}))
-          << fromUtf8(safeFormat(kImageSizeLine, {dib.width, dib.height}))
+    info_ << fromUtf8(safeFormat(uiTextUtf8(kContext, kNameLine), {base, extension}))
+          << fromUtf8(safeFormat(uiTextUtf8(kContext, kSizeLine), {shownSize_}))
+          << fromUtf8(safeFormat(uiTextUtf8(kContext, kImageSizeLine), {dib.width, dib.height}))
           << fromUtf8(depthLine(kind_ == ImageKind::kPng ? 32 : dib.bitCount));
     layoutInformation();
 }
@@ -624,13 +634,14 @@ std::vector<std::filesystem::path> ImageWnd::allImageFolders() const {
 
 int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
     if (!currentOnly && !allImages) {
-        uiSink().message(kSelectFirst, kAppName, MessageIcon::kExclamation);
+        uiSink().message(uiTextUtf8(kContext, kSelectFirst), kAppName, MessageIcon::kExclamation);
         return 0;
     }
     if (path_.empty()) return 0;
     const std::filesystem::path folder = recolourFolder();
-    const std::string question = currentOnly ? safeFormat(kConfirmCurrent, {pathToUtf8(path_)})
-                                             : safeFormat(kConfirmAll, {pathToUtf8(folder)});
+    const std::string question = currentOnly
+                                     ? safeFormat(uiTextUtf8(kContext, kConfirmCurrent), {pathToUtf8(path_)})
+                                     : safeFormat(uiTextUtf8(kContext, kConfirmAll), {pathToUtf8(folder)});
     if (uiSink().ask(question, kAppName, Buttons::kYesNo, 0, MessageIcon::kExclamation) != Answer::kYes)
         return 0;
 
@@ -660,7 +671,7 @@ int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
     watch_.markCurrent();
     LoadImage();
     if (!currentOnly)
-        uiSink().message(safeFormat(kRecolouredCount, {run.done, run.files}), kAppName,
+        uiSink().message(safeFormat(uiTextUtf8(kContext, kRecolouredCount), {run.done, run.files}), kAppName,
                          MessageIcon::kInformation);
     return 1;
 }
@@ -672,7 +683,7 @@ HResult ImageWnd::recolourAll(ColorizeEngine::FolderRun& run) {
     const ColorizeEngine engine = colorizeEngine();
     const std::vector<std::filesystem::path> folders = allImageFolders();
     QPointer<QProgressDialog> progress = new QProgressDialog(
-        fromUtf8(std::string(kRecolouringAll)), fromUtf8(std::string(kCancelRecolouring)), 0, 0, this);
+        uiText(kContext, kRecolouringAll), uiText(kContext, kCancelRecolouring), 0, 0, this);
     progress->setWindowModality(Qt::WindowModal);
     progress->setMinimumDuration(applyProgressDelayMs_);
     progress->setAutoClose(true);

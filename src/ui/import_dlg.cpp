@@ -18,12 +18,14 @@
 #include "core/platform/paths.h"
 #include "core/platform/text.h"
 #include "core/platform/ui_sink.h"
+#include "ui/ui_text.h"
 
 namespace kestrel::ui {
 
 namespace {
 
 constexpr std::string_view kSource = "ImportDlg";
+constexpr const char* kContext = "kestrel::ui::CImportDlg";
 
 QString toQt(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -71,9 +73,9 @@ HResult IsImportablePeFile(const std::filesystem::path& path) {
 
 CImportDlg::CImportDlg(SettingsStore* settings, std::filesystem::path dataFolder, QWidget* parent)
     : QDialog(parent), settings_(settings), dataFolder_(std::move(dataFolder)) {
-    setWindowTitle(QStringLiteral("插入资源文件"));
+    setWindowTitle(tr("插入资源文件"));
 
-    auto* fileGroup = new QGroupBox(QStringLiteral("选择从哪里插入一个资源文件(&C)"), this);
+    auto* fileGroup = new QGroupBox(tr("选择从哪里插入一个资源文件(&C)"), this);
     fileEdit_ = new QLineEdit(fileGroup);
     fileEdit_->setObjectName(QStringLiteral("file"));
     auto* fileButton = new QToolButton(fileGroup);
@@ -82,7 +84,7 @@ CImportDlg::CImportDlg(SettingsStore* settings, std::filesystem::path dataFolder
     fileRow->addWidget(fileEdit_);
     fileRow->addWidget(fileButton);
 
-    auto* folderGroup = new QGroupBox(QStringLiteral("选择一个被插入的资源文件的解压目录(&D)"), this);
+    auto* folderGroup = new QGroupBox(tr("选择一个被插入的资源文件的解压目录(&D)"), this);
     folderEdit_ = new QLineEdit(folderGroup);
     folderEdit_->setObjectName(QStringLiteral("folder"));
     auto* folderButton = new QToolButton(folderGroup);
@@ -92,8 +94,8 @@ CImportDlg::CImportDlg(SettingsStore* settings, std::filesystem::path dataFolder
     folderRow->addWidget(folderButton);
 
     auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole)->setDefault(true);
-    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(fileGroup);
@@ -109,16 +111,15 @@ CImportDlg::CImportDlg(SettingsStore* settings, std::filesystem::path dataFolder
 
     fileBrowser_ = [](QWidget* owner, const std::string& current) -> std::optional<std::string> {
         QString chosen = QFileDialog::getOpenFileName(
-            owner, QStringLiteral("浏览插入文件"), toQt(current),
+            owner, tr("浏览插入文件"), toQt(current),
             QStringLiteral(
                 "Resource Files (*.exe;*.dll;*.msstyles) (*.exe *.dll *.msstyles);;All Files (*)"));
         if (chosen.isEmpty()) return std::nullopt;
         return fromQt(chosen);
     };
     folderBrowser_ = [](QWidget* owner, const std::string& current) -> std::optional<std::string> {
-        QString chosen =
-            QFileDialog::getExistingDirectory(owner, QStringLiteral("选择一个位置以解压被插入的文件"),
-                                              toQt(current), QFileDialog::DontUseNativeDialog);
+        QString chosen = QFileDialog::getExistingDirectory(owner, tr("选择一个位置以解压被插入的文件"),
+                                                           toQt(current), QFileDialog::DontUseNativeDialog);
         if (chosen.isEmpty()) return std::nullopt;
         return fromQt(chosen);
     };
@@ -171,8 +172,8 @@ void CImportDlg::browseFolder() {
             setFolder(*chosen);
             return;
         }
-        Answer answer =
-            uiSink().ask(kImportProjectPresent, kAppName, Buttons::kYesNoCancel, 0, MessageIcon::kQuestion);
+        Answer answer = uiSink().ask(uiTextUtf8(kContext, kImportProjectPresent), kAppName,
+                                     Buttons::kYesNoCancel, 0, MessageIcon::kQuestion);
         if (answer == Answer::kNo) {
             setFolder(*chosen);
             acceptedProjectFolder_ = normalFolder(pathFromUtf8(*chosen));
@@ -186,16 +187,18 @@ void CImportDlg::browseFolder() {
 bool CImportDlg::checkFile() {
     const std::string name = file();
     if (name.empty()) {
-        uiSink().message(kImportNoFile, kAppName, MessageIcon::kExclamation);
+        uiSink().message(uiTextUtf8(kContext, kImportNoFile), kAppName, MessageIcon::kExclamation);
         return false;
     }
     std::error_code error;
     if (!std::filesystem::exists(pathFromUtf8(name), error)) {
-        uiSink().message(safeFormat(kImportFileMissing, {name}), kAppName, MessageIcon::kExclamation);
+        uiSink().message(safeFormat(uiTextUtf8(kContext, kImportFileMissing), {name}), kAppName,
+                         MessageIcon::kExclamation);
         return false;
     }
     if (IsImportablePeFile(pathFromUtf8(name)) != kOk) {
-        uiSink().message(safeFormat(kImportNotPe, {name}), kAppName, MessageIcon::kExclamation);
+        uiSink().message(safeFormat(uiTextUtf8(kContext, kImportNotPe), {name}), kAppName,
+                         MessageIcon::kExclamation);
         return false;
     }
     return true;
@@ -203,7 +206,7 @@ bool CImportDlg::checkFile() {
 
 bool CImportDlg::checkFolder() {
     if (folder().empty()) {
-        uiSink().message(kImportNoFolder, kAppName, MessageIcon::kExclamation);
+        uiSink().message(uiTextUtf8(kContext, kImportNoFolder), kAppName, MessageIcon::kExclamation);
         return false;
     }
     const std::string name = withoutTrailingSeparators(folder());
@@ -216,14 +219,15 @@ bool CImportDlg::checkFolder() {
     const std::filesystem::path parent = target.parent_path();
     const bool inDataFolder = parent == normalFolder(dataFolder_) || IsSameFile(parent, dataFolder_);
     if (IsSameFile(path, temp) || (inDataFolder && iequalsAscii(pathToUtf8(target.filename()), "Temp"))) {
-        uiSink().message(safeFormat(kImportTempFolder, {name}), kAppName, MessageIcon::kExclamation);
+        uiSink().message(safeFormat(uiTextUtf8(kContext, kImportTempFolder), {name}), kAppName,
+                         MessageIcon::kExclamation);
         return false;
     }
 
     std::error_code error;
     if (!std::filesystem::exists(path, error)) {
-        Answer answer = uiSink().ask(safeFormat(kImportCreateFolder, {name}), kAppName, Buttons::kYesNo, 0,
-                                     MessageIcon::kQuestion);
+        Answer answer = uiSink().ask(safeFormat(uiTextUtf8(kContext, kImportCreateFolder), {name}), kAppName,
+                                     Buttons::kYesNo, 0, MessageIcon::kQuestion);
         if (answer != Answer::kYes) return false;
         if (HResult hr = CreateFolderPath(path); hr.failed()) {
             RecordError(true, kSource, __LINE__, hr);
@@ -232,14 +236,15 @@ bool CImportDlg::checkFolder() {
         }
     }
     if (!std::filesystem::is_directory(path, error)) {
-        uiSink().message(safeFormat(kImportNotFolder, {name}), kAppName, MessageIcon::kExclamation);
+        uiSink().message(safeFormat(uiTextUtf8(kContext, kImportNotFolder), {name}), kAppName,
+                         MessageIcon::kExclamation);
         return false;
     }
     // A typed or proposed folder that holds a project would have it overwritten: the same question
     // as on browsing, unless it was answered for this folder already.
     if (folderHoldsProject(path) && target != acceptedProjectFolder_) {
-        const Answer answer =
-            uiSink().ask(kImportProjectPresent, kAppName, Buttons::kYesNoCancel, 0, MessageIcon::kQuestion);
+        const Answer answer = uiSink().ask(uiTextUtf8(kContext, kImportProjectPresent), kAppName,
+                                           Buttons::kYesNoCancel, 0, MessageIcon::kQuestion);
         if (answer == Answer::kYes) browseFolder();
         if (answer != Answer::kNo) return false;
         acceptedProjectFolder_ = target;

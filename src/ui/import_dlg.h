@@ -71,15 +71,22 @@ class CImportDlg : public QDialog {
     std::filesystem::path acceptedProjectFolder_;
 };
 
-// Texts of the dialog's checks.
-inline constexpr std::string_view kImportNoFile = "你必须指定一个要插入的文件。";
-inline constexpr std::string_view kImportFileMissing = "文件 %s 并不存在。";
-inline constexpr std::string_view kImportNotPe = "文件 '%s' 不是 Kestrel 能够拆开的 PE 文件。";
-inline constexpr std::string_view kImportNoFolder = "你必须指定一个  dump 的目录。";
-inline constexpr std::string_view kImportCreateFolder = "这个 '%s' 目录不存在。\r\n\r\n你想要创建它吗？";
-inline constexpr std::string_view kImportNotFolder = "%s 并不是一个目录";
-inline constexpr std::string_view kImportTempFolder = "%s 是临时工作目录，请选择其他目录。";
-inline constexpr std::string_view kImportProjectPresent =
-    "你选择的目录内已有一个 kestrel 文件存在。\r\n\r\n你想挑选一个不同的目标吗？";
+// Texts of the dialog's checks (shown through uiText under the dialog's context).
+inline constexpr std::string_view kImportNoFile =
+    QT_TRANSLATE_NOOP("kestrel::ui::CImportDlg", "你必须指定一个要插入的文件。");
+inline constexpr std::string_view kImportFileMissing =
+    QT_TRANSLATE_NOOP("kestrel::ui::CImportDlg", "文件 %s 并不存在。");
+inline constexpr std::string_view kImportNotPe =
+    QT_TRANSLATE_NOOP("kestrel::ui::CImportDlg", "文件 '%s' 不是 Kestrel 能够拆开的 PE 文件。");
+inline constexpr std::string_view kImportNoFolder =
+    QT_TRANSLATE_NOOP("kestrel::ui::CImportDlg", "你必须指定一个  dump 的目录。");
+inline constexpr std::string_view kImportCreateFolder =
+    QT_TRANSLATE_NOOP("kestrel::ui::CImportDlg", "这个 '%s' 目录不存在。\r\n\r\n你想要创建它吗？");
+inline constexpr std::string_view kImportNotFolder =
+    QT_TRANSLATE_NOOP("kestrel::ui::CImportDlg", "%s 并不是一个目录");
+inline constexpr std::string_view kImportTempFolder =
+    QT_TRANSLATE_NOOP("kestrel::ui::CImportDlg", "%s 是临时工作目录，请选择其他目录。");
+inline constexpr std::string_view kImportProjectPresent = QT_TRANSLATE_NOOP(
+    "kestrel::ui::CImportDlg", "你选择的目录内已有一个 kestrel 文件存在。\r\n\r\n你想挑选一个不同的目标吗？");
 
 }  // namespace kestrel::ui

@@ -28,14 +28,16 @@
 #include "ui/app_icons.h"
 #include "ui/qt_ui_sink.h"
 #include "ui/resource_tree.h"
+#include "ui/ui_text.h"
 #include "ui/url_opener.h"
 
 namespace kestrel::ui {
 
 namespace {
 
-constexpr std::string_view kFeedbackText = "点击发送反馈";
-constexpr std::string_view kDropPaneEdits = "当前窗格的更改未能写入文件。\r\n\r\n放弃这些更改并关闭吗？";
+constexpr std::string_view kFeedbackText = QT_TRANSLATE_NOOP("kestrel::ui::FeedbackLink", "点击发送反馈");
+constexpr std::string_view kDropPaneEdits =
+    QT_TRANSLATE_NOOP("kestrel::ui::CKsFrame", "当前窗格的更改未能写入文件。\r\n\r\n放弃这些更改并关闭吗？");
 
 QString toQt(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -113,12 +115,13 @@ std::optional<std::filesystem::path> QtDocumentPrompts::askSavePath(std::string_
 FeedbackLink::FeedbackLink(QWidget* parent) : QWidget(parent) {
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
-    setToolTip(toQt(kFeedbackText));
+    setToolTip(uiText("kestrel::ui::FeedbackLink", kFeedbackText));
 }
 
 QSize FeedbackLink::sizeHint() const {
     QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(toQt(kFeedbackText)) + 7 + 4, metrics.height() + 4};
+    return {metrics.horizontalAdvance(uiText("kestrel::ui::FeedbackLink", kFeedbackText)) + 7 + 4,
+            metrics.height() + 4};
 }
 
 void FeedbackLink::enterEvent(QEnterEvent* event) {
@@ -157,7 +160,8 @@ void FeedbackLink::paintEvent(QPaintEvent*) {
         painter.drawRect(box.adjusted(0, 0, -1, -1));
     }
     painter.setPen(colours.color(QPalette::WindowText));
-    painter.drawText(box.adjusted(3, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, toQt(kFeedbackText));
+    painter.drawText(box.adjusted(3, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                     uiText("kestrel::ui::FeedbackLink", kFeedbackText));
 }
 
 CKsFrame::CKsFrame(FrameContext context, QWidget* parent)
@@ -221,54 +225,54 @@ void CKsFrame::createActions() {
         return action;
     };
     DocumentController* controller = context_.controller;
-    make("open", QStringLiteral("打开(&O)..."), {QKeySequence(Qt::CTRL | Qt::Key_O)}, [this] { openFile(); });
-    make("save", QStringLiteral("保存(&S)"), {QKeySequence(Qt::CTRL | Qt::Key_S)}, [this, controller] {
+    make("open", tr("打开(&O)..."), {QKeySequence(Qt::CTRL | Qt::Key_O)}, [this] { openFile(); });
+    make("save", tr("保存(&S)"), {QKeySequence(Qt::CTRL | Qt::Key_S)}, [this, controller] {
         if (controller != nullptr) controller->save();
         refreshTitle();
     });
-    make("saveAs", QStringLiteral("另存为(&A)"), {}, [this, controller] {
+    make("saveAs", tr("另存为(&A)"), {}, [this, controller] {
         if (controller != nullptr) controller->saveAs();
         refreshTitle();
     });
-    make("import", QStringLiteral("导入(&I)..."), {}, [this] {
+    make("import", tr("导入(&I)..."), {}, [this] {
         view_->importFile();
         refreshTitle();
     });
-    make("compile", QStringLiteral("编译(&C)"), {}, [this] { view_->compile(); });
-    make("exit", QStringLiteral("退出(&X)"), {}, [this] { close(); });
-    make("new", QStringLiteral("新建"), {QKeySequence(Qt::CTRL | Qt::Key_N)}, [this, controller] {
+    make("compile", tr("编译(&C)"), {}, [this] { view_->compile(); });
+    make("exit", tr("退出(&X)"), {}, [this] { close(); });
+    make("new", tr("新建"), {QKeySequence(Qt::CTRL | Qt::Key_N)}, [this, controller] {
         if (controller != nullptr) controller->newDocument();
         refreshTitle();
     });
-    make("cut", QStringLiteral("剪切(&T)"),
+    make("cut", tr("剪切(&T)"),
          {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)},
          [this] { view_->edit(EditCommand::kCut); });
-    make("copy", QStringLiteral("复制(&C)"),
+    make("copy", tr("复制(&C)"),
          {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)},
          [this] { view_->edit(EditCommand::kCopy); });
-    make("paste", QStringLiteral("粘贴(&P)"),
+    make("paste", tr("粘贴(&P)"),
          {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)},
          [this] { view_->edit(EditCommand::kPaste); });
-    make("undo", QStringLiteral("撤消(&U)"),
+    make("undo", tr("撤消(&U)"),
          {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)},
          [this] { view_->edit(EditCommand::kUndo); });
-    make("delete", QStringLiteral("删除资源(&D)"), {QKeySequence(Qt::CTRL | Qt::Key_D)}, [this] {
+    make("delete", tr("删除资源(&D)"), {QKeySequence(Qt::CTRL | Qt::Key_D)}, [this] {
         view_->deleteResource();
         updateActions();
-    })->setStatusTip(QStringLiteral("从资源组删除指定的资源。"));
-    make("add", QStringLiteral("添加资源(&A)..."), {QKeySequence(Qt::CTRL | Qt::Key_G)}, [this] {
+    })->setStatusTip(tr("从资源组删除指定的资源。"));
+    make("add", tr("添加资源(&A)..."), {QKeySequence(Qt::CTRL | Qt::Key_G)}, [this] {
         view_->addResource();
         updateActions();
-    })->setStatusTip(QStringLiteral("添加一个新的资源到组内。"));
-    make("options", QStringLiteral("选项(&O)..."), {}, [this] { view_->openOptions(0); });
-    make("online", QStringLiteral("Kestrel 在线(&T)"), {}, [this] { view_->openWebSite(); });
-    make("about", QStringLiteral("关于 Kestrel(&A)..."), {}, [this] { showAbout(); });
-    make("insert", QStringLiteral("插入/改写"), {QKeySequence(Qt::Key_Insert)}, [this] { toggleInsert(); });
+    })->setStatusTip(tr("添加一个新的资源到组内。"));
+    make("options", tr("选项(&O)..."), {}, [this] { view_->openOptions(0); });
+    make("online", tr("Kestrel 在线(&T)"), {}, [this] { view_->openWebSite(); });
+    make("about", tr("关于 Kestrel(&A)..."), {}, [this] { showAbout(); });
+    make("insert", tr("插入/改写"), {QKeySequence(Qt::Key_Insert)}, [this] { toggleInsert(); });
 }
 
 void CKsFrame::createMenus() {
     QMenuBar* bar = menuBar();
-    fileMenu_ = bar->addMenu(QStringLiteral("文件(&F)"));
+    fileMenu_ = bar->addMenu(tr("文件(&F)"));
     fileMenu_->addAction(action("open"));
     fileMenu_->addAction(action("save"));
     fileMenu_->addAction(action("saveAs"));
@@ -276,7 +280,7 @@ void CKsFrame::createMenus() {
     fileMenu_->addAction(action("import"));
     fileMenu_->addAction(action("compile"));
     fileMenu_->addSeparator();
-    recentAnchor_ = fileMenu_->addAction(QStringLiteral("最近的文件"));
+    recentAnchor_ = fileMenu_->addAction(tr("最近的文件"));
     recentAnchor_->setEnabled(false);
     fileMenu_->addSeparator();
     fileMenu_->addAction(action("exit"));
@@ -285,7 +289,7 @@ void CKsFrame::createMenus() {
         updateActions();
     });
 
-    QMenu* edit = bar->addMenu(QStringLiteral("编辑(&E)"));
+    QMenu* edit = bar->addMenu(tr("编辑(&E)"));
     edit->addAction(action("cut"));
     edit->addAction(action("copy"));
     edit->addAction(action("paste"));
@@ -296,17 +300,17 @@ void CKsFrame::createMenus() {
     edit->addAction(action("add"));
     connect(edit, &QMenu::aboutToShow, this, &CKsFrame::updateActions);
 
-    QMenu* tools = bar->addMenu(QStringLiteral("工具(&T)"));
+    QMenu* tools = bar->addMenu(tr("工具(&T)"));
     tools->addAction(action("options"));
 
-    QMenu* help = bar->addMenu(QStringLiteral("帮助(&H)"));
+    QMenu* help = bar->addMenu(tr("帮助(&H)"));
     help->addAction(action("online"));
     help->addSeparator();
     help->addAction(action("about"));
 }
 
 void CKsFrame::createToolBar() {
-    toolBar_ = addToolBar(QStringLiteral("工具栏"));
+    toolBar_ = addToolBar(tr("工具栏"));
     toolBar_->setObjectName(QStringLiteral("toolbar"));
     toolBar_->setIconSize(QSize(24, 24));
     toolBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -323,17 +327,17 @@ void CKsFrame::createToolBar() {
         button->setEnabled(target->isEnabled());
         toolBar_->addAction(button);
     };
-    add("open", QStringLiteral("打开..."));
-    add("save", QStringLiteral("保存"));
+    add("open", tr("打开..."));
+    add("save", tr("保存"));
     toolBar_->addSeparator();
-    add("cut", QStringLiteral("剪切"));
-    add("copy", QStringLiteral("复制"));
-    add("paste", QStringLiteral("粘贴"));
+    add("cut", tr("剪切"));
+    add("copy", tr("复制"));
+    add("paste", tr("粘贴"));
     toolBar_->addSeparator();
-    add("undo", QStringLiteral("撤消"));
+    add("undo", tr("撤消"));
     toolBar_->addSeparator();
-    add("delete", QStringLiteral("删除资源"));
-    add("add", QStringLiteral("添加资源"));
+    add("delete", tr("删除资源"));
+    add("add", tr("添加资源"));
 }
 
 // Our own icons are drawn for the palette's tone: a new palette may need the other drawings.
@@ -392,7 +396,7 @@ void CKsFrame::openFile() {
         chosen = openChooser_();
     } else {
         QString name = QFileDialog::getOpenFileName(
-            this, QStringLiteral("打开 Kestrel 文件"), QString(),
+            this, tr("打开 Kestrel 文件"), QString(),
             QStringLiteral("Resource Files (*.exe *.dll *.msstyles);;All Files (*)"));
         if (!name.isEmpty()) chosen = pathFromUtf8(name.toUtf8().toStdString());
     }
@@ -524,8 +528,8 @@ void CKsFrame::closeEvent(QCloseEvent* event) {
     }
     if (!view_->CommitPane()) {
         // The error has been shown; closing now would lose the pane's edits unless the user says so.
-        if (uiSink().ask(kDropPaneEdits, kAppName, Buttons::kYesNo, 1, MessageIcon::kExclamation) !=
-            Answer::kYes) {
+        if (uiSink().ask(uiTextUtf8("kestrel::ui::CKsFrame", kDropPaneEdits), kAppName, Buttons::kYesNo, 1,
+                         MessageIcon::kExclamation) != Answer::kYes) {
             event->ignore();
             return;
         }
@@ -554,16 +558,15 @@ void CKsFrame::placeFeedbackLink() {
 }
 
 AboutDlg::AboutDlg(const std::string& versionText, QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("关于 Kestrel"));
+    setWindowTitle(tr("关于 Kestrel"));
     auto* icon = new QLabel(this);
     icon->setPixmap(appIcon(AppIcon::kApplication, palette()).pixmap(32, 32));
-    auto* text = new QLabel(QStringLiteral("<b>Kestrel</b><br>%1<br><br>PE 文件资源编辑器")
-                                .arg(toQt(versionText).toHtmlEscaped()),
-                            this);
+    auto* text = new QLabel(
+        tr("<b>Kestrel</b><br>%1<br><br>PE 文件资源编辑器").arg(toQt(versionText).toHtmlEscaped()), this);
     text->setObjectName(QStringLiteral("version"));
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     auto* row = new QHBoxLayout;
     row->addWidget(icon, 0, Qt::AlignTop);

@@ -20,6 +20,7 @@
 #include "ui/pane_host.h"
 #include "ui/qt_ui_sink.h"
 #include "ui/resource_tree.h"
+#include "ui/ui_text.h"
 #include "ui/url_opener.h"
 
 namespace kestrel::ui {
@@ -27,9 +28,12 @@ namespace kestrel::ui {
 namespace {
 
 constexpr std::string_view kSource = "KsView";
-constexpr std::string_view kCannotCreate = "未能建立文件 %s";
-constexpr std::string_view kImportDone = "顺利插入。\r\n\r\n你想要现在就打开这个文件吗？";
-constexpr std::string_view kAskDelete = "要从描述中删除资源 %s 吗？\r\n\r\n文件留在磁盘上。";
+constexpr const char* kContext = "kestrel::ui::CKsView";
+constexpr std::string_view kCannotCreate = QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "未能建立文件 %s");
+constexpr std::string_view kImportDone =
+    QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "顺利插入。\r\n\r\n你想要现在就打开这个文件吗？");
+constexpr std::string_view kAskDelete =
+    QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "要从描述中删除资源 %s 吗？\r\n\r\n文件留在磁盘上。");
 constexpr std::uint16_t kStringTableType = 6;
 constexpr std::uint16_t kUsEnglish = 1033;
 
@@ -64,7 +68,8 @@ HResult WriteDescription(CKsDoc& document) {
     if (hr.succeeded()) hr = WriteFileAtomic(document.descriptionPath(), std::string_view(text));
     if (hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(document.descriptionPath())});
+        ReportMessage(false, kSource, __LINE__, uiTextUtf8(kContext, kCannotCreate),
+                      {pathToUtf8(document.descriptionPath())});
     }
     return hr;
 }
@@ -211,7 +216,8 @@ void CKsView::importFile() {
         ShowErrorDialog();
         return;
     }
-    if (uiSink().ask(kImportDone, kAppName, Buttons::kYesNo, 0, MessageIcon::kQuestion) != Answer::kYes)
+    if (uiSink().ask(uiTextUtf8(kContext, kImportDone), kAppName, Buttons::kYesNo, 0,
+                     MessageIcon::kQuestion) != Answer::kYes)
         return;
     if (context_.documents != nullptr) context_.documents->openDocument(projectPath);
 }
@@ -315,7 +321,7 @@ void CKsView::deleteResource() {
     XmlElement* entry = tree_->elementOf(item);
     const QString label =
         typeItem != nullptr ? typeItem->text(0) + QLatin1Char(' ') + item->text(0) : item->text(0);
-    const std::string question = safeFormat(kAskDelete, {label.toUtf8().toStdString()});
+    const std::string question = safeFormat(uiTextUtf8(kContext, kAskDelete), {label.toUtf8().toStdString()});
     if (uiSink().ask(question, kAppName, Buttons::kYesNo, 1, MessageIcon::kQuestion) != Answer::kYes) return;
 
     // The neighbour is found again by place: the item that takes the deleted one's row, else the one

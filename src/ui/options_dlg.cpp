@@ -38,8 +38,6 @@ constexpr int kListHeight = 104;
 constexpr int kGap = 4;
 constexpr int kButtonGap = 3;
 
-const QString kNewEntryName = QStringLiteral("新项目");
-
 QString qtText(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -48,8 +46,8 @@ QString qtText(const std::string& text) {
 QString hintText(EditorHint hint) {
     const QString text =
         hint == EditorHint::kImage
-            ? QStringLiteral("为你的图象添加一个供编辑的程序。\r\n列表中的第一个将会是默认的程序。")
-            : QStringLiteral("为你的文本添加一个供编辑的程序。\r\n列表中的第一个将会是默认的程序。");
+            ? ExeCmdWidget::tr("为你的图象添加一个供编辑的程序。\r\n列表中的第一个将会是默认的程序。")
+            : ExeCmdWidget::tr("为你的文本添加一个供编辑的程序。\r\n列表中的第一个将会是默认的程序。");
     return QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
@@ -167,17 +165,17 @@ ExeCmdWidget::ExeCmdWidget(EditorHint hint, QWidget* parent) : QWidget(parent) {
     hint_ = new QLabel(hintText(hint), this);
     hint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     list_ = new EditorListView(this);
-    nameLabel_ = new QLabel(QStringLiteral("名称:"), this);
-    programLabel_ = new QLabel(QStringLiteral("程序:"), this);
+    nameLabel_ = new QLabel(tr("名称:"), this);
+    programLabel_ = new QLabel(tr("程序:"), this);
     name_ = new QLineEdit(this);
     program_ = new QLineEdit(this);
     nameLabel_->setBuddy(name_);
     programLabel_->setBuddy(program_);
     browse_ = new QPushButton(QStringLiteral("..."), this);
-    new_ = new QPushButton(QStringLiteral("新建"), this);
-    delete_ = new QPushButton(QStringLiteral("删除"), this);
-    up_ = new QPushButton(QStringLiteral("上移(&U)"), this);
-    down_ = new QPushButton(QStringLiteral("下移(&D)"), this);
+    new_ = new QPushButton(tr("新建"), this);
+    delete_ = new QPushButton(tr("删除"), this);
+    up_ = new QPushButton(tr("上移(&U)"), this);
+    down_ = new QPushButton(tr("下移(&D)"), this);
     for (QPushButton* button : {browse_, new_, delete_, up_, down_})
         button->setAutoDefault(false);
 
@@ -307,7 +305,7 @@ void ExeCmdWidget::nameChanged(const QString& text) {
 void ExeCmdWidget::addEntry() {
     if (commitSelected().failed()) return;
     EditorCommand entry;
-    entry.name = kNewEntryName.toStdString();
+    entry.name = tr("新项目").toStdString();
     if (insertEntry(list_->count(), entry).failed()) return;
     selectRow(list_->count() - 1);
     name_->selectAll();
@@ -351,14 +349,15 @@ void ExeCmdWidget::moveSelected(int step) {
 
 void ExeCmdWidget::browse() {
     const QString start = program_->text();
-    const QString chosen = chooser_ ? chooser_(start)
-                                    : QFileDialog::getOpenFileName(this, QStringLiteral("浏览"), start,
-                                                                   QStringLiteral("所有文件 (*)"));
+    const QString chosen = chooser_
+                               ? chooser_(start)
+                               : QFileDialog::getOpenFileName(this, tr("浏览"), start, tr("所有文件 (*)"));
     if (chosen.isEmpty()) return;
     program_->setText(chosen);
     // The file dialog offers every file; one that cannot be run would only fail at the launch.
     if (!QFileInfo(chosen).isExecutable()) {
-        uiSink().message(safeFormat("文件 '%s' 不是可执行文件，无法作为编辑器启动。", {chosen.toStdString()}),
+        uiSink().message(safeFormat(tr("文件 '%s' 不是可执行文件，无法作为编辑器启动。").toStdString(),
+                                    {chosen.toStdString()}),
                          kAppName, MessageIcon::kExclamation);
     }
 }
@@ -415,16 +414,16 @@ void ExeCmdWidget::layoutChildren() {
 
 COptionsDlg::COptionsDlg(const EditorListSet& lists, int page, QWidget* parent)
     : QDialog(parent), lists_(lists) {
-    setWindowTitle(QStringLiteral("选项"));
+    setWindowTitle(tr("选项"));
     tabs_ = new QTabWidget(this);
     struct PageInfo {
         QString title;
         EditorHint hint;
     };
     const std::array<PageInfo, kOptionsPageCount> infos = {{
-        {QStringLiteral("图象编辑器"), EditorHint::kImage},
-        {QStringLiteral("文本编辑器"), EditorHint::kText},
-        {QStringLiteral("Hex 编辑器"), EditorHint::kText},
+        {tr("图象编辑器"), EditorHint::kImage},
+        {tr("文本编辑器"), EditorHint::kText},
+        {tr("Hex 编辑器"), EditorHint::kText},
     }};
     for (int index = 0; index < kOptionsPageCount; ++index) {
         const PageInfo& info = infos[static_cast<std::size_t>(index)];
@@ -438,8 +437,8 @@ COptionsDlg::COptionsDlg(const EditorListSet& lists, int page, QWidget* parent)
     tabs_->setCurrentIndex(page >= 0 && page < kOptionsPageCount ? page : 0);
 
     auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
 

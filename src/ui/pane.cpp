@@ -1,5 +1,6 @@
 #include "ui/pane.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
@@ -19,17 +20,17 @@ std::array<PaneFactory, kPaneTypeCount>& factories() {
 QString paneTypeName(PaneType type) {
     switch (type) {
         case PaneType::kHex:
-            return QStringLiteral("十六进制");
+            return QCoreApplication::translate("Pane", "十六进制");
         case PaneType::kText:
-            return QStringLiteral("文本");
+            return QCoreApplication::translate("Pane", "文本");
         case PaneType::kImage:
-            return QStringLiteral("图象");
+            return QCoreApplication::translate("Pane", "图象");
         case PaneType::kDialog:
-            return QStringLiteral("对话框");
+            return QCoreApplication::translate("Pane", "对话框");
         case PaneType::kMenu:
-            return QStringLiteral("菜单");
+            return QCoreApplication::translate("Pane", "菜单");
         case PaneType::kVersion:
-            return QStringLiteral("版本信息");
+            return QCoreApplication::translate("Pane", "版本信息");
     }
     return {};
 }
@@ -81,8 +82,9 @@ void PlaceholderPane::showFile(const PaneRequest& request) {
     if (label_ == nullptr) return;
     const QString path = QString::fromStdString(pathToUtf8(request.path));
     QFileInfo info(path);
-    QString size = info.exists() ? QLocale::c().toString(info.size()) + QStringLiteral(" 字节")
-                                 : QStringLiteral("文件不存在");
+    QString size = info.exists()
+                       ? QLocale::c().toString(info.size()) + QCoreApplication::translate("Pane", " 字节")
+                       : QCoreApplication::translate("Pane", "文件不存在");
     label_->setText(QStringLiteral("%1\n\n%2\n\n(%3)").arg(info.fileName(), size, paneTypeName(type_)));
 }
 

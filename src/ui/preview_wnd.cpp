@@ -13,20 +13,22 @@
 #include "ui/file_pane.h"
 #include "ui/menu_preview.h"
 #include "ui/pane_host.h"
+#include "ui/ui_text.h"
 
 namespace kestrel::ui {
 
 namespace {
 
 constexpr std::string_view kSource = "PreviewWnd";
-constexpr std::string_view kOpenFailed = "未能打开文件： \r\n\r\n'%s'";
+constexpr std::string_view kOpenFailed =
+    QT_TRANSLATE_NOOP("kestrel::ui::PreviewWnd", "未能打开文件： \r\n\r\n'%s'");
 
 }  // namespace
 
 PreviewWnd::PreviewWnd(PaneHost* host, ResourceModule& module, QWidget* parent)
     : QWidget(parent), host_(host), module_(module) {
     toolBar_ = makePaneToolBar(this);
-    hexAction_ = new QAction(QStringLiteral("查看 Hex"), this);
+    hexAction_ = new QAction(tr("查看 Hex"), this);
     connect(hexAction_, &QAction::triggered, this,
             [this] { requestShow(host_, document_, fileElement_, path_, ShowMode::kHexFromImage); });
     toolBar_->addAction(hexAction_);
@@ -45,7 +47,8 @@ void PreviewWnd::ShowTemplate(const PaneRequest& request) {
     std::vector<std::byte> bytes;
     if (HResult hr = ReadWholeFile(path_, bytes); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, kOpenFailed, {pathToUtf8(path_)});
+        ReportMessage(false, kSource, __LINE__, uiTextUtf8("kestrel::ui::PreviewWnd", kOpenFailed),
+                      {pathToUtf8(path_)});
         ShowErrorDialog();
         return;
     }

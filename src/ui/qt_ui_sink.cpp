@@ -52,19 +52,19 @@ QMessageBox::ButtonRole roleOf(Answer answer) {
 QString answerCaption(Answer answer) {
     switch (answer) {
         case Answer::kOk:
-            return QStringLiteral("确定");
+            return QCoreApplication::translate("QtUiSink", "确定");
         case Answer::kCancel:
-            return QStringLiteral("取消");
+            return QCoreApplication::translate("QtUiSink", "取消");
         case Answer::kAbort:
-            return QStringLiteral("终止(&A)");
+            return QCoreApplication::translate("QtUiSink", "终止(&A)");
         case Answer::kRetry:
-            return QStringLiteral("重试(&R)");
+            return QCoreApplication::translate("QtUiSink", "重试(&R)");
         case Answer::kIgnore:
-            return QStringLiteral("忽略(&I)");
+            return QCoreApplication::translate("QtUiSink", "忽略(&I)");
         case Answer::kYes:
-            return QStringLiteral("是(&Y)");
+            return QCoreApplication::translate("QtUiSink", "是(&Y)");
         case Answer::kNo:
-            return QStringLiteral("否(&N)");
+            return QCoreApplication::translate("QtUiSink", "否(&N)");
     }
     return {};
 }

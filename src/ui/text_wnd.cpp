@@ -19,16 +19,18 @@
 #include "core/platform/ui_sink.h"
 #include "ui/code_editor.h"
 #include "ui/pane_host.h"
+#include "ui/ui_text.h"
 
 namespace kestrel::ui {
 
 namespace {
 
 constexpr std::string_view kSource = "TextWnd";
-constexpr std::string_view kOpenFailed = "未能打开文件： \r\n\r\n'%s'";
-constexpr std::string_view kNotFound = "文本未找到";
-constexpr std::string_view kFindCaption = "查找";
-constexpr const char* kReplaceTitle = "浏览文件";
+constexpr std::string_view kOpenFailed =
+    QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "未能打开文件： \r\n\r\n'%s'");
+constexpr std::string_view kNotFound = QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "文本未找到");
+constexpr std::string_view kFindCaption = QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "查找");
+constexpr const char* kReplaceTitle = QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "浏览文件");
 // "Text Files (*.ini;*.xml;*.css)" and "All Files (*.*)": Qt's dialog separates patterns by blanks.
 constexpr const char* kReplaceFilter = "Text Files (*.ini *.xml *.css);;All Files (*)";
 // How much of the text decides whether it looks like XML.
@@ -85,10 +87,10 @@ void TextWnd::buildToolBar() {
         toolBar_->addAction(action);
         return action;
     };
-    replaceAction_ = add(QStringLiteral(" 替 换 ..."), &TextWnd::chooseReplacement);
-    hexAction_ = add(QStringLiteral("查看 Hex"), &TextWnd::showHex);
-    fontAction_ = add(QStringLiteral(" 更改字体的大小 "), &TextWnd::cycleFontSize);
-    findAction_ = add(QStringLiteral("查找..."), &TextWnd::OpenFind);
+    replaceAction_ = add(tr(" 替 换 ..."), &TextWnd::chooseReplacement);
+    hexAction_ = add(tr("查看 Hex"), &TextWnd::showHex);
+    fontAction_ = add(tr(" 更改字体的大小 "), &TextWnd::cycleFontSize);
+    findAction_ = add(tr("查找..."), &TextWnd::OpenFind);
 }
 
 void TextWnd::applyFont() {
@@ -121,7 +123,8 @@ void TextWnd::load() {
         editor_->clear();
         editor_->setReadOnly(true);
         RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, kOpenFailed, {pathToUtf8(path_)});
+        ReportMessage(false, kSource, __LINE__, uiTextUtf8("kestrel::ui::TextWnd", kOpenFailed),
+                      {pathToUtf8(path_)});
         ShowErrorDialog();
         return;
     }
@@ -155,7 +158,8 @@ HResult TextWnd::Commit() {
     if (HResult hr = EncodeTextFile(editor_->text(), *format_, bytes); hr.failed()) return hr;
     if (HResult hr = WriteFileAtomic(path_, bytes); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, kOpenFailed, {pathToUtf8(path_)});
+        ReportMessage(false, kSource, __LINE__, uiTextUtf8("kestrel::ui::TextWnd", kOpenFailed),
+                      {pathToUtf8(path_)});
         return hr;
     }
     editor_->document()->setModified(false);
@@ -172,8 +176,8 @@ void TextWnd::showHex() {
 
 void TextWnd::chooseReplacement() {
     if (path_.empty()) return;
-    const std::filesystem::path chosen = choosePaneReplacement(
-        services_, this, path_, QString::fromUtf8(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
+    const std::filesystem::path chosen =
+        choosePaneReplacement(services_, this, path_, tr(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
     if (!chosen.empty()) ReplaceWith(chosen);
 }
 
@@ -227,7 +231,8 @@ bool TextWnd::FindStep(FindResult result, const FindValues& values) {
         }
     }
     if (!found) {
-        uiSink().message(kNotFound, kFindCaption, MessageIcon::kNone);
+        uiSink().message(uiTextUtf8("kestrel::ui::TextWnd", kNotFound),
+                         uiTextUtf8("kestrel::ui::TextWnd", kFindCaption), MessageIcon::kNone);
         // The next search starts again at the top.
         searchStart_ = 0;
     }

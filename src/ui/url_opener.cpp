@@ -5,6 +5,7 @@
 
 #include "core/platform/format.h"
 #include "core/platform/ui_sink.h"
+#include "ui/ui_text.h"
 
 namespace kestrel::ui {
 
@@ -33,7 +34,7 @@ void openLink(std::string_view encoded) {
     const QUrl url = QUrl::fromEncoded(QByteArray(encoded.data(), static_cast<qsizetype>(encoded.size())));
     // A mail link shows its address; a web link the whole of it.
     const QString address = url.scheme() == QStringLiteral("mailto") ? url.path() : url.toString();
-    const std::string text = safeFormat(kLinkNotOpened, {address.toStdString()});
+    const std::string text = safeFormat(uiTextUtf8("UrlOpener", kLinkNotOpened), {address.toStdString()});
     uiSink().message(text, kAppName, MessageIcon::kExclamation);
 }
 

@@ -22,7 +22,7 @@ void openLink(std::string_view encoded);
 inline constexpr std::string_view kFeedbackMailLink =
     "mailto:support@quillon.example?Subject=Kestrel-Feedback&Body=Add%20your%20comments%20here.";
 inline constexpr std::string_view kWebSiteLink = "https://www.quillon.example/kestrel/";
-inline constexpr std::string_view kLinkNotOpened =
-    "没有能打开这个链接的浏览器或邮件程序。\r\n\r\n请手动使用这个地址：\r\n%s";
+inline constexpr std::string_view kLinkNotOpened = QT_TRANSLATE_NOOP(
+    "UrlOpener", "没有能打开这个链接的浏览器或邮件程序。\r\n\r\n请手动使用这个地址：\r\n%s");
 
 }  // namespace kestrel::ui

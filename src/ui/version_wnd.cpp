@@ -22,14 +22,17 @@
 #include "core/platform/ui_sink.h"
 #include "ui/dialog_units.h"
 #include "ui/pane_host.h"
+#include "ui/ui_text.h"
 
 namespace kestrel::ui {
 
 namespace {
 
 constexpr std::string_view kSource = "VersionInfoWnd";
-constexpr std::string_view kOpenFailed = "未能打开文件： \r\n\r\n'%s'";
-constexpr std::string_view kSaveFailed = "未能保存文件： \r\n\r\n'%s'";
+constexpr std::string_view kOpenFailed =
+    QT_TRANSLATE_NOOP("kestrel::ui::VersionWnd", "未能打开文件： \r\n\r\n'%s'");
+constexpr std::string_view kSaveFailed =
+    QT_TRANSLATE_NOOP("kestrel::ui::VersionWnd", "未能保存文件： \r\n\r\n'%s'");
 
 // The form's size in dialog units.
 constexpr int kFormWidthUnits = 256;
@@ -156,7 +159,8 @@ QString applyVersionForm(VersionInfo& info, const VersionFormValues& shown, cons
         if (now == before) return {};
         const std::optional<VersionNumber> version = parseVersionField(now);
         if (!version) {
-            return QStringLiteral(
+            return QCoreApplication::translate(
+                       "kestrel::ui::VersionWnd",
                        "%1 \"%2\" 无效：应为四个 0 到 65535 之间的数，以逗号分隔，例如 5,1,2600,0。")
                 .arg(label, now);
         }
@@ -169,16 +173,20 @@ QString applyVersionForm(VersionInfo& info, const VersionFormValues& shown, cons
         if (now == before) return {};
         const std::optional<std::uint32_t> value = parseDword(now);
         if (!value) {
-            return QStringLiteral("%1 \"%2\" 无效：应为一个 32 位的数，例如 0x0000003f。").arg(label, now);
+            return QCoreApplication::translate("kestrel::ui::VersionWnd",
+                                               "%1 \"%2\" 无效：应为一个 32 位的数，例如 0x0000003f。")
+                .arg(label, now);
         }
         field = *value;
         fixedEdited = true;
         return {};
     };
-    QString problem = takeVersion(edited.fileVersion, shown.fileVersion, QStringLiteral("文件版本"),
+    QString problem = takeVersion(edited.fileVersion, shown.fileVersion,
+                                  QCoreApplication::translate("kestrel::ui::VersionWnd", "文件版本"),
                                   &FixedFileInfo::setFileVersion);
     if (problem.isEmpty()) {
-        problem = takeVersion(edited.productVersion, shown.productVersion, QStringLiteral("产品版本"),
+        problem = takeVersion(edited.productVersion, shown.productVersion,
+                              QCoreApplication::translate("kestrel::ui::VersionWnd", "产品版本"),
                               &FixedFileInfo::setProductVersion);
     }
     if (problem.isEmpty())
@@ -208,7 +216,8 @@ QString applyVersionForm(VersionInfo& info, const VersionFormValues& shown, cons
     if (edited.varValue != shown.varValue) {
         const std::optional<std::uint32_t> value = parseDword(edited.varValue);
         if (!value) {
-            return QStringLiteral(
+            return QCoreApplication::translate(
+                       "kestrel::ui::VersionWnd",
                        "翻译 \"%1\" 无效：应为一个 32 位的数，低 16 位是语言，高 16 位是代码页，例如 "
                        "0x04b00409。")
                 .arg(edited.varValue);
@@ -223,7 +232,8 @@ QString applyVersionForm(VersionInfo& info, const VersionFormValues& shown, cons
         const QString name = shown.names[row].isEmpty() ? edited.names[row].trimmed() : shown.names[row];
         if (name.isEmpty()) {
             if (edited.values[row].isEmpty()) continue;
-            return QStringLiteral("第 %1 行的字符串有值但没有名称。").arg(row + 1);
+            return QCoreApplication::translate("kestrel::ui::VersionWnd", "第 %1 行的字符串有值但没有名称。")
+                .arg(row + 1);
         }
         SetVersionString(result, name.toStdU16String(), edited.values[row].toStdU16String());
     }
@@ -238,8 +248,8 @@ QString applyVersionForm(VersionInfo& info, const VersionFormValues& shown, cons
 VersionForm::VersionForm(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     auto* fixedGrid = new QGridLayout;
-    auto addField = [&](int row, int column, const char* label, QWidget* field) {
-        fixedGrid->addWidget(new QLabel(QString::fromUtf8(label), this), row, column);
+    auto addField = [&](int row, int column, const QString& label, QWidget* field) {
+        fixedGrid->addWidget(new QLabel(label, this), row, column);
         fixedGrid->addWidget(field, row, column + 1);
     };
     fileVersion_ = new QLineEdit(this);
@@ -252,10 +262,10 @@ VersionForm::VersionForm(QWidget* parent) : QWidget(parent) {
     fillList(fileOS_, kFileOSNames);
     fillList(fileType_, kFileTypeNames);
     fillList(fileSubtype_, kFileSubtypeNames);
-    addField(0, 0, "文件版本", fileVersion_);
-    addField(0, 2, "产品版本", productVersion_);
-    addField(1, 0, "FILEFLAGSMASK", flagsMask_);
-    addField(1, 2, "FILEFLAGS", flags_);
+    addField(0, 0, tr("文件版本"), fileVersion_);
+    addField(0, 2, tr("产品版本"), productVersion_);
+    addField(1, 0, QStringLiteral("FILEFLAGSMASK"), flagsMask_);
+    addField(1, 2, QStringLiteral("FILEFLAGS"), flags_);
     // The lists are each as wide as the two columns, so their longest names show in full.
     int row = 2;
     for (auto [label, list] : {std::pair{"FILEOS", fileOS_}, std::pair{"FILETYPE", fileType_},
@@ -288,8 +298,8 @@ VersionForm::VersionForm(QWidget* parent) : QWidget(parent) {
     layout->addStretch(1);
 
     auto* buttons = new QHBoxLayout;
-    ok_ = new QPushButton(QStringLiteral("确定"), this);
-    cancel_ = new QPushButton(QStringLiteral("取消"), this);
+    ok_ = new QPushButton(tr("确定"), this);
+    cancel_ = new QPushButton(tr("取消"), this);
     buttons->addStretch(1);
     buttons->addWidget(ok_);
     buttons->addWidget(cancel_);
@@ -343,7 +353,7 @@ VersionFormValues VersionForm::values() const {
 
 VersionWnd::VersionWnd(PaneHost* host, QWidget* parent) : QWidget(parent), host_(host) {
     toolBar_ = makePaneToolBar(this);
-    hexAction_ = new QAction(QStringLiteral("查看 Hex"), this);
+    hexAction_ = new QAction(tr("查看 Hex"), this);
     connect(hexAction_, &QAction::triggered, this,
             [this] { requestShow(host_, document_, fileElement_, path_, ShowMode::kHexFromText); });
     toolBar_->addAction(hexAction_);
@@ -385,7 +395,8 @@ void VersionWnd::Reload() {
         bytes_.clear();
         scroll_->hide();
         RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, kOpenFailed, {pathToUtf8(path_)});
+        ReportMessage(false, kSource, __LINE__, uiTextUtf8("kestrel::ui::VersionWnd", kOpenFailed),
+                      {pathToUtf8(path_)});
         ShowErrorDialog();
     } else {
         bytes_ = std::move(bytes);
@@ -412,14 +423,15 @@ void VersionWnd::accept() {
     }
     std::vector<std::byte> written;
     if (WriteVersionInfo(edited, written).failed()) {
-        uiSink().message("版本信息超过 65535 字节，无法保存。", kAppName, MessageIcon::kExclamation);
+        uiSink().message(tr("版本信息超过 65535 字节，无法保存。").toStdString(), kAppName,
+                         MessageIcon::kExclamation);
         return;
     }
     if (written != bytes_) {
         // The tree is read back from what will be written, so the form shows exactly that.
         VersionInfo reread;
         if (ParseVersionInfo(written, reread).failed()) {
-            uiSink().message("版本信息无法保存。", kAppName, MessageIcon::kExclamation);
+            uiSink().message(tr("版本信息无法保存。").toStdString(), kAppName, MessageIcon::kExclamation);
             return;
         }
         bytes_ = std::move(written);
@@ -438,7 +450,8 @@ HResult VersionWnd::Commit() {
     if (!modified_) return kOk;
     if (HResult hr = WriteFileAtomic(path_, bytes_); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, kSaveFailed, {pathToUtf8(path_)});
+        ReportMessage(false, kSource, __LINE__, uiTextUtf8("kestrel::ui::VersionWnd", kSaveFailed),
+                      {pathToUtf8(path_)});
         return hr;
     }
     modified_ = false;
