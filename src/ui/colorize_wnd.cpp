@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "core/platform/format.h"
@@ -171,6 +172,9 @@ template <typename Widget>
 Widget* place(QWidget* parent, int x, int y, int width, int height, std::vector<QObject*>& controls,
               Widget* widget) {
     widget->setParent(parent);
+    // A caption longer than its place (a translated one) widens its button or box to the right.
+    if constexpr (std::is_base_of_v<QAbstractButton, Widget>)
+        width = std::max(width, widget->sizeHint().width());
     widget->setGeometry(kOriginX + x, kOriginY + y, width, height);
     controls.push_back(widget);
     return widget;

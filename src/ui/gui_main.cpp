@@ -14,6 +14,7 @@
 #include "app/ks_app.h"
 #include "app/ks_doc.h"
 #include "app/recent_files.h"
+#include "app/settings_store.h"
 #include "ui/hex_wnd.h"
 #include "ui/image_wnd.h"
 #include "ui/ks_frame.h"
@@ -40,6 +41,22 @@ bool displayAvailable() {
 }
 
 }  // namespace
+
+std::unique_ptr<QTranslator> installWindowLanguage(Language language) {
+    auto translator = std::make_unique<QTranslator>();
+    bool loaded = false;
+    if (language == Language::kEnglish) {
+        // Qt's own buttons and dialogs are English without a translation.
+        loaded = translator->load(QStringLiteral(":/translations/kestrel_en.qm"));
+    } else {
+        // Our texts are Chinese in the sources; this gives Qt's own buttons and dialogs Chinese
+        // captions.
+        loaded = translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                                  QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    }
+    if (!loaded || !QCoreApplication::installTranslator(translator.get())) return nullptr;
+    return translator;
+}
 
 bool runMainWindow(CKsApp& app) {
     CKsDoc document(app.tempFolder());
@@ -135,12 +152,11 @@ int runGuiProgram(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrel"));
-    // Chinese captions on Qt's own buttons and dialogs.
-    QTranslator translator;
-    if (translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(&translator);
-    }
+    std::string setting;
+    (void)SettingsStore().GetStringSetting("General", "Language", setting, "");
+    const Language language = ChooseLanguage(setting);
+    SetLanguage(language);
+    const std::unique_ptr<QTranslator> translator = installWindowLanguage(language);
     ScopedQtUiSink sink;
     return runKestrel(argc, argv, &runMainWindow);
 }

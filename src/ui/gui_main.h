@@ -2,6 +2,11 @@
 // the resumed project or an empty document.
 #pragma once
 
+#include <QTranslator>
+#include <memory>
+
+#include "core/errors/language.h"
+
 namespace kestrel {
 class CKsApp;
 }
@@ -13,7 +18,13 @@ namespace kestrel::ui {
 // its event loop. False when the program should end at once.
 bool runMainWindow(CKsApp& app);
 
-// main() of the program with the desktop interface.
+// Installs the translator of the window's language into the application: our English texts, or Qt's
+// own Chinese texts for its standard buttons and dialogs. The translation stays installed while the
+// returned translator lives; nullptr when there was none to load.
+std::unique_ptr<QTranslator> installWindowLanguage(Language language);
+
+// main() of the program with the desktop interface. The language comes from the setting
+// General/Language, else from the locale's environment.
 int runGuiProgram(int argc, char** argv);
 
 }  // namespace kestrel::ui

@@ -515,7 +515,7 @@ The file stays on the disk.</translation>
     </message>
     <message>
         <source>锁定亮度</source>
-        <translation>Lock Brightness</translation>
+        <translation>Lock RGB</translation>
     </message>
     <message>
         <source>光源亮度</source>
