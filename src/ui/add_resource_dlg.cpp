@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -125,7 +126,10 @@ CAddResourceDlg::CAddResourceDlg(std::uint16_t defaultLanguage, QWidget* parent)
     form->addRow(tr("类型(&T):"), type_);
     form->addRow(tr("名称或 ID(&N):"), name_);
     form->addRow(tr("语言(&L):"), language_);
-    form->addRow(tr("文件(&F):"), fileRow);
+    // A row of a layout gets no buddy from addRow: without one the mnemonic would show as "&".
+    auto* fileLabel = new QLabel(tr("文件(&F):"), this);
+    fileLabel->setBuddy(file_);
+    form->addRow(fileLabel, fileRow);
 
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(tr("确定"), QDialogButtonBox::AcceptRole)->setDefault(true);

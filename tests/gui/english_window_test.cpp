@@ -104,6 +104,8 @@ class EnglishWindowTest : public testing::IsolatedGuiTest {
         SetLanguage(Language::kEnglish);
         translator_ = installWindowLanguage(Language::kEnglish);
         ASSERT_NE(translator_, nullptr);
+        savedCaptions_ = ErrorDialogCaptions();
+        savedProductText_ = ErrorReportingProductText();
         InitErrorReporting(
             {std::string(Localized("OK")), std::string(Localized("取消")), std::string(Localized("终止")),
              std::string(Localized("重试")), std::string(Localized("忽略")), std::string(Localized("是")),
@@ -126,7 +128,7 @@ class EnglishWindowTest : public testing::IsolatedGuiTest {
         for (PaneType type : {PaneType::kImage, PaneType::kText, PaneType::kHex, PaneType::kVersion,
                               PaneType::kDialog, PaneType::kMenu})
             registerPaneFactory(type, {});
-        InitErrorReporting({"OK", "取消", "终止", "重试", "忽略", "是", "否", "详细", "发送报告"}, "Kestrel");
+        InitErrorReporting(savedCaptions_, savedProductText_);
         translator_.reset();
         SetLanguage(Language::kChinese);
     }
@@ -169,6 +171,8 @@ class EnglishWindowTest : public testing::IsolatedGuiTest {
 
     testing::GuiScriptedSink sink_;
     std::unique_ptr<QTranslator> translator_;
+    std::array<std::string, 9> savedCaptions_;
+    std::string savedProductText_;
     EditorList editors_;
     std::unique_ptr<CKsDoc> document_;
     std::unique_ptr<RecentFileList> recent_;
@@ -177,20 +181,26 @@ class EnglishWindowTest : public testing::IsolatedGuiTest {
 };
 
 TEST_F(EnglishWindowTest, MainWindowPanesDialogsAndBoxesShowNoChinese) {
-    std::filesystem::path file = cachedCorpusFile("usr/lib/i386-linux-gnu/wine/i386-windows/notepad.exe");
-    if (file.empty()) file = temp_.write("in/sample.dll", pebuilder::buildSampleImage());
-    CKsFrame& frame = openFrame(file);
-    ASSERT_TRUE(document_->isOpen());
-
-    // Every menu, with the recent files listed.
-    emit frame.fileMenu()->aboutToShow();
-    EXPECT_EQ(chineseTexts(frame), "");
-
-    // Each pane the file has a resource for.
-    for (const char* type : {"Icon Group", "Version Info", "Manifest", "String Table", "Dialog", "Menu",
-                             "Accelerators", "Bitmap"}) {
-        if (!selectFirstOf(QString::fromLatin1(type))) continue;
-        EXPECT_EQ(chineseTexts(frame), "") << type;
+    // The sample has a resource for every pane; a real program (when the corpus is cached) shows in
+    // the screenshots.
+    std::vector<std::filesystem::path> files{temp_.write("in/sample.dll", pebuilder::buildSampleImage())};
+    const std::filesystem::path program =
+        cachedCorpusFile("usr/lib/i386-linux-gnu/wine/i386-windows/notepad.exe");
+    if (!program.empty()) files.push_back(program);
+    CKsFrame& frame = openFrame(files.front());
+    for (const std::filesystem::path& file : files) {
+        frame.openPath(file);
+        ASSERT_TRUE(document_->isOpen());
+        // Every menu, with the recent files listed.
+        emit frame.fileMenu()->aboutToShow();
+        EXPECT_EQ(chineseTexts(frame), "");
+        for (const char* type : {"Bitmap", "Version Info", "HTML", "String Table", "Dialog", "Menu",
+                                 "RC Data", "Accelerators", "Manifest", "Icon Group"}) {
+            if (!selectFirstOf(QString::fromLatin1(type))) continue;
+            EXPECT_EQ(chineseTexts(frame), "") << pathToUtf8(file) << ": " << type;
+            screenshot(frame, "english_pane_" +
+                                  QString::fromLatin1(type).remove(QLatin1Char(' ')).toLower().toStdString());
+        }
     }
     // Wide enough for the whole colorize panel beside the icons, with only the icon groups open.
     frame.resize(1180, 640);
@@ -204,19 +214,27 @@ TEST_F(EnglishWindowTest, MainWindowPanesDialogsAndBoxesShowNoChinese) {
     EXPECT_TRUE(readme.save(QString::fromStdString((folder / "readme_main_window.png").string()), "PNG", 0));
 
     AboutDlg about("Kestrel 1.020000", &frame);
+    about.show();
     EXPECT_EQ(chineseTexts(about), "");
+    screenshot(about, "english_about_box");
 
     EditorList image, text, hex;
     COptionsDlg options({&image, &text, &hex, nullptr}, 0, &frame);
     for (int page = 0; page < kOptionsPageCount; ++page) {
         options.page(page)->newButton()->click();
     }
+    options.show();
     EXPECT_EQ(chineseTexts(options), "");
+    screenshot(options, "english_options_dialog");
 
     CAddResourceDlg add(1033, &frame);
+    add.show();
     EXPECT_EQ(chineseTexts(add), "");
+    screenshot(add, "english_add_resource_dialog");
     FindDlg find({}, &frame);
+    find.show();
     EXPECT_EQ(chineseTexts(find), "");
+    screenshot(find, "english_find_dialog");
 
     auto box =
         buildMessageBox("text", "Kestrel", Buttons::kAbortRetryIgnore, 0, MessageIcon::kQuestion, &frame);
