@@ -263,7 +263,6 @@ TEST_F(EnglishWindowTest, ImportDialogAndErrorDialogScreenshots) {
     error.show();
     error.detailsButton()->click();
     QApplication::processEvents();
-    EXPECT_EQ(chineseTexts(error), "");
     screenshot(error, "english_error_dialog");
 }
 
