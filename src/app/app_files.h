@@ -2,7 +2,10 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <string_view>
 
+#include "core/errors/language.h"
 #include "core/pe/version_info.h"
 #include "core/platform/status.h"
 
@@ -24,6 +27,20 @@ FixedFileInfo programFileVersion();
 // FindVersionResource). 0x80070714 for a file that is not a PE file with resources, 0x80070715
 // without a version, E_FAIL when the version resource holds no fixed block.
 HResult GetFileVersion(const std::filesystem::path& path, FixedFileInfo& info);
+
+// The settings file: $XDG_CONFIG_HOME/Quillon/Kestrel.conf ($HOME/.config when XDG_CONFIG_HOME is
+// unset or not absolute), from the environment at the time of the call.
+std::filesystem::path settingsIniPath();
+
+// The value of `key` in the group `group` of an INI file written by the Qt settings store, read
+// without Qt; empty when the file, the group or the key is missing. The group "General" is the
+// section [%General] there ([General] holds the keys outside any group). Blanks around the value
+// and the quotes of a quoted value are removed.
+std::string readIniSetting(const std::filesystem::path& file, std::string_view group, std::string_view key);
+
+// The language of the program's texts: the setting General/Language of the settings file, else
+// the locale variables of the environment (see ChooseLanguage).
+Language programLanguage();
 
 // True when both files exist and hold the same bytes.
 bool filesHaveSameContent(const std::filesystem::path& a, const std::filesystem::path& b);

@@ -8,6 +8,7 @@
 
 #include "app/app_files.h"
 #include "core/errors/errors.h"
+#include "core/errors/language.h"
 #include "core/pe/compile_file.h"
 #include "core/pe/decompile_file.h"
 #include "core/pe/one_shot_edit.h"
@@ -54,14 +55,15 @@ int decompile(const CKsCommandLineInfo& commandLine, const std::filesystem::path
     ImportSummary summary;
     const HResult hr = DecompileProject(file, pathFromUtf8(commandLine.output), projectPath, &summary);
     if (hr.failed()) {
-        uiSink().message(safeFormat("未能反编译文件\n%s\n\n错误 0x%.8x", {commandLine.fileName, hr.value()}),
-                         kAppName, MessageIcon::kStop);
+        uiSink().message(
+            safeFormat(Localized("未能反编译文件\n%s\n\n错误 0x%.8x"), {commandLine.fileName, hr.value()}),
+            kAppName, MessageIcon::kStop);
         ShowErrorDialog();
         return kExitFailure;
     }
     // One line for all the bit-field bitmaps, after the one box the import showed for the first.
     if (summary.bitFieldBitmaps > 0) {
-        uiSink().message(safeFormat(kBitFieldBitmapsWarning, {summary.bitFieldBitmaps}), {},
+        uiSink().message(safeFormat(Localized(kBitFieldBitmapsWarning), {summary.bitFieldBitmaps}), {},
                          MessageIcon::kExclamation);
     }
     return kExitSuccess;
@@ -69,14 +71,22 @@ int decompile(const CKsCommandLineInfo& commandLine, const std::filesystem::path
 
 }  // namespace
 
+std::array<std::string, 9> errorDialogCaptions() {
+    std::array<std::string, 9> captions;
+    const std::string_view chinese[] = {"OK", "取消", "终止", "重试", "忽略", "是", "否", "详细", "发送报告"};
+    for (std::size_t i = 0; i < captions.size(); ++i)
+        captions[i] = std::string(Localized(chinese[i]));
+    return captions;
+}
+
 std::string programVersionText(std::uint16_t* major, std::uint16_t* minor) {
     FixedFileInfo info;
     const bool read = GetFileVersion("/proc/self/exe", info).succeeded();
     if (major != nullptr) *major = read ? static_cast<std::uint16_t>(info.fileVersionMS & 0xFFFF) : 0;
     if (minor != nullptr) *minor = read ? static_cast<std::uint16_t>(info.fileVersionLS & 0xFFFF) : 0;
-    if (!read) return "无法获取应用的版本。";
+    if (!read) return std::string(Localized("无法获取应用的版本。"));
     const double version = info.fileVersionMS * 0.1 + info.fileVersionLS * 0.00001;
-    return "Kestrel Beta 版本 " + formatFixed(version);
+    return std::string(Localized("Kestrel Beta 版本 ")) + formatFixed(version);
 }
 
 void printUsageError(const std::string& problem) {
@@ -115,6 +125,7 @@ int runCommandLineProgram(int argc, char** argv) {
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i)
         arguments.emplace_back(argv[i]);
+    SetLanguage(programLanguage());
     const CKsCommandLineInfo commandLine = CKsCommandLineInfo::parse(arguments);
     if (commandLine.help) {
         std::fputs(usageText().c_str(), stdout);
@@ -129,8 +140,7 @@ int runCommandLineProgram(int argc, char** argv) {
             printUsageError(problem);
             return kExitUsage;
         }
-        InitErrorReporting({"OK", "取消", "终止", "重试", "忽略", "是", "否", "详细", "发送报告"},
-                           programVersionText());
+        InitErrorReporting(errorDialogCaptions(), programVersionText());
         return runFileOperation(commandLine);
     }
     // Without a display the window could not open; say what the program can do instead.

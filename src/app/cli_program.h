@@ -3,6 +3,7 @@
 // program's (kestrel-gui), which this program starts in its place when one is wanted.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -18,8 +19,13 @@ inline constexpr int kExitUsage = 2;
 // The file name of the desktop program, looked for beside this one and in ../lib/kestrel.
 inline constexpr std::string_view kGuiProgramName = "kestrel-gui";
 
-// "Kestrel Beta 版本 <version>" from this program's version resource, or the message that it
-// could not be read; `major` and `minor` receive the low words of the two version parts (0 then).
+// The captions of the error dialog (OK, Cancel, Abort, Retry, Ignore, Yes, No, Details, Send report)
+// in the current language, as InitErrorReporting takes them.
+std::array<std::string, 9> errorDialogCaptions();
+
+// "Kestrel Beta 版本 <version>" (in the current language) from this program's version resource, or the
+// message that it could not be read; `major` and `minor` receive the low words of the two version parts (0
+// then).
 std::string programVersionText(std::uint16_t* major = nullptr, std::uint16_t* minor = nullptr);
 
 // Prints a usage problem and the usage text on standard error.

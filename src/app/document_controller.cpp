@@ -1,5 +1,6 @@
 #include "app/document_controller.h"
 
+#include "core/errors/language.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
@@ -23,7 +24,7 @@ DocumentController::DocumentController(CKsDoc& document, DocumentPrompts* prompt
 
 bool DocumentController::SaveModified() {
     if (!document_.IsModified() || !document_.isOpen()) return true;
-    Answer answer = uiSink().ask(safeFormat(kAskToSave, {document_.GetTitle()}), kAppName,
+    Answer answer = uiSink().ask(safeFormat(Localized(kAskToSave), {document_.GetTitle()}), kAppName,
                                  Buttons::kYesNoCancel, 0, MessageIcon::kExclamation);
     if (answer == Answer::kCancel) return false;
     if (answer == Answer::kNo) return true;
@@ -74,11 +75,11 @@ bool DocumentController::DoSave(const std::filesystem::path& path, bool replace)
         // The compiled file is a PE file: propose the project's PE file name with the PE filters;
         // a project-file name would receive a PE image.
         if (prompts_ == nullptr) return false;
-        auto chosen = prompts_->askSavePath(replace ? "另存为" : "保存副本", document_.resourceFilePath(),
-                                            resourceFileFilters());
+        auto chosen = prompts_->askSavePath(Localized(replace ? "另存为" : "保存副本"),
+                                            document_.resourceFilePath(), resourceFileFilters());
         if (!chosen || chosen->empty()) return false;
         if (iendsWithAscii(pathToUtf8(*chosen), kProjectExtension)) {
-            uiSink().message(kProjectNameRefused, kAppName, MessageIcon::kExclamation);
+            uiSink().message(Localized(kProjectNameRefused), kAppName, MessageIcon::kExclamation);
             return false;
         }
         name = *chosen;

@@ -45,8 +45,7 @@ std::string CKsApp::GetVersionText() {
 }
 
 bool CKsApp::InitInstance() {
-    InitErrorReporting({"OK", "取消", "终止", "重试", "忽略", "是", "否", "详细", "发送报告"},
-                       GetVersionText());
+    InitErrorReporting(errorDialogCaptions(), GetVersionText());
 
     HResult admin = IsUserAdmin();
     if (admin.failed()) {

@@ -12,6 +12,7 @@
 #include "app/app_files.h"
 #include "app/recent_files.h"
 #include "core/errors/errors.h"
+#include "core/errors/language.h"
 #include "core/pe/compile_file.h"
 #include "core/pe/decompile_file.h"
 #include "core/pe/pe_image.h"
@@ -259,7 +260,7 @@ void CKsDoc::SetPathName(const std::filesystem::path& path, bool addToRecentList
 }
 
 std::string CKsDoc::GetTitle() const {
-    if (pathName_.empty()) return "无标题";
+    if (pathName_.empty()) return std::string(Localized("无标题"));
     return fileNameOf(pathToUtf8(pathName_));
 }
 

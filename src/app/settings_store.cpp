@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "app/app_files.h"
 #include "core/platform/format.h"
 
 namespace kestrel {
@@ -78,15 +79,7 @@ std::filesystem::path settingsFilePath() {
 #ifdef Q_OS_WIN
     return {};
 #else
-    std::filesystem::path base;
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    if (configHome != nullptr && configHome[0] == '/') {
-        base = configHome;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::filesystem::path(home != nullptr ? home : "") / ".config";
-    }
-    return base / "Quillon" / "Kestrel.conf";
+    return settingsIniPath();
 #endif
 }
 

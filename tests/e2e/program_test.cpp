@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -42,10 +43,14 @@ class ProgramTest : public ::testing::Test {
         if (!KESTREL_HAVE_APP) GTEST_SKIP() << "the program is built without the application core (no Qt)";
     }
     // Runs the program with isolated settings and data folders, standard input from /dev/null, and
-    // no display of any kind, so that no run can open a window and wait for it to close.
-    ProgramRun run(const std::vector<std::string>& arguments) const {
+    // no display of any kind, so that no run can open a window and wait for it to close. `lang`,
+    // when given, is the only locale variable the program sees.
+    ProgramRun run(const std::vector<std::string>& arguments, const std::string& lang = {}) const {
+        std::string locale;
+        if (!lang.empty())
+            locale = " && unset LANGUAGE LC_ALL LC_MESSAGES && export LANG=" + shellQuote(lang);
         std::string command = "cd " + shellQuote(temp_.path().string()) +
-                              " && unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM" +
+                              " && unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM" + locale +
                               " && XDG_CONFIG_HOME=" + shellQuote((temp_ / "config").string()) +
                               " XDG_DATA_HOME=" + shellQuote((temp_ / "data").string()) +
                               // A run that hangs fails (status 124) instead of stopping the whole test run.
@@ -164,6 +169,67 @@ TEST_F(ProgramTest, AFailingImportEndsWithStatusOneAndItsMessage) {
     ProgramRun blocked = run({"/Decompile", "/Output:blocked", "sample.dll"});
     EXPECT_EQ(blocked.status, 1);
     EXPECT_NE(blocked.err.find("未能建立文件"), std::string::npos) << blocked.err;
+}
+
+bool hasChinese(const std::string& text) {
+    // UTF-8 lead bytes of U+4E00..U+9FFF.
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0xE4 && byte <= 0xE9;
+    });
+}
+
+TEST_F(ProgramTest, TheLocaleOrTheLanguageSettingChoosesTheTextsOfReportsAndTraces) {
+    makeSample("sample.dll");
+    temp_.write("notes.dll", "not a program");
+    const std::vector<std::vector<std::string>> operations = {
+        {"/Decompile", "/Output:work", "notes.dll"},  // fails: the error report
+        {"/Decompile", "/Output:work", "sample.dll"},
+        {"/Compile", "sample.dll", "/Output:work"},  // traces and the copy question
+    };
+    std::vector<ProgramRun> chinese;
+    for (const auto& arguments : operations) {
+        chinese.push_back(run(arguments, "zh_CN.UTF-8"));
+        // Every locale but an English one gives today's texts, byte for byte.
+        for (const char* lang : {"C", "C.UTF-8", "POSIX"}) {
+            ProgramRun other = run(arguments, lang);
+            EXPECT_EQ(other.status, chinese.back().status) << lang << " " << arguments[2];
+            EXPECT_EQ(other.out, chinese.back().out) << lang << " " << arguments[2];
+            EXPECT_EQ(other.err, chinese.back().err) << lang << " " << arguments[2];
+        }
+    }
+    EXPECT_NE(chinese[0].err.find("文件 notes.dll 的格式无法被识别。"), std::string::npos) << chinese[0].err;
+    EXPECT_NE(chinese[2].out.find("类型 "), std::string::npos) << chinese[2].out;
+
+    std::vector<ProgramRun> english;
+    for (const auto& arguments : operations)
+        english.push_back(run(arguments, "en_US.UTF-8"));
+    EXPECT_EQ(english[0].status, 1);
+    EXPECT_NE(english[0].err.find("Could not decompile the file\nnotes.dll\n\nError 0x80004005"),
+              std::string::npos)
+        << english[0].err;
+    EXPECT_NE(english[0].err.find("The format of the file notes.dll is not recognized."), std::string::npos)
+        << english[0].err;
+    EXPECT_NE(english[0].err.find("Kestrel Beta version 1.020000"), std::string::npos) << english[0].err;
+    EXPECT_EQ(english[1].status, 0) << english[1].err;
+    EXPECT_NE(english[1].err.find("Warning: 2 bit-field (BI_BITFIELDS) bitmaps kept as BMP files."),
+              std::string::npos)
+        << english[1].err;
+    EXPECT_EQ(english[2].status, 0) << english[2].err;
+    EXPECT_NE(english[2].out.find("Type "), std::string::npos) << english[2].out;
+    EXPECT_NE(english[2].err.find("Compiled successfully."), std::string::npos) << english[2].err;
+    for (const ProgramRun& result : english) {
+        EXPECT_FALSE(hasChinese(result.out)) << result.out;
+        EXPECT_FALSE(hasChinese(result.err)) << result.err;
+    }
+
+    // The setting General/Language, as the settings store writes it, wins over the locale.
+    temp_.write("config/Quillon/Kestrel.conf", "[%General]\nLanguage=en\n");
+    ProgramRun setToEnglish = run(operations[0], "zh_CN.UTF-8");
+    EXPECT_EQ(setToEnglish.err, english[0].err);
+    temp_.write("config/Quillon/Kestrel.conf", "[%General]\nLanguage=zh\n");
+    ProgramRun setToChinese = run(operations[0], "en_US.UTF-8");
+    EXPECT_EQ(setToChinese.err, chinese[0].err);
 }
 
 TEST_F(ProgramTest, ImportsAndCompilesARealFile) {

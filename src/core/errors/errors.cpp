@@ -1,5 +1,7 @@
 #include "core/errors/errors.h"
 
+#include "core/errors/language.h"
+
 #include <cstdio>
 #include <mutex>
 #include <new>
@@ -76,7 +78,8 @@ HResult ReportError(bool startNew, std::string_view sourceName, int line, HResul
 void ReportMessage(bool startNew, std::string_view sourceName, int line, std::string_view format,
                    std::initializer_list<FormatArg> args) {
     try {
-        std::string entry = safeFormat(format, std::span<const FormatArg>(args.begin(), args.size()));
+        std::string entry =
+            safeFormat(Localized(format), std::span<const FormatArg>(args.begin(), args.size()));
         trimLineEnds(entry);
         entry += safeFormat("\r\n%s(%4d)\r\n\r\n", {sourceName, line});
         chain(startNew, sourceName, std::move(entry));

@@ -39,7 +39,8 @@ inline void RecordError(bool startNew, std::string_view sourceName, int line, HR
     static_cast<void>(ReportError(startNew, sourceName, line, code, args));
 }
 
-// Records a text of our own, formatted with `args`, trailing line ends removed, followed by
+// Records a text of our own (in the current language: `format` is looked up with Localized),
+// formatted with `args`, trailing line ends removed, followed by
 // "\r\n%s(%4d)\r\n\r\n". Out of memory leaves the earlier record as it was.
 void ReportMessage(bool startNew, std::string_view sourceName, int line, std::string_view format,
                    std::initializer_list<FormatArg> args = {});
@@ -60,9 +61,11 @@ struct MessageText {
     MessageOrigin origin = MessageOrigin::kUnknown;
 };
 
-// The program's message table (codes 0xC004xxxx and the two success codes); nullopt when absent.
+// The program's message table (codes 0xC004xxxx and the two success codes), in the current
+// language; nullopt when absent.
 std::optional<std::string_view> ProgramMessageText(HResult code);
-// The system text of a code we produce (our own Chinese texts; strerror for 0x8007Fxxx).
+// The system text of a code we produce (our own texts in the current language; strerror, which
+// follows the C library's locale, for 0x8007Fxxx).
 std::optional<std::string> SystemMessageText(HResult code);
 // Lookup in order: program table, system texts, "Unknown error 0x%08X\r\n" with the code.
 MessageText LookupMessageText(HResult code);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/errors/errors.h"
+#include "core/errors/language.h"
 
 namespace kestrel {
 
@@ -105,11 +106,12 @@ std::optional<std::string_view> find(std::span<const TableEntry> table, std::uin
 }  // namespace
 
 std::optional<std::string_view> ProgramMessageText(HResult code) {
-    return find(kProgramTable, code.value());
+    if (auto text = find(kProgramTable, code.value())) return Localized(*text);
+    return std::nullopt;
 }
 
 std::optional<std::string> SystemMessageText(HResult code) {
-    if (auto text = find(kSystemTable, code.value())) return std::string(*text);
+    if (auto text = find(kSystemTable, code.value())) return std::string(Localized(*text));
     if (isErrnoCode(code)) {
         int err = static_cast<int>(code.value() & 0xFFFu);
         if (err == 0) return std::nullopt;  // would read "Success"

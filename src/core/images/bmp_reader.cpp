@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/errors/language.h"
 #include "core/images/dib.h"
 #include "core/images/png_codec.h"
 #include "core/platform/files.h"
@@ -21,7 +22,7 @@ ConverterLogHook& logHook() {
 }
 
 void log(std::string_view format, std::string_view name) {
-    if (const ConverterLogHook& hook = logHook()) hook(format, name);
+    if (const ConverterLogHook& hook = logHook()) hook(Localized(format), name);
 }
 
 // The name used in the progress lines: the path without a drive, after its last separator.

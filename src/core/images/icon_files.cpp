@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/errors/language.h"
 #include "core/images/dib.h"
 #include "core/images/png_codec.h"
 #include "core/platform/files.h"
@@ -131,8 +132,8 @@ std::vector<GroupEntry> ParseGroupEntries(Bytes groupData) {
 
 std::string GroupListing(Bytes groupData) {
     const std::vector<GroupEntry> entries = ParseGroupEntries(groupData);
-    std::string text =
-        safeFormat(" 图象数: %d\n ID    大小    BPP   字节\n", {static_cast<unsigned>(entries.size())});
+    std::string text = safeFormat(Localized(" 图象数: %d\n ID    大小    BPP   字节\n"),
+                                  {static_cast<unsigned>(entries.size())});
     for (const GroupEntry& entry : entries) {
         // The byte size is shown as a signed number, as the listing always has.
         text += safeFormat("%3d  %3d x%3d  %3d %6d\n",

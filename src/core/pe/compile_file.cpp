@@ -1,5 +1,6 @@
 #include "core/pe/compile_file.h"
 #include "core/errors/errors.h"
+#include "core/errors/language.h"
 #include "core/errors/message_codes.h"
 #include "core/pe/res_compiler.h"
 #include "core/platform/files.h"
@@ -42,8 +43,8 @@ HResult CompileFile(const std::optional<std::filesystem::path>& target, const st
     const std::string compiledText = pathToUtf8(compiled);
     const std::string destinationText = pathToUtf8(destination);
     if (!IsSameFile(compiled, destination)) {
-        Answer answer = uiSink().ask(safeFormat(kCopyQuestion, {compiledText, destinationText}), kAppName,
-                                     Buttons::kYesNo, 1, MessageIcon::kQuestion);
+        Answer answer = uiSink().ask(safeFormat(Localized(kCopyQuestion), {compiledText, destinationText}),
+                                     kAppName, Buttons::kYesNo, 1, MessageIcon::kQuestion);
         if (answer != Answer::kYes) return kOk;
         if (HResult hr = CopyFileAtomic(compiled, destination); hr.failed()) {
             RecordError(true, kSource, __LINE__, hr);
@@ -53,7 +54,8 @@ HResult CompileFile(const std::optional<std::filesystem::path>& target, const st
         return kOk;
     }
     if (showSuccess)
-        uiSink().message(safeFormat(kCompiledAs, {compiledText}), kAppName, MessageIcon::kInformation);
+        uiSink().message(safeFormat(Localized(kCompiledAs), {compiledText}), kAppName,
+                         MessageIcon::kInformation);
     return kOk;
 }
 

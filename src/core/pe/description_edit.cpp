@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/errors/errors.h"
+#include "core/errors/language.h"
 #include "core/images/bmp_reader.h"
 #include "core/images/dib.h"
 #include "core/images/icon_files.h"
@@ -149,7 +150,7 @@ HResult refuse(int line, HResult code, std::string_view format, std::initializer
 }
 
 std::string resourceText(const ResourceKey& type, const ResourceKey& name, std::uint16_t language) {
-    return safeFormat("类型 %s、名称 %s、语言 %d",
+    return safeFormat(Localized("类型 %s、名称 %s、语言 %d"),
                       {keyText(type), keyText(name), static_cast<int>(language)});
 }
 
@@ -617,10 +618,11 @@ HResult planIconOrCursor(const ResourceKey& type, const ResourceKey& name, Bytes
         return refuse(__LINE__, kFail, "%s 不是有效的 %s 文件。",
                       {pathToUtf8(sourcePath), cursor ? ".cur" : ".ico"});
     if (images->size() != 1)
-        return refuse(
-            __LINE__, kInvalidArg, "%s 有 %d 个图象；单个%s资源只能有一个图象，请作为%s组 (%d) 添加。",
-            {pathToUtf8(sourcePath), images->size(), cursor ? "光标" : "图标", cursor ? "光标" : "图标",
-             cursor ? resource_type::kGroupCursor : resource_type::kGroupIcon});
+        return refuse(__LINE__, kInvalidArg,
+                      "%s 有 %d 个图象；单个%s资源只能有一个图象，请作为%s组 (%d) 添加。",
+                      {pathToUtf8(sourcePath), images->size(), Localized(cursor ? "光标" : "图标"),
+                       Localized(cursor ? "光标" : "图标"),
+                       cursor ? resource_type::kGroupCursor : resource_type::kGroupIcon});
     planned.storedName = names.choose(storedResourceFileName(importFileName(type, name)), language, false);
     planned.bytes = singleImageFile(images->front(), cursor);
     planned.size = images->front().image.size();

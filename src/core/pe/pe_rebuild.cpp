@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/errors/errors.h"
+#include "core/errors/language.h"
 #include "core/pe/pe_checksum.h"
 #include "core/pe/pe_image.h"
 #include "core/pe/pe_layout.h"
@@ -124,7 +125,7 @@ HResult CResCompiler::Compile(const std::filesystem::path& peXmlPath) {
     root_.reset();
     kept_.clear();
     strings_.reset();
-    if (hr.failed()) uiSink().message("编译失败", "TEST", MessageIcon::kNone);
+    if (hr.failed()) uiSink().message(Localized("编译失败"), "TEST", MessageIcon::kNone);
     return hr;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/errors/errors.h"
+#include "core/errors/language.h"
 #include "core/errors/message_codes.h"
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
@@ -73,7 +74,7 @@ class DescriptionReader {
             if (iequalsAscii(child->name(), "Entry")) children.push_back(child);
         auto expected = static_cast<std::size_t>(*named + *ids);
         if (children.size() != expected)
-            return fail(out.label, safeFormat("目录说明有 %d 个条目，但是有 %d 个 Entry 元素",
+            return fail(out.label, safeFormat(Localized("目录说明有 %d 个条目，但是有 %d 个 Entry 元素"),
                                               {static_cast<long long>(expected), children.size()}));
 
         out.namedCount = static_cast<std::size_t>(*named);
@@ -142,7 +143,7 @@ class DescriptionReader {
     }
 
     HResult fail(const std::string& element, std::string_view reason) {
-        ReportMessage(false, kSource, __LINE__, "pe.xml 中的 %s 无效：%s。", {element, reason});
+        ReportMessage(false, kSource, __LINE__, "pe.xml 中的 %s 无效：%s。", {element, Localized(reason)});
         return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {shownPath_});
     }
 
@@ -185,7 +186,7 @@ HResult CResCompiler::ProcessXML(const std::filesystem::path& peXmlPath) {
 HResult CResCompiler::CompileRoot(std::uint32_t sectionRva, std::vector<std::byte>& section) {
     section.clear();
     if (!root_) return ReportError(false, kSource, __LINE__, kFail);
-    trace(safeFormat("类型 %d   命名  %d  ID %d\n",
+    trace(safeFormat(Localized("类型 %d   命名  %d  ID %d\n"),
                      {root_->type, root_->namedCount, root_->entries.size() - root_->namedCount}));
     sectionRva_ = sectionRva;
     kept_.clear();
@@ -318,7 +319,8 @@ HResult CResCompiler::CompileStrings(CompileEntryNode& entry, std::uint64_t offs
         std::filesystem::path path;
         if (HResult hr = resolveStored(folder_, "STRINGS.XML", path); hr.failed()) return hr;
         if (HResult hr = readStringsXml(path, *strings_); hr.failed()) return hr;
-        if (strings_->droppedAny()) uiSink().message(kDuplicateStrings, kAppName, MessageIcon::kInformation);
+        if (strings_->droppedAny())
+            uiSink().message(Localized(kDuplicateStrings), kAppName, MessageIcon::kInformation);
         entry.measuredSize = strings_->size();
         return kOk;
     }
