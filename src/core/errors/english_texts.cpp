@@ -1,7 +1,9 @@
 // The English counterparts of the program's Chinese texts, one home for all of them. Each entry
 // keeps the line ends and printf placeholders of its Chinese text, in the same order; a test
 // checks that every Chinese text of src/core and src/app has exactly one entry here, and that
-// no entry outlives its text.
+// no entry outlives its text. A text that goes into a stored file (pe.xml, STRINGS.XML, a project
+// file, anything read back later) must not depend on the language: it gets no entry, and its line
+// carries the comment `// stored text` so that the check passes it by.
 #include "core/errors/language.h"
 
 namespace kestrel {
