@@ -211,27 +211,9 @@ bool namesMatch(std::string_view a, std::string_view b) {
 }
 
 // The position of the first `quote` from `pos` on (`end` when there is none), and whether an '&'
-// comes before it. Most values are short, so the scan looks at eight bytes at a time for either
-// byte instead of calling memchr twice.
+// comes before it. Values are short: a loop over bytes finds the end sooner than wider loads, which
+// need more work to pick out the byte.
 std::size_t findValueEnd(const char* data, std::size_t pos, std::size_t end, char quote, bool& ampersand) {
-    if constexpr (std::endian::native == std::endian::little) {
-        constexpr std::uint64_t kOnes = 0x0101010101010101u;
-        constexpr std::uint64_t kHighs = 0x8080808080808080u;
-        const std::uint64_t quotes = kOnes * static_cast<unsigned char>(quote);
-        const std::uint64_t ampersands = kOnes * static_cast<unsigned char>('&');
-        for (; end - pos >= 8; pos += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, data + pos, sizeof word);
-            const std::uint64_t q = word ^ quotes;
-            const std::uint64_t a = word ^ ampersands;
-            // The lowest flagged byte is the first zero byte, the first quote or '&'.
-            const std::uint64_t hits = (((q - kOnes) & ~q) | ((a - kOnes) & ~a)) & kHighs;
-            if (hits) {
-                pos += static_cast<std::size_t>(std::countr_zero(hits)) / 8;
-                break;
-            }
-        }
-    }
     for (; pos < end; ++pos) {
         if (data[pos] == quote) return pos;
         if (data[pos] == '&') {
@@ -649,6 +631,16 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
 
     // Every scan below is bounded by `end`; `pos` never passes it.
     const std::size_t end = length;
+    // One past the last byte that is not white space, and one past the last byte that is no name
+    // character (0 when there is none). A scan for the end of white space or of a name that starts
+    // before its stop finds a byte that ends it by that stop at the latest, so it needs no check of
+    // `end` per byte; one that starts later runs to `end`.
+    std::size_t whiteStop = end;
+    while (whiteStop > 0 && isWhite(data[whiteStop - 1]))
+        --whiteStop;
+    std::size_t nameStop = end;
+    while (nameStop > 0 && isNameChar(data[nameStop - 1]))
+        --nameStop;
     std::size_t pos = 0;
     std::int64_t nesting = 0;
     XmlElement* cursor = documentNode_;
@@ -708,29 +700,35 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
         }
     };
     auto skipWhite = [&] {
-        while (pos < end && isWhite(data[pos]))
+        if (pos >= whiteStop) {
+            pos = end;
+            return;
+        }
+        while (isWhite(data[pos]))
             ++pos;
     };
     auto readName = [&] {
         std::size_t start = pos;
         ++pos;  // the name-start byte
-        for (; end - pos >= 4; pos += 4) {
-            if (!isNameChar(data[pos])) break;
-            if (!isNameChar(data[pos + 1])) {
-                pos += 1;
-                break;
-            }
-            if (!isNameChar(data[pos + 2])) {
-                pos += 2;
-                break;
-            }
-            if (!isNameChar(data[pos + 3])) {
-                pos += 3;
-                break;
+        if (pos >= nameStop) {
+            pos = end;
+        } else {
+            for (;; pos += 4) {
+                if (!isNameChar(data[pos])) break;
+                if (!isNameChar(data[pos + 1])) {
+                    pos += 1;
+                    break;
+                }
+                if (!isNameChar(data[pos + 2])) {
+                    pos += 2;
+                    break;
+                }
+                if (!isNameChar(data[pos + 3])) {
+                    pos += 3;
+                    break;
+                }
             }
         }
-        while (pos < end && isNameChar(data[pos]))
-            ++pos;
         return std::string_view(data + start, pos - start);
     };
     auto finish = [&](HResult hr) {

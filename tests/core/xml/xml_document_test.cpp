@@ -98,7 +98,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"<a / x='1'/>", true, "a(x=1)"}, ParseCase{"<a x='1' x='2'/>", true, "a(x=1,x=2)"},
         ParseCase{"<a x = 'it\"s'/>", true, "a(x=it\"s)"},
         ParseCase{"<a1.b-c:d_\xB7/>", true, "a1.b-c:d_\xB7"}, ParseCase{"<1a/>", false, ""},
-        ParseCase{"x", false, ""}, ParseCase{"", true, ""}));
+        ParseCase{"x", false, ""}, ParseCase{"", true, ""},
+        // Names and white space that run up to the end of the text.
+        ParseCase{"<abc", true, "abc"}, ParseCase{"<r><a:b.c-d_\xB7", true, "r[a:b.c-d_\xB7]"},
+        ParseCase{"<r x='1'   ", true, "r(x=1)"}, ParseCase{"<r>\r\n  ", true, "r"},
+        ParseCase{"<r>\r\n  <s\r\n", true, "r[s]"}, ParseCase{"<r><s></s", false, ""},
+        ParseCase{"<r a ", false, ""}, ParseCase{"<r ab='1'b", false, ""}));
 
 TEST(XmlParse, AttributeNamesAndGapsAreKeptIn16Bits) {
     XmlDocument doc;
