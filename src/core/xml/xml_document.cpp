@@ -707,6 +707,14 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
         while (isWhite(data[pos]))
             ++pos;
     };
+    // Where the adjacent first child of `element`, the element of the last start tag, lies: after
+    // its attribute run, whose last record the parser still holds. Readers find the same place by
+    // walking the run.
+    auto adjacentToTag = [&](const XmlElement* element) {
+        const std::byte* place = lastAttribute ? following(lastAttribute, kAttributeUnits, kElementUnits)
+                                               : following(element, kElementUnits, kElementUnits);
+        return reinterpret_cast<const XmlElement*>(place);
+    };
     auto readName = [&] {
         std::size_t start = pos;
         ++pos;  // the name-start byte
@@ -823,7 +831,7 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
                             element->next_ = first ? XmlArena::linkOf(first) : 0;
                             if (cursor->shape_ & kExtended) {
                                 XmlArena::extensionOf(cursor).firstChild = XmlArena::linkOf(element);
-                            } else if (!first && XmlArena::adjacentChild(cursor) == element) {
+                            } else if (!first && adjacentToTag(cursor) == element) {
                                 cursor->shape_ |= kHasChild;
                             } else {
                                 waitingParent = cursor;
