@@ -634,7 +634,8 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
     // One past the last byte that is not white space, and one past the last byte that is no name
     // character (0 when there is none). A scan for the end of white space or of a name that starts
     // before its stop finds a byte that ends it by that stop at the latest, so it needs no check of
-    // `end` per byte; one that starts later runs to `end`.
+    // `end` per byte; one that starts later runs to `end`. The scans look at four bytes per round,
+    // each only after the ones before it continued the run, so none reads past its stop.
     std::size_t whiteStop = end;
     while (whiteStop > 0 && isWhite(data[whiteStop - 1]))
         --whiteStop;
@@ -704,8 +705,21 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
             pos = end;
             return;
         }
-        while (isWhite(data[pos]))
-            ++pos;
+        for (;; pos += 4) {
+            if (!isWhite(data[pos])) break;
+            if (!isWhite(data[pos + 1])) {
+                pos += 1;
+                break;
+            }
+            if (!isWhite(data[pos + 2])) {
+                pos += 2;
+                break;
+            }
+            if (!isWhite(data[pos + 3])) {
+                pos += 3;
+                break;
+            }
+        }
     };
     // Where the adjacent first child of `element`, the element of the last start tag, lies: after
     // its attribute run, whose last record the parser still holds. Readers find the same place by
