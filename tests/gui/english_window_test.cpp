@@ -15,6 +15,7 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
+#include "app/cli_program.h"
 #include "app/recent_files.h"
 #include "core/errors/language.h"
 #include "core/platform/paths.h"
@@ -106,12 +107,7 @@ class EnglishWindowTest : public testing::IsolatedGuiTest {
         ASSERT_NE(translator_, nullptr);
         savedCaptions_ = ErrorDialogCaptions();
         savedProductText_ = ErrorReportingProductText();
-        InitErrorReporting(
-            {std::string(Localized("OK")), std::string(Localized("取消")), std::string(Localized("终止")),
-             std::string(Localized("重试")), std::string(Localized("忽略")), std::string(Localized("是")),
-             std::string(Localized("否")), std::string(Localized("详细")),
-             std::string(Localized("发送报告"))},
-            "Kestrel 1.020000");
+        InitErrorReporting(errorDialogCaptions(), "Kestrel 1.020000");
         PaneServices services;
         services.settings = settings_.get();
         services.editors = &editors_;
@@ -146,7 +142,8 @@ class EnglishWindowTest : public testing::IsolatedGuiTest {
         frame_->view()->OnInitialUpdate();
         frame_->openPath(file);
         frame_->show();
-        frame_->resize(900, 600);
+        // Wide enough for the whole colorize panel beside a picture.
+        frame_->resize(1180, 640);
         QApplication::processEvents();
         return *frame_;
     }
@@ -202,8 +199,7 @@ TEST_F(EnglishWindowTest, MainWindowPanesDialogsAndBoxesShowNoChinese) {
                                   QString::fromLatin1(type).remove(QLatin1Char(' ')).toLower().toStdString());
         }
     }
-    // Wide enough for the whole colorize panel beside the icons, with only the icon groups open.
-    frame.resize(1180, 640);
+    // The icon groups of the program, the other types closed.
     frame.view()->tree()->collapseAll();
     ASSERT_TRUE(selectFirstOf(QStringLiteral("Icon Group")));
     QApplication::processEvents();
@@ -263,6 +259,7 @@ TEST_F(EnglishWindowTest, ImportDialogAndErrorDialogScreenshots) {
     error.show();
     error.detailsButton()->click();
     QApplication::processEvents();
+    EXPECT_EQ(chineseTexts(error), "");
     screenshot(error, "english_error_dialog");
 }
 
