@@ -899,7 +899,9 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
                         auto* attribute = new (arena.take(kAttributeUnits, 1, name.data())) XmlAttribute();
                         ++attributes;
                         const char* text = headerOf(attribute).text;
-                        const bool near = XmlArena::reaches(text, name.data(), data);
+                        // The block's text starts in this text, at the tag's name or at an earlier
+                        // attribute's name (a block opened for this one starts at its name).
+                        const bool near = addressOf(name.data()) - addressOf(text) <= kOffsetMask;
                         attribute->word_ =
                             kLastOfRun | (near ? static_cast<std::uint32_t>(name.data() - text) : 0);
                         if (lastAttribute) {
