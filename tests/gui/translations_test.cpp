@@ -9,116 +9,18 @@
 #include <QString>
 #include <QXmlStreamReader>
 #include <algorithm>
-#include <cctype>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/source_texts.h"
 
 namespace kestrel::ui {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Literal {
-    std::string text;
-    std::string where;  // file:line
-};
-
-bool hasChinese(const std::string& utf8) {
-    const QString text = QString::fromStdString(utf8);
-    return std::any_of(text.begin(), text.end(), [](QChar c) {
-        const char16_t u = c.unicode();
-        return (u >= 0x3000 && u <= 0x303F) || (u >= 0x3400 && u <= 0x9FFF) || (u >= 0xFF00 && u <= 0xFFEF);
-    });
-}
-
-// The value of the escape sequence at `text[i]` (just after the backslash); advances `i` past it.
-char unescape(const std::string& text, std::size_t& i) {
-    const char c = text[i++];
-    switch (c) {
-        case 'n':
-            return '\n';
-        case 'r':
-            return '\r';
-        case 't':
-            return '\t';
-        case '0':
-            return '\0';
-        case 'x': {
-            int value = 0;
-            while (i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])))
-                value = value * 16 + std::stoi(std::string(1, text[i++]), nullptr, 16);
-            return static_cast<char>(value);
-        }
-        default:
-            return c;  // \" \' \\ \?
-    }
-}
-
-// The string literals of a C++ source, comments and character literals skipped, adjacent literals
-// joined as the compiler (and lupdate) joins them. Literals on a line whose comment says
-// "stored text" are left out.
-std::vector<Literal> stringLiterals(const std::string& text, const std::string& file) {
-    std::vector<Literal> literals;
-    std::set<int> storedLines;
-    int line = 1;
-    bool joinable = false;  // only blanks and comments since the last literal
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (c == '\n') {
-            ++line;
-            ++i;
-        } else if (std::isspace(static_cast<unsigned char>(c))) {
-            ++i;
-        } else if (text.compare(i, 2, "//") == 0) {
-            const std::size_t end = std::min(text.find('\n', i), text.size());
-            if (text.substr(i, end - i).find("stored text") != std::string::npos) storedLines.insert(line);
-            i = end;
-        } else if (text.compare(i, 2, "/*") == 0) {
-            const std::size_t end = std::min(text.find("*/", i + 2), text.size() - 2) + 2;
-            line += static_cast<int>(std::count(text.begin() + static_cast<std::ptrdiff_t>(i),
-                                                text.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
-            i = end;
-        } else if (c == '"') {
-            std::string value;
-            for (++i; i < text.size() && text[i] != '"';) {
-                if (text[i] == '\\') {
-                    ++i;
-                    value += unescape(text, i);
-                } else {
-                    value += text[i++];
-                }
-            }
-            ++i;
-            if (joinable) {
-                literals.back().text += value;
-            } else {
-                literals.push_back({value, file + ":" + std::to_string(line)});
-            }
-            joinable = true;
-        } else if (c == '\'' && (i == 0 || !std::isalnum(static_cast<unsigned char>(text[i - 1])))) {
-            // A character literal ('"' must not start a string); 1'000 is a number.
-            for (++i; i < text.size() && text[i] != '\'';)
-                i += text[i] == '\\' ? 2 : 1;
-            ++i;
-            joinable = false;
-        } else {
-            ++i;
-            joinable = false;
-        }
-    }
-    std::vector<Literal> shown;
-    for (Literal& literal : literals) {
-        const int at = std::stoi(literal.where.substr(literal.where.rfind(':') + 1));
-        if (hasChinese(literal.text) && storedLines.count(at) == 0) shown.push_back(std::move(literal));
-    }
-    return shown;
-}
+using testing::hasChinese;
+using Literal = testing::SourceText;
 
 struct Message {
     std::string context;
@@ -197,17 +99,7 @@ bool hasMnemonic(const std::string& text) {
 }
 
 std::vector<Literal> windowTexts() {
-    std::vector<Literal> all;
-    for (const auto& entry : fs::directory_iterator(fs::path(KESTREL_SOURCE_DIR) / "src" / "ui")) {
-        const std::string extension = entry.path().extension().string();
-        if (extension != ".cpp" && extension != ".h") continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        for (Literal& literal : stringLiterals(content.str(), entry.path().filename().string()))
-            all.push_back(std::move(literal));
-    }
-    return all;
+    return testing::chineseLiteralsUnder(KESTREL_SOURCE_DIR, "src/ui");
 }
 
 TEST(WindowTranslations, ScannerJoinsLiteralsAndSkipsCommentsCharactersAndStoredTexts) {
@@ -218,7 +110,7 @@ TEST(WindowTranslations, ScannerJoinsLiteralsAndSkipsCommentsCharactersAndStored
         "            \"乙 %1\");\n"
         "auto b = \"丙\";  // stored text\n"
         "auto d = QT_TRANSLATE_NOOP(\"Ctx\", \"丁\\t\\\"x\\\"\"), e = \"English\";\n";
-    const std::vector<Literal> literals = stringLiterals(source, "f.cpp");
+    const std::vector<Literal> literals = testing::chineseLiterals(source, "f.cpp");
     ASSERT_EQ(literals.size(), 2u);
     EXPECT_EQ(literals[0].text, "甲\r\n乙 %1");
     EXPECT_EQ(literals[0].where, "f.cpp:4");
