@@ -176,6 +176,9 @@ TEST_F(EditCommandTest, SetsIconVersionAndStringsInPlaceAndKeepsEverythingElse) 
     pb::addStrings(plan.resources, pb::kLangEnUs, {{1, u"one"}, {2, u"two"}, {40, u"forty"}});
     pb::addStrings(plan.resources, pb::kLangZhCn, {{1, u"一"}, {2, u"二"}});
     plan.resources.push_back({pb::kRtBitmap, 5, pb::kLangEnUs, pb::makeDib({})});
+    // The import's note about bit-field bitmaps is not printed: a successful edit prints nothing.
+    plan.resources.push_back(
+        {pb::kRtBitmap, 6, pb::kLangEnUs, pb::makeDib({.bitCount = 32, .bitfields = true})});
     plan.resources.push_back({pb::kRtDialog, 100, pb::kLangEnUs, pb::makeDialog(u"About")});
     plan.resources.push_back({u"MY_DATA", 7, 0, pb::bytesOf("payload")});
     const fs::path file = writeImage(plan);
@@ -188,6 +191,7 @@ TEST_F(EditCommandTest, SetsIconVersionAndStringsInPlaceAndKeepsEverythingElse) 
              "FileVersion=1.2.3.4 (release)", "--set-string", "2=" + text, "--set-string", "3=three",
              "--set-string", "100=hundred", "--set-string", "40="});
     ASSERT_EQ(outcome.exitCode, kExitSuccess) << outcome.errors;
+    EXPECT_EQ(outcome.errors, "");
     EXPECT_TRUE(scratchIsEmpty());
     ResourceMap after = resourcesOf(readBytes(file));
 

@@ -18,6 +18,7 @@
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/platform/text.h"
+#include "core/platform/ui_sink.h"
 #include "core/xml/xml_document.h"
 
 namespace kestrel {
@@ -312,6 +313,30 @@ fs::path destinationOf(const fs::path& peFile, const fs::path& output) {
     return error ? destination : absolute;
 }
 
+// The import's notes (the box about bit-field bitmaps kept as .BMP files) speak of a working folder
+// the caller of a one-shot edit never sees, and a successful edit prints nothing: while the file is
+// imported, notes are dropped; errors and questions go on to the sink the program installed.
+class ImportNotesDropped final : public UiSink {
+  public:
+    ImportNotesDropped() : outer_(uiSink()) { setUiSink(this); }
+    ~ImportNotesDropped() override { setUiSink(&outer_); }
+    ImportNotesDropped(const ImportNotesDropped&) = delete;
+    ImportNotesDropped& operator=(const ImportNotesDropped&) = delete;
+
+    void message(std::string_view text, std::string_view caption, MessageIcon icon) override {
+        if (icon != MessageIcon::kNone) outer_.message(text, caption, icon);
+    }
+    Answer ask(std::string_view text, std::string_view caption, Buttons buttons, int defaultButton,
+               MessageIcon icon) override {
+        return outer_.ask(text, caption, buttons, defaultButton, icon);
+    }
+    int showError() override { return outer_.showError(); }
+    void busy(bool on) override { outer_.busy(on); }
+
+  private:
+    UiSink& outer_;
+};
+
 HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destination,
                               const ResourceEdits& edits) {
     TemporaryFolder temporary;
@@ -322,7 +347,10 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
     }
     const fs::path folder = temporary.path() / "work";
     fs::path projectPath;
-    if (HResult hr = DecompileFile(peFile, folder, projectPath); hr.failed()) return hr;
+    {
+        ImportNotesDropped quiet;
+        if (HResult hr = DecompileFile(peFile, folder, projectPath); hr.failed()) return hr;
+    }
 
     const fs::path descriptionPath = folder / std::string(kDescriptionFileName);
     XmlDocument description;
