@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/app_files.h"
+#include "app/file_version.h"
+#include "app/settings_file.h"
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
 #include "core/pe/compile_file.h"
@@ -42,7 +43,7 @@ int compile(const CKsCommandLineInfo& commandLine, const std::filesystem::path& 
     }
     // Unless the copy was made (or the file was compiled in place), say where the result is.
     const std::filesystem::path compiled = description.parent_path() / file.filename();
-    if (!IsSameFile(compiled, file) && !filesHaveSameContent(compiled, file)) {
+    if (!IsSameFile(compiled, file) && !FilesHaveSameContent(compiled, file)) {
         uiSink().message(
             safeFormat("compiled file left at %s", {pathToUtf8(std::filesystem::absolute(compiled))}),
             kAppName, MessageIcon::kInformation);

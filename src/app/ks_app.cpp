@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdio>
 
-#include "app/app_files.h"
 #include "app/ks_doc.h"
+#include "app/user_folders.h"
 #include "core/errors/errors.h"
 #include "core/pe/compile_file.h"
 #include "core/pe/decompile_file.h"

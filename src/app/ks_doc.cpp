@@ -9,7 +9,6 @@
 #include <system_error>
 #include <vector>
 
-#include "app/app_files.h"
 #include "app/recent_files.h"
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
@@ -232,7 +231,7 @@ bool CKsDoc::OnSaveDocument(const std::filesystem::path& path) {
     // the current project is reopened, so that its edits and the compiled file stay.
     const std::filesystem::path target = saveAs_ ? path : resourceFilePath_;
     const std::filesystem::path compiled = descriptionPath_.parent_path() / resourceFilePath_.filename();
-    bool copied = hr.succeeded() && (IsSameFile(compiled, target) || filesHaveSameContent(compiled, target));
+    bool copied = hr.succeeded() && (IsSameFile(compiled, target) || FilesHaveSameContent(compiled, target));
     bool reopened = OpenProject(copied ? target : projectPath_);
     if (view_ != nullptr) view_->OnInitialUpdate();
     if (result && reopened) modified_ = false;

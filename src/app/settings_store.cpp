@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/app_files.h"
+#include "app/user_folders.h"
 #include "core/platform/format.h"
 
 namespace kestrel {

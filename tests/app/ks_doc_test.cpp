@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "app/app_files.h"
 #include "app/document_controller.h"
 #include "app/recent_files.h"
 #include "app/settings_store.h"

@@ -2,8 +2,9 @@
 // settings store writes must be what that reader finds.
 #include <gtest/gtest.h>
 
-#include "app/app_files.h"
+#include "app/settings_file.h"
 #include "app/settings_store.h"
+#include "app/user_folders.h"
 #include "app_test_env.h"
 
 namespace kestrel {

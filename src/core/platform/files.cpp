@@ -371,4 +371,16 @@ std::int64_t FileModificationTime(const fs::path& path) {
     return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
 }
 
+bool FilesHaveSameContent(const fs::path& a, const fs::path& b) {
+    std::error_code error;
+    auto sizeA = fs::file_size(a, error);
+    if (error) return false;
+    auto sizeB = fs::file_size(b, error);
+    if (error || sizeA != sizeB) return false;
+    std::vector<std::byte> bytesA;
+    std::vector<std::byte> bytesB;
+    if (ReadWholeFile(a, bytesA).failed() || ReadWholeFile(b, bytesB).failed()) return false;
+    return bytesA == bytesB;
+}
+
 }  // namespace kestrel

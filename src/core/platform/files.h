@@ -141,6 +141,9 @@ HResult RemoveFileIfPresent(const fs::path& path);
 // True when both names denote the same existing file (file identity, never string comparison).
 bool IsSameFile(const fs::path& a, const fs::path& b);
 
+// True when both files exist and hold the same bytes.
+bool FilesHaveSameContent(const fs::path& a, const fs::path& b);
+
 // Last modification time at full resolution (nanoseconds since the epoch); 0 when missing.
 std::int64_t FileModificationTime(const fs::path& path);
 

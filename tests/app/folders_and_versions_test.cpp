@@ -1,4 +1,5 @@
-#include "app/app_files.h"
+#include "app/file_version.h"
+#include "app/user_folders.h"
 
 #include <gtest/gtest.h>
 
