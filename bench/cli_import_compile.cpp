@@ -5,10 +5,11 @@
 //   of the compiled file's size.
 // The runs take turns (import, floor, import, ...) so that a busy machine weighs on both alike;
 // the medians of wall time and of CPU time (user + system of the child) and their ratios are
-// printed. `--cli PATH` times another build of kestrel (an older one, for a before/after figure).
+// printed. `--cli PATH` times another build of kestrel instead of this one; `--before PATH` times an
+// older build as well, in the same turns, for a before/after figure.
 //
-//   bench_cli_import_compile [--runs N] [--cli PATH] [FILE...]   default: shell32.dll and light.msstyles from
-//                                                    the corpus cache (tests/corpus/fetch)
+//   bench_cli_import_compile [--runs N] [--cli PATH] [--before PATH] [FILE...]
+//   default: shell32.dll, light.msstyles and kernelbase.dll from the corpus cache (tests/corpus/fetch)
 // Goals: import <= 1.3 x write floor, compile <= 1.3 x read floor.
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -25,54 +26,15 @@
 #include <string>
 #include <vector>
 
+#include "process_timing.h"
+
 namespace fs = std::filesystem;
 
+using kestrel::bench::median;
+using kestrel::bench::runTimed;
+using kestrel::bench::Timing;
+
 namespace {
-
-struct Timing {
-    double wall = -1;  // milliseconds; negative when the program failed
-    double cpu = -1;
-};
-
-// Runs `args` with standard input from /dev/null and the output discarded.
-Timing runTimed(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t child = ::fork();
-    if (child == 0) {
-        int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    if (child < 0 || ::wait4(child, &status, 0, &usage) != child) return {};
-    const auto end = std::chrono::steady_clock::now();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-    auto ms = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
-    };
-    return {std::chrono::duration<double, std::milli>(end - start).count(),
-            ms(usage.ru_utime) + ms(usage.ru_stime)};
-}
-
-Timing median(const std::vector<Timing>& values) {
-    std::vector<double> wall, cpu;
-    for (const Timing& t : values) {
-        wall.push_back(t.wall);
-        cpu.push_back(t.cpu);
-    }
-    std::sort(wall.begin(), wall.end());
-    std::sort(cpu.begin(), cpu.end());
-    if (values.empty()) return {};
-    return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
-}
 
 // The read floor's process: every file of LIST (relative names, one a line) under FOLDER read
 // once with one read call into one buffer, then OUT written with SIZE bytes in one call.
@@ -98,12 +60,18 @@ int readFloor(const char* list, const char* folder, const char* out, const char*
     return total > 0 ? 0 : 1;
 }
 
+// One program under test: a label for the output and the path of its kestrel.
+struct Cli {
+    std::string label;
+    std::string path;
+};
+
 void measure(const fs::path& input, const fs::path& scratch, int runs, const std::string& self,
-             const std::string& cli) {
+             const std::vector<Cli>& clis) {
     const fs::path probe = scratch / "probe";
     fs::remove_all(scratch);
     fs::create_directories(scratch);
-    if (runTimed({cli, "/Decompile", input.string(), "/Output:" + probe.string()}).wall < 0) {
+    if (runTimed({clis.front().path, "/Decompile", input.string(), "/Output:" + probe.string()}).wall < 0) {
         std::printf("%-16s import refused\n", input.filename().c_str());
         return;
     }
@@ -121,16 +89,21 @@ void measure(const fs::path& input, const fs::path& scratch, int runs, const std
     sized.close();
     names.close();
 
-    std::vector<Timing> imports, writeFloors, compiles, readFloors;
+    std::vector<std::vector<Timing>> imports(clis.size()), compiles(clis.size());
+    std::vector<Timing> writeFloors, readFloors;
     const fs::path compiled = probe / input.filename();
     for (int i = 0; i < runs; ++i) {
-        fs::remove_all(scratch / "a");
+        for (std::size_t c = 0; c < clis.size(); ++c) {
+            fs::remove_all(scratch / "a");
+            imports[c].push_back(runTimed(
+                {clis[c].path, "/Decompile", input.string(), "/Output:" + (scratch / "a").string()}));
+        }
         fs::remove_all(scratch / "b");
-        imports.push_back(
-            runTimed({cli, "/Decompile", input.string(), "/Output:" + (scratch / "a").string()}));
         writeFloors.push_back(runTimed(
             {KESTREL_WRITE_FLOOR, input.string(), (scratch / "list").string(), (scratch / "b").string()}));
-        compiles.push_back(runTimed({cli, "/Compile", "/Output:" + probe.string(), input.string()}));
+        for (std::size_t c = 0; c < clis.size(); ++c)
+            compiles[c].push_back(
+                runTimed({clis[c].path, "/Compile", "/Output:" + probe.string(), input.string()}));
         std::error_code error;
         const std::uintmax_t size = fs::file_size(compiled, error);
         readFloors.push_back(
@@ -138,15 +111,17 @@ void measure(const fs::path& input, const fs::path& scratch, int runs, const std
                   : runTimed({self, "--read-floor", (scratch / "names").string(), probe.string(),
                               (scratch / "floor-output").string(), std::to_string(size)}));
     }
-    const Timing import = median(imports), writeFloor = median(writeFloors);
-    const Timing compile = median(compiles), read = median(readFloors);
-    std::printf(
-        "%-16s %5zu files | import %7.1f ms  write floor %7.1f ms  ratio %5.2f (CPU %6.1f / %6.1f ms, %5.2f) "
-        "| "
-        "compile %7.1f ms  read floor %7.1f ms  ratio %5.2f (CPU %6.1f / %6.1f ms, %5.2f)\n",
-        input.filename().c_str(), files, import.wall, writeFloor.wall, import.wall / writeFloor.wall,
-        import.cpu, writeFloor.cpu, import.cpu / writeFloor.cpu, compile.wall, read.wall,
-        compile.wall / read.wall, compile.cpu, read.cpu, compile.cpu / read.cpu);
+    const Timing writeFloor = median(writeFloors), read = median(readFloors);
+    for (std::size_t c = 0; c < clis.size(); ++c) {
+        const Timing import = median(imports[c]), compile = median(compiles[c]);
+        std::printf(
+            "%-16s %-7s %5zu files | import %7.1f ms  write floor %7.1f ms  ratio %5.2f (CPU %6.1f / %6.1f "
+            "ms, "
+            "%5.2f) | compile %7.1f ms  read floor %7.1f ms  ratio %5.2f (CPU %6.1f / %6.1f ms, %5.2f)\n",
+            input.filename().c_str(), clis[c].label.c_str(), files, import.wall, writeFloor.wall,
+            import.wall / writeFloor.wall, import.cpu, writeFloor.cpu, import.cpu / writeFloor.cpu,
+            compile.wall, read.wall, compile.wall / read.wall, compile.cpu, read.cpu, compile.cpu / read.cpu);
+    }
     fs::remove_all(scratch);
 }
 
@@ -156,13 +131,15 @@ int main(int argc, char** argv) {
     if (argc == 6 && std::string(argv[1]) == "--read-floor")
         return readFloor(argv[2], argv[3], argv[4], argv[5]);
     int runs = 9;
-    std::string cli = KESTREL_CLI;
+    std::vector<Cli> clis{{"", KESTREL_CLI}};
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--runs" && i + 1 < argc)
             runs = std::max(1, std::atoi(argv[++i]));
         else if (std::string(argv[i]) == "--cli" && i + 1 < argc)
-            cli = argv[++i];
+            clis.front().path = argv[++i];
+        else if (std::string(argv[i]) == "--before" && i + 1 < argc)
+            clis.push_back({"before", argv[++i]});
         else
             inputs.emplace_back(argv[i]);
     }
@@ -171,7 +148,7 @@ int main(int argc, char** argv) {
         const char* home = std::getenv("HOME");
         fs::path root = cache ? fs::path(cache) : fs::path(home ? home : "/tmp") / ".cache/kestrel-corpus";
         fs::path wine = root / "root/usr/lib/i386-linux-gnu/wine/i386-windows";
-        for (const char* name : {"shell32.dll", "light.msstyles"})
+        for (const char* name : {"shell32.dll", "light.msstyles", "kernelbase.dll"})
             if (fs::exists(wine / name)) inputs.push_back(wine / name);
     }
     if (inputs.empty()) {
@@ -182,6 +159,6 @@ int main(int argc, char** argv) {
     const fs::path scratch = shm / ("bench_cli_" + std::to_string(::getpid()));
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     for (const fs::path& input : inputs)
-        measure(input, scratch, runs, self, cli);
+        measure(input, scratch, runs, self, clis);
     return 0;
 }

@@ -11,3 +11,11 @@ if(TARGET bench_cli_import_compile)
     target_compile_definitions(bench_cli_import_compile PRIVATE
         KESTREL_CLI="$<TARGET_FILE:kestrel>" KESTREL_WRITE_FLOOR="$<TARGET_FILE:bench_write_floor>")
 endif()
+# The start-up benchmark times `kestrel --version` against print-line.c, a program that prints one
+# line and nothing else.
+add_executable(bench_print_line print-line.c)
+if(TARGET bench_cli_startup)
+    add_dependencies(bench_cli_startup kestrel bench_print_line)
+    target_compile_definitions(bench_cli_startup PRIVATE
+        KESTREL_CLI="$<TARGET_FILE:kestrel>" KESTREL_PRINT_LINE="$<TARGET_FILE:bench_print_line>")
+endif()
