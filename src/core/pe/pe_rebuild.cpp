@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <span>
 
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
@@ -50,45 +54,56 @@ bool isRelocationSectionName(const SectionNameBytes& name) {
     return iequalsAscii(sectionNameText(name), ".reloc");
 }
 
-// The output as a list of pieces, so that the checksum can be computed before anything is written
-// and no piece has to be copied into one buffer.
+// The output laid out first as a list of pieces: bytes held in memory, runs of zeros, files that
+// are read only when the output is assembled, and the resource section, written in place. The
+// assembly fills one buffer of the final size, reading each file with one call straight into its
+// place and summing the checksum over each piece right after it is filled, while it is still in
+// the cache; the buffer is then written with one call.
 class OutputPlan {
   public:
+    using Fill = std::function<HResult(std::span<std::byte>)>;
+
     void append(std::shared_ptr<const std::vector<std::byte>> data) {
         size_ += data->size();
-        pieces_.push_back({std::move(data), 0});
+        pieces_.push_back({std::move(data), 0, {}, {}, {}});
     }
     void zeros(std::uint64_t count) {
         if (count == 0) return;
         size_ += count;
-        pieces_.push_back({nullptr, count});
+        pieces_.push_back({nullptr, count, {}, {}, {}});
+    }
+    // A file of `size` bytes; `shownName` names it when it cannot be read.
+    void file(std::filesystem::path path, std::uint64_t size, std::string shownName) {
+        size_ += size;
+        pieces_.push_back({nullptr, size, std::move(path), std::move(shownName), {}});
+    }
+    void generated(std::uint64_t size, Fill fill) {
+        size_ += size;
+        pieces_.push_back({nullptr, size, {}, {}, std::move(fill)});
     }
     std::uint64_t size() const { return size_; }
 
-    std::uint32_t checksum() const {
-        PeChecksum sum;
+    HResult assemble(std::span<std::byte> out, PeChecksum& sum) const {
+        std::size_t at = 0;
         for (const Piece& piece : pieces_) {
-            if (piece.data)
-                sum.add(Bytes{piece.data->data(), piece.data->size()});
-            else
-                sum.addZeros(piece.zeros);
-        }
-        return sum.finish();
-    }
-
-    HResult write(AtomicFileWriter& out) const {
-        static const std::vector<std::byte> kZeros(0x10000);
-        for (const Piece& piece : pieces_) {
+            const std::size_t count = static_cast<std::size_t>(piece.data ? piece.data->size() : piece.size);
+            std::span<std::byte> place = out.subspan(at, count);
+            at += count;
             if (piece.data) {
-                if (HResult hr = out.write(Bytes{piece.data->data(), piece.data->size()}); hr.failed())
-                    return hr;
+                if (count != 0) std::memcpy(place.data(), piece.data->data(), count);
+            } else if (piece.fill) {
+                if (HResult hr = piece.fill(place); hr.failed()) return hr;
+            } else if (!piece.path.empty()) {
+                if (HResult hr = ReadFileInto(piece.path, place); hr.failed()) {
+                    ReportMessage(false, kSource, __LINE__, kTransferFailed, {piece.shownName});
+                    return ReportError(false, kSource, __LINE__, hr);
+                }
+            } else {
+                // The buffer comes zeroed (see rebuild): a run of zeros is already there.
+                sum.addZeros(count);
                 continue;
             }
-            for (std::uint64_t left = piece.zeros; left > 0;) {
-                std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, kZeros.size()));
-                if (HResult hr = out.write(Bytes{kZeros.data(), chunk}); hr.failed()) return hr;
-                left -= chunk;
-            }
+            sum.add(place);
         }
         return kOk;
     }
@@ -96,7 +111,10 @@ class OutputPlan {
   private:
     struct Piece {
         std::shared_ptr<const std::vector<std::byte>> data;
-        std::uint64_t zeros;
+        std::uint64_t size;  // of anything but `data`
+        std::filesystem::path path;
+        std::string shownName;
+        Fill fill;
     };
     std::vector<Piece> pieces_;
     std::uint64_t size_ = 0;
@@ -135,21 +153,40 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
         return hr;
     }
 
-    auto readPiece = [&](std::string_view storedName, std::shared_ptr<std::vector<std::byte>>& out,
-                         bool mayBeMissing = false) -> HResult {
+    // The headers are read now: the layout comes from them, and they are corrected in memory.
+    auto readPiece = [&](std::string_view storedName,
+                         std::shared_ptr<std::vector<std::byte>>& out) -> HResult {
         std::filesystem::path path;
         HResult hr = resolveStored(folder_, storedName, path);
         out = std::make_shared<std::vector<std::byte>>();
-        if (hr.succeeded()) {
-            std::error_code ec;
-            if (mayBeMissing &&
-                std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found)
-                return kFalse;
-            hr = ReadWholeFile(path, *out);
-        }
+        if (hr.succeeded()) hr = ReadWholeFile(path, *out);
         if (hr.failed()) {
             ReportMessage(false, kSource, __LINE__, kTransferFailed,
                           {pathToUtf8(folder_ / std::string(storedName))});
+            return ReportError(false, kSource, __LINE__, hr);
+        }
+        return kOk;
+    };
+    // A file that goes into the output unchanged: only its path and size are needed until the
+    // output is assembled.
+    struct SizedFile {
+        std::filesystem::path path;
+        std::uint64_t size = 0;
+        std::string shownName;
+    };
+    auto sizePiece = [&](std::string_view storedName, SizedFile& out, bool mayBeMissing = false) -> HResult {
+        out = SizedFile{};
+        out.shownName = pathToUtf8(folder_ / std::string(storedName));
+        HResult hr = resolveStored(folder_, storedName, out.path);
+        if (hr.succeeded()) {
+            std::error_code ec;
+            if (mayBeMissing &&
+                std::filesystem::symlink_status(out.path, ec).type() == std::filesystem::file_type::not_found)
+                return kFalse;
+            hr = RegularFileSize(out.path, out.size);
+        }
+        if (hr.failed()) {
+            ReportMessage(false, kSource, __LINE__, kTransferFailed, {out.shownName});
             return ReportError(false, kSource, __LINE__, hr);
         }
         return kOk;
@@ -286,10 +323,9 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
                 if (HResult hr = padTo(section.pointerToRawData); hr.failed()) return hr;
             std::uint64_t start = plan.size();
             if (start > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
-            auto data = std::make_shared<std::vector<std::byte>>();
-            if (HResult hr = CompileRoot(section.virtualAddress, *data); hr.failed()) return hr;
-            std::uint64_t size = data->size();
-            plan.append(std::move(data));
+            std::uint64_t size = 0;
+            if (HResult hr = MeasureRoot(section.virtualAddress, size); hr.failed()) return hr;
+            plan.generated(size, [this](std::span<std::byte> place) { return WriteRoot(place); });
             trace(safeFormat("RESOURCE at 0x%.8x\n", {plan.size()}));
             std::uint64_t padding = alignUp(plan.size(), fileAlignment) - plan.size();
             plan.zeros(padding);
@@ -312,8 +348,8 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
             }
             resourceWritten = true;
         } else {
-            std::shared_ptr<std::vector<std::byte>> data;
-            if (HResult hr = readPiece(sectionFiles[i], data); hr.failed()) return hr;
+            SizedFile data;
+            if (HResult hr = sizePiece(sectionFiles[i], data); hr.failed()) return hr;
             if (resourceWritten) {
                 if (deltaVa != 0) {
                     // Code and data may point into a section that moves in memory; only relocations
@@ -347,7 +383,7 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
             }
             if (section.sizeOfRawData != 0 && section.pointerToRawData != 0)
                 if (HResult hr = padTo(section.pointerToRawData); hr.failed()) return hr;
-            plan.append(std::move(data));
+            plan.file(std::move(data.path), data.size, std::move(data.shownName));
             plan.zeros(alignUp(plan.size(), fileAlignment) - plan.size());
         }
     }
@@ -385,10 +421,9 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
         const std::uint64_t start = plan.size();
         if (virtualEnd > 0xFFFFFFFFu || start > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
         trace("RESOURCE section\n");
-        auto data = std::make_shared<std::vector<std::byte>>();
-        if (HResult hr = CompileRoot(static_cast<std::uint32_t>(virtualEnd), *data); hr.failed()) return hr;
-        const std::uint64_t size = data->size();
-        plan.append(std::move(data));
+        std::uint64_t size = 0;
+        if (HResult hr = MeasureRoot(static_cast<std::uint32_t>(virtualEnd), size); hr.failed()) return hr;
+        plan.generated(size, [this](std::span<std::byte> place) { return WriteRoot(place); });
         trace(safeFormat("RESOURCE at 0x%.8x\n", {plan.size()}));
         const std::uint64_t rawSize = alignUp(size, fileAlignment);
         plan.zeros(rawSize - size);
@@ -416,12 +451,12 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     }
 
     // The overlay (certificate table, symbol table, appended data) follows the last section.
-    std::shared_ptr<std::vector<std::byte>> overlay;
-    HResult overlayResult = readPiece(kOverlayFileName, overlay, true);
+    SizedFile overlay;
+    HResult overlayResult = sizePiece(kOverlayFileName, overlay, true);
     if (overlayResult.failed()) return overlayResult;
-    if (overlayResult == kOk && !overlay->empty()) {
+    if (overlayResult == kOk && overlay.size != 0) {
         std::uint64_t newStart = plan.size();
-        std::uint64_t oldEnd = originalOverlayStart + overlay->size();
+        std::uint64_t oldEnd = originalOverlayStart + overlay.size;
         auto shift = [&](std::size_t fieldOffset) -> HResult {
             std::uint64_t offset = getU32(*ntHeader, fieldOffset);
             if (offset < originalOverlayStart || offset >= oldEnd) return kOk;
@@ -433,7 +468,7 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
         if (kDirectorySecurity < directoryCount)
             if (HResult hr = shift(directoryAddress(kDirectorySecurity)); hr.failed()) return hr;
         if (HResult hr = shift(nt_field::kPointerToSymbolTable); hr.failed()) return hr;
-        plan.append(std::move(overlay));
+        plan.file(std::move(overlay.path), overlay.size, std::move(overlay.shownName));
     }
     if (plan.size() > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
 
@@ -458,16 +493,30 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     putU32(*ntHeader, nt_field::kSizeOfImage, sizeOfImage);
     putU32(*ntHeader, nt_field::kSizeOfInitializedData,
            getU32(*ntHeader, nt_field::kSizeOfInitializedData) + static_cast<std::uint32_t>(deltaVa));
-    if (originalChecksum != 0 && !unchanged) {
-        putU32(*ntHeader, nt_field::kCheckSum, 0);
-        putU32(*ntHeader, nt_field::kCheckSum, plan.checksum());
+    // The checksum is summed over the output with its own field zero, then put into that field.
+    const bool newChecksum = originalChecksum != 0 && !unchanged;
+    if (newChecksum) putU32(*ntHeader, nt_field::kCheckSum, 0);
+
+    // A zeroed buffer, so that the padding pieces need no writing: memory of this size comes fresh
+    // from the system, already zero, and calloc does not clear it again.
+    const auto outputSize = static_cast<std::size_t>(plan.size());
+    std::unique_ptr<std::byte, decltype(&std::free)> assembled(
+        static_cast<std::byte*>(std::calloc(std::max<std::size_t>(outputSize, 1), 1)), &std::free);
+    if (!assembled) return ReportError(false, kSource, __LINE__, kOutOfMemory);
+    const std::span<std::byte> image{assembled.get(), outputSize};
+    PeChecksum sum;
+    if (HResult hr = plan.assemble(image, sum); hr.failed()) return hr;
+    if (newChecksum) {
+        const std::uint32_t checksum = sum.finish();
+        for (std::size_t b = 0; b < 4; ++b)
+            image[h0 + nt_field::kCheckSum + b] = static_cast<std::byte>((checksum >> (8 * b)) & 0xFF);
     }
 
     // Written under a temporary name and renamed into place only when complete.
     std::filesystem::path output = outputPath();
     AtomicFileWriter writer;
     HResult hr = writer.open(output);
-    if (hr.succeeded()) hr = plan.write(writer);
+    if (hr.succeeded()) hr = writer.write(Bytes{image.data(), image.size()});
     if (hr.succeeded()) hr = writer.commit();
     if (hr.failed()) {
         writer.discard();

@@ -1,6 +1,7 @@
 #include "core/pe/res_compiler.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
@@ -152,6 +153,34 @@ class DescriptionReader {
 
 }  // namespace
 
+void SpanWriter::u16(std::uint32_t value) {
+    std::span<std::byte> field = take(2);
+    if (field.empty()) return;
+    field[0] = static_cast<std::byte>(value & 0xFF);
+    field[1] = static_cast<std::byte>((value >> 8) & 0xFF);
+}
+
+void SpanWriter::append(Bytes data) {
+    std::span<std::byte> place = take(data.size());
+    if (!place.empty()) std::memcpy(place.data(), data.data(), data.size());
+}
+
+void SpanWriter::alignTo(std::size_t alignment) {
+    if (alignment <= 1 || used_ % alignment == 0) return;
+    std::span<std::byte> padding = take(alignment - used_ % alignment);
+    if (!padding.empty()) std::memset(padding.data(), 0, padding.size());
+}
+
+std::span<std::byte> SpanWriter::take(std::size_t count) {
+    if (count > buffer_.size() - used_) {
+        overflowed_ = true;
+        return {};
+    }
+    std::span<std::byte> place = buffer_.subspan(used_, count);
+    used_ += count;
+    return place;
+}
+
 CResCompiler::CResCompiler() = default;
 CResCompiler::~CResCompiler() = default;
 
@@ -185,6 +214,14 @@ HResult CResCompiler::ProcessXML(const std::filesystem::path& peXmlPath) {
 
 HResult CResCompiler::CompileRoot(std::uint32_t sectionRva, std::vector<std::byte>& section) {
     section.clear();
+    std::uint64_t size = 0;
+    if (HResult hr = MeasureRoot(sectionRva, size); hr.failed()) return hr;
+    section.resize(static_cast<std::size_t>(size));
+    return WriteRoot(section);
+}
+
+HResult CResCompiler::MeasureRoot(std::uint32_t sectionRva, std::uint64_t& size) {
+    size = 0;
     if (!root_) return ReportError(false, kSource, __LINE__, kFail);
     trace(safeFormat(Localized("类型 %d   命名  %d  ID %d\n"),
                      {root_->type, root_->namedCount, root_->entries.size() - root_->namedCount}));
@@ -199,18 +236,21 @@ HResult CResCompiler::CompileRoot(std::uint32_t sectionRva, std::vector<std::byt
         ReportMessage(false, kSource, __LINE__, "资源部分太大（%u 字节）。", {root_->measuredSize});
         return ReportError(false, kSource, __LINE__, kFail);
     }
+    size = root_->measuredSize;
+    return kOk;
+}
 
-    ByteWriter out;
-    out.bytes().reserve(static_cast<std::size_t>(root_->measuredSize));
+HResult CResCompiler::WriteRoot(std::span<std::byte> section) {
+    if (!root_) return ReportError(false, kSource, __LINE__, kFail);
+    SpanWriter out(section);
     out_ = &out;
     HResult hr = CompileDirectoryTable(*root_, 0, 0, true, true);
     out_ = nullptr;
     if (hr.failed()) return hr;
-    if (out.size() != root_->measuredSize) {
+    if (out.overflowed() || out.size() != root_->measuredSize || out.size() != section.size()) {
         ReportMessage(false, kSource, __LINE__, "资源部分的大小与测量的不一致。");
         return ReportError(false, kSource, __LINE__, kFail);
     }
-    section = std::move(out.bytes());
     return kOk;
 }
 
@@ -248,7 +288,7 @@ HResult CResCompiler::CompileDirectoryTable(CompileDirectoryNode& directory, std
         return kOk;
     }
 
-    ByteWriter& out = *out_;
+    SpanWriter& out = *out_;
     out.u32(0);  // characteristics
     out.u32(0);  // time stamp
     out.u32(0);  // major and minor version
@@ -292,20 +332,30 @@ HResult CResCompiler::CompileDirectory(CompileEntryNode& entry, std::uint32_t ty
 // does; the data is padded to 8 bytes for whatever follows.
 HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, std::uint64_t offset,
                                   bool write) {
+    auto dataSize = [&] {
+        return (entry.dataPath.empty() ? entry.data.size() : entry.dataPathSize) + (entry.hasPrefix ? 4 : 0);
+    };
     if (!write) {
         if (HResult hr = loadData(entry, type); hr.failed()) return hr;
-        std::uint64_t dataSize = entry.data.size() + (entry.hasPrefix ? 4 : 0);
-        entry.measuredSize = kResourceDataEntrySize + alignUp8(dataSize);
+        entry.measuredSize = kResourceDataEntrySize + alignUp8(dataSize());
         return kOk;
     }
-    ByteWriter& out = *out_;
-    std::uint64_t dataSize = entry.data.size() + (entry.hasPrefix ? 4 : 0);
+    SpanWriter& out = *out_;
     out.u32(static_cast<std::uint32_t>(sectionRva_ + offset + kResourceDataEntrySize));
-    out.u32(static_cast<std::uint32_t>(dataSize));
+    out.u32(static_cast<std::uint32_t>(dataSize()));
     out.u32(0);  // code page
     out.u32(0);  // reserved
     if (entry.hasPrefix) out.append(Bytes{entry.prefix.data(), entry.prefix.size()});
-    out.append(entry.data);
+    if (!entry.dataPath.empty()) {
+        std::span<std::byte> place = out.take(static_cast<std::size_t>(entry.dataPathSize));
+        if (HResult hr = place.empty() ? kOk : ReadFileInto(entry.dataPath, place); hr.failed()) {
+            hr = ReportError(false, kSource, __LINE__, hr);
+            ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(entry.dataPath)});
+            return hr;
+        }
+    } else {
+        out.append(entry.data);
+    }
     out.alignTo(8);
     // The bytes are in the section now.
     entry.data = {};
@@ -324,7 +374,11 @@ HResult CResCompiler::CompileStrings(CompileEntryNode& entry, std::uint64_t offs
         entry.measuredSize = strings_->size();
         return kOk;
     }
-    strings_->write(*out_, static_cast<std::uint32_t>(offset), sectionRva_);
+    // The string table is small beside the section: built on its own, then copied into place.
+    ByteWriter table;
+    table.bytes().reserve(static_cast<std::size_t>(entry.measuredSize));
+    strings_->write(table, static_cast<std::uint32_t>(offset), sectionRva_);
+    out_->append(Bytes{table.bytes().data(), table.size()});
     return kOk;
 }
 
@@ -356,28 +410,45 @@ HResult CResCompiler::readKept(const std::filesystem::path& path,
 HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     entry.data = {};
     entry.dataOwner.reset();
+    entry.dataPath.clear();
+    entry.dataPathSize = 0;
     entry.hasPrefix = false;
     if (!entry.hasFile || entry.sizeIsZero) return kOk;
 
+    // Any other type is its file unchanged: only its size is needed now, the bytes are read
+    // straight into the section when it is written.
+    const bool whole =
+        type != resource_type::kBitmap && type != resource_type::kCursor && type != resource_type::kIcon;
     std::filesystem::path path;
-    if (type != resource_type::kBitmap && exactStoredPath(folder_, entry.fileName, path).succeeded() &&
-        readKept(path, entry.dataOwner).succeeded()) {
+    if (whole && exactStoredPath(folder_, entry.fileName, path).succeeded() &&
+        RegularFileSize(path, entry.dataPathSize).succeeded()) {
         // The file is there under its name as written: no look-up of the name's folders needed.
+        entry.dataPath = std::move(path);
+        return kOk;
+    }
+    if (!whole && type != resource_type::kBitmap &&
+        exactStoredPath(folder_, entry.fileName, path).succeeded() &&
+        readKept(path, entry.dataOwner).succeeded()) {
+        // As above, for an icon or cursor, which is read now.
     } else if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
         RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
         return hr;
     } else if (type == resource_type::kBitmap) {
         return readBitmap(entry, path);
+    } else if (whole) {
+        if (hr = RegularFileSize(path, entry.dataPathSize); hr.failed()) {
+            hr = ReportError(false, kSource, __LINE__, hr);
+            ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(path)});
+            return hr;
+        }
+        entry.dataPath = std::move(path);
+        return kOk;
     } else if (hr = readKept(path, entry.dataOwner); hr.failed()) {
         hr = ReportError(false, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(path)});
         return hr;
     }
     Bytes file{entry.dataOwner->data(), entry.dataOwner->size()};
-    if (type != resource_type::kCursor && type != resource_type::kIcon) {
-        entry.data = file;
-        return kOk;
-    }
 
     // Icons and cursors are stored as .ICO / .CUR files: the resource is the first image (a
     // cursor's prefixed by its hot spot). A file that has no such header is taken whole, unless

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,31 @@
 namespace kestrel {
 
 class XmlElement;
+
+// Writes little-endian fields into a buffer that was sized beforehand, so that an output laid out
+// first is filled in place without growing or copying. A write that does not fit writes nothing
+// and marks the writer as overflowed; the caller checks once at the end.
+class SpanWriter {
+  public:
+    explicit SpanWriter(std::span<std::byte> buffer) : buffer_(buffer) {}
+    std::size_t size() const { return used_; }
+    bool overflowed() const { return overflowed_; }
+
+    void u16(std::uint32_t value);
+    void u32(std::uint32_t value) {
+        u16(value & 0xFFFF);
+        u16(value >> 16);
+    }
+    void append(Bytes data);
+    void alignTo(std::size_t alignment);
+    // The next `count` bytes, for the caller to fill; empty (and overflowed) when they do not fit.
+    std::span<std::byte> take(std::size_t count);
+
+  private:
+    std::span<std::byte> buffer_;
+    std::size_t used_ = 0;
+    bool overflowed_ = false;
+};
 
 // One Directory of pe.xml, checked against its entry counts.
 struct CompileDirectoryNode;
@@ -39,10 +65,14 @@ struct CompileEntryNode {
 
     std::string label;  // the start tag, for messages
 
-    // Filled by the measuring pass, used by the writing pass.
+    // Filled by the measuring pass, used by the writing pass. The data is either held in memory
+    // (`data`) or, for a resource that is its file unchanged, read from `dataPath` (`dataPathSize`
+    // bytes) straight into its place in the section.
     std::uint64_t measuredSize = 0;
     std::shared_ptr<const std::vector<std::byte>> dataOwner;
     Bytes data;
+    std::filesystem::path dataPath;
+    std::uint64_t dataPathSize = 0;
     std::array<std::byte, 4> prefix{};  // a cursor's hot spot, taken from its file's directory entry
     bool hasPrefix = false;
 };
@@ -84,6 +114,12 @@ class CResCompiler {
     // data starts on 8-byte boundaries; tables, names and data entries are 4-byte aligned.
     HResult CompileRoot(std::uint32_t sectionRva, std::vector<std::byte>& section);
 
+    // The same in two steps, for an output assembled in one buffer: MeasureRoot reads what must be
+    // converted (bitmaps, icons, cursors, strings) and sizes every other file; WriteRoot then fills
+    // `section` (exactly the measured size), reading those files straight into their places.
+    HResult MeasureRoot(std::uint32_t sectionRva, std::uint64_t& size);
+    HResult WriteRoot(std::span<std::byte> section);
+
     // The loaded tree (after ProcessXML), for tests.
     const CompileDirectoryNode* root() const { return root_.get(); }
 
@@ -112,7 +148,7 @@ class CResCompiler {
     // String table, built once in the measuring pass.
     std::unique_ptr<StringTableBuilder> strings_;
 
-    ByteWriter* out_ = nullptr;
+    SpanWriter* out_ = nullptr;
     std::uint32_t sectionRva_ = 0;
 };
 

@@ -122,6 +122,35 @@ HResult ReadWholeFile(const fs::path& path, std::vector<std::byte>& out) {
     return readAll(fd, path, out);
 }
 
+HResult RegularFileSize(const fs::path& path, std::uint64_t& size) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return errnoResult(errno, path);
+    if (!S_ISREG(info.st_mode)) return hresultFromWin32(win32::kAccessDenied);
+    size = static_cast<std::uint64_t>(info.st_size);
+    return kOk;
+}
+
+HResult ReadFileInto(const fs::path& path, std::span<std::byte> into) {
+    int fd = openForReading(path);
+    if (fd < 0) return errnoResult(errno, path);
+    FdGuard guard(fd);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return errnoResult(errno, path);
+    if (!S_ISREG(info.st_mode)) return hresultFromWin32(win32::kAccessDenied);
+    if (static_cast<std::uint64_t>(info.st_size) != into.size()) return kFail;
+    std::size_t used = 0;
+    while (used < into.size()) {
+        ssize_t got = ::read(fd, into.data() + used, into.size() - used);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return errnoResult(errno, path);
+        }
+        if (got == 0) return kFail;  // shorter than it said
+        used += static_cast<std::size_t>(got);
+    }
+    return kOk;
+}
+
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(other.fd_), path_(std::move(other.path_)), written_(other.written_) {
     other.fd_ = -1;

@@ -39,6 +39,15 @@ void CloseMappedFile(MappedFile& file);
 // Reads the whole file (an empty file is fine here).
 HResult ReadWholeFile(const fs::path& path, std::vector<std::byte>& out);
 
+// The size of a regular file (symbolic links followed). Anything else fails with 0x80070005, as
+// the reads above refuse it.
+HResult RegularFileSize(const fs::path& path, std::uint64_t& size);
+
+// Reads a regular file of exactly `into.size()` bytes straight into `into`, so that a caller that
+// laid out its output from the sizes can fill it in place. A file whose size is no longer that
+// (changed since it was measured) fails with E_FAIL.
+HResult ReadFileInto(const fs::path& path, std::span<std::byte> into);
+
 enum class Disposition {
     kCreateAlways,  // create or truncate
     kOpenAlways,    // open or create, keep the content, write from the start

@@ -114,6 +114,25 @@ TEST_F(CompileResources, MissingResourceFileFailsTheCompile) {
     expectFailure("1000002");
 }
 
+// Files kept as they are get sized when the section is laid out and read straight into their
+// places when it is written; one that changed size in between must fail the section, not shift
+// or cut what follows.
+TEST_F(CompileResources, AFileThatChangesSizeAfterTheLayoutFailsTheSection) {
+    for (const char* content : {"alphabet", "alp", "alpha"}) {
+        SCOPED_TRACE(content);
+        CResCompiler compiler;
+        compiler.setWorkingFolder(work.folder);
+        compiler.setTrace([](std::string_view) {});
+        ASSERT_EQ(compiler.ProcessXML(work.folder / "pe.xml"), kOk);
+        std::uint64_t size = 0;
+        ASSERT_EQ(compiler.MeasureRoot(0x3000, size), kOk);
+        overwrite(work.file("1000001"), content);
+        std::vector<std::byte> section(static_cast<std::size_t>(size));
+        EXPECT_EQ(compiler.WriteRoot(section).failed(), std::string_view(content) != "alpha");
+        overwrite(work.file("1000001"), "alpha");
+    }
+}
+
 TEST_F(CompileResources, NamesOutsideTheWorkingFolderAreRefused) {
     for (const char* name : {"..\\outside.bin", "/etc/hostname", "sub/../../outside.bin"}) {
         SCOPED_TRACE(name);

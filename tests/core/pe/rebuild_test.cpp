@@ -137,6 +137,33 @@ TEST(PeChecksum, PiecesOfAnyLengthSumAsTheWholeFile) {
     }
 }
 
+// Long pieces are summed without a fold per word: totals far above 16 bits, and totals that are
+// exact multiples of 0xFFFF (where the end-around carry gives 0xFFFF, not 0), must fold to the same
+// sum as word by word.
+TEST(PeChecksum, LongPiecesFoldAsWordByWord) {
+    auto filled = [](std::size_t words, std::uint16_t word) {
+        std::vector<std::byte> bytes;
+        for (std::size_t i = 0; i < words; ++i) {
+            bytes.push_back(static_cast<std::byte>(word & 0xFF));
+            bytes.push_back(static_cast<std::byte>(word >> 8));
+        }
+        return bytes;
+    };
+    std::vector<std::vector<std::byte>> inputs{filled(1 << 20, 0xFFFF), filled(0xFFFF, 0xFFFF),
+                                               filled(3, 0x5555), filled(300001, 0x8001)};
+    std::vector<std::byte> mixed = filled(70000, 0xFFFE);
+    mixed.push_back(std::byte{0x7F});  // an odd end
+    inputs.push_back(mixed);
+    for (const auto& input : inputs) {
+        const Bytes all(input.data(), input.size());
+        PeChecksum sum;
+        sum.add(all.first(1));  // a piece that leaves a low byte waiting
+        sum.add(all.subspan(1));
+        EXPECT_EQ(sum.finish(), pb::peChecksum(all, input.size())) << input.size();
+        EXPECT_EQ(computePeChecksum(all, input.size()), pb::peChecksum(all, input.size())) << input.size();
+    }
+}
+
 // --- Moving the sections after the resource section ---------------------------------------------
 
 // One RCDATA resource: our layout gives a section of 88 + (size rounded up to 8) bytes.

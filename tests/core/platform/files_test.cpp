@@ -51,6 +51,27 @@ TEST(OpenMappedFile, ReadsTheWholeFileAndRefusesWhatCannotBeMapped) {
     EXPECT_TRUE(empty.empty());
 }
 
+// A file read into a place sized from an earlier measurement must still have that size: a file
+// that grew or shrank since is refused, never read in part or past its place.
+TEST(ReadFileInto, FillsExactlyItsPlaceAndRefusesAFileOfAnotherSize) {
+    TempDir dir;
+    const fs::path file = dir.write("data.bin", "0123456789");
+    std::uint64_t size = 0;
+    ASSERT_EQ(RegularFileSize(file, size), kOk);
+    EXPECT_EQ(size, 10u);
+    std::vector<std::byte> buffer(12, std::byte{'#'});
+    ASSERT_EQ(ReadFileInto(file, std::span<std::byte>(buffer).subspan(1, 10)), kOk);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.data()), buffer.size()), "#0123456789#");
+
+    EXPECT_EQ(ReadFileInto(file, std::span<std::byte>(buffer).first(9)), kFail);
+    EXPECT_EQ(ReadFileInto(file, std::span<std::byte>(buffer).first(11)), kFail);
+    EXPECT_EQ(ReadFileInto(dir / "missing.bin", std::span<std::byte>(buffer).first(10)).value(), 0x80070002u);
+    // Folders, pipes and devices are not files to be read, however they are sized.
+    EXPECT_EQ(RegularFileSize(dir.path(), size).value(), 0x80070005u);
+    EXPECT_EQ(RegularFileSize("/dev/zero", size).value(), 0x80070005u);
+    EXPECT_EQ(ReadFileInto("/dev/zero", std::span<std::byte>(buffer).first(0)).value(), 0x80070005u);
+}
+
 TEST(OutputFile, HonoursTheDispositions) {
     TempDir dir;
     auto path = dir.write("f.txt", "0123456789");
