@@ -43,10 +43,20 @@ void fillMenu(QMenu* menu, const std::vector<MenuItem>& items, int depth = 0) {
 
 }  // namespace
 
+bool IsRightToLeftLanguage(std::uint16_t language) {
+    // Primary language IDs: Arabic, Hebrew, Urdu, Persian, Syriac, Divehi, Pashto, Uyghur, Sindhi
+    // (Arabic script), Dari, Central Kurdish.
+    constexpr std::uint16_t kRightToLeft[] = {0x01, 0x0D, 0x20, 0x29, 0x5A, 0x65,
+                                              0x63, 0x80, 0x59, 0x8C, 0x92};
+    const std::uint16_t primary = language & 0x3FF;
+    return std::find(std::begin(kRightToLeft), std::end(kRightToLeft), primary) != std::end(kRightToLeft);
+}
+
 // ----- The drop-down ------------------------------------------------------------------------------
 
-MenuDropDown::MenuDropDown(const std::vector<MenuItem>& items, QWidget* parent)
+MenuDropDown::MenuDropDown(const std::vector<MenuItem>& items, QWidget* parent, Qt::LayoutDirection direction)
     : QWidget(parent), items_(items) {
+    setLayoutDirection(direction);
     setMouseTracking(true);
     const QFontMetrics metrics(font());
     for (const MenuItem& item : items_) {
@@ -102,6 +112,10 @@ MenuDropDown::MenuDropDown(const std::vector<MenuItem>& items, QWidget* parent)
     }
     const int right = items_.empty() ? x : x + columnWidths.back();
     setFixedSize(right + hMargin + frame, bottom + vMargin + frame);
+    if (isRightToLeft()) {
+        for (QRect& rect : rects_)
+            rect.moveLeft(width() - rect.right() - 1);
+    }
 }
 
 MenuDropDown::~MenuDropDown() {
@@ -141,6 +155,8 @@ void MenuDropDown::initOption(QStyleOptionMenuItem& option, int index) const {
 
 void MenuDropDown::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    // The styles align item texts through the painter's direction.
+    painter.setLayoutDirection(layoutDirection());
     QStyleOption panel;
     panel.initFrom(this);
     panel.state = QStyle::State_None;
@@ -170,8 +186,13 @@ void MenuDropDown::hover(int index) {
     const MenuItem& item = items_[static_cast<std::size_t>(index)];
     if (!item.popup || !enabled(item) || item.children.empty()) return;
     submenu_ = new QMenu(this);
+    submenu_->setLayoutDirection(layoutDirection());
     fillMenu(submenu_, item.children);
-    submenu_->popup(mapToGlobal(rects_[static_cast<std::size_t>(index)].topRight()));
+    // Right to left, the pop-up opens on the left of its item.
+    const QRect& rect = rects_[static_cast<std::size_t>(index)];
+    const QPoint at =
+        isRightToLeft() ? rect.topLeft() - QPoint(submenu_->sizeHint().width(), 0) : rect.topRight();
+    submenu_->popup(mapToGlobal(at));
 }
 
 void MenuDropDown::mouseMoveEvent(QMouseEvent* event) {
@@ -192,7 +213,9 @@ void MenuDropDown::leaveEvent(QEvent*) {
 
 // ----- The menu bar -------------------------------------------------------------------------------
 
-MenuPreview::MenuPreview(MenuTemplate menu, QWidget* parent) : QWidget(parent), menu_(std::move(menu)) {
+MenuPreview::MenuPreview(MenuTemplate menu, QWidget* parent, Qt::LayoutDirection direction)
+    : QWidget(parent), menu_(std::move(menu)) {
+    setLayoutDirection(direction);
     const int panel = style()->pixelMetric(QStyle::PM_MenuBarPanelWidth, nullptr, this);
     const int hMargin = style()->pixelMetric(QStyle::PM_MenuBarHMargin, nullptr, this);
     const int vMargin = style()->pixelMetric(QStyle::PM_MenuBarVMargin, nullptr, this);
@@ -226,6 +249,17 @@ MenuPreview::MenuPreview(MenuTemplate menu, QWidget* parent) : QWidget(parent), 
     if (openIndex_ < 0) setFixedSize(barWidth_, barHeight_);
 }
 
+QRect MenuPreview::barItemRect(int index) const {
+    return visual(barRects_[static_cast<std::size_t>(index)]);
+}
+
+QRect MenuPreview::visual(const QRect& logical) const {
+    if (!isRightToLeft()) return logical;
+    QRect mirrored = logical;
+    mirrored.moveLeft(width() - logical.right() - 1);
+    return mirrored;
+}
+
 void MenuPreview::openDropDown(int index) {
     delete dropDown_;
     dropDown_ = nullptr;
@@ -236,10 +270,8 @@ void MenuPreview::openDropDown(int index) {
         const MenuItem& item = menu_.items[static_cast<std::size_t>(index)];
         // A drop-down without items shows nothing to open.
         if (item.popup && !item.children.empty() && enabled(item)) {
-            dropDown_ = new MenuDropDown(item.children, this);
-            dropDown_->move(barRects_[static_cast<std::size_t>(index)].left(), barHeight_);
-            dropDown_->show();
-            width = std::max(width, dropDown_->geometry().right() + 1);
+            dropDown_ = new MenuDropDown(item.children, this, layoutDirection());
+            width = std::max(width, barRects_[static_cast<std::size_t>(index)].left() + dropDown_->width());
             height = barHeight_ + dropDown_->height();
         }
     }
@@ -251,12 +283,20 @@ void MenuPreview::openDropDown(int index) {
         height = std::max(height, barHeight_ + probe.height());
     }
     setFixedSize(width, height);
+    if (dropDown_ != nullptr) {
+        // Laid out from the left, the drop-down starts under its title's left edge; mirrored, it
+        // ends under the title's right edge.
+        const QRect logical(barRects_[static_cast<std::size_t>(index)].left(), barHeight_, dropDown_->width(),
+                            dropDown_->height());
+        dropDown_->move(visual(logical).topLeft());
+        dropDown_->show();
+    }
     update();
 }
 
 void MenuPreview::mousePressEvent(QMouseEvent* event) {
     for (std::size_t i = 0; i < barRects_.size(); ++i) {
-        if (barRects_[i].contains(event->position().toPoint())) {
+        if (barItemRect(static_cast<int>(i)).contains(event->position().toPoint())) {
             openDropDown(static_cast<int>(i));
             return;
         }
@@ -265,6 +305,7 @@ void MenuPreview::mousePressEvent(QMouseEvent* event) {
 
 void MenuPreview::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    painter.setLayoutDirection(layoutDirection());
     const QRect bar(0, 0, width(), barHeight_);
     QStyleOptionMenuItem empty;
     empty.initFrom(this);
@@ -275,7 +316,7 @@ void MenuPreview::paintEvent(QPaintEvent*) {
         const MenuItem& item = menu_.items[i];
         QStyleOptionMenuItem option;
         option.initFrom(this);
-        option.rect = barRects_[i];
+        option.rect = barItemRect(static_cast<int>(i));
         option.menuRect = bar;
         option.text = itemText(item);
         option.menuItemType = QStyleOptionMenuItem::Normal;

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
+#include <cstdint>
 #include <vector>
 
 #include "core/pe/menu_template.h"
@@ -16,12 +17,19 @@ class QStyleOptionMenuItem;
 
 namespace kestrel::ui {
 
-// One column-wise list of menu items painted as an open drop-down.
+// True for languages written from right to left (Arabic, Hebrew, Persian, Urdu and the like): a
+// program showing its menus in such a language has them mirrored.
+bool IsRightToLeftLanguage(std::uint16_t language);
+
+// One column-wise list of menu items painted as an open drop-down. Right to left (the layout
+// direction it has, or inherits from its parent, when it is made), its columns run from the right
+// and each item is drawn mirrored.
 class MenuDropDown : public QWidget {
     Q_OBJECT
 
   public:
-    MenuDropDown(const std::vector<MenuItem>& items, QWidget* parent = nullptr);
+    MenuDropDown(const std::vector<MenuItem>& items, QWidget* parent = nullptr,
+                 Qt::LayoutDirection direction = Qt::LeftToRight);
     ~MenuDropDown() override;
 
     const QRect& itemRect(int index) const { return rects_[static_cast<std::size_t>(index)]; }
@@ -46,14 +54,18 @@ class MenuDropDown : public QWidget {
     QPointer<QMenu> submenu_;
 };
 
+// Right to left, the bar runs from the right edge and each drop-down opens leftwards from the right
+// edge of its title, as the system mirrors the menus of a right-to-left window.
 class MenuPreview : public QWidget {
     Q_OBJECT
 
   public:
-    explicit MenuPreview(MenuTemplate menu, QWidget* parent = nullptr);
+    explicit MenuPreview(MenuTemplate menu, QWidget* parent = nullptr,
+                         Qt::LayoutDirection direction = Qt::LeftToRight);
 
     const MenuTemplate& menu() const { return menu_; }
-    const QRect& barItemRect(int index) const { return barRects_[static_cast<std::size_t>(index)]; }
+    // Where bar item `index` is drawn.
+    QRect barItemRect(int index) const;
     // The open drop-down: at first that of the first pop-up of the bar; null when there is none or
     // it is empty.
     MenuDropDown* dropDown() const { return dropDown_; }
@@ -67,8 +79,11 @@ class MenuPreview : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
 
   private:
+    // A rectangle laid out from the left, where it shows in this widget's direction.
+    QRect visual(const QRect& logical) const;
+
     MenuTemplate menu_;
-    std::vector<QRect> barRects_;
+    std::vector<QRect> barRects_;  // laid out from the left
     int barHeight_ = 0;
     int barWidth_ = 0;
     int openIndex_ = -1;

@@ -6,9 +6,12 @@
 #include <QScrollArea>
 #include <QToolBar>
 
+#include "app/ks_doc.h"
 #include "core/errors/errors.h"
+#include "core/pe/description_edit.h"
 #include "core/platform/files.h"
 #include "core/platform/paths.h"
+#include "core/xml/xml_document.h"
 #include "ui/dialog_preview.h"
 #include "ui/file_pane.h"
 #include "ui/menu_preview.h"
@@ -78,10 +81,19 @@ QWidget* DialogWnd::buildPreview(Bytes data, const ResourceModule& module) {
     return new DialogPreview(dialog, module);
 }
 
+std::uint16_t PreviewWnd::language() const {
+    if (document_ == nullptr || fileElement_ == nullptr) return 0;
+    const auto described = DescribeResourceEntry(document_->description(), fileElement_->parent());
+    return described ? described->language : 0;
+}
+
 QWidget* MenuWnd::buildPreview(Bytes data, const ResourceModule&) {
     MenuTemplate menu;
     if (DecodeMenuTemplate(data, menu).failed()) return nullptr;
-    return new MenuPreview(std::move(menu));
+    // Menus have no layout bit of their own: a program shows them mirrored when its window is,
+    // which it is in a right-to-left language.
+    return new MenuPreview(std::move(menu), nullptr,
+                           IsRightToLeftLanguage(language()) ? Qt::RightToLeft : Qt::LeftToRight);
 }
 
 PaneFactory makeDialogPaneFactory() {

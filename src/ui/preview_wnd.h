@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -45,6 +46,8 @@ class PreviewWnd : public QWidget {
   protected:
     // Makes the preview widget of a template; null when the template cannot be shown.
     virtual QWidget* buildPreview(Bytes data, const ResourceModule& module) = 0;
+    // The language of the shown resource, as the description names it; 0 when it does not.
+    std::uint16_t language() const;
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

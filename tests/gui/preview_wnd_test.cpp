@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -182,6 +183,43 @@ TEST(MenuPreview, BarWithTheFirstDropDownOpenAndSubmenusOnHover) {
     EXPECT_EQ(MenuPreview(empty).dropDown(), nullptr);
 }
 
+TEST(MenuPreview, RightToLeftMenusAreMirrored) {
+    EXPECT_TRUE(IsRightToLeftLanguage(0x0401));   // Arabic (Saudi Arabia)
+    EXPECT_TRUE(IsRightToLeftLanguage(0x040D));   // Hebrew
+    EXPECT_TRUE(IsRightToLeftLanguage(0x0429));   // Persian
+    EXPECT_FALSE(IsRightToLeftLanguage(0x0409));  // English
+    EXPECT_FALSE(IsRightToLeftLanguage(0x0000));
+
+    MenuTemplate menu;
+    menu.items = {menuItem(u"&File", {menuItem(u"&Open"), menuItem(u"&Recent", {menuItem(u"one")})}),
+                  menuItem(u"&Help", {menuItem(u"About")})};
+    MenuPreview preview(menu, nullptr, Qt::RightToLeft);
+    preview.move(400, 100);  // room on the screen for a pop-up on the left
+    preview.show();
+    // The bar runs from the right edge: the first title is rightmost.
+    EXPECT_GT(preview.barItemRect(0).left(), preview.barItemRect(1).left());
+    MenuDropDown* dropDown = preview.dropDown();
+    ASSERT_NE(dropDown, nullptr);
+    EXPECT_EQ(dropDown->geometry().right(), preview.barItemRect(0).right());
+    EXPECT_TRUE(dropDown->isRightToLeft());
+    // A click on the other title opens its drop-down under it, still right-aligned.
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(preview.barItemRect(1).center()),
+                      preview.mapToGlobal(QPointF(preview.barItemRect(1).center())), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&preview, &press);
+    ASSERT_EQ(preview.openIndex(), 1);
+    EXPECT_EQ(preview.dropDown()->geometry().right(), preview.barItemRect(1).right());
+
+    // A submenu opens on the left of its item.
+    preview.openDropDown(0);
+    preview.dropDown()->hover(1);
+    QMenu* submenu = preview.dropDown()->openSubmenu();
+    ASSERT_NE(submenu, nullptr);
+    EXPECT_TRUE(submenu->isRightToLeft());
+    const QPoint itemLeft = preview.dropDown()->mapToGlobal(preview.dropDown()->itemRect(1).topLeft());
+    EXPECT_LE(submenu->geometry().right(), itemLeft.x());
+}
+
 class PreviewPaneTest : public testing::IsolatedGuiTest {
   protected:
     void SetUp() override {
@@ -212,13 +250,14 @@ class PreviewPaneTest : public testing::IsolatedGuiTest {
         host->ShowFile(document.get(), file.name, file.element, ShowMode::kTreeSelection);
         return dynamic_cast<Pane*>(host->activePane());
     }
-    // The files of one type in US English (the language Entry above the File element).
-    std::vector<testing::ProjectFile> ofType(int type) const {
+    // The files of one type in one language, US English unless told (the language Entry above the
+    // File element).
+    std::vector<testing::ProjectFile> ofType(int type, std::string_view language = "1033") const {
         std::vector<testing::ProjectFile> result;
         for (const testing::ProjectFile& file : files) {
             XmlElement* entry = file.element != nullptr ? file.element->parent() : nullptr;
             XmlAttribute* id = entry != nullptr ? XmlDocument::FindAttribute(entry, "ID") : nullptr;
-            if (file.type == type && id != nullptr && id->value() == "1033") result.push_back(file);
+            if (file.type == type && id != nullptr && id->value() == language) result.push_back(file);
         }
         return result;
     }
@@ -272,8 +311,22 @@ TEST_F(PreviewPaneTest, MenuOfARealProgram) {
     ASSERT_NE(preview, nullptr);
     ASSERT_NE(preview->dropDown(), nullptr);
     EXPECT_GT(preview->dropDown()->itemCount(), 3);
+    EXPECT_FALSE(preview->isRightToLeft());
     QCoreApplication::processEvents();
     screenshot(*host, "menu_pane_notepad");
+
+    // The Arabic menu (language 1, no sublanguage) shows mirrored.
+    const std::vector<testing::ProjectFile> arabic = ofType(4, "1");
+    ASSERT_FALSE(arabic.empty());
+    pane = show<MenuPane>(arabic[0]);
+    ASSERT_NE(pane, nullptr);
+    preview = qobject_cast<MenuPreview*>(pane->window()->preview());
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->isRightToLeft());
+    ASSERT_NE(preview->dropDown(), nullptr);
+    EXPECT_EQ(preview->dropDown()->geometry().right(), preview->barItemRect(0).right());
+    QCoreApplication::processEvents();
+    screenshot(*host, "menu_pane_notepad_rtl");
 }
 
 }  // namespace
