@@ -27,8 +27,10 @@ bool stripFlagPrefix(std::string_view argument, std::string_view& name) {
 }
 
 constexpr std::string_view kSetPrefix = "set-";
-constexpr std::string_view kSetFlags[] = {"set-icon", "set-file-version", "set-product-version",
-                                          "set-version-string", "set-string"};
+constexpr std::string_view kStringLanguageFlag = "string-language";
+// The flags that take a value, as the next argument or after "=".
+constexpr std::string_view kValueFlags[] = {"set-icon",           "set-file-version", "set-product-version",
+                                            "set-version-string", "set-string",       kStringLanguageFlag};
 
 // Decimal, 0 to 65535, nothing else.
 std::optional<std::uint16_t> parseStringId(std::string_view text) {
@@ -40,6 +42,28 @@ std::optional<std::uint16_t> parseStringId(std::string_view text) {
     }
     if (value > 0xFFFF) return std::nullopt;
     return static_cast<std::uint16_t>(value);
+}
+
+// A language number: decimal, or hexadecimal after "0x", 0 to 0xFFFF.
+std::optional<std::uint16_t> parseLanguage(std::string_view text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        std::uint32_t value = 0;
+        for (char c : text.substr(2)) {
+            const char lower = static_cast<char>(c | 0x20);
+            std::uint32_t digit = 0;
+            if (c >= '0' && c <= '9') {
+                digit = static_cast<std::uint32_t>(c - '0');
+            } else if (lower >= 'a' && lower <= 'f') {
+                digit = static_cast<std::uint32_t>(lower - 'a' + 10);
+            } else {
+                return std::nullopt;
+            }
+            value = value * 16 + digit;
+            if (value > 0xFFFF) return std::nullopt;
+        }
+        return static_cast<std::uint16_t>(value);
+    }
+    return parseStringId(text);
 }
 
 // "left=right" split at the first "="; nullopt without one.
@@ -70,11 +94,11 @@ void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
     bool recognised = false;
     if (stripFlagPrefix(argument, name)) {
         recognised = true;
-        if (istartsWithAscii(name, kSetPrefix)) {
-            const std::size_t equals = name.find('=');
-            const std::string_view flag = name.substr(0, equals);
+        const std::size_t equals = name.find('=');
+        const std::string_view flag = name.substr(0, equals);
+        if (istartsWithAscii(name, kSetPrefix) || iequalsAscii(flag, kStringLanguageFlag)) {
             const bool known =
-                std::any_of(std::begin(kSetFlags), std::end(kSetFlags),
+                std::any_of(std::begin(kValueFlags), std::end(kValueFlags),
                             [&](std::string_view candidate) { return iequalsAscii(flag, candidate); });
             if (!known) {
                 unknownFlags.emplace_back(argument);
@@ -131,6 +155,8 @@ void CKsCommandLineInfo::setValue(const std::string& flag, std::string value) {
         setProductVersion = std::move(value);
     } else if (flag == "set-version-string") {
         setVersionStrings.push_back(std::move(value));
+    } else if (flag == kStringLanguageFlag) {
+        stringLanguage = std::move(value);
     } else {
         setStrings.push_back(std::move(value));
     }
@@ -142,6 +168,7 @@ std::string CKsCommandLineInfo::editUsageProblem() const {
     if (!flagWithoutValue.empty()) return flagWithoutValue + " needs a value";
     if (fileName.empty()) return "/Edit needs a file name";
     if (!extraFileNames.empty()) return "more than one file name: " + extraFileNames.front();
+    if (stringLanguage && setStrings.empty()) return "--string-language needs at least one --set-string";
     if (!hasSetFlags()) return "/Edit needs at least one --set-... flag";
     if (outputGiven && output.empty()) return "/Output: needs a path";
     const std::pair<const char*, const std::optional<std::string>*> versions[] = {
@@ -163,12 +190,16 @@ std::string CKsCommandLineInfo::editUsageProblem() const {
         if (!parts || !parseStringId(parts->first))
             return "--set-string: '" + assignment + "' is not <id>=<text> with an id from 0 to 65535";
     }
+    if (stringLanguage && !parseLanguage(*stringLanguage))
+        return "--string-language: '" + *stringLanguage +
+               "' is not a language number (0 to 65535, decimal or 0x followed by hexadecimal digits)";
     return {};
 }
 
 std::string CKsCommandLineInfo::usageProblem() const {
     if (edit) return editUsageProblem();
-    if (!compile && !decompile) return "--set-... flags need /Edit";
+    if (!compile && !decompile)
+        return hasSetFlags() ? "--set-... flags need /Edit" : "--string-language needs /Edit";
     const char* operation = compile ? "/Compile" : "/Decompile";
     if (fileName.empty()) return std::string(operation) + " needs a file name";
     if (!extraFileNames.empty()) return "more than one file name: " + extraFileNames.front();
@@ -196,6 +227,7 @@ ResourceEdits CKsCommandLineInfo::resourceEdits() const {
         auto id = parts ? parseStringId(parts->first) : std::nullopt;
         if (id) edits.strings.emplace_back(*id, utf8ToUtf16(parts->second));
     }
+    if (stringLanguage) edits.stringLanguage = parseLanguage(*stringLanguage);
     return edits;
 }
 
@@ -220,9 +252,13 @@ std::string usageText() {
            "                                       applied after the two above)\n"
            "      --set-string <id>=<text>         string-table entry <id> (0-65535, repeatable;\n"
            "                                       an empty text removes it)\n"
-           "      A file without a version resource gets one (ID 1). New resources and strings take\n"
+           "      --string-language <number>       the language of every --set-string (decimal or\n"
+           "                                       0x-hex, 0-65535); a new language gets new blocks\n"
+           "      The version flags change every language and every string table of the version\n"
+           "      resource. A file without one gets one (ID 1). New resources and strings take\n"
            "      the language of the version resource, else of the first resource, else 0x409;\n"
-           "      strings of an existing table go into the language of its first block.\n"
+           "      without --string-language, strings of an existing table go into the language of\n"
+           "      its first block.\n"
            "  kestrel --help | --version\n"
            "Flags are recognised case-insensitively after /, - or --; --output=<path> equals "
            "/Output:<path>, and --set-x=<value> equals --set-x <value>.\n"

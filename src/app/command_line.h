@@ -1,5 +1,5 @@
 // The program's command line: flags by name (case-insensitive, after a leading "/", "-" or "--"),
-// the values of /Edit's "--set-..." flags, and one file name.
+// the values of /Edit's "--set-..." flags and --string-language, and one file name.
 #pragma once
 
 #include <optional>
@@ -32,21 +32,26 @@ struct CKsCommandLineInfo {
     std::optional<std::string> setProductVersion;
     std::vector<std::string> setVersionStrings;  // "Key=Value"
     std::vector<std::string> setStrings;         // "<id>=<text>"
+    std::optional<std::string> stringLanguage;   // the language of every --set-string
     std::vector<std::string> unknownFlags;       // "--x" and "set-x" flags nobody knows
     std::string flagWithoutValue;                // a --set-x flag that was the last argument
 
     // Takes one argument as typed. "Compile", "Decompile", "Edit", "Output:<path>", "output=<path>",
-    // "help", "version" and the "set-..." flags after a leading "/", "-" or "--" are flags; every
-    // other argument, including one that starts with "/", is a file name. A "set-..." flag takes the
-    // next argument as its value, or the text after "=" ("--set-icon=a.ico"). After the last
-    // argument a file name turns the shell command into "open".
+    // "help", "version", "string-language" and the "set-..." flags after a leading "/", "-" or "--"
+    // are flags; every other argument, including one that starts with "/", is a file name. A
+    // "set-..." flag and "string-language" take the next argument as their value, or the text after
+    // "=" ("--set-icon=a.ico"). After the last argument a file name turns the shell command into
+    // "open".
     void ParseParam(std::string_view argument, bool isLast);
 
     // Parses every argument (program name excluded).
     static CKsCommandLineInfo parse(const std::vector<std::string>& arguments);
 
-    // A "set-..." flag without /Edit counts as well: it must be refused, not open a window.
-    bool isCommandLineOperation() const { return compile || decompile || edit || hasSetFlags(); }
+    // A "set-..." flag or --string-language without /Edit counts as well: it must be refused, not
+    // open a window.
+    bool isCommandLineOperation() const {
+        return compile || decompile || edit || hasSetFlags() || stringLanguage.has_value();
+    }
     bool hasSetFlags() const {
         return setIcon || setFileVersion || setProductVersion || !setVersionStrings.empty() ||
                !setStrings.empty();

@@ -3,6 +3,7 @@
 // strings created.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <tuple>
 
@@ -128,24 +129,38 @@ TEST_P(EditUsageTest, IsRefusedWithStatusTwoBeforeAnythingIsTouched) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, EditUsageTest,
-    ::testing::Values(UsageCase{{"/Edit", "--set-string", "1=a"}, "needs a file name"},
-                      UsageCase{{"/Edit", "@file", "b.dll", "--set-string", "1=a"}, "more than one file"},
-                      UsageCase{{"/Edit", "@file"}, "at least one --set-"},
-                      UsageCase{{"/Edit", "@file", "--set-strings", "1=a"}, "unknown flag: --set-strings"},
-                      UsageCase{{"/Edit", "@file", "--frobnicate", "--set-string", "1=a"}, "unknown flag"},
-                      UsageCase{{"/Edit", "@file", "--set-file-version", "1.2.3.4.5"}, "not a version"},
-                      UsageCase{{"/Edit", "@file", "--set-product-version=1..2"}, "not a version"},
-                      UsageCase{{"/Edit", "@file", "--set-file-version", "65536"}, "not a version"},
-                      UsageCase{{"/Edit", "@file", "--set-icon", "missing.ico"}, "cannot read the icon"},
-                      UsageCase{{"/Edit", "@file", "--set-version-string", "Comments"}, "<Key>=<Value>"},
-                      UsageCase{{"/Edit", "@file", "--set-version-string", "=x"}, "<Key>=<Value>"},
-                      UsageCase{{"/Edit", "@file", "--set-string", "65536=x"}, "<id>=<text>"},
-                      UsageCase{{"/Edit", "@file", "--set-string", "x=1"}, "<id>=<text>"},
-                      UsageCase{{"/Edit", "@file", "--set-string"}, "needs a value"},
-                      UsageCase{{"/Edit", "/Compile", "@file", "--set-string", "1=a"}, "cannot be combined"},
-                      UsageCase{{"@file", "--set-string", "1=a"}, "need /Edit"},
-                      UsageCase{{"/Edit", "@file", "/Output:", "--set-icon", "@ico"},
-                                "/Output: needs a path"}));
+    ::testing::Values(
+        UsageCase{{"/Edit", "--set-string", "1=a"}, "needs a file name"},
+        UsageCase{{"/Edit", "@file", "b.dll", "--set-string", "1=a"}, "more than one file"},
+        UsageCase{{"/Edit", "@file"}, "at least one --set-"},
+        UsageCase{{"/Edit", "@file", "--set-strings", "1=a"}, "unknown flag: --set-strings"},
+        UsageCase{{"/Edit", "@file", "--frobnicate", "--set-string", "1=a"}, "unknown flag"},
+        UsageCase{{"/Edit", "@file", "--set-file-version", "1.2.3.4.5"}, "not a version"},
+        UsageCase{{"/Edit", "@file", "--set-product-version=1..2"}, "not a version"},
+        UsageCase{{"/Edit", "@file", "--set-file-version", "65536"}, "not a version"},
+        UsageCase{{"/Edit", "@file", "--set-icon", "missing.ico"}, "cannot read the icon"},
+        UsageCase{{"/Edit", "@file", "--set-version-string", "Comments"}, "<Key>=<Value>"},
+        UsageCase{{"/Edit", "@file", "--set-version-string", "=x"}, "<Key>=<Value>"},
+        UsageCase{{"/Edit", "@file", "--set-string", "65536=x"}, "<id>=<text>"},
+        UsageCase{{"/Edit", "@file", "--set-string", "x=1"}, "<id>=<text>"},
+        UsageCase{{"/Edit", "@file", "--set-string"}, "needs a value"},
+        UsageCase{{"/Edit", "/Compile", "@file", "--set-string", "1=a"}, "cannot be combined"},
+        UsageCase{{"@file", "--set-string", "1=a"}, "need /Edit"},
+        UsageCase{{"/Edit", "@file", "/Output:", "--set-icon", "@ico"}, "/Output: needs a path"},
+        UsageCase{{"/Edit", "@file", "--string-language", "0x407"}, "at least one --set-string"},
+        UsageCase{{"/Edit", "@file", "--set-file-version", "2", "--string-language=7"},
+                  "at least one --set-string"},
+        UsageCase{{"/Edit", "@file", "--set-string", "1=a", "--string-language", "65536"},
+                  "not a language number"},
+        UsageCase{{"/Edit", "@file", "--set-string", "1=a", "--string-language=0x10000"},
+                  "not a language number"},
+        UsageCase{{"/Edit", "@file", "--set-string", "1=a", "--string-language", "0x"},
+                  "not a language number"},
+        UsageCase{{"/Edit", "@file", "--set-string", "1=a", "--string-language", "-1"},
+                  "not a language number"},
+        UsageCase{{"/Edit", "@file", "--set-string", "1=a", "--string-language", "de"},
+                  "not a language number"},
+        UsageCase{{"@file", "--string-language", "7"}, "--string-language needs /Edit"}));
 
 TEST(EditCommandLineTest, TakesValuesInBothSpellingsAndKeepsRepeatsInOrder) {
     CKsCommandLineInfo info = CKsCommandLineInfo::parse(
@@ -163,6 +178,17 @@ TEST(EditCommandLineTest, TakesValuesInBothSpellingsAndKeepsRepeatsInOrder) {
     EXPECT_EQ(edits.versionStrings, (Strings{{u"Comments", u"x=y"}, {u"Comments", u""}}));
     EXPECT_EQ(edits.strings,
               (std::vector<std::pair<std::uint16_t, std::u16string>>{{7, u""}, {7, u"seven"}}));
+    EXPECT_EQ(edits.stringLanguage, std::nullopt);
+
+    for (auto [typed, language] : {std::pair{"--STRING-LANGUAGE=0x0407", 0x0407},
+                                   {"/string-language=0XfFfF", 0xFFFF},
+                                   {"-string-language=1031", 1031},
+                                   {"--string-language=0", 0}}) {
+        CKsCommandLineInfo withLanguage =
+            CKsCommandLineInfo::parse({"/Edit", "a.dll", "--set-string", "1=a", typed});
+        EXPECT_EQ(withLanguage.usageProblem(), "") << typed;
+        EXPECT_EQ(withLanguage.resourceEdits().stringLanguage, language) << typed;
+    }
 }
 
 TEST_F(EditCommandTest, SetsIconVersionAndStringsInPlaceAndKeepsEverythingElse) {
@@ -227,6 +253,123 @@ TEST_F(EditCommandTest, SetsIconVersionAndStringsInPlaceAndKeepsEverythingElse) 
     }
     EXPECT_EQ(after, before);
 }
+
+// The version resource in two languages, the first with two string tables (the second without
+// ProductVersion), the second language with neither CompanyName nor Comments: every table of both
+// ends up as the builder would write the edited strings; the other version resource and everything
+// else keep their bytes.
+TEST_F(EditCommandTest, EveryLanguageAndStringTableOfTheVersionResourceTakesTheEdits) {
+    pb::VersionPlan english = pb::defaultVersionPlan();
+    english.moreTables.push_back(
+        {pb::kLangDeDe, 1200, {{u"CompanyName", u"Kestrel Werke"}, {u"FileVersion", u"1.0"}}});
+    pb::VersionPlan german = pb::defaultVersionPlan();
+    german.language = pb::kLangDeDe;
+    german.strings = {{u"FileVersion", u"1,0"}, {u"ProductVersion", u"1,0,2"}};
+    pb::ImagePlan plan;
+    plan.resources.push_back({pb::kRtVersion, 1, pb::kLangEnUs, pb::makeVersionInfo(english)});
+    plan.resources.push_back({pb::kRtVersion, 1, pb::kLangDeDe, pb::makeVersionInfo(german)});
+    plan.resources.push_back(
+        {pb::kRtVersion, 2, pb::kLangEnUs, pb::makeVersionInfo(pb::defaultVersionPlan())});
+    pb::addStrings(plan.resources, pb::kLangEnUs, {{1, u"one"}});
+    plan.resources.push_back({pb::kRtDialog, 100, pb::kLangDeDe, pb::makeDialog(u"Info")});
+    const fs::path file = writeImage(plan);
+    ResourceMap before = resourcesOf(readBytes(file));
+
+    Outcome outcome =
+        run({"/Edit", file.string(), "--set-file-version", "1.2.3.4", "--set-product-version", "2.5",
+             "--set-version-string", "Comments=Built", "--set-version-string", "CompanyName=Kestrel"});
+    ASSERT_EQ(outcome.exitCode, kExitSuccess) << outcome.errors;
+    ResourceMap after = resourcesOf(readBytes(file));
+
+    auto edited = [](pb::VersionPlan version) {
+        std::copy_n(VersionNumber{1, 2, 3, 4}.begin(), 4, version.fileVersion);
+        std::copy_n(VersionNumber{2, 5, 0, 0}.begin(), 4, version.productVersion);
+        auto editTable = [](std::vector<std::pair<std::u16string, std::u16string>>& strings) {
+            for (auto& [key, value] : strings) {
+                if (key == u"FileVersion") value = u"1.2.3.4";
+                if (key == u"ProductVersion") value = u"2.5";
+            }
+            for (auto [key, value] : {std::pair{u"Comments", u"Built"}, {u"CompanyName", u"Kestrel"}}) {
+                auto same = std::find_if(strings.begin(), strings.end(),
+                                         [key = key](const auto& string) { return string.first == key; });
+                if (same == strings.end()) {
+                    strings.emplace_back(key, value);
+                } else {
+                    same->second = value;
+                }
+            }
+        };
+        editTable(version.strings);
+        for (pb::VersionPlan::Table& table : version.moreTables)
+            editTable(table.strings);
+        return pb::makeVersionInfo(version);
+    };
+    EXPECT_EQ((after[{"16", "1", pb::kLangEnUs}]), edited(english));
+    EXPECT_EQ((after[{"16", "1", pb::kLangDeDe}]), edited(german));
+    for (ResourceMap* resources : {&before, &after})
+        std::erase_if(*resources, [](const auto& item) {
+            return std::get<0>(item.first) == "16" && std::get<1>(item.first) == "1";
+        });
+    EXPECT_EQ(after, before);
+}
+
+struct StringLanguageCase {
+    const char* typed;
+    std::uint16_t language;
+    bool fileHasStrings;  // in U.S. English and Chinese
+};
+
+class EditStringLanguageTest : public EditCommandTest,
+                               public ::testing::WithParamInterface<StringLanguageCase> {};
+
+// Removing string 2 and setting 3 and 40 touch only the chosen language's blocks; a language the
+// file has no strings in gets blocks of its own.
+TEST_P(EditStringLanguageTest, StringsGoIntoTheChosenLanguageOnly) {
+    const StringLanguageCase& chosen = GetParam();
+    pb::ImagePlan plan;
+    plan.resources.push_back({pb::kRtRcData, 9, pb::kLangEnUs, pb::bytesOf("data")});
+    std::map<std::uint16_t, std::map<std::uint16_t, std::u16string>> strings;
+    if (chosen.fileHasStrings) {
+        strings[pb::kLangEnUs] = {{1, u"one"}, {2, u"two"}};
+        strings[pb::kLangZhCn] = {{1, u"一"}, {2, u"二"}, {17, u"十七"}};
+    }
+    for (const auto& [language, texts] : strings)
+        pb::addStrings(plan.resources, language, texts);
+    const fs::path file = writeImage(plan);
+    ResourceMap before = resourcesOf(readBytes(file));
+
+    Outcome outcome = run({"/Edit", file.string(), "--set-string", "2=", "--set-string", "3=three",
+                           "--string-language", chosen.typed, "--set-string", "40=forty"});
+    ASSERT_EQ(outcome.exitCode, kExitSuccess) << outcome.errors;
+    ResourceMap after = resourcesOf(readBytes(file));
+
+    std::map<std::uint16_t, std::u16string> expected = strings[chosen.language];
+    expected.erase(2);
+    expected[3] = u"three";
+    expected[40] = u"forty";
+    std::map<std::uint16_t, std::u16string> found;
+    for (const auto& [key, data] : after) {
+        const auto& [type, name, language] = key;
+        if (type != "6" || language != chosen.language) continue;
+        const std::vector<std::u16string> slots = blockStrings(data);
+        for (std::size_t slot = 0; slot < slots.size(); ++slot)
+            if (!slots[slot].empty())
+                found[static_cast<std::uint16_t>((std::stoi(name) - 1) * 16 + slot)] = slots[slot];
+    }
+    EXPECT_EQ(found, expected);
+    for (ResourceMap* resources : {&before, &after}) {
+        std::erase_if(*resources, [&](const auto& item) {
+            return std::get<0>(item.first) == "6" && std::get<2>(item.first) == chosen.language;
+        });
+    }
+    EXPECT_EQ(after, before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, EditStringLanguageTest,
+                         ::testing::Values(StringLanguageCase{"0x804", pb::kLangZhCn, true},
+                                           StringLanguageCase{"1033", pb::kLangEnUs, true},
+                                           StringLanguageCase{"0X0407", pb::kLangDeDe, true},
+                                           StringLanguageCase{"1031", pb::kLangDeDe, false}));
 
 class EditFailureTest : public EditCommandTest, public ::testing::WithParamInterface<bool> {};
 

@@ -6,10 +6,11 @@ Each file is edited into a new file with
           --set-version-string Comments=... --set-version-string CompanyName=...
 (the .ico is made here: two DIB images and a PNG one) and the new file is checked against the
 original with pefile, an independent reader:
-- the version resource (ID 1, else the first, in its first language; created as ID 1 when the file
-  had none): fixed file and product version 1.2.3.4 and 5.6.7.0, the two strings set, FileVersion and
-  ProductVersion strings "1.2.3.4" and "5.6.7" where the original had them (always in a created one),
-  every other string of the first table unchanged;
+- the version resource (ID 1, else the first; created as ID 1 in the file's language when the file
+  had none), in every language it has: fixed file and product version 1.2.3.4 and 5.6.7.0, and in
+  every string table the two strings set (added where missing), FileVersion and ProductVersion
+  strings "1.2.3.4" and "5.6.7" where that table had them (always in a created resource), every
+  other string unchanged, no table gained or lost;
 - the first icon group, in every language it has (group 1 when the file had none): its images are
   the .ico's images, in order;
 - every other resource (type, name, language, bytes; 32-bit bitmaps and string blocks compared as
@@ -33,6 +34,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 import zlib
 
 import pefile
@@ -107,18 +109,84 @@ def group_members(data):
             if 6 + 14 * i + 14 <= len(data)]
 
 
-def version_of(path, key, table):
-    """(fixed file info, first string table as {str: str}) of the version resource `key`, with pefile."""
-    pe = pefile.PE(path, fast_load=True)
-    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
-    index = [k for k in table if k[0] == "i:16"].index(key)
-    fixed = pe.VS_FIXEDFILEINFO[index] if len(getattr(pe, "VS_FIXEDFILEINFO", [])) > index else None
-    strings = {}
-    for entry in (pe.FileInfo[index] if len(getattr(pe, "FileInfo", [])) > index else []):
-        for table_entry in getattr(entry, "StringTable", [])[:1]:
-            strings = {k.decode("utf-8", "replace"): v.decode("utf-8", "replace")
-                       for k, v in table_entry.entries.items()}
-    return fixed, strings
+def version_keys(table):
+    """Every language of the version resource /Edit changes."""
+    key = version_key(table)
+    return [k for k in table if key and k[:2] == key[:2]]
+
+
+def version_of(pe, location):
+    """(fixed file info, [each string table as {str: str}]) of the version resource at (rva, size).
+
+    pefile parses only the first name's version resources by itself; here it parses the one asked for.
+    """
+    for name in ("VS_VERSIONINFO", "VS_FIXEDFILEINFO", "FileInfo"):
+        if hasattr(pe, name):
+            delattr(pe, name)
+    rva, size = location
+    pe.parse_version_information(types.SimpleNamespace(OffsetToData=rva, Size=size))
+    fixed = getattr(pe, "VS_FIXEDFILEINFO", [None])[0]
+    tables = []
+    for entries in getattr(pe, "FileInfo", []):
+        for entry in entries:
+            for table_entry in getattr(entry, "StringTable", []):
+                tables.append({k.decode("utf-8", "replace"): v.decode("utf-8", "replace")
+                               for k, v in table_entry.entries.items()})
+    return fixed, tables
+
+
+def set_string(strings, key, text, add):
+    """Sets `key` (matched without regard to case, as /Edit matches it); adds it when asked to."""
+    present = [k for k in strings if k.lower() == key.lower()]
+    for k in present:
+        strings[k] = text
+    if not present and add:
+        strings[key] = text
+
+
+def expected_tables(old_tables, created):
+    tables = [dict(t) for t in old_tables] if not created else [{}]
+    for strings in tables:
+        set_string(strings, "FileVersion", FILE_VERSION, created)
+        set_string(strings, "ProductVersion", PRODUCT_VERSION, created)
+    if not tables:
+        tables = [{}]  # the version strings add a table to a resource that had none
+    for strings in tables:
+        for key, text in NEW_STRINGS.items():
+            set_string(strings, key, text, True)
+    return tables
+
+
+def version_problems(original, edited, old_info, new_info, old, new, language):
+    problems = []
+    keys = version_keys(old) or [("i:16", "i:1", language)]
+    old_locations = {(key_text(r["type"]), key_text(r["name"]), r["language"]): (r["rva"], r["size"])
+                     for r in old_info["resources"]}
+    new_locations = {(key_text(r["type"]), key_text(r["name"]), r["language"]): (r["rva"], r["size"])
+                     for r in new_info["resources"]}
+    old_pe = pefile.PE(original, fast_load=True) if keys[0] in old else None
+    new_pe = pefile.PE(edited, fast_load=True)
+    for key in keys:
+        if key not in new:
+            problems.append("version resource %s missing" % (key,))
+            continue
+        fixed, tables = version_of(new_pe, new_locations[key])
+        if fixed is None:
+            problems.append("no fixed file information in %s" % (key,))
+        elif (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS, fixed.ProductVersionLS) != \
+                (0x00010002, 0x00030004, 0x00050006, 0x00070000):
+            problems.append("fixed versions not set in %s" % (key,))
+        created = key not in old
+        old_tables = [] if created else version_of(old_pe, old_locations[key])[1]
+        expected = expected_tables(old_tables, created)
+        if len(tables) != len(expected):
+            problems.append("version %s has %d string tables, expected %d" % (key, len(tables), len(expected)))
+            continue
+        for index, (strings, wanted) in enumerate(zip(tables, expected)):
+            if strings != wanted:
+                changed = sorted(k for k in set(strings) | set(wanted) if strings.get(k) != wanted.get(k))
+                problems.append("version %s table %d strings differ: %s" % (key, index, ", ".join(changed)))
+    return problems, keys
 
 
 def same_resource(key, old, new):
@@ -174,32 +242,12 @@ def check(original, edited, ico_images, kind, optional_size):
         if [new.get(m) for m in members] != ico_images:
             problems.append("icon group %s does not hold the .ico's images" % (key,))
 
-    # Version resource.
-    version = version_key(old) or ("i:16", "i:1", language)
-    if version not in new:
-        problems.append("version resource %s missing" % (version,))
-    else:
-        fixed, strings = version_of(edited, version, new)
-        _, old_strings = version_of(original, version, old) if version in old else (None, {})
-        if fixed is None:
-            problems.append("no fixed file information")
-        elif (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS, fixed.ProductVersionLS) != \
-                (0x00010002, 0x00030004, 0x00050006, 0x00070000):
-            problems.append("fixed versions not set")
-        expected = dict(old_strings)
-        for name, text in (("FileVersion", FILE_VERSION), ("ProductVersion", PRODUCT_VERSION)):
-            present = [k for k in expected if k.lower() == name.lower()]
-            if version not in old:
-                expected[name] = text
-            for k in present:
-                expected[k] = text
-        expected.update(NEW_STRINGS)
-        if strings != expected:
-            changed = sorted(k for k in set(strings) | set(expected) if strings.get(k) != expected.get(k))
-            problems.append("version strings differ: %s" % ", ".join(changed))
+    # Version resource, every language of it.
+    version_problem_list, versions = version_problems(original, edited, old_info, new_info, old, new, language)
+    problems.extend(version_problem_list)
 
     # Every other resource.
-    edited_keys = set(group_keys) | {version} | old_members | new_members
+    edited_keys = set(group_keys) | set(versions) | old_members | new_members
     for key, data in old.items():
         if key in edited_keys:
             continue

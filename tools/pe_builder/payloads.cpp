@@ -387,23 +387,32 @@ ByteVector makeVersionInfo(const VersionPlan& plan) {
     fixed.u32(0);  // date
     fixed.u32(0);
 
-    std::vector<ByteVector> strings;
-    for (const auto& [key, value] : plan.strings) {
-        ByteWriter text;
-        writeUtf16z(text, value);
-        strings.push_back(
-            versionBlock(key, 1, text.bytes(), static_cast<std::uint16_t>(value.size() + 1), {}));
-    }
-    char tableKey[9];
-    std::snprintf(tableKey, sizeof tableKey, "%04x%04x", plan.language, plan.codePage);
-    std::u16string tableName(tableKey, tableKey + 8);
-    ByteVector table = versionBlock(tableName, 1, {}, 0, strings);
-    ByteVector stringInfo = versionBlock(u"StringFileInfo", 1, {}, 0, {table});
-
+    auto stringTable = [](std::uint16_t language, std::uint16_t codePage,
+                          const std::vector<std::pair<std::u16string, std::u16string>>& pairs) {
+        std::vector<ByteVector> strings;
+        for (const auto& [key, value] : pairs) {
+            ByteWriter text;
+            writeUtf16z(text, value);
+            strings.push_back(
+                versionBlock(key, 1, text.bytes(), static_cast<std::uint16_t>(value.size() + 1), {}));
+        }
+        char tableKey[9];
+        std::snprintf(tableKey, sizeof tableKey, "%04x%04x", language, codePage);
+        return versionBlock(std::u16string(tableKey, tableKey + 8), 1, {}, 0, strings);
+    };
+    std::vector<ByteVector> tables{stringTable(plan.language, plan.codePage, plan.strings)};
     ByteWriter translation;
     translation.u16(plan.language);
     translation.u16(plan.codePage);
-    ByteVector var = versionBlock(u"Translation", 0, translation.bytes(), 4, {});
+    for (const VersionPlan::Table& table : plan.moreTables) {
+        tables.push_back(stringTable(table.language, table.codePage, table.strings));
+        translation.u16(table.language);
+        translation.u16(table.codePage);
+    }
+    ByteVector stringInfo = versionBlock(u"StringFileInfo", 1, {}, 0, tables);
+
+    ByteVector var = versionBlock(u"Translation", 0, translation.bytes(),
+                                  static_cast<std::uint16_t>(translation.size()), {});
     ByteVector varInfo = versionBlock(u"VarFileInfo", 1, {}, 0, {var});
 
     return versionBlock(u"VS_VERSION_INFO", 0, fixed.bytes(), static_cast<std::uint16_t>(fixed.size()),

@@ -231,8 +231,15 @@ struct VersionPlan {
     std::uint16_t language = kLangEnUs;  // of the string table and the translation entry
     std::uint16_t codePage = 1200;
     std::vector<std::pair<std::u16string, std::u16string>> strings;  // key → value, in this order
+    // Tables after the first one in the same StringFileInfo, each also listed in Translation.
+    struct Table {
+        std::uint16_t language = 0;
+        std::uint16_t codePage = 1200;
+        std::vector<std::pair<std::u16string, std::u16string>> strings;
+    };
+    std::vector<Table> moreTables;
 };
-// VS_VERSIONINFO: fixed file info, StringFileInfo with one table, VarFileInfo with Translation.
+// VS_VERSIONINFO: fixed file info, StringFileInfo with the tables, VarFileInfo with Translation.
 ByteVector makeVersionInfo(const VersionPlan& plan);
 // The strings a typical DLL carries (CompanyName, FileDescription, FileVersion, ...) for `plan`.
 VersionPlan defaultVersionPlan();

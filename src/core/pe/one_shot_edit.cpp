@@ -51,7 +51,7 @@ std::uint16_t languageOf(const XmlDocument& description, const XmlElement* langu
 }
 
 // The version resource as FindVersionResource picks it in an image: name ID 1, else the first name,
-// in its first language.
+// in its first language (whose language is the file's; the edits go to every language of the name).
 XmlElement* versionEntry(const XmlDocument& description) {
     const std::vector<XmlElement*> entries =
         ListResourceEntries(description, ResourceKey::ofId(resource_type::kVersion));
@@ -140,61 +140,76 @@ void applyVersionEdits(VersionInfo& info, const ResourceEdits& edits, bool creat
         if (edits.productVersion) fixed->setProductVersion(edits.productVersion->number);
         SetFixedFileInfo(info, *fixed);
     }
-    // The text beside the numbers follows them where the file shows it; a file that had no such
-    // string is not given one.
+    // The text beside the numbers follows them in every table that shows it; a table that had no
+    // such string is not given one, except in a resource made here.
+    const MissingVersionString missing = created ? MissingVersionString::kAdd : MissingVersionString::kSkip;
     auto setText = [&](const std::optional<VersionEdit>& edit, std::u16string_view key) {
-        if (edit && (created || GetVersionString(info, key)))
-            SetVersionString(info, key, utf8ToUtf16(edit->text));
+        if (edit) SetVersionStringInEveryTable(info, key, utf8ToUtf16(edit->text), missing);
     };
     setText(edits.fileVersion, u"FileVersion");
     setText(edits.productVersion, u"ProductVersion");
     for (const auto& [key, value] : edits.versionStrings)
-        SetVersionString(info, key, value);
+        SetVersionStringInEveryTable(info, key, value);
 }
 
-HResult setVersion(XmlDocument& description, const fs::path& folder, const fs::path& scratch,
-                   const ResourceEdits& edits, std::uint16_t language) {
-    bool library = false;
-    if (HResult hr = isLibrary(folder, library); hr.failed()) return hr;
-    const std::uint32_t fileType = library ? kVersionFileTypeDll : kVersionFileTypeApp;
-
-    XmlElement* entry = versionEntry(description);
-    VersionInfo info;
-    fs::path path;
-    if (entry) {
-        if (HResult hr = readVersion(folder, entry, path, info); hr.failed()) return hr;
-    } else {
-        info = MakeMinimalVersionInfo(language, kUnicodeCodePage);
-        FixedFileInfo fixed = *GetFixedFileInfo(info);
-        fixed.fileType = fileType;
-        SetFixedFileInfo(info, fixed);
-    }
-    applyVersionEdits(info, edits, entry == nullptr, fileType);
-
+HResult writeVersion(XmlDocument& description, XmlElement* entry, const fs::path& path,
+                     const VersionInfo& info) {
     std::vector<std::byte> bytes;
     if (HResult hr = WriteVersionInfo(info, bytes); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "版本资源超过 65535 字节。");
         return hr;
     }
-    if (!entry) {
-        // The new resource is added from a file of its own, under the import's name for it.
-        const fs::path source = scratch / "VERSION";
-        if (HResult hr = WriteWholeFile(source, asBytes(bytes)); hr.failed())
-            return ReportError(true, kSource, __LINE__, hr);
-        XmlElement* added = nullptr;
-        return AddResource(description, folder, ResourceKey::ofId(resource_type::kVersion),
-                           ResourceKey::ofId(kNewResourceId), language, source, added);
-    }
     if (HResult hr = WriteFileAtomic(path, asBytes(bytes)); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "未能写入文件 %s", {pathToUtf8(path)});
         return hr;
     }
+    if (!entry) return kOk;
     description.SetCurrent(fileElementOf(entry));
     if (!description.SetCurrentAttribute("Size", std::to_string(bytes.size())))
         return ReportError(true, kSource, __LINE__, kOutOfMemory);
     return kOk;
+}
+
+// Every language of the version resource gets the same edits: a viewer shows the one that
+// matches the user's language, and all of them must show the new version.
+HResult setVersion(XmlDocument& description, const fs::path& folder, const fs::path& scratch,
+                   const ResourceEdits& edits, std::uint16_t language) {
+    bool library = false;
+    if (HResult hr = isLibrary(folder, library); hr.failed()) return hr;
+    const std::uint32_t fileType = library ? kVersionFileTypeDll : kVersionFileTypeApp;
+    const ResourceKey versionType = ResourceKey::ofId(resource_type::kVersion);
+
+    if (XmlElement* chosen = versionEntry(description)) {
+        const ResourceKey name = DescribeResourceEntry(description, chosen)->name;
+        std::vector<std::uint16_t> languages;
+        for (XmlElement* entry : ListResourceEntries(description, versionType)) {
+            auto described = DescribeResourceEntry(description, entry);
+            if (described && described->name == name) languages.push_back(described->language);
+        }
+        for (std::uint16_t versionLanguage : languages) {
+            XmlElement* entry = FindResourceEntry(description, versionType, name, versionLanguage);
+            VersionInfo info;
+            fs::path path;
+            if (HResult hr = readVersion(folder, entry, path, info); hr.failed()) return hr;
+            applyVersionEdits(info, edits, false, fileType);
+            if (HResult hr = writeVersion(description, entry, path, info); hr.failed()) return hr;
+        }
+        return kOk;
+    }
+
+    VersionInfo info = MakeMinimalVersionInfo(language, kUnicodeCodePage);
+    FixedFileInfo fixed = *GetFixedFileInfo(info);
+    fixed.fileType = fileType;
+    SetFixedFileInfo(info, fixed);
+    applyVersionEdits(info, edits, true, fileType);
+    // The new resource is added from a file of its own, under the import's name for it.
+    const fs::path source = scratch / "VERSION";
+    if (HResult hr = writeVersion(description, nullptr, source, info); hr.failed()) return hr;
+    XmlElement* added = nullptr;
+    return AddResource(description, folder, versionType, ResourceKey::ofId(kNewResourceId), language, source,
+                       added);
 }
 
 // --- String table ------------------------------------------------------------------------------------
@@ -235,12 +250,14 @@ HResult readStringLines(const fs::path& path, std::vector<StringLine>& lines) {
     return kOk;
 }
 
-// Sets string `id` of the default language; the compile keeps the IDs of a language only in
-// ascending order, so a new line goes before the first greater ID of that language.
-void setStringLine(std::vector<StringLine>& lines, std::uint16_t id, std::string text) {
-    auto isDefault = [](const StringLine& line) { return !line.language; };
+// Sets string `id` of the lines whose language is `language` (nullopt: the lines without L); the
+// compile keeps the IDs of a language only in ascending order, so a new line goes before the
+// first greater ID of that language.
+void setStringLine(std::vector<StringLine>& lines, std::optional<std::uint16_t> language, std::uint16_t id,
+                   std::string text) {
+    auto sameLanguage = [&](const StringLine& line) { return line.language == language; };
     auto same = std::find_if(lines.begin(), lines.end(),
-                             [&](const StringLine& line) { return isDefault(line) && line.id == id; });
+                             [&](const StringLine& line) { return sameLanguage(line) && line.id == id; });
     if (same != lines.end()) {
         if (text.empty()) {
             lines.erase(same);
@@ -251,23 +268,32 @@ void setStringLine(std::vector<StringLine>& lines, std::uint16_t id, std::string
     }
     if (text.empty()) return;
     auto after = std::find_if(lines.begin(), lines.end(),
-                              [&](const StringLine& line) { return isDefault(line) && line.id > id; });
-    lines.insert(after, StringLine{id, std::nullopt, std::move(text)});
+                              [&](const StringLine& line) { return sameLanguage(line) && line.id > id; });
+    lines.insert(after, StringLine{id, language, std::move(text)});
 }
 
-HResult setStrings(XmlDocument& description, const fs::path& folder,
-                   const std::vector<std::pair<std::uint16_t, std::u16string>>& strings,
+HResult setStrings(XmlDocument& description, const fs::path& folder, const ResourceEdits& edits,
                    std::uint16_t fileLanguage) {
     // The compile gives lines without L the language of the first block the description names
-    // with a file: that block's language, or for a file without string tables the file's language
-    // (the new blocks are described with it below).
+    // with a file (without one, the default string language).
     const std::vector<XmlElement*> blocks =
         ListResourceEntries(description, ResourceKey::ofId(resource_type::kString));
-    std::uint16_t language = blocks.empty() ? fileLanguage : kDefaultStringLanguage;
     auto firstWithFile = std::find_if(blocks.begin(), blocks.end(), [](const XmlElement* entry) {
         return fileElementOf(entry) != nullptr;
     });
-    if (firstWithFile != blocks.end()) language = languageOf(description, *firstWithFile);
+    std::optional<std::uint16_t> plainLanguage;
+    if (firstWithFile != blocks.end()) plainLanguage = languageOf(description, *firstWithFile);
+    // Without a choice, strings go where the file's own strings are: the first block's language,
+    // the one the compile has given the plain lines so far, or for a file without string tables
+    // the file's language.
+    const std::uint16_t language = edits.stringLanguage.value_or(plainLanguage    ? *plainLanguage
+                                                                 : blocks.empty() ? fileLanguage
+                                                                                  : kDefaultStringLanguage);
+    // A block described below in another language can come first (its block number or its
+    // language sorts lower) and so would take the plain lines: then every line carries its language.
+    const bool allLinesWithLanguage = plainLanguage != language;
+    const std::optional<std::uint16_t> lineLanguage =
+        allLinesWithLanguage ? std::optional(language) : std::nullopt;
 
     fs::path path;
     if (HResult hr = resolveStored(folder, kStringsFileName, path); hr.failed())
@@ -276,15 +302,20 @@ HResult setStrings(XmlDocument& description, const fs::path& folder,
     std::error_code error;
     if (fs::exists(path, error))
         if (HResult hr = readStringLines(path, lines); hr.failed()) return hr;
-    for (const auto& [id, text] : strings)
-        setStringLine(lines, id, utf16ToUtf8(text));
+    if (allLinesWithLanguage) {
+        for (StringLine& line : lines)
+            if (!line.language) line.language = plainLanguage.value_or(kDefaultStringLanguage);
+    }
+    for (const auto& [id, text] : edits.strings)
+        setStringLine(lines, lineLanguage, id, utf16ToUtf8(text));
 
     std::string file(kStringsXmlHeader);
-    std::map<std::uint16_t, std::uint64_t> blockSizes;  // of the default language's lines
+    std::map<std::uint16_t, std::uint64_t> blockSizes;  // of the lines of `language`
     for (const StringLine& line : lines) {
         const std::size_t before = file.size();
         appendStringsLine(file, static_cast<std::int32_t>(line.id), line.language, line.text);
-        if (!line.language) blockSizes[static_cast<std::uint16_t>(line.id / 16 + 1)] += file.size() - before;
+        if (line.language == lineLanguage)
+            blockSizes[static_cast<std::uint16_t>(line.id / 16 + 1)] += file.size() - before;
     }
     file += kStringsXmlFooter;
     if (HResult hr = WriteFileAtomic(path, std::string_view(file)); hr.failed()) {
@@ -294,7 +325,7 @@ HResult setStrings(XmlDocument& description, const fs::path& folder,
     }
     // The compile only writes a string table when the description has the type; blocks are named
     // as the import would name them in the compiled file.
-    for (const auto& [id, text] : strings) {
+    for (const auto& [id, text] : edits.strings) {
         const auto block = static_cast<std::uint16_t>(id / 16 + 1);
         if (text.empty() || !blockSizes.count(block)) continue;
         if (HResult hr = DescribeStringBlock(description, block, language, blockSizes[block]); hr.failed())
@@ -365,7 +396,7 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
         if (HResult hr = setVersion(description, folder, temporary.path(), edits, language); hr.failed())
             return hr;
     if (!edits.strings.empty())
-        if (HResult hr = setStrings(description, folder, edits.strings, language); hr.failed()) return hr;
+        if (HResult hr = setStrings(description, folder, edits, language); hr.failed()) return hr;
     if (HResult hr = description.SaveFile(); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
         return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(descriptionPath)});

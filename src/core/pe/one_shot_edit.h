@@ -24,10 +24,12 @@ struct ResourceEdits {
     std::optional<std::filesystem::path> iconFile;
     std::optional<VersionEdit> fileVersion;
     std::optional<VersionEdit> productVersion;
-    // Strings of the version resource's first string table, set in this order (a later one wins).
+    // Strings of every string table of the version resource, set in this order (a later one wins).
     std::vector<std::pair<std::u16string, std::u16string>> versionStrings;
     // String-table entries, set in this order; an empty text removes the string.
     std::vector<std::pair<std::uint16_t, std::u16string>> strings;
+    // The language of `strings`; without it, the language described at EditResources.
+    std::optional<std::uint16_t> stringLanguage;
 
     bool empty() const {
         return !iconFile && !fileVersion && !productVersion && versionStrings.empty() && strings.empty();
@@ -41,13 +43,15 @@ struct ResourceEdits {
 //
 // - Icon: every language of the first icon group (type 14) gets the .ico file's images; a file
 //   without icon groups gets group ID 1 in the file's language.
-// - Version: the version resource (ID 1, else the first, in its first language) gets the numbers
-//   in its fixed file information, and the dotted text in the FileVersion / ProductVersion string
-//   of its first string table when that string exists; then the version strings. A file without a
-//   version resource gets one (ID 1, the file's language, code page 1200, file type application or
-//   library from the PE header) holding the FileVersion / ProductVersion strings of the numbers set.
-// - Strings go into STRINGS.XML in the language of the file's first string block, or the file's
-//   language when it has no string table.
+// - Version: the version resource (ID 1, else the first name), in every language it has, gets the
+//   numbers in its fixed file information, the dotted text in the FileVersion / ProductVersion
+//   string of every string table that has that string, then the version strings, in every string
+//   table (added where missing). A file without a version resource gets one (ID 1, the file's
+//   language, code page 1200, file type application or library from the PE header) holding the
+//   FileVersion / ProductVersion strings of the numbers set.
+// - Strings go into STRINGS.XML in `stringLanguage` when given, else in the language of the file's
+//   first string block, or the file's language when it has no string table. A language without
+//   string blocks gets new ones.
 // The file's language is that of its version resource, else that of its first resource, else
 // 0x409 (U.S. English).
 // Failures are reported (ReportError / ReportMessage) and returned.

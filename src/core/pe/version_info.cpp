@@ -319,6 +319,24 @@ Node* firstStringTable(Node& root, Node** stringFileInfo) {
     return nullptr;
 }
 
+// Sets `key` in one string table, adding it at the end when missing; nothing changes when the
+// value is already the same.
+void setInTable(VersionNode& root, VersionNode& stringFileInfo, VersionNode& table, std::u16string_view key,
+                std::u16string_view value) {
+    VersionNode* string = findChild(table, key);
+    if (string != nullptr && string->keyTerminated && textOf(string->value) == value) return;
+    if (string == nullptr) {
+        prepareForChildren(table, Role::kStringTable);
+        table.children.push_back(newNode(key, kTextType));
+        string = &table.children.back();
+    }
+    prepareForContent(*string);
+    string->value = terminatedText(value);
+    string->valueLength = static_cast<std::uint16_t>(
+        std::min(string->type == kBinaryType ? string->value.size() : value.size() + 1, kMaxNodeLength));
+    markEdited({&root, &stringFileInfo, &table, string});
+}
+
 std::u16string tableKey(std::uint16_t language, std::uint16_t codePage) {
     static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
     std::u16string key;
@@ -432,6 +450,21 @@ std::vector<std::pair<std::u16string, std::u16string>> GetVersionStrings(const V
     return strings;
 }
 
+std::vector<VersionStringTable> GetVersionStringTables(const VersionInfo& info) {
+    std::vector<VersionStringTable> tables;
+    for (const VersionNode& stringFileInfo : info.root.children) {
+        if (!stringFileInfo.keyTerminated || !equalsIgnoringAsciiCase(stringFileInfo.key, kStringFileInfoKey))
+            continue;
+        for (const VersionNode& table : stringFileInfo.children) {
+            VersionStringTable& entry = tables.emplace_back();
+            entry.key = table.key;
+            for (const VersionNode& string : table.children)
+                entry.strings.emplace_back(string.key, textOf(string.value));
+        }
+    }
+    return tables;
+}
+
 std::optional<std::u16string> GetVersionString(const VersionInfo& info, std::u16string_view key) {
     const VersionNode* stringFileInfo = nullptr;
     const VersionNode* table = firstStringTable(info.root, &stringFileInfo);
@@ -462,18 +495,22 @@ void SetVersionString(VersionInfo& info, std::u16string_view key, std::u16string
         table = &stringFileInfo->children.back();
     }
 
-    VersionNode* string = findChild(*table, key);
-    if (string != nullptr && string->keyTerminated && textOf(string->value) == value) return;
-    if (string == nullptr) {
-        prepareForChildren(*table, Role::kStringTable);
-        table->children.push_back(newNode(key, kTextType));
-        string = &table->children.back();
+    setInTable(root, *stringFileInfo, *table, key, value);
+}
+
+void SetVersionStringInEveryTable(VersionInfo& info, std::u16string_view key, std::u16string_view value,
+                                  MissingVersionString missing) {
+    bool anyTable = false;
+    for (VersionNode& stringFileInfo : info.root.children) {
+        if (!stringFileInfo.keyTerminated || !equalsIgnoringAsciiCase(stringFileInfo.key, kStringFileInfoKey))
+            continue;
+        for (VersionNode& table : stringFileInfo.children) {
+            anyTable = true;
+            if (missing == MissingVersionString::kSkip && findChild(table, key) == nullptr) continue;
+            setInTable(info.root, stringFileInfo, table, key, value);
+        }
     }
-    prepareForContent(*string);
-    string->value = terminatedText(value);
-    string->valueLength = static_cast<std::uint16_t>(
-        std::min(string->type == kBinaryType ? string->value.size() : value.size() + 1, kMaxNodeLength));
-    markEdited({&root, stringFileInfo, table, string});
+    if (!anyTable && missing == MissingVersionString::kAdd) SetVersionString(info, key, value);
 }
 
 std::optional<VersionTranslation> GetVersionTranslation(const VersionInfo& info) {

@@ -1,7 +1,7 @@
 // The version resource (VS_VERSIONINFO) as a tree of nodes: a bounds-checked reader that accepts
 // what real files contain, a writer that gives back the bytes it read for every node nobody edited,
 // and the edits the version pane and the command line make (fixed file information, the strings of
-// the first string table, the first translation).
+// the string tables, the first translation).
 //
 // Each node on disk:
 //   wLength (u16)       the whole node, children included
@@ -135,6 +135,22 @@ std::optional<std::u16string> GetVersionString(const VersionInfo& info, std::u16
 // StringFileInfo (keyed by the first translation, else 040904B0), and a missing StringFileInfo
 // before VarFileInfo. Nothing changes when the value is already the same.
 void SetVersionString(VersionInfo& info, std::u16string_view key, std::u16string_view value);
+
+// Every string table (the children of every StringFileInfo), in file order, with its key
+// ("040904B0") and its strings as GetVersionStrings gives them.
+struct VersionStringTable {
+    std::u16string key;
+    std::vector<std::pair<std::u16string, std::u16string>> strings;
+    friend bool operator==(const VersionStringTable&, const VersionStringTable&) = default;
+};
+std::vector<VersionStringTable> GetVersionStringTables(const VersionInfo& info);
+
+// Sets `key` in every string table, so that a viewer shows the value whichever language it picks.
+// kAdd adds the key at the end of a table that lacks it and, when there is no table at all, adds
+// one as SetVersionString does; kSkip sets the value only where the key already is.
+enum class MissingVersionString { kAdd, kSkip };
+void SetVersionStringInEveryTable(VersionInfo& info, std::u16string_view key, std::u16string_view value,
+                                  MissingVersionString missing = MissingVersionString::kAdd);
 
 struct VersionTranslation {
     std::uint16_t language = 0;

@@ -253,6 +253,45 @@ TEST(VersionInfoEdit, OtherTablesTranslationsAndUnknownNodesKeepTheirBytes) {
     EXPECT_EQ(after.root.children[1].children[0].value, pairs);
 }
 
+// Two tables in one StringFileInfo, the second without ProductVersion: a key set in every table
+// reaches both, added only where asked to; the result is what the builder writes for the new strings.
+TEST(VersionInfoEdit, EveryTableTakesTheStringAndOnlyWhereAsked) {
+    pb::VersionPlan plan = pb::defaultVersionPlan();
+    plan.moreTables.push_back({0x0407, 1200, {{u"CompanyName", u"Kestrel Werke"}, {u"FileVersion", u"1.0"}}});
+    VersionInfo info = parsed(pb::makeVersionInfo(plan));
+
+    SetVersionStringInEveryTable(info, u"fileversion", u"2.0", MissingVersionString::kSkip);
+    SetVersionStringInEveryTable(info, u"ProductVersion", u"2.1", MissingVersionString::kSkip);
+    SetVersionStringInEveryTable(info, u"Comments", u"built");
+    pb::VersionPlan expected = plan;
+    for (auto& [key, value] : expected.strings) {
+        if (key == u"FileVersion") value = u"2.0";
+        if (key == u"ProductVersion") value = u"2.1";
+    }
+    expected.strings.emplace_back(u"Comments", u"built");
+    expected.moreTables[0].strings[1].second = u"2.0";
+    expected.moreTables[0].strings.emplace_back(u"Comments", u"built");
+    EXPECT_EQ(written(info), pb::makeVersionInfo(expected));
+
+    const std::vector<VersionStringTable> tables = GetVersionStringTables(parsed(written(info)));
+    ASSERT_EQ(tables.size(), 2u);
+    EXPECT_EQ(tables[0].key, u"040904b0");
+    EXPECT_EQ(tables[1], (VersionStringTable{u"040704b0", expected.moreTables[0].strings}));
+
+    // Without any table, kSkip changes nothing and kAdd makes the table SetVersionString would.
+    Block bare = standardBlock();
+    bare.children[0].children.clear();
+    const ByteVector withoutTables = bytesOf(bare);
+    VersionInfo empty = parsed(withoutTables);
+    SetVersionStringInEveryTable(empty, u"FileVersion", u"3.0", MissingVersionString::kSkip);
+    EXPECT_EQ(written(empty), withoutTables);
+    VersionInfo single = empty;
+    SetVersionString(single, u"FileVersion", u"3.0");
+    SetVersionStringInEveryTable(empty, u"FileVersion", u"3.0");
+    EXPECT_EQ(written(empty), written(single));
+    EXPECT_EQ(GetVersionStringTables(empty).size(), 1u);
+}
+
 TEST(VersionInfoEdit, MissingPartsAreAddedAndAMinimalBlockReadsBack) {
     Block block = standardBlock();
     block.children.erase(block.children.begin());  // only VarFileInfo, translation 0407/04E4
