@@ -43,7 +43,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import roundtrip  # noqa: E402  (file discovery, the section/header comparison, resource leniencies)
 from roundtrip import key_text, pe_resources  # noqa: E402
 
-PACKAGE_FOLDERS = ("usr/lib/i386-linux-gnu/wine", "usr/lib/x86_64-linux-gnu/wine")
 FILE_VERSION, PRODUCT_VERSION = "1.2.3.4", "5.6.7"
 NEW_STRINGS = {"Comments": "Edited by the corpus check", "CompanyName": "Kestrel corpus check"}
 RESOURCE_PROBLEMS = ("resource ", "duplicate resource", "bitmap pixels differ", "string block differs")
@@ -303,15 +302,7 @@ def main():
     parser.add_argument("--sample", type=int, default=1, help="check every N-th file only")
     args = parser.parse_args()
 
-    corpus = args.corpus
-    if not corpus:
-        fetch = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fetch")
-        corpus = subprocess.run([fetch], capture_output=True, text=True, check=True).stdout.splitlines()[-1]
-    files = []
-    for folder in PACKAGE_FOLDERS:
-        files.extend(roundtrip.find_files(os.path.join(corpus, folder)))
-    if args.files:
-        files = [f for f in files if any(p in os.path.basename(f[0]) for p in args.files)]
+    corpus, files = roundtrip.wine_package_files(args.corpus, args.files)
     files = files[::args.sample]
     if not files:
         print("no PE files found under %s" % corpus)

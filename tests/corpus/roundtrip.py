@@ -70,6 +70,23 @@ def find_files(root):
     return sorted(found)
 
 
+WINE_PACKAGE_FOLDERS = ("usr/lib/i386-linux-gnu/wine", "usr/lib/x86_64-linux-gnu/wine")
+
+
+def wine_package_files(corpus=None, name_parts=None):
+    """(corpus root, [(path, kind)]) of the two Wine packages: the root given, else the one
+    tests/corpus/fetch prints; only names containing one of `name_parts` when given."""
+    if not corpus:
+        fetch = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fetch")
+        corpus = subprocess.run([fetch], capture_output=True, text=True, check=True).stdout.splitlines()[-1]
+    files = []
+    for folder in WINE_PACKAGE_FOLDERS:
+        files.extend(find_files(os.path.join(corpus, folder)))
+    if name_parts:
+        files = [f for f in files if any(p in os.path.basename(f[0]) for p in name_parts)]
+    return corpus, files
+
+
 def align_up(value, alignment):
     return (value + alignment - 1) // alignment * alignment
 

@@ -31,7 +31,6 @@ import pefile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import roundtrip  # noqa: E402  (file discovery)
 
-PACKAGE_FOLDERS = ("usr/lib/i386-linux-gnu/wine", "usr/lib/x86_64-linux-gnu/wine")
 RT_VERSION = 16
 FIXED_FIELDS = ("Signature", "StrucVersion", "FileVersionMS", "FileVersionLS", "ProductVersionMS",
                 "ProductVersionLS", "FileFlagsMask", "FileFlags", "FileOS", "FileType", "FileSubtype",
@@ -207,15 +206,8 @@ def main():
     parser.add_argument("--sample", type=int, default=1, help="check every N-th file with a version resource")
     args = parser.parse_args()
 
-    corpus = args.corpus
-    if not corpus:
-        fetch = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fetch")
-        corpus = subprocess.run([fetch], capture_output=True, text=True, check=True).stdout.splitlines()[-1]
-    files = []
-    for folder in PACKAGE_FOLDERS:
-        files.extend(path for path, _ in roundtrip.find_files(os.path.join(corpus, folder)))
-    if args.files:
-        files = [f for f in files if any(p in os.path.basename(f) for p in args.files)]
+    corpus, found = roundtrip.wine_package_files(args.corpus, args.files)
+    files = [path for path, _ in found]
     work = tempfile.mkdtemp(prefix="kestrel-version-check-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
     started = time.monotonic()
     checked_files, edits, failures, seen = 0, 0, [], 0
