@@ -44,10 +44,25 @@ int CodeEditor::lineNumberWidth() const {
     return kMarginPadding * 2 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * digits;
 }
 
+void CodeEditor::setFileText(QString text) {
+    paragraphStandIn_ = QChar();
+    if (text.contains(QChar::ParagraphSeparator)) {
+        for (char16_t unit = 0xE000; unit <= 0xF8FF; ++unit) {
+            if (!text.contains(QChar(unit))) {
+                paragraphStandIn_ = QChar(unit);
+                text.replace(QChar::ParagraphSeparator, paragraphStandIn_);
+                break;
+            }
+        }
+    }
+    setPlainText(text);
+}
+
 std::u16string CodeEditor::text() const {
     // Raw text separates the lines with U+2029; every other character is as typed.
     QString raw = document()->toRawText();
     raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    if (!paragraphStandIn_.isNull()) raw.replace(paragraphStandIn_, QChar::ParagraphSeparator);
     return raw.toStdU16String();
 }
 

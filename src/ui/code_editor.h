@@ -17,6 +17,9 @@ class CodeEditor : public QPlainTextEdit {
 
     // Width of the line-number margin for the current line count and font.
     int lineNumberWidth() const;
+    // Shows the text of a file. A U+2029 in it, which the control would take as a line break, is
+    // shown as a private-use character the text does not contain, and text() gives it back.
+    void setFileText(QString text);
     // The whole text with '\n' between lines, exactly as the user sees it (no substitution of
     // non-breaking spaces, which toPlainText() does).
     std::u16string text() const;
@@ -32,6 +35,7 @@ class CodeEditor : public QPlainTextEdit {
     void scrollMargin(const QRect& rect, int dy);
 
     QWidget* lineNumbers_ = nullptr;
+    QChar paragraphStandIn_;  // null when the shown text had no U+2029
 };
 
 // Colours XML: markup, element and attribute names, attribute values, comments, CDATA sections,

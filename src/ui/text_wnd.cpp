@@ -144,7 +144,7 @@ void TextWnd::load() {
         highlighter_ = nullptr;
     }
     editor_->setReadOnly(false);
-    editor_->setPlainText(text);
+    editor_->setFileText(text);
     editor_->document()->setModified(false);
 }
 

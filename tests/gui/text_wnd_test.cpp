@@ -94,6 +94,18 @@ TEST_F(TextWndTest, AnEditKeepsTheEncodingByteOrderMarkAndLineEnds) {
          "\xE4\xB8\xAD"
          "a\r\nb\r\nc\r\nd"},
         {"uifile1", "<x>\r</x>\r", "\xE4\xB8\xAD<x>\r</x>\r"},
+        // Separators and a no-break space inside a line are characters of the file, not line ends
+        // (the text control takes U+2029 as its own line separator).
+        {"g.htm",
+         "a\xE2\x80\xA9"
+         "b\xE2\x80\xA8"
+         "c\xC2\xA0"
+         "d\xEE\x80\x80\n",
+         "\xE4\xB8\xAD"
+         "a\xE2\x80\xA9"
+         "b\xE2\x80\xA8"
+         "c\xC2\xA0"
+         "d\xEE\x80\x80\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
