@@ -46,15 +46,27 @@ std::optional<IconDirectoryEntry> ReadIconDirectoryEntry(Bytes file, std::uint64
 }
 
 std::optional<IconFileImage> FirstIconFileImage(Bytes file) {
-    const auto directory = ReadIconDirectory(file);
+    return FirstIconFileImage(file, file.size());
+}
+
+std::optional<IconFileImage> FirstIconFileImage(Bytes head, std::uint64_t fileSize) {
+    if (head.size() > fileSize) return std::nullopt;
+    const auto directory = ReadIconDirectory(head);
     if (!directory || !directory->knownType() || directory->count == 0 ||
         directory->entries.size() != directory->count)
         return std::nullopt;
     const IconDirectoryEntry& entry = directory->entries.front();
+    // Both are 32-bit: their sum cannot overflow in 64 bits.
     if (entry.imageBytes == 0 || entry.imageOffset < directory->entriesEnd() ||
-        !ByteReader(file).contains(entry.imageOffset, entry.imageBytes))
+        std::uint64_t{entry.imageOffset} + entry.imageBytes > fileSize)
         return std::nullopt;
     return IconFileImage{entry.imageOffset, entry.imageBytes, entry};
+}
+
+std::uint64_t IconDirectoryExtent(Bytes start, std::uint64_t fileSize) {
+    const std::uint64_t count = ByteReader(start).u16(4).value_or(0);
+    return std::min(fileSize,
+                    kIconDirectoryHeaderSize + kIconDirectoryEntrySize * std::max<std::uint64_t>(count, 1));
 }
 
 std::vector<std::byte> MakeSingleIconFileHeader(Bytes image, IconGroupKind kind, std::uint16_t hotSpotX,

@@ -70,6 +70,13 @@ struct IconFileImage {
     IconDirectoryEntry entry;
 };
 std::optional<IconFileImage> FirstIconFileImage(Bytes file);
+// The same from the start of a file of `fileSize` bytes, for a caller that reads the image itself
+// later: `head` must hold the first IconDirectoryExtent bytes of the file.
+std::optional<IconFileImage> FirstIconFileImage(Bytes head, std::uint64_t fileSize);
+// How much of the start of a file of `fileSize` bytes the directory takes: the header and every
+// entry it counts (at least one), or the whole file when that is shorter. `start` holds the file's
+// first kSingleIconImageOffset bytes, or all of it when shorter.
+std::uint64_t IconDirectoryExtent(Bytes start, std::uint64_t fileSize);
 
 // The directory the import puts in front of an icon or cursor image to make a single-image .ICO or
 // .CUR file: one entry whose width, height and colour count come from the image (a PNG image: its

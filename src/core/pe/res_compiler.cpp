@@ -348,7 +348,10 @@ HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, s
     if (entry.hasPrefix) out.append(Bytes{entry.prefix.data(), entry.prefix.size()});
     if (!entry.dataPath.empty()) {
         std::span<std::byte> place = out.take(static_cast<std::size_t>(entry.dataPathSize));
-        if (HResult hr = place.empty() ? kOk : ReadFileInto(entry.dataPath, place); hr.failed()) {
+        if (HResult hr = place.empty() ? kOk
+                                       : ReadFileRangeInto(entry.dataPath, entry.dataPathFileSize,
+                                                           entry.dataPathOffset, place);
+            hr.failed()) {
             hr = ReportError(false, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(entry.dataPath)});
             return hr;
@@ -411,67 +414,92 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     entry.data = {};
     entry.dataOwner.reset();
     entry.dataPath.clear();
+    entry.dataPathOffset = 0;
     entry.dataPathSize = 0;
+    entry.dataPathFileSize = 0;
     entry.hasPrefix = false;
     if (!entry.hasFile || entry.sizeIsZero) return kOk;
 
-    // Any other type is its file unchanged: only its size is needed now, the bytes are read
-    // straight into the section when it is written.
-    const bool whole =
-        type != resource_type::kBitmap && type != resource_type::kCursor && type != resource_type::kIcon;
     std::filesystem::path path;
-    if (whole && exactStoredPath(folder_, entry.fileName, path).succeeded() &&
-        RegularFileSize(path, entry.dataPathSize).succeeded()) {
-        // The file is there under its name as written: no look-up of the name's folders needed.
-        entry.dataPath = std::move(path);
-        return kOk;
-    }
-    if (!whole && type != resource_type::kBitmap &&
-        exactStoredPath(folder_, entry.fileName, path).succeeded() &&
-        readKept(path, entry.dataOwner).succeeded()) {
-        // As above, for an icon or cursor, which is read now.
-    } else if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
-        RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
-        return hr;
-    } else if (type == resource_type::kBitmap) {
+    if (type == resource_type::kBitmap) {
+        if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
+            RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
+            return hr;
+        }
         return readBitmap(entry, path);
-    } else if (whole) {
-        if (hr = RegularFileSize(path, entry.dataPathSize); hr.failed()) {
+    }
+
+    // Every other type is read straight into the section when it is written. Now only its size is
+    // needed, and the directory of an icon or cursor file, which says where its image lies.
+    const bool whole = type != resource_type::kCursor && type != resource_type::kIcon;
+    std::uint64_t size = 0;
+    FileReader file;
+    auto openFile = [&] { return whole ? RegularFileSize(path, size) : file.open(path); };
+    // The file is there under its name as written: no look-up of the name's folders needed.
+    if (exactStoredPath(folder_, entry.fileName, path).failed() || openFile().failed()) {
+        if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
+            RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
+            return hr;
+        }
+        if (HResult hr = openFile(); hr.failed()) {
             hr = ReportError(false, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(path)});
             return hr;
         }
+    }
+    if (whole) {
         entry.dataPath = std::move(path);
+        entry.dataPathSize = entry.dataPathFileSize = size;
         return kOk;
-    } else if (hr = readKept(path, entry.dataOwner); hr.failed()) {
+    }
+    return readIconDirectory(entry, type == resource_type::kCursor, file, path);
+}
+
+// Icons and cursors are stored as .ICO / .CUR files: the resource is the first image (a cursor's
+// prefixed by its hot spot). A file that has no such header is taken whole, unless its name says
+// it is one.
+HResult CResCompiler::readIconDirectory(CompileEntryNode& entry, bool cursor, FileReader& file,
+                                        const std::filesystem::path& path) {
+    const std::uint64_t fileSize = file.size();
+    // The first `count` bytes of the file, reading only what is not there yet.
+    auto readStart = [&](std::uint64_t count) {
+        const std::size_t had = iconDirectory_.size();
+        iconDirectory_.resize(static_cast<std::size_t>(count));
+        return file.readAt(had, std::span<std::byte>(iconDirectory_).subspan(had));
+    };
+    iconDirectory_.clear();
+    HResult hr = readStart(std::min(fileSize, kSingleIconImageOffset));
+    if (hr.succeeded())
+        hr = readStart(IconDirectoryExtent(Bytes{iconDirectory_.data(), iconDirectory_.size()}, fileSize));
+    if (hr.failed()) {
         hr = ReportError(false, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(path)});
         return hr;
     }
-    Bytes file{entry.dataOwner->data(), entry.dataOwner->size()};
+    const Bytes directory{iconDirectory_.data(), iconDirectory_.size()};
 
-    // Icons and cursors are stored as .ICO / .CUR files: the resource is the first image (a
-    // cursor's prefixed by its hot spot). A file that has no such header is taken whole, unless
-    // its name says it is one.
-    bool cursor = type == resource_type::kCursor;
     bool namedAsFile = entry.fileName.size() > 3 && iendsWithAscii(entry.fileName, cursor ? "cur" : "ico");
-    std::optional<IconFileImage> image = FirstIconFileImage(file);
+    std::optional<IconFileImage> image = FirstIconFileImage(directory, fileSize);
     if (!image && namedAsFile) {
-        const auto onlyEntry = ReadIconDirectoryEntry(file, 0);
-        if (file.size() < kSingleIconImageOffset || !onlyEntry) {
+        const auto onlyEntry = ReadIconDirectoryEntry(directory, 0);
+        if (fileSize < kSingleIconImageOffset || !onlyEntry) {
             ReportMessage(false, kSource, __LINE__, "文件 %s 太短（%u 字节），不是有效的 %s 文件。",
-                          {pathToUtf8(path), file.size(), cursor ? ".CUR" : ".ICO"});
+                          {pathToUtf8(path), fileSize, cursor ? ".CUR" : ".ICO"});
             return ReportError(false, kSource, __LINE__, kFail);
         }
         // The layout the import writes, whatever the directory says: one entry, the image right
         // after it.
-        image = IconFileImage{kSingleIconImageOffset, file.size() - kSingleIconImageOffset, *onlyEntry};
+        image = IconFileImage{kSingleIconImageOffset, fileSize - kSingleIconImageOffset, *onlyEntry};
     }
+    // The image is read straight into its place when the section is written.
+    entry.dataPath = path;
+    entry.dataPathFileSize = fileSize;
     if (!image) {
-        entry.data = file;
+        entry.dataPathSize = fileSize;
         return kOk;
     }
-    entry.data = file.subspan(static_cast<std::size_t>(image->offset), static_cast<std::size_t>(image->size));
+    entry.dataPathOffset = image->offset;
+    entry.dataPathSize = image->size;
     if (cursor) {
         // A cursor file keeps the hot spot in the entry's planes and bit-count fields.
         const std::uint16_t hotSpotX = image->entry.planes, hotSpotY = image->entry.bitCount;

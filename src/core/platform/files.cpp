@@ -32,6 +32,7 @@ class FdGuard {
     FdGuard(const FdGuard&) = delete;
     FdGuard& operator=(const FdGuard&) = delete;
     int get() const { return fd_; }
+    void release() { fd_ = -1; }
 
   private:
     int fd_;
@@ -131,19 +132,50 @@ HResult RegularFileSize(const fs::path& path, std::uint64_t& size) {
 }
 
 HResult ReadFileInto(const fs::path& path, std::span<std::byte> into) {
+    return ReadFileRangeInto(path, into.size(), 0, into);
+}
+
+HResult ReadFileRangeInto(const fs::path& path, std::uint64_t fileSize, std::uint64_t offset,
+                          std::span<std::byte> into) {
+    FileReader file;
+    if (HResult hr = file.open(path); hr.failed()) return hr;
+    if (file.size() != fileSize) return kFail;
+    return file.readAt(offset, into);
+}
+
+FileReader::~FileReader() {
+    close();
+}
+
+HResult FileReader::open(const fs::path& path) {
+    close();
     int fd = openForReading(path);
     if (fd < 0) return errnoResult(errno, path);
     FdGuard guard(fd);
     struct stat info {};
     if (::fstat(fd, &info) != 0) return errnoResult(errno, path);
     if (!S_ISREG(info.st_mode)) return hresultFromWin32(win32::kAccessDenied);
-    if (static_cast<std::uint64_t>(info.st_size) != into.size()) return kFail;
+    fd_ = fd;
+    guard.release();
+    size_ = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    return kOk;
+}
+
+void FileReader::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    size_ = 0;
+}
+
+HResult FileReader::readAt(std::uint64_t offset, std::span<std::byte> into) {
+    if (fd_ < 0) return kFail;
+    if (offset > size_ || into.size() > size_ - offset) return kFail;
     std::size_t used = 0;
     while (used < into.size()) {
-        ssize_t got = ::read(fd, into.data() + used, into.size() - used);
+        ssize_t got = ::pread(fd_, into.data() + used, into.size() - used, static_cast<off_t>(offset + used));
         if (got < 0) {
             if (errno == EINTR) continue;
-            return errnoResult(errno, path);
+            return hresultFromErrno(errno);  // a read error needs no name to pick its code
         }
         if (got == 0) return kFail;  // shorter than it said
         used += static_cast<std::size_t>(got);
@@ -203,7 +235,7 @@ HResult OutputFile::write(Bytes data) {
         ssize_t put = ::write(fd_, data.data() + done, data.size() - done);
         if (put < 0) {
             if (errno == EINTR) continue;
-            return errnoResult(errno, path_);
+            return hresultFromErrno(errno);  // a read error needs no name to pick its code
         }
         if (put == 0) {
             // A write that makes no progress twice in a row is a full device.

@@ -47,6 +47,31 @@ HResult RegularFileSize(const fs::path& path, std::uint64_t& size);
 // laid out its output from the sizes can fill it in place. A file whose size is no longer that
 // (changed since it was measured) fails with E_FAIL.
 HResult ReadFileInto(const fs::path& path, std::span<std::byte> into);
+// The same for a part of a file: `into.size()` bytes from `offset` of a file that must still be
+// `fileSize` bytes long (E_FAIL otherwise, or when the part does not lie inside it).
+HResult ReadFileRangeInto(const fs::path& path, std::uint64_t fileSize, std::uint64_t offset,
+                          std::span<std::byte> into);
+
+// A regular file open for reading parts of it, for a caller that needs a file's header now and its
+// body later: it reads no more than it uses. Refuses what the whole-file reads refuse.
+class FileReader {
+  public:
+    FileReader() = default;
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    ~FileReader();
+
+    HResult open(const fs::path& path);
+    void close();
+    // The size when the file was opened.
+    std::uint64_t size() const { return size_; }
+    // Exactly `into.size()` bytes from `offset`; E_FAIL when the file ends before.
+    HResult readAt(std::uint64_t offset, std::span<std::byte> into);
+
+  private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
 
 enum class Disposition {
     kCreateAlways,  // create or truncate

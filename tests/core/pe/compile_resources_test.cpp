@@ -114,22 +114,28 @@ TEST_F(CompileResources, MissingResourceFileFailsTheCompile) {
     expectFailure("1000002");
 }
 
-// Files kept as they are get sized when the section is laid out and read straight into their
-// places when it is written; one that changed size in between must fail the section, not shift
-// or cut what follows.
+// Files kept as they are get sized, and icon and cursor files have their directories read, when
+// the section is laid out; the bytes are read straight into their places when it is written. A
+// file that changed size in between must fail the section, not shift or cut what follows.
 TEST_F(CompileResources, AFileThatChangesSizeAfterTheLayoutFailsTheSection) {
-    for (const char* content : {"alphabet", "alp", "alpha"}) {
-        SCOPED_TRACE(content);
-        CResCompiler compiler;
-        compiler.setWorkingFolder(work.folder);
-        compiler.setTrace([](std::string_view) {});
-        ASSERT_EQ(compiler.ProcessXML(work.folder / "pe.xml"), kOk);
-        std::uint64_t size = 0;
-        ASSERT_EQ(compiler.MeasureRoot(0x3000, size), kOk);
-        overwrite(work.file("1000001"), content);
-        std::vector<std::byte> section(static_cast<std::size_t>(size));
-        EXPECT_EQ(compiler.WriteRoot(section).failed(), std::string_view(content) != "alpha");
-        overwrite(work.file("1000001"), "alpha");
+    for (const char* name : {"1000001", "Icon00001.ICO", "Cursor00001.CUR"}) {
+        std::vector<std::byte> original = readBytes(work.file(name));
+        std::vector<std::byte> longer = original, shorter = original;
+        longer.push_back(std::byte{0});
+        shorter.pop_back();
+        for (const auto* content : {&longer, &shorter, &original}) {
+            SCOPED_TRACE(std::string(name) + ", " + std::to_string(content->size()) + " bytes");
+            CResCompiler compiler;
+            compiler.setWorkingFolder(work.folder);
+            compiler.setTrace([](std::string_view) {});
+            ASSERT_EQ(compiler.ProcessXML(work.folder / "pe.xml"), kOk);
+            std::uint64_t size = 0;
+            ASSERT_EQ(compiler.MeasureRoot(0x3000, size), kOk);
+            overwrite(work.file(name), *content);
+            std::vector<std::byte> section(static_cast<std::size_t>(size));
+            EXPECT_EQ(compiler.WriteRoot(section).failed(), content != &original);
+            overwrite(work.file(name), original);
+        }
     }
 }
 
@@ -193,6 +199,16 @@ TEST_F(CompileResources, MultiImageIconTakesTheFirstImage) {
     auto second = pb::makeIconImage(16, 4, 11).data;
     overwrite(work.folder / "Icon00001.ICO", iconFile(1, {first, second}));
     EXPECT_EQ(compiledResource("i:3/i:1/1033"), first);
+}
+
+// Only the directory is read at layout time, as far as the file goes: a count of more entries
+// than the file holds leaves the layout the import writes, the image right after the first entry.
+TEST_F(CompileResources, IconDirectoryCountingMoreEntriesThanTheFileHolds) {
+    auto image = pb::makeIconImage(16, 4, 14).data;
+    auto file = iconFile(1, {image});
+    file[4] = std::byte{200};
+    overwrite(work.folder / "Icon00001.ICO", file);
+    EXPECT_EQ(compiledResource("i:3/i:1/1033"), image);
 }
 
 TEST_F(CompileResources, CursorKeepsTheHotSpotOfItsFile) {

@@ -66,6 +66,13 @@ TEST(ReadFileInto, FillsExactlyItsPlaceAndRefusesAFileOfAnotherSize) {
     EXPECT_EQ(ReadFileInto(file, std::span<std::byte>(buffer).first(9)), kFail);
     EXPECT_EQ(ReadFileInto(file, std::span<std::byte>(buffer).first(11)), kFail);
     EXPECT_EQ(ReadFileInto(dir / "missing.bin", std::span<std::byte>(buffer).first(10)).value(), 0x80070002u);
+
+    // A part of the file: the file must still have its measured size and hold the whole part.
+    ASSERT_EQ(ReadFileRangeInto(file, 10, 7, std::span<std::byte>(buffer).first(3)), kOk);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.data()), 4), "7892");
+    EXPECT_EQ(ReadFileRangeInto(file, 11, 7, std::span<std::byte>(buffer).first(3)), kFail);
+    EXPECT_EQ(ReadFileRangeInto(file, 10, 8, std::span<std::byte>(buffer).first(3)), kFail);
+    EXPECT_EQ(ReadFileRangeInto(file, 10, ~std::uint64_t{0}, std::span<std::byte>(buffer).first(1)), kFail);
     // Folders, pipes and devices are not files to be read, however they are sized.
     EXPECT_EQ(RegularFileSize(dir.path(), size).value(), 0x80070005u);
     EXPECT_EQ(RegularFileSize("/dev/zero", size).value(), 0x80070005u);
