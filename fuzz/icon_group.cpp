@@ -13,7 +13,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const kestrel::Bytes bytes(reinterpret_cast<const std::byte*>(data), size);
-    const std::string listing = kestrel::GroupListing(bytes);
+    const std::string listing = kestrel::GroupListing(bytes, kestrel::IconGroupKind::kCursor);
     if (listing.empty()) abort();
 
     for (const kestrel::GroupEntry& entry : kestrel::ParseGroupEntries(bytes)) {

@@ -1,7 +1,12 @@
 #include "ui/colorize_wnd.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QEvent>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,17 +15,20 @@
 #include <QPainter>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStyleFactory>
 #include <QTextLayout>
 #include <QToolTip>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "core/platform/format.h"
@@ -30,13 +38,21 @@ namespace kestrel::ui {
 
 namespace {
 
-// Control positions are given from this point of the content area.
-constexpr int kOriginX = 7;
-constexpr int kOriginY = 14;
-// The scrolled area: the 580 × 276 of the etched lines, reaching down to the saturation slider's
-// bottom (y 298) and across the right line's light edge, so that every control can be scrolled to.
-constexpr QSize kContentSize(582, 300);
+// The margins of the content: the band along the top, and a little room on the other sides.
+constexpr int kMarginLeft = 7;
+constexpr int kMarginTop = 14;
+constexpr int kMarginOther = 7;
 constexpr int kBandHeight = 14;
+// The smallest sizes of the controls; longer texts and larger fonts make them grow.
+constexpr int kSliderWidth = 269;
+constexpr int kSliderHeight = 30;
+constexpr int kLeftButtonWidth = 100;
+constexpr int kOptionWidth = 110;
+constexpr int kRightButtonWidth = 140;
+constexpr int kChoiceWidth = 160;
+constexpr int kControlHeight = 24;
+constexpr QSize kWeightSize(24, 14);
+constexpr int kPresetBoxWidth = 44;
 
 constexpr int kHueTickInterval = 48;
 constexpr int kHuePageStep = 256;
@@ -136,22 +152,6 @@ class ColorizeContent : public QWidget {
         band.setColorAt(0, Qt::white);
         band.setColorAt(1, panel);
         painter.fillRect(QRect(0, 0, width(), kBandHeight), band);
-
-        const QColor dark = palette().color(QPalette::Dark);
-        const QColor light = palette().color(QPalette::Light);
-        // Each line is a rectangle two pixels thick: dark top and left edges, light bottom and
-        // right ones.
-        auto etched = [&](int x, int y, int w, int h) {
-            painter.fillRect(QRect(x, y, w, 1), dark);
-            painter.fillRect(QRect(x, y, 1, h), dark);
-            painter.fillRect(QRect(x, y + h - 1, w, 1), light);
-            painter.fillRect(QRect(x + w - 1, y, 1, h), light);
-        };
-        etched(396, 4, 2, 314);
-        etched(0, 102, 404, 2);
-        etched(550, 102, 32, 2);
-        etched(0, 246, 582, 2);
-        etched(580, 102, 2, 146);
     }
 };
 
@@ -168,20 +168,48 @@ class Updating {
     std::vector<QSignalBlocker> blockers_;
 };
 
+// A control at least `least` large; a longer text (a translation) or a larger font makes it larger,
+// and the layout gives it the room.
+template <typename Base>
+class AtLeast : public Base {
+  public:
+    template <typename... Args>
+    explicit AtLeast(QSize least, Args&&... args) : Base(std::forward<Args>(args)...), least_(least) {}
+    QSize sizeHint() const override { return Base::sizeHint().expandedTo(least_); }
+    QSize minimumSizeHint() const override { return Base::minimumSizeHint().expandedTo(least_); }
+
+  private:
+    QSize least_;
+};
+
+// A weight box: three digits and a sign, 24 × 14 at the least.
+class WeightEdit : public QLineEdit {
+  public:
+    using QLineEdit::QLineEdit;
+    QSize sizeHint() const override {
+        const QFontMetrics metrics = fontMetrics();
+        return QSize(metrics.horizontalAdvance(QStringLiteral("-000")) + 4, metrics.height())
+            .expandedTo(kWeightSize);
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
 template <typename Widget>
-Widget* place(QWidget* parent, int x, int y, int width, int height, std::vector<QObject*>& controls,
-              Widget* widget) {
-    widget->setParent(parent);
-    // A caption longer than its place (a translated one) widens its button or box to the right.
-    if constexpr (std::is_base_of_v<QAbstractButton, Widget>)
-        width = std::max(width, widget->sizeHint().width());
-    widget->setGeometry(kOriginX + x, kOriginY + y, width, height);
+Widget* control(Widget* widget, std::vector<QObject*>& controls) {
     controls.push_back(widget);
     return widget;
 }
 
+// An etched line between two groups of controls.
+QFrame* etchedLine(QFrame::Shape shape) {
+    auto* line = new QFrame;
+    line->setFrameShape(shape);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
 QSlider* makeSlider(int range, int tickInterval, int singleStep, int pageStep) {
-    auto* slider = new QSlider(Qt::Horizontal);
+    auto* slider = new AtLeast<QSlider>(QSize(kSliderWidth, kSliderHeight), Qt::Horizontal);
     slider->setRange(-range, range);
     slider->setTickPosition(QSlider::TicksBelow);
     slider->setTickInterval(tickInterval);
@@ -191,14 +219,14 @@ QSlider* makeSlider(int range, int tickInterval, int singleStep, int pageStep) {
     return slider;
 }
 
-QLabel* makeLabel(const QString& text, Qt::Alignment alignment = Qt::AlignCenter) {
-    auto* label = new QLabel(text);
+QLabel* makeLabel(const QString& text, QSize least, Qt::Alignment alignment = Qt::AlignCenter) {
+    auto* label = new AtLeast<QLabel>(least, text);
     label->setAlignment(alignment);
     return label;
 }
 
 QCheckBox* makeCheckBox(const QString& text, bool checked) {
-    auto* box = new QCheckBox(text);
+    auto* box = new AtLeast<QCheckBox>(QSize(kOptionWidth, kControlHeight), text);
     box->setChecked(checked);
     return box;
 }
@@ -253,12 +281,10 @@ ColorizeWnd::ColorizeWnd(QWidget* parent) : QScrollArea(parent) {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    // The content fills the panel and is at least its full size: larger panels paint the band and
-    // the panel colour to their edges, smaller ones scroll.
+    // The content fills the panel and is at least as large as its layout needs: larger panels paint
+    // the band and the panel colour to their edges, smaller ones scroll.
     setWidgetResizable(true);
     content_ = new ColorizeContent;
-    content_->setMinimumSize(kContentSize);
-    setWidget(content_);
 
     previewTimer_.setSingleShot(true);
     previewTimer_.setInterval(0);
@@ -267,59 +293,148 @@ ColorizeWnd::ColorizeWnd(QWidget* parent) : QScrollArea(parent) {
     toolTipStyle_ = new ToolTipTimingStyle(QStyleFactory::create(style()->name()));
     toolTipStyle_->setParent(this);
     buildControls();
+    setWidget(content_);
     RebuildFromWeights();
+}
+
+QSize ColorizeWnd::sizeHint() const {
+    const QSize content = content_->minimumSizeHint();
+    const int frame = 2 * frameWidth();
+    return {content.width() + frame, content.height() + frame};
 }
 
 ColorizeWnd::~ColorizeWnd() = default;
 
 void ColorizeWnd::buildControls() {
     std::vector<QObject*> controls;
-    QWidget* parent = content_;
 
-    resetHueButton_ = place(parent, 0, 0, 100, 24, controls, new QPushButton(tr("重置色调")));
+    // Hue: its reset button over the mixing weights, beside the hue label and slider.
+    resetHueButton_ =
+        control(new AtLeast<QPushButton>(QSize(kLeftButtonWidth, kControlHeight), tr("重置色调")), controls);
+    auto* weights = new QGridLayout;
+    weights->setSpacing(4);
+    weights->setVerticalSpacing(4);
     for (int row = 0; row < 3; ++row) {
         static constexpr std::array<const char*, 3> kRowNames{"R", "G", "B"};
-        place(parent, 0, 28 + 18 * row, 18, 14, controls,
-              makeLabel(QString::fromLatin1(kRowNames.at(static_cast<std::size_t>(row)))));
+        weights->addWidget(control(makeLabel(QString::fromLatin1(kRowNames.at(static_cast<std::size_t>(row))),
+                                             QSize(14, 14)),
+                                   controls),
+                           row, 0);
         for (int column = 0; column < 3; ++column) {
-            auto* edit = new QLineEdit;
+            auto* edit = new WeightEdit;
             edit->setMaxLength(3);
             edit->setFrame(false);
             edit->setTextMargins(0, 0, 0, 0);
+            edit->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
             const auto index = static_cast<std::size_t>(row) * 3 + static_cast<std::size_t>(column);
-            weightEdits_.at(index) = place(parent, 18 + 28 * column, 28 + 18 * row, 24, 14, controls, edit);
+            weightEdits_.at(index) = control(edit, controls);
+            weights->addWidget(edit, row, column + 1);
         }
     }
-    hueLabel_ = place(parent, 120, 28, 269, 14, controls, makeLabel(labelText(kHueStart)));
-    hueSlider_ = place(parent, 120, 42, 269, 30, controls,
-                       makeSlider(kColorizeHueRange, kHueTickInterval, 1, kHuePageStep));
-    brightnessLabel_ = place(parent, 120, 96, 269, 14, controls, makeLabel(labelText(kBrightnessStart)));
+    auto* hueLeft = new QVBoxLayout;
+    hueLeft->addWidget(resetHueButton_);
+    hueLeft->addLayout(weights);
+    hueLeft->addStretch();
+    hueLabel_ = control(makeLabel(labelText(kHueStart), QSize(kSliderWidth, 14)), controls);
+    hueSlider_ = control(makeSlider(kColorizeHueRange, kHueTickInterval, 1, kHuePageStep), controls);
+    auto* hueRight = new QVBoxLayout;
+    hueRight->addWidget(hueLabel_);
+    hueRight->addWidget(hueSlider_);
+    hueRight->addStretch();
+
+    // Brightness: its reset button and the three options, beside the label and the three sliders.
+    resetBrightnessButton_ =
+        control(new AtLeast<QPushButton>(QSize(kLeftButtonWidth, kControlHeight), tr("重置亮度")), controls);
+    lockBox_ = control(makeCheckBox(tr("锁定亮度"), true), controls);
+    lightSourceBox_ = control(makeCheckBox(tr("光源亮度"), true), controls);
+    gammaBox_ = control(makeCheckBox(tr("咖玛亮度"), true), controls);
+    auto* brightnessLeft = new QVBoxLayout;
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{resetBrightnessButton_, lockBox_, lightSourceBox_, gammaBox_})
+        brightnessLeft->addWidget(widget);
+    brightnessLeft->addStretch();
+    brightnessLabel_ = control(makeLabel(labelText(kBrightnessStart), QSize(kSliderWidth, 14)), controls);
+    auto* brightnessRight = new QVBoxLayout;
+    brightnessRight->addWidget(brightnessLabel_);
     for (int channel = 0; channel < 3; ++channel) {
-        brightnessSliders_.at(static_cast<std::size_t>(channel)) =
-            place(parent, 120, 110 + 38 * channel, 269, 30, controls,
-                  makeSlider(kColorizeLevelRange, kLevelTickInterval, kLevelSingleStep, kLevelPageStep));
+        QSlider* slider = control(
+            makeSlider(kColorizeLevelRange, kLevelTickInterval, kLevelSingleStep, kLevelPageStep), controls);
+        brightnessSliders_.at(static_cast<std::size_t>(channel)) = slider;
+        brightnessRight->addWidget(slider);
     }
-    saturationLabel_ = place(parent, 120, 240, 269, 14, controls, makeLabel(labelText(kSaturationStart)));
-    saturationSlider_ =
-        place(parent, 120, 254, 269, 30, controls,
-              makeSlider(kColorizeLevelRange, kLevelTickInterval, kLevelSingleStep, kLevelPageStep));
-    resetBrightnessButton_ = place(parent, 0, 100, 100, 24, controls, new QPushButton(tr("重置亮度")));
-    lockBox_ = place(parent, 0, 126, 110, 24, controls, makeCheckBox(tr("锁定亮度"), true));
-    lightSourceBox_ = place(parent, 0, 152, 110, 24, controls, makeCheckBox(tr("光源亮度"), true));
-    gammaBox_ = place(parent, 0, 178, 110, 24, controls, makeCheckBox(tr("咖玛亮度"), true));
-    resetSaturationButton_ = place(parent, 0, 254, 100, 24, controls, new QPushButton(tr("重置饱和度")));
-    previewButton_ = place(parent, 400, 28, 140, 24, controls, new QPushButton(tr("预览着色...")));
-    place(parent, 400, 58, 95, 24, controls,
-          makeLabel(tr("挑选预置色彩:"), Qt::AlignLeft | Qt::AlignVCenter));
+    brightnessRight->addStretch();
+
+    // Saturation: its reset button beside the label and the slider.
+    resetSaturationButton_ = control(
+        new AtLeast<QPushButton>(QSize(kLeftButtonWidth, kControlHeight), tr("重置饱和度")), controls);
+    saturationLabel_ = control(makeLabel(labelText(kSaturationStart), QSize(kSliderWidth, 14)), controls);
+    saturationSlider_ = control(
+        makeSlider(kColorizeLevelRange, kLevelTickInterval, kLevelSingleStep, kLevelPageStep), controls);
+    auto* saturationLeft = new QVBoxLayout;
+    saturationLeft->addSpacing(14);
+    saturationLeft->addWidget(resetSaturationButton_);
+    saturationLeft->addStretch();
+    auto* saturationRight = new QVBoxLayout;
+    saturationRight->addWidget(saturationLabel_);
+    saturationRight->addWidget(saturationSlider_);
+
+    // Preview, the presets, apply, and the choice of what apply recolours.
+    previewButton_ = control(
+        new AtLeast<QPushButton>(QSize(kRightButtonWidth, kControlHeight), tr("预览着色...")), controls);
+    auto* presetLabel =
+        control(makeLabel(tr("挑选预置色彩:"), QSize(95, kControlHeight), Qt::AlignLeft | Qt::AlignVCenter),
+                controls);
     // The number box and its up-down control in one.
-    presetBox_ = new QSpinBox;
+    presetBox_ = new AtLeast<QSpinBox>(QSize(kPresetBoxWidth, 18));
     presetBox_->setRange(0, kColorizePresetCount);
     presetBox_->setValue(0);
     presetBox_->setAlignment(Qt::AlignRight);
-    place(parent, 495, 56, 44, 18, controls, presetBox_);
-    applyButton_ = place(parent, 400, 78, 140, 24, controls, new QPushButton(tr("应用着色...")));
-    currentOnlyBox_ = place(parent, 408, 110, 160, 24, controls, makeCheckBox(tr("仅适用当前图象"), true));
-    allImagesBox_ = place(parent, 408, 142, 160, 24, controls, makeCheckBox(tr("适用所有图象"), false));
+    control(presetBox_, controls);
+    auto* presetRow = new QHBoxLayout;
+    presetRow->addWidget(presetLabel);
+    presetRow->addWidget(presetBox_);
+    presetRow->addStretch();
+    applyButton_ = control(
+        new AtLeast<QPushButton>(QSize(kRightButtonWidth, kControlHeight), tr("应用着色...")), controls);
+    currentOnlyBox_ = control(
+        new AtLeast<QRadioButton>(QSize(kChoiceWidth, kControlHeight), tr("仅适用当前图象")), controls);
+    allImagesBox_ =
+        control(new AtLeast<QRadioButton>(QSize(kChoiceWidth, kControlHeight), tr("适用所有图象")), controls);
+    currentOnlyBox_->setChecked(true);
+    // One choice: the current picture or every picture.
+    auto* choice = new QButtonGroup(this);
+    choice->setExclusive(true);
+    choice->addButton(currentOnlyBox_);
+    choice->addButton(allImagesBox_);
+    auto* choices = new QVBoxLayout;
+    choices->setContentsMargins(8, 4, 0, 0);
+    choices->addWidget(currentOnlyBox_);
+    choices->addWidget(allImagesBox_);
+    auto* right = new QVBoxLayout;
+    right->addWidget(previewButton_);
+    right->addLayout(presetRow);
+    right->addWidget(applyButton_);
+    right->addWidget(etchedLine(QFrame::HLine));
+    right->addLayout(choices);
+    right->addStretch();
+
+    // Three rows (hue, brightness, saturation) of a left column and a slider column; the column of
+    // buttons on the right beside the first two rows; etched lines between the groups.
+    auto* grid = new QGridLayout(content_);
+    grid->setContentsMargins(kMarginLeft, kMarginTop, kMarginOther, kMarginOther);
+    grid->setHorizontalSpacing(10);
+    grid->addLayout(hueLeft, 0, 0);
+    grid->addLayout(hueRight, 0, 1);
+    grid->addWidget(etchedLine(QFrame::HLine), 1, 0, 1, 2);
+    grid->addLayout(brightnessLeft, 2, 0);
+    grid->addLayout(brightnessRight, 2, 1);
+    grid->addWidget(etchedLine(QFrame::VLine), 0, 2, 3, 1);
+    grid->addLayout(right, 0, 3, 3, 1);
+    grid->addWidget(etchedLine(QFrame::HLine), 3, 0, 1, 4);
+    grid->addLayout(saturationLeft, 4, 0);
+    grid->addLayout(saturationRight, 4, 1);
+    grid->setColumnStretch(4, 1);
+    grid->setRowStretch(5, 1);
 
     showWeights();
 
@@ -427,8 +542,7 @@ void ColorizeWnd::restore(const ColorizeState& state) {
         lockBox_->setChecked(state.lockBrightness);
         lightSourceBox_->setChecked(state.lightSource);
         gammaBox_->setChecked(state.gammaBrightness);
-        currentOnlyBox_->setChecked(state.currentOnly);
-        allImagesBox_->setChecked(state.allImages);
+        (state.allImages && !state.currentOnly ? allImagesBox_ : currentOnlyBox_)->setChecked(true);
         presetBox_->setValue(state.preset);
         hueLabel_->setText(state.hueLabel);
         brightnessLabel_->setText(state.brightnessLabel);
@@ -468,6 +582,31 @@ void ColorizeWnd::RebuildFromWeights() {
         weights.at(k) = weights_.at(k);
     engine_.BuildMatrixTables(weights, brightness_[0], brightness_[1], brightness_[2],
                               lightSourceBox_->isChecked(), !gammaBox_->isChecked());
+}
+
+bool ColorizeWnd::isNeutral() const {
+    return weights_ == kIdentityWeights && brightness_ == std::array<int, 3>{} && saturation_ == 0;
+}
+
+void ColorizeWnd::resetColouring() {
+    if (isNeutral()) return;
+    {
+        const Updating updating(controls_);
+        hueSlider_->setValue(0);
+        for (QSlider* slider : brightnessSliders_)
+            slider->setValue(0);
+        saturationSlider_->setValue(0);
+    }
+    hue_ = 0;
+    brightness_ = {};
+    weights_ = kIdentityWeights;
+    showWeights();
+    applySaturation(0);
+    hueLabel_->setText(labelText(kHueStart));
+    brightnessLabel_->setText(labelText(kBrightnessStart));
+    saturationLabel_->setText(labelText(kSaturationStart));
+    RebuildFromWeights();
+    previewTimer_.stop();
 }
 
 void ColorizeWnd::applySaturation(int value) {

@@ -17,6 +17,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QRadioButton;
 class QSlider;
 class QSpinBox;
 class QStyle;
@@ -72,6 +73,14 @@ class ColorizeWnd : public QScrollArea {
     void RebuildFromHue();
     // The engine's tables from the nine weights and the brightness values.
     void RebuildFromWeights();
+    // True when the values recolour nothing: identity weights, no brightness, no saturation.
+    bool isNeutral() const;
+    // Back to the values that recolour nothing (the options and the choice stay), without asking
+    // for a preview: after an apply, the picture shown is what the file now holds.
+    void resetColouring();
+
+    // Wide enough for every control at its smallest size.
+    QSize sizeHint() const override;
 
     // The controls, for the pane's tests and screenshots.
     QWidget* content() const { return content_; }
@@ -86,8 +95,8 @@ class ColorizeWnd : public QScrollArea {
     QCheckBox* lockBox() const { return lockBox_; }
     QCheckBox* lightSourceBox() const { return lightSourceBox_; }
     QCheckBox* gammaBox() const { return gammaBox_; }
-    QCheckBox* currentOnlyBox() const { return currentOnlyBox_; }
-    QCheckBox* allImagesBox() const { return allImagesBox_; }
+    QRadioButton* currentOnlyBox() const { return currentOnlyBox_; }
+    QRadioButton* allImagesBox() const { return allImagesBox_; }
     QPushButton* previewButton() const { return previewButton_; }
     QPushButton* applyButton() const { return applyButton_; }
     QPushButton* resetHueButton() const { return resetHueButton_; }
@@ -141,8 +150,8 @@ class ColorizeWnd : public QScrollArea {
     QCheckBox* lockBox_ = nullptr;
     QCheckBox* lightSourceBox_ = nullptr;
     QCheckBox* gammaBox_ = nullptr;
-    QCheckBox* currentOnlyBox_ = nullptr;
-    QCheckBox* allImagesBox_ = nullptr;
+    QRadioButton* currentOnlyBox_ = nullptr;
+    QRadioButton* allImagesBox_ = nullptr;
     QPushButton* previewButton_ = nullptr;
     QPushButton* applyButton_ = nullptr;
     QPushButton* resetHueButton_ = nullptr;

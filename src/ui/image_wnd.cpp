@@ -14,8 +14,12 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QResizeEvent>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <algorithm>
 #include <set>
 #include <span>
@@ -54,7 +58,6 @@ constexpr int kInfoTop = 31;
 constexpr int kInfoRowHeight = 18;
 constexpr int kTextInset = 7;
 constexpr int kImageLeft = 8;
-constexpr int kImageTop = 38;
 constexpr int kImageTopBelowInfo = 75;
 constexpr int kMaxFitWidth = 260;
 constexpr int kMemberGap = 4;
@@ -83,8 +86,15 @@ constexpr std::string_view kRecolouredCount =
     QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "已着色 %d 个文件，共 %d 个。");
 
 constexpr const char* kReplaceTitle = QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "浏览图形文件");
-// "Image Files (*.bmp;*.png;*.gif;*.jpg;*.avi)": Qt's dialog separates the patterns by blanks.
-constexpr const char* kReplaceFilter = "Image Files (*.bmp *.png *.gif *.jpg *.avi)";
+constexpr const char* kIconFiles = QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "图标文件");
+constexpr const char* kCursorFiles = QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "光标文件");
+constexpr const char* kAllFiles = QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "所有文件");
+constexpr std::string_view kNotAPicture =
+    QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "无法将 '%s' 读取为图象：%s");
+constexpr std::string_view kConvertedToBitmap =
+    QT_TRANSLATE_NOOP("kestrel::ui::ImageWnd", "'%s' 已转换为 %d 位 BMP 图象。");
+// Qt's dialog separates the patterns by blanks.
+constexpr const char* kImageFilesFilter = "Image Files (*.bmp *.png *.gif *.jpg *.jpeg *.avi)";
 
 QString fromUtf8(const std::string& text) {
     return QString::fromStdString(text);
@@ -177,6 +187,131 @@ ImageKind imageKindOf(const std::filesystem::path& path, int subMode) {
     return ImageKind::kOther;
 }
 
+namespace {
+
+bool startsWith(Bytes bytes, std::string_view signature, std::size_t at = 0) {
+    if (at > bytes.size() || signature.size() > bytes.size() - at) return false;
+    return std::equal(signature.begin(), signature.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                      [](char a, std::byte b) { return static_cast<std::byte>(a) == b; });
+}
+
+// "BM" alone is too common a start for binary data: the header's sizes must fit the file too.
+bool looksLikeBmp(Bytes head, std::uint64_t fileSize) {
+    const ByteReader reader(head);
+    if (!startsWith(head, "BM")) return false;
+    const std::uint32_t pixels = reader.u32Or(10, 0);
+    const std::uint32_t header = reader.u32Or(14, 0);
+    const bool knownHeader = header == 12 || header == 40 || header == 52 || header == 56 || header == 64 ||
+                             header == 108 || header == 124;
+    return knownHeader && pixels >= 14 + header && pixels <= fileSize;
+}
+
+bool isAviMovie(Bytes head) {
+    return startsWith(head, "RIFF") && startsWith(head, "AVI ", 8);
+}
+
+// The first bytes of a regular file (fewer when it is shorter) and its size; empty when it cannot
+// be read.
+std::vector<std::byte> fileHead(const std::filesystem::path& path, std::uint64_t& size) {
+    constexpr std::uint64_t kHeadBytes = 64;
+    FileReader file;
+    size = 0;
+    if (file.open(path).failed() || file.size() == 0) return {};
+    std::vector<std::byte> head(static_cast<std::size_t>(std::min(file.size(), kHeadBytes)));
+    if (file.readAt(0, head).failed()) return {};
+    size = file.size();
+    return head;
+}
+
+bool hasPngSignatureFile(const std::filesystem::path& path) {
+    std::uint64_t size = 0;
+    const std::vector<std::byte> head = fileHead(path, size);
+    return HasPngSignature(asBytes(head));
+}
+
+bool isBmpFile(const std::filesystem::path& path) {
+    std::uint64_t size = 0;
+    const std::vector<std::byte> head = fileHead(path, size);
+    return looksLikeBmp(asBytes(head), size);
+}
+
+// Writes the picture `chosen` (any format Qt reads, by content) as a BMP file at `target`: 32 bits
+// with its alpha when the picture has alpha, else 24 bits. Returns the bit count, or 0 with the
+// failure recorded.
+int convertPictureToBmp(const std::filesystem::path& chosen, const std::filesystem::path& target) {
+    QImageReader reader(pathText(chosen));
+    reader.setDecideFormatFromContent(true);
+    const QImage picture = reader.read();
+    if (picture.isNull()) {
+        ReportMessage(true, "ImageWnd", __LINE__, uiTextUtf8(kContext, kNotAPicture),
+                      {pathToUtf8(chosen), reader.errorString().toStdString()});
+        return 0;
+    }
+    const bool alpha = picture.hasAlphaChannel();
+    const QImage pixels = picture.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    ImageRecord record;
+    record.width = pixels.width();
+    record.height = pixels.height();
+    record.bitDepth = alpha ? 32 : 24;
+    if (HResult hr = AllocateImageRecord(record); hr.failed()) {
+        RecordError(true, "ImageWnd", __LINE__, hr);
+        return 0;
+    }
+    const int channels = alpha ? 4 : 3;
+    for (int y = 0; y < record.height; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
+        std::uint8_t* row = record.row(y);
+        for (int x = 0; x < record.width; ++x) {
+            std::uint8_t* pixel = row + static_cast<std::ptrdiff_t>(x) * channels;
+            pixel[0] = static_cast<std::uint8_t>(qBlue(line[x]));
+            pixel[1] = static_cast<std::uint8_t>(qGreen(line[x]));
+            pixel[2] = static_cast<std::uint8_t>(qRed(line[x]));
+            if (alpha) pixel[3] = static_cast<std::uint8_t>(qAlpha(line[x]));
+        }
+    }
+    const PngConverter codec;
+    std::vector<std::byte> bmp;
+    HResult hr = codec.WriteBmp(record, bmp);
+    if (hr.succeeded()) hr = WriteFileAtomic(target, asBytes(bmp));
+    if (hr.failed()) {
+        RecordError(true, "ImageWnd", __LINE__, hr);
+        return 0;
+    }
+    return record.bitDepth;
+}
+
+}  // namespace
+
+bool isPictureFile(const std::filesystem::path& path) {
+    std::uint64_t size = 0;
+    const std::vector<std::byte> head = fileHead(path, size);
+    if (head.empty()) return false;
+    const Bytes bytes = asBytes(head);
+    if (HasPngSignature(bytes) || startsWith(bytes, "GIF87a") || startsWith(bytes, "GIF89a") ||
+        startsWith(bytes, "\xFF\xD8\xFF") || looksLikeBmp(bytes, size) || isAviMovie(bytes))
+        return true;
+    // Formats of Qt's readers with a signature of their own.
+    const QList<QByteArray> formats = QImageReader::supportedImageFormats();
+    if (startsWith(bytes, "RIFF") && startsWith(bytes, "WEBP", 8)) return formats.contains("webp");
+    if (startsWith(bytes, std::string_view("II*\0", 4)) || startsWith(bytes, std::string_view("MM\0*", 4)))
+        return formats.contains("tiff");
+    return false;
+}
+
+QString replaceFilter(ImageKind kind) {
+    const QString all = QCoreApplication::translate(kContext, kAllFiles) + QStringLiteral(" (*)");
+    switch (kind) {
+        case ImageKind::kIcon:
+        case ImageKind::kIconGroup:
+            return QCoreApplication::translate(kContext, kIconFiles) + QStringLiteral(" (*.ico);;") + all;
+        case ImageKind::kCursor:
+        case ImageKind::kCursorGroup:
+            return QCoreApplication::translate(kContext, kCursorFiles) + QStringLiteral(" (*.cur);;") + all;
+        default:
+            return QString::fromLatin1(kImageFilesFilter) + QStringLiteral(";;") + all;
+    }
+}
+
 bool showsInformation(ImageKind kind) {
     return kind == ImageKind::kBitmap || kind == ImageKind::kPng || kind == ImageKind::kIcon ||
            kind == ImageKind::kCursor;
@@ -200,12 +335,19 @@ ImageWnd::ImageWnd(PaneHost* host, ImagePaneServices services, QWidget* parent)
     pattern_ = makePattern(palette());
     listingFont_ = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     buildToolBar();
+    hScroll_ = new QScrollBar(Qt::Horizontal, this);
+    vScroll_ = new QScrollBar(Qt::Vertical, this);
+    hScroll_->hide();
+    vScroll_->hide();
+    connect(hScroll_, &QScrollBar::valueChanged, this, [this] { update(); });
+    connect(vScroll_, &QScrollBar::valueChanged, this, [this] { update(); });
     colorizePanel_ = new ColorizeWnd(this);
     connect(colorizePanel_, &ColorizeWnd::previewRequested, this, &ImageWnd::PreviewColorize);
     connect(colorizePanel_, &ColorizeWnd::applyRequested, this,
             [this](bool currentOnly, bool allImages) { (void)ApplyColorize(currentOnly, allImages); });
     placeColorizePanel();
 
+    if (host_ != nullptr) connect(this, &ImageWnd::statusMessage, host_, &PaneHost::statusMessage);
     connect(&watch_, &FileWatch::changed, this, &ImageWnd::LoadImage);
     connect(&aviTimer_, &QTimer::timeout, this, &ImageWnd::showNextAviFrame);
 }
@@ -244,7 +386,7 @@ QMenu* ImageWnd::editMenu() const {
 void ImageWnd::chooseReplacement() {
     if (path_.empty()) return;
     const std::filesystem::path chosen =
-        choosePaneReplacement(services_, this, path_, tr(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
+        choosePaneReplacement(services_, this, path_, tr(kReplaceTitle), replaceFilter(kind_));
     if (!chosen.empty()) ReplaceWith(chosen);
 }
 
@@ -256,6 +398,7 @@ void ImageWnd::setRealSize(bool on) {
     realSize_ = on;
     if (services_.settings != nullptr)
         (void)services_.settings->SetIntSetting(kImageSettingsSection, kScaleToFitKey, on ? 0 : 1);
+    placeColorizePanel();
     update();
 }
 
@@ -393,6 +536,8 @@ void ImageWnd::LoadImage() {
     }
     RefreshInfo();
     placeColorizePanel();
+    // Values the panel still holds recolour this picture too when applied: it is shown so.
+    if (showsColorizePanel() && !colorizePanel_->isNeutral()) PreviewColorize();
     update();
 }
 
@@ -400,17 +545,20 @@ void ImageWnd::loadGroup(bool recolour) {
     std::vector<std::byte> group;
     if (ReadWholeFile(path_, group).failed()) return;
     const Bytes groupBytes = asBytes(group);
-    groupListing_ = fromUtf8(GroupListing(groupBytes));
     const std::vector<GroupEntry> entries = ParseGroupEntries(groupBytes);
     groupEntries_ = static_cast<int>(entries.size());
     const IconGroupKind groupKind =
         kind_ == ImageKind::kIconGroup ? IconGroupKind::kIcon : IconGroupKind::kCursor;
     members_.clear();
     members_.reserve(entries.size());
+    // The listing takes the sizes the entries cannot say (256 pixels, a cursor's height) from the
+    // member pictures.
+    std::vector<std::optional<PictureSize>> sizes;
     for (const GroupEntry& entry : entries) {
         std::filesystem::path member;
         IconImage image;
         DibPicture picture;
+        sizes.emplace_back();
         if (memberFile(entry, groupKind, member).failed() || LoadIconImage(member, image).failed()) {
             members_.emplace_back();
             continue;
@@ -420,15 +568,23 @@ void ImageWnd::loadGroup(bool recolour) {
             members_.emplace_back();
             continue;
         }
+        sizes.back() = PictureSize{picture.info.width, picture.info.height};
         members_.push_back(drawable(picture, 1));
     }
+    groupListing_ = fromUtf8(GroupListing(groupBytes, groupKind, sizes));
+    const QFontMetrics metrics(listingFont_);
+    groupListingWidth_ = 0;
+    for (const QString& line : groupListing_.split(QLatin1Char('\n')))
+        groupListingWidth_ = std::max(groupListingWidth_, metrics.horizontalAdvance(line));
 }
 
 void ImageWnd::loadOther() {
-    if (iequalsAscii(extensionOf(pathToUtf8(path_.filename())), ".avi")) {
-        MappedFile file;
+    MappedFile file;
+    if (OpenMappedFile(path_, file).failed()) return;
+    // A movie by its content, whatever the file is called.
+    if (isAviMovie(file.bytes())) {
         AviMovie movie;
-        if (OpenMappedFile(path_, file).failed() || ReadAvi(file.bytes(), movie).failed()) return;
+        if (ReadAvi(file.bytes(), movie).failed()) return;
         for (RgbaImage& frame : movie.frames)
             aviFrames_.push_back(wrapRgba(std::move(frame)));
         if (aviFrames_.empty()) return;
@@ -440,16 +596,19 @@ void ImageWnd::loadOther() {
         }
         return;
     }
-    const QString file = pathText(path_);
-    QImageReader reader(file);
+    CloseMappedFile(file);
+    const QString name = pathText(path_);
+    QImageReader reader(name);
     reader.setDecideFormatFromContent(true);
     if (reader.supportsAnimation() && reader.imageCount() != 1 &&
         QMovie::supportedFormats().contains(reader.format())) {
-        movie_ = new QMovie(file, reader.format(), this);
+        movie_ = new QMovie(name, reader.format(), this);
         if (movie_->isValid()) {
             connect(movie_, &QMovie::frameChanged, this, [this] {
                 if (movie_ == nullptr) return;
+                const QSize before = otherFrame_.size();
                 otherFrame_ = movie_->currentImage();
+                if (otherFrame_.size() != before) updateScrollBars();
                 update();
             });
             movie_->start();
@@ -503,9 +662,119 @@ int ImageWnd::zoom() const {
 
 QRect ImageWnd::imageRect() const {
     if (!picture_) return {};
-    const int top = showsInformation(kind_) ? kImageTopBelowInfo : kImageTop;
     const int factor = zoom();
-    return {kImageLeft, top, picture_->info.width * factor, picture_->info.height * factor};
+    // Unscrolled, the picture starts at (8, 75): 7 pixels below the band of the information lines.
+    const QPoint at = contentOrigin() + QPoint(kImageLeft, kImageTopBelowInfo - kBandBottom);
+    return {at, QSize(picture_->info.width * factor, picture_->info.height * factor)};
+}
+
+QRect ImageWnd::viewBounds() const {
+    if (kind_ == ImageKind::kNone) return {};
+    int top = kPaneContentTop;
+    if (showsInformation(kind_)) top = kBandBottom;
+    if (kind_ == ImageKind::kIconGroup || kind_ == ImageKind::kCursorGroup) top = kInfoTop;
+    const int right = showsColorizePanel() ? colorizeArea().left() : width();
+    return QRect(QPoint(0, top), QPoint(right - 1, height() - 1));
+}
+
+QRect ImageWnd::viewArea() const {
+    const int extent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    return viewBounds().adjusted(0, 0, vScroll_->isHidden() ? 0 : -extent,
+                                 hScroll_->isHidden() ? 0 : -extent);
+}
+
+QPoint ImageWnd::contentOrigin() const {
+    const int x = hScroll_->isHidden() ? 0 : hScroll_->value();
+    const int y = vScroll_->isHidden() ? 0 : vScroll_->value();
+    return viewBounds().topLeft() - QPoint(x, y);
+}
+
+QSize ImageWnd::otherShownSize() const {
+    if (otherFrame_.isNull()) return {};
+    const QSize own = otherFrame_.size();
+    // Movies play at their own size; pictures too unless they are larger than the pane and it
+    // scales to fit, which keeps their proportions.
+    const QSize room = viewBounds().size();
+    if (realSize_ || !aviFrames_.empty() || (own.width() <= room.width() && own.height() <= room.height()))
+        return own;
+    return own.scaled(room, Qt::KeepAspectRatio);
+}
+
+QRect ImageWnd::otherRect() const {
+    const QSize shown = otherShownSize();
+    if (shown.isEmpty()) return {};
+    const QRect view = viewArea();
+    const QPoint origin = contentOrigin();
+    // Centred where it fits, from the scrolled origin where it does not.
+    const int x =
+        shown.width() < view.width() ? view.left() + (view.width() - shown.width()) / 2 : origin.x();
+    const int y =
+        shown.height() < view.height() ? view.top() + (view.height() - shown.height()) / 2 : origin.y();
+    return {QPoint(x, y), shown};
+}
+
+QSize ImageWnd::contentSize() const {
+    if (kind_ == ImageKind::kOther) return otherShownSize();
+    if (kind_ == ImageKind::kIconGroup || kind_ == ImageKind::kCursorGroup) {
+        const QFontMetrics metrics(listingFont_);
+        const int lines = static_cast<int>(groupListing_.count(QLatin1Char('\n')));
+        const int boxHeight =
+            std::max(kInfoRowHeight * groupEntries_ + 49, kInfoTop + lines * metrics.lineSpacing() + 4) -
+            kInfoTop;
+        int width = groupListingWidth_ + 2 * kTextInset;
+        int height = boxHeight + kMemberGap;
+        int lastHeight = 0;
+        for (const QImage& member : members_) {
+            if (!member.isNull()) {
+                width = std::max(width, kImageLeft + member.width() + kImageLeft);
+                lastHeight = member.height();
+            }
+            height += lastHeight + kMemberGap;
+        }
+        return {width, height};
+    }
+    if (!picture_) return {};
+    const QRect picture = imageRect();
+    return {kImageLeft + picture.width() + kImageLeft,
+            (kImageTopBelowInfo - kBandBottom) + picture.height() + 8};
+}
+
+void ImageWnd::updateScrollBars() {
+    const QRect bounds = viewBounds();
+    const QSize content = contentSize();
+    const int extent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    bool needH = !bounds.isEmpty() && content.width() > bounds.width();
+    const bool needV = !bounds.isEmpty() && content.height() > bounds.height() - (needH ? extent : 0);
+    needH = !bounds.isEmpty() && content.width() > bounds.width() - (needV ? extent : 0);
+    const QRect view = bounds.adjusted(0, 0, needV ? -extent : 0, needH ? -extent : 0);
+    hScroll_->setVisible(needH);
+    vScroll_->setVisible(needV);
+    if (needH) {
+        hScroll_->setGeometry(view.left(), view.bottom() + 1, view.width(), extent);
+        hScroll_->setRange(0, content.width() - view.width());
+        hScroll_->setPageStep(view.width());
+        hScroll_->setSingleStep(20);
+    } else {
+        hScroll_->setValue(0);
+    }
+    if (needV) {
+        vScroll_->setGeometry(view.right() + 1, view.top(), extent, view.height());
+        vScroll_->setRange(0, content.height() - view.height());
+        vScroll_->setPageStep(view.height());
+        vScroll_->setSingleStep(20);
+    } else {
+        vScroll_->setValue(0);
+    }
+}
+
+void ImageWnd::wheelEvent(QWheelEvent* event) {
+    // A strip wider than the view scrolls across with the wheel when there is nothing to scroll down.
+    QScrollBar* bar = !vScroll_->isHidden() ? vScroll_ : (!hScroll_->isHidden() ? hScroll_ : nullptr);
+    if (bar == nullptr) {
+        CDragWnd::wheelEvent(event);
+        return;
+    }
+    QCoreApplication::sendEvent(bar, event);
 }
 
 int ImageWnd::memberPictureCount() const {
@@ -520,8 +789,12 @@ int ImageWnd::otherFrameCount() const {
 }
 
 QRect ImageWnd::colorizeArea() const {
-    const int left =
+    const int wanted =
         picture_ && picture_->info.width >= kColorizeWideDib ? picture_->info.width + 7 : kColorizeLeft;
+    // The panel keeps the width its controls need, and a picture wider than what is left scrolls;
+    // in a pane too narrow for both, the picture keeps its usual 260 pixels and the panel scrolls.
+    const int panelWidth = colorizePanel_->sizeHint().width();
+    const int left = std::max(std::min(wanted, width() - panelWidth), std::min(wanted, kColorizeLeft));
     const int top = showsInformation(kind_) ? kBandBottom : kShadowLineY;
     return QRect(QPoint(left, top), QPoint(width() - 1, height() - 1));
 }
@@ -534,6 +807,7 @@ void ImageWnd::placeColorizePanel() {
     const QRect area = colorizeArea();
     colorizePanel_->setGeometry(area);
     colorizePanel_->setVisible(showsColorizePanel() && !area.isEmpty());
+    updateScrollBars();
 }
 
 ColorizeEngine& ImageWnd::colorizeEngine() {
@@ -561,13 +835,36 @@ void ImageWnd::ReplaceWith(const std::filesystem::path& chosen) {
         if (services_.descriptionEdited) services_.descriptionEdited(language);
         return;
     }
+    // A bitmap entry is compiled from a BMP file (or the PNG the import makes of 32-bit bitmaps):
+    // any other picture is converted first, and the BMP replaces the entry's file.
+    std::filesystem::path source = chosen;
+    QTemporaryDir converted;
+    const bool bitmapEntry = document_ != nullptr && fileElement_ != nullptr &&
+                             resourceTypeOf(document_->description(), fileElement_) == resource_type::kBitmap;
+    int convertedBits = 0;
+    if (bitmapEntry && !hasPngSignatureFile(chosen) && !isBmpFile(chosen)) {
+        if (!converted.isValid()) return;
+        const std::string name = pathToUtf8(chosen.filename());
+        source = pathFromUtf8(converted.path().toStdString()) /
+                 pathFromUtf8(name.substr(0, name.size() - chosenExtension.size()) + ".BMP");
+        convertedBits = convertPictureToBmp(chosen, source);
+        if (convertedBits == 0) {
+            ShowErrorDialog();
+            return;
+        }
+    }
     std::filesystem::path shown;
-    HResult hr = ReplacePaneFile(document_, fileElement_, path_, chosen, shown);
+    HResult hr = ReplacePaneFile(document_, fileElement_, path_, source, shown);
     if (hr.failed()) {
         ShowErrorDialog();
         return;
     }
-    if (hr == kOk) ShowImageFile(shown, fileElement_, document_, subMode_);
+    if (hr == kOk) {
+        ShowImageFile(shown, fileElement_, document_, subMode_);
+        if (convertedBits != 0)
+            emit statusMessage(fromUtf8(safeFormat(uiTextUtf8(kContext, kConvertedToBitmap),
+                                                   {pathToUtf8(chosen.filename()), convertedBits})));
+    }
 }
 
 void ImageWnd::fileDropped(const std::filesystem::path& file) {
@@ -668,6 +965,9 @@ int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
         if (pane.isNull()) return 1;
     }
     if (failure.failed()) ShowErrorDialog();
+    // The file now holds the colouring: what is shown next is the file, and applying again would
+    // recolour it a second time, so the panel starts again from values that change nothing.
+    colorizePanel_->resetColouring();
     watch_.markCurrent();
     LoadImage();
     if (!currentOnly)
@@ -733,7 +1033,7 @@ void ImageWnd::CopyImage() const {
 int ImageWnd::hitTest(QPoint point, QPoint& origin) const {
     if (!picture_ || !showsInformation(kind_)) return 0;
     const QRect rect = imageRect();
-    if (!rect.contains(point)) return 0;
+    if (!rect.contains(point) || !viewArea().contains(point)) return 0;
     origin = rect.topLeft();
     return 1;
 }
@@ -756,6 +1056,7 @@ void ImageWnd::resizeEvent(QResizeEvent* event) {
     CDragWnd::resizeEvent(event);
     toolBar_->setGeometry(0, 1, width(), kPaneToolBarHeight);
     layoutInformation();
+    placeColorizePanel();
 }
 
 void ImageWnd::paintEvent(QPaintEvent*) {
@@ -773,6 +1074,7 @@ void ImageWnd::paintEvent(QPaintEvent*) {
     paintInformation(painter);
     DibPicture* shown = preview_ ? &*preview_ : (picture_ ? &*picture_ : nullptr);
     if (shown == nullptr) return;
+    painter.setClipRect(viewArea());
     const int factor = zoom();
     const QRect rect = imageRect();
     const QImage& image = drawable(*shown, factor);
@@ -836,22 +1138,27 @@ void ImageWnd::paintGroup(QPainter& painter) {
     const QFontMetrics metrics(listingFont_);
     const QStringList lines = groupListing_.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const int textHeight = static_cast<int>(lines.size()) * metrics.lineSpacing();
-    const int boxBottom = std::max(kInfoRowHeight * groupEntries_ + 49, kInfoTop + textHeight + 4);
-    painter.fillRect(QRect(0, kInfoTop, width(), boxBottom - kInfoTop), palette().shadow());
+    const int boxHeight = std::max(kInfoRowHeight * groupEntries_ + 49, kInfoTop + textHeight + 4) - kInfoTop;
+    const QRect view = viewArea();
+    const QPoint origin = contentOrigin();
+    painter.setClipRect(view);
+    // The listing box across the view (or the content, when that is wider), scrolled with it.
+    const int boxWidth = std::max(view.width(), contentSize().width());
+    painter.fillRect(QRect(origin, QSize(boxWidth, boxHeight)), palette().shadow());
     painter.setFont(listingFont_);
     painter.setPen(palette().color(QPalette::BrightText));
-    int y = kInfoTop + 2;
+    int y = origin.y() + 2;
     for (const QString& line : lines) {
-        painter.drawText(QPoint(kTextInset, y + metrics.ascent()), line);
+        painter.drawText(QPoint(origin.x() + kTextInset, y + metrics.ascent()), line);
         y += metrics.lineSpacing();
     }
     // The members one under another at their real size; a member that could not be loaded leaves
     // a gap as high as the one before it.
-    int top = boxBottom + kMemberGap;
+    int top = origin.y() + boxHeight + kMemberGap;
     int lastHeight = 0;
     for (const QImage& member : members_) {
         if (!member.isNull()) {
-            painter.drawImage(QPoint(kImageLeft, top), member);
+            painter.drawImage(QPoint(origin.x() + kImageLeft, top), member);
             lastHeight = member.height();
         }
         top += lastHeight + kMemberGap;
@@ -859,20 +1166,17 @@ void ImageWnd::paintGroup(QPainter& painter) {
 }
 
 void ImageWnd::paintOther(QPainter& painter) {
-    const QRect area(0, kPaneContentTop, width(), std::max(0, height() - kPaneContentTop));
+    const QRect view = viewArea();
     if (otherFrame_.isNull()) {
-        painter.fillRect(area, palette().window());
+        painter.fillRect(view, palette().window());
         return;
     }
-    if (!realSize_) {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        painter.drawImage(area, otherFrame_);
-        return;
-    }
-    painter.fillRect(area, palette().button());
-    QRect placed(QPoint(0, 0), otherFrame_.size());
-    placed.moveCenter(area.center());
-    painter.drawImage(placed.topLeft(), otherFrame_);
+    painter.fillRect(view, palette().button());
+    painter.setClipRect(view);
+    const QRect placed = otherRect();
+    // Shrunk to fit: smoothly; at its own size: pixel for pixel.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, placed.size() != otherFrame_.size());
+    painter.drawImage(placed, otherFrame_);
 }
 
 // ----- The pane object ----------------------------------------------------------------------------

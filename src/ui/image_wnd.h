@@ -31,6 +31,7 @@
 class QAction;
 class QMenu;
 class QMovie;
+class QScrollBar;
 class QToolBar;
 class QToolButton;
 
@@ -68,6 +69,14 @@ bool showsInformation(ImageKind kind);
 // the largest factor at which the picture fits min(width − 16, 260) across and the height left below
 // the toolbar (and the information lines), at least 1.
 int imageZoom(QSize picture, QSize client, bool withInformation, bool realSize);
+
+// True when the file's first bytes are a picture the pane shows whatever the file is called: PNG,
+// GIF, JPEG, BMP, an AVI movie, or any other format Qt's readers recognise by content.
+bool isPictureFile(const std::filesystem::path& path);
+
+// The kinds of file the replace dialog offers for an entry of `kind` (icons and cursors their own
+// files, pictures the formats the pane turns into the entry's form), then all files.
+QString replaceFilter(ImageKind kind);
 
 inline constexpr std::string_view kImageSettingsSection = "ImageWnd";
 inline constexpr std::string_view kScaleToFitKey = "ScaleToFit";
@@ -120,8 +129,16 @@ class ImageWnd : public CDragWnd {
     QSize pictureSize() const;
     std::uint32_t shownSize() const { return shownSize_; }
     int zoom() const;
-    // Where the picture is drawn (empty without a DIB).
+    // Where the picture is drawn (empty without a DIB), scrolled.
     QRect imageRect() const;
+    // The part of the pane in which the picture (or the group, or the other picture) scrolls, less
+    // the scroll bars, and the size of what it shows.
+    QRect viewArea() const;
+    QSize contentSize() const;
+    QScrollBar* horizontalScrollBar() const { return hScroll_; }
+    QScrollBar* verticalScrollBar() const { return vScroll_; }
+    // Where an other picture (GIF, JPEG, AVI …) is drawn, scrolled.
+    QRect otherRect() const;
     // Groups: the member pictures loaded (gaps excluded) and the listing text.
     int memberPictureCount() const;
     const QString& groupListing() const { return groupListing_; }
@@ -144,8 +161,13 @@ class ImageWnd : public CDragWnd {
     QAction* realSizeAction() const { return realSizeAction_; }
     QAction* copyAction() const { return copyAction_; }
 
+  signals:
+    // A line for the status bar (a picture converted on replace).
+    void statusMessage(const QString& text);
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     int hitTest(QPoint point, QPoint& origin) const override;
     bool dragPayload(int item, QPoint offset, DragPayload& payload) const override;
@@ -180,6 +202,12 @@ class ImageWnd : public CDragWnd {
     std::vector<std::filesystem::path> allImageFolders() const;
     HResult recolourAll(ColorizeEngine::FolderRun& run);
     void placeColorizePanel();
+    void updateScrollBars();
+    QRect viewBounds() const;
+    QPoint contentOrigin() const;
+    QSize otherShownSize() const;
+    // A picture that is not a BMP, made into one for a bitmap entry; false when Qt cannot read it.
+    bool convertToBitmap(const std::filesystem::path& chosen, std::filesystem::path& converted);
     HResult memberFile(const GroupEntry& entry, IconGroupKind kind, std::filesystem::path& out) const;
 
     void layoutInformation();
@@ -208,6 +236,7 @@ class ImageWnd : public CDragWnd {
 
     QString groupListing_;
     int groupEntries_ = 0;
+    int groupListingWidth_ = 0;
     std::vector<QImage> members_;  // null images are members that could not be loaded
     bool groupPreview_ = false;
 
@@ -226,6 +255,8 @@ class ImageWnd : public CDragWnd {
     QAction* copyAction_ = nullptr;
     QPixmap pattern_;
     QFont listingFont_;
+    QScrollBar* hScroll_ = nullptr;
+    QScrollBar* vScroll_ = nullptr;
 };
 
 // The image pane object the host keeps: creates the ImageWnd and routes the host's calls to it.

@@ -12,6 +12,7 @@
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
+#include "ui/image_wnd.h"
 
 namespace kestrel::ui {
 
@@ -184,6 +185,12 @@ void PaneHost::ShowFile(CKsDoc* document, std::string_view nameOrPath, XmlElemen
             }
         }
     }
+
+    // A file the extension does not tell as a picture shows as one when its bytes are one (a PNG or
+    // GIF stored as RC data, a named type's picture).
+    if (choice.kind == PaneKind::kHex &&
+        (mode == ShowMode::kTreeSelection || mode == ShowMode::kChooseAgain) && isPictureFile(fullPath))
+        choice.kind = PaneKind::kImage;
 
     PaneRequest request;
     request.kind = choice.kind;

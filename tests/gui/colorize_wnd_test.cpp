@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -9,6 +10,8 @@
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTextDocument>
@@ -206,6 +209,63 @@ TEST_F(ColorizeWndTest, PresetsRotateRowsAndPermuteColumnsOfTheBasePresets) {
     EXPECT_EQ(weightTexts(), texts({"0", "60", "40", "-10", "60", "40", "30", "0", "70"}));
 }
 
+TEST_F(ColorizeWndTest, ControlsKeepTheirOrderAndRoomWithLongerTextsAndLargerFonts) {
+    QFont large = panel.font();
+    large.setPixelSize(std::max(large.pixelSize(), QFontInfo(large).pixelSize()) * 2);
+    panel.setFont(large);
+    // The English texts are longer than the Chinese ones.
+    panel.applyButton()->setText(QStringLiteral("Apply Colouring..."));
+    panel.allImagesBox()->setText(QStringLiteral("Apply to All Images"));
+    QCoreApplication::processEvents();
+    panel.resize(panel.sizeHint());
+    QCoreApplication::processEvents();
+
+    QWidget* content = panel.content();
+    auto box = [&](QWidget* widget) { return QRect(widget->mapTo(content, QPoint(0, 0)), widget->size()); };
+    std::vector<QWidget*> controls = {panel.resetHueButton(),
+                                      panel.hueLabel(),
+                                      panel.hueSlider(),
+                                      panel.resetBrightnessButton(),
+                                      panel.lockBox(),
+                                      panel.lightSourceBox(),
+                                      panel.gammaBox(),
+                                      panel.brightnessLabel(),
+                                      panel.resetSaturationButton(),
+                                      panel.saturationLabel(),
+                                      panel.saturationSlider(),
+                                      panel.previewButton(),
+                                      panel.presetBox(),
+                                      panel.applyButton(),
+                                      panel.currentOnlyBox(),
+                                      panel.allImagesBox()};
+    for (int channel = 0; channel < 3; ++channel)
+        controls.push_back(panel.brightnessSlider(channel));
+    for (int k = 0; k < ColorizeEngine::kMixTableCount; ++k)
+        controls.push_back(panel.weightEdit(k));
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        SCOPED_TRACE(controls[i]->metaObject()->className());
+        // Every text fits, and nothing covers anything else.
+        if (auto* button = qobject_cast<QAbstractButton*>(controls[i])) {
+            EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+        }
+        EXPECT_TRUE(content->rect().contains(box(controls[i])));
+        for (std::size_t j = i + 1; j < controls.size(); ++j)
+            EXPECT_FALSE(box(controls[i]).intersects(box(controls[j])))
+                << controls[j]->metaObject()->className() << " " << i << " " << j;
+    }
+    // The order: hue, brightness, saturation down the left; the buttons and choices to the right.
+    EXPECT_LT(box(panel.hueSlider()).bottom(), box(panel.brightnessSlider(0)).top());
+    EXPECT_LT(box(panel.brightnessSlider(2)).bottom(), box(panel.saturationSlider()).top());
+    EXPECT_LT(box(panel.lockBox()).right(), box(panel.brightnessSlider(0)).left());
+    EXPECT_LT(box(panel.hueSlider()).right(), box(panel.previewButton()).left());
+    EXPECT_LT(box(panel.previewButton()).bottom(), box(panel.applyButton()).top());
+    EXPECT_LT(box(panel.applyButton()).bottom(), box(panel.currentOnlyBox()).top());
+    EXPECT_LT(box(panel.currentOnlyBox()).bottom(), box(panel.allImagesBox()).top());
+    // At its own size the panel has nothing to scroll.
+    EXPECT_EQ(panel.horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(panel.verticalScrollBar()->maximum(), 0);
+}
+
 // ----- Preview, apply and the image pane ----------------------------------------------------------
 
 class ColorizePaneTest : public testing::IsolatedGuiTest {
@@ -259,12 +319,12 @@ TEST_F(ColorizePaneTest, ApplyRemindsWithoutABoxAndRecoloursOnlyWhenConfirmed) {
     ColorizeWnd& panel = *pane.colorizePanel();
     panel.hueSlider()->setValue(512);
 
-    panel.currentOnlyBox()->setChecked(false);
-    panel.applyButton()->click();
+    // The two choices are radio buttons: one is always chosen, and the reminder is left for a call
+    // without either.
+    EXPECT_EQ(pane.ApplyColorize(false, false), 0);
     EXPECT_EQ(sink.messages, std::vector<std::string>{"应用之前请选择复选框其中的一个。"});
     EXPECT_TRUE(sink.questions.empty());
 
-    panel.currentOnlyBox()->setChecked(true);
     sink.answers = {Answer::kNo};
     panel.applyButton()->click();
     ASSERT_EQ(sink.questions.size(), 1u);
@@ -390,7 +450,7 @@ TEST_F(ColorizePaneTest, ThePaneObjectKeepsThePanelValuesWhenItsWindowComesBack)
 }
 
 TEST_F(ColorizeWndTest, ToolTipsKeepTheirAngleBracketsAndStayWithinThreeHundredPixels) {
-    QCheckBox* box = panel.allImagesBox();
+    QAbstractButton* box = panel.allImagesBox();
     QTextDocument document;
     document.setHtml(box->toolTip());
     EXPECT_EQ(document.toPlainText().remove(QChar::LineSeparator).remove(QLatin1Char('\n')),

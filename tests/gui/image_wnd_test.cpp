@@ -4,10 +4,15 @@
 #include <QClipboard>
 #include <QDrag>
 #include <QGuiApplication>
+#include <QImageWriter>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSlider>
 #include <QToolButton>
 #include <QUrl>
 #include <chrono>
@@ -16,6 +21,7 @@
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
+#include "ui/colorize_wnd.h"
 #include "ui/pane_host.h"
 
 namespace kestrel::ui {
@@ -386,7 +392,176 @@ TEST_F(ImageWndTest, OtherPicturesShowThroughQtReadersAndTheAviReader) {
     }
 }
 
+TEST_F(ImageWndTest, LargePicturesScrollBesideTheWholePanelAndGroupsListTheMembersSizes) {
+    // A toolbar strip: the panel keeps its full width at the right edge, the strip scrolls.
+    ImageWnd& strip = open(temp_.write("strip.bmp", bmpFile({1128, 24, 24})), 0, {900, 420});
+    ColorizeWnd& panel = *strip.colorizePanel();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(panel.isVisible());
+    EXPECT_EQ(panel.geometry().right(), 899);
+    EXPECT_GE(panel.width(), panel.sizeHint().width());
+    EXPECT_EQ(panel.horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(strip.imageRect().size(), QSize(1128, 24));
+    ASSERT_FALSE(strip.horizontalScrollBar()->isHidden());
+    EXPECT_LE(strip.viewArea().right(), panel.geometry().left());
+    strip.horizontalScrollBar()->setValue(strip.horizontalScrollBar()->maximum());
+    EXPECT_EQ(strip.imageRect().right() + 8, strip.viewArea().right());
+    strip.realSizeAction()->trigger();
+    EXPECT_EQ(strip.imageRect().size(), QSize(1128, 24));
+
+    // A group with a 256-pixel member (entry 0 × 0) and a cursor-sized one: the listing gives their
+    // real sizes, and the group scrolls down and across to its last member.
+    const pebuilder::IconImage big = pebuilder::makePngIconImage(256);
+    const pebuilder::IconImage small = pebuilder::makeIconImage(32, 8);
+    temp_.write("g/Icon00001.ico", iconFile(big, false));
+    temp_.write("g/Icon00002.ico", iconFile(small, false));
+    ImageWnd& group =
+        open(temp_.write("g/1400001", pebuilder::makeIconGroup({{big, 1}, {small, 2}})), 9, {700, 400});
+    EXPECT_TRUE(group.groupListing().contains("  1  256 x256   32")) << group.groupListing().toStdString();
+    EXPECT_TRUE(group.groupListing().contains("  2   32 x 32    8")) << group.groupListing().toStdString();
+    ASSERT_FALSE(group.verticalScrollBar()->isHidden());
+    ASSERT_FALSE(group.horizontalScrollBar()->isHidden());
+    EXPECT_GE(group.verticalScrollBar()->maximum() + group.viewArea().height(), 256 + 32 + 3 * 4);
+    EXPECT_GE(group.horizontalScrollBar()->maximum() + group.viewArea().width(), 8 + 256);
+    const QImage top = group.grab(group.viewArea()).toImage();
+    group.verticalScrollBar()->setValue(group.verticalScrollBar()->maximum());
+    EXPECT_NE(group.grab(group.viewArea()).toImage(), top);
+
+    const pebuilder::IconImage cursor = pebuilder::makeCursorImage(32, 1, 0, 0);
+    temp_.write("c/Cursor00003.CUR", iconFile(cursor, true));
+    EXPECT_TRUE(open(temp_.write("c/1200001", pebuilder::makeCursorGroup({{cursor, 3}})), 10)
+                    .groupListing()
+                    .contains("  3   32 x 32    1"));
+}
+
+TEST_F(ImageWndTest, ThePreviewShowsWhatApplyWritesAndTheChoiceIsOneOfTwo) {
+    const fs::path icon = temp_.write("Icon00570.ICO", iconFile(pebuilder::makePngIconImage(48), false));
+    ImageWnd& pane = open(icon, 0, {900, 420});
+    ColorizeWnd& panel = *pane.colorizePanel();
+    panel.allImagesBox()->setChecked(true);
+    EXPECT_FALSE(panel.currentOnlyBox()->isChecked());
+    panel.currentOnlyBox()->setChecked(true);
+    EXPECT_FALSE(panel.allImagesBox()->isChecked());
+
+    // An icon stored as PNG is recoloured as its preview shows it.
+    panel.hueSlider()->setValue(512);
+    ASSERT_TRUE(testing::waitUntil([&] { return pane.isPreviewing(); }));
+    const QImage preview = pane.grab(pane.imageRect()).toImage();
+    const ByteVector before = testing::readBytes(icon);
+    sink.answers = {Answer::kYes};
+    panel.applyButton()->click();
+    EXPECT_NE(testing::readBytes(icon), before);
+    EXPECT_TRUE(sink.errors.empty());
+    // The file now shows as the preview did, and the panel no longer holds what it applied.
+    EXPECT_FALSE(pane.isPreviewing());
+    EXPECT_TRUE(panel.isNeutral());
+    EXPECT_EQ(panel.hueSlider()->value(), 0);
+    EXPECT_EQ(pane.grab(pane.imageRect()).toImage(), preview);
+
+    // Values not yet applied recolour the next picture too, and it is shown so at once.
+    panel.hueSlider()->setValue(512);
+    pane.ShowImageFile(temp_.write("red.bmp", bmp24({{0xFF0000}})), nullptr, nullptr, 0);
+    EXPECT_TRUE(pane.isPreviewing());
+    EXPECT_EQ(pixelAt(pane, {20, 90}), 0x0000FFu);
+}
+
+TEST_F(ImageWndTest, PicturesAreFoundByTheirBytesAndMoviesPlayAtTheirOwnSize) {
+    const fs::path project = projectWith(
+        "<Directory Type='0'>"
+        "<Entry ID='10' Directory='1'><Directory Type='10'><Entry Name='BBABORT' Directory='1'><Directory>"
+        "<Entry ID='1033' Directory='0'><File Name='BBABORT'/></Entry></Directory></Entry>"
+        "<Entry Name='DATA' Directory='1'><Directory>"
+        "<Entry ID='1033' Directory='0'><File Name='DATA'/></Entry></Directory></Entry>"
+        "</Directory></Entry>"
+        "<Entry Name='GIF' Directory='1'><Directory Type='GIF'><Entry Name='IDR_GIF1' "
+        "Directory='1'><Directory>"
+        "<Entry ID='1033' Directory='0'><File Name='GIF\\IDR_GIF1'/></Entry>"
+        "</Directory></Entry></Directory></Entry></Directory>");
+    temp_.write("p/BBABORT", pebuilder::makePngIconImage(20).data);
+    temp_.write("p/GIF/IDR_GIF1", gifFile(4, 2, {{1, 1, 2, 2, 1, 1, 2, 2}}));
+    temp_.write("p/DATA", pebuilder::bytesOf("BM not a bitmap at all, only bytes"));
+    document = std::make_unique<CKsDoc>(dataFolder() / "Temp");
+    ASSERT_TRUE(document->OpenProject(project));
+    registerPaneFactory(PaneType::kImage, makeImagePaneFactory(services));
+    struct FactoryReset {
+        ~FactoryReset() { registerPaneFactory(PaneType::kImage, {}); }
+    } factoryReset;
+    PaneHost host;
+    host.resize(500, 400);
+    auto entry = [&](const std::string& path) { return document->description().FindElement(path); };
+    const std::string rcData = "\\Directory\\Entry\\Directory\\Entry";
+    XmlElement* abort = entry(rcData);
+    ASSERT_NE(abort, nullptr);
+    host.Select(document.get(), abort->firstChild()->firstChild());
+    EXPECT_EQ(host.kind(), PaneKind::kImage);
+    auto* pane = qobject_cast<ImageWnd*>(host.activeWidget());
+    ASSERT_NE(pane, nullptr);
+    EXPECT_EQ(pane->otherFrame().size(), QSize(20, 20));
+    host.Select(document.get(), abort->next()->firstChild()->firstChild());
+    EXPECT_EQ(host.kind(), PaneKind::kHex);
+    host.Select(document.get(),
+                entry("\\Directory\\Entry")->next()->firstChild()->firstChild()->firstChild()->firstChild());
+    EXPECT_EQ(host.kind(), PaneKind::kImage);
+    pane = qobject_cast<ImageWnd*>(host.activeWidget());
+    ASSERT_NE(pane, nullptr);
+    EXPECT_TRUE(testing::waitUntil([&] { return pane->otherFrame().size() == QSize(4, 2); }));
+
+    // A movie plays at its own size in the middle of the pane, whether or not it scales to fit.
+    ImageWnd& avi = open(temp_.write("movie", aviFile(6, 3, {0, 1}, 20000)), 0, {420, 300});
+    EXPECT_FALSE(avi.realSize());
+    EXPECT_EQ(avi.otherFrameCount(), 2);
+    EXPECT_EQ(avi.otherRect().size(), QSize(6, 3));
+    EXPECT_LE(std::abs(avi.otherRect().center().x() - avi.viewArea().center().x()), 1);
+    EXPECT_LE(std::abs(avi.otherRect().center().y() - avi.viewArea().center().y()), 1);
+}
+
 // ----- Replace ------------------------------------------------------------------------------------
+
+TEST_F(ImageWndTest, APictureReplacingABitmapIsWrittenAsABmp) {
+    XmlElement* bitmap = openProject();
+    ImageWnd& pane = open(folder / "Bitmap00101.BMP", 0, {300, 400}, bitmap);
+    QStringList status;
+    QObject::connect(&pane, &ImageWnd::statusMessage, [&](const QString& text) { status << text; });
+    auto bitCountOf = [](const ByteVector& file) { return ByteReader(asBytes(file)).u16Or(28, 0); };
+
+    QImage photo(20, 10, QImage::Format_RGB32);
+    photo.fill(Qt::darkCyan);
+    fs::create_directories(temp_ / "elsewhere");
+    ASSERT_TRUE(photo.save(QString::fromStdString((temp_ / "elsewhere/Photo.jpg").string()), "JPEG"));
+    pane.ReplaceWith(temp_ / "elsewhere/Photo.jpg");
+    EXPECT_EQ(attribute(bitmap, "Name") + attribute(bitmap, "Png"), "Photo.BMP0");
+    const ByteVector written = testing::readBytes(folder / "Photo.BMP");
+    ASSERT_GT(written.size(), 54u);
+    EXPECT_EQ(written[0], std::byte{'B'});
+    EXPECT_EQ(written[1], std::byte{'M'});
+    EXPECT_EQ(bitCountOf(written), 24);
+    EXPECT_EQ(pane.pictureSize(), QSize(20, 10));
+    ASSERT_EQ(status.size(), 1);
+    EXPECT_TRUE(status[0].contains("Photo.jpg") && status[0].contains("24")) << status[0].toStdString();
+
+    // A picture with alpha keeps it in 32 bits.
+    QImage clear(8, 8, QImage::Format_ARGB32);
+    clear.fill(QColor(255, 0, 0, 128));
+    if (QImageWriter::supportedImageFormats().contains("ico")) {
+        ASSERT_TRUE(clear.save(QString::fromStdString((temp_ / "elsewhere/Clear.ico").string()), "ICO"));
+        pane.ReplaceWith(temp_ / "elsewhere/Clear.ico");
+        EXPECT_EQ(attribute(bitmap, "Name"), "Clear.BMP");
+        EXPECT_EQ(bitCountOf(testing::readBytes(folder / "Clear.BMP")), 32);
+    }
+
+    // What no reader makes a picture of is refused, and the entry stays.
+    const std::string name = attribute(bitmap, "Name");
+    pane.ReplaceWith(temp_.write("elsewhere/movie.avi", aviFile(6, 3, {0}, 20000)));
+    EXPECT_EQ(sink.errors.size(), 1u);
+    EXPECT_EQ(attribute(bitmap, "Name"), name);
+    EXPECT_FALSE(fs::exists(folder / "movie.avi"));
+
+    // The dialog offers what fits the entry, and every file.
+    EXPECT_TRUE(replaceFilter(ImageKind::kIconGroup).contains("(*.ico)"));
+    EXPECT_TRUE(replaceFilter(ImageKind::kCursor).contains("(*.cur)"));
+    for (ImageKind kind : {ImageKind::kBitmap, ImageKind::kIconGroup, ImageKind::kCursorGroup})
+        EXPECT_TRUE(replaceFilter(kind).endsWith("(*)"));
+}
 
 TEST_F(ImageWndTest, ReplaceCopiesIntoTheFolderAndRenamesTheEntry) {
     XmlElement* bitmap = openProject();
@@ -410,9 +585,9 @@ TEST_F(ImageWndTest, ReplaceCopiesIntoTheFolderAndRenamesTheEntry) {
     EXPECT_EQ(pane.pictureSize(), QSize(5, 5));
 
     sink.answers = {Answer::kNo};
-    pane.ReplaceWith(temp_.write("elsewhere/x.gif", gifFile(2, 2, {{1, 2, 3, 0}})));
+    pane.ReplaceWith(temp_.write("elsewhere/x.png", pebuilder::makePngIconImage(12).data));
     EXPECT_EQ(attribute(bitmap, "Name"), "New.bmp");
-    EXPECT_FALSE(fs::exists(folder / "x.gif"));
+    EXPECT_FALSE(fs::exists(folder / "x.png"));
 }
 
 TEST_F(ImageWndTest, ReplaceAsksBeforeOverwritingAnotherResourcesFile) {

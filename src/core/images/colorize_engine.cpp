@@ -1116,8 +1116,8 @@ HResult ColorizeEngine::recolorDibFile(const fs::path& path, bool icon, bool sta
         if (!directory || !directory->knownType())
             return reportFailure(startNewReport, __LINE__, kFail, path);
         base = IconImageOffset(reader.bytes());
-        // PNG-compressed images are left alone, like any format the engine does not recolour.
-        if (auto image = reader.from(base); image && HasPngSignature(image->bytes())) return kOk;
+        if (auto image = reader.from(base); image && HasPngSignature(image->bytes()))
+            return recolorIconPng(std::move(data), base, path, startNewReport, out);
     } else {
         if (reader.u16(0) != std::uint16_t{0x4D42})  // "BM"
             return reportFailure(startNewReport, __LINE__, kFail, path);
@@ -1140,20 +1140,84 @@ HResult ColorizeEngine::recolorDibFile(const fs::path& path, bool icon, bool sta
     return kOk;
 }
 
-HResult ColorizeEngine::recolorPng(const fs::path& path, bool startNewReport,
-                                   std::vector<std::byte>& out) const {
-    // Only 32-bit images are recoloured; their alpha is kept.
+HResult ColorizeEngine::recolorPngBytes(Bytes png, std::vector<std::byte>& out) const {
+    // Recoloured the way the image pane previews it: the PNG made into a DIB, the DIB recoloured,
+    // and its palette and rows taken back, so that the bit depth and the alpha stay.
     const PngConverter codec;
     ImageRecord record;
-    if (HResult hr = codec.ReadPngFile(path, record); hr.failed() || record.bitDepth != 32)
-        return reportFailure(startNewReport, __LINE__, kFail, path);
-    const std::uint64_t pixelCount =
-        static_cast<std::uint64_t>(record.width) * static_cast<std::uint64_t>(record.height);
-    ColorizeKernel(*this, true).pixels32(std::as_writable_bytes(std::span(record.pixels)), 0, pixelCount);
-    if (HResult hr = codec.WritePng(record, out); hr.failed()) {
+    if (HResult hr = codec.ReadPng(png, record); hr.failed()) return hr;
+    std::vector<std::byte> dib;
+    if (HResult hr = codec.ImageRecordToDib(record, dib); hr.failed()) return hr;
+    if (HResult hr = RecolorDib(std::span<std::byte>(dib)); hr.failed()) return hr;
+    DibInfo info;
+    if (HResult hr = validateDib(asBytes(dib), info); hr.failed()) return hr;
+    const ByteReader reader(asBytes(dib));
+    for (std::uint32_t i = 0; i < record.paletteCount; ++i) {
+        const std::size_t to = std::size_t{3} * i;
+        const std::uint64_t from = info.paletteOffset + std::uint64_t{4} * i;
+        record.palette.at(to) = reader.u8Or(from + 2, 0);
+        record.palette.at(to + 1) = reader.u8Or(from + 1, 0);
+        record.palette.at(to + 2) = reader.u8Or(from, 0);
+    }
+    const auto rowBytes = static_cast<std::size_t>(record.rowBytes);
+    for (std::int32_t y = 0; y < record.height; ++y) {
+        // The DIB's rows run bottom-up.
+        const std::uint64_t from =
+            info.pixelOffset + std::uint64_t{rowBytes} * static_cast<std::uint64_t>(record.height - 1 - y);
+        const auto row = reader.slice(from, rowBytes);
+        if (!row) return kFail;
+        std::memcpy(record.row(y), row->bytes().data(), rowBytes);
+    }
+    return codec.WritePng(record, out);
+}
+
+HResult ColorizeEngine::recolorPng(const fs::path& path, bool startNewReport,
+                                   std::vector<std::byte>& out) const {
+    MappedFile file;
+    if (HResult hr = OpenMappedFile(path, file); hr.failed())
+        return reportFailure(startNewReport, __LINE__, hr, path);
+    const std::vector<std::byte> png = std::move(file.data);
+    CloseMappedFile(file);
+    if (HResult hr = recolorPngBytes(asBytes(png), out); hr.failed()) {
         out.clear();
         return reportFailure(startNewReport, __LINE__, hr, path);
     }
+    return kOk;
+}
+
+HResult ColorizeEngine::recolorIconPng(std::vector<std::byte> file, std::uint64_t offset,
+                                       const fs::path& path, bool startNewReport,
+                                       std::vector<std::byte>& out) const {
+    // The image runs to the end of the file, or for as many bytes as its directory entry says when
+    // the entry points at it.
+    const ByteReader reader(asBytes(file));
+    const std::optional<IconDirectoryEntry> first = ReadIconDirectoryEntry(reader.bytes(), 0);
+    std::uint64_t end = file.size();
+    const bool sized = first && first->imageOffset == offset && first->imageBytes <= file.size() - offset;
+    if (sized) end = offset + first->imageBytes;
+    const auto image = reader.slice(offset, end - offset);
+    if (!image) return reportFailure(startNewReport, __LINE__, kFail, path);
+    std::vector<std::byte> png;
+    // PNG data that does not decode is no picture the pane shows: it stays as it is.
+    if (recolorPngBytes(image->bytes(), png).failed()) return kOk;
+    if (png.size() > UINT32_MAX - offset) return reportFailure(startNewReport, __LINE__, kFail, path);
+
+    ByteWriter rebuilt;
+    rebuilt.append(reader.bytes().subspan(0, static_cast<std::size_t>(offset)));
+    rebuilt.append(asBytes(png));
+    rebuilt.append(reader.bytes().subspan(static_cast<std::size_t>(end)));
+    // The entry of the image takes the new size; images stored after it move by the difference.
+    const std::optional<IconDirectory> directory = ReadIconDirectory(reader.bytes());
+    const auto newSize = static_cast<std::uint32_t>(png.size());
+    const auto shift = static_cast<std::int64_t>(png.size()) - static_cast<std::int64_t>(end - offset);
+    for (std::size_t i = 0; directory && i < directory->entries.size(); ++i) {
+        const IconDirectoryEntry& entry = directory->entries[i];
+        const std::size_t at = kIconDirectoryHeaderSize + kIconDirectoryEntrySize * i;
+        if (i == 0 && sized) rebuilt.patchU32(at + 8, newSize);
+        if (entry.imageOffset >= end && entry.imageOffset > offset)
+            rebuilt.patchU32(at + 12, static_cast<std::uint32_t>(entry.imageOffset + shift));
+    }
+    out = std::move(rebuilt.bytes());
     return kOk;
 }
 

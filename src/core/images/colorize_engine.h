@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "core/platform/byte_reader.h"
 #include "core/platform/status.h"
 
 namespace kestrel {
@@ -79,9 +80,9 @@ class ColorizeEngine {
     // when the format is one the engine leaves alone (JPEG or PNG compressed, odd bit counts).
     HResult RecolorDib(std::span<std::byte> dib) const;
 
-    // Recolours one .BMP, .ICO, .CUR or 32-bit .png file (chosen by the last three characters of the
-    // name) and replaces it atomically. Other files are skipped with S_OK. Failures are reported
-    // (ReportError) and returned; the file is then unchanged.
+    // Recolours one .BMP, .ICO, .CUR or .png file (chosen by the last three characters of the name;
+    // icon and cursor images stored as PNG too) and replaces it atomically. Other files are skipped with
+    // S_OK. Failures are reported (ReportError) and returned; the file is then unchanged.
     HResult RecolorFile(const std::filesystem::path& path) const;
 
     // How a folder run went: the image files it found (.BMP, .ICO, .CUR, .png in any case) and how
@@ -113,6 +114,12 @@ class ColorizeEngine {
                             std::vector<std::byte>& out) const;
     HResult recolorPng(const std::filesystem::path& path, bool startNewReport,
                        std::vector<std::byte>& out) const;
+    // A PNG stream recoloured into `out`, keeping its bit depth, palette size and alpha.
+    HResult recolorPngBytes(Bytes png, std::vector<std::byte>& out) const;
+    // An icon or cursor file whose image at `offset` is a PNG: the file with the image recoloured.
+    HResult recolorIconPng(std::vector<std::byte> file, std::uint64_t offset,
+                           const std::filesystem::path& path, bool startNewReport,
+                           std::vector<std::byte>& out) const;
     HResult recolorDibFile(const std::filesystem::path& path, bool icon, bool startNewReport,
                            std::vector<std::byte>& out) const;
     void applyMixWeights(const std::array<double, kMixTableCount>& weights, int offset0, int offset1,

@@ -134,6 +134,8 @@ std::vector<GroupEntry> ParseGroupEntries(Bytes groupData) {
         GroupEntry entry;
         entry.shownWidth = reader.u8Or(at, 0);
         entry.shownHeight = reader.u8Or(at + 1, 0);
+        entry.cursorWidth = reader.u16Or(at, 0);
+        entry.cursorHeight = reader.u16Or(at + 2, 0);
         entry.bitCount = reader.u16Or(at + 6, 0);
         entry.bytesInResource = reader.u32Or(at + 8, 0);
         entry.id = reader.u16Or(at + 12, 0);
@@ -142,15 +144,34 @@ std::vector<GroupEntry> ParseGroupEntries(Bytes groupData) {
     return entries;
 }
 
-std::string GroupListing(Bytes groupData) {
+PictureSize GroupEntrySize(const GroupEntry& entry, IconGroupKind kind,
+                           const std::optional<PictureSize>& member) {
+    if (kind == IconGroupKind::kCursor) {
+        if (member) return *member;
+        return {entry.cursorWidth, entry.cursorHeight / 2};
+    }
+    const std::int32_t width = entry.shownWidth == 0 ? 256 : entry.shownWidth;
+    const std::int32_t height = entry.shownHeight == 0 ? 256 : entry.shownHeight;
+    if (member && (entry.shownWidth == 0 || entry.shownHeight == 0)) {
+        return {entry.shownWidth == 0 ? member->width : width,
+                entry.shownHeight == 0 ? member->height : height};
+    }
+    return {width, height};
+}
+
+std::string GroupListing(Bytes groupData, IconGroupKind kind,
+                         const std::vector<std::optional<PictureSize>>& memberSizes) {
     const std::vector<GroupEntry> entries = ParseGroupEntries(groupData);
     std::string text = safeFormat(Localized(" 图象数: %d\n ID    大小    BPP   字节\n"),
                                   {static_cast<unsigned>(entries.size())});
-    for (const GroupEntry& entry : entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const GroupEntry& entry = entries[i];
+        const PictureSize size =
+            GroupEntrySize(entry, kind, i < memberSizes.size() ? memberSizes[i] : std::nullopt);
         // The byte size is shown as a signed number, as the listing always has.
         text += safeFormat("%3d  %3d x%3d  %3d %6d\n",
-                           {unsigned{entry.id}, unsigned{entry.shownWidth}, unsigned{entry.shownHeight},
-                            unsigned{entry.bitCount}, static_cast<int>(entry.bytesInResource)});
+                           {unsigned{entry.id}, size.width, size.height, unsigned{entry.bitCount},
+                            static_cast<int>(entry.bytesInResource)});
     }
     return text;
 }

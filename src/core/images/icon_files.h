@@ -100,8 +100,10 @@ HResult LoadIconImage(const std::filesystem::path& path, IconImage& image);
 
 // One entry of an icon or cursor group resource.
 struct GroupEntry {
-    std::uint8_t shownWidth = 0;   // byte 0 of the entry (icons: width, 0 for 256)
-    std::uint8_t shownHeight = 0;  // byte 1 (icons: height; cursors: the high byte of the width)
+    std::uint8_t shownWidth = 0;     // byte 0 of the entry (icons: width, 0 for 256)
+    std::uint8_t shownHeight = 0;    // byte 1 (icons: height; cursors: the high byte of the width)
+    std::uint16_t cursorWidth = 0;   // cursor groups: the 16-bit width (bytes 0 and 1)
+    std::uint16_t cursorHeight = 0;  // cursor groups: the 16-bit height, colour and mask rows (bytes 2, 3)
     std::uint16_t bitCount = 0;
     std::uint32_t bytesInResource = 0;
     std::uint16_t id = 0;
@@ -112,9 +114,23 @@ struct GroupEntry {
 // has no entries.
 std::vector<GroupEntry> ParseGroupEntries(Bytes groupData);
 
+// A member picture's width and height as its file gives them.
+struct PictureSize {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+// The size an entry stands for. An icon entry's width and height bytes hold the size, 0 standing for
+// 256, which the member's own picture then tells exactly; a cursor entry holds a 16-bit width and a
+// height that counts the mask rows too, so the member's picture decides, else the halved height.
+PictureSize GroupEntrySize(const GroupEntry& entry, IconGroupKind kind,
+                           const std::optional<PictureSize>& member);
+
 // The text the image pane shows for a group: a heading with the entry count and column titles, then
-// one line per entry (ID, the two shown size bytes, bit count, byte size).
-std::string GroupListing(Bytes groupData);
+// one line per entry (ID, width and height, bit count, byte size). `memberSizes[i]`, when given, is
+// the picture of entry i as its member file holds it.
+std::string GroupListing(Bytes groupData, IconGroupKind kind,
+                         const std::vector<std::optional<PictureSize>>& memberSizes = {});
 
 // The file of a group member: "Icon%.5d.ICO" or "Cursor%.5d.CUR" with the member's resource ID, in
 // the group file's folder, looked up through the stored-name resolver (case-insensitive match).

@@ -827,6 +827,26 @@ Are you sure?</translation>
         <source>复 制 到 剪 贴 板</source>
         <translation>Copy to Clipboard</translation>
     </message>
+    <message>
+        <source>图标文件</source>
+        <translation>Icon Files</translation>
+    </message>
+    <message>
+        <source>光标文件</source>
+        <translation>Cursor Files</translation>
+    </message>
+    <message>
+        <source>所有文件</source>
+        <translation>All Files</translation>
+    </message>
+    <message>
+        <source>无法将 &apos;%s&apos; 读取为图象：%s</source>
+        <translation>&apos;%s&apos; cannot be read as a picture: %s</translation>
+    </message>
+    <message>
+        <source>&apos;%s&apos; 已转换为 %d 位 BMP 图象。</source>
+        <translation>&apos;%s&apos; was converted to a %d-bit BMP picture.</translation>
+    </message>
 </context>
 <context>
     <name>kestrel::ui::PreviewWnd</name>

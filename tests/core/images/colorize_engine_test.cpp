@@ -624,11 +624,45 @@ TEST_F(ColorizeFiles, ThirtyTwoBitPngIsRecolouredWithItsAlpha) {
     }
 }
 
-TEST_F(ColorizeFiles, PalettePngFailsAndStaysUnchanged) {
-    const auto png = pngOf(4, 4, 8);
-    const auto path = write("Bitmap00002.PNG", png);
-    EXPECT_EQ(engine_.RecolorFile(path), kFail);
-    EXPECT_EQ(readBytes(path), png);
+// What the image pane previews of a PNG (its DIB recoloured) is what the file gets: a palette PNG
+// keeps its palette size, an icon stored as PNG is rewritten with its directory entry's size.
+TEST_F(ColorizeFiles, PngFilesAndPngIconImagesAreRecolouredAsThePreviewShowsThem) {
+    const PngConverter codec;
+    auto previewOf = [&](const std::vector<std::byte>& png) {
+        ImageRecord record;
+        std::vector<std::byte> dib;
+        EXPECT_EQ(codec.ReadPng(asBytes(png), record), kOk);
+        EXPECT_EQ(codec.ImageRecordToDib(record, dib), kOk);
+        EXPECT_EQ(engine_.RecolorDib(dib), kOk);
+        return dib;
+    };
+    auto dibOf = [&](Bytes png) {
+        ImageRecord record;
+        std::vector<std::byte> dib;
+        EXPECT_EQ(codec.ReadPng(png, record), kOk);
+        EXPECT_EQ(codec.ImageRecordToDib(record, dib), kOk);
+        return dib;
+    };
+    for (std::int32_t depth : {1, 4, 8, 24, 32}) {
+        SCOPED_TRACE(depth);
+        const auto png = pngOf(5, 3, depth);
+        const auto path = write("Bitmap00002.PNG", png);
+        ASSERT_EQ(engine_.RecolorFile(path), kOk);
+        const auto after = readBytes(path);
+        EXPECT_NE(after, png);
+        EXPECT_EQ(dibOf(asBytes(after)), previewOf(png));
+    }
+
+    // The import's 256-pixel icons: a PNG image after a one-entry directory.
+    const auto png = pngOf(7, 6, 32);
+    const auto icon = write("Icon00570.ICO", iconFile(png));
+    ASSERT_EQ(engine_.RecolorFile(icon), kOk);
+    const auto after = readBytes(icon);
+    const ByteReader reader(asBytes(after));
+    ASSERT_GT(after.size(), 22u);
+    EXPECT_EQ(reader.u32Or(14, 0), after.size() - 22);  // the entry's byte count
+    EXPECT_EQ(reader.u32Or(18, 0), 22u);
+    EXPECT_EQ(dibOf(asBytes(after).subspan(22)), previewOf(png));
 }
 
 TEST(ColorizeDib, ADibWhoseRowsDoNotFitIsRefusedUntouched) {

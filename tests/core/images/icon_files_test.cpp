@@ -41,17 +41,23 @@ std::vector<std::byte> groupData(std::uint16_t type, std::uint16_t count,
 
 const std::string kHeading = " ID    大小    BPP   字节\n";
 
-TEST(IconGroupListing, IconEntriesShowWidthAndHeightBytes) {
-    // 32 × 32 and 256 × 256 (stored as 0 × 0).
-    const auto data = groupData(1, 2, {{32 | 32 << 8, 0, 32, 4264, 1}, {0, 0, 32, 70000, 2}});
-    EXPECT_EQ(GroupListing(asBytes(data)), " 图象数: 2\n" + kHeading +
-                                               "  1   32 x 32   32   4264\n"
-                                               "  2    0 x  0   32  70000\n");
-}
-
-TEST(IconGroupListing, CursorEntriesShowTheTwoBytesOfTheWidth) {
-    const auto data = groupData(2, 1, {{32, 64, 1, 308, 3}});
-    EXPECT_EQ(GroupListing(asBytes(data)), " 图象数: 1\n" + kHeading + "  3   32 x  0    1    308\n");
+TEST(IconGroupListing, SizesComeFromTheMembersWhereTheEntriesCannotSayThem) {
+    // 32 × 32, and 256 × 256 stored as 0 × 0: the member's picture tells, else 256.
+    const auto icons = groupData(1, 2, {{32 | 32 << 8, 0, 32, 4264, 1}, {0, 0, 32, 70000, 2}});
+    EXPECT_EQ(GroupListing(asBytes(icons), IconGroupKind::kIcon), " 图象数: 2\n" + kHeading +
+                                                                      "  1   32 x 32   32   4264\n"
+                                                                      "  2  256 x256   32  70000\n");
+    EXPECT_EQ(
+        GroupListing(asBytes(icons), IconGroupKind::kIcon, {PictureSize{48, 48}, PictureSize{256, 128}}),
+        " 图象数: 2\n" + kHeading +
+            "  1   32 x 32   32   4264\n"
+            "  2  256 x128   32  70000\n");
+    // A cursor entry holds a 16-bit width and the doubled height.
+    const auto cursors = groupData(2, 1, {{32, 64, 1, 308, 3}});
+    EXPECT_EQ(GroupListing(asBytes(cursors), IconGroupKind::kCursor),
+              " 图象数: 1\n" + kHeading + "  3   32 x 32    1    308\n");
+    EXPECT_EQ(GroupListing(asBytes(cursors), IconGroupKind::kCursor, {PictureSize{48, 40}}),
+              " 图象数: 1\n" + kHeading + "  3   48 x 40    1    308\n");
 }
 
 struct TruncatedGroup {
@@ -65,7 +71,7 @@ class IconGroupCounts : public ::testing::TestWithParam<TruncatedGroup> {};
 TEST_P(IconGroupCounts, ListOnlyTheEntriesTheDataHolds) {
     const auto& data = GetParam().data;
     EXPECT_EQ(ParseGroupEntries(asBytes(data)).size(), GetParam().entries);
-    const std::string listing = GroupListing(asBytes(data));
+    const std::string listing = GroupListing(asBytes(data), IconGroupKind::kIcon);
     EXPECT_EQ(listing.rfind(" 图象数: " + std::to_string(GetParam().entries) + "\n" + kHeading, 0), 0u)
         << listing;
     std::size_t lines = 0;
