@@ -295,6 +295,9 @@ def main():
                              and roundtrip.dib_pixels(old["resources"][k]["data"])
                              == roundtrip.dib_pixels(new["resources"][k]["data"])]
                 bitmaps += len(rewritten)
+                pictures = {(r["type"], r["name"], r["language"]): r.get("pixelsDiffer") for r in report["resources"]}
+                problems.extend("bitmap %s: /Diff does not say its pixels are equal" % (k,)
+                                for k in rewritten if pictures.get(k) is not False)
                 stray = [k for k in stray if k not in rewritten]
                 if stray:
                     problems.append("resources the edit did not ask for: %s" % stray)

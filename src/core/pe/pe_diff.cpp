@@ -7,6 +7,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "core/images/dib.h"
 #include "core/pe/resource_types.h"
 #include "core/pe/version_info.h"
 #include "core/platform/text.h"
@@ -231,6 +232,20 @@ std::vector<StringDiff> stringDifferences(const ResourceKey& type, const Resourc
     return out;
 }
 
+// Whether two bitmaps show different pictures. Nothing unless both are uncompressed or bit-field
+// DIBs that decode (RLE could expand a few bytes into a picture of any size).
+std::optional<bool> bitmapPixelsDiffer(std::optional<Bytes> a, std::optional<Bytes> b) {
+    if (!a || !b) return std::nullopt;
+    for (Bytes dib : {*a, *b}) {
+        const DibHeader header = readDibHeader(dib);
+        if (header.compression != kBiRgb && !header.bitFields()) return std::nullopt;
+    }
+    RgbaImage oldPicture, newPicture;
+    if (DecodeDib(*a, oldPicture).failed() || DecodeDib(*b, newPicture).failed()) return std::nullopt;
+    return oldPicture.width != newPicture.width || oldPicture.height != newPicture.height ||
+           oldPicture.pixels != newPicture.pixels;
+}
+
 bool sameBytes(std::optional<Bytes> a, std::optional<Bytes> b) {
     if (!a || !b) return !a && !b;
     return std::equal(a->begin(), a->end(), b->begin(), b->end());
@@ -274,6 +289,8 @@ void diffResources(const PeImage& oldImage, const PeImage& newImage, PeDiff& dif
             if (dataDiffers || before.codePage != after.codePage) {
                 record(DiffChange::kChanged, &before, &after);
                 diff.resources.back().dataDiffers = dataDiffers;
+                if (dataDiffers && !before.type.isName && before.type.id == resource_type::kBitmap)
+                    diff.resources.back().pixelsDiffer = bitmapPixelsDiffer(before.data, after.data);
             }
             ++oldIt;
             ++newIt;
@@ -721,6 +738,7 @@ std::string FormatPeDiffText(const PeDiff& diff) {
             out += std::to_string(resource.oldSize) + " bytes";
         } else {
             out += std::to_string(resource.oldSize) + " -> " + std::to_string(resource.newSize) + " bytes";
+            if (resource.pixelsDiffer) out += *resource.pixelsDiffer ? ", pixels differ" : ", pixels equal";
             if (resource.oldCodePage != resource.newCodePage)
                 out += ", code page " + std::to_string(resource.oldCodePage) + " -> " +
                        std::to_string(resource.newCodePage);
@@ -772,6 +790,8 @@ std::string FormatPeDiffJson(const PeDiff& diff, std::string_view oldName, std::
                    ",\"newCodePage\":" + std::to_string(resource.newCodePage);
         if (resource.change == DiffChange::kChanged)
             out += std::string(",\"dataDiffers\":") + (resource.dataDiffers ? "true" : "false");
+        if (resource.pixelsDiffer)
+            out += std::string(",\"pixelsDiffer\":") + (*resource.pixelsDiffer ? "true" : "false");
         out += ",\"strings\":[";
         const bool stringTable = !resource.type.isName && resource.type.id == resource_type::kString;
         for (std::size_t i = 0; i < resource.strings.size(); ++i) {

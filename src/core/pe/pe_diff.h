@@ -47,6 +47,9 @@ struct ResourceDiff {
     std::uint32_t newCodePage = 0;
     // For a changed resource: false when only the data entry's code page differs.
     bool dataDiffers = true;
+    // For a changed bitmap of uncompressed or bit-field pixels: whether the picture (its size and
+    // decoded pixels) differs, or only the bytes that describe it.
+    std::optional<bool> pixelsDiffer;
     std::vector<StringDiff> strings;
 };
 

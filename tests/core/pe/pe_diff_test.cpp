@@ -148,6 +148,24 @@ TEST(PeDiff, ReportsSectionsHeaderFieldsOverlayAndCertificateTable) {
     EXPECT_TRUE(has("section changed: \".text\" (#1): PointerToRawData 0x00000200 -> 0x00000400")) << text;
 }
 
+TEST(PeDiff, TellsABitmapWhoseHeaderChangedFromOneWhosePictureDid) {
+    pb::ImagePlan oldPlan;
+    oldPlan.resources.push_back({pb::kRtBitmap, 1, pb::kLangEnUs, pb::makeDib({16, 16, 32})});
+    oldPlan.resources.push_back({pb::kRtBitmap, 2, pb::kLangEnUs, pb::makeDib({16, 16, 8})});
+    pb::ImagePlan newPlan = oldPlan;
+    newPlan.resources[0].data[24] ^= std::byte{0x42};  // XPelsPerMeter
+    newPlan.resources[1].data = pb::makeDib({16, 16, 8, false, false, false, 7});
+    const std::string size1 = std::to_string(oldPlan.resources[0].data.size());
+    const std::string size2 = std::to_string(oldPlan.resources[1].data.size());
+    const std::string text = FormatPeDiffText(diffOf(pb::buildImage(oldPlan), pb::buildImage(newPlan)));
+    EXPECT_EQ(
+        linesStartingWith(text, "resource "),
+        (std::vector<std::string>{
+            "resource changed: BITMAP 1 language 1033, " + size1 + " -> " + size1 + " bytes, pixels equal",
+            "resource changed: BITMAP 2 language 1033, " + size2 + " -> " + size2 + " bytes, pixels differ"}))
+        << text;
+}
+
 TEST(PeDiff, QuotesNamesAndStringsWhateverTheyHold) {
     pb::ImagePlan oldPlan;
     oldPlan.resources.push_back({u"A\"B\x01", u"\xD800x", pb::kLangEnUs, pb::bytesOf("1")});
