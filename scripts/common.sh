@@ -5,7 +5,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export CCACHE_BASEDIR="$ROOT"
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/kestrel-ccache}"
 
-# Installs the Debian packages that are not installed yet (nothing when all are present).
+# Installs the Debian packages that are not installed yet (nothing when all are present). Fails
+# only when one of them cannot be installed.
 ensure_packages() {
     local missing=()
     local package
@@ -22,8 +23,15 @@ ensure_packages() {
     if [ "$(id -u)" -ne 0 ]; then
         sudo="sudo"
     fi
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # One index that cannot be fetched (a mirror in the middle of a sync) must not stop the run: the
+    # lists already there may well hold every package. Only a package that cannot be installed does.
+    if ! $sudo apt-get update -qq; then
+        echo "warning: apt-get update failed for at least one package index; going on with the lists there are" >&2
+    fi
+    if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+        echo "error: cannot install: ${missing[*]}" >&2
+        return 1
+    fi
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libpng-dev zlib1g-dev libgtest-dev libgmock-dev

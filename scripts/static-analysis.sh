@@ -2,11 +2,20 @@
 # clang-tidy (checks in .clang-tidy) and cppcheck over every source file of src/.
 #   scripts/static-analysis.sh [BUILD_FOLDER]
 # BUILD_FOLDER holds compile_commands.json (default build/debug; configured here when missing).
-# Exit status 1 when either tool reports a finding.
+# Exit status 1 when either tool reports a finding or is not installed.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$ROOT/build/debug}
 tidy=$(command -v clang-tidy-14 || command -v clang-tidy)
+# A missing tool would find nothing and so pass; that is not a result.
+if [ -z "$tidy" ]; then
+    echo "static-analysis: clang-tidy is not installed (Debian package clang-tidy-14)" >&2
+    exit 1
+fi
+if ! command -v cppcheck >/dev/null; then
+    echo "static-analysis: cppcheck is not installed (Debian package cppcheck)" >&2
+    exit 1
+fi
 jobs=$(nproc)
 if [ ! -f "$build/compile_commands.json" ]; then
     cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null || exit 1

@@ -13,6 +13,7 @@
 #include "core/pe/compile_file.h"
 #include "core/pe/decompile_file.h"
 #include "core/pe/one_shot_edit.h"
+#include "core/pe/pe_diff.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
@@ -70,6 +71,51 @@ int decompile(const CKsCommandLineInfo& commandLine, const std::filesystem::path
     return kExitSuccess;
 }
 
+// Reads and parses one file of /Diff; says on standard error why it cannot.
+bool readDiffFile(const std::string& name, std::vector<std::byte>& bytes, PeImage& image) {
+    if (HResult hr = ReadWholeFile(pathFromUtf8(name), bytes); hr.failed()) {
+        std::string reason = LookupMessageText(hr).text;
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+            reason.pop_back();
+        std::fprintf(stderr, "kestrel: /Diff: cannot read '%s' (0x%08X %s)\n", name.c_str(),
+                     static_cast<unsigned>(hr.value()), reason.c_str());
+        return false;
+    }
+    if (parsePeImage(asBytes(bytes), image).failed()) {
+        std::fprintf(stderr, "kestrel: /Diff: '%s' is not a PE image that can be read\n", name.c_str());
+        return false;
+    }
+    return true;
+}
+
+// /Diff: nothing printed and 0 when the files are equal, the differences and 1 otherwise, 2 when a
+// file cannot be read.
+int diffFiles(const CKsCommandLineInfo& commandLine) {
+    const std::string& oldName = commandLine.fileName;
+    const std::string& newName = commandLine.extraFileNames.front();
+    std::vector<std::byte> oldBytes, newBytes;
+    PeImage oldImage, newImage;
+    if (!readDiffFile(oldName, oldBytes, oldImage) || !readDiffFile(newName, newBytes, newImage))
+        return kExitUsage;
+    const PeDiff diff = DiffPeImages(oldImage, newImage);
+    for (const auto& [damaged, name] :
+         {std::pair{diff.oldResourcesDamaged, &oldName}, {diff.newResourcesDamaged, &newName}}) {
+        if (damaged)
+            std::fprintf(stderr,
+                         "kestrel: /Diff: the resource directory of '%s' is damaged; what cannot be read is "
+                         "left out\n",
+                         name->c_str());
+    }
+    const std::string text =
+        commandLine.json ? FormatPeDiffJson(diff, oldName, newName) : FormatPeDiffText(diff);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (std::ferror(stdout) || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "kestrel: /Diff: cannot write the differences\n");
+        return kExitUsage;
+    }
+    return diff.empty() ? kExitSuccess : kExitFailure;
+}
+
 }  // namespace
 
 std::array<std::string, 9> errorDialogCaptions() {
@@ -97,6 +143,7 @@ void printUsageError(const std::string& problem) {
 
 int runFileOperation(const CKsCommandLineInfo& commandLine) {
     const std::filesystem::path file = pathFromUtf8(commandLine.fileName);
+    if (commandLine.diff) return diffFiles(commandLine);
     if (commandLine.edit) {
         const std::filesystem::path output = commandLine.outputGiven ? pathFromUtf8(commandLine.output) : "";
         if (EditResources(file, output, commandLine.resourceEdits()).failed()) {

@@ -1,5 +1,5 @@
 // The kestrel program without Qt: --help, --version and the operations on files (/Decompile,
-// /Compile, /Edit) run here and load nothing of the desktop interface. A window is the desktop
+// /Compile, /Edit, /Diff) run here and load nothing of the desktop interface. A window is the desktop
 // program's (kestrel-gui), which this program starts in its place when one is wanted.
 #pragma once
 
@@ -31,8 +31,8 @@ std::string programVersionText(std::uint16_t* major = nullptr, std::uint16_t* mi
 // Prints a usage problem and the usage text on standard error.
 void printUsageError(const std::string& problem);
 
-// Runs the import, compile or edit of a command line without usage problems; failures are reported
-// through the UiSink. Returns the exit status.
+// Runs the import, compile, edit or comparison of a command line without usage problems; failures are
+// reported through the UiSink. Returns the exit status.
 int runFileOperation(const CKsCommandLineInfo& commandLine);
 
 // A display server, or a platform chosen explicitly (offscreen in tests).

@@ -117,6 +117,10 @@ void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
             decompile = true;
         } else if (iequalsAscii(name, "Edit")) {
             edit = true;
+        } else if (iequalsAscii(name, "Diff")) {
+            diff = true;
+        } else if (iequalsAscii(name, "json")) {
+            json = true;
         } else if (istartsWithAscii(name, "Output:") || istartsWithAscii(name, "output=")) {
             outputGiven = true;
             output = std::string(name.substr(7));
@@ -196,7 +200,19 @@ std::string CKsCommandLineInfo::editUsageProblem() const {
     return {};
 }
 
+std::string CKsCommandLineInfo::diffUsageProblem() const {
+    if (!diff) return "--json needs /Diff";
+    if (compile || decompile || edit) return "/Diff cannot be combined with /Compile, /Decompile or /Edit";
+    if (hasSetFlags() || stringLanguage) return "/Diff takes no --set-... or --string-language flags";
+    if (outputGiven) return "/Diff takes no /Output:";
+    if (!unknownFlags.empty()) return "unknown flag: " + unknownFlags.front();
+    if (fileName.empty() || extraFileNames.empty()) return "/Diff needs two file names";
+    if (extraFileNames.size() > 1) return "more than two file names: " + extraFileNames[1];
+    return {};
+}
+
 std::string CKsCommandLineInfo::usageProblem() const {
+    if (diff || json) return diffUsageProblem();
     if (edit) return editUsageProblem();
     if (!compile && !decompile)
         return hasSetFlags() ? "--set-... flags need /Edit" : "--string-language needs /Edit";
@@ -259,6 +275,12 @@ std::string usageText() {
            "      the language of the version resource, else of the first resource, else 0x409;\n"
            "      without --string-language, strings of an existing table go into the language of\n"
            "      its first block.\n"
+           "  kestrel /Diff <old file> <new file> [--json]\n"
+           "      compare two PE files: one line per resource added, removed or changed (with the\n"
+           "      strings that differ in string tables and version blocks), per section whose header\n"
+           "      or bytes differ, per header field that differs, and for the overlay and the\n"
+           "      certificate table; --json prints the same as one JSON document. Exit status 0\n"
+           "      when the files are equal, 1 when they differ, 2 on a usage error or an unreadable file\n"
            "  kestrel --help | --version\n"
            "Flags are recognised case-insensitively after /, - or --; --output=<path> equals "
            "/Output:<path>, and --set-x=<value> equals --set-x <value>.\n"

@@ -36,9 +36,13 @@ struct CKsCommandLineInfo {
     std::vector<std::string> unknownFlags;       // "--x" and "set-x" flags nobody knows
     std::string flagWithoutValue;                // a --set-x flag that was the last argument
 
+    // /Diff <old> <new> [--json]: the two files are fileName and extraFileNames[0].
+    bool diff = false;
+    bool json = false;
+
     // Takes one argument as typed. "Compile", "Decompile", "Edit", "Output:<path>", "output=<path>",
-    // "help", "version", "string-language" and the "set-..." flags after a leading "/", "-" or "--"
-    // are flags; every other argument, including one that starts with "/", is a file name. A
+    // "help", "version", "Diff", "json", "string-language" and the "set-..." flags after a leading "/", "-"
+    // or "--" are flags; every other argument, including one that starts with "/", is a file name. A
     // "set-..." flag and "string-language" take the next argument as their value, or the text after
     // "=" ("--set-icon=a.ico"). After the last argument a file name turns the shell command into
     // "open".
@@ -50,7 +54,7 @@ struct CKsCommandLineInfo {
     // A "set-..." flag or --string-language without /Edit counts as well: it must be refused, not
     // open a window.
     bool isCommandLineOperation() const {
-        return compile || decompile || edit || hasSetFlags() || stringLanguage.has_value();
+        return compile || decompile || edit || diff || json || hasSetFlags() || stringLanguage.has_value();
     }
     bool hasSetFlags() const {
         return setIcon || setFileVersion || setProductVersion || !setVersionStrings.empty() ||
@@ -67,6 +71,7 @@ struct CKsCommandLineInfo {
   private:
     void setValue(const std::string& flag, std::string value);
     std::string editUsageProblem() const;
+    std::string diffUsageProblem() const;
 
     std::string pendingSetFlag_;  // a "set-..." flag waiting for the next argument
 };

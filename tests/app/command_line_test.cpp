@@ -71,13 +71,22 @@ TEST_P(CommandLineUsageTest, OperationsNeedAFileAndAnOutput) {
         << ::testing::PrintToString(GetParam().arguments);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CommandLineUsageTest,
-                         ::testing::Values(UsageCase{{"/Decompile", "/Output:/tmp/x", "a.dll"}, true},
-                                           UsageCase{{"/Compile", "--output=/tmp/x/pe.xml", "a.dll"}, true},
-                                           UsageCase{{"/Decompile", "/Output:/tmp/x"}, false},
-                                           UsageCase{{"/Compile", "a.dll"}, false},
-                                           UsageCase{{"/Compile", "a.dll", "/Output:"}, false},
-                                           UsageCase{{"/Decompile", "a.dll", "b", "/Output:/tmp"}, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLineUsageTest,
+    ::testing::Values(
+        UsageCase{{"/Decompile", "/Output:/tmp/x", "a.dll"}, true},
+        UsageCase{{"/Compile", "--output=/tmp/x/pe.xml", "a.dll"}, true},
+        UsageCase{{"/Decompile", "/Output:/tmp/x"}, false}, UsageCase{{"/Compile", "a.dll"}, false},
+        UsageCase{{"/Compile", "a.dll", "/Output:"}, false},
+        UsageCase{{"/Decompile", "a.dll", "b", "/Output:/tmp"}, false},
+        // /Diff takes exactly two files and nothing of the other operations.
+        UsageCase{{"/diff", "a.dll", "b.dll"}, true}, UsageCase{{"-Diff", "a.dll", "b.dll", "--JSON"}, true},
+        UsageCase{{"/Diff", "a.dll"}, false}, UsageCase{{"/Diff", "a.dll", "b.dll", "c.dll"}, false},
+        UsageCase{{"--json", "a.dll", "b.dll"}, false},
+        UsageCase{{"/Diff", "/Edit", "a.dll", "b.dll"}, false},
+        UsageCase{{"/Diff", "a.dll", "b.dll", "/Output:o"}, false},
+        UsageCase{{"/Diff", "a.dll", "b.dll", "--set-string=1=x"}, false},
+        UsageCase{{"/Diff", "a.dll", "b.dll", "--jsn"}, false}));
 
 }  // namespace
 }  // namespace kestrel

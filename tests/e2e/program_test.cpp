@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pe_builder/pe_builder.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -91,7 +92,77 @@ INSTANTIATE_TEST_SUITE_P(Arguments, UsageTest,
                                            std::vector<std::string>{"-decompile", "sample.dll", "/output:"},
                                            std::vector<std::string>{"--compile", "--output=out"},
                                            std::vector<std::string>{"/Decompile", "a.dll", "b.dll",
-                                                                    "/Output:o"}));
+                                                                    "/Output:o"},
+                                           std::vector<std::string>{"/Diff", "a.dll"},
+                                           std::vector<std::string>{"--json", "a.dll", "b.dll"}));
+
+// The lines of `text` that start with `prefix`.
+std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (text.compare(start, prefix.size(), prefix) == 0) lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+TEST_F(ProgramTest, DiffListsExactlyTheResourcesAnEditChanged) {
+    const std::string sample = makeSample("sample.dll").string();
+    ProgramRun same = run({"/Diff", sample, sample});
+    EXPECT_EQ(same.status, 0) << same.err;
+    EXPECT_EQ(same.out, "");
+    EXPECT_EQ(same.err, "");
+
+    // A file whose every resource the rebuild gives back byte for byte: no 32-bit bitmaps (the
+    // sample's lose their resolution fields) and data-entry code pages of 0 (which the rebuild
+    // writes).
+    pebuilder::ImagePlan plan;
+    pebuilder::addStrings(plan.resources, pebuilder::kLangEnUs, {{1, u"Ready"}, {2, u"Steady"}, {40, u"Go"}});
+    pebuilder::addIconGroup(plan.resources, 1, pebuilder::kLangEnUs, 1, {pebuilder::makeIconImage(16, 8)});
+    plan.resources.push_back({pebuilder::kRtBitmap, 5, pebuilder::kLangEnUs, pebuilder::makeDib({})});
+    plan.resources.push_back({pebuilder::kRtVersion, 1, pebuilder::kLangEnUs,
+                              pebuilder::makeVersionInfo(pebuilder::defaultVersionPlan())});
+    plan.resources.push_back(
+        {pebuilder::kRtRcData, u"CONFIG", pebuilder::kLangDeDe, pebuilder::bytesOf("config")});
+    const std::string original = temp_.write("original.dll", pebuilder::buildImage(plan)).string();
+    const std::string edited = (temp_ / "edited.dll").string();
+    ASSERT_EQ(run({"/Edit", original, "/Output:" + edited, "--set-string", "1=Changed", "--set-file-version",
+                   "7.8.9.10"})
+                  .status,
+              0);
+    ProgramRun diff = run({"/Diff", original, edited});
+    EXPECT_EQ(diff.status, 1) << diff.err;
+    std::vector<std::string> resources = linesStartingWith(diff.out, "resource added");
+    for (const char* kind : {"resource removed", "resource changed"}) {
+        std::vector<std::string> more = linesStartingWith(diff.out, kind);
+        resources.insert(resources.end(), more.begin(), more.end());
+    }
+    ASSERT_EQ(resources.size(), 2u) << diff.out;
+    EXPECT_EQ(resources[0].rfind("resource changed: STRING 1 language 1033, ", 0), 0u) << diff.out;
+    EXPECT_EQ(resources[1].rfind("resource changed: VERSION 1 language 1033, ", 0), 0u) << diff.out;
+    EXPECT_NE(diff.out.find("string changed: VERSION 1 language 1033, \"VS_FIXEDFILEINFO\" \"FileVersion\": "
+                            "\"1.0.2.0\" -> \"7.8.9.10\"\n"),
+              std::string::npos)
+        << diff.out;
+    EXPECT_FALSE(linesStartingWith(diff.out, "header changed: CheckSum ").empty()) << diff.out;
+
+    ProgramRun json = run({"--json", "/diff", original, edited});
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(json.out.rfind("{\"old\":", 0), 0u) << json.out;
+    EXPECT_NE(json.out.find("\"equal\":false"), std::string::npos);
+
+    // A file that cannot be read, or is not a PE image, ends with status 2.
+    ProgramRun missing = run({"/Diff", sample, (temp_ / "missing.dll").string()});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("cannot read"), std::string::npos) << missing.err;
+    ProgramRun text = run({"/Diff", temp_.write("notes.txt", "not a program").string(), sample});
+    EXPECT_EQ(text.status, 2);
+    EXPECT_NE(text.err.find("is not a PE image"), std::string::npos) << text.err;
+    EXPECT_EQ(text.out, "");
+}
 
 TEST_F(ProgramTest, HelpAndVersion) {
     ProgramRun help = run({"--help"});

@@ -71,6 +71,9 @@ expect_completion "/Edit app.dll --set-file-version=" ""
 expect_completion "/Compile /Output:o" "out "
 expect_completion "/Compile --output=o" "out "
 expect_completion "/Decompile " "app.dll app.ico notes.txt out "
+expect_completion "/di" "/Diff "
+expect_completion "/Diff app.dll " "app.dll app.ico notes.txt out "
+expect_completion "/Diff app.dll app.dll --j" "--json "
 
 # The desktop entry, the MIME type, the icons and the metainfo name each other.
 desktop="$packaging/kestrel.desktop"
