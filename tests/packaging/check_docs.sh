@@ -58,7 +58,8 @@ expect_completion() {
     got=$(complete_line "$1")
     [ "$got" = "$2" ] || fail "completing '$1': expected '$2', got '$got'"
 }
-expect_completion "--set-" "--set-file-version --set-icon --set-product-version --set-string --set-version-string "
+expect_completion "--set-" "--set-file-version --set-icon --set-product-version --set-rcdata --set-requested-execution-level --set-string --set-version-string "
+expect_completion "/Edit app.dll --set-requested-execution-level re" "requireAdministrator "
 expect_completion "/dEC" "/Decompile "
 expect_completion "/Decompile /out" "/Output: "
 expect_completion "/Edit app.dll --set-icon " "app.ico out "
