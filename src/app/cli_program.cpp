@@ -14,9 +14,11 @@
 #include "core/pe/decompile_file.h"
 #include "core/pe/one_shot_edit.h"
 #include "core/pe/pe_diff.h"
+#include "core/pe/resource_queries.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
+#include "core/platform/text.h"
 #include "core/platform/ui_sink.h"
 
 namespace kestrel {
@@ -116,6 +118,32 @@ int diffFiles(const CKsCommandLineInfo& commandLine) {
     return diff.empty() ? kExitSuccess : kExitFailure;
 }
 
+// /Edit's questions: the value on standard output, or exit 1 with what is missing.
+int answerEditQuery(const CKsCommandLineInfo& commandLine, const std::filesystem::path& file) {
+    std::optional<std::u16string> value;
+    std::string missing;
+    HResult hr = kOk;
+    if (commandLine.getVersionString) {
+        hr = QueryVersionString(file, utf8ToUtf16(*commandLine.getVersionString), value);
+        missing = "no version string '" + *commandLine.getVersionString + "'";
+    } else {
+        const auto id = static_cast<std::uint16_t>(std::stoul(*commandLine.getResourceString));
+        hr = QueryResourceString(file, id, value);
+        missing = "no string " + std::to_string(id) + " in the string table";
+    }
+    if (hr.failed()) {
+        std::fprintf(stderr, "kestrel: cannot read %s as a PE file (error 0x%.8x)\n",
+                     commandLine.fileName.c_str(), static_cast<unsigned>(hr.value()));
+        return kExitFailure;
+    }
+    if (!value) {
+        std::fprintf(stderr, "kestrel: %s has %s\n", commandLine.fileName.c_str(), missing.c_str());
+        return kExitFailure;
+    }
+    std::printf("%s\n", utf16ToUtf8(*value).c_str());
+    return kExitSuccess;
+}
+
 }  // namespace
 
 std::array<std::string, 9> errorDialogCaptions() {
@@ -144,6 +172,7 @@ void printUsageError(const std::string& problem) {
 int runFileOperation(const CKsCommandLineInfo& commandLine) {
     const std::filesystem::path file = pathFromUtf8(commandLine.fileName);
     if (commandLine.diff) return diffFiles(commandLine);
+    if (commandLine.edit && commandLine.hasQueries()) return answerEditQuery(commandLine, file);
     if (commandLine.edit) {
         const std::filesystem::path output = commandLine.outputGiven ? pathFromUtf8(commandLine.output) : "";
         if (EditResources(file, output, commandLine.resourceEdits()).failed()) {

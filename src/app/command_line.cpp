@@ -6,8 +6,11 @@
 #include <iterator>
 #include <system_error>
 
+#include "core/pe/manifest_edit.h"
+#include "core/platform/files.h"
 #include "core/platform/paths.h"
 #include "core/platform/text.h"
+#include "core/xml/xml_document.h"
 
 namespace kestrel {
 
@@ -27,10 +30,21 @@ bool stripFlagPrefix(std::string_view argument, std::string_view& name) {
 }
 
 constexpr std::string_view kSetPrefix = "set-";
+constexpr std::string_view kGetPrefix = "get-";
 constexpr std::string_view kStringLanguageFlag = "string-language";
+constexpr std::string_view kManifestFlag = "application-manifest";
 // The flags that take a value, as the next argument or after "=".
-constexpr std::string_view kValueFlags[] = {"set-icon",           "set-file-version", "set-product-version",
-                                            "set-version-string", "set-string",       kStringLanguageFlag};
+constexpr std::string_view kValueFlags[] = {"set-icon",
+                                            "set-file-version",
+                                            "set-product-version",
+                                            "set-version-string",
+                                            "set-string",
+                                            kStringLanguageFlag,
+                                            "set-requested-execution-level",
+                                            kManifestFlag,
+                                            "set-rcdata",
+                                            "get-version-string",
+                                            "get-resource-string"};
 
 // Decimal, 0 to 65535, nothing else.
 std::optional<std::uint16_t> parseStringId(std::string_view text) {
@@ -73,6 +87,27 @@ std::optional<std::pair<std::string_view, std::string_view>> splitAssignment(std
     return std::pair{text.substr(0, equals), text.substr(equals + 1)};
 }
 
+// A regular file that can be opened; it may be empty.
+bool isOpenableFile(const std::string& name) {
+    const std::filesystem::path path = pathFromUtf8(name);
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error) && std::ifstream(path, std::ios::binary).good();
+}
+
+// Our XML engine reads the file and its elements nest as they must.
+bool isWellFormedXmlFile(const std::string& name) {
+    const std::filesystem::path path = pathFromUtf8(name);
+    XmlDocument document;
+    std::vector<std::byte> bytes;
+    if (document.LoadFile(path).failed() || !document.documentNode()->next() ||
+        ReadWholeFile(path, bytes).failed())
+        return false;
+    std::string text(bytes.size(), '\0');
+    std::transform(bytes.begin(), bytes.end(), text.begin(),
+                   [](std::byte b) { return static_cast<char>(b); });
+    return HasWellFormedMarkup(text);
+}
+
 bool isReadableFile(const std::string& name) {
     const std::filesystem::path path = pathFromUtf8(name);
     std::error_code error;
@@ -96,7 +131,8 @@ void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
         recognised = true;
         const std::size_t equals = name.find('=');
         const std::string_view flag = name.substr(0, equals);
-        if (istartsWithAscii(name, kSetPrefix) || iequalsAscii(flag, kStringLanguageFlag)) {
+        if (istartsWithAscii(name, kSetPrefix) || istartsWithAscii(name, kGetPrefix) ||
+            iequalsAscii(flag, kStringLanguageFlag) || iequalsAscii(flag, kManifestFlag)) {
             const bool known =
                 std::any_of(std::begin(kValueFlags), std::end(kValueFlags),
                             [&](std::string_view candidate) { return iequalsAscii(flag, candidate); });
@@ -161,6 +197,16 @@ void CKsCommandLineInfo::setValue(const std::string& flag, std::string value) {
         setVersionStrings.push_back(std::move(value));
     } else if (flag == kStringLanguageFlag) {
         stringLanguage = std::move(value);
+    } else if (flag == "set-requested-execution-level") {
+        setExecutionLevel = std::move(value);
+    } else if (flag == kManifestFlag) {
+        applicationManifest = std::move(value);
+    } else if (flag == "set-rcdata") {
+        setRcData.push_back(std::move(value));
+    } else if (flag == "get-version-string") {
+        getVersionString = std::move(value);
+    } else if (flag == "get-resource-string") {
+        getResourceString = std::move(value);
     } else {
         setStrings.push_back(std::move(value));
     }
@@ -172,8 +218,9 @@ std::string CKsCommandLineInfo::editUsageProblem() const {
     if (!flagWithoutValue.empty()) return flagWithoutValue + " needs a value";
     if (fileName.empty()) return "/Edit needs a file name";
     if (!extraFileNames.empty()) return "more than one file name: " + extraFileNames.front();
+    if (hasQueries()) return queryUsageProblem();
     if (stringLanguage && setStrings.empty()) return "--string-language needs at least one --set-string";
-    if (!hasSetFlags()) return "/Edit needs at least one --set-... flag";
+    if (!hasSetFlags()) return "/Edit needs at least one --set-... flag (or one --get-... flag)";
     if (outputGiven && output.empty()) return "/Output: needs a path";
     const std::pair<const char*, const std::optional<std::string>*> versions[] = {
         {"--set-file-version", &setFileVersion}, {"--set-product-version", &setProductVersion}};
@@ -197,6 +244,41 @@ std::string CKsCommandLineInfo::editUsageProblem() const {
     if (stringLanguage && !parseLanguage(*stringLanguage))
         return "--string-language: '" + *stringLanguage +
                "' is not a language number (0 to 65535, decimal or 0x followed by hexadecimal digits)";
+    return manifestAndDataUsageProblem();
+}
+
+std::string CKsCommandLineInfo::manifestAndDataUsageProblem() const {
+    if (setExecutionLevel && applicationManifest)
+        return "--set-requested-execution-level cannot be combined with --application-manifest (put the "
+               "level into the manifest file)";
+    if (setExecutionLevel && !IsExecutionLevel(*setExecutionLevel))
+        return "--set-requested-execution-level: '" + *setExecutionLevel +
+               "' is not asInvoker, highestAvailable or requireAdministrator";
+    if (applicationManifest) {
+        if (!isReadableFile(*applicationManifest))
+            return "--application-manifest: cannot read the manifest file '" + *applicationManifest + "'";
+        if (!isWellFormedXmlFile(*applicationManifest))
+            return "--application-manifest: '" + *applicationManifest + "' is not well-formed XML";
+    }
+    for (const std::string& assignment : setRcData) {
+        auto parts = splitAssignment(assignment);
+        if (!parts || !parseStringId(parts->first) || parts->second.empty())
+            return "--set-rcdata: '" + assignment + "' is not <id>=<file> with an id from 0 to 65535";
+        if (!isOpenableFile(std::string(parts->second)))
+            return "--set-rcdata: cannot read the file '" + std::string(parts->second) + "'";
+    }
+    return {};
+}
+
+std::string CKsCommandLineInfo::queryUsageProblem() const {
+    if (hasSetFlags() || stringLanguage)
+        return "--get-... flags cannot be combined with changes (--set-..., --application-manifest, "
+               "--string-language)";
+    if (getVersionString && getResourceString) return "only one --get-... flag at a time";
+    if (outputGiven) return "--get-... flags write nothing: /Output: has no use with them";
+    if (getVersionString && getVersionString->empty()) return "--get-version-string needs a key";
+    if (getResourceString && !parseStringId(*getResourceString))
+        return "--get-resource-string: '" + *getResourceString + "' is not an id from 0 to 65535";
     return {};
 }
 
@@ -215,7 +297,8 @@ std::string CKsCommandLineInfo::usageProblem() const {
     if (diff || json) return diffUsageProblem();
     if (edit) return editUsageProblem();
     if (!compile && !decompile)
-        return hasSetFlags() ? "--set-... flags need /Edit" : "--string-language needs /Edit";
+        return hasSetFlags() || hasQueries() ? "--set-... and --get-... flags need /Edit"
+                                             : "--string-language needs /Edit";
     const char* operation = compile ? "/Compile" : "/Decompile";
     if (fileName.empty()) return std::string(operation) + " needs a file name";
     if (!extraFileNames.empty()) return "more than one file name: " + extraFileNames.front();
@@ -244,6 +327,13 @@ ResourceEdits CKsCommandLineInfo::resourceEdits() const {
         if (id) edits.strings.emplace_back(*id, utf8ToUtf16(parts->second));
     }
     if (stringLanguage) edits.stringLanguage = parseLanguage(*stringLanguage);
+    edits.executionLevel = setExecutionLevel;
+    if (applicationManifest) edits.manifestFile = pathFromUtf8(*applicationManifest);
+    for (const std::string& assignment : setRcData) {
+        auto parts = splitAssignment(assignment);
+        auto id = parts ? parseStringId(parts->first) : std::nullopt;
+        if (id) edits.rcData.emplace_back(*id, pathFromUtf8(std::string(parts->second)));
+    }
     return edits;
 }
 
@@ -258,7 +348,9 @@ std::string usageText() {
            "  kestrel /Edit [/Output:<new file>] <file> --set-... <value> [--set-... <value> ...]\n"
            "      change resources of <file> in one step; without /Output: <file> is replaced\n"
            "      (atomically: a failure leaves it as it was), with it the result is written there\n"
-           "      --set-icon <file.ico>            the images of the first icon group (every language);\n"
+           "      --set-icon <file.ico or .png>    the images of the first icon group (every language;\n"
+           "                                       a square PNG is made into 256, 64, 48, 40, 32, 24,\n"
+           "                                       20 and 16 pixels);\n"
            "                                       a file without icons gets icon group 1\n"
            "      --set-file-version <a.b.c.d>     the file version number and the FileVersion string\n"
            "      --set-product-version <a.b.c.d>  the product version number and the ProductVersion string\n"
@@ -270,6 +362,18 @@ std::string usageText() {
            "                                       an empty text removes it)\n"
            "      --string-language <number>       the language of every --set-string (decimal or\n"
            "                                       0x-hex, 0-65535); a new language gets new blocks\n"
+           "      --set-requested-execution-level asInvoker|highestAvailable|requireAdministrator\n"
+           "                                       the level in the application manifest (ID 1, else\n"
+           "                                       the first; every language), nothing else of its text\n"
+           "                                       changes; a file without a manifest gets a minimal one\n"
+           "      --application-manifest <file>    manifest ID 1 (every language) takes the file, which\n"
+           "                                       must be well-formed XML\n"
+           "      --set-rcdata <id>=<file>         RCDATA <id> (0-65535, every language; repeatable)\n"
+           "                                       takes the file's bytes; added when missing\n"
+           "      --get-version-string <Key>       print a string of the version resource's first table\n"
+           "      --get-resource-string <id>       print string-table entry <id> in the file's string\n"
+           "                                       language; a question changes nothing, stands alone,\n"
+           "                                       and exits 1 when the value is missing\n"
            "      The version flags change every language and every string table of the version\n"
            "      resource. A file without one gets one (ID 1). New resources and strings take\n"
            "      the language of the version resource, else of the first resource, else 0x409;\n"

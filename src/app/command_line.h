@@ -33,17 +33,24 @@ struct CKsCommandLineInfo {
     std::vector<std::string> setVersionStrings;  // "Key=Value"
     std::vector<std::string> setStrings;         // "<id>=<text>"
     std::optional<std::string> stringLanguage;   // the language of every --set-string
-    std::vector<std::string> unknownFlags;       // "--x" and "set-x" flags nobody knows
-    std::string flagWithoutValue;                // a --set-x flag that was the last argument
+    std::optional<std::string> setExecutionLevel;
+    std::optional<std::string> applicationManifest;
+    std::vector<std::string> setRcData;  // "<id>=<file>"
+    // /Edit's questions: one at a time, never with changes.
+    std::optional<std::string> getVersionString;
+    std::optional<std::string> getResourceString;
+    std::vector<std::string> unknownFlags;  // "--x" and "set-x" flags nobody knows
+    std::string flagWithoutValue;           // a --set-x flag that was the last argument
 
     // /Diff <old> <new> [--json]: the two files are fileName and extraFileNames[0].
     bool diff = false;
     bool json = false;
 
     // Takes one argument as typed. "Compile", "Decompile", "Edit", "Output:<path>", "output=<path>",
-    // "help", "version", "Diff", "json", "string-language" and the "set-..." flags after a leading "/", "-"
-    // or "--" are flags; every other argument, including one that starts with "/", is a file name. A
-    // "set-..." flag and "string-language" take the next argument as their value, or the text after
+    // "help", "version", "Diff", "json", "string-language", "application-manifest" and the "set-..." and
+    // "get-..." flags after a leading "/", "-" or "--" are flags; every other argument, including one that
+    // starts with "/", is a file name. A "set-..." or "get-..." flag, "string-language" and
+    // "application-manifest" take the next argument as their value, or the text after
     // "=" ("--set-icon=a.ico"). After the last argument a file name turns the shell command into
     // "open".
     void ParseParam(std::string_view argument, bool isLast);
@@ -54,12 +61,14 @@ struct CKsCommandLineInfo {
     // A "set-..." flag or --string-language without /Edit counts as well: it must be refused, not
     // open a window.
     bool isCommandLineOperation() const {
-        return compile || decompile || edit || diff || json || hasSetFlags() || stringLanguage.has_value();
+        return compile || decompile || edit || diff || json || hasSetFlags() || hasQueries() ||
+               stringLanguage.has_value();
     }
     bool hasSetFlags() const {
         return setIcon || setFileVersion || setProductVersion || !setVersionStrings.empty() ||
-               !setStrings.empty();
+               !setStrings.empty() || setExecutionLevel || applicationManifest || !setRcData.empty();
     }
+    bool hasQueries() const { return getVersionString || getResourceString; }
 
     // For a command-line operation: an empty text when it can run, otherwise what is wrong with it.
     // For /Edit this checks every value and that the icon file can be read.
@@ -72,6 +81,8 @@ struct CKsCommandLineInfo {
     void setValue(const std::string& flag, std::string value);
     std::string editUsageProblem() const;
     std::string diffUsageProblem() const;
+    std::string queryUsageProblem() const;
+    std::string manifestAndDataUsageProblem() const;
 
     std::string pendingSetFlag_;  // a "set-..." flag waiting for the next argument
 };

@@ -9,7 +9,10 @@
 
 #include "app/ks_app.h"
 #include "app_test_env.h"
+#include "core/images/dib.h"
 #include "core/images/icon_files.h"
+#include "core/images/png_icon_group.h"
+#include "core/pe/manifest_edit.h"
 #include "core/pe/resource_reader.h"
 #include "core/pe/version_info.h"
 #include "core/platform/text.h"
@@ -117,8 +120,13 @@ TEST_P(EditUsageTest, IsRefusedWithStatusTwoBeforeAnythingIsTouched) {
     const fs::path file = writeImage({});
     const std::vector<std::byte> before = readBytes(file);
     std::vector<std::string> arguments = GetParam().arguments;
-    for (std::string& argument : arguments)
+    for (std::string& argument : arguments) {
         if (argument == "@file") argument = file.string();
+        for (auto [placeholder, content] : {std::pair{"@good-xml", "<a/>"}, {"@bad-xml", "<a><b></a>"}})
+            if (const std::size_t at = argument.find(placeholder); at != std::string::npos)
+                argument.replace(at, std::string_view(placeholder).size(),
+                                 temp_.write(placeholder + 1, content).string());
+    }
     Outcome outcome = run(arguments);
     EXPECT_EQ(outcome.exitCode, kExitUsage) << outcome.errors;
     EXPECT_NE(outcome.errors.find(GetParam().says), std::string::npos) << outcome.errors;
@@ -441,6 +449,168 @@ TEST_P(EditCreationTest, AFileWithoutIconVersionAndStringsGetsThem) {
 INSTANTIATE_TEST_SUITE_P(Files, EditCreationTest,
                          ::testing::Values(CreationCase{true, true, pb::kLangDeDe},
                                            CreationCase{false, false, 0x409}));
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+INSTANTIATE_TEST_SUITE_P(
+    ManifestDataAndQueries, EditUsageTest,
+    ::testing::Values(
+        UsageCase{{"/Edit", "@file", "--set-requested-execution-level", "admin"}, "is not asInvoker"},
+        UsageCase{{"/Edit", "@file", "--set-requested-execution-level=asinvoker"}, "is not asInvoker"},
+        UsageCase{{"/Edit", "@file", "--application-manifest", "missing.manifest"},
+                  "cannot read the manifest"},
+        UsageCase{{"/Edit", "@file", "--application-manifest", "@bad-xml"}, "not well-formed XML"},
+        UsageCase{{"/Edit", "@file", "--application-manifest=@good-xml", "--set-requested-execution-level",
+                   "asInvoker"},
+                  "cannot be combined with --application-manifest"},
+        UsageCase{{"/Edit", "@file", "--set-rcdata", "5"}, "<id>=<file>"},
+        UsageCase{{"/Edit", "@file", "--set-rcdata", "70000=@good-xml"}, "<id>=<file>"},
+        UsageCase{{"/Edit", "@file", "--set-rcdata", "5=missing.bin"}, "cannot read the file"},
+        UsageCase{{"/Edit", "@file", "--get-version-string", "Comments", "--set-string", "1=a"},
+                  "cannot be combined with changes"},
+        UsageCase{{"/Edit", "@file", "--get-version-string", "Comments", "--get-resource-string", "1"},
+                  "only one --get-"},
+        UsageCase{{"/Edit", "@file", "--get-resource-string", "x"}, "not an id"},
+        UsageCase{{"/Edit", "@file", "--get-version-string="}, "needs a key"},
+        UsageCase{{"/Edit", "@file", "--get-resource-string", "1", "/Output:out.dll"}, "no use with them"},
+        UsageCase{{"/Edit", "@file", "--get-strings", "1"}, "unknown flag: --get-strings"},
+        UsageCase{{"@file", "--set-rcdata", "1=@good-xml"}, "need /Edit"}));
+
+// The application manifest in two languages, the first with a prefixed trustInfo and a comment:
+// only the level value changes in both; RCDATA 7 (two languages) takes a file's bytes and RCDATA 8
+// is added; everything else keeps its bytes.
+TEST_F(EditCommandTest, SetsTheExecutionLevelAndRcDataAndNothingElse) {
+    const std::string english =
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\r\n"
+        "  <!-- level=\"asInvoker\" -->\r\n"
+        "  <v3:trustInfo xmlns:v3=\"urn:schemas-microsoft-com:asm.v3\"><v3:security><v3:requestedPrivileges>"
+        "<v3:requestedExecutionLevel level='asInvoker' uiAccess='false'/>"
+        "</v3:requestedPrivileges></v3:security></v3:trustInfo>\r\n</assembly>\r\n";
+    const std::string german = "<assembly manifestVersion=\"1.0\"><dependency/></assembly>";
+    pb::ImagePlan plan;
+    plan.resources.push_back({pb::kRtManifest, 1, pb::kLangEnUs, pb::bytesOf(english)});
+    plan.resources.push_back({pb::kRtManifest, 1, pb::kLangDeDe, pb::bytesOf(german)});
+    plan.resources.push_back({pb::kRtManifest, 2, pb::kLangEnUs, pb::bytesOf(german)});
+    plan.resources.push_back({pb::kRtRcData, 7, pb::kLangEnUs, pb::bytesOf("old")});
+    plan.resources.push_back({pb::kRtRcData, 7, pb::kLangDeDe, pb::bytesOf("alt")});
+    plan.resources.push_back({pb::kRtRcData, 9, pb::kLangEnUs, pb::bytesOf("keep")});
+    pb::addStrings(plan.resources, pb::kLangEnUs, {{1, u"one"}});
+    const fs::path file = writeImage(plan);
+    ResourceMap before = resourcesOf(readBytes(file));
+    std::vector<std::byte> payload(300000);
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<std::byte>(i * 7 % 251);
+    const fs::path data = temp_.write("data.bin", payload);
+
+    Outcome outcome = run({"/Edit", file.string(), "--set-requested-execution-level", "requireAdministrator",
+                           "--set-rcdata", "7=" + data.string(), "--set-rcdata=8=" + data.string()});
+    ASSERT_EQ(outcome.exitCode, kExitSuccess) << outcome.errors;
+    EXPECT_TRUE(scratchIsEmpty());
+    ResourceMap after = resourcesOf(readBytes(file));
+
+    std::string expectedEnglish = english;
+    expectedEnglish.replace(expectedEnglish.find("asInvoker'"), 9, "requireAdministrator");
+    EXPECT_EQ((after[{"24", "1", pb::kLangEnUs}]), pb::bytesOf(expectedEnglish));
+    EXPECT_EQ((after[{"24", "1", pb::kLangDeDe}]),
+              pb::bytesOf("<assembly manifestVersion=\"1.0\"><dependency/><trustInfo "
+                          "xmlns=\"urn:schemas-microsoft-com:asm.v3\"><security><requestedPrivileges>"
+                          "<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>"
+                          "</requestedPrivileges></security></trustInfo></assembly>"));
+    EXPECT_EQ((after[{"10", "7", pb::kLangEnUs}]), payload);
+    EXPECT_EQ((after[{"10", "7", pb::kLangDeDe}]), payload);
+    // The new RCDATA takes the file's language: that of its first resource here.
+    EXPECT_EQ((after[{"10", "8", pb::kLangEnUs}]), payload);
+    for (ResourceMap* resources : {&before, &after})
+        std::erase_if(*resources, [](const auto& item) {
+            const auto& [type, name, language] = item.first;
+            return (type == "24" && name == "1") || (type == "10" && name != "9");
+        });
+    EXPECT_EQ(after, before);
+}
+
+// A file without a manifest gets a minimal one with the level; --application-manifest then replaces
+// it byte for byte; the questions read the file (strings in the file's string language) and change
+// nothing.
+TEST_F(EditCommandTest, AddsAndReplacesManifestsAndAnswersQuestions) {
+    pb::ImagePlan plan;
+    plan.resources.push_back(
+        {pb::kRtVersion, 1, pb::kLangDeDe, pb::makeVersionInfo(pb::defaultVersionPlan())});
+    pb::addStrings(plan.resources, pb::kLangZhCn, {{1, u"一"}, {20, u"二十"}});
+    pb::addStrings(plan.resources, pb::kLangDeDe, {{1, u"eins"}});
+    const fs::path file = writeImage(plan);
+
+    Outcome added = run({"/Edit", file.string(), "--set-requested-execution-level", "highestAvailable"});
+    ASSERT_EQ(added.exitCode, kExitSuccess) << added.errors;
+    ResourceMap after = resourcesOf(readBytes(file));
+    EXPECT_EQ((after[{"24", "1", pb::kLangDeDe}]), pb::bytesOf(MakeMinimalManifest("highestAvailable")));
+
+    const std::string manifest = "<?xml version=\"1.0\"?>\n<assembly manifestVersion=\"1.0\"/>\n";
+    const fs::path manifestFile = temp_.write("app.manifest", manifest);
+    Outcome replaced = run({"/Edit", file.string(), "--application-manifest", manifestFile.string()});
+    ASSERT_EQ(replaced.exitCode, kExitSuccess) << replaced.errors;
+    after = resourcesOf(readBytes(file));
+    EXPECT_EQ((after[{"24", "1", pb::kLangDeDe}]), pb::bytesOf(manifest));
+
+    const std::vector<std::byte> edited = readBytes(file);
+    struct Question {
+        std::vector<std::string> flags;
+        int exitCode;
+        std::string out;  // standard output, or a part of standard error on failure
+    };
+    for (const Question& question :
+         {Question{{"--get-version-string", "companyname"}, kExitSuccess, "Kestrel Test Works\n"},
+          // Strings come from the language of the first block: German sorts before Chinese.
+          Question{{"--get-resource-string=1"}, kExitSuccess, "eins\n"},
+          Question{{"--get-resource-string", "20"}, kExitFailure, "no string 20"},
+          Question{{"--get-version-string", "Nothing"}, kExitFailure, "no version string 'Nothing'"}}) {
+        std::vector<std::string> arguments{"/Edit", file.string()};
+        arguments.insert(arguments.end(), question.flags.begin(), question.flags.end());
+        ::testing::internal::CaptureStdout();
+        Outcome outcome = run(arguments);
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(outcome.exitCode, question.exitCode) << question.flags[0] << outcome.errors;
+        if (question.exitCode == kExitSuccess) {
+            EXPECT_EQ(out, question.out);
+        } else {
+            EXPECT_NE(outcome.errors.find(question.out), std::string::npos) << outcome.errors;
+        }
+    }
+    EXPECT_EQ(readBytes(file), edited);
+    EXPECT_TRUE(scratchIsEmpty());
+}
+
+// A square PNG becomes the eight icon sizes, largest first; the 256-pixel member is the PNG itself.
+TEST_F(EditCommandTest, MakesTheIconGroupFromAPng) {
+    pb::ImagePlan plan;
+    pb::addIconGroup(plan.resources, 1, pb::kLangEnUs, 1, {pb::makeIconImage(32, 8)});
+    const fs::path file = writeImage(plan);
+    const pb::IconImage picture = pb::makePngIconImage(256, 5);
+    const fs::path png = temp_.write("icon.png", picture.data);
+
+    Outcome outcome = run({"/Edit", file.string(), "--set-icon", png.string()});
+    ASSERT_EQ(outcome.exitCode, kExitSuccess) << outcome.errors;
+    ResourceMap after = resourcesOf(readBytes(file));
+    const std::vector<GroupEntry> entries = ParseGroupEntries(asBytes(after[{"14", "1", pb::kLangEnUs}]));
+    ASSERT_EQ(entries.size(), kPngIconSizes.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].shownWidth, kPngIconSizes[i] & 0xFF);
+        EXPECT_EQ(entries[i].bitCount, 32);
+    }
+    const std::vector<std::vector<std::byte>> images = groupImages(after, "1", pb::kLangEnUs);
+    ASSERT_EQ(images.size(), kPngIconSizes.size());
+    EXPECT_EQ(images.front(), picture.data);
+    for (std::size_t i = 1; i < images.size(); ++i) {
+        RgbaImage decoded;
+        EXPECT_TRUE(DecodeDib(asBytes(images[i]), decoded, DibLayout::kIconImage).succeeded());
+        EXPECT_EQ(decoded.width, kPngIconSizes[i]);
+    }
+    EXPECT_TRUE(scratchIsEmpty());
+}
 
 }  // namespace
 }  // namespace kestrel

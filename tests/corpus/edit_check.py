@@ -4,6 +4,7 @@
 Each file is edited into a new file with
     /Edit FILE /Output:NEW --set-icon ICO --set-file-version 1.2.3.4 --set-product-version 5.6.7
           --set-version-string Comments=... --set-version-string CompanyName=...
+          --set-requested-execution-level requireAdministrator --set-rcdata 4242=DATA
 (the .ico is made here: two DIB images and a PNG one) and the new file is checked against the
 original with pefile, an independent reader:
 - the version resource (ID 1, else the first; created as ID 1 in the file's language when the file
@@ -13,6 +14,10 @@ original with pefile, an independent reader:
   other string unchanged, no table gained or lost;
 - the first icon group, in every language it has (group 1 when the file had none): its images are
   the .ico's images, in order;
+- the application manifest (ID 1, else the first), in every language it has: a level attribute
+  it had takes the new value and nothing else of the text changes; otherwise the text holds the
+  new level (a file without a manifest gets manifest 1 in the file's language);
+- RCDATA 4242 in every language it has (the file's language when it had none) holds DATA's bytes;
 - every other resource (type, name, language, bytes; 32-bit bitmaps and string blocks compared as
   the round trip compares them) unchanged, old members of the icon group gone or unchanged;
 - every other section, the headers and the overlay as roundtrip.py checks them; a file that had no
@@ -20,7 +25,11 @@ original with pefile, an independent reader:
 A file whose edit fails is "refused" when the import refuses it, or when the compile refuses the
 larger resource section (a section after it that cannot move); anything else is a failure.
 
-    edit_check.py --kestrel PATH [--corpus DIR] [--work DIR] [--files PATTERN...] [--sample N]
+    edit_check.py --kestrel PATH [--rcedit PATH] [--corpus DIR] [--work DIR] [--files PATTERN...] [--sample N]
+
+With --rcedit PATH, every file that passes is also edited in place by kestrel-rcedit with the
+same changes in its syntax and must come out byte for byte as /Edit makes it (the product version
+then given in four parts, as kestrel-rcedit completes it).
 
 --corpus defaults to the fetched cache (tests/corpus/fetch). A full run over the 1446 Wine files
 takes about 7 minutes on two cores (more than half of it in pefile), too long for the test run: it
@@ -28,6 +37,7 @@ is run by hand. Exit status 0 when no file failed.
 """
 import argparse
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -45,6 +55,10 @@ from roundtrip import key_text, pe_resources  # noqa: E402
 
 FILE_VERSION, PRODUCT_VERSION = "1.2.3.4", "5.6.7"
 NEW_STRINGS = {"Comments": "Edited by the corpus check", "CompanyName": "Kestrel corpus check"}
+LEVEL = "requireAdministrator"
+RCDATA_ID = 4242
+RCDATA = bytes(range(256)) * 3 + b"corpus check"
+LEVEL_ATTRIBUTE = re.compile(rb"""<(?:[\w.-]+:)?requestedExecutionLevel\b[^>]*?\slevel\s*=\s*(["'])(.*?)\1""", re.S)
 RESOURCE_PROBLEMS = ("resource ", "duplicate resource", "bitmap pixels differ", "string block differs")
 # Every refusal of the compile's layout says so; an unchanged round trip never meets them because
 # the resource section keeps its size there.
@@ -245,8 +259,11 @@ def check(original, edited, ico_images, kind, optional_size):
     version_problem_list, versions = version_problems(original, edited, old_info, new_info, old, new, language)
     problems.extend(version_problem_list)
 
+    manifest_problem_list, manifests = manifest_problems(old, new, language)
+    problems.extend(manifest_problem_list)
+
     # Every other resource.
-    edited_keys = set(group_keys) | set(versions) | old_members | new_members
+    edited_keys = set(group_keys) | set(versions) | old_members | new_members | set(manifests)
     for key, data in old.items():
         if key in edited_keys:
             continue
@@ -266,6 +283,30 @@ def check(original, edited, ico_images, kind, optional_size):
     section_problems, _ = roundtrip.compare(original, edited, kind == "pe32plus", optional_size)
     problems.extend(p for p in section_problems if not p.startswith(RESOURCE_PROBLEMS))
     return problems
+
+
+def manifest_problems(old, new, language):
+    """The level in the application manifest and the RCDATA set; returns (problems, keys edited)."""
+    problems = []
+    main = first_of(old, "i:24", "i:1") or first_of(old, "i:24")
+    manifests = [k for k in old if main and k[:2] == main[:2]] or [("i:24", "i:1", language)]
+    for key in manifests:
+        text = new.get(key)
+        if text is None:
+            problems.append("manifest %s missing" % (key,))
+            continue
+        found = LEVEL_ATTRIBUTE.search(text)
+        if not found or found.group(2) != LEVEL.encode():
+            problems.append("manifest %s does not request %s" % (key, LEVEL))
+            continue
+        before = LEVEL_ATTRIBUTE.search(old[key]) if key in old else None
+        if before and text != old[key][:before.start(2)] + LEVEL.encode() + old[key][before.end(2):]:
+            problems.append("manifest %s changed beyond its level" % (key,))
+    data_keys = [k for k in old if k[:2] == ("i:10", "i:%d" % RCDATA_ID)] or [("i:10", "i:%d" % RCDATA_ID, language)]
+    for key in data_keys:
+        if new.get(key) != RCDATA:
+            problems.append("RCDATA %s does not hold the new bytes" % (key,))
+    return problems, manifests + data_keys
 
 
 def appended_section_problems(original, edited, old_info, new_info):
@@ -288,6 +329,34 @@ def appended_section_problems(original, edited, old_info, new_info):
     return problems
 
 
+def rcedit_problems(args, path, work, environment, ico_path, data_path):
+    """kestrel-rcedit with the same changes gives the bytes /Edit gives."""
+    by_edit, by_rcedit = os.path.join(work, "by-edit"), os.path.join(work, "by-rcedit")
+    four_parts = PRODUCT_VERSION + ".0" * (3 - PRODUCT_VERSION.count("."))
+    flags = ["--set-icon", ico_path, "--set-file-version", FILE_VERSION, "--set-product-version", four_parts,
+             "--set-requested-execution-level", LEVEL]
+    edit_flags, rcedit_flags = list(flags), list(flags)
+    for key, text in NEW_STRINGS.items():
+        edit_flags += ["--set-version-string", "%s=%s" % (key, text)]
+        rcedit_flags += ["--set-version-string", key, text]
+    edit_flags += ["--set-rcdata", "%d=%s" % (RCDATA_ID, data_path)]
+    rcedit_flags += ["--set-rcdata", str(RCDATA_ID), data_path]
+    shutil.copyfile(path, by_rcedit)
+    runs = [subprocess.run(command, capture_output=True, text=True, stdin=subprocess.DEVNULL, env=environment)
+            for command in ([args.kestrel, "/Edit", path, "/Output:" + by_edit] + edit_flags,
+                            [args.rcedit, by_rcedit] + rcedit_flags)]
+    problems = ["%s failed (%d): %s" % (program, run.returncode, first_report_line(run.stderr))
+                for program, run in zip(("/Edit", "kestrel-rcedit"), runs) if run.returncode != 0]
+    if not problems:
+        with open(by_edit, "rb") as one, open(by_rcedit, "rb") as other:
+            if one.read() != other.read():
+                problems.append("kestrel-rcedit's result differs from /Edit's")
+    for made in (by_edit, by_rcedit):
+        if os.path.exists(made):
+            os.remove(made)
+    return problems
+
+
 def first_report_line(text):
     lines = [line.strip() for line in text.splitlines() if line.strip()]
     return lines[0][:200] if lines else "(no report)"
@@ -296,6 +365,7 @@ def first_report_line(text):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--kestrel", required=True)
+    parser.add_argument("--rcedit", help="kestrel-rcedit, to compare its result with /Edit's")
     parser.add_argument("--corpus", help="the corpus root (default: what tests/corpus/fetch prints)")
     parser.add_argument("--work", help="scratch folder (default: a new one under $TMPDIR)")
     parser.add_argument("--files", nargs="*", help="only files whose name contains one of these")
@@ -318,10 +388,14 @@ def main():
     ico, ico_images = make_ico()
     with open(ico_path, "wb") as stream:
         stream.write(ico)
+    data_path = os.path.join(work, "check.bin")
+    with open(data_path, "wb") as stream:
+        stream.write(RCDATA)
     edited = os.path.join(work, "edited")
     flags = ["--set-icon", ico_path, "--set-file-version", FILE_VERSION, "--set-product-version", PRODUCT_VERSION]
     for key, text in NEW_STRINGS.items():
         flags += ["--set-version-string", "%s=%s" % (key, text)]
+    flags += ["--set-requested-execution-level", LEVEL, "--set-rcdata", "%d=%s" % (RCDATA_ID, data_path)]
 
     started = time.monotonic()
     passed, failures, refusals = 0, [], {}
@@ -345,6 +419,8 @@ def main():
                 failures.append("%s: /Edit failed (%d): %s" % (name, run.returncode, first_report_line(run.stderr)))
             continue
         problems = check(path, edited, ico_images, kind, optional_size)
+        if not problems and args.rcedit:
+            problems = rcedit_problems(args, path, work, environment, ico_path, data_path)
         if problems:
             failures.extend("%s: %s" % (name, p) for p in problems[:10])
         else:

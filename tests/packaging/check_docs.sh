@@ -26,6 +26,14 @@ for flag in $flags; do
     grep -qF -- "$flag" <<<"$manual" || fail "the manual page does not mention $flag"
     grep -qF -- "$flag" "$packaging/kestrel.bash-completion" || fail "the completion does not offer $flag"
 done
+# Every option of kestrel-rcedit (built beside kestrel) in the manual page, and its page's link.
+rcedit="$(dirname "$program")/kestrel-rcedit"
+if [ -x "$rcedit" ]; then
+    for flag in $("$rcedit" --help | grep -oE '^  (-[a-z], )?--[a-z][a-z-]*' | grep -oE -- '--[a-z-]+'); do
+        grep -qF -- "$flag" <<<"$manual" || fail "the manual page does not mention kestrel-rcedit's $flag"
+    done
+    [ "$(cat "$packaging/kestrel-rcedit.1")" = ".so man1/kestrel.1" ] || fail "kestrel-rcedit.1 does not lead to kestrel.1"
+fi
 warnings=$(groff -man -ww -z "$packaging/kestrel.1" 2>&1)
 [ -z "$warnings" ] || fail "groff warns about the manual page: $warnings"
 
@@ -58,7 +66,8 @@ expect_completion() {
     got=$(complete_line "$1")
     [ "$got" = "$2" ] || fail "completing '$1': expected '$2', got '$got'"
 }
-expect_completion "--set-" "--set-file-version --set-icon --set-product-version --set-string --set-version-string "
+expect_completion "--set-" "--set-file-version --set-icon --set-product-version --set-rcdata --set-requested-execution-level --set-string --set-version-string "
+expect_completion "/Edit app.dll --set-requested-execution-level re" "requireAdministrator "
 expect_completion "/dEC" "/Decompile "
 expect_completion "/Decompile /out" "/Output: "
 expect_completion "/Edit app.dll --set-icon " "app.ico out "

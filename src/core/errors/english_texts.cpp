@@ -236,6 +236,10 @@ constexpr TextPair kEnglishTexts[] = {
     {"未能写入文件 %s", "Could not write the file %s"},
     {"未能建立临时目录。", "Could not create a temporary folder."},
     {"未能编辑文件 %s；%s 没有改变。", "Could not edit the file %s; %s is unchanged."},
+    {"清单 (文件 '%s') 不是格式正确的 XML，无法设置执行级别。",
+     "The manifest (file '%s') is not well-formed XML; the execution level cannot be set."},
+    {"图片 %s 不是正方形的 PNG 图片，无法做成图标。",
+     "The picture %s is not a square PNG picture and cannot be made into an icon."},
 
     // Application: start-up, command line, documents, editors.
     {"未能反编译文件\n%s\n\n错误 0x%.8x", "Could not decompile the file\n%s\n\nError 0x%.8x"},

@@ -1,14 +1,18 @@
 #include "core/pe/one_shot_edit.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <system_error>
 
 #include "core/errors/errors.h"
 #include "core/errors/message_codes.h"
+#include "core/images/png_codec.h"
+#include "core/images/png_icon_group.h"
 #include "core/pe/decompile_file.h"
 #include "core/pe/description_edit.h"
 #include "core/pe/exe_dump.h"
+#include "core/pe/manifest_edit.h"
 #include "core/pe/pe_layout.h"
 #include "core/pe/res_compiler.h"
 #include "core/pe/resource_types.h"
@@ -107,6 +111,32 @@ HResult setMainIcon(XmlDocument& description, const fs::path& folder, const fs::
         if (HResult hr = ReplaceGroupFromIconFile(description, folder, entry, iconFile); hr.failed())
             return hr;
     }
+    return kOk;
+}
+
+// A PNG picture becomes an icon file of every size beside the working folder; `iconFile` then
+// names it. An icon file stays as it is.
+HResult iconFileFromPng(const fs::path& scratch, fs::path& iconFile) {
+    std::vector<std::byte> bytes;
+    if (HResult hr = ReadWholeFile(iconFile, bytes); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(iconFile)});
+    }
+    if (!HasPngSignature(asBytes(bytes))) return kOk;
+    std::vector<std::byte> icon;
+    if (HResult hr = MakeIconFileFromPng(asBytes(bytes), icon); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "图片 %s 不是正方形的 PNG 图片，无法做成图标。",
+                      {pathToUtf8(iconFile)});
+        return hr;
+    }
+    const fs::path converted = scratch / "icon-from-png.ico";
+    if (HResult hr = WriteFileAtomic(converted, asBytes(icon)); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能写入文件 %s", {pathToUtf8(converted)});
+        return hr;
+    }
+    iconFile = converted;
     return kOk;
 }
 
@@ -334,6 +364,115 @@ HResult setStrings(XmlDocument& description, const fs::path& folder, const Resou
     return kOk;
 }
 
+// --- Resources taken as bytes: manifests and RCDATA ----------------------------------------------
+
+// The language entries of (type, name) in the description's order.
+std::vector<std::uint16_t> languagesOf(const XmlDocument& description, const ResourceKey& type,
+                                       const ResourceKey& name) {
+    std::vector<std::uint16_t> languages;
+    for (XmlElement* entry : ListResourceEntries(description, type)) {
+        auto described = DescribeResourceEntry(description, entry);
+        if (described && described->name == name) languages.push_back(described->language);
+    }
+    return languages;
+}
+
+HResult readStoredBytes(const fs::path& folder, const XmlElement* entry, fs::path& path,
+                        std::vector<std::byte>& bytes) {
+    const std::string stored = storedFileName(entry);
+    HResult hr = stored.empty() ? kFail : resolveStored(folder, stored, path);
+    if (hr.succeeded()) hr = ReadWholeFile(path, bytes);
+    if (hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {stored});
+    }
+    return kOk;
+}
+
+// The resource of `entry` takes `bytes`: its file in the folder is rewritten and its size noted.
+HResult replaceStoredBytes(XmlDocument& description, const fs::path& folder, XmlElement* entry, Bytes bytes) {
+    fs::path path;
+    const std::string stored = storedFileName(entry);
+    if (HResult hr = stored.empty() ? kFail : resolveStored(folder, stored, path); hr.failed())
+        return ReportError(true, kSource, __LINE__, hr);
+    if (HResult hr = WriteFileAtomic(path, bytes); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能写入文件 %s", {pathToUtf8(path)});
+        return hr;
+    }
+    description.SetCurrent(fileElementOf(entry));
+    if (!description.SetCurrentAttribute("Size", std::to_string(bytes.size())))
+        return ReportError(true, kSource, __LINE__, kOutOfMemory);
+    return kOk;
+}
+
+// Every language of (type, name) takes the bytes of `source`; without any, the resource is added
+// in `language` from `source`.
+HResult setBytesResource(XmlDocument& description, const fs::path& folder, const ResourceKey& type,
+                         const ResourceKey& name, std::uint16_t language, const fs::path& source) {
+    const std::vector<std::uint16_t> languages = languagesOf(description, type, name);
+    if (languages.empty()) {
+        XmlElement* added = nullptr;
+        return AddResource(description, folder, type, name, language, source, added);
+    }
+    std::vector<std::byte> bytes;
+    if (HResult hr = ReadWholeFile(source, bytes); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(source)});
+    }
+    for (std::uint16_t existing : languages) {
+        XmlElement* entry = FindResourceEntry(description, type, name, existing);
+        if (HResult hr = replaceStoredBytes(description, folder, entry, asBytes(bytes)); hr.failed())
+            return hr;
+    }
+    return kOk;
+}
+
+// The application manifest as the loader picks it: ID 1, else the first name.
+std::optional<ResourceKey> applicationManifestName(const XmlDocument& description) {
+    const ResourceKey manifestType = ResourceKey::ofId(resource_type::kManifest);
+    const std::vector<XmlElement*> entries = ListResourceEntries(description, manifestType);
+    if (entries.empty()) return std::nullopt;
+    if (!languagesOf(description, manifestType, ResourceKey::ofId(1)).empty()) return ResourceKey::ofId(1);
+    return DescribeResourceEntry(description, entries.front())->name;
+}
+
+HResult setExecutionLevel(XmlDocument& description, const fs::path& folder, const fs::path& scratch,
+                          const std::string& level, std::uint16_t language) {
+    const ResourceKey manifestType = ResourceKey::ofId(resource_type::kManifest);
+    const std::optional<ResourceKey> name = applicationManifestName(description);
+    if (!name) {
+        const fs::path source = scratch / "MANIFEST";
+        if (HResult hr = WriteFileAtomic(source, std::string_view(MakeMinimalManifest(level))); hr.failed()) {
+            RecordError(true, kSource, __LINE__, hr);
+            ReportMessage(false, kSource, __LINE__, "未能写入文件 %s", {pathToUtf8(source)});
+            return hr;
+        }
+        XmlElement* added = nullptr;
+        return AddResource(description, folder, manifestType, ResourceKey::ofId(kNewResourceId), language,
+                           source, added);
+    }
+    for (std::uint16_t manifestLanguage : languagesOf(description, manifestType, *name)) {
+        XmlElement* entry = FindResourceEntry(description, manifestType, *name, manifestLanguage);
+        fs::path path;
+        std::vector<std::byte> bytes;
+        if (HResult hr = readStoredBytes(folder, entry, path, bytes); hr.failed()) return hr;
+        std::string text(bytes.size(), '\0');
+        std::memcpy(text.data(), bytes.data(), bytes.size());
+        const std::optional<std::string> edited = SetRequestedExecutionLevel(text, level);
+        if (!edited) {
+            RecordError(true, kSource, __LINE__, kFail);
+            ReportMessage(false, kSource, __LINE__, "清单 (文件 '%s') 不是格式正确的 XML，无法设置执行级别。",
+                          {storedFileName(entry)});
+            return kFail;
+        }
+        if (HResult hr = replaceStoredBytes(description, folder, entry, asBytes(std::string_view(*edited)));
+            hr.failed())
+            return hr;
+    }
+    return kOk;
+}
+
 // --- The whole run ---------------------------------------------------------------------------------
 
 fs::path destinationOf(const fs::path& peFile, const fs::path& output) {
@@ -390,13 +529,31 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
         return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(descriptionPath)});
     }
     const std::uint16_t language = fileLanguage(description);
-    if (edits.iconFile)
-        if (HResult hr = setMainIcon(description, folder, *edits.iconFile, language); hr.failed()) return hr;
+    if (edits.iconFile) {
+        fs::path iconFile = *edits.iconFile;
+        if (HResult hr = iconFileFromPng(temporary.path(), iconFile); hr.failed()) return hr;
+        if (HResult hr = setMainIcon(description, folder, iconFile, language); hr.failed()) return hr;
+    }
     if (touchesVersion(edits))
         if (HResult hr = setVersion(description, folder, temporary.path(), edits, language); hr.failed())
             return hr;
     if (!edits.strings.empty())
         if (HResult hr = setStrings(description, folder, edits, language); hr.failed()) return hr;
+    if (edits.manifestFile)
+        if (HResult hr = setBytesResource(description, folder, ResourceKey::ofId(resource_type::kManifest),
+                                          ResourceKey::ofId(kNewResourceId), language, *edits.manifestFile);
+            hr.failed())
+            return hr;
+    if (edits.executionLevel)
+        if (HResult hr =
+                setExecutionLevel(description, folder, temporary.path(), *edits.executionLevel, language);
+            hr.failed())
+            return hr;
+    for (const auto& [id, source] : edits.rcData)
+        if (HResult hr = setBytesResource(description, folder, ResourceKey::ofId(resource_type::kRcData),
+                                          ResourceKey::ofId(id), language, source);
+            hr.failed())
+            return hr;
     if (HResult hr = description.SaveFile(); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
         return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(descriptionPath)});

@@ -30,9 +30,16 @@ struct ResourceEdits {
     std::vector<std::pair<std::uint16_t, std::u16string>> strings;
     // The language of `strings`; without it, the language described at EditResources.
     std::optional<std::uint16_t> stringLanguage;
+    // asInvoker, highestAvailable or requireAdministrator, set in the application manifest.
+    std::optional<std::string> executionLevel;
+    // A whole manifest (checked to be well-formed XML by the caller), taken as it is.
+    std::optional<std::filesystem::path> manifestFile;
+    // RCDATA resources by ID and the files whose bytes they take, in this order.
+    std::vector<std::pair<std::uint16_t, std::filesystem::path>> rcData;
 
     bool empty() const {
-        return !iconFile && !fileVersion && !productVersion && versionStrings.empty() && strings.empty();
+        return !iconFile && !fileVersion && !productVersion && versionStrings.empty() && strings.empty() &&
+               !executionLevel && !manifestFile && rcData.empty();
     }
 };
 
@@ -41,7 +48,8 @@ struct ResourceEdits {
 // replaced atomically, so a failure leaves it (and the original) as it was. The work happens in a
 // folder under the system's temporary folder that is removed afterwards, whatever the outcome.
 //
-// - Icon: every language of the first icon group (type 14) gets the .ico file's images; a file
+// - Icon: every language of the first icon group (type 14) gets the .ico file's images (a PNG
+//   picture is first made into an icon file of every size, see MakeIconFileFromPng); a file
 //   without icon groups gets group ID 1 in the file's language.
 // - Version: the version resource (ID 1, else the first name), in every language it has, gets the
 //   numbers in its fixed file information, the dotted text in the FileVersion / ProductVersion
@@ -52,6 +60,12 @@ struct ResourceEdits {
 // - Strings go into STRINGS.XML in `stringLanguage` when given, else in the language of the file's
 //   first string block, or the file's language when it has no string table. A language without
 //   string blocks gets new ones.
+// - Manifest: the manifest file's bytes replace manifest ID 1 in every language it has; a file
+//   without one gets ID 1 in the file's language. Then the execution level is set in the
+//   application manifest (ID 1, else the first name) in every language, changing nothing else in
+//   its text (see SetRequestedExecutionLevel); a file without a manifest gets a minimal one.
+// - RCDATA: each ID takes its file's bytes in every language it has; a missing ID is added in the
+//   file's language.
 // The file's language is that of its version resource, else that of its first resource, else
 // 0x409 (U.S. English).
 // Failures are reported (ReportError / ReportMessage) and returned.
