@@ -90,6 +90,7 @@ void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
         ParseParam("--" + flag + "=" + std::string(argument), isLast);
         return;
     }
+    if (parseSignatureParam(argument, isLast)) return;
     std::string_view name;
     bool recognised = false;
     if (stripFlagPrefix(argument, name)) {
@@ -164,12 +165,14 @@ void CKsCommandLineInfo::setValue(const std::string& flag, std::string value) {
 
 std::string CKsCommandLineInfo::editUsageProblem() const {
     if (compile || decompile) return "/Edit cannot be combined with /Compile or /Decompile";
+    if (std::string problem = signatureUsageProblem(); !problem.empty()) return problem;
     if (!unknownFlags.empty()) return "unknown flag: " + unknownFlags.front();
     if (!flagWithoutValue.empty()) return flagWithoutValue + " needs a value";
     if (fileName.empty()) return "/Edit needs a file name";
     if (!extraFileNames.empty()) return "more than one file name: " + extraFileNames.front();
     if (stringLanguage && setStrings.empty()) return "--string-language needs at least one --set-string";
-    if (!hasSetFlags()) return "/Edit needs at least one --set-... flag";
+    if (!hasSetFlags() && !signing.stripSignature && !signing.signingRequested())
+        return "/Edit needs at least one --set-... flag, --strip-signature or a signing option";
     if (outputGiven && output.empty()) return "/Output: needs a path";
     const std::pair<const char*, const std::optional<std::string>*> versions[] = {
         {"--set-file-version", &setFileVersion}, {"--set-product-version", &setProductVersion}};
@@ -198,6 +201,7 @@ std::string CKsCommandLineInfo::editUsageProblem() const {
 
 std::string CKsCommandLineInfo::usageProblem() const {
     if (edit) return editUsageProblem();
+    if (signing.any()) return signatureUsageProblem();
     if (!compile && !decompile)
         return hasSetFlags() ? "--set-... flags need /Edit" : "--string-language needs /Edit";
     const char* operation = compile ? "/Compile" : "/Decompile";
@@ -258,7 +262,8 @@ std::string usageText() {
            "      resource. A file without one gets one (ID 1). New resources and strings take\n"
            "      the language of the version resource, else of the first resource, else 0x409;\n"
            "      without --string-language, strings of an existing table go into the language of\n"
-           "      its first block.\n"
+           "      its first block.\n" +
+           signatureUsageText() +
            "  kestrel --help | --version\n"
            "Flags are recognised case-insensitively after /, - or --; --output=<path> equals "
            "/Output:<path>, and --set-x=<value> equals --set-x <value>.\n"
