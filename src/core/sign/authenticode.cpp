@@ -280,6 +280,14 @@ HResult postTimestampQuery(const std::string& url, const std::vector<std::uint8_
         error = "time-stamping server '" + url + "': only http:// addresses are supported";
         return kFail;
     }
+    // One plain connection attempt first: OpenSSL's HTTP client retries a refused connection until
+    // its timeout, which would keep a build waiting for a server that is not there.
+    BioPtr probe(BIO_new_connect(host));
+    if (!probe || BIO_set_conn_port(probe.get(), port) != 1 || BIO_do_connect(probe.get()) <= 0) {
+        error = takeError("the time-stamping server '" + url + "' could not be reached");
+        return kFail;
+    }
+    probe.reset();
     std::string fullPath = path != nullptr ? path : "/";
     if (queryPart != nullptr && *queryPart != '\0') fullPath += std::string("?") + queryPart;
     BioPtr request(BIO_new_mem_buf(query.data(), static_cast<int>(query.size())));
@@ -287,7 +295,7 @@ HResult postTimestampQuery(const std::string& url, const std::vector<std::uint8_
         error = "out of memory";
         return kOutOfMemory;
     }
-    constexpr int kTimeoutSeconds = 30;
+    constexpr int kTimeoutSeconds = 15;
     constexpr std::size_t kMaxReply = 1 << 20;
     BioPtr response(OSSL_HTTP_transfer(nullptr, host, port, fullPath.c_str(), 0, nullptr, nullptr, nullptr,
                                        nullptr, nullptr, nullptr, 0, nullptr, "application/timestamp-query",
