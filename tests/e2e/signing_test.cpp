@@ -306,5 +306,80 @@ TEST_F(SigningTest, RefusedEditsAndFailedSigningLeaveTheFileUnchanged) {
     EXPECT_EQ(run({"/Signature", (temp_ / "missing.dll").string()}).status, 2);
 }
 
+// An RFC 3161 responder on 127.0.0.1: openssl ts behind a minimal HTTP server, started by the test.
+constexpr const char* kResponderScript = R"(import http.server, os, subprocess, sys
+folder = sys.argv[1]
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers.get('Content-Length', 0)))
+        with open(os.path.join(folder, 'query.tsq'), 'wb') as f:
+            f.write(query)
+        subprocess.run(['openssl', 'ts', '-reply', '-config', os.path.join(folder, 'tsa.cnf'),
+                        '-queryfile', os.path.join(folder, 'query.tsq'),
+                        '-out', os.path.join(folder, 'reply.tsr')], check=True, capture_output=True)
+        reply = open(os.path.join(folder, 'reply.tsr'), 'rb').read()
+        self.send_response(200)
+        self.send_header('Content-Type', 'application/timestamp-reply')
+        self.send_header('Content-Length', str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(('127.0.0.1', 0), Handler)
+with open(os.path.join(folder, 'port.tmp'), 'w') as f:
+    f.write(str(server.server_address[1]))
+os.rename(os.path.join(folder, 'port.tmp'), os.path.join(folder, 'port'))
+server.serve_forever()
+)";
+
+TEST_F(SigningTest, TimestampsFromALocalResponderVerify) {
+    const std::string folder = temp_.path().string();
+    temp_.write("tsa-ext.cnf",
+                "[tsa_ext]\nbasicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                "extendedKeyUsage=critical,timeStamping\n");
+    temp_.write("tsa.cnf",
+                "[tsa]\ndefault_tsa = tsa_config\n[tsa_config]\nserial = " + folder +
+                    "/serial\nsigner_cert = " + folder + "/tsa.pem\ncerts = " + key("ca.pem").string() +
+                    "\nsigner_key = " + folder +
+                    "/tsa.key\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\n"
+                    "digests = sha256, sha384, sha512\naccuracy = secs:1\ness_cert_id_alg = sha256\n");
+    temp_.write("responder.py", kResponderScript);
+    const std::string make =
+        "cd " + quote(folder) + " && openssl req -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr" +
+        " -subj '/CN=Kestrel Test TSA' -config " + quote(key("ext.cnf").string()) + " && openssl x509 -req" +
+        " -in tsa.csr -CA " + quote(key("ca.pem").string()) + " -CAkey " + quote(key("ca.key").string()) +
+        " -CAcreateserial -out tsa.pem -days 30 -extfile tsa-ext.cnf -extensions tsa_ext >/dev/null 2>&1" +
+        " && (/usr/bin/python3 responder.py " + quote(folder) + " >/dev/null 2>&1 & echo $! > responder.pid)";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    std::string port;
+    for (int wait = 0; wait < 100 && port.empty(); ++wait) {
+        port = readText(temp_ / "port");
+        if (port.empty()) std::system("sleep 0.1");
+    }
+    const std::string pid = readText(temp_ / "responder.pid");
+    ASSERT_FALSE(port.empty()) << "the responder did not start";
+
+    const fs::path file = writeImage("stamped.dll", true, true);
+    std::vector<std::string> arguments = {"/Sign", file.string(), "--timestamp",
+                                          "http://127.0.0.1:" + port + "/tsa"};
+    for (const std::string& option : pkcs12Options())
+        arguments.push_back(option);
+    const Outcome stamped = run(arguments);
+    const Outcome checked = run({"/Signature", file.string(), "--ca", key("ca.pem").string()});
+    const std::string command = "osslsigncode verify -CAfile " + quote(key("ca.pem").string()) +
+                                " -TSA-CAfile " + quote(key("ca.pem").string()) + " -in " +
+                                quote(file.string()) + " >" + quote((temp_ / "verify.txt").string()) +
+                                " 2>&1";
+    const int verified = std::system(command.c_str());
+    std::system(("kill " + pid).c_str());
+    ASSERT_EQ(stamped.status, 0) << stamped.err;
+    EXPECT_EQ(checked.status, 0) << checked.out;
+    EXPECT_NE(checked.out.find("Timestamp: yes"), std::string::npos) << checked.out;
+    EXPECT_EQ(verified, 0) << readText(temp_ / "verify.txt");
+    EXPECT_NE(readText(temp_ / "verify.txt").find("Timestamp Server Signature verification: ok"),
+              std::string::npos)
+        << readText(temp_ / "verify.txt");
+}
+
 }  // namespace
 }  // namespace kestrel
