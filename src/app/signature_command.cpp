@@ -257,7 +257,7 @@ std::string signatureUsageText() {
            "  /Edit on a signed file needs one of:\n"
            "      --strip-signature   the result is unsigned (the certificate table is removed)\n"
            "      --keep-signature    the old signature stays and will no longer match\n"
-           "      the signing options of /Sign: the result is signed anew\n"
+           "      the signing options of /Sign    the result is signed anew\n"
            "      /Edit with only --strip-signature or signing options changes no resource.\n";
 }
 
