@@ -264,6 +264,13 @@ std::string signatureUsageText() {
 int runSignCommand(const CKsCommandLineInfo& commandLine) {
     const fs::path file = pathFromUtf8(commandLine.fileName);
     std::vector<std::byte> image;
+    // Room for the signature, so that appending it does not copy the whole file.
+    std::uint64_t size = 0;
+    if (RegularFileSize(file, size).succeeded() && size < (std::uint64_t{1} << 32)) {
+        image.reserve(static_cast<std::size_t>(size) + kSignatureRoom);
+    } else {
+        ClearErrorRecord();
+    }
     if (ReadWholeFile(file, image).failed()) {
         ShowErrorDialog();
         return kExitFailure;

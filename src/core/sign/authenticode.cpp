@@ -551,34 +551,66 @@ HResult signImage(std::vector<std::byte>& image, const SigningOptions& options, 
     Signer signer;
     if (HResult hr = loadSigner(options.credentials, signer, error); hr.failed()) return hr;
 
-    std::vector<std::byte> signedImage = image;
-    bool zeroedInPlace = false;
-    const HResult stripped = stripCertificateTable(signedImage, zeroedInPlace);
-    if (stripped.failed()) {
+    SignatureLayout layout;
+    if (readSignatureLayout(asBytes(image), layout).failed()) {
         error = "not a PE image with a certificate directory, or its certificate table lies outside the file";
+        return kFail;
+    }
+    // The image is signed where it lies (a copy of a whole program costs as much as hashing it).
+    // Until it is complete, a failure puts back what was changed: the whole image when an old table
+    // had to go, otherwise the appended bytes and the header fields the signature sets.
+    std::vector<std::byte> original;
+    if (layout.hasTable()) original = image;
+    const std::size_t originalSize = image.size();
+    std::array<std::byte, 4> originalChecksum{};
+    std::array<std::byte, kDataDirectorySize> originalDirectory{};
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(layout.checksumOffset), 4,
+                originalChecksum.begin());
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(layout.directoryOffset), kDataDirectorySize,
+                originalDirectory.begin());
+    auto restore = [&] {
+        if (!original.empty()) {
+            image = std::move(original);
+            return;
+        }
+        image.resize(originalSize);
+        std::copy(originalChecksum.begin(), originalChecksum.end(),
+                  image.begin() + static_cast<std::ptrdiff_t>(layout.checksumOffset));
+        std::copy(originalDirectory.begin(), originalDirectory.end(),
+                  image.begin() + static_cast<std::ptrdiff_t>(layout.directoryOffset));
+    };
+
+    bool zeroedInPlace = false;
+    const HResult stripped = stripCertificateTable(image, zeroedInPlace);
+    if (stripped.failed()) {
+        restore();
+        error = "the certificate table cannot be removed";
         return stripped;
     }
     outcome.replacedSignature = stripped == kOk;
     // The table starts on an 8-byte boundary; the zeros before it belong to the signed image.
-    signedImage.resize((signedImage.size() + kCertificateAlignment - 1) / kCertificateAlignment *
-                       kCertificateAlignment);
-    SignatureLayout layout;
+    image.resize((image.size() + kCertificateAlignment - 1) / kCertificateAlignment * kCertificateAlignment);
     std::vector<std::byte> digest;
-    if (readSignatureLayout(asBytes(signedImage), layout).failed() ||
-        computeImageDigest(asBytes(signedImage), layout, options.digest, digest).failed()) {
-        error = takeError("cannot compute the image digest");
-        return kFail;
-    }
     std::vector<std::uint8_t> signature;
-    if (HResult hr = buildSignature(signer, options, digest, signature, error); hr.failed()) return hr;
-
+    HResult hr = kOk;
+    if (readSignatureLayout(asBytes(image), layout).failed() ||
+        computeImageDigest(asBytes(image), layout, options.digest, digest).failed()) {
+        error = takeError("cannot compute the image digest");
+        hr = kFail;
+    } else {
+        hr = buildSignature(signer, options, digest, signature, error);
+    }
     const std::uint64_t entryLength =
         (kCertificateHeaderSize + signature.size() + kCertificateAlignment - 1) / kCertificateAlignment *
         kCertificateAlignment;
-    const std::uint64_t tableOffset = signedImage.size();
-    if (tableOffset + entryLength > 0xFFFFFFFFu) {
+    const std::uint64_t tableOffset = image.size();
+    if (hr.succeeded() && tableOffset + entryLength > 0xFFFFFFFFu) {
         error = "the signed file would be larger than 4 GiB";
-        return kFail;
+        hr = kFail;
+    }
+    if (hr.failed()) {
+        restore();
+        return hr;
     }
     ByteWriter entry;
     entry.u32(static_cast<std::uint32_t>(entryLength));
@@ -586,14 +618,14 @@ HResult signImage(std::vector<std::byte>& image, const SigningOptions& options, 
     entry.u16(kCertificateTypePkcsSignedData);
     entry.append(Bytes{reinterpret_cast<const std::byte*>(signature.data()), signature.size()});
     entry.alignTo(kCertificateAlignment);
-    signedImage.insert(signedImage.end(), entry.bytes().begin(), entry.bytes().end());
-    putImageU32(signedImage, layout.directoryOffset, static_cast<std::uint32_t>(tableOffset));
-    putImageU32(signedImage, layout.directoryOffset + 4, static_cast<std::uint32_t>(entryLength));
-    if (updateImageChecksum(signedImage).failed()) {
+    image.insert(image.end(), entry.bytes().begin(), entry.bytes().end());
+    putImageU32(image, layout.directoryOffset, static_cast<std::uint32_t>(tableOffset));
+    putImageU32(image, layout.directoryOffset + 4, static_cast<std::uint32_t>(entryLength));
+    if (updateImageChecksum(image).failed()) {
+        restore();
         error = "cannot compute the checksum";
         return kFail;
     }
-    image = std::move(signedImage);
     return kOk;
 }
 

@@ -46,6 +46,9 @@ struct SigningOptions {
     std::string timestampUrl;  // an RFC 3161 server (http://); empty for none
 };
 
+// Room to reserve after an image for the padding and a typical certificate table.
+inline constexpr std::size_t kSignatureRoom = 256 * 1024;
+
 struct SignOutcome {
     bool replacedSignature = false;  // the image had a certificate table, which was removed first
 };
@@ -53,7 +56,8 @@ struct SignOutcome {
 // Signs `image` in memory: an existing certificate table is removed, the image padded with zeros to
 // an 8-byte boundary, its digest signed, and the new table appended; directory entry 4 and the
 // checksum are set. On failure `image` is unchanged and `error` says why (the time-stamping server
-// included).
+// included). The image grows in place: a caller that reserves room for the table (kSignatureRoom)
+// saves a copy of the whole image.
 HResult signImage(std::vector<std::byte>& image, const SigningOptions& options, SignOutcome& outcome,
                   std::string& error);
 
