@@ -8,6 +8,7 @@
 
 #include "app/file_version.h"
 #include "app/settings_file.h"
+#include "app/signature_command.h"
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
 #include "core/pe/compile_file.h"
@@ -46,6 +47,7 @@ int compile(const CKsCommandLineInfo& commandLine, const std::filesystem::path& 
     }
     // Unless the copy was made (or the file was compiled in place), say where the result is.
     const std::filesystem::path compiled = description.parent_path() / file.filename();
+    noteKeptSignature(compiled);
     if (!IsSameFile(compiled, file) && !FilesHaveSameContent(compiled, file)) {
         uiSink().message(
             safeFormat("compiled file left at %s", {pathToUtf8(std::filesystem::absolute(compiled))}),
@@ -172,15 +174,10 @@ void printUsageError(const std::string& problem) {
 int runFileOperation(const CKsCommandLineInfo& commandLine) {
     const std::filesystem::path file = pathFromUtf8(commandLine.fileName);
     if (commandLine.diff) return diffFiles(commandLine);
+    if (commandLine.signing.sign) return runSignCommand(commandLine);
+    if (commandLine.signing.signature) return runSignatureCommand(commandLine);
     if (commandLine.edit && commandLine.hasQueries()) return answerEditQuery(commandLine, file);
-    if (commandLine.edit) {
-        const std::filesystem::path output = commandLine.outputGiven ? pathFromUtf8(commandLine.output) : "";
-        if (EditResources(file, output, commandLine.resourceEdits()).failed()) {
-            ShowErrorDialog();
-            return kExitFailure;
-        }
-        return kExitSuccess;
-    }
+    if (commandLine.edit) return runEditCommand(commandLine);
     return commandLine.compile ? compile(commandLine, file) : decompile(commandLine, file);
 }
 

@@ -125,6 +125,7 @@ void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
         ParseParam("--" + flag + "=" + std::string(argument), isLast);
         return;
     }
+    if (parseSignatureParam(argument, isLast)) return;
     std::string_view name;
     bool recognised = false;
     if (stripFlagPrefix(argument, name)) {
@@ -214,13 +215,16 @@ void CKsCommandLineInfo::setValue(const std::string& flag, std::string value) {
 
 std::string CKsCommandLineInfo::editUsageProblem() const {
     if (compile || decompile) return "/Edit cannot be combined with /Compile or /Decompile";
+    if (std::string problem = signatureUsageProblem(); !problem.empty()) return problem;
     if (!unknownFlags.empty()) return "unknown flag: " + unknownFlags.front();
     if (!flagWithoutValue.empty()) return flagWithoutValue + " needs a value";
     if (fileName.empty()) return "/Edit needs a file name";
     if (!extraFileNames.empty()) return "more than one file name: " + extraFileNames.front();
     if (hasQueries()) return queryUsageProblem();
     if (stringLanguage && setStrings.empty()) return "--string-language needs at least one --set-string";
-    if (!hasSetFlags()) return "/Edit needs at least one --set-... flag (or one --get-... flag)";
+    if (!hasSetFlags() && !signing.stripSignature && !signing.signingRequested())
+        return "/Edit needs at least one --set-... flag (or one --get-... flag), --strip-signature or a signing "
+               "option";
     if (outputGiven && output.empty()) return "/Output: needs a path";
     const std::pair<const char*, const std::optional<std::string>*> versions[] = {
         {"--set-file-version", &setFileVersion}, {"--set-product-version", &setProductVersion}};
@@ -296,6 +300,7 @@ std::string CKsCommandLineInfo::diffUsageProblem() const {
 std::string CKsCommandLineInfo::usageProblem() const {
     if (diff || json) return diffUsageProblem();
     if (edit) return editUsageProblem();
+    if (signing.any()) return signatureUsageProblem();
     if (!compile && !decompile)
         return hasSetFlags() || hasQueries() ? "--set-... and --get-... flags need /Edit"
                                              : "--string-language needs /Edit";
@@ -384,7 +389,8 @@ std::string usageText() {
            "      strings that differ in string tables and version blocks), per section whose header\n"
            "      or bytes differ, per header field that differs, and for the overlay and the\n"
            "      certificate table; --json prints the same as one JSON document. Exit status 0\n"
-           "      when the files are equal, 1 when they differ, 2 on a usage error or an unreadable file\n"
+           "      when the files are equal, 1 when they differ, 2 on a usage error or an unreadable file\n" +
+           signatureUsageText() +
            "  kestrel --help | --version\n"
            "Flags are recognised case-insensitively after /, - or --; --output=<path> equals "
            "/Output:<path>, and --set-x=<value> equals --set-x <value>.\n"

@@ -11,6 +11,34 @@
 
 namespace kestrel {
 
+// /Sign, /Signature and the signature flags, as typed. /Edit takes the same signing flags and
+// --strip-signature / --keep-signature.
+struct SignatureArguments {
+    bool sign = false;       // /Sign
+    bool signature = false;  // /Signature
+    bool stripSignature = false;
+    bool keepSignature = false;
+    std::optional<std::string> pkcs12;
+    std::optional<std::string> passwordFile;  // "-": standard input
+    std::optional<std::string> certificate;   // --cert
+    std::optional<std::string> key;
+    std::optional<std::string> chain;
+    std::optional<std::string> digest;
+    std::optional<std::string> description;
+    std::optional<std::string> url;
+    std::optional<std::string> timestamp;
+    std::optional<std::string> ca;
+    std::string flagWithoutValue;  // a value flag that was the last argument
+
+    bool signingRequested() const { return pkcs12 || certificate || key; }
+    bool hasSigningFlags() const {
+        return signingRequested() || passwordFile || chain || digest || description || url || timestamp;
+    }
+    bool any() const {
+        return sign || signature || stripSignature || keepSignature || hasSigningFlags() || ca;
+    }
+};
+
 struct CKsCommandLineInfo {
     enum class ShellCommand { kFileNew, kFileOpen };
 
@@ -45,6 +73,7 @@ struct CKsCommandLineInfo {
     // /Diff <old> <new> [--json]: the two files are fileName and extraFileNames[0].
     bool diff = false;
     bool json = false;
+    SignatureArguments signing;
 
     // Takes one argument as typed. "Compile", "Decompile", "Edit", "Output:<path>", "output=<path>",
     // "help", "version", "Diff", "json", "string-language", "application-manifest" and the "set-..." and
@@ -62,7 +91,7 @@ struct CKsCommandLineInfo {
     // open a window.
     bool isCommandLineOperation() const {
         return compile || decompile || edit || diff || json || hasSetFlags() || hasQueries() ||
-               stringLanguage.has_value();
+               stringLanguage.has_value() || signing.any();
     }
     bool hasSetFlags() const {
         return setIcon || setFileVersion || setProductVersion || !setVersionStrings.empty() ||
@@ -83,11 +112,18 @@ struct CKsCommandLineInfo {
     std::string diffUsageProblem() const;
     std::string queryUsageProblem() const;
     std::string manifestAndDataUsageProblem() const;
+    // The signature flags: true when `argument` was one of them (or the value of one).
+    bool parseSignatureParam(std::string_view argument, bool isLast);
+    // What is wrong with /Sign, /Signature or the signature flags of /Edit; empty when nothing.
+    std::string signatureUsageProblem() const;
 
-    std::string pendingSetFlag_;  // a "set-..." flag waiting for the next argument
+    std::string pendingSetFlag_;        // a "set-..." flag waiting for the next argument
+    std::string pendingSignatureFlag_;  // a signature flag waiting for its value
 };
 
 // The usage text printed by --help and with usage errors.
 std::string usageText();
+// Its part on /Sign, /Signature and the signature flags of /Edit.
+std::string signatureUsageText();
 
 }  // namespace kestrel

@@ -23,8 +23,12 @@
 #include <system_error>
 
 #include "app/recent_files.h"
+#include "core/errors/errors.h"
+#include "core/pe/certificate_table.h"
+#include "core/platform/files.h"
 #include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
+#include "core/sign/authenticode.h"
 #include "ui/app_icons.h"
 #include "ui/qt_ui_sink.h"
 #include "ui/resource_tree.h"
@@ -238,7 +242,11 @@ void CKsFrame::createActions() {
         view_->importFile();
         refreshTitle();
     });
-    make("compile", tr("编译(&C)"), {}, [this] { view_->compile(); });
+    make("compile", tr("编译(&C)"), {}, [this] {
+        view_->compile();
+        offerSignatureRemoval();
+        refreshSignature();
+    });
     make("exit", tr("退出(&X)"), {}, [this] { close(); });
     make("new", tr("新建"), {QKeySequence(Qt::CTRL | Qt::Key_N)}, [this, controller] {
         if (controller != nullptr) controller->newDocument();
@@ -354,6 +362,9 @@ void CKsFrame::changeEvent(QEvent* event) {
 }
 
 void CKsFrame::createStatusBar() {
+    signature_ = new QLabel(this);
+    signature_->setObjectName(QStringLiteral("signature"));
+    statusBar()->addPermanentWidget(signature_);
     // Qt offers no portable lock-key state: CAP and NUM keep their place but stay blank.
     cap_ = new QLabel(this);
     num_ = new QLabel(this);
@@ -466,8 +477,73 @@ void CKsFrame::updateActions() {
     ovr_->setText(insert == 0 ? QStringLiteral("OVR") : QString());
 }
 
+namespace {
+
+enum class SignatureState { kUnknown, kUnsigned, kSigned, kBroken };
+
+SignatureState signatureStateOf(const std::filesystem::path& file) {
+    std::vector<std::byte> image;
+    if (ReadWholeFile(file, image).failed()) {
+        ClearErrorRecord();
+        return SignatureState::kUnknown;
+    }
+    SignatureReport report;
+    std::string error;
+    if (inspectSignature(asBytes(image), nullptr, report, error).failed()) return SignatureState::kUnknown;
+    if (!report.isSigned) return SignatureState::kUnsigned;
+    return report.digestMatches && report.signatureValid ? SignatureState::kSigned : SignatureState::kBroken;
+}
+
+}  // namespace
+
+void CKsFrame::refreshSignature() {
+    const CKsDoc* document = context_.document;
+    const SignatureState state = document != nullptr && document->isOpen()
+                                     ? signatureStateOf(document->resourceFilePath())
+                                     : SignatureState::kUnknown;
+    switch (state) {
+        case SignatureState::kSigned:
+            signature_->setText(tr("已签名"));
+            break;
+        case SignatureState::kBroken:
+            signature_->setText(tr("签名不再匹配"));
+            break;
+        case SignatureState::kUnsigned:
+            signature_->setText(tr("未签名"));
+            break;
+        case SignatureState::kUnknown:
+            signature_->clear();
+            break;
+    }
+}
+
+void CKsFrame::offerSignatureRemoval() {
+    const CKsDoc* document = context_.document;
+    if (document == nullptr || !document->isOpen()) return;
+    const std::filesystem::path compiled =
+        document->descriptionPath().parent_path() / document->resourceFilePath().filename();
+    if (signatureStateOf(compiled) != SignatureState::kBroken) return;
+    if (uiSink().ask(
+            tr("编译后的文件保留了原文件的签名，但签名已不再匹配。\n\n要删除这个签名吗？").toStdString(),
+            kAppName, Buttons::kYesNo, 0, MessageIcon::kExclamation) != Answer::kYes)
+        return;
+    // The compiled file, and the original when the compile was copied over it.
+    const bool copiedOver = FilesHaveSameContent(compiled, document->resourceFilePath());
+    for (const std::filesystem::path& target : {compiled, document->resourceFilePath()}) {
+        if (target != compiled && !copiedOver) continue;
+        std::vector<std::byte> image;
+        bool zeroedInPlace = false;
+        if (ReadWholeFile(target, image).failed() || stripCertificateTable(image, zeroedInPlace).failed() ||
+            WriteFileAtomic(target, asBytes(image)).failed()) {
+            ShowErrorDialog();
+            return;
+        }
+    }
+}
+
 void CKsFrame::refreshTitle() {
     if (context_.controller != nullptr) setWindowTitle(toQt(context_.controller->frameTitle()));
+    refreshSignature();
 }
 
 SettingsRect CKsFrame::defaultRect() const {

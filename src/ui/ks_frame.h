@@ -87,6 +87,8 @@ class CKsFrame : public QMainWindow {
     void showAbout();
     void updateActions();
     void refreshTitle();
+    // The status bar's word on the open file's signature: signed, no longer matching, unsigned.
+    void refreshSignature();
 
     // Replaces the File > Open dialog (tests).
     using OpenChooser = std::function<std::optional<std::filesystem::path>()>;
@@ -115,6 +117,9 @@ class CKsFrame : public QMainWindow {
     void rebuildRecentFiles();
     void placeFeedbackLink();
     void readLayout();
+    // After a compile: a compiled file whose kept signature no longer matches gets one question,
+    // whether to remove the signature.
+    void offerSignatureRemoval();
 
     FrameContext context_;
     CKsView* view_ = nullptr;
@@ -126,6 +131,7 @@ class CKsFrame : public QMainWindow {
     QLabel* cap_ = nullptr;
     QLabel* num_ = nullptr;
     QLabel* ovr_ = nullptr;
+    QLabel* signature_ = nullptr;
     std::vector<std::pair<std::string, QAction*>> actions_;
     SettingsRect initialRect_;
     bool opensMaximized_ = false;

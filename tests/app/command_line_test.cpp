@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.h"
+
 namespace kestrel {
 namespace {
 
@@ -87,6 +89,57 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"/Diff", "a.dll", "b.dll", "/Output:o"}, false},
         UsageCase{{"/Diff", "a.dll", "b.dll", "--set-string=1=x"}, false},
         UsageCase{{"/Diff", "a.dll", "b.dll", "--jsn"}, false}));
+
+// The signature flags: which combinations run, and what a refused one says. "@key" stands for a
+// readable file.
+TEST(CommandLineSignatureTest, CombinationsAreCheckedBeforeAnythingRuns) {
+    testing::TempDir temp;
+    const std::string key = temp.write("key.pem", "x").string();
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string problem;  // empty: usable
+    };
+    const Case cases[] = {
+        {{"/Sign", "a.dll", "--pkcs12", "@key", "--password-file", "-"}, ""},
+        {{"/Sign", "a.dll", "--cert=@key", "--key", "@key", "--digest", "SHA512", "--timestamp", "http://t/"},
+         ""},
+        {{"/Edit", "a.dll", "--set-string", "1=a", "--pkcs12", "@key"}, ""},
+        {{"/Edit", "a.dll", "--strip-signature"}, ""},
+        {{"/Signature", "a.dll", "--ca", "@key"}, ""},
+        {{"/Sign", "a.dll"}, "/Sign needs --pkcs12"},
+        {{"/Sign", "a.dll", "--cert", "@key"}, "--cert and --key go together"},
+        {{"/Sign", "a.dll", "--pkcs12", "@key", "--key", "@key"}, "--pkcs12 cannot be combined"},
+        {{"/Sign", "a.dll", "--pkcs12", "@key", "--digest", "sha1"}, "is not sha256, sha384 or sha512"},
+        {{"/Sign", "a.dll", "--pkcs12", "@key", "--timestamp", "https://t/"}, "not an http:// address"},
+        {{"/Sign", "a.dll", "--pkcs12", "missing.p12"}, "--pkcs12: cannot read the file"},
+        {{"/Sign", "a.dll", "--pkcs12"}, "--pkcs12 needs a value"},
+        {{"/Edit", "a.dll", "--set-string", "1=a", "--strip-signature", "--keep-signature"},
+         "exclude each other"},
+        {{"/Edit", "a.dll", "--keep-signature", "--pkcs12", "@key"}, "cannot be combined with signing"},
+        {{"/Compile", "/Output:w", "a.dll", "--strip-signature"}, "--strip-signature needs /Edit"},
+        {{"a.dll", "--pkcs12", "@key"}, "signing options need /Sign or /Edit"},
+        {{"/Sign", "a.dll", "--ca", "@key", "--pkcs12", "@key"}, "--ca needs /Signature"},
+        {{"/Signature", "/Output:x", "a.dll"}, "/Output: does not apply"},
+        {{"/Signature", "/Sign", "a.dll"}, "cannot be combined"},
+        {{"/Sign", "/Edit", "a.dll", "--set-string", "1=a", "--pkcs12", "@key"}, "cannot be combined"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = c.arguments;
+        for (std::string& argument : arguments) {
+            const std::size_t at = argument.find("@key");
+            if (at != std::string::npos) argument.replace(at, 4, key);
+        }
+        const CKsCommandLineInfo info = CKsCommandLineInfo::parse(arguments);
+        ASSERT_TRUE(info.isCommandLineOperation()) << ::testing::PrintToString(c.arguments);
+        const std::string problem = info.usageProblem();
+        if (c.problem.empty()) {
+            EXPECT_EQ(problem, "") << ::testing::PrintToString(c.arguments);
+        } else {
+            EXPECT_NE(problem.find(c.problem), std::string::npos)
+                << ::testing::PrintToString(c.arguments) << " -> " << problem;
+        }
+    }
+}
 
 }  // namespace
 }  // namespace kestrel

@@ -408,6 +408,26 @@ Discard the changes and close?</translation>
         <source>打开 Kestrel 文件</source>
         <translation>Open Kestrel File</translation>
     </message>
+    <message>
+        <source>已签名</source>
+        <translation>Signed</translation>
+    </message>
+    <message>
+        <source>签名不再匹配</source>
+        <translation>Signature no longer matches</translation>
+    </message>
+    <message>
+        <source>未签名</source>
+        <translation>Unsigned</translation>
+    </message>
+    <message>
+        <source>编译后的文件保留了原文件的签名，但签名已不再匹配。
+
+要删除这个签名吗？</source>
+        <translation>The compiled file keeps the signature of the original, but the signature no longer matches.
+
+Remove the signature?</translation>
+    </message>
 </context>
 <context>
     <name>kestrel::ui::CKsView</name>
