@@ -10,6 +10,7 @@
 #include <QToolBar>
 #include <chrono>
 
+#include "core/pe/resource_types.h"
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
@@ -500,6 +501,42 @@ TEST_F(TextWndTest, RealTextFilesSurviveViewingAndEditing) {
     std::printf("[ text files ] %d (UTF-8 %d, UTF-16 %d, GBK %d, escaped %d)\n", files,
                 encodings[TextEncoding::kUtf8], encodings[TextEncoding::kUtf16Le],
                 encodings[TextEncoding::kCp936], encodings[TextEncoding::kUtf8Escaped]);
+}
+
+// kernelbase's message table shown as text (the hex pane's "查看 文本"): read-only under its note;
+// a key typed at the end and leaving the entry leave every byte of it as it was.
+TEST_F(TextWndTest, ARealMessageTableIsShownReadOnlyAndKeptByteForByte) {
+    const fs::path dll = testing::corpusFile("usr/lib/x86_64-linux-gnu/wine/x86_64-windows/kernelbase.dll");
+    fs::path project;
+    if (dll.empty() || DecompileProject(dll, temp_ / "kernelbase", project).failed())
+        GTEST_SKIP() << "corpus not available (tests/corpus/fetch)";
+    CKsDoc doc(dataFolder() / "Temp");
+    ASSERT_TRUE(doc.OpenProject(project));
+    fs::path table;
+    XmlElement* element = nullptr;
+    for (const testing::ProjectFile& file :
+         testing::projectFiles(doc.description(), temp_ / "kernelbase", resourceTypeOf)) {
+        if (file.type == resource_type::kMessageTable && table.empty()) {
+            table = file.path;
+            element = file.element;
+        }
+    }
+    ASSERT_FALSE(table.empty());
+    const ByteVector original = testing::readBytes(table);
+    TextWnd& pane = open(table, element, {720, 480});
+    EXPECT_TRUE(pane.isBinary());
+    EXPECT_FALSE(pane.binaryNote()->isHidden());
+    QTextCursor cursor = pane.editor()->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    pane.editor()->setTextCursor(cursor);
+    QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("x"));
+    QCoreApplication::sendEvent(pane.editor(), &key);
+    EXPECT_FALSE(pane.isModified());
+    EXPECT_TRUE(pane.Commit().succeeded());
+    EXPECT_EQ(testing::readBytes(table), original);
+    cursor.movePosition(QTextCursor::Start);
+    pane.editor()->setTextCursor(cursor);
+    screenshot(pane, "text_pane_message_table_read_only");
 }
 
 TEST_F(TextWndTest, ScreenshotsOfRealTextFiles) {
