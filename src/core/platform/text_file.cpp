@@ -61,6 +61,14 @@ struct LineEndPlan {
     std::u16string_view at(std::size_t line) const {
         return line < each.size() ? lineEndUnits(each[line]) : dominant;
     }
+    // The end of `line`, whose '\n' is text[index]. A lone CR right before an empty line that ends
+    // with LF would read back as one CR LF, one line less: it is written CR LF then.
+    std::u16string_view at(std::size_t line, std::u16string_view text, std::size_t index) const {
+        const std::u16string_view end = at(line);
+        if (end == u"\r" && index + 1 < text.size() && text[index + 1] == u'\n' && at(line + 1) == u"\n")
+            return u"\r\n";
+        return end;
+    }
 };
 
 // Turns CR LF and lone CR into '\n' in place, records each line's end in `ends`, and returns the most
@@ -297,7 +305,7 @@ std::size_t encodeCp936(std::u16string_view text, const LineEndPlan& lineEnds, s
             std::size_t unit = 0;
             std::size_t lineHere = chunkLine;
             for (std::size_t i = chunkStart; i < next; ++i) {
-                const std::size_t width = text[i] == u'\n' ? lineEnds.at(lineHere++).size() : 1;
+                const std::size_t width = text[i] == u'\n' ? lineEnds.at(lineHere++, text, i).size() : 1;
                 if (unit + width > failedUnit) {
                     failed = i;
                     break;
@@ -325,7 +333,7 @@ std::size_t encodeCp936(std::u16string_view text, const LineEndPlan& lineEnds, s
             continue;
         }
         if (unit == u'\n') {
-            for (char16_t lineEndUnit : lineEnds.at(line++))
+            for (char16_t lineEndUnit : lineEnds.at(line++, text, i))
                 put(lineEndUnit);
         } else {
             put(unit);
@@ -414,7 +422,7 @@ std::size_t encodeUtf8(std::u16string_view text, const LineEndPlan& lineEnds, By
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char32_t unit = text[i];
         if (unit == u'\n') {
-            for (char16_t lineEndUnit : lineEnds.at(line++))
+            for (char16_t lineEndUnit : lineEnds.at(line++, text, i))
                 writer.u8(lineEndUnit);
         } else if (!isSurrogate(unit)) {
             putUtf8(writer, unit);
@@ -433,9 +441,10 @@ std::size_t encodeUtf8(std::u16string_view text, const LineEndPlan& lineEnds, By
 void encodeUtf16(std::u16string_view text, const LineEndPlan& lineEnds, ByteWriter& writer) {
     writer.bytes().reserve(writer.size() + text.size() * 2 + 2);
     std::size_t line = 0;
-    for (char16_t unit : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
         if (unit == u'\n') {
-            for (char16_t lineEndUnit : lineEnds.at(line++))
+            for (char16_t lineEndUnit : lineEnds.at(line++, text, i))
                 writer.u16(lineEndUnit);
         } else {
             writer.u16(unit);

@@ -187,6 +187,8 @@ TEST(LineEndsAfterEdit, KeepsTheEndsOfUntouchedLines) {
         {"edits in two places", u"x\na\nb\nc\nd\nf", "x\na\r\nb\nc\rd\nf"},
         {"a line after the last", u"a\nb\nc\nd\ne\nf\ng", "a\r\nb\nc\rd\ne\nf\ng"},
         {"everything replaced", u"1\n2", "1\r\n2"},
+        // CR then an empty line's LF would read back as one CR LF: the CR is written CR LF.
+        {"the line after a lone CR emptied", u"a\nb\nc\n\ne\nf", "a\r\nb\nc\r\n\ne\nf"},
         {"nothing left", u"", ""},
     };
     for (const Case& c : cases) {
