@@ -1,8 +1,8 @@
 // Fuzzes the text-file codec. The first byte chooses; the rest is the input.
 //   bit 0: the file is read as wide (an .ini file);
-//   bit 1 clear: the input is a file. Decoding and writing back never fail, the output reads back as
-//     the same text in the same format, and a file whose line ends are all of one kind comes back byte
-//     for byte;
+//   bit 1 clear: the input is a file. Decoding and writing back never fail and give the file back
+//     byte for byte, whatever its line ends; an edit (a piece of the text cut out) keeps one line end
+//     per line, and in UTF-16 reads back as the edited text;
 //   bit 1 set: the input is UTF-16LE text, written in every encoding with the byte-order mark, line
 //     end and odd byte that bits 2..5 choose. Nothing crashes; UTF-16 always succeeds; every failure
 //     leaves an error report; whatever UTF-16 or UTF-8 writes reads back as the same text when that
@@ -25,50 +25,31 @@ using kestrel::DecodedText;
 using kestrel::DecodeTextFile;
 using kestrel::EncodeTextFile;
 using kestrel::LineEnd;
+using kestrel::LineEndsAfterEdit;
 using kestrel::TextEncoding;
 
 void check(bool condition) {
     if (!condition) std::abort();
 }
 
-bool isUtf16File(std::span<const std::byte> bytes, bool wide) {
-    return wide || (bytes.size() >= 2 && bytes[0] == std::byte{0xFF} && bytes[1] == std::byte{0xFE});
-}
-
-// True when the file's line ends are all CR LF, all LF or all lone CR (or there are none). Files in a
-// byte encoding are scanned by bytes: CR and LF never occur inside a UTF-8 or GBK sequence.
-bool uniformLineEnds(std::span<const std::byte> bytes, bool wide) {
-    std::vector<char16_t> units;
-    if (isUtf16File(bytes, wide)) {
-        const std::size_t start =
-            bytes.size() >= 2 && bytes[0] == std::byte{0xFF} && bytes[1] == std::byte{0xFE} ? 2 : 0;
-        for (std::size_t i = start; i + 1 < bytes.size(); i += 2)
-            units.push_back(static_cast<char16_t>(std::to_integer<unsigned>(bytes[i]) |
-                                                  (std::to_integer<unsigned>(bytes[i + 1]) << 8)));
-    } else {
-        for (std::byte value : bytes)
-            units.push_back(static_cast<char16_t>(std::to_integer<unsigned>(value)));
-    }
-    unsigned kinds = 0;
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        if (units[i] == u'\r' && i + 1 < units.size() && units[i + 1] == u'\n') {
-            kinds |= 1;
-            ++i;
-        } else if (units[i] == u'\r') {
-            kinds |= 2;
-        } else if (units[i] == u'\n') {
-            kinds |= 4;
-        }
-    }
-    return (kinds & (kinds - 1)) == 0;
-}
-
 void checkFile(std::span<const std::byte> bytes, bool wide) {
     const DecodedText decoded = DecodeTextFile(bytes, wide);
     std::vector<std::byte> out;
     check(EncodeTextFile(decoded.text, decoded, out).succeeded());
-    if (uniformLineEnds(bytes, wide)) check(std::equal(out.begin(), out.end(), bytes.begin(), bytes.end()));
+    check(std::equal(out.begin(), out.end(), bytes.begin(), bytes.end()));
     check(DecodeTextFile(out, wide) == decoded);
+
+    // The middle third cut out, as an edit would.
+    const std::size_t third = decoded.text.size() / 3;
+    const std::u16string edited = decoded.text.substr(0, third) + decoded.text.substr(2 * third);
+    DecodedText format = decoded;
+    format.lineEnds = LineEndsAfterEdit(decoded.text, decoded, edited);
+    check(format.lineEnds.empty() || format.lineEnds.size() == static_cast<std::size_t>(std::count(
+                                                                   edited.begin(), edited.end(), u'\n')));
+    const bool written = EncodeTextFile(edited, format, out).succeeded();
+    if (!written) kestrel::ClearErrorRecord();
+    if (written && decoded.encoding == TextEncoding::kUtf16Le)
+        check(DecodeTextFile(out, wide).text == edited);
 }
 
 void checkText(std::span<const std::byte> bytes, unsigned choice) {

@@ -2,10 +2,15 @@
 
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <vector>
 
 namespace kestrel::ui {
 
@@ -39,8 +44,8 @@ FindDlg::FindDlg(const FindValues& values, QWidget* parent) : QDialog(parent) {
         return button;
     };
     addButton(tr("查找下一个(&F)"), FindResult::kFindNext)->setDefault(true);
-    addButton(tr("替换(&R)"), FindResult::kReplace);
-    addButton(tr("全部替换(&A)"), FindResult::kReplaceAll);
+    replace_ = addButton(tr("替换(&R)"), FindResult::kReplace);
+    replaceAll_ = addButton(tr("全部替换(&A)"), FindResult::kReplaceAll);
     addButton(tr("取消"), FindResult::kCancel);
     buttons->addStretch();
     grid->addLayout(buttons, 0, 2, 5, 1);
@@ -50,6 +55,43 @@ FindDlg::FindDlg(const FindValues& values, QWidget* parent) : QDialog(parent) {
 
 FindValues FindDlg::values() const {
     return {what_->text(), with_->text(), wholeWord_->isChecked(), matchCase_->isChecked()};
+}
+
+void FindDlg::setReplaceEnabled(bool enabled) {
+    replace_->setEnabled(enabled);
+    replaceAll_->setEnabled(enabled);
+}
+
+void FindDlg::placeClearOf(const QRect& view, const QRect& match) {
+    if (!isVisible()) adjustSize();
+    // Before it is shown the window frame is not known: allow for a title bar.
+    const int titleBar = isVisible() ? 0 : style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const QRect frame = isVisible() ? frameGeometry() : QRect(pos(), size() + QSize(0, titleBar));
+    if (isVisible() && !frame.intersects(match)) return;
+    const QScreen* where = QGuiApplication::screenAt(view.center());
+    const QRect screenArea = where != nullptr ? where->availableGeometry() : view.united(frame);
+    const int gap = 8;
+    auto fits = [&](int top) {
+        return top >= screenArea.top() && top + frame.height() <= screenArea.bottom();
+    };
+    // Centred across the view, kept on the screen.
+    const int left = std::clamp(view.center().x() - frame.width() / 2, screenArea.left(),
+                                std::max(screenArea.left(), screenArea.right() - frame.width()));
+    std::vector<int> tops;
+    if (match.center().y() < view.center().y()) {
+        tops = {view.bottom() - frame.height(), match.bottom() + gap, match.top() - gap - frame.height()};
+    } else {
+        tops = {view.top(), match.top() - gap - frame.height(), match.bottom() + gap};
+    }
+    int top = tops.back();
+    for (int candidate : tops) {
+        if (fits(candidate) && !QRect(QPoint(left, candidate), frame.size()).intersects(match)) {
+            top = candidate;
+            break;
+        }
+    }
+    // A window's position is that of its frame.
+    move(left, top);
 }
 
 void FindDlg::press(FindResult result) {

@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QPushButton;
 
 namespace kestrel::ui {
 
@@ -30,6 +31,12 @@ class FindDlg : public QDialog {
 
     // Presses a button: takes the values and asks for the step (tests press buttons this way).
     void press(FindResult result);
+    // Replace and replace all are offered only for text that can be edited.
+    void setReplaceEnabled(bool enabled);
+    // Moves the dialog (global coordinates) where it does not cover `match`: into the half of the
+    // text view `view` that the match is not in, else above or below the match on the screen. A
+    // dialog that is shown and clear of the match stays where it is.
+    void placeClearOf(const QRect& view, const QRect& match);
 
     QLineEdit* whatEdit() const { return what_; }
     QLineEdit* withEdit() const { return with_; }
@@ -42,6 +49,8 @@ class FindDlg : public QDialog {
     QLineEdit* with_ = nullptr;
     QCheckBox* wholeWord_ = nullptr;
     QCheckBox* matchCase_ = nullptr;
+    QPushButton* replace_ = nullptr;
+    QPushButton* replaceAll_ = nullptr;
 };
 
 }  // namespace kestrel::ui

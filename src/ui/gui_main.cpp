@@ -1,12 +1,17 @@
 #include "ui/gui_main.h"
 
+#include <dlfcn.h>
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "app/command_line.h"
@@ -40,7 +45,48 @@ bool displayAvailable() {
            environmentSet("QT_QPA_PLATFORM");
 }
 
+// True when Qt will talk to an X server: xcb chosen, or nothing chosen and no Wayland display.
+bool usesX11() {
+    if (!environmentSet("DISPLAY")) return false;
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform != nullptr && *platform != '\0') return std::string_view(platform).starts_with("xcb");
+    return !environmentSet("WAYLAND_DISPLAY");
+}
+
+// How long a display that refuses connections is waited for.
+constexpr std::chrono::milliseconds kDisplayPatience{3000};
+constexpr std::chrono::milliseconds kDisplayRetry{50};
+
 }  // namespace
+
+X11DisplayHold::X11DisplayHold(const char* display, std::chrono::milliseconds patience) {
+    library_ = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (library_ == nullptr) return;
+    connect_ = reinterpret_cast<void* (*)(const char*, int*)>(::dlsym(library_, "xcb_connect"));
+    hasError_ = reinterpret_cast<int (*)(void*)>(::dlsym(library_, "xcb_connection_has_error"));
+    disconnect_ = reinterpret_cast<void (*)(void*)>(::dlsym(library_, "xcb_disconnect"));
+    if (connect_ == nullptr || hasError_ == nullptr || disconnect_ == nullptr) {
+        connect_ = nullptr;
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    for (;;) {
+        // xcb_connect always returns a connection object, one in an error state when it failed.
+        void* connection = connect_(display, nullptr);
+        if (connection != nullptr && hasError_(connection) == 0) {
+            connection_ = connection;
+            return;
+        }
+        if (connection != nullptr) disconnect_(connection);
+        if (std::chrono::steady_clock::now() >= deadline) return;
+        std::this_thread::sleep_for(kDisplayRetry);
+    }
+}
+
+X11DisplayHold::~X11DisplayHold() {
+    if (connection_ != nullptr) disconnect_(connection_);
+    if (library_ != nullptr) ::dlclose(library_);
+}
 
 std::unique_ptr<QTranslator> installWindowLanguage(Language language) {
     auto translator = std::make_unique<QTranslator>();
@@ -150,7 +196,17 @@ int runGuiProgram(int argc, char** argv) {
         return kExitUsage;
     }
 
+    std::unique_ptr<X11DisplayHold> display;
+    if (usesX11()) {
+        display = std::make_unique<X11DisplayHold>(std::getenv("DISPLAY"), kDisplayPatience);
+        if (display->tried() && !display->connected()) {
+            std::fprintf(stderr, "kestrel: cannot connect to the display %s\n", std::getenv("DISPLAY"));
+            return kExitFailure;
+        }
+    }
     QApplication application(argc, argv);
+    // Qt has its own connection now.
+    display.reset();
     QApplication::setApplicationName(QStringLiteral("Kestrel"));
     std::string setting;
     (void)SettingsStore().GetStringSetting("General", "Language", setting, "");

@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QFontDatabase>
+#include <QKeySequence>
+#include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -31,13 +33,15 @@ constexpr std::string_view kOpenFailed =
 constexpr std::string_view kNotFound = QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "文本未找到");
 constexpr std::string_view kFindCaption = QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "查找");
 constexpr const char* kReplaceTitle = QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "浏览文件");
+constexpr const char* kBinaryNote = QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "二进制数据，只读");
 // "Text Files (*.ini;*.xml;*.css)" and "All Files (*.*)": Qt's dialog separates patterns by blanks.
 constexpr const char* kReplaceFilter = "Text Files (*.ini *.xml *.css);;All Files (*)";
 // How much of the text decides whether it looks like XML.
 constexpr qsizetype kXmlProbeLength = 64;
 
-QTextDocument::FindFlags findFlags(const FindValues& values) {
+QTextDocument::FindFlags findFlags(const FindValues& values, bool backward = false) {
     QTextDocument::FindFlags flags;
+    if (backward) flags |= QTextDocument::FindBackward;
     if (values.matchCase) flags |= QTextDocument::FindCaseSensitively;
     if (values.wholeWord) flags |= QTextDocument::FindWholeWords;
     return flags;
@@ -58,6 +62,12 @@ TextWnd::TextWnd(PaneHost* host, PaneServices services, TextPaneState& state, QW
     : QWidget(parent), host_(host), services_(std::move(services)), state_(state) {
     editor_ = new CodeEditor(this);
     editor_->setReadOnly(true);
+    binaryNote_ = new QLabel(tr(kBinaryNote), this);
+    binaryNote_->setAutoFillBackground(true);
+    binaryNote_->setBackgroundRole(QPalette::ToolTipBase);
+    binaryNote_->setForegroundRole(QPalette::ToolTipText);
+    binaryNote_->setContentsMargins(6, 2, 6, 2);
+    binaryNote_->hide();
     applyFont();
     buildToolBar();
     connect(&watch_, &FileWatch::changed, this, &TextWnd::load);
@@ -91,6 +101,19 @@ void TextWnd::buildToolBar() {
     hexAction_ = add(tr("查看 Hex"), &TextWnd::showHex);
     fontAction_ = add(tr(" 更改字体的大小 "), &TextWnd::cycleFontSize);
     findAction_ = add(tr("查找..."), &TextWnd::OpenFind);
+    // The keys of finding work wherever the focus is inside the pane.
+    findAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    findAction_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(findAction_);
+    auto addKey = [this](QKeyCombination key, bool backward) {
+        auto* action = new QAction(this);
+        action->setShortcut(QKeySequence(key));
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(action, &QAction::triggered, this, [this, backward] { FindAgain(backward); });
+        addAction(action);
+    };
+    addKey(Qt::Key_F3, false);
+    addKey(Qt::SHIFT | Qt::Key_F3, true);
 }
 
 void TextWnd::applyFont() {
@@ -130,6 +153,11 @@ void TextWnd::load() {
     }
     DecodedText decoded = DecodeTextFile(bytes, prefersUtf16(path_));
     const QString text = QString::fromStdU16String(decoded.text);
+    if (decoded.lineEnds.empty()) {
+        writtenText_.clear();
+    } else {
+        writtenText_ = std::move(decoded.text);
+    }
     decoded.text.clear();
     format_ = std::move(decoded);
 
@@ -143,24 +171,37 @@ void TextWnd::load() {
         delete highlighter_;
         highlighter_ = nullptr;
     }
-    editor_->setReadOnly(false);
+    // Data shown as text is looked at, never typed into: the hex pane is the way to edit it.
+    editor_->setReadOnly(format_->binary);
+    binaryNote_->setVisible(format_->binary);
+    layOut();
     editor_->setFileText(text);
     editor_->document()->setModified(false);
 }
 
 bool TextWnd::isModified() const {
-    return format_.has_value() && editor_->document()->isModified();
+    return format_.has_value() && !format_->binary && editor_->document()->isModified();
 }
 
 HResult TextWnd::Commit() {
-    if (!format_) return kOk;
+    if (!format_ || format_->binary) return kOk;
+    const std::u16string text = editor_->text();
+    DecodedText format = *format_;
+    // Lines that end differently from one another keep their own ends where the edit left them.
+    if (!format.lineEnds.empty()) format.lineEnds = LineEndsAfterEdit(writtenText_, *format_, text);
     std::vector<std::byte> bytes;
-    if (HResult hr = EncodeTextFile(editor_->text(), *format_, bytes); hr.failed()) return hr;
+    if (HResult hr = EncodeTextFile(text, format, bytes); hr.failed()) return hr;
     if (HResult hr = WriteFileAtomic(path_, bytes); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, uiTextUtf8("kestrel::ui::TextWnd", kOpenFailed),
                       {pathToUtf8(path_)});
         return hr;
+    }
+    format_->lineEnds = std::move(format.lineEnds);
+    if (format_->lineEnds.empty()) {
+        writtenText_.clear();
+    } else {
+        writtenText_ = text;
     }
     editor_->document()->setModified(false);
     // Our own write is not a change by another program: the watch must not reload over the caret.
@@ -194,20 +235,48 @@ void TextWnd::ReplaceWith(const std::filesystem::path& chosen) {
 // ----- Find and replace ---------------------------------------------------------------------------
 
 void TextWnd::OpenFind() {
-    const QTextCursor remembered = editor_->textCursor();
     searchStart_ = 0;
     FindDlg dialog(state_.find, this);
+    dialog.setReplaceEnabled(!editor_->isReadOnly());
     findDialog_ = &dialog;
     connect(&dialog, &FindDlg::requested, this, [this](FindResult result, const FindValues& values) {
         state_.find = values;
         FindStep(result, values);
     });
+    // Where it covers neither the caret nor the match found later.
+    dialog.placeClearOf(
+        editor_->viewport()->rect().translated(editor_->viewport()->mapToGlobal(QPoint(0, 0))),
+        editor_->cursorRect().translated(editor_->viewport()->mapToGlobal(QPoint(0, 0))));
     emit findDialogOpened(&dialog);
     dialog.exec();
     findDialog_ = nullptr;
     state_.find = dialog.values();
-    // The cursor followed the edits made meanwhile, so it still marks the same text.
-    editor_->setTextCursor(remembered);
+    // The last match stays selected, where the user will go on.
+    editor_->setFocus();
+}
+
+bool TextWnd::selectionMatches(const FindValues& values) const {
+    const QTextCursor selection = editor_->textCursor();
+    if (!selection.hasSelection() || values.what.isEmpty()) return false;
+    const QTextCursor match =
+        editor_->document()->find(values.what, selection.selectionStart(), findFlags(values));
+    return !match.isNull() && match.selectionStart() == selection.selectionStart() &&
+           match.selectionEnd() == selection.selectionEnd();
+}
+
+void TextWnd::showMatch(const QTextCursor& match) {
+    editor_->setTextCursor(match);
+    editor_->ensureCursorVisible();
+    if (findDialog_ != nullptr) {
+        const QPoint origin = editor_->viewport()->mapToGlobal(QPoint(0, 0));
+        findDialog_->placeClearOf(editor_->viewport()->rect().translated(origin),
+                                  editor_->cursorRect().translated(origin));
+    }
+}
+
+void TextWnd::notFound() {
+    uiSink().message(uiTextUtf8("kestrel::ui::TextWnd", kNotFound),
+                     uiTextUtf8("kestrel::ui::TextWnd", kFindCaption), MessageIcon::kNone);
 }
 
 bool TextWnd::FindStep(FindResult result, const FindValues& values) {
@@ -215,28 +284,58 @@ bool TextWnd::FindStep(FindResult result, const FindValues& values) {
     bool found = false;
     if (!values.what.isEmpty() && result == FindResult::kReplaceAll) {
         found = replaceAll(values) > 0;
-    } else if (!values.what.isEmpty() && result != FindResult::kCancel) {
-        QTextCursor match = document->find(values.what, searchStart_, findFlags(values));
+    } else if (!values.what.isEmpty() && result == FindResult::kFindNext) {
+        const QTextCursor match = document->find(values.what, searchStart_, findFlags(values));
         found = !match.isNull();
-        if (found && result == FindResult::kFindNext) {
-            editor_->setTextCursor(match);
-            // The match in the middle of the view, clear of the dialog that may cover its bottom.
-            editor_->centerCursor();
+        if (found) {
+            showMatch(match);
             searchStart_ = match.selectionStart() + 1;
-        } else if (found && result == FindResult::kReplace && !editor_->isReadOnly()) {
-            match.insertText(values.with);
-            editor_->setTextCursor(match);
-            // After the replacement: a replacement that contains the text is not found again.
-            searchStart_ = match.position();
+        }
+    } else if (!values.what.isEmpty() && result == FindResult::kReplace) {
+        // The match the user is looking at, or else the next one.
+        QTextCursor target = selectionMatches(values)
+                                 ? editor_->textCursor()
+                                 : document->find(values.what, searchStart_, findFlags(values));
+        found = !target.isNull();
+        if (found && !editor_->isReadOnly()) {
+            target.insertText(values.with);
+            // On after the replacement: a replacement that contains the text is not found again.
+            searchStart_ = target.position();
+            const QTextCursor next = document->find(values.what, searchStart_, findFlags(values));
+            if (next.isNull()) {
+                editor_->setTextCursor(target);
+            } else {
+                showMatch(next);
+                searchStart_ = next.selectionStart() + 1;
+            }
         }
     }
     if (!found) {
-        uiSink().message(uiTextUtf8("kestrel::ui::TextWnd", kNotFound),
-                         uiTextUtf8("kestrel::ui::TextWnd", kFindCaption), MessageIcon::kNone);
+        notFound();
         // The next search starts again at the top.
         searchStart_ = 0;
     }
     return found;
+}
+
+bool TextWnd::FindAgain(bool backward) {
+    const FindValues& values = state_.find;
+    if (values.what.isEmpty()) {
+        OpenFind();
+        return false;
+    }
+    const QTextCursor caret = editor_->textCursor();
+    // Forward: from one character after the start of the selected text, as the dialog goes on;
+    // backward: from its start, so that it is not found again.
+    const int from = backward ? caret.selectionStart()
+                              : (caret.hasSelection() ? caret.selectionStart() + 1 : caret.position());
+    const QTextCursor match = editor_->document()->find(values.what, from, findFlags(values, backward));
+    if (match.isNull()) {
+        notFound();
+        return false;
+    }
+    showMatch(match);
+    return true;
 }
 
 int TextWnd::replaceAll(const FindValues& values) {
@@ -270,8 +369,18 @@ int TextWnd::replaceAll(const FindValues& values) {
 
 void TextWnd::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    layOut();
+}
+
+void TextWnd::layOut() {
     toolBar_->setGeometry(0, 1, width(), kPaneToolBarHeight);
-    editor_->setGeometry(0, kPaneContentTop, width(), std::max(0, height() - kPaneContentTop));
+    int top = kPaneContentTop;
+    if (!binaryNote_->isHidden()) {
+        const int noteHeight = binaryNote_->sizeHint().height();
+        binaryNote_->setGeometry(0, top, width(), noteHeight);
+        top += noteHeight;
+    }
+    editor_->setGeometry(0, top, width(), std::max(0, height() - top));
 }
 
 void TextWnd::paintEvent(QPaintEvent*) {

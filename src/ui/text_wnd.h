@@ -1,7 +1,8 @@
 // The text pane: shows a text file of the working folder (INI, XML, HTML, CSS, manifests, string
 // tables, UI files) in an editor with line numbers, colours XML, finds and replaces, and writes the
 // text back when the pane host commits an edit — in the encoding, byte-order mark and line ends the
-// file was read with. An unedited file is never written.
+// file was read with, each line it did not touch byte for byte. An unedited file is never written,
+// and a file that is not text (binary data) is shown read-only under a note saying so.
 #pragma once
 
 #include <QWidget>
@@ -14,6 +15,8 @@
 #include "ui/pane.h"
 
 class QAction;
+class QLabel;
+class QTextCursor;
 class QToolBar;
 class QToolButton;
 
@@ -52,6 +55,8 @@ class TextWnd : public QWidget {
     bool isModified() const;
     // False when the file could not be read: nothing is shown and nothing will be written.
     bool isLoaded() const { return format_.has_value(); }
+    // The file is data, not text: shown read-only, never written.
+    bool isBinary() const { return format_.has_value() && format_->binary; }
     const std::filesystem::path& path() const { return path_; }
     const DecodedText* format() const { return format_ ? &*format_ : nullptr; }
 
@@ -59,10 +64,16 @@ class TextWnd : public QWidget {
     void ReplaceWith(const std::filesystem::path& chosen);
     void cycleFontSize();
 
-    // Opens the find dialog (modal) and runs its requests until it is cancelled.
+    // Opens the find dialog (modal) and runs its requests until it is cancelled; the last match
+    // stays selected.
     void OpenFind();
     // One step of the find dialog. Returns false when the text was not found ("文本未找到" shown).
+    // Replace replaces the selected match (or, when the selection is none, the next one) and selects
+    // the match after it.
     bool FindStep(FindResult result, const FindValues& values);
+    // F3 and Shift+F3: the next or previous match of the last search from the caret, without the
+    // dialog (which opens when there is nothing to search for yet).
+    bool FindAgain(bool backward);
     // Where the next search starts (a character position).
     int searchStart() const { return searchStart_; }
 
@@ -74,6 +85,7 @@ class TextWnd : public QWidget {
     QAction* hexAction() const { return hexAction_; }
     QAction* fontAction() const { return fontAction_; }
     QAction* findAction() const { return findAction_; }
+    QLabel* binaryNote() const { return binaryNote_; }
     // The find dialog while it is open (tests press its buttons).
     FindDlg* findDialog() const { return findDialog_; }
 
@@ -92,6 +104,10 @@ class TextWnd : public QWidget {
     void showHex();
     void chooseReplacement();
     int replaceAll(const FindValues& values);
+    bool selectionMatches(const FindValues& values) const;
+    void showMatch(const QTextCursor& match);
+    void notFound();
+    void layOut();
 
     PaneHost* host_ = nullptr;
     PaneServices services_;
@@ -100,10 +116,14 @@ class TextWnd : public QWidget {
     XmlElement* fileElement_ = nullptr;
     CKsDoc* document_ = nullptr;
     std::optional<DecodedText> format_;
+    // The text as read or last written, while the file's lines end differently (an edit is diffed
+    // against it to keep the untouched lines' ends).
+    std::u16string writtenText_;
     FileWatch watch_;
     int searchStart_ = 0;
 
     CodeEditor* editor_ = nullptr;
+    QLabel* binaryNote_ = nullptr;
     XmlHighlighter* highlighter_ = nullptr;
     FindDlg* findDialog_ = nullptr;
     QToolBar* toolBar_ = nullptr;

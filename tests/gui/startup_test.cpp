@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "app/cli_program.h"
 #include "app/ks_app.h"
 #include "core/platform/paths.h"
 #include "gui_test_support.h"
@@ -68,6 +69,45 @@ TEST_F(StartupTest, ResumeRuleReopensTheLastTempProject) {
     // Closing wrote the layout.
     SettingsStore after;
     EXPECT_TRUE(after.contains("Layout", "MainRect"));
+}
+
+// An X server that takes no connection (one that is resetting, or not there) ends the program with
+// a message and a failure status after a while, instead of Qt's abort() at its first connection.
+TEST_F(StartupTest, ADisplayThatRefusesConnectionsEndsTheProgramWithAMessage) {
+    const char* const unused = ":97";
+    if (std::filesystem::exists("/tmp/.X11-unix/X97")) GTEST_SKIP() << "a display :97 exists here";
+    if (!X11DisplayHold(unused, std::chrono::milliseconds(0)).tried()) GTEST_SKIP() << "no libxcb here";
+    struct Environment {
+        std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+        void set(const char* name, const char* value) {
+            const char* old = std::getenv(name);
+            saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+            if (value != nullptr) {
+                ::setenv(name, value, 1);
+            } else {
+                ::unsetenv(name);
+            }
+        }
+        ~Environment() {
+            for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
+                if (it->second) {
+                    ::setenv(it->first.c_str(), it->second->c_str(), 1);
+                } else {
+                    ::unsetenv(it->first.c_str());
+                }
+            }
+        }
+    } environment;
+    environment.set("DISPLAY", unused);
+    environment.set("QT_QPA_PLATFORM", nullptr);
+    environment.set("WAYLAND_DISPLAY", nullptr);
+    std::string program = "kestrel-gui";
+    char* argv[] = {program.data(), nullptr};
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(runGuiProgram(1, argv), kExitFailure);
+    // It was given a few seconds to come up.
+    EXPECT_GE(clock.elapsed(), 2000);
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 #include "ui/text_wnd.h"
 
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <QToolBar>
 #include <chrono>
 
+#include "core/pe/resource_types.h"
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
@@ -87,12 +91,12 @@ TEST_F(TextWndTest, AnEditKeepsTheEncodingByteOrderMarkAndLineEnds) {
         {"c.xml", "\xEF\xBB\xBF<a/>\n<b/>\n", "\xEF\xBB\xBF\xE4\xB8\xAD<a/>\n<b/>\n"},
         // Valid GBK that is not UTF-8 ("你好") stays GBK.
         {"d.htm", "\xC4\xE3\xBA\xC3\r\n", "\xD6\xD0\xC4\xE3\xBA\xC3\r\n"},
-        // Neither: invalid bytes and NULs are carried through unchanged.
-        {"e.css", std::string("x\xFF\0y\x80\r\n", 7), std::string("\xE4\xB8\xADx\xFF\0y\x80\r\n", 10)},
-        // Mixed line ends are written with the dominant one.
+        // Neither: a few invalid bytes are carried through unchanged.
+        {"e.css", "x\xFFy\x80\r\n", "\xE4\xB8\xADx\xFFy\x80\r\n"},
+        // Mixed line ends: each line keeps its own.
         {"f.xml", "a\r\nb\r\nc\nd",
          "\xE4\xB8\xAD"
-         "a\r\nb\r\nc\r\nd"},
+         "a\r\nb\r\nc\nd"},
         {"uifile1", "<x>\r</x>\r", "\xE4\xB8\xAD<x>\r</x>\r"},
         // Separators and a no-break space inside a line are characters of the file, not line ends
         // (the text control takes U+2029 as its own line separator).
@@ -128,6 +132,85 @@ TEST_F(TextWndTest, ATextTheFileEncodingCannotHoldIsRefusedAndTheFileKept) {
     EXPECT_TRUE(pane.Commit().failed());
     EXPECT_TRUE(pane.isModified());
     EXPECT_EQ(testing::readBytes(file), testing::toBytes("\xC4\xE3\xBA\xC3"));
+}
+
+// Typing and pressing Enter in a file whose lines end in CR LF, LF and lone CR: every line the
+// edit did not touch is written back byte for byte, line end included.
+TEST_F(TextWndTest, AnEditWritesTheUntouchedLinesBackByteForByte) {
+    struct Case {
+        std::string name;
+        std::string before;
+        std::string after;  // "!" typed at the end, Enter pressed after the first character of line 2
+    };
+    const std::vector<Case> cases = {
+        {"mixed.xml", "<a>\r\n<bb/>\n<c/>\r<d/>\r\n</a>", "<a>\r\n<\r\nbb/>\n<c/>\r<d/>\r\n</a>!"},
+        {"lone.htm", "x\ryy\rz\r\nw", "x\ry\ry\rz\r\nw!"},
+        // 中 LF 文字 CR LF 表 CR 末
+        {"gbk.css", "\xD6\xD0\n\xCE\xC4\xD7\xD6\r\n\xB1\xED\r\xC4\xA9",
+         "\xD6\xD0\n\xCE\xC4\r\n\xD7\xD6\r\n\xB1\xED\r\xC4\xA9!"},
+        {"wide.ini", std::string("a\0\r\0b\0b\0\n\0c\0\r\0\n\0e\0", 18),
+         std::string("a\0\r\0b\0\r\0\n\0b\0\n\0c\0\r\0\n\0e\0!\0", 24)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = temp_.write("m/" + c.name, testing::toBytes(c.before));
+        TextWnd& pane = open(file);
+        CodeEditor& editor = *pane.editor();
+        QTextCursor cursor = editor.textCursor();
+        cursor.movePosition(QTextCursor::End);
+        editor.setTextCursor(cursor);
+        QKeyEvent bang(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("!"));
+        QCoreApplication::sendEvent(&editor, &bang);
+        cursor.setPosition(editor.document()->findBlockByNumber(1).position() + 1);
+        editor.setTextCursor(cursor);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QCoreApplication::sendEvent(&editor, &enter);
+        ASSERT_TRUE(pane.Commit().succeeded());
+        EXPECT_EQ(testing::readBytes(file), testing::toBytes(c.after));
+        // A second edit is measured against what was written, not against what was read.
+        cursor.movePosition(QTextCursor::Start);
+        editor.setTextCursor(cursor);
+        QCoreApplication::sendEvent(&editor, &bang);
+        cursor.movePosition(QTextCursor::Start);
+        cursor.deleteChar();
+        ASSERT_TRUE(pane.Commit().succeeded());
+        EXPECT_EQ(testing::readBytes(file), testing::toBytes(c.after));
+    }
+}
+
+// Data that is not text (a message table: 32-bit counts and offsets, UTF-16 strings, a CR in the
+// middle) opens read-only under a note; typing, pasting and replacing change nothing, and leaving
+// it never writes the file.
+TEST_F(TextWndTest, BinaryDataOpensReadOnlyAndIsNeverWritten) {
+    const std::string table("\x01\0\0\0\x01\0\0\0\x01\0\0\0\x10\0\0\0\x14\0\x01\0O\0K\0\r\0\n\0\0\0", 32);
+    const fs::path file = temp_.write("MESSAGETABLE_1.bin", testing::toBytes(table));
+    TextWnd& pane = open(file);
+    EXPECT_TRUE(pane.isBinary());
+    EXPECT_TRUE(pane.editor()->isReadOnly());
+    ASSERT_FALSE(pane.binaryNote()->isHidden());
+    EXPECT_EQ(pane.binaryNote()->text(), QStringLiteral("二进制数据，只读"));
+    // The note sits between the toolbar and the text.
+    EXPECT_GE(pane.binaryNote()->geometry().top(), pane.toolBar()->geometry().bottom());
+    EXPECT_GE(pane.editor()->geometry().top(), pane.binaryNote()->geometry().bottom());
+
+    typeAtStart(*pane.editor(), QStringLiteral("x"));
+    QKeyEvent erase(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QCoreApplication::sendEvent(pane.editor(), &erase);
+    EXPECT_EQ(pane.editor()->text().substr(0, 4), std::u16string(u"\x01\0\0\0", 4));
+    pane.FindStep(FindResult::kReplace, {QStringLiteral("O"), QStringLiteral("0"), false, true});
+    EXPECT_FALSE(
+        pane.FindStep(FindResult::kReplaceAll, {QStringLiteral("O"), QStringLiteral("0"), false, true}));
+    EXPECT_EQ(pane.editor()->text().find(u'0'), std::u16string::npos);
+    EXPECT_FALSE(pane.isModified());
+    const auto before = fs::last_write_time(file);
+    EXPECT_TRUE(pane.Commit().succeeded());
+    EXPECT_EQ(fs::last_write_time(file), before);
+    EXPECT_EQ(testing::readBytes(file), testing::toBytes(table));
+
+    // A text file shown next in the same pane is editable again, without the note.
+    open(temp_.write("next.xml", "<a/>\n"));
+    EXPECT_FALSE(wnd->editor()->isReadOnly());
+    EXPECT_TRUE(wnd->binaryNote()->isHidden());
 }
 
 TEST_F(TextWndTest, AMissingFileShowsTheErrorAndIsNeverCreated) {
@@ -222,12 +305,27 @@ TEST_F(TextWndTest, FindAndReplaceFollowTheDialogsValues) {
     EXPECT_EQ(selectionStart(), 0);
     EXPECT_EQ(selected(), QStringLiteral("a"));
 
-    // Replace goes on from the search position; the replacement is undoable.
+    // Replace replaces the match that find selected, then selects the next one; undoable.
     const FindValues grow{QStringLiteral("a"), QStringLiteral("aa"), false, true};
     EXPECT_TRUE(pane.FindStep(FindResult::kReplace, grow));
-    EXPECT_EQ(pane.editor()->text(), u"a aab A a\n");
+    EXPECT_EQ(pane.editor()->text(), u"aa ab A a\n");
+    EXPECT_EQ(selectionStart(), 3);
+    EXPECT_EQ(selected(), QStringLiteral("a"));
+    EXPECT_TRUE(pane.FindStep(FindResult::kReplace, grow));
+    EXPECT_EQ(pane.editor()->text(), u"aa aab A a\n");
+    EXPECT_EQ(selectionStart(), 9);
+    pane.editor()->undo();
     pane.editor()->undo();
     EXPECT_EQ(pane.editor()->text(), u"a ab A a\n");
+    // With no match selected, Replace replaces the next one from where the search stands (the top
+    // of a freshly shown file), and selects the one after it.
+    open(temp_.write("f2.xml", "a ab A a\n"));
+    QTextCursor caret = wnd->editor()->textCursor();
+    caret.setPosition(4);
+    wnd->editor()->setTextCursor(caret);
+    EXPECT_TRUE(wnd->FindStep(FindResult::kReplace, grow));
+    EXPECT_EQ(wnd->editor()->text(), u"aa ab A a\n");
+    EXPECT_EQ(wnd->editor()->textCursor().selectionStart(), 3);
 
     // Replace all with a text containing the searched one ends, and is one undo step.
     open(temp_.write("g.xml", "a a a\n"));
@@ -239,7 +337,7 @@ TEST_F(TextWndTest, FindAndReplaceFollowTheDialogsValues) {
     EXPECT_EQ(sink.messages.size(), 2u);
 }
 
-TEST_F(TextWndTest, TheFindDialogRunsUntilCancelledAndKeepsItsValues) {
+TEST_F(TextWndTest, TheFindDialogRunsUntilCancelledAndKeepsItsValuesAndTheMatch) {
     TextWnd& pane = open(temp_.write("g.xml", "one two one\n"));
     QTextCursor start = pane.editor()->textCursor();
     start.setPosition(4);
@@ -252,7 +350,6 @@ TEST_F(TextWndTest, TheFindDialogRunsUntilCancelledAndKeepsItsValues) {
                 dialog->whatEdit()->setText(QStringLiteral("one"));
                 dialog->withEdit()->setText(QStringLiteral("1"));
                 dialog->press(FindResult::kReplace);
-                dialog->press(FindResult::kFindNext);
                 EXPECT_EQ(pane.editor()->textCursor().selectionStart(), 6);
             } else {
                 EXPECT_EQ(dialog->whatEdit()->text(), QStringLiteral("one"));
@@ -263,10 +360,74 @@ TEST_F(TextWndTest, TheFindDialogRunsUntilCancelledAndKeepsItsValues) {
     });
     pane.OpenFind();
     EXPECT_EQ(pane.editor()->text(), u"1 two one\n");
-    // The selection from before the dialog is back (it followed the edits).
-    EXPECT_EQ(pane.editor()->textCursor().position(), 2);
+    // Closing the dialog keeps the last match selected.
+    EXPECT_EQ(pane.editor()->textCursor().selectionStart(), 6);
+    EXPECT_EQ(pane.editor()->textCursor().selectedText(), QStringLiteral("one"));
     pane.OpenFind();
     EXPECT_EQ(opened, 2);
+}
+
+// Ctrl+F opens the dialog and F3 / Shift+F3 go to the next and previous match from the caret; the
+// dialog moves where it does not cover the match it found.
+TEST_F(TextWndTest, FindKeysWorkAndTheDialogLeavesTheMatchVisible) {
+    std::string lines;
+    for (int i = 0; i < 120; ++i)
+        lines += (i == 3 || i == 20 || i == 100 ? "needle " : "hay ") + std::to_string(i) + "\n";
+    TextWnd& pane = open(temp_.write("long.xml", lines), nullptr, {600, 500});
+    pane.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&pane));
+    CodeEditor& editor = *pane.editor();
+    editor.setFocus();
+    auto line = [&] { return editor.textCursor().blockNumber(); };
+    // A key as the window gets it; the pane's window is active again once a dialog has closed.
+    auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        if (!pane.isActiveWindow()) {
+            pane.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&pane));
+        }
+        QTest::keyClick(&editor, key, modifiers);
+    };
+    auto matchOnScreen = [&] {
+        return editor.cursorRect().translated(editor.viewport()->mapToGlobal(QPoint(0, 0)));
+    };
+
+    // F3 with nothing to search for yet opens the dialog, as Ctrl+F does.
+    std::vector<int> found;
+    int opened = 0;
+    QObject::connect(&pane, &TextWnd::findDialogOpened, [&](FindDlg* dialog) {
+        ++opened;
+        QTimer::singleShot(0, dialog, [&, dialog] {
+            dialog->whatEdit()->setText(QStringLiteral("needle"));
+            for (int i = 0; i < 3; ++i) {
+                dialog->press(FindResult::kFindNext);
+                found.push_back(line());
+                EXPECT_FALSE(dialog->frameGeometry().intersects(matchOnScreen()))
+                    << "match on line " << line();
+            }
+            dialog->press(FindResult::kCancel);
+        });
+    });
+    press(Qt::Key_F3);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(found, (std::vector<int>{3, 20, 100}));
+    EXPECT_EQ(line(), 100);
+
+    press(Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_EQ(line(), 20);
+    EXPECT_EQ(editor.textCursor().selectedText(), QStringLiteral("needle"));
+    press(Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_EQ(line(), 3);
+    press(Qt::Key_F3);
+    EXPECT_EQ(line(), 20);
+    press(Qt::Key_F3, Qt::ShiftModifier);
+    press(Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"文本未找到"});
+    EXPECT_EQ(line(), 3);
+
+    found.clear();
+    press(Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(opened, 2);
+    EXPECT_EQ(found, (std::vector<int>{3, 20, 100}));
 }
 
 // ----- Toolbar, colouring, real files -------------------------------------------------------------
@@ -340,6 +501,42 @@ TEST_F(TextWndTest, RealTextFilesSurviveViewingAndEditing) {
     std::printf("[ text files ] %d (UTF-8 %d, UTF-16 %d, GBK %d, escaped %d)\n", files,
                 encodings[TextEncoding::kUtf8], encodings[TextEncoding::kUtf16Le],
                 encodings[TextEncoding::kCp936], encodings[TextEncoding::kUtf8Escaped]);
+}
+
+// kernelbase's message table shown as text (the hex pane's "查看 文本"): read-only under its note;
+// a key typed at the end and leaving the entry leave every byte of it as it was.
+TEST_F(TextWndTest, ARealMessageTableIsShownReadOnlyAndKeptByteForByte) {
+    const fs::path dll = testing::corpusFile("usr/lib/x86_64-linux-gnu/wine/x86_64-windows/kernelbase.dll");
+    fs::path project;
+    if (dll.empty() || DecompileProject(dll, temp_ / "kernelbase", project).failed())
+        GTEST_SKIP() << "corpus not available (tests/corpus/fetch)";
+    CKsDoc doc(dataFolder() / "Temp");
+    ASSERT_TRUE(doc.OpenProject(project));
+    fs::path table;
+    XmlElement* element = nullptr;
+    for (const testing::ProjectFile& file :
+         testing::projectFiles(doc.description(), temp_ / "kernelbase", resourceTypeOf)) {
+        if (file.type == resource_type::kMessageTable && table.empty()) {
+            table = file.path;
+            element = file.element;
+        }
+    }
+    ASSERT_FALSE(table.empty());
+    const ByteVector original = testing::readBytes(table);
+    TextWnd& pane = open(table, element, {720, 480});
+    EXPECT_TRUE(pane.isBinary());
+    EXPECT_FALSE(pane.binaryNote()->isHidden());
+    QTextCursor cursor = pane.editor()->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    pane.editor()->setTextCursor(cursor);
+    QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("x"));
+    QCoreApplication::sendEvent(pane.editor(), &key);
+    EXPECT_FALSE(pane.isModified());
+    EXPECT_TRUE(pane.Commit().succeeded());
+    EXPECT_EQ(testing::readBytes(table), original);
+    cursor.movePosition(QTextCursor::Start);
+    pane.editor()->setTextCursor(cursor);
+    screenshot(pane, "text_pane_message_table_read_only");
 }
 
 TEST_F(TextWndTest, ScreenshotsOfRealTextFiles) {

@@ -53,32 +53,90 @@ std::u16string_view lineEndUnits(LineEnd lineEnd) {
     return u"\r\n";
 }
 
-// Turns CR LF and lone CR into '\n' in place and returns the most frequent of the three line ends
-// (CR LF when there is none or the most frequent ones tie).
-LineEnd normaliseLineEnds(std::u16string& text) {
+// The line end each '\n' of a text is written as: the n-th one's own, or the dominant one.
+struct LineEndPlan {
+    std::u16string_view dominant;
+    std::span<const LineEnd> each;
+
+    std::u16string_view at(std::size_t line) const {
+        return line < each.size() ? lineEndUnits(each[line]) : dominant;
+    }
+    // The end of `line`, whose '\n' is text[index]. A lone CR right before an empty line that ends
+    // with LF would read back as one CR LF, one line less: it is written CR LF then.
+    std::u16string_view at(std::size_t line, std::u16string_view text, std::size_t index) const {
+        const std::u16string_view end = at(line);
+        if (end == u"\r" && index + 1 < text.size() && text[index + 1] == u'\n' && at(line + 1) == u"\n")
+            return u"\r\n";
+        return end;
+    }
+};
+
+// Turns CR LF and lone CR into '\n' in place, records each line's end in `ends`, and returns the most
+// frequent of the three (CR LF when there is none or the most frequent ones tie). `ends` is left
+// empty when every line ends with that one.
+LineEnd normaliseLineEnds(std::u16string& text, std::vector<LineEnd>& ends) {
     std::size_t crLf = 0;
     std::size_t lf = 0;
     std::size_t cr = 0;
     std::size_t kept = 0;
+    ends.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
         char16_t unit = text[i];
         if (unit == u'\r') {
             if (i + 1 < text.size() && text[i + 1] == u'\n') {
                 ++crLf;
                 ++i;
+                ends.push_back(LineEnd::kCrLf);
             } else {
                 ++cr;
+                ends.push_back(LineEnd::kCr);
             }
             unit = u'\n';
         } else if (unit == u'\n') {
             ++lf;
+            ends.push_back(LineEnd::kLf);
         }
         text[kept++] = unit;
     }
     text.resize(kept);
-    if (lf > crLf && lf > cr) return LineEnd::kLf;
-    if (cr > crLf && cr > lf) return LineEnd::kCr;
-    return LineEnd::kCrLf;
+    LineEnd dominant = LineEnd::kCrLf;
+    if (lf > crLf && lf > cr) dominant = LineEnd::kLf;
+    if (cr > crLf && cr > lf) dominant = LineEnd::kCr;
+    if (std::all_of(ends.begin(), ends.end(), [dominant](LineEnd end) { return end == dominant; })) {
+        ends.clear();
+        ends.shrink_to_fit();
+    }
+    return dominant;
+}
+
+// How many stray units (bytes no encoding accepts, unpaired surrogates, control characters) text may
+// hold and still be text: a few come with hand-edited files, more mean data.
+constexpr std::size_t kMaxStrayUnits = 8;
+
+bool isStrayControl(char16_t unit) {
+    // Tab, line and form feed, carriage return, and the end-of-file and escape characters of old
+    // text files are text.
+    return unit < 0x20 && unit != u'\t' && unit != u'\n' && unit != u'\v' && unit != u'\f' && unit != u'\r' &&
+           unit != 0x1A && unit != 0x1B;
+}
+
+// True when decoded text is not text: a NUL, or more than a few stray units.
+bool looksBinary(std::u16string_view text) {
+    std::size_t stray = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit == 0) return true;
+        if (isStrayControl(unit)) {
+            ++stray;
+        } else if (isHighSurrogate(unit) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+            ++i;
+        } else if (isSurrogate(unit)) {
+            // In escaped UTF-8 these carry the bytes that were not UTF-8.
+            ++stray;
+        }
+        if (stray > kMaxStrayUnits) return true;
+    }
+    return false;
 }
 
 void decodeUtf16(const ByteReader& reader, std::u16string& text, std::optional<std::byte>& oddByte) {
@@ -224,10 +282,11 @@ std::size_t convertToCp936(const Converter& converter, char* units, std::size_t 
     return kNone;
 }
 
-// Encodes `text` in code page 936 and appends it to `out`, every '\n' written as `lineEnd`. Returns
-// the index of the first character the code page cannot hold, or kNone. Surrogates (characters
-// beyond U+FFFF, which GBK has none of, and lone ones) always fail; the euro sign is written 0x80.
-std::size_t encodeCp936(std::u16string_view text, std::u16string_view lineEnd, std::vector<std::byte>& out) {
+// Encodes `text` in code page 936 and appends it to `out`, each '\n' written as `lineEnds` says.
+// Returns the index of the first character the code page cannot hold, or kNone. Surrogates
+// (characters beyond U+FFFF, which GBK has none of, and lone ones) always fail; the euro sign is
+// written 0x80.
+std::size_t encodeCp936(std::u16string_view text, const LineEndPlan& lineEnds, std::vector<std::byte>& out) {
     const Converter& converter = cp936Encoder();
     if (!converter.valid()) return 0;
     converter.reset();
@@ -235,6 +294,8 @@ std::size_t encodeCp936(std::u16string_view text, std::u16string_view lineEnd, s
     std::array<char, 16384> chunk{};
     std::size_t chunkUnits = 0;
     std::size_t chunkStart = 0;  // index in `text` of the first character in `chunk`
+    std::size_t chunkLine = 0;   // how many '\n' come before it
+    std::size_t line = 0;        // how many '\n' were put
     // Converts the chunk; on failure returns the index in `text` of the character that failed.
     auto flush = [&](std::size_t next) {
         const std::size_t failedUnit = convertToCp936(converter, chunk.data(), chunkUnits, out);
@@ -242,8 +303,9 @@ std::size_t encodeCp936(std::u16string_view text, std::u16string_view lineEnd, s
         if (failedUnit != kNone) {
             // Line ends are ASCII and never fail, so the failing unit maps to one character.
             std::size_t unit = 0;
+            std::size_t lineHere = chunkLine;
             for (std::size_t i = chunkStart; i < next; ++i) {
-                const std::size_t width = text[i] == u'\n' ? lineEnd.size() : 1;
+                const std::size_t width = text[i] == u'\n' ? lineEnds.at(lineHere++, text, i).size() : 1;
                 if (unit + width > failedUnit) {
                     failed = i;
                     break;
@@ -253,6 +315,7 @@ std::size_t encodeCp936(std::u16string_view text, std::u16string_view lineEnd, s
         }
         chunkUnits = 0;
         chunkStart = next;
+        chunkLine = line;
         return failed;
     };
     auto put = [&](char16_t unit) {
@@ -270,7 +333,7 @@ std::size_t encodeCp936(std::u16string_view text, std::u16string_view lineEnd, s
             continue;
         }
         if (unit == u'\n') {
-            for (char16_t lineEndUnit : lineEnd)
+            for (char16_t lineEndUnit : lineEnds.at(line++, text, i))
                 put(lineEndUnit);
         } else {
             put(unit);
@@ -310,7 +373,8 @@ bool readsAsCp936(Bytes bytes, std::u16string& text) {
                                       (static_cast<std::uint8_t>(buffer[2 * k + 1]) << 8));
         again.clear();
         const Bytes read = bytes.subspan(consumedBefore, bytes.size() - inLeft - consumedBefore);
-        if (encodeCp936(std::u16string_view(text).substr(unitsBefore), u"\n", again) != kNone ||
+        if (encodeCp936(std::u16string_view(text).substr(unitsBefore), LineEndPlan{u"\n", {}}, again) !=
+                kNone ||
             !std::equal(again.begin(), again.end(), read.begin(), read.end()))
             return false;
         if (result == kFailed) {
@@ -352,12 +416,13 @@ void putUtf8(ByteWriter& writer, char32_t codePoint) {
 
 // Writes `text` as UTF-8; U+DC80..U+DCFF write the byte they carry. Returns the index of the first
 // other lone surrogate, or kNone.
-std::size_t encodeUtf8(std::u16string_view text, std::u16string_view lineEnd, ByteWriter& writer) {
+std::size_t encodeUtf8(std::u16string_view text, const LineEndPlan& lineEnds, ByteWriter& writer) {
     writer.bytes().reserve(writer.size() + text.size() + text.size() / 2);
+    std::size_t line = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char32_t unit = text[i];
         if (unit == u'\n') {
-            for (char16_t lineEndUnit : lineEnd)
+            for (char16_t lineEndUnit : lineEnds.at(line++, text, i))
                 writer.u8(lineEndUnit);
         } else if (!isSurrogate(unit)) {
             putUtf8(writer, unit);
@@ -373,11 +438,13 @@ std::size_t encodeUtf8(std::u16string_view text, std::u16string_view lineEnd, By
     return kNone;
 }
 
-void encodeUtf16(std::u16string_view text, std::u16string_view lineEnd, ByteWriter& writer) {
+void encodeUtf16(std::u16string_view text, const LineEndPlan& lineEnds, ByteWriter& writer) {
     writer.bytes().reserve(writer.size() + text.size() * 2 + 2);
-    for (char16_t unit : text) {
+    std::size_t line = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
         if (unit == u'\n') {
-            for (char16_t lineEndUnit : lineEnd)
+            for (char16_t lineEndUnit : lineEnds.at(line++, text, i))
                 writer.u16(lineEndUnit);
         } else {
             writer.u16(unit);
@@ -438,12 +505,13 @@ DecodedText DecodeTextFile(std::span<const std::byte> bytes, bool wide) {
             }
         }
     }
-    result.lineEnd = normaliseLineEnds(result.text);
+    result.binary = looksBinary(result.text);
+    result.lineEnd = normaliseLineEnds(result.text, result.lineEnds);
     return result;
 }
 
 HResult EncodeTextFile(std::u16string_view text, const DecodedText& format, std::vector<std::byte>& out) {
-    const std::u16string_view lineEnd = lineEndUnits(format.lineEnd);
+    const LineEndPlan lineEnd{lineEndUnits(format.lineEnd), format.lineEnds};
     ByteWriter writer;
     std::size_t failed = kNone;
     std::string_view encodingName = "UTF-8";
@@ -478,6 +546,153 @@ HResult EncodeTextFile(std::u16string_view text, const DecodedText& format, std:
     }
     out = std::move(writer.bytes());
     return kOk;
+}
+
+namespace {
+
+using Lines = std::vector<std::u16string_view>;
+
+Lines splitLines(std::u16string_view text) {
+    Lines lines;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(u'\n', start);
+        if (end == kNone) {
+            lines.push_back(text.substr(start));
+            return lines;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+// Beyond this many inserted and deleted lines between the common start and end of two texts, the
+// changed lines are paired by position instead of by a diff (whose trace grows with its square).
+constexpr int kMaxDiffEdits = 1000;
+
+// A shortest edit script between a[0, n) and b[0, m) (Myers' algorithm): sets matchOf[j] to the line
+// of `a` that line j of `b` is, for every line the script keeps. False when it needs more than
+// kMaxDiffEdits edits.
+bool diffLines(std::span<const std::u16string_view> a, std::span<const std::u16string_view> b,
+               std::span<std::ptrdiff_t> matchOf) {
+    const int n = static_cast<int>(a.size());
+    const int m = static_cast<int>(b.size());
+    const int limit = std::min(n + m, kMaxDiffEdits);
+    // v[offset + k]: the furthest x reached on diagonal k = x - y; trace[d] keeps v[-d..d] after step d.
+    const int offset = limit + 1;
+    std::vector<int> v(static_cast<std::size_t>(2 * limit + 3), 0);
+    std::vector<std::vector<int>> trace;
+    auto at = [&](int k) -> int& { return v[static_cast<std::size_t>(offset + k)]; };
+    int found = -1;
+    for (int d = 0; d <= limit && found < 0; ++d) {
+        for (int k = -d; k <= d; k += 2) {
+            int x = (k == -d || (k != d && at(k - 1) < at(k + 1))) ? at(k + 1) : at(k - 1) + 1;
+            int y = x - k;
+            while (x < n && y < m && a[static_cast<std::size_t>(x)] == b[static_cast<std::size_t>(y)]) {
+                ++x;
+                ++y;
+            }
+            at(k) = x;
+            if (x >= n && y >= m) {
+                found = d;
+                break;
+            }
+        }
+        trace.emplace_back(v.begin() + (offset - d), v.begin() + (offset + d + 1));
+    }
+    if (found < 0) return false;
+    int x = n;
+    int y = m;
+    auto keepDiagonal = [&](int stopX, int stopY) {
+        while (x > stopX && y > stopY) {
+            --x;
+            --y;
+            matchOf[static_cast<std::size_t>(y)] = x;
+        }
+    };
+    for (int d = found; d > 0; --d) {
+        const std::vector<int>& previous = trace[static_cast<std::size_t>(d - 1)];
+        auto before = [&](int k) { return previous[static_cast<std::size_t>(k + d - 1)]; };
+        const int k = x - y;
+        const int previousK = (k == -d || (k != d && before(k - 1) < before(k + 1))) ? k + 1 : k - 1;
+        const int previousX = before(previousK);
+        const int previousY = previousX - previousK;
+        keepDiagonal(previousX, previousY);
+        x = previousX;
+        y = previousY;
+    }
+    keepDiagonal(0, 0);
+    return true;
+}
+
+}  // namespace
+
+std::vector<LineEnd> LineEndsAfterEdit(std::u16string_view before, const DecodedText& format,
+                                       std::u16string_view after) {
+    std::vector<LineEnd> ends;
+    if (format.lineEnds.empty()) return ends;
+    const Lines a = splitLines(before);
+    const Lines b = splitLines(after);
+    // The end of line i of `before`; its last line has none, and a line placed after it gets the
+    // dominant one.
+    auto endOf = [&](std::size_t i) {
+        return i < format.lineEnds.size() ? format.lineEnds[i] : format.lineEnd;
+    };
+
+    // Lines the edit left in place: the common start and end, and a diff of what lies between.
+    std::vector<std::ptrdiff_t> matchOf(b.size(), -1);
+    std::size_t head = 0;
+    while (head < a.size() && head < b.size() && a[head] == b[head]) {
+        matchOf[head] = static_cast<std::ptrdiff_t>(head);
+        ++head;
+    }
+    std::size_t tail = 0;
+    while (tail < a.size() - head && tail < b.size() - head &&
+           a[a.size() - 1 - tail] == b[b.size() - 1 - tail]) {
+        matchOf[b.size() - 1 - tail] = static_cast<std::ptrdiff_t>(a.size() - 1 - tail);
+        ++tail;
+    }
+    const std::span<const std::u16string_view> middleA(a.data() + head, a.size() - head - tail);
+    const std::span<const std::u16string_view> middleB(b.data() + head, b.size() - head - tail);
+    std::vector<std::ptrdiff_t> middleMatch(middleB.size(), -1);
+    if (diffLines(middleA, middleB, middleMatch)) {
+        for (std::size_t j = 0; j < middleMatch.size(); ++j) {
+            if (middleMatch[j] >= 0) matchOf[head + j] = static_cast<std::ptrdiff_t>(head) + middleMatch[j];
+        }
+    }
+
+    // Every line but the last has an end. Changed lines between two kept ones take the ends of the
+    // lines they replaced in order, except that the last of them takes the last one's: a line split
+    // in two keeps its end after the second half, and the new break is the dominant one.
+    ends.assign(b.size() - 1, format.lineEnd);
+    std::size_t j = 0;
+    std::size_t nextA = 0;  // the first line of `before` after the last kept one
+    while (j + 1 < b.size()) {
+        if (matchOf[j] >= 0) {
+            ends[j] = endOf(static_cast<std::size_t>(matchOf[j]));
+            nextA = static_cast<std::size_t>(matchOf[j]) + 1;
+            ++j;
+            continue;
+        }
+        std::size_t stop = j;
+        while (stop < b.size() && matchOf[stop] < 0)
+            ++stop;
+        const std::size_t stopA = stop < b.size() ? static_cast<std::size_t>(matchOf[stop]) : a.size();
+        const std::size_t replaced = stopA - nextA;
+        const std::size_t changed = stop - j;
+        for (std::size_t t = 0; t < changed && j + t + 1 < b.size(); ++t) {
+            if (replaced > 0 && t + 1 == changed) {
+                ends[j + t] = endOf(nextA + replaced - 1);
+            } else if (t + 1 < replaced) {
+                ends[j + t] = endOf(nextA + t);
+            }
+        }
+        j = stop;
+        nextA = stopA;
+    }
+    if (std::all_of(ends.begin(), ends.end(), [&](LineEnd end) { return end == format.lineEnd; }))
+        ends.clear();
+    return ends;
 }
 
 }  // namespace kestrel

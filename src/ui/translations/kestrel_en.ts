@@ -906,6 +906,10 @@ Are you sure?</translation>
         <translation>Choose File</translation>
     </message>
     <message>
+        <source>二进制数据，只读</source>
+        <translation>Binary data, read-only</translation>
+    </message>
+    <message>
         <source> 替 换 ...</source>
         <translation>Replace...</translation>
     </message>

@@ -99,20 +99,107 @@ TEST(EncodeTextFile, CarriesInvalidBytesThroughAnEdit) {
     ClearErrorRecord();
 }
 
-TEST(EncodeTextFile, WritesTheDominantLineEnd) {
+TEST(EncodeTextFile, KeepsEachLinesOwnEndAndWritesNewOnesDominant) {
     DecodedText decoded = DecodeTextFile(toBytes("a\r\nb\nc\nd\re"), false);
     EXPECT_EQ(decoded.text, u"a\nb\nc\nd\ne");
     EXPECT_EQ(decoded.lineEnd, LineEnd::kLf);
-    EXPECT_EQ(encode(decoded.text, decoded), toBytes("a\nb\nc\nd\ne"));
+    EXPECT_EQ(encode(decoded.text, decoded), toBytes("a\r\nb\nc\nd\re"));
+    // Lines past the recorded ones end with the dominant line end.
+    EXPECT_EQ(encode(decoded.text + u"\nf\ng", decoded), toBytes("a\r\nb\nc\nd\re\nf\ng"));
 
     // CR then CR LF is two line ends, a tie: CR LF.
     decoded = DecodeTextFile(toBytes("a\r\r\nb"), false);
     EXPECT_EQ(decoded.text, u"a\n\nb");
     EXPECT_EQ(decoded.lineEnd, LineEnd::kCrLf);
+    EXPECT_EQ(decoded.lineEnds, (std::vector<LineEnd>{LineEnd::kCr, LineEnd::kCrLf}));
 
-    decoded = DecodeTextFile(toBytes("a\0\r\0b\0\r\0\n\0c\0\r\0"sv), true);
+    // Uniform line ends are not listed one by one.
+    decoded = DecodeTextFile(toBytes("a\0\r\0b\0\r\0c\0\r\0"sv), true);
     EXPECT_EQ(decoded.lineEnd, LineEnd::kCr);
+    EXPECT_TRUE(decoded.lineEnds.empty());
     EXPECT_EQ(encode(u"x\ny", decoded), toBytes("x\0\r\0y\0"sv));
+
+    // Code page 936 with mixed line ends, and a failure located on the right line after them.
+    decoded = DecodeTextFile(toBytes("\xD6\xD0\r\xCE\xC4\r\n\n"), false);
+    ASSERT_EQ(decoded.encoding, TextEncoding::kCp936);
+    EXPECT_EQ(encode(decoded.text, decoded), toBytes("\xD6\xD0\r\xCE\xC4\r\n\n"));
+    std::vector<std::byte> out;
+    ClearErrorRecord();
+    EXPECT_EQ(EncodeTextFile(u"中\n文\n한", decoded, out), kFail);
+    ASSERT_TRUE(PeekErrorRecord().has_value());
+    EXPECT_NE(PeekErrorRecord()->description.find("第 3 行"), std::string::npos);
+    ClearErrorRecord();
+}
+
+// A file whose decoded text holds a NUL, or more than a few bytes no encoding accepts, unpaired
+// surrogates or control characters, is data; a few of them in text are not.
+TEST(DecodeTextFile, TellsDataFromText) {
+    struct Case {
+        const char* name;
+        std::string_view bytes;
+        bool wide;
+        bool binary;
+    };
+    const Case cases[] = {
+        {"plain", "<a>\t\f\x1A</a>\r\n", false, false},
+        {"nul in UTF-8", "abc\0def"sv, false, true},
+        {"nul in UTF-16", "a\0\0\0b\0"sv, true, true},
+        {"eight invalid bytes", "x\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFFy", false, false},
+        {"nine invalid bytes", "x\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFFy", false, true},
+        {"nine controls", "\x01\x02\x03\x04\x05\x06\x07\x08\x0E", false, true},
+        {"nine lone surrogates", "\x00\xD8\x00\xD8\x00\xD8\x00\xD8\x00\xD8\x00\xD8\x00\xD8\x00\xD8\x00\xD8"sv,
+         true, true},
+        {"paired surrogates", "=\xD8\x00\xDE=\xD8\x00\xDE=\xD8\x00\xDE=\xD8\x00\xDE=\xD8\x00\xDE"sv, true,
+         false},
+        // A message table: UTF-16 strings in a block of 32-bit counts and offsets.
+        {"message table", "\x01\0\0\0\x01\0\0\0\x01\0\0\0\x10\0\0\0\x10\0\x01\0O\0K\0\r\0\n\0"sv, false,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodedText decoded = DecodeTextFile(toBytes(c.bytes), c.wide);
+        EXPECT_EQ(decoded.binary, c.binary);
+        // Data or not, what is read is written back unchanged.
+        EXPECT_EQ(encode(decoded.text, decoded), toBytes(c.bytes));
+    }
+}
+
+// After an edit, every line the edit left alone keeps its own end; changed lines take the end of the
+// line they replaced, new lines the dominant end.
+TEST(LineEndsAfterEdit, KeepsTheEndsOfUntouchedLines) {
+    // Lines a..f end CR LF, LF, CR, LF, LF; f is the last line. The dominant end is LF.
+    const std::string original = "a\r\nb\nc\rd\ne\nf";
+    const DecodedText format = DecodeTextFile(toBytes(original), false);
+    ASSERT_EQ(format.lineEnd, LineEnd::kLf);
+    struct Case {
+        const char* name;
+        std::u16string_view edited;
+        std::string_view written;
+    };
+    const Case cases[] = {
+        {"unchanged", u"a\nb\nc\nd\ne\nf", "a\r\nb\nc\rd\ne\nf"},
+        {"a character typed at the end", u"a\nb\nc\nd\ne\nfx", "a\r\nb\nc\rd\ne\nfx"},
+        {"a line changed", u"a\nb\nC!\nd\ne\nf", "a\r\nb\nC!\rd\ne\nf"},
+        {"a line inserted at the top", u"new\na\nb\nc\nd\ne\nf", "new\na\r\nb\nc\rd\ne\nf"},
+        {"a line split", u"a\nb\nc1\nc2\nd\ne\nf", "a\r\nb\nc1\nc2\rd\ne\nf"},
+        {"two lines joined", u"a\nbc\nd\ne\nf", "a\r\nbc\rd\ne\nf"},
+        {"a line deleted", u"a\nc\nd\ne\nf", "a\r\nc\rd\ne\nf"},
+        {"edits in two places", u"x\na\nb\nc\nd\nf", "x\na\r\nb\nc\rd\nf"},
+        {"a line after the last", u"a\nb\nc\nd\ne\nf\ng", "a\r\nb\nc\rd\ne\nf\ng"},
+        {"everything replaced", u"1\n2", "1\r\n2"},
+        // CR then an empty line's LF would read back as one CR LF: the CR is written CR LF.
+        {"the line after a lone CR emptied", u"a\nb\nc\n\ne\nf", "a\r\nb\nc\r\n\ne\nf"},
+        {"nothing left", u"", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DecodedText edited = format;
+        edited.lineEnds = LineEndsAfterEdit(format.text, format, c.edited);
+        EXPECT_EQ(encode(c.edited, edited), toBytes(c.written));
+    }
+    // Uniform line ends need no list.
+    const DecodedText uniform = DecodeTextFile(toBytes("a\r\nb\r\n"), false);
+    EXPECT_TRUE(LineEndsAfterEdit(uniform.text, uniform, u"a\nx\nb\n").empty());
 }
 
 TEST(EncodeTextFile, RefusesCharactersGbkCannotHold) {
