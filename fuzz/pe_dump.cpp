@@ -9,6 +9,7 @@
 
 #include "core/errors/errors.h"
 #include "core/pe/exe_dump.h"
+#include "core/pe/pe_image.h"
 #include "core/pe/resource_reader.h"
 #include "core/platform/ui_sink.h"
 #include "fuzz_support.h"
@@ -80,5 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fs::remove_all(work);
 
     exerciseLookup(bytes);
+
+    // A file told to be cut short is cut short where it ends.
+    kestrel::PeImage image;
+    std::uint64_t cutShortAt = 0;
+    if (kestrel::parsePeImage(bytes, image, &cutShortAt).succeeded() ? cutShortAt != 0
+                                                                     : cutShortAt != 0 && cutShortAt != size)
+        std::abort();
     return 0;
 }

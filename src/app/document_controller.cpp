@@ -9,7 +9,8 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::string_view kAskToSave = "是否保存对 %s 的更改？";
+constexpr std::string_view kAskToCompile =
+    "%s 有尚未编译的更改。\r\n\r\n要编译并保存这些更改，还是放弃它们？";
 constexpr std::string_view kProjectNameRefused =
     "编译的文件不能保存为 Kestrel 项目文件 (*.kestrel)。\r\n\r\n请选择一个 .exe、.dll 或 .msstyles 文件名。";
 
@@ -23,12 +24,22 @@ DocumentController::DocumentController(CKsDoc& document, DocumentPrompts* prompt
     : document_(document), prompts_(prompts) {}
 
 bool DocumentController::SaveModified() {
-    if (!document_.IsModified() || !document_.isOpen()) return true;
-    Answer answer = uiSink().ask(safeFormat(Localized(kAskToSave), {document_.GetTitle()}), kAppName,
-                                 Buttons::kYesNoCancel, 0, MessageIcon::kExclamation);
+    if (!document_.isOpen()) return true;
+    // Edits still in the active pane belong to the question; a pane that cannot store them has
+    // said why, and nothing goes on.
+    if (document_.view() != nullptr && !document_.view()->StorePaneEdits()) return false;
+    if (!document_.CheckModified()) return true;
+    const Answer answer = uiSink().ask(safeFormat(Localized(kAskToCompile), {document_.GetTitle()}), kAppName,
+                                       Buttons::kCompileDiscardCancel, 0, MessageIcon::kExclamation);
     if (answer == Answer::kCancel) return false;
-    if (answer == Answer::kNo) return true;
-    return save();
+    if (answer == Answer::kNo) {
+        document_.MarkCompiled();
+        return true;
+    }
+    if (!save()) return false;
+    // A compiled file that stayed in the working folder every import clears (the copy over the PE
+    // file was declined) would be lost with the edits: the user stays with the project.
+    return document_.lastSaveReachedTarget() || !document_.isInWorkingFolder();
 }
 
 bool DocumentController::openDocument(const std::filesystem::path& path) {

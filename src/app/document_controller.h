@@ -37,8 +37,11 @@ class DocumentController : public DocumentCommands {
   public:
     DocumentController(CKsDoc& document, DocumentPrompts* prompts);
 
-    // Offers to save a modified document first; false when the user cancels.
-    bool SaveModified();
+    // Stores the active pane's edits, then, when the working folder holds uncompiled edits, asks
+    // whether to compile (save) them, discard them or cancel. False when the user cancels, a pane
+    // cannot store its edits, the compile fails, or the compiled file would stay only in the
+    // working folder that the next import clears.
+    bool SaveModified() override;
     bool openDocument(const std::filesystem::path& path) override;
     bool newDocument() override;
     // Compiles and offers the copy over the project's PE file.

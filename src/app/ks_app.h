@@ -22,6 +22,9 @@ class DocumentCommands {
     virtual ~DocumentCommands() = default;
     virtual bool openDocument(const std::filesystem::path& path) = 0;
     virtual bool newDocument() = 0;
+    // Before something replaces the open project's files: offers to compile its uncompiled edits;
+    // false when the user cancels (or the compile failed).
+    virtual bool SaveModified() { return true; }
 };
 
 // Exit status of the program.

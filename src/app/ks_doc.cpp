@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "app/recent_files.h"
+#include "app/settings_store.h"
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
 #include "core/pe/compile_file.h"
@@ -17,6 +19,7 @@
 #include "core/pe/pe_image.h"
 #include "core/pe/section_names.h"
 #include "core/platform/files.h"
+#include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
 
@@ -28,12 +31,44 @@ constexpr std::string_view kSource = "KsDoc";
 constexpr std::string_view kNotRecognised = "文件 %s 的格式无法被识别。";
 constexpr std::string_view kCannotCreate = "未能建立文件 %s";
 constexpr std::string_view kCannotOpen = "无法打开文件 %s。";
+constexpr std::string_view kCannotOpenBecause = "无法打开文件 %s：\r\n%s";
+constexpr std::string_view kFileMissing = "文件不存在。";
+constexpr std::string_view kNoReadPermission = "没有读取它的权限。";
+constexpr std::string_view kEmptyFile = "文件是空的 (0 字节)。";
+constexpr std::string_view kNotPeFile = "它不是 PE 文件 (程序、DLL 或 .msstyles)。";
+constexpr std::string_view kCutShort = "文件不完整：在第 %u 字节处被截断。";
 
 bool hasProjectExtension(const std::filesystem::path& path) {
     return iequalsAscii(extensionOf(pathToUtf8(path)), kProjectExtension);
 }
 
+// Subfolders deeper than this are not looked at: the import writes one level of them (resources
+// with names), and a project kept in a large folder must not cost a walk of everything below it.
+constexpr int kFolderStateDepth = 2;
+
 }  // namespace
+
+FolderState ReadFolderState(const std::filesystem::path& folder) {
+    FolderState state;
+    std::error_code error;
+    std::filesystem::recursive_directory_iterator entries(
+        folder, std::filesystem::directory_options::skip_permission_denied, error);
+    if (error) return state;
+    for (auto it = entries; it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (error) break;
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) != 0) continue;
+        if (S_ISDIR(info.st_mode)) {
+            if (it.depth() + 1 >= kFolderStateDepth) it.disable_recursion_pending();
+            continue;
+        }
+        const std::int64_t time =
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+        state[pathToUtf8(it->path().lexically_relative(folder))] = {
+            time, static_cast<std::uintmax_t>(info.st_size)};
+    }
+    return state;
+}
 
 HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesystem::path& keep) {
     std::error_code error;
@@ -60,14 +95,64 @@ HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesys
     return kOk;
 }
 
-HResult CheckImportable(const std::filesystem::path& peFile) {
+HResult ClearWorkingFolder(const std::filesystem::path& folder, const std::filesystem::path& keep) {
+    if (HResult hr = ClearFolderFiles(folder, keep); hr.failed()) return hr;
+    // The folders that hold the kept file (it may lie in a subfolder) stay.
+    std::vector<std::filesystem::path> keptFolders;
+    if (!keep.empty()) {
+        std::error_code canonicalError;
+        std::filesystem::path real = std::filesystem::weakly_canonical(keep, canonicalError);
+        if (canonicalError) real = keep;
+        for (std::filesystem::path up = real.parent_path(); !up.empty() && up != up.parent_path();
+             up = up.parent_path())
+            keptFolders.push_back(up);
+    }
+    std::error_code error;
+    std::filesystem::directory_iterator entries(folder, error);
+    if (error) return kOk;
+    std::vector<std::filesystem::path> subfolders;
+    for (const auto& entry : entries) {
+        std::error_code statusError;
+        // A link is a plain entry of the folder (ClearFolderFiles removed it); only real folders
+        // are emptied, so nothing outside the folder is reached.
+        if (std::filesystem::is_directory(entry.symlink_status(statusError)) && !statusError)
+            subfolders.push_back(entry.path());
+    }
+    for (const std::filesystem::path& subfolder : subfolders) {
+        const bool holdsKept =
+            std::any_of(keptFolders.begin(), keptFolders.end(),
+                        [&](const std::filesystem::path& up) { return IsSameFile(up, subfolder); });
+        if (holdsKept) continue;
+        std::error_code removeError;
+        // remove_all deletes links themselves and never descends through them.
+        std::filesystem::remove_all(subfolder, removeError);
+    }
+    return kOk;
+}
+
+HResult CheckImportable(const std::filesystem::path& peFile, std::string* cause) {
+    auto because = [&](std::string text) {
+        if (cause != nullptr) *cause = std::move(text);
+    };
+    because({});
     MappedFile file;
-    if (HResult hr = OpenMappedFile(peFile, file); hr.failed())
+    if (HResult hr = OpenMappedFile(peFile, file); hr.failed()) {
+        if (hr == hresultFromWin32(win32::kFileNotFound) || hr == hresultFromWin32(win32::kPathNotFound)) {
+            because(std::string(Localized(kFileMissing)));
+        } else if (hr == hresultFromWin32(win32::kAccessDenied)) {
+            because(std::string(Localized(kNoReadPermission)));
+        } else if (hr == hresultFromWin32(win32::kFileInvalid)) {
+            because(std::string(Localized(kEmptyFile)));
+        }
         return ReportError(true, kSource, __LINE__, hr);
+    }
     Bytes image = file.bytes();
     PeImage parsed;
-    if (image.size() < 2 || image[0] != std::byte{'M'} || image[1] != std::byte{'Z'} ||
-        parsePeImage(image, parsed).failed()) {
+    std::uint64_t cutShortAt = 0;
+    const bool mz = image.size() >= 2 && image[0] == std::byte{'M'} && image[1] == std::byte{'Z'};
+    if (!mz || parsePeImage(image, parsed, &cutShortAt).failed()) {
+        because(mz && cutShortAt != 0 ? safeFormat(Localized(kCutShort), {cutShortAt})
+                                      : std::string(Localized(kNotPeFile)));
         ReportMessage(true, kSource, __LINE__, kNotRecognised, {pathToUtf8(peFile)});
         return kFail;
     }
@@ -119,14 +204,24 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
     if (!hasProjectExtension(path)) {
         // Temp is only cleared for a file that can be imported, and never of the file itself: it
         // may be the compiled output lying in Temp.
-        if (CheckImportable(path).failed()) {
-            // The system's text ("file not found") does not say which file: ours does.
-            ReportMessage(false, kSource, __LINE__, kCannotOpen, {pathToUtf8(path)});
+        std::string cause;
+        if (CheckImportable(path, &cause).failed()) {
+            // The system's text ("file not found") does not say which file: ours does, with the
+            // cause in words on the first lines.
+            if (cause.empty()) {
+                ReportMessage(false, kSource, __LINE__, kCannotOpen, {pathToUtf8(path)});
+            } else {
+                ReportMessage(false, kSource, __LINE__, kCannotOpenBecause, {pathToUtf8(path), cause});
+            }
             ShowErrorDialog();
             return false;
         }
-        (void)ClearFolderFiles(workingFolder_, path);
-        if (DecompileProject(path, workingFolder_, projectFile).failed()) {
+        (void)ClearWorkingFolder(workingFolder_, path);
+        ImportSummary summary;
+        summary.callerTellsBitFields = true;
+        const HResult imported = DecompileProject(path, workingFolder_, projectFile, &summary);
+        importNotice_ = ImportNotice(summary);
+        if (imported.failed()) {
             ShowErrorDialog();
             return false;
         }
@@ -167,7 +262,40 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
     descriptionPath_ = description;
     resourceFilePath_ = pathFromUtf8(resourceFile);
     projectPath_ = projectFile;
+    MarkCompiled();
     return true;
+}
+
+std::string ImportNotice(const ImportSummary& summary) {
+    if (summary.bitFieldBitmaps <= 0) return {};
+    return safeFormat(Localized(kBitFieldBitmapsWarning), {summary.bitFieldBitmaps});
+}
+
+std::string CKsDoc::takeImportNotice() {
+    return std::exchange(importNotice_, std::string());
+}
+
+bool CKsDoc::CheckModified() {
+    if (!modified_ && isOpen() && ReadFolderState(descriptionPath_.parent_path()) != compiledState_)
+        modified_ = true;
+    return modified_;
+}
+
+void CKsDoc::MarkCompiled() {
+    compiledState_ =
+        descriptionPath_.empty() ? FolderState{} : ReadFolderState(descriptionPath_.parent_path());
+    modified_ = false;
+}
+
+bool CKsDoc::keepsBackup() const {
+    int keep = 1;
+    if (settings_ != nullptr) (void)settings_->GetIntSetting(kBackupSection, kBackupKey, keep, 1);
+    return keep != 0;
+}
+
+bool CKsDoc::isInWorkingFolder() const {
+    return isOpen() &&
+           IsSameFile(projectPath_.parent_path().empty() ? "." : projectPath_.parent_path(), workingFolder_);
 }
 
 bool CKsDoc::OnNewDocument() {
@@ -212,6 +340,8 @@ bool CKsDoc::OnSaveDocument(const std::filesystem::path& path) {
         view_->ClearView();
     }
     bool result = true;
+    bool copiedToTarget = false;
+    lastSaveReachedTarget_ = false;
     HResult hr = description_.SaveFile();
     if (hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
@@ -219,8 +349,14 @@ bool CKsDoc::OnSaveDocument(const std::filesystem::path& path) {
         ShowErrorDialog();
         result = false;
     } else {
+        // Save As writes where the user has just said; plain Save asks before it replaces the PE
+        // file. Whatever replaces the original PE file keeps the previous one as a backup.
+        const std::filesystem::path destination = saveAs_ ? path : resourceFilePath_;
+        CompileCopy copy;
+        copy.ask = !saveAs_;
+        copy.keepBackup = keepsBackup() && IsSameFile(destination, resourceFilePath_);
         hr = CompileFile(saveAs_ ? std::optional<std::filesystem::path>(path) : std::nullopt,
-                         resourceFilePath_, descriptionPath_, true);
+                         resourceFilePath_, descriptionPath_, true, copy, &copiedToTarget);
         if (hr.failed()) {
             ShowErrorDialog();
             result = false;
@@ -231,10 +367,14 @@ bool CKsDoc::OnSaveDocument(const std::filesystem::path& path) {
     // the current project is reopened, so that its edits and the compiled file stay.
     const std::filesystem::path target = saveAs_ ? path : resourceFilePath_;
     const std::filesystem::path compiled = descriptionPath_.parent_path() / resourceFilePath_.filename();
-    bool copied = hr.succeeded() && (IsSameFile(compiled, target) || FilesHaveSameContent(compiled, target));
+    bool copied = hr.succeeded() &&
+                  (copiedToTarget || IsSameFile(compiled, target) || FilesHaveSameContent(compiled, target));
+    lastSaveReachedTarget_ = copied;
     bool reopened = OpenProject(copied ? target : projectPath_);
     if (view_ != nullptr) view_->OnInitialUpdate();
-    if (result && reopened) modified_ = false;
+    // A compiled file left only in the working folder that every import clears does not keep the
+    // edits: the document stays modified, so that closing or opening another file still asks.
+    if (reopened) modified_ = !result || (!copied && isInWorkingFolder());
     return result && reopened;
 }
 
@@ -251,6 +391,7 @@ void CKsDoc::OnCloseDocument() {
     releaseProject();
     pathName_.clear();
     modified_ = false;
+    compiledState_.clear();
 }
 
 void CKsDoc::SetPathName(const std::filesystem::path& path, bool addToRecentList) {

@@ -2,8 +2,12 @@
 // (*.kestrel) that ties them together, and the loaded description (pe.xml) the view shows.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "core/pe/decompile_file.h"
 #include "core/platform/status.h"
@@ -12,6 +16,12 @@
 namespace kestrel {
 
 class RecentFileList;
+class SettingsStore;
+
+// Whether a save that replaces the PE file keeps the previous file as <name>.bak (1, the default)
+// or not (0).
+inline constexpr std::string_view kBackupSection = "General";
+inline constexpr std::string_view kBackupKey = "KeepBackup";
 
 // What the document needs of the view. The view holds handles into the description, so it is
 // cleared before the description is released and rebuilt after it is loaded again.
@@ -25,16 +35,35 @@ class DocumentView {
     [[nodiscard]] virtual bool CommitPane() = 0;
     // Fills the tree from the document's description.
     virtual void OnInitialUpdate() = 0;
+    // The active pane stores its pending edits in its file and stays open. False when that failed
+    // (the pane has said why).
+    [[nodiscard]] virtual bool StorePaneEdits() { return true; }
 };
+
+// The files of a working folder (its plain files and those of its subfolders, without following
+// links) with their sizes and modification times: a change to any of them is an edit that the
+// compiled file does not hold yet.
+using FolderState = std::map<std::string, std::pair<std::int64_t, std::uintmax_t>>;
+FolderState ReadFolderState(const std::filesystem::path& folder);
 
 // Deletes every plain file directly in `folder` (subfolders stay). `keep`, when it names a file in
 // the folder, is left alone. Failures to delete single files are ignored. Returns 0, or the code
 // of the failure to list the folder.
 HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesystem::path& keep = {});
 
-// Checks, without writing anything, that `peFile` can be read and has valid MZ and PE32 headers.
-// Failures are reported (new report) and returned.
-HResult CheckImportable(const std::filesystem::path& peFile);
+// Clears the import's working folder (Temp): its plain files as ClearFolderFiles does, and its
+// subfolders with everything in them, except the folders that hold `keep`. Links are removed as
+// links; nothing they point to outside the folder is touched.
+HResult ClearWorkingFolder(const std::filesystem::path& folder, const std::filesystem::path& keep = {});
+
+// Checks, without writing anything, that `peFile` can be read and has valid MZ and PE headers.
+// Failures are reported (new report) and returned; `cause`, when given, says in words why when
+// that is known (the file does not exist, is not a PE file, is cut short at byte N, ...).
+HResult CheckImportable(const std::filesystem::path& peFile, std::string* cause = nullptr);
+
+// What the user is told once an import is done ("… bit-field bitmaps kept as BMP files"), or
+// nothing.
+std::string ImportNotice(const ImportSummary& summary);
 
 inline constexpr std::string_view kProjectExtension = ".kestrel";
 
@@ -48,6 +77,9 @@ class CKsDoc {
     void setView(DocumentView* view) { view_ = view; }
     DocumentView* view() const { return view_; }
     void setRecentFileList(RecentFileList* recent) { recent_ = recent; }
+    // Where the backup setting is read (none: backups are kept).
+    void setSettings(SettingsStore* settings) { settings_ = settings; }
+    bool keepsBackup() const;
 
     XmlDocument& description() { return description_; }
     XmlDocument& project() { return project_; }
@@ -82,8 +114,24 @@ class CKsDoc {
     // The document's title: the file name of the path name, or "无标题".
     std::string GetTitle() const;
 
+    // True when the working folder holds edits that were not compiled since the project was opened
+    // or last compiled: a pane commit, an added, deleted, replaced or recoloured resource (marked
+    // by whoever made them), or any other change of the folder's files (CheckModified).
     bool IsModified() const { return modified_; }
     void SetModifiedFlag(bool modified = true) { modified_ = modified; }
+    // Compares the working folder with its state at the last open or compile; a difference marks
+    // the document modified. Returns IsModified().
+    bool CheckModified();
+    // The working folder's present state is the compiled one (after a compile, or when the user
+    // chose to drop the edits); the document is no longer modified.
+    void MarkCompiled();
+    // True when the last OnSaveDocument left the compiled file where it was asked for (copied over
+    // the PE file, or written to the Save As name), not only in the working folder.
+    bool lastSaveReachedTarget() const { return lastSaveReachedTarget_; }
+    // The notice of the last import into the working folder, once (then empty).
+    std::string takeImportNotice();
+    // True when the open project lives in the working folder that every import clears.
+    bool isInWorkingFolder() const;
 
     void setSaveAs(bool saveAs) { saveAs_ = saveAs; }
     bool isSaveAs() const { return saveAs_; }
@@ -99,6 +147,7 @@ class CKsDoc {
     std::filesystem::path workingFolder_;
     DocumentView* view_ = nullptr;
     RecentFileList* recent_ = nullptr;
+    SettingsStore* settings_ = nullptr;
     XmlDocument description_;
     XmlDocument project_;
     std::filesystem::path descriptionPath_;
@@ -108,6 +157,9 @@ class CKsDoc {
     bool saveAs_ = false;
     bool fellBack_ = false;
     bool modified_ = false;
+    bool lastSaveReachedTarget_ = false;
+    FolderState compiledState_;
+    std::string importNotice_;
 };
 
 }  // namespace kestrel

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "ui/qt_ui_sink.h"
 #include "ui/url_opener.h"
 
 namespace kestrel::ui {
@@ -177,7 +178,7 @@ void ErrorDlg::reject() {
 int ErrorMessageBox(std::string_view title, std::optional<std::string_view> summary, QWidget* parent,
                     int type, std::span<const std::string> customCaptions) {
     ErrorDialogContents contents = TakeErrorDialogContents(summary);
-    if (parent == nullptr) parent = QApplication::activeWindow();
+    if (parent == nullptr) parent = boxParent();
     ErrorDlg dialog(title, contents, type, customCaptions, parent);
     dialog.show();
     dialog.raise();

@@ -108,6 +108,7 @@ bool runMainWindow(CKsApp& app) {
     CKsDoc document(app.tempFolder());
     RecentFileList recent(app.settings());
     document.setRecentFileList(&recent);
+    document.setSettings(app.settings());
     QtDocumentPrompts prompts;
     DocumentController controller(document, &prompts);
 

@@ -1,5 +1,6 @@
 #include "ui/import_dlg.h"
 
+#include <unistd.h>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -8,6 +9,9 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <cerrno>
+#include <cstdlib>
 #include <system_error>
 
 #include "app/settings_store.h"
@@ -24,7 +28,6 @@ namespace kestrel::ui {
 
 namespace {
 
-constexpr std::string_view kSource = "ImportDlg";
 constexpr const char* kContext = "kestrel::ui::CImportDlg";
 
 QString toQt(const std::string& text) {
@@ -60,6 +63,25 @@ std::filesystem::path normalFolder(const std::filesystem::path& folder) {
         normal = normal.parent_path();
     }
     return normal;
+}
+
+// Whether a file can be created in `folder`: tried with a file of our own, removed at once (the
+// permission bits do not tell, for the administrator, on read-only mounts or in system folders).
+HResult folderTakesFiles(const std::filesystem::path& folder) {
+    std::string pattern = pathToUtf8(folder / ".kestrel-write-XXXXXX");
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) return hresultFromErrno(errno, &folder);
+    ::close(fd);
+    ::unlink(pattern.c_str());
+    return kOk;
+}
+
+// The system's text of a failure, without its line end.
+std::string failureText(HResult hr) {
+    std::string text = MessageEntryText(LookupMessageText(hr), {});
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
 }
 
 }  // namespace
@@ -230,14 +252,21 @@ bool CImportDlg::checkFolder() {
                                      Buttons::kYesNo, 0, MessageIcon::kQuestion);
         if (answer != Answer::kYes) return false;
         if (HResult hr = CreateFolderPath(path); hr.failed()) {
-            RecordError(true, kSource, __LINE__, hr);
-            ShowErrorDialog();
+            uiSink().message(
+                safeFormat(uiTextUtf8(kContext, kImportFolderNotWritable), {name, failureText(hr)}), kAppName,
+                MessageIcon::kExclamation);
             return false;
         }
     }
     if (!std::filesystem::is_directory(path, error)) {
         uiSink().message(safeFormat(uiTextUtf8(kContext, kImportNotFolder), {name}), kAppName,
                          MessageIcon::kExclamation);
+        return false;
+    }
+    // Refused here, where another folder can be chosen, rather than part way through the import.
+    if (HResult hr = folderTakesFiles(path); hr.failed()) {
+        uiSink().message(safeFormat(uiTextUtf8(kContext, kImportFolderNotWritable), {name, failureText(hr)}),
+                         kAppName, MessageIcon::kExclamation);
         return false;
     }
     // A typed or proposed folder that holds a project would have it overwritten: the same question

@@ -84,6 +84,8 @@ inline constexpr std::string_view kImportCreateFolder =
     QT_TRANSLATE_NOOP("kestrel::ui::CImportDlg", "这个 '%s' 目录不存在。\r\n\r\n你想要创建它吗？");
 inline constexpr std::string_view kImportNotFolder =
     QT_TRANSLATE_NOOP("kestrel::ui::CImportDlg", "%s 并不是一个目录");
+inline constexpr std::string_view kImportFolderNotWritable = QT_TRANSLATE_NOOP(
+    "kestrel::ui::CImportDlg", "无法在文件夹 %s 中写入文件：\r\n%s\r\n\r\n请选择另一个文件夹。");
 inline constexpr std::string_view kImportTempFolder =
     QT_TRANSLATE_NOOP("kestrel::ui::CImportDlg", "%s 是临时工作目录，请选择其他目录。");
 inline constexpr std::string_view kImportProjectPresent = QT_TRANSLATE_NOOP(

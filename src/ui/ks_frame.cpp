@@ -30,6 +30,7 @@
 #include "core/platform/ui_sink.h"
 #include "core/sign/authenticode.h"
 #include "ui/app_icons.h"
+#include "ui/pane_host.h"
 #include "ui/qt_ui_sink.h"
 #include "ui/resource_tree.h"
 #include "ui/ui_text.h"
@@ -195,6 +196,16 @@ CKsFrame::CKsFrame(FrameContext context, QWidget* parent)
     });
     connect(view_, &CKsView::commandsChanged, this, &CKsFrame::updateActions);
     focusConnection_ = connect(qApp, &QApplication::focusChanged, this, [this] { updateActions(); });
+    // Changes made where no command tells (an external editor, a pane's own write) are found by
+    // looking at the working folder as often as the panes look at their files.
+    folderWatch_.setInterval(kModifiedCheckIntervalMs);
+    connect(&folderWatch_, &QTimer::timeout, this, [this] {
+        if (context_.document != nullptr && !context_.document->IsModified() && context_.document->isOpen()) {
+            context_.document->CheckModified();
+            updateActions();
+        }
+    });
+    folderWatch_.start();
 
     readLayout();
     move(initialRect_.left, initialRect_.top);
@@ -392,8 +403,17 @@ void CKsFrame::rebuildRecentFiles() {
     for (const std::string& entry : entries) {
         auto* item = new QAction(QStringLiteral("&%1 %2").arg(number++).arg(toQt(entry)), fileMenu_);
         const std::filesystem::path path = pathFromUtf8(entry);
-        connect(item, &QAction::triggered, this, [this, path] {
-            if (context_.controller != nullptr) context_.controller->openDocument(path);
+        connect(item, &QAction::triggered, this, [this, path, entry] {
+            if (context_.controller == nullptr) return;
+            const bool opened = context_.controller->openDocument(path);
+            // The message has said the file is gone; the list forgets it.
+            std::error_code error;
+            if (!opened && context_.recent != nullptr && !std::filesystem::exists(path, error) && !error) {
+                const std::vector<std::string>& now = context_.recent->entries();
+                const auto found = std::find(now.begin(), now.end(), entry);
+                if (found != now.end())
+                    context_.recent->remove(static_cast<std::size_t>(found - now.begin()));
+            }
             refreshTitle();
         });
         fileMenu_->insertAction(recentAnchor_, item);
@@ -475,6 +495,12 @@ void CKsFrame::updateActions() {
     int insert = 0;
     if (context_.settings != nullptr) (void)context_.settings->GetIntSetting("Flag", "Insert", insert, 0);
     ovr_->setText(insert == 0 ? QStringLiteral("OVR") : QString());
+    setWindowModified(isDocumentModified());
+}
+
+bool CKsFrame::isDocumentModified() const {
+    return context_.document != nullptr && context_.document->isOpen() &&
+           (context_.document->IsModified() || view_->paneHost()->hasPendingEdits());
 }
 
 namespace {
@@ -542,7 +568,13 @@ void CKsFrame::offerSignatureRemoval() {
 }
 
 void CKsFrame::refreshTitle() {
-    if (context_.controller != nullptr) setWindowTitle(toQt(context_.controller->frameTitle()));
+    if (context_.document == nullptr) return;
+    // "[*]" is where the platform puts its modified mark; a file name's own "[*]" is doubled so
+    // that it shows as written.
+    QString name = toQt(context_.document->GetTitle());
+    name.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    setWindowTitle(name + QStringLiteral("[*] - ") + toQt(kAppName));
+    setWindowModified(isDocumentModified());
     refreshSignature();
 }
 
@@ -598,11 +630,8 @@ void CKsFrame::showEvent(QShowEvent* event) {
 }
 
 void CKsFrame::closeEvent(QCloseEvent* event) {
-    if (context_.controller != nullptr && !context_.controller->SaveModified()) {
-        event->ignore();
-        return;
-    }
-    if (!view_->CommitPane()) {
+    // The pane's edits go to their files first, so that the question below covers them.
+    if (!view_->StorePaneEdits()) {
         // The error has been shown; closing now would lose the pane's edits unless the user says so.
         if (uiSink().ask(uiTextUtf8("kestrel::ui::CKsFrame", kDropPaneEdits), kAppName, Buttons::kYesNo, 1,
                          MessageIcon::kExclamation) != Answer::kYes) {
@@ -610,6 +639,12 @@ void CKsFrame::closeEvent(QCloseEvent* event) {
             return;
         }
         view_->DiscardPane();
+    }
+    if (context_.controller != nullptr && !context_.controller->SaveModified()) {
+        event->ignore();
+        refreshTitle();
+        updateActions();
+        return;
     }
     saveLayout();
     event->accept();

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QMainWindow>
+#include <QTimer>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -61,6 +62,8 @@ class CKsFrame : public QMainWindow {
     // Smallest window the stored rectangle may describe; a smaller one is replaced by the default.
     static constexpr int kMinWidth = 136;
     static constexpr int kMinHeight = 39;
+    // How often the working folder is compared with its compiled state.
+    static constexpr int kModifiedCheckIntervalMs = 2000;
 
     explicit CKsFrame(FrameContext context, QWidget* parent = nullptr);
     ~CKsFrame() override;
@@ -86,6 +89,7 @@ class CKsFrame : public QMainWindow {
     void toggleInsert();
     void showAbout();
     void updateActions();
+    // "<file>[*] - Kestrel", with the modified mark while the project holds uncompiled edits.
     void refreshTitle();
     // The status bar's word on the open file's signature: signed, no longer matching, unsigned.
     void refreshSignature();
@@ -120,6 +124,7 @@ class CKsFrame : public QMainWindow {
     // After a compile: a compiled file whose kept signature no longer matches gets one question,
     // whether to remove the signature.
     void offerSignatureRemoval();
+    bool isDocumentModified() const;
 
     FrameContext context_;
     CKsView* view_ = nullptr;
@@ -139,6 +144,7 @@ class CKsFrame : public QMainWindow {
     bool layoutSaved_ = false;
     OpenChooser openChooser_;
     QMetaObject::Connection focusConnection_;
+    QTimer folderWatch_;
 };
 
 // The About box: the program's name and version text.

@@ -81,10 +81,16 @@ CKsView::CKsView(ViewContext context, QWidget* parent) : QWidget(parent), contex
     connect(bar_, &SplitterBar::moved, this, &CKsView::setSplitterPosition);
     connect(paneHost_, &PaneHost::statusMessage, this, &CKsView::statusMessage);
     connect(paneHost_, &PaneHost::commandsChanged, this, &CKsView::commandsChanged);
+    connect(paneHost_, &PaneHost::editsStored, this, [this] {
+        if (context_.document != nullptr) context_.document->SetModifiedFlag();
+        emit commandsChanged();
+    });
     setMinimumSize(kMarginLeft + kMarginRight + SplitterBar::kWidth, kMarginTop + kMarginBottom);
 }
 
 CKsView::~CKsView() {
+    // The host commits once more while it is torn down, after this view is gone.
+    disconnect(paneHost_, nullptr, this, nullptr);
     if (context_.settings != nullptr && initialUpdateDone_) {
         (void)context_.settings->SetIntSetting("Layout", "SplitterX", splitterX_);
     }
@@ -92,8 +98,9 @@ CKsView::~CKsView() {
 
 void CKsView::connectTree() {
     tree_->setSelectionCallback([this](CKsDoc* document, XmlElement* element) {
-        paneHost_->Select(document, element);
+        const bool shown = paneHost_->Select(document, element);
         emit commandsChanged();
+        return shown;
     });
 }
 
@@ -108,6 +115,11 @@ void CKsView::OnInitialUpdate() {
     connectTree();
     tree_->Populate(context_.document);
     emit commandsChanged();
+    // What the import has to say goes to the status bar, once.
+    if (context_.document != nullptr) {
+        const std::string notice = context_.document->takeImportNotice();
+        if (!notice.empty()) emit statusMessage(QString::fromStdString(notice));
+    }
 }
 
 void CKsView::ClearView() {
@@ -122,6 +134,11 @@ bool CKsView::CommitPane() {
     if (!paneHost_->CommitPane()) return false;
     paneHost_->Select(tree_->document(), nullptr);
     return true;
+}
+
+bool CKsView::StorePaneEdits() {
+    if (!tree_->isConnected()) return true;
+    return paneHost_->CommitPane();
 }
 
 void CKsView::DiscardPane() {
@@ -190,9 +207,22 @@ void CKsView::compile() {
         ShowErrorDialog();
         return;
     }
-    if (CompileFile(std::nullopt, document->resourceFilePath(), document->descriptionPath(), true).failed()) {
+    CompileCopy copy;
+    copy.keepBackup = document->keepsBackup();
+    bool copied = false;
+    if (CompileFile(std::nullopt, document->resourceFilePath(), document->descriptionPath(), true, copy,
+                    &copied)
+            .failed()) {
         ShowErrorDialog();
+        return;
     }
+    // The edits are safe once the compiled file is where the project's PE file is, or lies in a
+    // folder that no import clears.
+    const std::filesystem::path compiled =
+        document->descriptionPath().parent_path() / document->resourceFilePath().filename();
+    if (copied || IsSameFile(compiled, document->resourceFilePath()) || !document->isInWorkingFolder())
+        document->MarkCompiled();
+    emit commandsChanged();
 }
 
 void CKsView::importFile() {
@@ -206,16 +236,22 @@ void CKsView::importFile() {
         file = dialog.file();
         folder = dialog.folder();
     }
+    // The import may write into the folder of the open project: its edits are settled first.
+    if (context_.documents != nullptr && !context_.documents->SaveModified()) return;
     std::filesystem::path projectPath;
+    ImportSummary summary;
+    summary.callerTellsBitFields = true;
     HResult hr;
     {
         BusyCursor busy;
-        hr = DecompileProject(pathFromUtf8(file), pathFromUtf8(folder), projectPath);
+        hr = DecompileProject(pathFromUtf8(file), pathFromUtf8(folder), projectPath, &summary);
     }
     if (hr.failed()) {
         ShowErrorDialog();
         return;
     }
+    if (const std::string notice = ImportNotice(summary); !notice.empty())
+        emit statusMessage(QString::fromStdString(notice));
     if (uiSink().ask(uiTextUtf8(kContext, kImportDone), kAppName, Buttons::kYesNo, 0,
                      MessageIcon::kQuestion) != Answer::kYes)
         return;
@@ -278,6 +314,7 @@ void CKsView::rebuildAfterEdit(XmlElement* element) {
     CKsDoc* document = context_.document;
     // The pane may hold elements the edit unlinked.
     paneHost_->Select(document, nullptr);
+    document->SetModifiedFlag();
     const bool written = WriteDescription(*document).succeeded();
     tree_->Populate(document);
     selectElement(element);

@@ -63,6 +63,7 @@ class CKsView : public QWidget, public DocumentView {
     // DocumentView
     void ClearView() override;
     [[nodiscard]] bool CommitPane() override;
+    [[nodiscard]] bool StorePaneEdits() override;
     // Closes the active pane without writing its edits (the user chose to drop them).
     void DiscardPane();
     void OnInitialUpdate() override;

@@ -1,5 +1,6 @@
 #include "ui/options_dlg.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,6 +20,7 @@
 #include <memory>
 #include <system_error>
 
+#include "app/ks_doc.h"
 #include "app/settings_store.h"
 #include "core/errors/errors.h"
 #include "core/errors/message_codes.h"
@@ -442,8 +444,16 @@ COptionsDlg::COptionsDlg(const EditorListSet& lists, int page, QWidget* parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
 
+    // Whether a save over the PE file keeps the previous file beside it.
+    backup_ = new QCheckBox(tr("保存覆盖原文件时保留一个备份 (<文件名>.bak)"), this);
+    backup_->setObjectName(QStringLiteral("keepBackup"));
+    int keep = 1;
+    if (lists_.settings != nullptr) (void)lists_.settings->GetIntSetting(kBackupSection, kBackupKey, keep, 1);
+    backup_->setChecked(keep != 0);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
+    layout->addWidget(backup_);
     layout->addWidget(buttons);
     // The pages lay themselves out from the bottom up: any extra height would only open a gap
     // under the hint.
@@ -485,6 +495,8 @@ void COptionsDlg::accept() {
         if (SaveEditorList(*lists_.settings, kSections[static_cast<std::size_t>(index)], *list).failed())
             ShowErrorDialog();
     }
+    if (lists_.settings != nullptr)
+        (void)lists_.settings->SetIntSetting(kBackupSection, kBackupKey, backup_->isChecked() ? 1 : 0);
     QDialog::accept();
 }
 

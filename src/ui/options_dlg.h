@@ -22,6 +22,8 @@ namespace kestrel {
 class SettingsStore;
 }
 
+class QCheckBox;
+
 namespace kestrel::ui {
 
 // The list of an ExeCmdWidget. Before a click or a key takes the selection away from the selected
@@ -153,11 +155,15 @@ class COptionsDlg : public QDialog {
     // Otherwise every list that changed is replaced and saved, and the dialog closes.
     void accept() override;
 
+    // "Keep a backup when a save replaces the PE file" (General/KeepBackup).
+    QCheckBox* backupBox() const { return backup_; }
+
   private:
     EditorList* target(int index) const;
 
     EditorListSet lists_;
     QTabWidget* tabs_ = nullptr;
+    QCheckBox* backup_ = nullptr;
     std::array<ExeCmdWidget*, kOptionsPageCount> pages_{};
 };
 

@@ -121,12 +121,12 @@ Pane& PaneHost::pane(PaneType type) {
     return *slot;
 }
 
-void PaneHost::Select(CKsDoc* document, XmlElement* element) {
+bool PaneHost::Select(CKsDoc* document, XmlElement* element) {
     const bool committed = CommitPane();
     if (document != nullptr && element != nullptr) {
         // Edits that could not be written stay in their pane: the user has seen why and can try
         // again or take them back.
-        if (!committed) return;
+        if (!committed) return false;
         XmlDocument& description = document->description();
         description.SetCurrent(element);
         std::int32_t directory = 0;
@@ -137,12 +137,13 @@ void PaneHost::Select(CKsDoc* document, XmlElement* element) {
                 std::string name;
                 if (description.GetAttribute("", "Name", name).succeeded()) {
                     ShowFile(document, name, file, ShowMode::kTreeSelection);
-                    return;
+                    return true;
                 }
             }
         }
     }
     ClosePane();
+    return true;
 }
 
 void PaneHost::ShowFile(CKsDoc* document, std::string_view nameOrPath, XmlElement* fileElement,
@@ -238,6 +239,7 @@ bool PaneHost::CommitPane() {
         ShowErrorDialog();
         return false;
     }
+    emit editsStored();
     return true;
 }
 

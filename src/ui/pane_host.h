@@ -40,7 +40,8 @@ class PaneHost : public QWidget {
     ~PaneHost() override;
 
     // The tree's selection callback: commits, then shows the entry's file or closes the pane.
-    void Select(CKsDoc* document, XmlElement* element);
+    // False when the active pane could not store its edits and stays (the error has been shown).
+    bool Select(CKsDoc* document, XmlElement* element);
     // `nameOrPath` is the File element's Name for mode 0 (relative to pe.xml's folder), else a full
     // path.
     void ShowFile(CKsDoc* document, std::string_view nameOrPath, XmlElement* fileElement, ShowMode mode);
@@ -48,6 +49,9 @@ class PaneHost : public QWidget {
     // error dialog has been shown then, and the pane keeps its edits.
     [[nodiscard]] bool CommitPane();
     void ClosePane();
+
+    // True while the active pane holds edits that are not in its file yet.
+    bool hasPendingEdits() const { return active_ != nullptr && active_->isModified(); }
 
     // Panes call this when their edit commands changed state.
     void notifyCommandsChanged() { emit commandsChanged(); }
@@ -66,6 +70,8 @@ class PaneHost : public QWidget {
     void statusMessage(const QString& text);
     // The active pane's edit commands changed state (a selection, an edit, the undo history).
     void commandsChanged();
+    // The active pane wrote its edits to its file.
+    void editsStored();
 
   protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -47,6 +47,15 @@ QMessageBox::ButtonRole roleOf(Answer answer) {
     }
 }
 
+// The compile question names what its buttons do.
+QString buttonCaption(Buttons buttons, Answer answer) {
+    if (buttons == Buttons::kCompileDiscardCancel) {
+        if (answer == Answer::kYes) return QCoreApplication::translate("QtUiSink", "编译(&C)");
+        if (answer == Answer::kNo) return QCoreApplication::translate("QtUiSink", "放弃(&D)");
+    }
+    return answerCaption(answer);
+}
+
 }  // namespace
 
 QString answerCaption(Answer answer) {
@@ -79,7 +88,7 @@ std::unique_ptr<QMessageBox> buildMessageBox(std::string_view text, std::string_
     QPushButton* escapeButton = nullptr;
     for (int i = 0; i < count; ++i) {
         Answer answer = buttonAnswer(buttons, i);
-        QPushButton* button = box->addButton(answerCaption(answer), roleOf(answer));
+        QPushButton* button = box->addButton(buttonCaption(buttons, answer), roleOf(answer));
         button->setProperty("answer", static_cast<int>(answer));
         if (i == defaultButton || (i == 0 && (defaultButton < 0 || defaultButton >= count))) {
             box->setDefaultButton(button);
@@ -91,14 +100,21 @@ std::unique_ptr<QMessageBox> buildMessageBox(std::string_view text, std::string_
     return box;
 }
 
+QWidget* boxParent() {
+    // While a modal dialog runs, a box must sit on it: one parented elsewhere (or nowhere, in the
+    // moment the focus moves between windows) would be blocked by that dialog and take no input.
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    return QApplication::activeWindow();
+}
+
 void QtUiSink::message(std::string_view text, std::string_view caption, MessageIcon icon) {
-    auto box = buildMessageBox(text, caption, Buttons::kOk, 0, icon, QApplication::activeWindow());
+    auto box = buildMessageBox(text, caption, Buttons::kOk, 0, icon, boxParent());
     box->exec();
 }
 
 Answer QtUiSink::ask(std::string_view text, std::string_view caption, Buttons buttons, int defaultButton,
                      MessageIcon icon) {
-    auto box = buildMessageBox(text, caption, buttons, defaultButton, icon, QApplication::activeWindow());
+    auto box = buildMessageBox(text, caption, buttons, defaultButton, icon, boxParent());
     box->exec();
     auto* clicked = box->clickedButton();
     if (clicked == nullptr) return buttonAnswer(buttons, defaultButton);

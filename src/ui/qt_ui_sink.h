@@ -13,6 +13,9 @@ namespace kestrel::ui {
 // default can be checked without running it.
 std::unique_ptr<QMessageBox> buildMessageBox(std::string_view text, std::string_view caption, Buttons buttons,
                                              int defaultButton, MessageIcon icon, QWidget* parent);
+// The window a message box or the error dialog is shown on: the running modal dialog, else the
+// active window.
+QWidget* boxParent();
 // The caption of a button of the message boxes ("确定", "取消", "是(&Y)", ...).
 QString answerCaption(Answer answer);
 

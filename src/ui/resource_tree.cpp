@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QTreeWidgetItemIterator>
 #include <cassert>
 #include <cstdint>
@@ -105,7 +106,9 @@ ResourceTree::ResourceTree(QWidget* parent) : QTreeWidget(parent) {
                      colours.color(QPalette::Active, QPalette::HighlightedText));
     setPalette(colours);
     connect(this, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { onCurrentItemChanged(current); });
+            [this](QTreeWidgetItem* current, QTreeWidgetItem* previous) {
+                onCurrentItemChanged(current, previous);
+            });
     connect(this, &QTreeWidget::itemExpanded, this,
             [this](QTreeWidgetItem* item) { showGroupOpen(item, true); });
     connect(this, &QTreeWidget::itemCollapsed, this,
@@ -267,9 +270,12 @@ XmlElement* ResourceTree::elementOf(const QTreeWidgetItem* item) const {
     return handles_.resolve(handleOf(item));
 }
 
-void ResourceTree::onCurrentItemChanged(QTreeWidgetItem* current) {
+void ResourceTree::onCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous) {
     if (populating_ || !callback_) return;
-    callback_(document_, elementOf(current));
+    if (callback_(document_, elementOf(current)) || previous == nullptr) return;
+    // The pane still shows the previous entry: the tree says so too.
+    const QSignalBlocker blocker(this);
+    setCurrentItem(previous);
 }
 
 }  // namespace kestrel::ui

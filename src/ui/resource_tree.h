@@ -51,7 +51,9 @@ class ResourceTree : public QTreeWidget {
 
   public:
     // select(document, element): the pane host's selection callback.
-    using SelectionCallback = std::function<void(CKsDoc*, XmlElement*)>;
+    // Returns false when the selection was refused (the pane could not store its edits): the
+    // previous item is selected again.
+    using SelectionCallback = std::function<bool(CKsDoc*, XmlElement*)>;
 
     explicit ResourceTree(QWidget* parent = nullptr);
 
@@ -84,7 +86,7 @@ class ResourceTree : public QTreeWidget {
     QTreeWidgetItem* insert(QTreeWidgetItem* parent, const QString& text, XmlElement* element,
                             TreeImage image);
     void setImage(QTreeWidgetItem* item, TreeImage image);
-    void onCurrentItemChanged(QTreeWidgetItem* current);
+    void onCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
 
     CKsDoc* document_ = nullptr;
     SelectionCallback callback_;

@@ -413,40 +413,54 @@ void VersionWnd::showTree() {
     form_->setValues(shown_);
 }
 
-void VersionWnd::accept() {
-    if (!loaded_) return;
+bool VersionWnd::isModified() const {
+    return modified_ || formEdited();
+}
+
+bool VersionWnd::formEdited() const {
+    return loaded_ && form_->values() != shown_;
+}
+
+QString VersionWnd::takeForm() {
     VersionInfo edited = info_;
     const QString problem = applyVersionForm(edited, shown_, form_->values());
-    if (!problem.isEmpty()) {
-        uiSink().message(problem.toStdString(), kAppName, MessageIcon::kExclamation);
-        return;
-    }
+    if (!problem.isEmpty()) return problem;
     std::vector<std::byte> written;
-    if (WriteVersionInfo(edited, written).failed()) {
-        uiSink().message(tr("版本信息超过 65535 字节，无法保存。").toStdString(), kAppName,
-                         MessageIcon::kExclamation);
-        return;
-    }
+    if (WriteVersionInfo(edited, written).failed()) return tr("版本信息超过 65535 字节，无法保存。");
     if (written != bytes_) {
         // The tree is read back from what will be written, so the form shows exactly that.
         VersionInfo reread;
-        if (ParseVersionInfo(written, reread).failed()) {
-            uiSink().message(tr("版本信息无法保存。").toStdString(), kAppName, MessageIcon::kExclamation);
-            return;
-        }
+        if (ParseVersionInfo(written, reread).failed()) return tr("版本信息无法保存。");
         bytes_ = std::move(written);
         info_ = std::move(reread);
         modified_ = true;
     }
     showTree();
+    return {};
+}
+
+void VersionWnd::accept() {
+    if (!loaded_) return;
+    const QString problem = takeForm();
+    if (!problem.isEmpty()) uiSink().message(problem.toStdString(), kAppName, MessageIcon::kExclamation);
     if (host_ != nullptr) host_->notifyCommandsChanged();
 }
 
 void VersionWnd::reject() {
     showTree();
+    if (host_ != nullptr) host_->notifyCommandsChanged();
 }
 
 HResult VersionWnd::Commit() {
+    // Leaving the pane takes what was typed as OK does; a field it cannot take keeps the pane, and
+    // the error dialog says what is wrong with it.
+    if (formEdited()) {
+        const QString problem = takeForm();
+        if (!problem.isEmpty()) {
+            ReportMessage(true, kSource, __LINE__, "%s", {problem.toStdString()});
+            return kInvalidArg;
+        }
+    }
     if (!modified_) return kOk;
     if (HResult hr = WriteFileAtomic(path_, bytes_); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);

@@ -4,7 +4,8 @@
 //
 // OK takes what was edited into the version tree (only the fields whose text changed, so every
 // other byte of the resource stays as it was) and marks the pane modified; the pane host's commit
-// writes the file. Cancel puts the form back to what the tree holds. A text that does not read as
+// writes the file, taking what was typed but not OK'd first. Cancel puts the form back to what the
+// tree holds. A text that does not read as
 // what its field holds is refused with a message and nothing changes.
 #pragma once
 
@@ -114,8 +115,11 @@ class VersionWnd : public QWidget {
     void ShowVersionFile(const std::filesystem::path& path, XmlElement* fileElement, CKsDoc* document);
     // Shows the file again as it is on disk; OK'd edits not yet written are dropped.
     void Reload();
-    bool isModified() const { return modified_; }
-    // Writes the edited resource (atomically). Failures are recorded.
+    // True when OK'd edits are not in the file yet, or the form holds typed edits.
+    bool isModified() const;
+    // Takes the form's typed edits as OK does, then writes the edited resource (atomically). A
+    // field that cannot be taken keeps the form as typed; its problem and write failures are
+    // recorded.
     HResult Commit();
 
     // The form's OK and Cancel.
@@ -134,6 +138,9 @@ class VersionWnd : public QWidget {
 
   private:
     void showTree();
+    bool formEdited() const;
+    // Takes the form's edits into the resource; the problem with them, or an empty text.
+    QString takeForm();
 
     PaneHost* host_ = nullptr;
     std::filesystem::path path_;

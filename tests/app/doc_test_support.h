@@ -30,6 +30,10 @@ class RecordingView : public DocumentView {
         calls.push_back("commit");
         return commitSucceeds;
     }
+    bool StorePaneEdits() override {
+        calls.push_back("store");
+        return commitSucceeds;
+    }
     bool commitSucceeds = true;
     // Like the real view, the rebuild walks the description: it must be loaded whenever a project
     // is open.

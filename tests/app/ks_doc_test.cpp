@@ -7,6 +7,7 @@
 #include "app/recent_files.h"
 #include "app/settings_store.h"
 #include "app_test_env.h"
+#include "core/pe/compile_file.h"
 #include "core/platform/paths.h"
 #include "doc_test_support.h"
 #include "support/temp_dir.h"
@@ -48,10 +49,10 @@ class DocTest : public IsolatedAppTest {
 
 TEST_F(DocTest, OpeningAPeFileReplacesTempAndShowsThePeFile) {
     temp_.write("data/Quillon/Kestrel/Temp/stale.BIN", "old");
-    temp_.write("data/Quillon/Kestrel/Temp/BLUE/ARROW.BMP", "kept");
+    temp_.write("data/Quillon/Kestrel/Temp/BLUE/ARROW.BMP", "stale");
     openOriginal();
     EXPECT_FALSE(std::filesystem::exists(tempFolder_ / "stale.BIN"));
-    EXPECT_EQ(readText(tempFolder_ / "BLUE/ARROW.BMP"), "kept");
+    EXPECT_FALSE(std::filesystem::exists(tempFolder_ / "BLUE")) << "earlier imports' subfolders go too";
     EXPECT_EQ(document_.projectPath(), tempFolder_ / "theme.kestrel");
     EXPECT_EQ(document_.descriptionPath(), tempFolder_ / "pe.xml");
     EXPECT_EQ(document_.resourceFilePath(), original_);
@@ -96,6 +97,8 @@ TEST_P(BadFileTest, IsRefusedBeforeTempIsTouchedAndThePreviousProjectStays) {
     std::filesystem::path bad = temp_ / "in/bad.dll";
     if (GetParam().content != "@missing") temp_.write("in/bad.dll", GetParam().content);
 
+    // The edit is offered for compile first; discarding it still leaves it where it is.
+    sink_.answers = {Answer::kNo};
     EXPECT_FALSE(controller_.openDocument(bad));
     ASSERT_EQ(sink_.errors.size(), 1u);
     if (GetParam().formatMessage) {
@@ -257,6 +260,8 @@ TEST_F(DocTest, APeFileInsideTheWorkingFolderIsImportedWhereItLiesAndCompiledInP
     std::vector<std::byte> compiledBytes = readBytes(compiled);
     ASSERT_FALSE(compiledBytes.empty());
 
+    // The build stayed in Temp only, so opening another file offers the compile again: discarded.
+    sink_.answers = {Answer::kNo};
     ASSERT_TRUE(controller_.openDocument(compiled));
     EXPECT_EQ(readBytes(compiled), compiledBytes) << "the file being opened is not cleared away";
     EXPECT_EQ(document_.resourceFilePath(), compiled);
@@ -309,15 +314,14 @@ TEST_F(DocTest, SaveAsProposesThePeFileAndRefusesAProjectFileName) {
     EXPECT_FALSE(document_.isSaveAs());
 }
 
-TEST_F(DocTest, SaveAsToANameDifferingOnlyInCaseStillAsksAndCopies) {
+TEST_F(DocTest, SaveAsToANameDifferingOnlyInCaseCopies) {
     SavePrompts prompts;
     DocumentController controller(document_, &prompts);
     openOriginal();
     std::filesystem::path upper = tempFolder_ / "THEME.DLL";
     prompts.choices = {upper};
-    sink_.answers = {Answer::kYes};
     EXPECT_TRUE(controller.saveAs());
-    EXPECT_EQ(sink_.questions.size(), 1u);
+    EXPECT_TRUE(sink_.questions.empty()) << "Save As writes where the user has just said";
     EXPECT_EQ(document_.resourceFilePath(), upper);
     EXPECT_TRUE(std::filesystem::exists(upper));
 }
@@ -329,6 +333,7 @@ TEST_F(DocTest, ClosingWritesTheDescriptionBackAndNothingWithoutOne) {
 
     openOriginal();
     std::filesystem::remove(tempFolder_ / "pe.xml");
+    sink_.answers = {Answer::kNo};  // the removal is a change of the folder: not compiled
     controller_.close();
     EXPECT_TRUE(std::filesystem::exists(tempFolder_ / "pe.xml"));
     EXPECT_FALSE(document_.isOpen());
@@ -347,6 +352,132 @@ TEST_F(DocTest, AModifiedDocumentAsksBeforeItIsReplaced) {
     EXPECT_TRUE(controller_.openDocument(other));
     EXPECT_EQ(document_.resourceFilePath(), other);
     EXPECT_FALSE(document_.IsModified());
+}
+
+TEST_F(DocTest, ChangesOfTheWorkingFolderAreOfferedForCompileBeforeTheyCouldBeLost) {
+    openOriginal();
+    EXPECT_FALSE(document_.CheckModified());
+    EXPECT_TRUE(controller_.SaveModified());
+    EXPECT_TRUE(sink_.questions.empty());
+
+    // A change no command told of (another program's edit) is seen in the folder.
+    temp_.write("data/Quillon/Kestrel/Temp/edited.txt", "one");
+    EXPECT_TRUE(document_.CheckModified());
+    view_.calls.clear();
+    sink_.answers = {Answer::kCancel};
+    EXPECT_FALSE(controller_.SaveModified());
+    ASSERT_EQ(sink_.questions.size(), 1u);
+    EXPECT_NE(sink_.questions[0].find("theme.dll"), std::string::npos);
+    EXPECT_EQ(view_.count("store"), 1) << "the pane's edits are part of the question";
+    // A pane that cannot store its edits stops everything before the question.
+    view_.commitSucceeds = false;
+    EXPECT_FALSE(controller_.SaveModified());
+    EXPECT_EQ(sink_.questions.size(), 1u);
+    view_.commitSucceeds = true;
+
+    // Discard takes the folder as it is: nothing more is asked.
+    sink_.answers = {Answer::kNo};
+    EXPECT_TRUE(controller_.SaveModified());
+    EXPECT_FALSE(document_.CheckModified());
+
+    // Compile with the copy declined leaves the edits in Temp only: the user stays with them.
+    const std::vector<std::byte> before = readBytes(original_);
+    std::filesystem::path bitmap;
+    for (const auto& entry : std::filesystem::directory_iterator(tempFolder_))
+        if (entry.path().extension() == ".BMP") bitmap = entry.path();
+    ASSERT_FALSE(bitmap.empty());
+    std::vector<std::byte> pixels = readBytes(bitmap);
+    pixels.back() ^= std::byte{0xFF};
+    temp_.write(pathToUtf8(bitmap.lexically_relative(temp_.path())), pixels);
+    sink_.answers = {Answer::kYes, Answer::kNo};
+    EXPECT_FALSE(controller_.SaveModified());
+    EXPECT_EQ(readBytes(original_), before);
+    EXPECT_TRUE(document_.IsModified());
+
+    // Compile with the copy made: the PE file holds the build and the previous file is kept once.
+    sink_.answers = {Answer::kYes, Answer::kYes};
+    EXPECT_TRUE(controller_.SaveModified());
+    EXPECT_NE(readBytes(original_), before);
+    EXPECT_EQ(readBytes(BackupPathOf(original_)), before);
+    EXPECT_FALSE(document_.IsModified());
+    EXPECT_TRUE(sink_.errors.empty());
+}
+
+TEST_F(DocTest, SaveAsWritesTheChosenFileAndSaveKeepsOneBackupUnlessTurnedOff) {
+    SavePrompts prompts;
+    DocumentController controller(document_, &prompts);
+    openOriginal();
+    std::filesystem::create_directories(temp_ / "out");
+    const std::filesystem::path copy = temp_ / "out/copy.dll";
+    temp_.write("out/copy.dll", "an older file the user chose to replace");
+    prompts.choices = {copy};
+    EXPECT_TRUE(controller.saveAs());
+    EXPECT_TRUE(sink_.questions.empty());
+    EXPECT_NE(readText(copy), "an older file the user chose to replace");
+    EXPECT_FALSE(std::filesystem::exists(BackupPathOf(copy)))
+        << "only the project's own PE file is backed up";
+
+    // Plain Save still asks before it replaces the PE file, and keeps the previous one.
+    const std::vector<std::byte> previous = readBytes(copy);
+    temp_.write("data/Quillon/Kestrel/Temp/edited.txt", "edit");
+    sink_.answers = {Answer::kYes};
+    EXPECT_TRUE(controller.save());
+    EXPECT_EQ(sink_.questions.size(), 1u);
+    EXPECT_EQ(readBytes(BackupPathOf(copy)), previous);
+
+    // The setting turns the backup off.
+    ASSERT_TRUE(settings_.SetIntSetting(kBackupSection, kBackupKey, 0).succeeded());
+    document_.setSettings(&settings_);
+    std::filesystem::remove(BackupPathOf(copy));
+    sink_.answers = {Answer::kYes};
+    EXPECT_TRUE(controller.save());
+    EXPECT_FALSE(std::filesystem::exists(BackupPathOf(copy)));
+}
+
+TEST_F(DocTest, ClearingTempRemovesSubfoldersButNothingALinkLeadsTo) {
+    const std::filesystem::path outside = temp_.write("outside/mine.txt", "mine").parent_path();
+    temp_.write("data/Quillon/Kestrel/Temp/OLD/NESTED/X.BMP", "stale");
+    std::filesystem::create_directory_symlink(outside, tempFolder_ / "LINKED");
+    std::filesystem::create_directories(tempFolder_ / "HOLDER");
+    std::filesystem::create_directory_symlink(outside, tempFolder_ / "HOLDER" / "inner");
+    // A PE file lying in a subfolder of Temp is imported, not removed with its folder.
+    const std::filesystem::path inside =
+        temp_.write("data/Quillon/Kestrel/Temp/KEEP/inside.dll", testing::smallPe(5));
+    ASSERT_TRUE(controller_.openDocument(inside));
+    EXPECT_FALSE(std::filesystem::exists(tempFolder_ / "OLD"));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(tempFolder_ / "LINKED")));
+    EXPECT_FALSE(std::filesystem::exists(tempFolder_ / "HOLDER"));
+    EXPECT_EQ(readText(outside / "mine.txt"), "mine");
+    EXPECT_TRUE(std::filesystem::exists(inside));
+}
+
+TEST_F(DocTest, AFileThatCannotBeOpenedSaysWhyInTheFirstLines) {
+    std::vector<std::byte> pe = testing::smallPe();
+    pe.resize(300);
+    const std::filesystem::path cut = temp_.write("in/cut.dll", pe);
+    const std::filesystem::path text = temp_.write("in/notes.dll", "just some text");
+    const std::filesystem::path missing = temp_ / "in/gone.dll";
+    const struct {
+        std::filesystem::path file;
+        std::string cause;
+    } cases[] = {{missing, "文件不存在。"},
+                 {text, "它不是 PE 文件 (程序、DLL 或 .msstyles)。"},
+                 {cut, "文件不完整：在第 300 字节处被截断。"}};
+    for (const auto& entry : cases) {
+        sink_.errors.clear();
+        EXPECT_FALSE(controller_.openDocument(entry.file));
+        ASSERT_EQ(sink_.errors.size(), 1u) << entry.file;
+        const std::string expected = "无法打开文件 " + entry.file.string() + "：\r\n" + entry.cause + "\r\n";
+        EXPECT_EQ(sink_.errors[0].substr(0, expected.size()), expected);
+    }
+}
+
+TEST_F(DocTest, BitFieldBitmapsAreToldOnceAfterTheImportInsteadOfInABox) {
+    const std::filesystem::path sample = temp_.write("in/sample.dll", pebuilder::buildSampleImage());
+    ASSERT_TRUE(controller_.openDocument(sample));
+    EXPECT_TRUE(sink_.messages.empty());
+    EXPECT_EQ(document_.takeImportNotice(), "警告: 2 个位域 (BI_BITFIELDS) 位图保留为 BMP 文件。");
+    EXPECT_EQ(document_.takeImportNotice(), "");
 }
 
 TEST(ClearFolderFilesTest, DeletesPlainFilesOnlyAndSparesTheKeptFile) {

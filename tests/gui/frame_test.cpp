@@ -163,7 +163,7 @@ TEST_F(FrameTest, OpenSaveAndReopenOfTheProject) {
     frame->setOpenChooser([&] { return std::optional<std::filesystem::path>(dll); });
     frame->openFile();
     ASSERT_TRUE(document->isOpen());
-    EXPECT_EQ(frame->windowTitle(), QStringLiteral("sample.dll - Kestrel"));
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("sample.dll[*] - Kestrel"));
     EXPECT_GT(frame->view()->tree()->topLevelItemCount(), 0);
     EXPECT_TRUE(std::filesystem::exists(dataFolder() / "Temp" / "sample.kestrel"));
     EXPECT_EQ(recent->entries().front(), pathToUtf8(dll));
@@ -208,7 +208,7 @@ TEST_F(FrameTest, DroppedPeFileOrProjectOpensAsFileOpenDoes) {
     const auto dll = temp_.write("in/sample.dll", pebuilder::buildSampleImage());
     EXPECT_TRUE(dragAndDrop(*frame, *urls({local(dll)})));
     ASSERT_TRUE(document->isOpen());
-    EXPECT_EQ(frame->windowTitle(), QStringLiteral("sample.dll - Kestrel"));
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("sample.dll[*] - Kestrel"));
     EXPECT_TRUE(std::filesystem::exists(dataFolder() / "Temp" / "sample.kestrel"));
     EXPECT_EQ(recent->entries().front(), pathToUtf8(dll));
     EXPECT_GT(frame->view()->tree()->topLevelItemCount(), 0);

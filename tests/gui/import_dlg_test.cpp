@@ -1,9 +1,14 @@
 #include "ui/import_dlg.h"
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 
 #include "core/platform/paths.h"
 #include "gui_test_support.h"
+#include "ui/qt_ui_sink.h"
 
 namespace kestrel::ui {
 namespace {
@@ -146,6 +151,51 @@ TEST_F(ImportDlgTest, OkIntoAFolderHoldingAProjectAsksFirst) {
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(sink.questions, std::vector<std::string>(3, std::string(kImportProjectPresent)));
+}
+
+}  // namespace
+}  // namespace kestrel::ui
+
+namespace kestrel::ui {
+namespace {
+
+TEST_F(ImportDlgTest, AFolderThatTakesNoFilesIsNamedAndTheBoxOverTheDialogTakesInput) {
+    CImportDlg dialog(settings_.get(), dataFolder());
+    dialog.setFile(pathToUtf8(sampleDll()));
+    // A folder even the administrator cannot write in, existing or to be created.
+    for (const std::string folder : {"/sys/kernel", "/proc/kestrel-import"}) {
+        sink.messages.clear();
+        sink.answers = {Answer::kYes};  // create it
+        dialog.setFolder(folder);
+        EXPECT_FALSE(dialog.checkFolder()) << folder;
+        ASSERT_EQ(sink.messages.size(), 1u) << folder;
+        EXPECT_EQ(sink.messages[0].rfind("无法在文件夹 " + folder + " 中写入文件：\r\n", 0), 0u)
+            << sink.messages[0];
+    }
+
+    // While the modal dialog runs, a box is shown on it, so that the dialog does not block it.
+    QtUiSink qtSink;
+    setUiSink(&qtSink);
+    dialog.open();
+    QWidget* boxOwner = nullptr;
+    bool answered = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        boxOwner = box->parentWidget();
+        box->buttons().front()->click();
+        answered = true;
+    });
+    // Should no box come up on the dialog, the one that did is closed rather than waited for.
+    QTimer::singleShot(3000, [&] {
+        if (QWidget* other = QApplication::activeModalWidget(); other != nullptr && other != &dialog)
+            other->close();
+    });
+    qtSink.message("test", kAppName, MessageIcon::kExclamation);
+    setUiSink(&sink);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(boxOwner, &dialog);
+    dialog.reject();
 }
 
 }  // namespace

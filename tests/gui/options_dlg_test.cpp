@@ -1,6 +1,7 @@
 #include "ui/options_dlg.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QWindow>
 
 #include "app/ks_app.h"
+#include "app/ks_doc.h"
 #include "gui_test_support.h"
 #include "ui/gui_main.h"
 #include "ui/ks_frame.h"
@@ -260,6 +262,19 @@ TEST_F(OptionsTest, DialogOkKeepsEveryFieldOfTheEntriesAndSavesChangedLists) {
     EXPECT_EQ(stored, text);
     ASSERT_TRUE(LoadEditorList(reread, kImageEditorsSection, stored).succeeded());
     EXPECT_EQ(stored, imageBefore);
+}
+
+TEST_F(OptionsTest, TheBackupOfASaveCanBeTurnedOffAndOnAgain) {
+    EditorList image, text, hex;
+    for (const bool keep : {false, true}) {
+        COptionsDlg dialog({&image, &text, &hex, settings_.get()}, 0, nullptr);
+        EXPECT_NE(dialog.backupBox()->isChecked(), keep) << "shows the stored choice, backups by default";
+        dialog.backupBox()->setChecked(keep);
+        dialog.accept();
+        CKsDoc document(dataFolder() / "Temp");
+        document.setSettings(settings_.get());
+        EXPECT_EQ(document.keepsBackup(), keep);
+    }
 }
 
 TEST_F(OptionsTest, DialogOkStopsAtTheFirstFailingPageAndCancelDiscards) {

@@ -54,7 +54,7 @@ class StartupTest : public testing::IsolatedGuiTest {
 TEST_F(StartupTest, EmptyRecentListStartsOnAnEmptyDocument) {
     EXPECT_TRUE(runAndClose({}));
     EXPECT_TRUE(shown);
-    EXPECT_EQ(title, QStringLiteral("无标题 - Kestrel"));
+    EXPECT_EQ(title, QStringLiteral("无标题[*] - Kestrel"));
 }
 
 TEST_F(StartupTest, ResumeRuleReopensTheLastTempProject) {
@@ -65,7 +65,7 @@ TEST_F(StartupTest, ResumeRuleReopensTheLastTempProject) {
     ASSERT_TRUE(settings_->sync().succeeded());
     EXPECT_TRUE(runAndClose({}));
     EXPECT_TRUE(shown);
-    EXPECT_EQ(title, QStringLiteral("sample.dll - Kestrel"));
+    EXPECT_EQ(title, QStringLiteral("sample.dll[*] - Kestrel"));
     // Closing wrote the layout.
     SettingsStore after;
     EXPECT_TRUE(after.contains("Layout", "MainRect"));

@@ -184,7 +184,7 @@ TEST_F(VersionWndTest, OkMarksModifiedAndTheCommitWritesTheFile) {
     form.fileVersionEdit()->setText("5.1.2600");
     form.okButton()->click();
     EXPECT_EQ(sink.messages.size(), 1u);
-    EXPECT_FALSE(pane->isModified());
+    EXPECT_TRUE(pane->isModified()) << "the typed text is an edit the pane still holds";
 
     form.fileVersionEdit()->setText("5,1,2600,0");
     form.valueEdit(0)->setText("Kestrel Makers");
@@ -204,6 +204,41 @@ TEST_F(VersionWndTest, OkMarksModifiedAndTheCommitWritesTheFile) {
     host->edit(EditCommand::kUndo);
     EXPECT_FALSE(pane->isModified());
     EXPECT_EQ(form.productVersionEdit()->text(), "6,1,0,0");
+}
+
+TEST_F(VersionWndTest, LeavingThePaneTakesTypedFieldsAndAFieldThatIsWrongKeepsIt) {
+    VersionWnd* pane = show("VERSION");
+    ASSERT_NE(pane, nullptr);
+    XmlElement* other = nullptr;
+    for (const testing::ProjectFile& file : files)
+        if (file.name == "BROKEN") other = file.element->parent();
+    ASSERT_NE(other, nullptr);
+
+    // Typed without OK: selecting another resource writes it as OK would have.
+    pane->form()->valueEdit(0)->setText("Typed Corp");
+    EXPECT_TRUE(pane->isModified());
+    ASSERT_TRUE(host->Select(document.get(), other));
+    EXPECT_EQ(GetVersionString(parsed(testing::readBytes(folder / "VERSION")), u"CompanyName"),
+              u"Typed Corp");
+
+    // A field that does not read keeps the pane with the typed text, says why, and writes nothing.
+    pane = show("VERSION");
+    const std::vector<std::byte> before = testing::readBytes(folder / "VERSION");
+    pane->form()->fileVersionEdit()->setText("5.1.2600");
+    pane->form()->valueEdit(0)->setText("Never Written");
+    EXPECT_FALSE(host->Select(document.get(), other));
+    EXPECT_EQ(host->activeWidget(), pane);
+    EXPECT_EQ(pane->form()->fileVersionEdit()->text(), "5.1.2600");
+    ASSERT_EQ(sink.errors.size(), 1u);
+    EXPECT_EQ(sink.errors[0].rfind("文件版本 \"5.1.2600\" 无效", 0), 0u) << sink.errors[0];
+    EXPECT_FALSE(host->CommitPane());
+    EXPECT_EQ(testing::readBytes(folder / "VERSION"), before);
+
+    // Cancel still puts the form back, and the pane can be left.
+    pane->form()->cancelButton()->click();
+    EXPECT_FALSE(pane->isModified());
+    EXPECT_TRUE(host->Select(document.get(), other));
+    EXPECT_EQ(testing::readBytes(folder / "VERSION"), before);
 }
 
 TEST_F(VersionWndTest, BrokenAndMissingFilesShowNothingToSave) {

@@ -205,6 +205,8 @@ constexpr TextPair kEnglishTexts[] = {
      "Compiled successfully.\r\n\r\nCopy the compiled file:\r\n\r\n--> '%s'\r\n\r\n to its original "
      "place:\r\n\r\n--> '%s' ?\r\n\r\nThis cannot be undone."},
     {"一个错误发生于复制\r\n\r\n%s\r\n文件到\r\n%s", "An error occurred while copying\r\n\r\n%s\r\nto\r\n%s"},
+    {"无法建立备份文件\r\n\r\n%s\r\n\r\n原文件未被更改。",
+     "The backup file\r\n\r\n%s\r\n\r\ncould not be written. The original file was not changed."},
     {"成功的编译为：\r\n\r\n'%s'", "Compiled successfully as:\r\n\r\n'%s'"},
 
     // Adding, replacing and deleting resources; one-shot edits.
@@ -266,7 +268,8 @@ constexpr TextPair kEnglishTexts[] = {
      "Error while trying to edit the file '%s'.\r\n\r\nSet up a text editor in Tools->Options, or associate "
      "a "
      "program with this kind of file."},
-    {"是否保存对 %s 的更改？", "Save the changes to %s?"},
+    {"%s 有尚未编译的更改。\r\n\r\n要编译并保存这些更改，还是放弃它们？",
+     "%s has changes that are not compiled yet.\r\n\r\nCompile and save them, or discard them?"},
     {"编译的文件不能保存为 Kestrel 项目文件 (*.kestrel)。\r\n\r\n请选择一个 .exe、.dll 或 .msstyles 文件名。",
      "The compiled file cannot be saved as a Kestrel project file (*.kestrel).\r\n\r\nChoose a .exe, .dll or "
      ".msstyles file name."},
@@ -275,6 +278,12 @@ constexpr TextPair kEnglishTexts[] = {
     {"打开 Kestrel 文件", "Open Kestrel File"},
     {"无标题", "Untitled"},
     {"无法打开文件 %s。", "Cannot open the file %s."},
+    {"无法打开文件 %s：\r\n%s", "Cannot open the file %s:\r\n%s"},
+    {"文件不存在。", "The file does not exist."},
+    {"没有读取它的权限。", "You have no permission to read it."},
+    {"文件是空的 (0 字节)。", "The file is empty (0 bytes)."},
+    {"它不是 PE 文件 (程序、DLL 或 .msstyles)。", "It is not a PE file (a program, DLL or .msstyles)."},
+    {"文件不完整：在第 %u 字节处被截断。", "The file is incomplete: it is cut short at byte %u."},
 };
 
 }  // namespace

@@ -1,4 +1,7 @@
 #include "core/pe/compile_file.h"
+
+#include <system_error>
+
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
 #include "core/errors/message_codes.h"
@@ -19,11 +22,20 @@ constexpr std::string_view kCopyQuestion =
     "？\r\n\r\n这项操作无法撤消。";
 constexpr std::string_view kCopyFailed = "一个错误发生于复制\r\n\r\n%s\r\n文件到\r\n%s";
 constexpr std::string_view kCompiledAs = "成功的编译为：\r\n\r\n'%s'";
+constexpr std::string_view kBackupFailed = "无法建立备份文件\r\n\r\n%s\r\n\r\n原文件未被更改。";
 
 }  // namespace
 
+std::filesystem::path BackupPathOf(const std::filesystem::path& destination) {
+    std::filesystem::path backup = destination;
+    backup += ".bak";
+    return backup;
+}
+
 HResult CompileFile(const std::optional<std::filesystem::path>& target, const std::filesystem::path& peFile,
-                    const std::filesystem::path& descriptionPath, bool showSuccess) {
+                    const std::filesystem::path& descriptionPath, bool showSuccess, const CompileCopy& copy,
+                    bool* copied) {
+    if (copied != nullptr) *copied = false;
     CResCompiler compiler;
     std::filesystem::path folder = descriptionPath.parent_path();
     if (folder.empty()) folder = ".";
@@ -43,14 +55,25 @@ HResult CompileFile(const std::optional<std::filesystem::path>& target, const st
     const std::string compiledText = pathToUtf8(compiled);
     const std::string destinationText = pathToUtf8(destination);
     if (!IsSameFile(compiled, destination)) {
-        Answer answer = uiSink().ask(safeFormat(Localized(kCopyQuestion), {compiledText, destinationText}),
-                                     kAppName, Buttons::kYesNo, 1, MessageIcon::kQuestion);
-        if (answer != Answer::kYes) return kOk;
+        if (copy.ask && uiSink().ask(safeFormat(Localized(kCopyQuestion), {compiledText, destinationText}),
+                                     kAppName, Buttons::kYesNo, 1, MessageIcon::kQuestion) != Answer::kYes) {
+            return kOk;
+        }
+        std::error_code error;
+        if (copy.keepBackup && std::filesystem::is_regular_file(destination, error)) {
+            const std::filesystem::path backup = BackupPathOf(destination);
+            if (HResult hr = CopyFileAtomic(destination, backup); hr.failed()) {
+                RecordError(true, kSource, __LINE__, hr);
+                ReportMessage(false, kSource, __LINE__, kBackupFailed, {pathToUtf8(backup)});
+                return hr;
+            }
+        }
         if (HResult hr = CopyFileAtomic(compiled, destination); hr.failed()) {
             RecordError(true, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, kCopyFailed, {compiledText, destinationText});
             return hr;
         }
+        if (copied != nullptr) *copied = true;
         return kOk;
     }
     if (showSuccess)

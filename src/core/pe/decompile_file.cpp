@@ -58,7 +58,11 @@ bool takesFixedName(std::string_view stored, Bytes image, std::string_view proje
 
 HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem::path& folder,
                       std::filesystem::path& projectPath, ImportSummary* summary) {
-    if (summary) *summary = ImportSummary{};
+    const bool callerTellsBitFields = summary != nullptr && summary->callerTellsBitFields;
+    if (summary) {
+        *summary = ImportSummary{};
+        summary->callerTellsBitFields = callerTellsBitFields;
+    }
     (void)CreateFolderPath(folder);
 
     MappedFile file;
@@ -83,6 +87,7 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
     {
         auto dump = std::make_unique<CExeDump>();
         dump->switches().pngBitmaps = true;
+        dump->switches().bitFieldBox = !callerTellsBitFields;
         dump->reserveFileName(projectName);
         if (!inside.empty()) dump->reserveFileName(inside);
         hr = dump->Dump(image, folder, kDescriptionFileName);

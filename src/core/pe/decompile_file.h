@@ -11,6 +11,9 @@ namespace kestrel {
 // What an import met that its caller may want to mention once it is done.
 struct ImportSummary {
     int bitFieldBitmaps = 0;  // BI_BITFIELDS bitmaps, kept as .BMP files
+    // Set by the caller: it tells the user about bit-field bitmaps itself once the import is done,
+    // so the import shows no box when it meets the first one.
+    bool callerTellsBitFields = false;
 };
 
 // The command line's warning after an import with bit-field bitmaps; %d is their number.
@@ -20,7 +23,8 @@ inline constexpr std::string_view kBitFieldBitmapsWarning =
 // Imports `peFile` into `folder` (created when missing): header and section files, one file per
 // resource, pe.xml, STRINGS.XML, and the project file <folder>/<base name>.kestrel, whose path is
 // returned in `projectPath`. Failures are recorded (ReportError / ReportMessage) and returned.
-// `summary`, when given, receives what the import met (also when it failed part way).
+// `summary`, when given, receives what the import met (also when it failed part way); its
+// callerTellsBitFields is read first.
 HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem::path& folder,
                       std::filesystem::path& projectPath, ImportSummary* summary = nullptr);
 

@@ -38,6 +38,7 @@ class CExeDump {
         bool version = true;
         bool images = true;
         bool pngBitmaps = false;  // store 32-bit bitmaps as PNG
+        bool bitFieldBox = true;  // the first bit-field bitmap shows a box
     };
 
     CExeDump() = default;

@@ -209,7 +209,7 @@ HResult CExeDump::dumpBitmap(Bytes data) {
 
     // Bit-field bitmaps stay .BMP files. One box says so; visual styles hold hundreds of them, and
     // the caller counts them at the end.
-    if (dib.compression == kBiBitfields && ++bitFieldBitmaps_ == 1)
+    if (dib.compression == kBiBitfields && ++bitFieldBitmaps_ == 1 && switches_.bitFieldBox)
         uiSink().message("biCompression", "Bad", MessageIcon::kNone);
 
     bool pngStep = switches_.pngBitmaps && dib.bitCount == 32 &&

@@ -4,6 +4,14 @@
 
 namespace kestrel {
 
+namespace {
+
+constexpr std::size_t kPeSignatureSize = 4;
+// Signature, file header and the largest optional header with all sixteen data directories.
+constexpr std::size_t kLongestNtHeaders = nt_field::kOptionalHeader + 240;
+
+}  // namespace
+
 std::optional<std::int32_t> readPeHeaderOffset(Bytes file) {
     return ByteReader(file).i32(kPeHeaderOffsetField);
 }
@@ -25,23 +33,36 @@ Bytes PeImage::overlay() const {
     return file.subspan(static_cast<std::size_t>(overlayOffset));
 }
 
-HResult parsePeImage(Bytes file, PeImage& out) {
+HResult parsePeImage(Bytes file, PeImage& out, std::uint64_t* cutShortAt) {
     out = PeImage{};
     out.file = file;
+    if (cutShortAt != nullptr) *cutShortAt = 0;
+    // A failure because the file ends before what its headers need is told apart: the file was
+    // cut short (a broken download or copy), not some other kind of file.
+    auto cutShort = [&] {
+        if (cutShortAt != nullptr) *cutShortAt = file.size();
+        return kFail;
+    };
     ByteReader reader(file);
     auto lfanew = readPeHeaderOffset(file);
-    if (!lfanew || *lfanew <= 0) return kFail;
+    if (!lfanew) return cutShort();
+    if (*lfanew <= 0) return kFail;
     std::uint64_t nt = static_cast<std::uint32_t>(*lfanew);
     auto ntHeaders = reader.from(nt);
-    if (!ntHeaders) return kFail;
+    if (!ntHeaders || ntHeaders->size() < kPeSignatureSize) return cutShort();
     auto layout = readNtLayout(*ntHeaders);
-    if (!layout) return kFail;
+    if (!layout) {
+        // A PE signature whose headers run past the end of the file.
+        const bool signature = *ntHeaders->u8(0) == 'P' && *ntHeaders->u8(1) == 'E' &&
+                               *ntHeaders->u8(2) == 0 && *ntHeaders->u8(3) == 0;
+        return signature && ntHeaders->size() < kLongestNtHeaders ? cutShort() : kFail;
+    }
 
     std::uint64_t sectionCount = layout->sectionCount;
     std::uint64_t sizeOfHeaders = *ntHeaders->u32(nt_field::kSizeOfHeaders);
     std::uint64_t tableOffset = nt + layout->sectionTable;
-    if (tableOffset + kSectionHeaderSize * sectionCount > sizeOfHeaders || sizeOfHeaders > file.size())
-        return kFail;
+    if (tableOffset + kSectionHeaderSize * sectionCount > sizeOfHeaders) return kFail;
+    if (sizeOfHeaders > file.size()) return cutShort();
     out.peHeaderOffset = static_cast<std::uint32_t>(nt);
     out.layout = *layout;
     out.sizeOfHeaders = static_cast<std::uint32_t>(sizeOfHeaders);
@@ -59,9 +80,9 @@ HResult parsePeImage(Bytes file, PeImage& out) {
         section.pointerToRawData = *entry.u32(section_field::kPointerToRawData);
         section.characteristics = *entry.u32(section_field::kCharacteristics);
         if (section.hasRawData()) {
-            if (section.pointerToRawData >= file.size()) return kFail;
+            if (section.pointerToRawData >= file.size()) return cutShort();
             std::uint64_t rawEnd = std::uint64_t{section.pointerToRawData} + section.sizeOfRawData;
-            if (rawEnd > file.size() && rawEnd - file.size() >= kMaxMissingRawData) return kFail;
+            if (rawEnd > file.size() && rawEnd - file.size() >= kMaxMissingRawData) return cutShort();
             end = std::max(end, rawEnd);
         }
         if (isResourceSectionName(section.name)) {

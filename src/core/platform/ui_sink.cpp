@@ -50,6 +50,7 @@ int buttonCount(Buttons buttons) {
         case Buttons::kAbortRetryIgnore:
             return 3;
         case Buttons::kYesNoCancel:
+        case Buttons::kCompileDiscardCancel:
             return 3;
         case Buttons::kYesNo:
             return 2;
@@ -75,6 +76,7 @@ Answer buttonAnswer(Buttons buttons, int index) {
         case Buttons::kAbortRetryIgnore:
             return kAbortSet[index];
         case Buttons::kYesNoCancel:
+        case Buttons::kCompileDiscardCancel:
             return kYesNoCancelSet[index];
         case Buttons::kYesNo:
             return kYesNoSet[index];

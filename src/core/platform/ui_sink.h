@@ -9,7 +9,17 @@
 namespace kestrel {
 
 enum class MessageIcon { kNone, kStop, kQuestion, kExclamation, kInformation };
-enum class Buttons { kOk, kOkCancel, kAbortRetryIgnore, kYesNoCancel, kYesNo, kRetryCancel };
+// kCompileDiscardCancel answers like Yes/No/Cancel; the window labels its buttons "compile",
+// "discard" and "cancel" (the question before unsaved edits would be lost).
+enum class Buttons {
+    kOk,
+    kOkCancel,
+    kAbortRetryIgnore,
+    kYesNoCancel,
+    kYesNo,
+    kRetryCancel,
+    kCompileDiscardCancel
+};
 // Values are the Windows dialog results.
 enum class Answer { kOk = 1, kCancel = 2, kAbort = 3, kRetry = 4, kIgnore = 5, kYes = 6, kNo = 7 };
 

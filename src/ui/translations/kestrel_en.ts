@@ -80,6 +80,14 @@ Overwrite STRINGS.XML with &apos;%s&apos;?</translation>
 <context>
     <name>QtUiSink</name>
     <message>
+        <source>放弃(&amp;D)</source>
+        <translation>&amp;Discard</translation>
+    </message>
+    <message>
+        <source>编译(&amp;C)</source>
+        <translation>&amp;Compile</translation>
+    </message>
+    <message>
         <source>确定</source>
         <translation>OK</translation>
     </message>
@@ -193,6 +201,16 @@ Please use this address yourself:<byte value="xd"/>
 </context>
 <context>
     <name>kestrel::ui::CImportDlg</name>
+    <message>
+        <source>无法在文件夹 %s 中写入文件：<byte value="xd"/>
+%s<byte value="xd"/>
+<byte value="xd"/>
+请选择另一个文件夹。</source>
+        <translation>Files cannot be written in the folder %s:<byte value="xd"/>
+%s<byte value="xd"/>
+<byte value="xd"/>
+Choose another folder.</translation>
+    </message>
     <message>
         <source>插入资源文件</source>
         <translation>Import Resource File</translation>
@@ -454,6 +472,10 @@ The file stays on the disk.</translation>
 </context>
 <context>
     <name>kestrel::ui::COptionsDlg</name>
+    <message>
+        <source>保存覆盖原文件时保留一个备份 (&lt;文件名&gt;.bak)</source>
+        <translation>Keep a backup when a save replaces the original file (&lt;file name&gt;.bak)</translation>
+    </message>
     <message>
         <source>选项</source>
         <translation>Options</translation>
