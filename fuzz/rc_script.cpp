@@ -1,4 +1,4 @@
-// Reads arbitrary bytes two ways, for accelerator tables, menus and message tables (the first
+// Reads arbitrary bytes two ways, for accelerator tables, menus, message tables and dialogs (the first
 // byte chooses the type):
 // - as a resource: what decodes to text must compile back to exactly these bytes;
 // - as script text: what compiles must decode to a text that compiles to the same bytes again.
@@ -29,10 +29,10 @@ void checkFailure(std::string_view text, const std::vector<std::byte>& out,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     constexpr Decode decoders[] = {kestrel::AcceleratorsToScript, kestrel::MenuToScript,
-                                   kestrel::MessageTableToScript};
+                                   kestrel::MessageTableToScript, kestrel::DialogToScript};
     constexpr Compile compilers[] = {kestrel::CompileAcceleratorsScript, kestrel::CompileMenuScript,
-                                     kestrel::CompileMessageTableScript};
-    const std::size_t kind = data[0] % 3;
+                                     kestrel::CompileMessageTableScript, kestrel::CompileDialogScript};
+    const std::size_t kind = data[0] % 4;
     const kestrel::Bytes bytes(reinterpret_cast<const std::byte*>(data + 1), size - 1);
 
     kestrel::ScriptText script;

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <utility>
 
+#include "core/pe/dialog_template.h"
 #include "core/pe/menu_template.h"
 #include "core/pe/template_cursor.h"
 #include "core/platform/text.h"
@@ -547,7 +549,10 @@ bool expect(ScriptLexer& in, Token::Kind kind, std::string_view what) {
 
 // The header: an optional LANGUAGE statement, the name, the keyword (one of `keywords`), then
 // optional statements up to BEGIN. Returns the keyword.
-bool header(ScriptLexer& in, std::initializer_list<std::string_view> keywords, std::string& keyword) {
+using HeaderHook = std::function<bool(ScriptLexer&, const Token&)>;
+
+bool header(ScriptLexer& in, std::initializer_list<std::string_view> keywords, std::string& keyword,
+            const HeaderHook& afterKeyword = {}, const HeaderHook& hook = {}) {
     Token token = in.next();
     std::uint32_t ignored = 0;
     if (token.kind == Token::Kind::kWord && token.word == "LANGUAGE") {
@@ -567,8 +572,13 @@ bool header(ScriptLexer& in, std::initializer_list<std::string_view> keywords, s
         return in.fail(type, names + " expected");
     }
     keyword = type.word;
+    if (afterKeyword && !afterKeyword(in, type)) return false;
     for (;;) {
         const Token statement = in.next();
+        if (hook && statement.kind == Token::Kind::kWord && hook(in, statement)) {
+            if (in.failure().failed()) return false;
+            continue;
+        }
         if (statement.kind == Token::Kind::kOpen) return !in.failure().failed();
         if (statement.kind == Token::Kind::kWord &&
             (statement.word == "LANGUAGE" || statement.word == "CHARACTERISTICS" ||
@@ -885,6 +895,233 @@ bool parseMenu(ScriptLexer& in, ByteVector& bytes) {
     out.u16(extended ? kMenuExtendedOffset : 0);
     if (extended) out.u32(0);
     if (!parseMenuItems(in, extended, 1, out)) return false;
+    bytes = std::move(out.bytes());
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dialogs.
+
+constexpr std::uint16_t kDialogExtendedVersion = 1;
+constexpr std::uint16_t kDialogExtendedSignature = 0xFFFF;
+// What a dialog without a STYLE statement gets: WS_POPUP | WS_BORDER | WS_SYSMENU.
+constexpr std::uint32_t kDefaultDialogStyle = 0x80880000;
+constexpr std::size_t kMaxDialogItems = 0xFFFF;
+
+struct ClassName {
+    std::uint16_t ordinal;
+    const char* name;
+};
+constexpr ClassName kDialogClasses[] = {
+    {dialog_class::kButton, "BUTTON"},       {dialog_class::kEdit, "EDIT"},
+    {dialog_class::kStatic, "STATIC"},       {dialog_class::kListBox, "LISTBOX"},
+    {dialog_class::kScrollBar, "SCROLLBAR"}, {dialog_class::kComboBox, "COMBOBOX"}};
+
+std::string nameOrOrdinalText(const NameOrOrdinal& field) {
+    if (field.isOrdinal()) return std::to_string(field.ordinal);
+    return scriptString(field.text);
+}
+
+std::string classText(const NameOrOrdinal& field) {
+    if (field.isOrdinal()) {
+        for (const ClassName& known : kDialogClasses)
+            if (known.ordinal == field.ordinal) return known.name;
+        return std::to_string(field.ordinal);
+    }
+    return scriptString(field.text);
+}
+
+void writeNameOrOrdinal(const NameOrOrdinal& field, ByteWriter& out) {
+    if (field.isOrdinal()) {
+        out.u16(kOrdinalMarker);
+        out.u16(field.ordinal);
+        return;
+    }
+    for (char16_t unit : field.text)
+        out.u16(unit);
+    out.u16(0);
+}
+
+// A quoted text (empty means none) or a 16-bit number (an ordinal).
+bool nameOrOrdinalField(ScriptLexer& in, NameOrOrdinal& field, bool classes) {
+    const Token& token = in.peek();
+    field = NameOrOrdinal{};
+    if (token.kind == Token::Kind::kString) {
+        const Token string = in.next();
+        if (!string.string.empty()) {
+            field.kind = NameOrOrdinal::Kind::kText;
+            field.text = string.string;
+        }
+        return true;
+    }
+    if (classes && token.kind == Token::Kind::kWord) {
+        const Token word = in.next();
+        for (const ClassName& known : kDialogClasses) {
+            if (word.word == known.name) {
+                field.kind = NameOrOrdinal::Kind::kOrdinal;
+                field.ordinal = known.ordinal;
+                return true;
+            }
+        }
+        return in.fail(word, "unknown control class " + word.word);
+    }
+    std::uint32_t value = 0;
+    if (!fieldExpression(in, 0xFFFF, value)) return false;
+    field.kind = NameOrOrdinal::Kind::kOrdinal;
+    field.ordinal = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+bool commaThen(ScriptLexer& in, std::uint32_t limit, std::uint32_t& value) {
+    return expect(in, Token::Kind::kComma, "','") && fieldExpression(in, limit, value);
+}
+
+bool parseDialog(ScriptLexer& in, ByteVector& bytes) {
+    DialogTemplate dialog;
+    bool styled = false;
+    std::optional<Token> styleToken;
+    auto position = [&](ScriptLexer& lexer, const Token& keyword) {
+        dialog.extended = keyword.word == "DIALOGEX";
+        std::uint32_t values[4] = {};
+        if (!fieldExpression(lexer, 0xFFFF, values[0])) return false;
+        for (int i = 1; i < 4; ++i)
+            if (!commaThen(lexer, 0xFFFF, values[i])) return false;
+        dialog.x = static_cast<std::int16_t>(values[0]);
+        dialog.y = static_cast<std::int16_t>(values[1]);
+        dialog.cx = static_cast<std::int16_t>(values[2]);
+        dialog.cy = static_cast<std::int16_t>(values[3]);
+        if (dialog.extended && lexer.peek().kind == Token::Kind::kComma) {
+            lexer.next();
+            if (!fieldExpression(lexer, 0xFFFFFFFFu, dialog.helpId)) return false;
+        }
+        return true;
+    };
+    auto statement = [&](ScriptLexer& lexer, const Token& word) {
+        if (word.word == "STYLE") {
+            styled = true;
+            styleToken = lexer.peek();
+            return fieldExpression(lexer, 0xFFFFFFFFu, dialog.style) || true;
+        }
+        if (word.word == "EXSTYLE") return fieldExpression(lexer, 0xFFFFFFFFu, dialog.exStyle) || true;
+        if (word.word == "CAPTION") {
+            const Token caption = lexer.next();
+            if (caption.kind != Token::Kind::kString)
+                return lexer.fail(caption, "quoted caption expected") || true;
+            dialog.title = caption.string;
+            return true;
+        }
+        if (word.word == "MENU") return nameOrOrdinalField(lexer, dialog.menu, false) || true;
+        if (word.word == "CLASS") return nameOrOrdinalField(lexer, dialog.windowClass, false) || true;
+        if (word.word == "FONT") {
+            std::uint32_t value = 0;
+            if (!fieldExpression(lexer, 0xFFFF, value) || !expect(lexer, Token::Kind::kComma, "','"))
+                return true;
+            dialog.hasFont = true;
+            dialog.pointSize = static_cast<std::uint16_t>(value);
+            const Token face = lexer.next();
+            if (face.kind != Token::Kind::kString)
+                return lexer.fail(face, "quoted typeface expected") || true;
+            dialog.typeface = face.string;
+            if (dialog.extended && lexer.peek().kind == Token::Kind::kComma) {
+                std::uint32_t weight = 0, italic = 0, charset = 0;
+                if (!commaThen(lexer, 0xFFFF, weight) || !commaThen(lexer, 0xFF, italic) ||
+                    !commaThen(lexer, 0xFF, charset))
+                    return true;
+                dialog.weight = static_cast<std::uint16_t>(weight);
+                dialog.italic = italic != 0;
+                dialog.charset = static_cast<std::uint8_t>(charset);
+            }
+            return true;
+        }
+        return false;
+    };
+    std::string keyword;
+    if (!header(in, {"DIALOG", "DIALOGEX"}, keyword, position, statement)) return false;
+    if (!styled) dialog.style = kDefaultDialogStyle;
+    if (dialog.hasFont) dialog.style |= kDsSetFont;
+    if (!dialog.hasFont && (dialog.style & kDsSetFont) != 0)
+        return in.fail(*styleToken, "STYLE holds DS_SETFONT (0x40) but there is no FONT statement");
+
+    for (;;) {
+        const Token token = in.next();
+        if (token.kind == Token::Kind::kClose) break;
+        if (token.kind != Token::Kind::kWord || token.word != "CONTROL")
+            return in.fail(token,
+                           token.kind == Token::Kind::kEnd ? "END expected" : "CONTROL or END expected");
+        if (dialog.items.size() >= kMaxDialogItems) return in.fail(token, "more than 65535 controls");
+        DialogItem item;
+        std::uint32_t id = 0, values[4] = {};
+        if (!nameOrOrdinalField(in, item.title, false) ||
+            !commaThen(in, dialog.extended ? 0xFFFFFFFFu : 0xFFFF, id) ||
+            !expect(in, Token::Kind::kComma, "','") || !nameOrOrdinalField(in, item.windowClass, true) ||
+            !commaThen(in, 0xFFFFFFFFu, item.style))
+            return false;
+        for (std::uint32_t& value : values)
+            if (!commaThen(in, 0xFFFF, value)) return false;
+        item.id = id;
+        item.x = static_cast<std::int16_t>(values[0]);
+        item.y = static_cast<std::int16_t>(values[1]);
+        item.cx = static_cast<std::int16_t>(values[2]);
+        item.cy = static_cast<std::int16_t>(values[3]);
+        if (in.peek().kind == Token::Kind::kComma) {
+            in.next();
+            if (!fieldExpression(in, 0xFFFFFFFFu, item.exStyle)) return false;
+            if (dialog.extended && in.peek().kind == Token::Kind::kComma) {
+                in.next();
+                if (!fieldExpression(in, 0xFFFFFFFFu, item.helpId)) return false;
+            }
+        }
+        dialog.items.push_back(std::move(item));
+    }
+    if (in.failure().failed()) return false;
+
+    ByteWriter out;
+    if (dialog.extended) {
+        out.u16(kDialogExtendedVersion);
+        out.u16(kDialogExtendedSignature);
+        out.u32(dialog.helpId);
+        out.u32(dialog.exStyle);
+        out.u32(dialog.style);
+    } else {
+        out.u32(dialog.style);
+        out.u32(dialog.exStyle);
+    }
+    out.u16(static_cast<std::uint32_t>(dialog.items.size()));
+    for (std::int16_t value : {dialog.x, dialog.y, dialog.cx, dialog.cy})
+        out.u16(static_cast<std::uint16_t>(value));
+    writeNameOrOrdinal(dialog.menu, out);
+    writeNameOrOrdinal(dialog.windowClass, out);
+    for (char16_t unit : dialog.title)
+        out.u16(unit);
+    out.u16(0);
+    if (dialog.hasFont) {
+        out.u16(dialog.pointSize);
+        if (dialog.extended) {
+            out.u16(dialog.weight);
+            out.u8(dialog.italic ? 1 : 0);
+            out.u8(dialog.charset);
+        }
+        for (char16_t unit : dialog.typeface)
+            out.u16(unit);
+        out.u16(0);
+    }
+    for (const DialogItem& item : dialog.items) {
+        out.alignTo(4);
+        if (dialog.extended) {
+            out.u32(item.helpId);
+            out.u32(item.exStyle);
+            out.u32(item.style);
+        } else {
+            out.u32(item.style);
+            out.u32(item.exStyle);
+        }
+        for (std::int16_t value : {item.x, item.y, item.cx, item.cy})
+            out.u16(static_cast<std::uint16_t>(value));
+        dialog.extended ? out.u32(item.id) : out.u16(item.id);
+        writeNameOrOrdinal(item.windowClass, out);
+        writeNameOrOrdinal(item.title, out);
+        out.u16(0);  // no creation data
+    }
     bytes = std::move(out.bytes());
     return true;
 }
@@ -1233,6 +1470,47 @@ HResult CompileAcceleratorsScript(std::string_view text, std::vector<std::byte>&
 
 HResult CompileMenuScript(std::string_view text, std::vector<std::byte>& out, ScriptError& error) {
     return compileScript(text, out, error, parseMenu);
+}
+
+HResult DialogToScript(Bytes data, const ScriptOptions& options, ScriptText& out) {
+    out = ScriptText{};
+    DialogTemplate dialog;
+    if (DecodeDialogTemplate(data, dialog).failed()) return kFail;
+    std::string text = scriptHeader(options, dialog.extended ? "DIALOGEX" : "DIALOG");
+    text.pop_back();
+    text += " " + std::to_string(dialog.x) + ", " + std::to_string(dialog.y) + ", " +
+            std::to_string(dialog.cx) + ", " + std::to_string(dialog.cy);
+    if (dialog.helpId != 0) text += ", " + std::to_string(dialog.helpId);
+    text += "\n";
+    if (!dialog.title.empty()) text += "CAPTION " + scriptString(dialog.title) + "\n";
+    text += "STYLE " + hexNumber(dialog.style) + "\n";
+    if (dialog.exStyle != 0) text += "EXSTYLE " + hexNumber(dialog.exStyle) + "\n";
+    if (!dialog.menu.isNone()) text += "MENU " + nameOrOrdinalText(dialog.menu) + "\n";
+    if (!dialog.windowClass.isNone()) text += "CLASS " + nameOrOrdinalText(dialog.windowClass) + "\n";
+    if (dialog.hasFont) {
+        text += "FONT " + std::to_string(dialog.pointSize) + ", " + scriptString(dialog.typeface);
+        if (dialog.extended)
+            text += ", " + std::to_string(dialog.weight) + ", " + std::to_string(dialog.italic ? 1 : 0) +
+                    ", " + std::to_string(dialog.charset);
+        text += "\n";
+    }
+    text += "BEGIN\n";
+    for (const DialogItem& item : dialog.items) {
+        text += "    CONTROL " + nameOrOrdinalText(item.title) + ", " + std::to_string(item.id) + ", " +
+                classText(item.windowClass) + ", " + hexNumber(item.style) + ", " + std::to_string(item.x) +
+                ", " + std::to_string(item.y) + ", " + std::to_string(item.cx) + ", " +
+                std::to_string(item.cy);
+        if (item.exStyle != 0 || item.helpId != 0) text += ", " + hexNumber(item.exStyle);
+        if (item.helpId != 0) text += ", " + std::to_string(item.helpId);
+        text += "\n";
+    }
+    text += "END\n";
+    finishText(data, std::move(text), "// kestrel: ", CompileDialogScript, out);
+    return kOk;
+}
+
+HResult CompileDialogScript(std::string_view text, std::vector<std::byte>& out, ScriptError& error) {
+    return compileScript(text, out, error, parseDialog);
 }
 
 HResult CompileMessageTableScript(std::string_view text, std::vector<std::byte>& out, ScriptError& error) {

@@ -1,8 +1,11 @@
-// Accelerator tables (resource type 9), menus (type 4) and message tables (type 11) as editable
-// text, one resource per text, in UTF-8: each has a decoder to text and a compiler back to bytes.
+// Accelerator tables (resource type 9), menus (type 4), dialogs (type 5) and message tables (type 11) as
+// editable text, one resource per text, in UTF-8: each has a decoder to text and a compiler back to bytes.
 //
-// Accelerators and menus use resource-script syntax (`<name> ACCELERATORS`, `<name> MENU` /
-// `MENUEX` with `POPUP` and `MENUITEM`, `BEGIN`/`END` or braces); message tables use
+// Accelerators, menus and dialogs use resource-script syntax (`<name> ACCELERATORS`, `<name> MENU` /
+// `MENUEX` with `POPUP` and `MENUITEM`, `<name> DIALOG`/`DIALOGEX x, y, cx, cy` with STYLE, EXSTYLE,
+// CAPTION, MENU, CLASS, FONT and one generic CONTROL per item, `BEGIN`/`END` or braces). A dialog's
+// STYLE is taken as written (without one: WS_POPUP | WS_BORDER | WS_SYSMENU), FONT adds DS_SETFONT,
+// and a CONTROL's style is exactly its number. Message tables use
 // message-compiler syntax (`MessageId=`, `Language=`, the text lines, a line with a single `.`),
 // where each text line is stored followed by CR LF and MessageId holds the full 32-bit ID.
 // Resource scripts start with `#pragma code_page(65001)` so other compilers read them as UTF-8.
@@ -57,10 +60,12 @@ struct ScriptError {
 HResult AcceleratorsToScript(Bytes data, const ScriptOptions& options, ScriptText& out);
 HResult MenuToScript(Bytes data, const ScriptOptions& options, ScriptText& out);
 HResult MessageTableToScript(Bytes data, const ScriptOptions& options, ScriptText& out);
+HResult DialogToScript(Bytes data, const ScriptOptions& options, ScriptText& out);
 
 // Compilers: kOk with the resource bytes, or kFail with `error` set and `out` empty.
 HResult CompileAcceleratorsScript(std::string_view text, std::vector<std::byte>& out, ScriptError& error);
 HResult CompileMenuScript(std::string_view text, std::vector<std::byte>& out, ScriptError& error);
 HResult CompileMessageTableScript(std::string_view text, std::vector<std::byte>& out, ScriptError& error);
+HResult CompileDialogScript(std::string_view text, std::vector<std::byte>& out, ScriptError& error);
 
 }  // namespace kestrel

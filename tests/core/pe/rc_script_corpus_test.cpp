@@ -1,4 +1,4 @@
-// Script text of real resources: every accelerator table, menu and message table of every i386 and
+// Script text of real resources: every accelerator table, menu, dialog and message table of every i386 and
 // amd64 file of the corpus (tests/corpus/fetch), in every language, decoded to text and compiled
 // back, must give its bytes again. The tally per type shows how many needed carried bytes.
 // Skipped when the corpus has not been fetched.
@@ -48,7 +48,7 @@ struct Tally {
     std::size_t count = 0, equal = 0, undecodable = 0, carrying = 0, carriedBytes = 0;
 };
 
-TEST(ScriptCorpus, EveryRealAcceleratorMenuAndMessageTableCompilesBackExactly) {
+TEST(ScriptCorpus, EveryRealAcceleratorMenuDialogAndMessageTableCompilesBackExactly) {
     const std::filesystem::path root = corpusRoot();
     if (!std::filesystem::is_directory(root)) GTEST_SKIP() << "corpus not fetched (tests/corpus/fetch)";
     const std::vector<std::filesystem::path> files = peFiles(root);
@@ -57,6 +57,7 @@ TEST(ScriptCorpus, EveryRealAcceleratorMenuAndMessageTableCompilesBackExactly) {
     Tally tallies[] = {
         {"accelerators", resource_type::kAccelerator, AcceleratorsToScript, CompileAcceleratorsScript},
         {"menus", resource_type::kMenu, MenuToScript, CompileMenuScript},
+        {"dialogs", resource_type::kDialog, DialogToScript, CompileDialogScript},
         {"message tables", resource_type::kMessageTable, MessageTableToScript, CompileMessageTableScript}};
     for (const auto& file : files) {
         std::vector<std::byte> image;

@@ -336,5 +336,123 @@ TEST(RcScriptMessageTables, RejectsBlocksOutsideTheData) {
     EXPECT_EQ(MessageTableToScript(data, ScriptOptions{}, script), kFail);
 }
 
+// A dialog of either kind: a menu by name, a class by ordinal, a font, and items with text,
+// ordinal and empty titles, predefined and named classes, negative positions and an odd-length text
+// that needs padding before the next item.
+ByteVector dialogTemplate(bool extended, std::uint16_t creationData = 0) {
+    ByteWriter out;
+    if (extended) {
+        out.u16(1);
+        out.u16(0xFFFF);
+        out.u32(77);
+        out.u32(0x100);
+        out.u32(0x80C800C8);
+    } else {
+        out.u32(0x80C800C8);
+        out.u32(0);
+    }
+    out.u16(3);
+    for (std::uint16_t value : {10, 0xFFF6, 200, 100})
+        out.u16(value);
+    text16(out, u"Main");
+    out.u16(0xFFFF);
+    out.u16(0x8002);
+    text16(out, u"Über \"Tab\"");
+    out.u16(9);
+    if (extended) {
+        out.u16(700);
+        out.u8(1);
+        out.u8(204);
+    }
+    text16(out, u"MS Shell Dlg");
+    struct Item {
+        std::uint32_t style, id;
+        std::u16string_view windowClass;
+        std::uint16_t classOrdinal;
+        std::u16string_view title;
+        std::uint16_t titleOrdinal;
+    };
+    for (const Item& item :
+         {Item{0x50010001, 1, u"", 0x80, u"&OK", 0}, Item{0x50000003, 0xFFFF, u"", 0x82, u"", 101},
+          Item{0x50010000, 1000, u"SysListView32", 0, u"", 0}}) {
+        out.alignTo(4);
+        if (extended) {
+            out.u32(item.id == 1000 ? 5 : 0);
+            out.u32(item.id == 1000 ? 0x200 : 0);
+            out.u32(item.style);
+        } else {
+            out.u32(item.style);
+            out.u32(item.id == 1000 ? 0x200 : 0);
+        }
+        for (std::uint16_t value : {7, 0xFFFE, 50, 14})
+            out.u16(value);
+        extended ? out.u32(item.id) : out.u16(item.id);
+        if (item.classOrdinal != 0) {
+            out.u16(0xFFFF);
+            out.u16(item.classOrdinal);
+        } else {
+            text16(out, item.windowClass);
+        }
+        if (item.titleOrdinal != 0) {
+            out.u16(0xFFFF);
+            out.u16(item.titleOrdinal);
+        } else {
+            text16(out, item.title);
+        }
+        out.u16(item.id == 1000 ? creationData : 0);
+        if (item.id == 1000) out.zeros(creationData);
+    }
+    return std::move(out.bytes());
+}
+
+TEST(RcScriptDialogs, BothKindsDecodeToScriptAndCompileBackExactly) {
+    const ScriptText classic = roundTrip(DialogToScript, CompileDialogScript, dialogTemplate(false));
+    EXPECT_EQ(classic.carriedBytes, 0u) << classic.text;
+    EXPECT_NE(classic.text.find(
+                  "1 DIALOG 10, -10, 200, 100\nCAPTION \"Über \"\"Tab\"\"\"\nSTYLE 0x80C800C8\n"
+                  "MENU \"Main\"\nCLASS 32770\nFONT 9, \"MS Shell Dlg\"\nBEGIN\n"
+                  "    CONTROL \"&OK\", 1, BUTTON, 0x50010001, 7, -2, 50, 14\n"
+                  "    CONTROL 101, 65535, STATIC, 0x50000003, 7, -2, 50, 14\n"
+                  "    CONTROL \"\", 1000, \"SysListView32\", 0x50010000, 7, -2, 50, 14, 0x200\nEND\n"),
+              std::string::npos)
+        << classic.text;
+
+    const ScriptText extended = roundTrip(DialogToScript, CompileDialogScript, dialogTemplate(true));
+    EXPECT_EQ(extended.carriedBytes, 0u) << extended.text;
+    EXPECT_NE(extended.text.find("1 DIALOGEX 10, -10, 200, 100, 77\n"), std::string::npos) << extended.text;
+    EXPECT_NE(extended.text.find("EXSTYLE 0x100\n"), std::string::npos);
+    EXPECT_NE(extended.text.find("FONT 9, \"MS Shell Dlg\", 700, 1, 204\n"), std::string::npos);
+    EXPECT_NE(extended.text.find("\"SysListView32\", 0x50010000, 7, -2, 50, 14, 0x200, 5\n"),
+              std::string::npos);
+
+    // Creation data has no statement here: it is carried, and the text still compiles back.
+    EXPECT_GT(roundTrip(DialogToScript, CompileDialogScript, dialogTemplate(true, 6)).carriedBytes, 0u);
+
+    // Without STYLE a dialog is a popup with a border and a system menu; FONT adds DS_SETFONT.
+    ByteVector bytes;
+    ScriptError error;
+    ASSERT_EQ(CompileDialogScript("D DIALOG 0, 0, 10, 10\nFONT 8, \"X\"\n{\n}\n", bytes, error), kOk)
+        << error.message;
+    ByteWriter expected;
+    expected.u32(0x80880040);
+    expected.u32(0);
+    for (std::uint16_t value : {0, 0, 0, 10, 10, 0, 0, 0})  // count, position, size, menu, class, caption
+        expected.u16(value);
+    expected.u16(8);
+    text16(expected, u"X");
+    EXPECT_EQ(bytes, expected.bytes());
+
+    EXPECT_EQ(compileError(CompileDialogScript, "D DIALOG 0, 0, 10, 10\nSTYLE 0x40\nBEGIN\nEND\n"),
+              (ScriptError{2, 7, "STYLE holds DS_SETFONT (0x40) but there is no FONT statement"}));
+    EXPECT_EQ(compileError(CompileDialogScript,
+                           "D DIALOG 0, 0, 10, 10\nBEGIN\n CONTROL \"a\", 1, WIDGET, 0, 1, 2, 3, 4\nEND\n"),
+              (ScriptError{3, 18, "unknown control class WIDGET"}));
+    EXPECT_EQ(compileError(CompileDialogScript,
+                           "D DIALOG 0, 0, 10, 10\nBEGIN\n CONTROL \"a\", 70000, 1, 0, 1, 2, 3, 4\nEND\n"),
+              (ScriptError{3, 15, "number out of range (0 to 65535)"}));
+    EXPECT_EQ(compileError(CompileDialogScript, "D DIALOG 0, 0, 10\nBEGIN\nEND\n"),
+              (ScriptError{2, 1, "',' expected"}));
+}
+
 }  // namespace
 }  // namespace kestrel
