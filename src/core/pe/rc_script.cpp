@@ -922,12 +922,11 @@ std::string nameOrOrdinalText(const NameOrOrdinal& field) {
     return scriptString(field.text);
 }
 
+// A control's class: its name quoted, or its ordinal as a number (other compilers take no
+// predefined class keyword in a CONTROL statement; this one reads BUTTON, EDIT, STATIC, LISTBOX,
+// SCROLLBAR and COMBOBOX too).
 std::string classText(const NameOrOrdinal& field) {
-    if (field.isOrdinal()) {
-        for (const ClassName& known : kDialogClasses)
-            if (known.ordinal == field.ordinal) return known.name;
-        return std::to_string(field.ordinal);
-    }
+    if (field.isOrdinal()) return hexNumber(field.ordinal);
     return scriptString(field.text);
 }
 
@@ -970,6 +969,33 @@ bool nameOrOrdinalField(ScriptLexer& in, NameOrOrdinal& field, bool classes) {
     field.kind = NameOrOrdinal::Kind::kOrdinal;
     field.ordinal = static_cast<std::uint16_t>(value);
     return true;
+}
+
+// A control's style: WS_CHILD | WS_VISIBLE, with the terms joined by '|' added and those after NOT
+// taken away, as resource compilers read a CONTROL statement.
+constexpr std::uint32_t kControlDefaultStyle = 0x50000000;
+constexpr std::uint32_t kWsVisible = 0x10000000;
+constexpr std::uint32_t kWsChild = 0x40000000;
+
+bool controlStyle(ScriptLexer& in, std::uint32_t& style) {
+    style = kControlDefaultStyle;
+    for (;;) {
+        const bool negate = in.peek().kind == Token::Kind::kWord && in.peek().word == "NOT";
+        if (negate) in.next();
+        std::uint32_t value = 0;
+        if (!term(in, value, 0)) return false;
+        style = negate ? style & ~value : style | value;
+        const Token& op = in.peek();
+        if (op.kind != Token::Kind::kPunct || op.word != "|") return !in.failure().failed();
+        in.next();
+    }
+}
+
+std::string controlStyleText(std::uint32_t style) {
+    std::string text = hexNumber(style);
+    if ((style & kWsVisible) == 0) text += " | NOT " + hexNumber(kWsVisible);
+    if ((style & kWsChild) == 0) text += " | NOT " + hexNumber(kWsChild);
+    return text;
 }
 
 bool commaThen(ScriptLexer& in, std::uint32_t limit, std::uint32_t& value) {
@@ -1054,7 +1080,7 @@ bool parseDialog(ScriptLexer& in, ByteVector& bytes) {
         if (!nameOrOrdinalField(in, item.title, false) ||
             !commaThen(in, dialog.extended ? 0xFFFFFFFFu : 0xFFFF, id) ||
             !expect(in, Token::Kind::kComma, "','") || !nameOrOrdinalField(in, item.windowClass, true) ||
-            !commaThen(in, 0xFFFFFFFFu, item.style))
+            !expect(in, Token::Kind::kComma, "','") || !controlStyle(in, item.style))
             return false;
         for (std::uint32_t& value : values)
             if (!commaThen(in, 0xFFFF, value)) return false;
@@ -1497,9 +1523,9 @@ HResult DialogToScript(Bytes data, const ScriptOptions& options, ScriptText& out
     text += "BEGIN\n";
     for (const DialogItem& item : dialog.items) {
         text += "    CONTROL " + nameOrOrdinalText(item.title) + ", " + std::to_string(item.id) + ", " +
-                classText(item.windowClass) + ", " + hexNumber(item.style) + ", " + std::to_string(item.x) +
-                ", " + std::to_string(item.y) + ", " + std::to_string(item.cx) + ", " +
-                std::to_string(item.cy);
+                classText(item.windowClass) + ", " + controlStyleText(item.style) + ", " +
+                std::to_string(item.x) + ", " + std::to_string(item.y) + ", " + std::to_string(item.cx) +
+                ", " + std::to_string(item.cy);
         if (item.exStyle != 0 || item.helpId != 0) text += ", " + hexNumber(item.exStyle);
         if (item.helpId != 0) text += ", " + std::to_string(item.helpId);
         text += "\n";

@@ -5,8 +5,8 @@
 // `MENUEX` with `POPUP` and `MENUITEM`, `<name> DIALOG`/`DIALOGEX x, y, cx, cy` with STYLE, EXSTYLE,
 // CAPTION, MENU, CLASS, FONT and one generic CONTROL per item, `BEGIN`/`END` or braces). A dialog's
 // STYLE is taken as written (without one: WS_POPUP | WS_BORDER | WS_SYSMENU), FONT adds DS_SETFONT,
-// and a CONTROL's style is exactly its number. Message tables use
-// message-compiler syntax (`MessageId=`, `Language=`, the text lines, a line with a single `.`),
+// and a CONTROL's style is WS_CHILD | WS_VISIBLE with its terms added (`NOT x` takes bits away). Message
+// tables use message-compiler syntax (`MessageId=`, `Language=`, the text lines, a line with a single `.`),
 // where each text line is stored followed by CR LF and MessageId holds the full 32-bit ID.
 // Resource scripts start with `#pragma code_page(65001)` so other compilers read them as UTF-8.
 //

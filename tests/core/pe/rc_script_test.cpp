@@ -2,6 +2,8 @@
 // back; hand-written and hostile texts compiled.
 #include "core/pe/rc_script.h"
 
+#include "core/pe/dialog_template.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -411,8 +413,8 @@ TEST(RcScriptDialogs, BothKindsDecodeToScriptAndCompileBackExactly) {
     EXPECT_NE(classic.text.find(
                   "1 DIALOG 10, -10, 200, 100\nCAPTION \"Über \"\"Tab\"\"\"\nSTYLE 0x80C800C8\n"
                   "MENU \"Main\"\nCLASS 32770\nFONT 9, \"MS Shell Dlg\"\nBEGIN\n"
-                  "    CONTROL \"&OK\", 1, BUTTON, 0x50010001, 7, -2, 50, 14\n"
-                  "    CONTROL 101, 65535, STATIC, 0x50000003, 7, -2, 50, 14\n"
+                  "    CONTROL \"&OK\", 1, 0x80, 0x50010001, 7, -2, 50, 14\n"
+                  "    CONTROL 101, 65535, 0x82, 0x50000003, 7, -2, 50, 14\n"
                   "    CONTROL \"\", 1000, \"SysListView32\", 0x50010000, 7, -2, 50, 14, 0x200\nEND\n"),
               std::string::npos)
         << classic.text;
@@ -441,6 +443,25 @@ TEST(RcScriptDialogs, BothKindsDecodeToScriptAndCompileBackExactly) {
     expected.u16(8);
     text16(expected, u"X");
     EXPECT_EQ(bytes, expected.bytes());
+
+    // A control is a visible child unless NOT takes those bits away.
+    ASSERT_EQ(CompileDialogScript(
+                  "D DIALOG 0, 0, 10, 10\n{\n CONTROL \"\", 1, 0x80, 1 | NOT 0x10000000, 0, 0, 1, 1\n"
+                  " CONTROL \"\", 2, 0x80, NOT 0x40000000 | 2, 0, 0, 1, 1\n}\n",
+                  bytes, error),
+              kOk)
+        << error.message;
+    DialogTemplate compiled;
+    ASSERT_EQ(DecodeDialogTemplate(bytes, compiled), kOk);
+    ASSERT_EQ(compiled.items.size(), 2u);
+    EXPECT_EQ(compiled.items[0].style, 0x40000001u);
+    EXPECT_EQ(compiled.items[1].style, 0x10000002u);
+    ByteVector hidden = dialogTemplate(false);
+    hidden[hidden.size() - 47] = std::byte{0};  // the last item neither visible nor a child
+    const ScriptText hiddenText = roundTrip(DialogToScript, CompileDialogScript, hidden);
+    EXPECT_EQ(hiddenText.carriedBytes, 0u);
+    EXPECT_NE(hiddenText.text.find(" | NOT 0x10000000 | NOT 0x40000000, "), std::string::npos)
+        << hiddenText.text;
 
     EXPECT_EQ(compileError(CompileDialogScript, "D DIALOG 0, 0, 10, 10\nSTYLE 0x40\nBEGIN\nEND\n"),
               (ScriptError{2, 7, "STYLE holds DS_SETFONT (0x40) but there is no FONT statement"}));
