@@ -1225,8 +1225,75 @@ std::string languageName(std::uint16_t language) {
     return buffer;
 }
 
-// Message-compiler text is read line by line.
+// A decimal or 0x-prefixed number up to `limit`.
+bool plainNumber(std::string_view digits, std::uint64_t limit, std::uint32_t& value) {
+    const bool hex = digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    const std::size_t first = hex ? 2 : 0;
+    if (digits.size() == first) return false;
+    std::uint64_t parsed = 0;
+    for (std::size_t i = first; i < digits.size(); ++i) {
+        const char c = digits[i];
+        const int digit = c >= '0' && c <= '9'          ? c - '0'
+                          : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                        : -1;
+        if (digit < 0) return false;
+        parsed = parsed * (hex ? 16 : 10) + static_cast<unsigned>(digit);
+        if (parsed > limit) return false;
+    }
+    value = static_cast<std::uint32_t>(parsed);
+    return true;
+}
+
+using NameValues = std::vector<std::pair<std::string, std::uint32_t>>;
+
+// The entries of a SeverityNames or FacilityNames list, `Name=value` or `Name=value:symbol`.
+bool readNameList(std::string_view list, std::uint32_t limit, int line, int column, NameValues& names,
+                  Failure& failure) {
+    std::size_t at = 0;
+    while (at < list.size()) {
+        while (at < list.size() &&
+               (list[at] == ' ' || list[at] == '\t' || list[at] == '\n' || list[at] == '\r'))
+            ++at;
+        std::size_t end = at;
+        while (end < list.size() && list[end] != ' ' && list[end] != '\t' && list[end] != '\n' &&
+               list[end] != '\r')
+            ++end;
+        if (end == at) break;
+        const std::string_view entry = list.substr(at, end - at);
+        at = end;
+        const std::size_t equals = entry.find('=');
+        std::uint32_t value = 0;
+        if (equals == std::string_view::npos || equals == 0 ||
+            !plainNumber(entry.substr(equals + 1, entry.find(':') == std::string_view::npos
+                                                      ? std::string_view::npos
+                                                      : entry.find(':') - equals - 1),
+                         limit, value))
+            return failure.fail(line, column, "a 'Name=number' entry expected in the list");
+        names.emplace_back(std::string(entry.substr(0, equals)), value);
+    }
+    return true;
+}
+
+// Message-compiler text is read line by line. Severity= and Facility= apply to their message and
+// the ones after it; with either of them set, MessageId is the 16-bit code of the full ID.
 bool parseMessageTable(std::string_view text, Failure& failure, Carry& carry, ByteVector& bytes) {
+    NameValues severities{{"Success", 0}, {"Informational", 1}, {"Warning", 2}, {"Error", 3}};
+    NameValues facilities{{"System", 0xFF}, {"Application", 0xFFF}};
+    std::uint32_t severity = 0, facility = 0;
+    std::string pendingList;
+    NameValues* pendingNames = nullptr;
+    std::uint32_t pendingLimit = 0;
+    int pendingLine = 0, pendingColumn = 0;
+    auto lookUp = [&](const NameValues& names, std::string_view name, std::uint32_t& value) {
+        for (const auto& [known, number] : names) {
+            if (known == name) {
+                value = number;
+                return true;
+            }
+        }
+        return false;
+    };
     std::vector<Message> messages;
     bool ansiNext = false;
     std::optional<Message> open;  // a message whose text lines are being read
@@ -1257,7 +1324,14 @@ bool parseMessageTable(std::string_view text, Failure& failure, Carry& carry, By
             continue;
         }
         if (inParens) {
-            if (row.find(')') != std::string_view::npos) inParens = false;
+            const std::size_t close = row.find(')');
+            pendingList += " " + std::string(row.substr(0, close));
+            if (close != std::string_view::npos) {
+                inParens = false;
+                if (pendingNames != nullptr && !readNameList(pendingList, pendingLimit, pendingLine,
+                                                             pendingColumn, *pendingNames, failure))
+                    return false;
+            }
             continue;
         }
         const std::size_t lead = row.find_first_not_of(" \t");
@@ -1297,34 +1371,19 @@ bool parseMessageTable(std::string_view text, Failure& failure, Carry& carry, By
         if (key == "messageid") {
             if (nextId) return failure.fail(line, column, "MessageId without Language= and text before it");
             std::uint32_t id = anyId ? previousId + 1 : 0;
-            std::string digits(value.substr(0, value.find_first_of(" \t")));
-            if (!digits.empty()) {
-                const bool hex =
-                    digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
-                std::uint64_t parsed = 0;
-                const std::size_t first = hex ? 2 : 0;
-                if (digits.size() == first)
-                    return failure.fail(line, valueColumn, "MessageId number expected");
-                for (std::size_t i = first; i < digits.size(); ++i) {
-                    const char c = digits[i];
-                    int digit = c >= '0' && c <= '9'          ? c - '0'
-                                : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                              : -1;
-                    if (digit < 0) return failure.fail(line, valueColumn, "MessageId number expected");
-                    parsed = parsed * (hex ? 16 : 10) + static_cast<unsigned>(digit);
-                    if (parsed > 0xFFFFFFFFull)
-                        return failure.fail(line, valueColumn, "MessageId larger than 32 bits");
-                }
-                id = static_cast<std::uint32_t>(parsed);
-            }
+            const std::string_view digits = value.substr(0, value.find_first_of(" \t"));
+            if (!digits.empty() && !plainNumber(digits, 0xFFFFFFFFu, id))
+                return failure.fail(line, valueColumn, "MessageId number (up to 32 bits) expected");
             nextId = id;
             continue;
         }
         if (key == "language") {
             if (!nextId) return failure.fail(line, column, "Language= without a MessageId= before it");
             open = Message{};
-            open->id = *nextId;
+            if ((severity != 0 || facility != 0) && *nextId > 0xFFFF)
+                return failure.fail(line, column,
+                                    "with Severity or Facility set, MessageId is at most 0xFFFF");
+            open->id = *nextId | severity << 30 | facility << 16;
             open->ansi = ansiNext;
             open->line = line;
             previousId = *nextId;
@@ -1334,16 +1393,39 @@ bool parseMessageTable(std::string_view text, Failure& failure, Carry& carry, By
             inText = true;
             continue;
         }
-        if (key == "severity" || key == "facility" || key == "symbolicname" || key == "outputbase" ||
-            key == "messageidtypedef")
+        if (key == "severity" || key == "facility") {
+            const std::string_view name = value.substr(0, value.find_first_of(" \t"));
+            const bool isSeverity = key == "severity";
+            if (!lookUp(isSeverity ? severities : facilities, name, isSeverity ? severity : facility))
+                return failure.fail(
+                    line, valueColumn,
+                    std::string("unknown ") + (isSeverity ? "severity " : "facility ") + std::string(name));
             continue;
+        }
+        if (key == "symbolicname" || key == "outputbase" || key == "messageidtypedef") continue;
         if (key == "languagenames" || key == "severitynames" || key == "facilitynames") {
-            if (!value.empty() && value.front() == '(' && value.find(')') == std::string_view::npos)
+            pendingNames = key == "severitynames"   ? &severities
+                           : key == "facilitynames" ? &facilities
+                                                    : nullptr;
+            pendingLimit = key == "severitynames" ? 0x3 : 0xFFF;
+            pendingLine = line;
+            pendingColumn = valueColumn;
+            pendingList.clear();
+            if (value.empty() || value.front() != '(') return failure.fail(line, valueColumn, "'(' expected");
+            const std::size_t close = value.find(')');
+            pendingList = std::string(
+                value.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+            if (close == std::string_view::npos) {
                 inParens = true;
+            } else if (pendingNames != nullptr &&
+                       !readNameList(pendingList, pendingLimit, line, valueColumn, *pendingNames, failure)) {
+                return false;
+            }
             continue;
         }
         return failure.fail(line, column, "unknown keyword " + std::string(row.substr(0, equals)));
     }
+    if (inParens) return failure.fail(pendingLine, pendingColumn, "list not closed by ')'");
     if (inText) return failure.fail(line + 1, 1, "message text not ended by a line with a single '.'");
     if (nextId) return failure.fail(line, 1, "MessageId without Language= and text");
 
@@ -1458,10 +1540,41 @@ HResult MessageTableToScript(Bytes data, const ScriptOptions& options, ScriptTex
     const bool lineFeedOnly = anyFeed && !anyReturn;
     if (lineFeedOnly) text += ";// kestrel: line-end lf\n";
     const std::u16string lineEnd = lineFeedOnly ? u"\n" : u"\r\n";
+    // IDs above 16 bits are written as severity, facility and code where they have no other bits
+    // (customer and reserved); otherwise MessageId holds the full ID.
+    constexpr std::uint32_t kOtherIdBits = 0x30000000;
+    const bool split =
+        std::any_of(messages.begin(), messages.end(), [](const Message& m) { return m.id > 0xFFFF; }) &&
+        std::none_of(messages.begin(), messages.end(),
+                     [&](const Message& m) { return (m.id & kOtherIdBits) != 0; });
+    const char* const severityNames[] = {"Success", "Informational", "Warning", "Error"};
+    auto facilityName = [](std::uint32_t id) {
+        char buffer[16];
+        std::snprintf(buffer, sizeof buffer, "F%03X", (id >> 16) & 0xFFF);
+        return std::string(buffer);
+    };
+    if (split) {
+        text += "SeverityNames=(Success=0x0 Informational=0x1 Warning=0x2 Error=0x3)\nFacilityNames=(";
+        std::vector<std::uint32_t> used;
+        for (const Message& message : messages) {
+            const std::uint32_t facility = (message.id >> 16) & 0xFFF;
+            if (std::find(used.begin(), used.end(), facility) != used.end()) continue;
+            text += (used.empty() ? "" : " ") + facilityName(message.id) + "=" + hexNumber(facility);
+            used.push_back(facility);
+        }
+        text += ")\n";
+    }
     for (const Message& message : messages) {
         text += "\n";
         if (message.ansi) text += ";// kestrel: ansi\n";
-        text += "MessageId=" + hexNumber(message.id) + "\nLanguage=" + name + "\n";
+        if (split) {
+            text += "MessageId=" + hexNumber(message.id & 0xFFFF) +
+                    "\nSeverity=" + severityNames[message.id >> 30] +
+                    "\nFacility=" + facilityName(message.id) + "\n";
+        } else {
+            text += "MessageId=" + hexNumber(message.id) + "\n";
+        }
+        text += "Language=" + name + "\n";
         // Each line is stored with CR LF after it; text that is not in that form comes back
         // through the carried bytes.
         std::u16string body = message.text;

@@ -7,7 +7,10 @@
 // STYLE is taken as written (without one: WS_POPUP | WS_BORDER | WS_SYSMENU), FONT adds DS_SETFONT,
 // and a CONTROL's style is WS_CHILD | WS_VISIBLE with its terms added (`NOT x` takes bits away). Message
 // tables use message-compiler syntax (`MessageId=`, `Language=`, the text lines, a line with a single `.`),
-// where each text line is stored followed by CR LF and MessageId holds the full 32-bit ID.
+// where each text line is stored followed by CR LF. Severity= and Facility= (names from the
+// SeverityNames/FacilityNames lists or the usual defaults) hold for their message and the ones after
+// it and make MessageId the 16-bit code of the ID; without them MessageId is the full 32-bit ID,
+// which is how IDs with the customer or reserved bit are written.
 // Resource scripts start with `#pragma code_page(65001)` so other compilers read them as UTF-8.
 //
 // Compiling the decoded text unchanged gives the original bytes. What the syntax cannot express

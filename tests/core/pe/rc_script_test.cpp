@@ -244,7 +244,13 @@ TEST(RcScriptErrors, NamePlaceAndFault) {
                            "MessageId=1\nLanguage=E\na\n.\nMessageId=1\nLanguage=E\nb\n.\n"),
               (ScriptError{6, 1, "message 0x1 appears twice"}));
     EXPECT_EQ(compileError(CompileMessageTableScript, "MessageId=0x\n"),
-              (ScriptError{1, 11, "MessageId number expected"}));
+              (ScriptError{1, 11, "MessageId number (up to 32 bits) expected"}));
+    EXPECT_EQ(compileError(CompileMessageTableScript, "MessageId=1\nSeverity=Fatal\n"),
+              (ScriptError{2, 10, "unknown severity Fatal"}));
+    EXPECT_EQ(compileError(CompileMessageTableScript, "Facility=System\nMessageId=0x10000\nLanguage=E\n"),
+              (ScriptError{3, 1, "with Severity or Facility set, MessageId is at most 0xFFFF"}));
+    EXPECT_EQ(compileError(CompileMessageTableScript, "FacilityNames=(Io=0x4\n Net=0x5000)\n"),
+              (ScriptError{1, 15, "a 'Name=number' entry expected in the list"}));
     EXPECT_EQ(compileError(CompileMessageTableScript, "hello\n"),
               (ScriptError{1, 1, "a 'Keyword=value' line expected"}));
     EXPECT_EQ(compileError(CompileMessageTableScript, ";// kestrel: ansi\nMessageId=1\nLanguage=E\n中\n.\n"),
@@ -284,10 +290,21 @@ ByteVector messageTable(std::u16string_view lastText = u"Done.\r\n") {
 TEST(RcScriptMessageTables, DecodeToMessageTextAndCompileBackExactly) {
     const ScriptText script = roundTrip(MessageTableToScript, CompileMessageTableScript, messageTable());
     EXPECT_EQ(script.carriedBytes, 0u) << script.text;
-    EXPECT_NE(script.text.find("MessageId=0x1\nLanguage=Lang0409\nHello %1,\n\nsecond line 中\n.\n\n"
-                               ";// kestrel: ansi\nMessageId=0x2\nLanguage=Lang0409\nCafé\n.\n"),
+    // The ID above 16 bits makes every message name its severity and facility.
+    EXPECT_NE(script.text.find("SeverityNames=(Success=0x0 Informational=0x1 Warning=0x2 Error=0x3)\n"
+                               "FacilityNames=(F000=0x0)\n\n"
+                               "MessageId=0x1\nSeverity=Success\nFacility=F000\nLanguage=Lang0409\n"
+                               "Hello %1,\n\nsecond line 中\n.\n\n"
+                               ";// kestrel: ansi\nMessageId=0x2\nSeverity=Success\nFacility=F000\n"
+                               "Language=Lang0409\nCafé\n.\n\n"
+                               "MessageId=0x10\nSeverity=Error\nFacility=F000\n"),
               std::string::npos)
         << script.text;
+    // With the customer bit, which has no statement, MessageId holds the whole ID.
+    ByteVector customer = messageTable();
+    customer[19] = customer[23] = std::byte{0xE0};
+    const ScriptText whole = roundTrip(MessageTableToScript, CompileMessageTableScript, customer);
+    EXPECT_NE(whole.text.find("MessageId=0xE0000010\nLanguage"), std::string::npos) << whole.text;
 
     // Text without the closing CR LF, a lone line feed and a line of a single '.' are carried.
     const ScriptText odd =
@@ -306,7 +323,8 @@ TEST(RcScriptMessageTables, DecodeToMessageTextAndCompileBackExactly) {
               std::string::npos)
         << lf.text;
 
-    // Hand-written: IDs counted on from the previous one, out of order, header keywords ignored.
+    // Hand-written: IDs counted on from the previous one, out of order, the severity kept for the
+    // messages after it, a list over two lines.
     ByteVector bytes;
     ScriptError error;
     ASSERT_EQ(
@@ -317,7 +335,7 @@ TEST(RcScriptMessageTables, DecodeToMessageTextAndCompileBackExactly) {
         kOk)
         << error.line << " " << error.message;
     ByteWriter expected;
-    for (std::uint32_t value : {1u, 4u, 6u, 16u})
+    for (std::uint32_t value : {1u, 0xC0000004u, 0xC0000006u, 16u})
         expected.u32(value);
     for (char16_t c : {u'a', u'b', u'c'})
         entry(expected, true, std::u16string(1, c) + u"\r\n");
