@@ -614,14 +614,16 @@ HResult compileScript(std::string_view text, std::vector<std::byte>& out, Script
     return kOk;
 }
 
+// Appends the carry lines to `text`. False when the text does not compile at all (a message table
+// with an ID twice, say): such a resource has no text form.
 template <typename Compile>
-void finishText(Bytes data, std::string text, std::string_view prefix, Compile compile, ScriptText& out) {
+bool finishText(Bytes data, std::string text, std::string_view prefix, Compile compile, ScriptText& out) {
     ByteVector compiled;
     ScriptError error;
-    // Our own text always compiles; were it not to, every byte would be carried.
-    if (compile(text, compiled, error).failed()) compiled.clear();
+    if (compile(text, compiled, error).failed()) return false;
     out.text = std::move(text);
     out.text += carryLines(data, compiled, prefix, out.carriedBytes);
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1498,7 +1500,10 @@ HResult AcceleratorsToScript(Bytes data, const ScriptOptions& options, ScriptTex
         if ((flags & kAccelLast) != 0) break;
     }
     text += "END\n";
-    finishText(data, std::move(text), "// kestrel: ", CompileAcceleratorsScript, out);
+    if (!finishText(data, std::move(text), "// kestrel: ", CompileAcceleratorsScript, out)) {
+        out = ScriptText{};
+        return kFail;
+    }
     return kOk;
 }
 
@@ -1516,7 +1521,10 @@ HResult MenuToScript(Bytes data, const ScriptOptions& options, ScriptText& out) 
     std::string text = scriptHeader(options, extended ? "MENUEX" : "MENU") + "BEGIN\n";
     writeMenuItems(items, extended, 1, text);
     text += "END\n";
-    finishText(data, std::move(text), "// kestrel: ", CompileMenuScript, out);
+    if (!finishText(data, std::move(text), "// kestrel: ", CompileMenuScript, out)) {
+        out = ScriptText{};
+        return kFail;
+    }
     return kOk;
 }
 
@@ -1599,7 +1607,10 @@ HResult MessageTableToScript(Bytes data, const ScriptOptions& options, ScriptTex
         if (!message.text.empty()) flushRow();
         text += ".\n";
     }
-    finishText(data, std::move(text), ";// kestrel: ", CompileMessageTableScript, out);
+    if (!finishText(data, std::move(text), ";// kestrel: ", CompileMessageTableScript, out)) {
+        out = ScriptText{};
+        return kFail;
+    }
     return kOk;
 }
 
@@ -1644,7 +1655,10 @@ HResult DialogToScript(Bytes data, const ScriptOptions& options, ScriptText& out
         text += "\n";
     }
     text += "END\n";
-    finishText(data, std::move(text), "// kestrel: ", CompileDialogScript, out);
+    if (!finishText(data, std::move(text), "// kestrel: ", CompileDialogScript, out)) {
+        out = ScriptText{};
+        return kFail;
+    }
     return kOk;
 }
 

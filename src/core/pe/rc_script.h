@@ -59,7 +59,8 @@ struct ScriptError {
 };
 
 // Decoders: kFail when the bytes are not a resource of that type (a menu that does not decode; a
-// message table whose blocks or entries lie outside it). Accelerator tables always decode.
+// message table whose blocks or entries lie outside it) or have no text form (a message table that
+// holds one ID twice). Accelerator tables always decode.
 HResult AcceleratorsToScript(Bytes data, const ScriptOptions& options, ScriptText& out);
 HResult MenuToScript(Bytes data, const ScriptOptions& options, ScriptText& out);
 HResult MessageTableToScript(Bytes data, const ScriptOptions& options, ScriptText& out);

@@ -342,7 +342,7 @@ TEST(RcScriptMessageTables, DecodeToMessageTextAndCompileBackExactly) {
     EXPECT_EQ(bytes, expected.bytes());
 }
 
-TEST(RcScriptMessageTables, RejectsBlocksOutsideTheData) {
+TEST(RcScriptMessageTables, RejectsBlocksOutsideTheDataAndIdsTwice) {
     ScriptText script;
     ByteVector data = messageTable();
     data[12] = std::byte{0xF0};  // the first block's entries far beyond the end
@@ -350,6 +350,12 @@ TEST(RcScriptMessageTables, RejectsBlocksOutsideTheData) {
     data = messageTable();
     data[0] = std::byte{0xFF};  // more blocks than the data holds
     EXPECT_EQ(MessageTableToScript(data, ScriptOptions{}, script), kFail);
+    data = messageTable();
+    data[16] = std::byte{1};  // the second block holds ID 1 again: no text can say that
+    data[17] = data[18] = data[19] = data[20] = data[21] = data[22] = data[23] = std::byte{0};
+    data[20] = std::byte{1};
+    EXPECT_EQ(MessageTableToScript(data, ScriptOptions{}, script), kFail);
+    EXPECT_TRUE(script.text.empty());
     data = messageTable();
     data[8] = std::byte{0xFF};  // a block of 255 entries where 2 fit
     data[9] = std::byte{0xFF};
