@@ -9,8 +9,10 @@
 
 #include "app/settings_file.h"
 #include "core/errors/language.h"
+#include "core/errors/errors.h"
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
+#include "core/pe/certificate_table.h"
 #include "core/pe/manifest_edit.h"
 #include "core/pe/one_shot_edit.h"
 #include "core/pe/pe_image.h"
@@ -36,6 +38,17 @@ int fatal(std::string_view message) {
 
 void warning(std::string_view message) {
     std::fprintf(stderr, "Warning: %.*s\n", static_cast<int>(message.size()), message.data());
+}
+
+// Whether the file carries a certificate table (an Authenticode signature).
+bool hasSignature(const fs::path& file) {
+    std::vector<std::byte> image;
+    if (ReadWholeFile(file, image).failed()) {
+        ClearErrorRecord();
+        return false;
+    }
+    SignatureLayout layout;
+    return readSignatureLayout(asBytes(image), layout).succeeded() && layout.hasTable();
 }
 
 void printHelp() {
@@ -184,7 +197,13 @@ class Run {
         // The level goes into the manifest only when no whole manifest is given.
         if (edits_.manifestFile) edits_.executionLevel.reset();
         if (edits_.empty()) return kSuccess;
+        const bool wasSigned = hasSignature(*file_);
         if (EditResources(*file_, {}, edits_).failed()) return fatal("Unable to commit changes");
+        // The edit keeps the old certificate table, as the classic tool does; its digest no longer
+        // matches, which must not go unsaid.
+        if (wasSigned)
+            warning("the file was signed and its signature no longer matches; sign it again, or remove the "
+                    "signature with kestrel /Edit --strip-signature");
         return kSuccess;
     }
 

@@ -75,11 +75,12 @@ class SigningTest : public ::testing::Test {
 
     static fs::path key(const char* name) { return keys_->path() / name; }
 
-    Outcome run(const std::vector<std::string>& arguments, const std::string& input = {}) const {
+    Outcome run(const std::vector<std::string>& arguments, const std::string& input = {},
+                const char* program = KESTREL_PROGRAM) const {
         std::string command = "cd " + quote(temp_.path().string()) + " && unset DISPLAY WAYLAND_DISPLAY" +
                               " QT_QPA_PLATFORM && XDG_CONFIG_HOME=" + quote((temp_ / "config").string()) +
                               " XDG_DATA_HOME=" + quote((temp_ / "data").string()) + " timeout 300 " +
-                              quote(KESTREL_PROGRAM);
+                              quote(program);
         for (const std::string& argument : arguments)
             command += " " + quote(argument);
         const fs::path in = temp_.write("stdin.txt", input);
@@ -239,6 +240,16 @@ TEST_F(SigningTest, OsslsigncodeSignaturesMatchUntilAnEditKeepsThem) {
     EXPECT_NE(note, std::string::npos) << changed.err;
     EXPECT_EQ(changed.err.find("no longer matches", note + 1), std::string::npos) << changed.err;
     EXPECT_EQ(run({"/Signature", (temp_ / "work/compiled.dll").string()}).status, 1);
+
+    // kestrel-rcedit keeps the table as the classic tool does, and warns that it no longer matches.
+    const fs::path viaRcedit = temp_ / "rcedit.dll";
+    signWithOsslsigncode(plain, viaRcedit);
+    const Outcome rcedit = run({viaRcedit.string(), "--set-file-version", "3.0"}, {}, KESTREL_RCEDIT_PROGRAM);
+    ASSERT_EQ(rcedit.status, 0) << rcedit.err;
+    EXPECT_NE(rcedit.err.find("Warning: the file was signed and its signature no longer matches"),
+              std::string::npos)
+        << rcedit.err;
+    EXPECT_EQ(run({"/Signature", viaRcedit.string()}).status, 1);
 }
 
 TEST_F(SigningTest, StripLeavesAnUnsignedFileWithAValidChecksum) {
