@@ -155,6 +155,7 @@ constexpr TextPair kEnglishTexts[] = {
      "an ID entry cannot have a Name attribute (named entries come before ID entries)"},
     {"ID 必须是 0 到 65535 之间的数字", "the ID must be a number from 0 to 65535"},
     {"Directory 属性必须是 0 或 1", "the Directory attribute must be 0 or 1"},
+    {"Tail 必须是成对的十六进制数字", "Tail must be pairs of hexadecimal digits"},
     {"条目有多个 Directory 元素", "the entry has more than one Directory element"},
     {"条目有多个 File 元素", "the entry has more than one File element"},
     {"Directory='1' 的条目没有 Directory 元素", "an entry with Directory='1' has no Directory element"},
@@ -192,6 +193,11 @@ constexpr TextPair kEnglishTexts[] = {
     {"数据目录 %d 指向需要在内存中移动的节 %s，编译被拒绝。",
      "Data directory %d points into section %s, which would have to move in memory; compile refused."},
     {"节 %s 无法移动。", "Section %s cannot be moved."},
+    {"%s (文件偏移 0x%X) 指向被重建的资源节的原始数据，编译被拒绝。",
+     "%s (file offset 0x%X) points into the raw data of the rebuilt resource section; compile refused."},
+    {"调试目录项 %d 的数据 (文件偏移 0x%X) 位于被重建的资源节中，编译被拒绝。",
+     "The data of debug directory entry %d (file offset 0x%X) lies in the rebuilt resource section; compile "
+     "refused."},
     {"节 %s 在内存中位于资源部分之后，但在节表中位于它之前，编译被拒绝。",
      "Section %s follows the resource section in memory but precedes it in the section table; compile "
      "refused."},

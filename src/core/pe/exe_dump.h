@@ -139,6 +139,7 @@ class CExeDump {
 
     bool stringsStarted_ = false;
     std::optional<std::uint16_t> defaultStringLanguage_;
+    std::string stringTail_;  // hex of the bytes after the last string slot of the current block
     std::string strings_;
 
     // A folder that was empty when the import began holds no leftovers: no name needs to be

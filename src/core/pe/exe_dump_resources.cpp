@@ -123,7 +123,12 @@ HResult CExeDump::dumpResourceData(Bytes data) {
             case resource_type::kString: {
                 if (HResult hr = DumpStringBlock(data); hr.failed()) return hr;
                 shownFileName_ = std::string(kStringsFileName);
-                fileLine();
+                if (stringTail_.empty()) {
+                    fileLine();
+                } else {
+                    AppendXml("%s<File Name='%s' Size='%d' Tail='%s'/>\r\n",
+                              {indent(12), escaped(shownFileName_), lastWriteSize_, stringTail_});
+                }
                 return kOk;
             }
             case resource_type::kCursor:

@@ -48,6 +48,24 @@ std::string describe(const XmlElement* element) {
     return text + ">";
 }
 
+// Hex digits, two per byte ("00ff"); false for anything else.
+bool parseHexBytes(std::string_view text, std::vector<std::byte>& out) {
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    out.clear();
+    if (text.size() % 2 != 0) return false;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = digit(text[i]), low = digit(text[i + 1]);
+        if (high < 0 || low < 0) return false;
+        out.push_back(static_cast<std::byte>(high * 16 + low));
+    }
+    return true;
+}
+
 std::optional<std::int64_t> integerAttribute(const XmlElement* element, std::string_view name) {
     const XmlAttribute* attribute = XmlDocument::FindAttribute(element, name);
     if (!attribute) return std::nullopt;
@@ -139,6 +157,10 @@ class DescriptionReader {
             out.sizeIsZero = size && *size == 0;
             auto png = integerAttribute(file, "Png");
             out.png = png && *png != 0;
+            if (const XmlAttribute* tail = XmlDocument::FindAttribute(file, "Tail")) {
+                if (!parseHexBytes(tail->value(), out.tail))
+                    return fail(describe(file), "Tail 必须是成对的十六进制数字");
+            }
         }
         return kOk;
     }
@@ -372,6 +394,15 @@ HResult CResCompiler::CompileStrings(CompileEntryNode& entry, std::uint64_t offs
         std::filesystem::path path;
         if (HResult hr = resolveStored(folder_, "STRINGS.XML", path); hr.failed()) return hr;
         if (HResult hr = readStringsXml(path, *strings_); hr.failed()) return hr;
+        // Bytes a block held after its strings, kept by the import in the block's language entry.
+        if (entry.directory) {
+            for (const CompileEntryNode& block : entry.directory->entries) {
+                if (block.named || !block.directory) continue;
+                for (const CompileEntryNode& language : block.directory->entries)
+                    if (!language.named && !language.tail.empty())
+                        strings_->setTail(block.id, language.id, language.tail);
+            }
+        }
         if (strings_->droppedAny())
             uiSink().message(Localized(kDuplicateStrings), kAppName, MessageIcon::kInformation);
         entry.measuredSize = strings_->size();
