@@ -1,11 +1,14 @@
 #include "core/pe/res_compiler.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
 #include "core/errors/message_codes.h"
+#include "core/images/bmp_reader.h"
+#include "core/images/dib.h"
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
 #include "core/pe/resource_reader.h"
@@ -585,13 +588,26 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, const std::filesystem:
             return hr;
         }
     }
-    if (bmp->size() < kBmpFileHeaderSize) {
-        ReportMessage(false, kSource, __LINE__, "文件 %s 太短（%u 字节），不是有效的 .BMP 文件。",
-                      {pathToUtf8(path), bmp->size()});
+    const Bytes file{bmp->data(), bmp->size()};
+    auto dib = std::make_shared<std::vector<std::byte>>();
+    const BmpFileCheck check = ReadBmpFileDib(file, *dib);
+    if (check.ok() && dib->size() + kBmpFileHeaderSize != file.size()) {
+        // The pixels lay after a gap: the resource holds the DIB packed.
+        entry.dataOwner = dib;
+        entry.data = Bytes{dib->data(), dib->size()};
+        return kOk;
+    }
+    // A bitmap file as the import writes it keeps its bytes, however odd the DIB in the resource
+    // it came from.
+    const bool asImported = file.size() > kBmpFileHeaderSize &&
+                            std::ranges::equal(MakeBmpFileHeader(file.subspan(kBmpFileHeaderSize)),
+                                               file.first(kBmpFileHeaderSize));
+    if (!check.ok() && !asImported) {
+        ReportMessage(false, kSource, __LINE__, check.format, {pathToUtf8(path), check.found});
         return ReportError(false, kSource, __LINE__, kFail);
     }
     entry.dataOwner = bmp;
-    entry.data = Bytes{bmp->data(), bmp->size()}.subspan(kBmpFileHeaderSize);
+    entry.data = file.subspan(kBmpFileHeaderSize);
     return kOk;
 }
 
