@@ -50,14 +50,15 @@ HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesys
         const std::filesystem::path real = std::filesystem::weakly_canonical(keep, canonicalError);
         if (!canonicalError && IsSameFile(real.parent_path(), folder)) kept.push_back(real.filename());
     }
+    HResult result = kOk;
     for (const auto& entry : entries) {
         std::error_code statusError;
         auto status = entry.symlink_status(statusError);
         if (statusError || std::filesystem::is_directory(status)) continue;
         if (std::find(kept.begin(), kept.end(), entry.path().filename()) != kept.end()) continue;
-        (void)RemoveFileIfPresent(entry.path());
+        if (HResult hr = RemoveFileIfPresent(entry.path()); hr.failed() && result.succeeded()) result = hr;
     }
-    return kOk;
+    return result;
 }
 
 HResult CheckImportable(const std::filesystem::path& peFile) {
@@ -125,7 +126,13 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
             ShowErrorDialog();
             return false;
         }
-        (void)ClearFolderFiles(workingFolder_, path);
+        if (HResult hr = ClearFolderFiles(workingFolder_, path); hr.failed()) {
+            // Files of an earlier import would be mixed into this one.
+            RecordError(true, kSource, __LINE__, hr);
+            ReportMessage(false, kSource, __LINE__, "未能清空工作目录 %s。", {pathToUtf8(workingFolder_)});
+            ShowErrorDialog();
+            return false;
+        }
         if (DecompileProject(path, workingFolder_, projectFile).failed()) {
             ShowErrorDialog();
             return false;

@@ -28,8 +28,8 @@ class DocumentView {
 };
 
 // Deletes every plain file directly in `folder` (subfolders stay). `keep`, when it names a file in
-// the folder, is left alone. Failures to delete single files are ignored. Returns 0, or the code
-// of the failure to list the folder.
+// the folder, is left alone. Every file is tried; the result is 0, or the first failure (to list
+// the folder or to delete a file), so that no caller goes on unaware of stale files.
 HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesystem::path& keep = {});
 
 // Checks, without writing anything, that `peFile` can be read and has valid MZ and PE32 headers.

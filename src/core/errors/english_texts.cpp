@@ -191,6 +191,21 @@ constexpr TextPair kEnglishTexts[] = {
     {"数据目录 %d 指向需要在内存中移动的节 %s，编译被拒绝。",
      "Data directory %d points into section %s, which would have to move in memory; compile refused."},
     {"节 %s 无法移动。", "Section %s cannot be moved."},
+    {"DOS 头中的 NT 头偏移 (e_lfanew = 0x%X) 不在文件 (%u 字节) 之内。",
+     "The NT header offset in the DOS header (e_lfanew = 0x%X) lies outside the file (%u bytes)."},
+    {"位于 0x%X 的 NT 头无效：没有 \"PE\" 签名、PE32 或 PE32+ 可选头，或者它的大小不对。",
+     "The NT headers at 0x%X are invalid: no \"PE\" signature, no PE32 or PE32+ optional header, or wrong "
+     "sizes."},
+    {"SizeOfHeaders (0x%X) 大于文件 (0x%X 字节)。",
+     "SizeOfHeaders (0x%X) is larger than the file (0x%X bytes)."},
+    {"节表 (%u 个节，到 0x%X) 超出 SizeOfHeaders (0x%X)。",
+     "The section table (%u sections, up to 0x%X) runs past SizeOfHeaders (0x%X)."},
+    {"节 %s 的原始数据 (0x%X 到 0x%X) 位于文件 (0x%X 字节) 之外。",
+     "The raw data of section %s (0x%X to 0x%X) lies outside the file (0x%X bytes)."},
+    {"无法导入这个 PE 文件：%s", "This PE file cannot be imported: %s"},
+    {"资源 %s %s (%d) 的数据位于资源节之外（0x%X，%u 字节）；文件可能被压缩。",
+     "The data of resource %s %s (%d) lies outside the resource section (0x%X, %u bytes); the file may be "
+     "packed."},
     {"%s (文件偏移 0x%X) 指向被重建的资源节的原始数据，编译被拒绝。",
      "%s (file offset 0x%X) points into the raw data of the rebuilt resource section; compile refused."},
     {"调试目录项 %d 的数据 (文件偏移 0x%X) 位于被重建的资源节中，编译被拒绝。",
@@ -283,6 +298,7 @@ constexpr TextPair kEnglishTexts[] = {
     {"打开 Kestrel 文件", "Open Kestrel File"},
     {"无标题", "Untitled"},
     {"无法打开文件 %s。", "Cannot open the file %s."},
+    {"未能清空工作目录 %s。", "The working folder %s could not be emptied."},
 };
 
 }  // namespace

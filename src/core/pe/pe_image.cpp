@@ -1,6 +1,11 @@
 #include "core/pe/pe_image.h"
 
 #include <algorithm>
+#include <span>
+
+#include "core/errors/language.h"
+#include "core/pe/section_names.h"
+#include "core/platform/format.h"
 
 namespace kestrel {
 
@@ -25,23 +30,34 @@ Bytes PeImage::overlay() const {
     return file.subspan(static_cast<std::size_t>(overlayOffset));
 }
 
-HResult parsePeImage(Bytes file, PeImage& out) {
+HResult parsePeImage(Bytes file, PeImage& out, std::string* reason) {
     out = PeImage{};
     out.file = file;
+    auto refuse = [&](std::string_view format, std::initializer_list<FormatArg> args) {
+        if (reason)
+            *reason = safeFormat(Localized(format), std::span<const FormatArg>(args.begin(), args.size()));
+        return kFail;
+    };
     ByteReader reader(file);
     auto lfanew = readPeHeaderOffset(file);
-    if (!lfanew || *lfanew <= 0) return kFail;
+    if (!lfanew || *lfanew <= 0 || static_cast<std::uint64_t>(*lfanew) >= file.size())
+        return refuse("DOS 头中的 NT 头偏移 (e_lfanew = 0x%X) 不在文件 (%u 字节) 之内。",
+                      {lfanew.value_or(0), file.size()});
     std::uint64_t nt = static_cast<std::uint32_t>(*lfanew);
     auto ntHeaders = reader.from(nt);
-    if (!ntHeaders) return kFail;
     auto layout = readNtLayout(*ntHeaders);
-    if (!layout) return kFail;
+    if (!layout)
+        return refuse("位于 0x%X 的 NT 头无效：没有 \"PE\" 签名、PE32 或 PE32+ 可选头，或者它的大小不对。",
+                      {nt});
 
     std::uint64_t sectionCount = layout->sectionCount;
     std::uint64_t sizeOfHeaders = *ntHeaders->u32(nt_field::kSizeOfHeaders);
     std::uint64_t tableOffset = nt + layout->sectionTable;
-    if (tableOffset + kSectionHeaderSize * sectionCount > sizeOfHeaders || sizeOfHeaders > file.size())
-        return kFail;
+    if (sizeOfHeaders > file.size())
+        return refuse("SizeOfHeaders (0x%X) 大于文件 (0x%X 字节)。", {sizeOfHeaders, file.size()});
+    if (tableOffset + kSectionHeaderSize * sectionCount > sizeOfHeaders)
+        return refuse("节表 (%u 个节，到 0x%X) 超出 SizeOfHeaders (0x%X)。",
+                      {sectionCount, tableOffset + kSectionHeaderSize * sectionCount, sizeOfHeaders});
     out.peHeaderOffset = static_cast<std::uint32_t>(nt);
     out.layout = *layout;
     out.sizeOfHeaders = static_cast<std::uint32_t>(sizeOfHeaders);
@@ -59,13 +75,16 @@ HResult parsePeImage(Bytes file, PeImage& out) {
         section.pointerToRawData = *entry.u32(section_field::kPointerToRawData);
         section.characteristics = *entry.u32(section_field::kCharacteristics);
         if (section.hasRawData()) {
-            if (section.pointerToRawData >= file.size()) return kFail;
             std::uint64_t rawEnd = std::uint64_t{section.pointerToRawData} + section.sizeOfRawData;
-            if (rawEnd > file.size() && rawEnd - file.size() >= kMaxMissingRawData) return kFail;
+            if (section.pointerToRawData >= file.size() ||
+                (rawEnd > file.size() && rawEnd - file.size() >= kMaxMissingRawData))
+                return refuse("节 %s 的原始数据 (0x%X 到 0x%X) 位于文件 (0x%X 字节) 之外。",
+                              {sectionNameText(section.name), section.pointerToRawData, rawEnd, file.size()});
             end = std::max(end, rawEnd);
         }
         if (isResourceSectionName(section.name)) {
-            if (out.resourceSection) return kFail;  // two resource sections: which one is compiled?
+            // Two resource sections: which one is compiled?
+            if (out.resourceSection) return refuse("这个文件有多个资源部分。", {});
             out.resourceSection = out.sections.size();
         }
         out.sections.push_back(section);

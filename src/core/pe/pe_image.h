@@ -50,7 +50,7 @@ std::optional<std::int32_t> readPeHeaderOffset(Bytes file);
 // Parses and validates a PE32 or PE32+ image of any machine: signature, an optional header that
 // readNtLayout accepts, headers and section table inside SizeOfHeaders inside the file, raw data
 // starting inside the file, at most one resource section. Any violation is E_FAIL (nothing is
-// reported).
-HResult parsePeImage(Bytes file, PeImage& out);
+// reported); `reason`, when given, then receives what is wrong and where, in the current language.
+HResult parsePeImage(Bytes file, PeImage& out, std::string* reason = nullptr);
 
 }  // namespace kestrel
