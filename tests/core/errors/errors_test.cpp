@@ -240,8 +240,9 @@ TEST(ShowErrorDialog, PrintsSummaryAndDetailsOnTheConsole) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(ShowErrorDialog(0), 1);
     std::string printed = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(printed,
-              "Kestrel Beta\n反编译失败。\nKsDoc(  31)\n\n系统找不到指定的文件。\nEXEDUMP(  30) : 0x80070002\n");
+    EXPECT_EQ(
+        printed,
+        "Kestrel Beta\n反编译失败。\nKsDoc(  31)\n\n系统找不到指定的文件。\nEXEDUMP(  30) : 0x80070002\n");
     EXPECT_FALSE(PeekErrorRecord().has_value());
 
     ::testing::internal::CaptureStderr();
