@@ -1,6 +1,7 @@
 // Fuzzes the BMP reader and everything that consumes its records: the PNG writer (and reading the
 // PNG back), the BMP and DIB writers, DIB validation and the alpha compositor. Also validates the
-// bytes after the file header as a packed DIB, which is how the image pane sees a .BMP file.
+// bytes after the file header as a packed DIB, which is how the image pane sees a .BMP file, and
+// reads the file as the compile does (ReadBmpFileDib).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -32,6 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Bytes input(reinterpret_cast<const std::byte*>(data), size);
     const std::uint32_t seed = size > 0 ? data[size - 1] * 0x0101u + static_cast<std::uint32_t>(size) : 0;
     if (size > 14) drawIfAlpha(input.subspan(14), seed);
+
+    // The BMP file reader of the compile and the description edits: what it accepts is a valid DIB.
+    std::vector<std::byte> packed;
+    std::uint64_t pixelOffset = 0;
+    if (ReadBmpFileDib(input, packed, &pixelOffset).ok()) {
+        DibInfo packedInfo;
+        if (validateDib(asBytes(packed), packedInfo).failed() || pixelOffset > size) std::abort();
+    } else if (!packed.empty()) {
+        std::abort();
+    }
 
     ImageRecord record;
     if (!ReadBmp("fuzz.bmp", input, record).empty()) {

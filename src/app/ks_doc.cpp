@@ -85,14 +85,15 @@ HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesys
         const std::filesystem::path real = std::filesystem::weakly_canonical(keep, canonicalError);
         if (!canonicalError && IsSameFile(real.parent_path(), folder)) kept.push_back(real.filename());
     }
+    HResult result = kOk;
     for (const auto& entry : entries) {
         std::error_code statusError;
         auto status = entry.symlink_status(statusError);
         if (statusError || std::filesystem::is_directory(status)) continue;
         if (std::find(kept.begin(), kept.end(), entry.path().filename()) != kept.end()) continue;
-        (void)RemoveFileIfPresent(entry.path());
+        if (HResult hr = RemoveFileIfPresent(entry.path()); hr.failed() && result.succeeded()) result = hr;
     }
-    return kOk;
+    return result;
 }
 
 HResult ClearWorkingFolder(const std::filesystem::path& folder, const std::filesystem::path& keep) {
@@ -150,7 +151,7 @@ HResult CheckImportable(const std::filesystem::path& peFile, std::string* cause)
     PeImage parsed;
     std::uint64_t cutShortAt = 0;
     const bool mz = image.size() >= 2 && image[0] == std::byte{'M'} && image[1] == std::byte{'Z'};
-    if (!mz || parsePeImage(image, parsed, &cutShortAt).failed()) {
+    if (!mz || parsePeImage(image, parsed, nullptr, &cutShortAt).failed()) {
         because(mz && cutShortAt != 0 ? safeFormat(Localized(kCutShort), {cutShortAt})
                                       : std::string(Localized(kNotPeFile)));
         ReportMessage(true, kSource, __LINE__, kNotRecognised, {pathToUtf8(peFile)});
@@ -216,7 +217,13 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
             ShowErrorDialog();
             return false;
         }
-        (void)ClearWorkingFolder(workingFolder_, path);
+        if (HResult hr = ClearWorkingFolder(workingFolder_, path); hr.failed()) {
+            // Files of an earlier import would be mixed into this one.
+            RecordError(true, kSource, __LINE__, hr);
+            ReportMessage(false, kSource, __LINE__, "未能清空工作目录 %s。", {pathToUtf8(workingFolder_)});
+            ShowErrorDialog();
+            return false;
+        }
         ImportSummary summary;
         summary.callerTellsBitFields = true;
         const HResult imported = DecompileProject(path, workingFolder_, projectFile, &summary);

@@ -47,8 +47,8 @@ using FolderState = std::map<std::string, std::pair<std::int64_t, std::uintmax_t
 FolderState ReadFolderState(const std::filesystem::path& folder);
 
 // Deletes every plain file directly in `folder` (subfolders stay). `keep`, when it names a file in
-// the folder, is left alone. Failures to delete single files are ignored. Returns 0, or the code
-// of the failure to list the folder.
+// the folder, is left alone. Every file is tried; the result is 0, or the first failure (to list
+// the folder or to delete a file), so that no caller goes on unaware of stale files.
 HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesystem::path& keep = {});
 
 // Clears the import's working folder (Temp): its plain files as ClearFolderFiles does, and its

@@ -23,7 +23,7 @@ HResult GetDataFolder(std::filesystem::path& folder) {
         base = std::filesystem::path(home) / ".local" / "share";
     }
     std::filesystem::path result = base / "Quillon" / "Kestrel";
-    (void)CreateFolderPath(result);
+    if (HResult hr = CreateFolderPath(result); hr.failed()) return hr;
     folder = result / "";
     return kOk;
 }

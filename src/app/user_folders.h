@@ -11,8 +11,8 @@ namespace kestrel {
 HResult IsUserAdmin();
 
 // The data folder of this user: $XDG_DATA_HOME/Quillon/Kestrel/ ($HOME/.local/share when
-// XDG_DATA_HOME is unset or not absolute), created when missing (a failure to create it is left to
-// the first write there). Fails with 0x80070003 when neither variable names a folder.
+// XDG_DATA_HOME is unset or not absolute), created when missing. Fails with 0x80070003 when
+// neither variable names a folder, and with the failure to create it when it cannot be created.
 HResult GetDataFolder(std::filesystem::path& folder);
 
 // The settings file: $XDG_CONFIG_HOME/Quillon/Kestrel.conf ($HOME/.config when XDG_CONFIG_HOME is

@@ -38,6 +38,14 @@ TEST_F(DataFolderTest, ARelativeOrMissingDataHomeFallsBackToHome) {
     EXPECT_EQ(GetDataFolder(folder).value(), 0x80070003u);
 }
 
+TEST_F(DataFolderTest, AFolderThatCannotBeCreatedFails) {
+    temp_.write("plain", "a file where the data home belongs");
+    environment_.set("XDG_DATA_HOME", (temp_ / "plain").string());
+    std::filesystem::path folder;
+    EXPECT_TRUE(GetDataFolder(folder).failed());
+    EXPECT_TRUE(folder.empty());
+}
+
 TEST(FileVersionTest, VersionTextUsesAPointWhateverTheLocale) {
     std::string saved = std::setlocale(LC_ALL, nullptr);
     bool commaLocale = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;

@@ -2,6 +2,7 @@
 
 #include "core/errors/language.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <new>
@@ -14,9 +15,10 @@ thread_local std::optional<ErrorRecord> currentRecord;
 
 // Builds the new record completely before the current one is touched, so that running out of
 // memory half-way leaves the thread's record as it was.
-void chain(bool startNew, std::string_view sourceName, std::string entry) {
+void chain(bool startNew, std::string_view sourceName, std::string entry, std::size_t summaryLength) {
     ErrorRecord record;
     record.source = std::string(sourceName);
+    record.summaryLength = summaryLength;
     if (!startNew && currentRecord) entry += currentRecord->description;
     record.description = std::move(entry);
     currentRecord = std::move(record);
@@ -67,8 +69,9 @@ HResult ReportError(bool startNew, std::string_view sourceName, int line, HResul
     try {
         std::string entry =
             MessageEntryText(LookupMessageText(code), std::span<const FormatArg>(args.begin(), args.size()));
+        const std::size_t summaryLength = entry.size();
         entry += safeFormat("%s(%4d) : 0x%08X\r\n\r\n", {sourceName, line, code.value()});
-        chain(startNew, sourceName, std::move(entry));
+        chain(startNew, sourceName, std::move(entry), summaryLength);
         return code;
     } catch (const std::bad_alloc&) {
         return kOutOfMemory;
@@ -81,8 +84,9 @@ void ReportMessage(bool startNew, std::string_view sourceName, int line, std::st
         std::string entry =
             safeFormat(Localized(format), std::span<const FormatArg>(args.begin(), args.size()));
         trimLineEnds(entry);
+        const std::size_t summaryLength = entry.size();
         entry += safeFormat("\r\n%s(%4d)\r\n\r\n", {sourceName, line});
-        chain(startNew, sourceName, std::move(entry));
+        chain(startNew, sourceName, std::move(entry), summaryLength);
     } catch (const std::bad_alloc&) {
         // Nothing more can be recorded; the earlier record stays.
     }
@@ -138,9 +142,17 @@ ErrorDialogContents BuildErrorDialogContents(const std::optional<ErrorRecord>& r
         if (summary) {
             contents.summary = std::string(*summary);
         } else {
-            // An empty source name would be found at the very start and leave no summary at all.
             std::size_t end = std::string::npos;
-            if (!record->source.empty()) end = description.find(record->source);
+            if (record->summaryLength) {
+                end = std::min(*record->summaryLength, description.size());
+            } else if (!record->source.empty()) {
+                // The source line of the newest entry: the name at the start of a line, then "(".
+                const std::string tag = record->source + "(";
+                if (description.starts_with(tag))
+                    end = 0;
+                else if (std::size_t at = description.find("\n" + tag); at != std::string::npos)
+                    end = at + 1;
+            }
             if (end == std::string::npos) end = description.find("\r\n\r\n");
             contents.summary = description.substr(0, end);
         }
@@ -278,7 +290,15 @@ int PrintErrorDialogToConsole() {
         std::fputs("Out of memory while showing an error report.\n", stderr);
         return static_cast<int>(Answer::kOk);
     }
-    std::string text = contents.summary + "\r\n\r\n" + contents.details + "\r\n";
+    // The summary is the newest entry's text, which the details show again: on the console, where
+    // both would be printed one after the other, each line appears once.
+    const std::string product = ErrorReportingProductText();
+    const std::size_t entries = product.empty() ? 0 : product.size() + 2;
+    const bool summaryInDetails =
+        contents.details.size() >= entries &&
+        contents.details.compare(entries, contents.summary.size(), contents.summary) == 0;
+    std::string text = summaryInDetails ? contents.details + "\r\n"
+                                        : contents.summary + "\r\n\r\n" + contents.details + "\r\n";
     std::string console;
     console.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {

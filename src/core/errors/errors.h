@@ -19,10 +19,13 @@
 namespace kestrel {
 
 // The thread's error record: the source name of the newest reporter and the accumulated text,
-// newest entry first.
+// newest entry first. `summaryLength` is the length of the newest entry's own text (before its
+// source line), which is what the error dialog shows as the summary; a record built without it
+// has its summary end at the first line that starts with the source name and "(".
 struct ErrorRecord {
     std::string source;
     std::string description;
+    std::optional<std::size_t> summaryLength = std::nullopt;
 };
 
 // Records the message for `code` (our message table, then the system texts, then

@@ -10,6 +10,7 @@
 #include "core/images/dib.h"
 #include "core/images/png_codec.h"
 #include "core/platform/files.h"
+#include "core/platform/format.h"
 #include "core/platform/paths.h"
 
 namespace kestrel {
@@ -40,7 +41,76 @@ std::string_view fail(ImageRecord& record, std::string_view message) {
     return message;
 }
 
+constexpr std::uint64_t kBmpFileHeaderSize = 14;
+
+// The picture format a file's first bytes announce, when it is one we know.
+std::string_view pictureFormatOf(Bytes file) {
+    const ByteReader reader(file);
+    auto startsWith = [&](std::initializer_list<std::uint8_t> bytes) {
+        std::size_t i = 0;
+        for (std::uint8_t byte : bytes)
+            if (reader.u8Or(i++, static_cast<std::uint8_t>(~byte)) != byte) return false;
+        return true;
+    };
+    if (startsWith({0xFF, 0xD8, 0xFF})) return "JPEG";
+    if (HasPngSignature(file)) return "PNG";
+    if (startsWith({'G', 'I', 'F', '8'})) return "GIF";
+    if (startsWith({'I', 'I', 42, 0}) || startsWith({'M', 'M', 0, 42})) return "TIFF";
+    if (startsWith({'R', 'I', 'F', 'F'}) && reader.u8Or(8, 0) == 'W' && reader.u8Or(9, 0) == 'E')
+        return "WebP";
+    if (startsWith({0, 0, 1, 0})) return "ICO";
+    if (startsWith({0, 0, 2, 0})) return "CUR";
+    return {};
+}
+
 }  // namespace
+
+BmpFileCheck CheckBmpFileHeader(Bytes file) {
+    const ByteReader reader(file);
+    if (std::string_view format = pictureFormatOf(file); !format.empty())
+        return {"文件 %s 是 %s 图象，不是 BMP 文件。", std::string(format)};
+    if (reader.u8Or(0, 0) != 'B' || reader.u8Or(1, 0) != 'M') {
+        std::string start;
+        for (std::size_t i = 0; i < std::min<std::size_t>(file.size(), 4); ++i)
+            start += safeFormat(i == 0 ? "%.2X" : " %.2X", {static_cast<unsigned>(file[i])});
+        if (start.empty()) start = "0";
+        return {"文件 %s 不是 BMP 文件：它以 %s 开头，而不是 \"BM\"。", start};
+    }
+    const auto body = reader.from(kBmpFileHeaderSize);
+    if (!body || body->size() < 4)
+        return {"文件 %s 太短（%s 字节），不是有效的 BMP 文件。", std::to_string(file.size())};
+    return {};
+}
+
+BmpFileCheck ReadBmpFileDib(Bytes file, std::vector<std::byte>& dib, std::uint64_t* pixelOffset) {
+    dib.clear();
+    if (BmpFileCheck check = CheckBmpFileHeader(file); !check.ok()) return check;
+    const ByteReader reader(file);
+    const auto body = reader.from(kBmpFileHeaderSize);
+    const DibHeader header = readDibHeader(body->bytes());
+    const std::uint64_t pixelsAt = reader.u32Or(10, 0);
+    const std::uint64_t tableEnd = kBmpFileHeaderSize + header.pixelOffset();
+    if (pixelsAt > file.size() ||
+        pixelsAt < kBmpFileHeaderSize + std::min<std::uint64_t>(header.headerSize, 12))
+        return {"BMP 文件 %s 的像素偏移 %s 位于文件之外或文件头之内。", safeFormat("0x%X", {pixelsAt})};
+    if (pixelsAt > tableEnd && body->contains(0, header.pixelOffset())) {
+        // A gap between the colour table and the pixels: the resource holds them together.
+        const Bytes table = *body->span(0, header.pixelOffset());
+        const Bytes pixels = reader.from(pixelsAt)->bytes();
+        dib.reserve(table.size() + pixels.size());
+        dib.assign(table.begin(), table.end());
+        dib.insert(dib.end(), pixels.begin(), pixels.end());
+    } else {
+        dib.assign(body->bytes().begin(), body->bytes().end());
+    }
+    DibInfo info;
+    if (validateDib(asBytes(dib), info, DibLayout::kBitmap).failed()) {
+        dib.clear();
+        return {"BMP 文件 %s 的位图信息头无效（头大小 %s）。", std::to_string(header.headerSize)};
+    }
+    if (pixelOffset) *pixelOffset = pixelsAt;
+    return {};
+}
 
 ConverterLogHook SetConverterLogHook(ConverterLogHook hook) {
     return std::exchange(logHook(), std::move(hook));

@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/images/image_record.h"
 #include "core/platform/byte_reader.h"
@@ -46,6 +48,27 @@ ConverterLogHook SetConverterLogHook(ConverterLogHook hook);
 // on success, or the skip message (a bmp_skip text); the record is released on failure.
 // `displayName` is used for the "Read OK" line only.
 std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& record);
+
+// What a BMP file check found. `format` is empty when the file is a BMP file; otherwise it is a
+// message with two %s: the file's shown name, then `found` (the format the file really has, the
+// bytes it starts with, the header size or the pixel offset).
+struct BmpFileCheck {
+    std::string_view format;
+    std::string found;
+    bool ok() const { return format.empty(); }
+};
+
+// The file header of a BMP file: "BM" and room for the DIB header's size field after it. A caller
+// that reads the pixels itself, as far as the file holds them, checks this much.
+BmpFileCheck CheckBmpFileHeader(Bytes file);
+
+// The one reader of BMP files for everything that turns one into a bitmap resource or works on
+// its pixels: the 14-byte file header must start with "BM", the DIB after it must pass
+// validateDib, and the pixels are taken from where the file header's pixel offset puts them.
+// `dib` receives the packed DIB a bitmap resource holds: the bytes after the file header, with a
+// gap between the colour table and the pixels closed up. `pixelOffset`, when given, receives the
+// file offset of the pixels. A picture in another format (JPEG, PNG, GIF, ...) is named as such.
+BmpFileCheck ReadBmpFileDib(Bytes file, std::vector<std::byte>& dib, std::uint64_t* pixelOffset = nullptr);
 
 // Reads and decodes the file; failures are logged with the full path. kOk or E_FAIL.
 HResult ReadBmpFile(const std::filesystem::path& path, ImageRecord& record);

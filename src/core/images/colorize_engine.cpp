@@ -19,6 +19,7 @@
 
 #include "core/errors/errors.h"
 #include "core/errors/message_codes.h"
+#include "core/images/bmp_reader.h"
 #include "core/images/dib.h"
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
@@ -1119,11 +1120,11 @@ HResult ColorizeEngine::recolorDibFile(const fs::path& path, bool icon, bool sta
         if (auto image = reader.from(base); image && HasPngSignature(image->bytes()))
             return recolorIconPng(std::move(data), base, path, startNewReport, out);
     } else {
-        if (reader.u16(0) != std::uint16_t{0x4D42})  // "BM"
+        // The pixels are recoloured in place as far as the file holds them (see locateDib).
+        if (!CheckBmpFileHeader(reader.bytes()).ok())
             return reportFailure(startNewReport, __LINE__, kFail, path);
         base = 14;
         filePixelOffset = reader.u32(10);
-        if (!filePixelOffset) return reportFailure(startNewReport, __LINE__, kFail, path);
     }
 
     PixelRegions layout;

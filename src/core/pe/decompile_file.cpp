@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,37 @@ bool takesFixedName(std::string_view stored, Bytes image, std::string_view proje
                        [stored](const std::string& name) { return iequalsAscii(name, stored); });
 }
 
+// Every entry under `folder` (relative paths, links not followed); nothing when it cannot be listed.
+std::optional<std::set<std::filesystem::path>> listFolder(const std::filesystem::path& folder) {
+    std::set<std::filesystem::path> entries;
+    std::error_code error;
+    std::filesystem::recursive_directory_iterator it(folder, error), end;
+    if (error) return std::nullopt;
+    for (; it != end; it.increment(error)) {
+        if (error) return std::nullopt;
+        entries.insert(it->path().lexically_relative(folder));
+    }
+    if (error) return std::nullopt;
+    return entries;
+}
+
+// After a failed import: removes every entry the import added to `folder` (deepest first), and
+// the folder itself when the import created it. Files that were there before stay.
+void removeAdded(const std::filesystem::path& folder, const std::set<std::filesystem::path>& before,
+                 bool folderCreated) {
+    auto now = listFolder(folder);
+    if (!now) return;
+    for (auto it = now->rbegin(); it != now->rend(); ++it) {
+        if (before.count(*it) != 0) continue;
+        std::error_code error;
+        std::filesystem::remove(folder / *it, error);
+    }
+    if (folderCreated) {
+        std::error_code error;
+        std::filesystem::remove(folder, error);
+    }
+}
+
 }  // namespace
 
 HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem::path& folder,
@@ -63,7 +96,13 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
         *summary = ImportSummary{};
         summary->callerTellsBitFields = callerTellsBitFields;
     }
-    (void)CreateFolderPath(folder);
+    std::error_code existsError;
+    const bool folderCreated = !std::filesystem::exists(folder, existsError) && !existsError;
+    if (HResult hr = CreateFolderPath(folder); hr.failed()) {
+        hr = ReportError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能建立目录 %s", {pathToUtf8(folder)});
+        return hr;
+    }
 
     MappedFile file;
     if (HResult hr = OpenMappedFile(peFile, file); hr.failed())
@@ -83,6 +122,11 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
         ReportMessage(false, kSource, __LINE__, kOverwritesInput, {pathToUtf8(peFile)});
         return exists;
     }
+    // A failed import takes away what it wrote: the folder is left as the import found it.
+    const std::optional<std::set<std::filesystem::path>> before = listFolder(folder);
+    auto undo = [&] {
+        if (before) removeAdded(folder, *before, folderCreated);
+    };
     HResult hr = kOk;
     {
         auto dump = std::make_unique<CExeDump>();
@@ -94,7 +138,10 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
         if (summary) summary->bitFieldBitmaps = dump->bitFieldBitmaps();
     }
     CloseMappedFile(file);
-    if (hr.failed()) return ReportError(false, kSource, __LINE__, hr);
+    if (hr.failed()) {
+        undo();
+        return ReportError(false, kSource, __LINE__, hr);
+    }
 
     projectPath = folder / pathFromUtf8(projectName);
     XmlDocument project;
@@ -108,6 +155,7 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
     }
     // Without its project file the import cannot be opened: report it rather than claim success.
     if (written.failed()) {
+        undo();
         written = ReportError(false, kSource, __LINE__, written);
         ReportMessage(false, kSource, __LINE__, kCannotCreate, {pathToUtf8(projectPath)});
         return written;

@@ -30,7 +30,6 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kSource = "DescriptionEdit";
 
-constexpr std::uint64_t kBmpFileHeaderSize = 14;
 constexpr std::uint64_t kHotSpotSize = 4;
 constexpr std::uint64_t kPngHeaderBytes = 33;  // signature and the IHDR chunk
 
@@ -234,30 +233,6 @@ std::vector<std::byte> bmpFileOf(Bytes dib) {
     std::vector<std::byte> file = MakeBmpFileHeader(dib);
     file.insert(file.end(), dib.begin(), dib.end());
     return file;
-}
-
-// The packed DIB of a BMP file. Pixels the file header places after a gap are moved up to the
-// colour table, as a resource holds them.
-std::optional<std::vector<std::byte>> dibOfBmpFile(Bytes file) {
-    ByteReader reader(file);
-    if (reader.u8Or(0, 0) != 'B' || reader.u8Or(1, 0) != 'M') return std::nullopt;
-    auto pixelsAt = reader.u32(10);
-    auto dib = reader.from(kBmpFileHeaderSize);
-    if (!pixelsAt || !dib) return std::nullopt;
-    const DibHeader header = readDibHeader(dib->bytes());
-    std::vector<std::byte> packed;
-    const std::uint64_t tableEnd = kBmpFileHeaderSize + header.pixelOffset();
-    if (*pixelsAt > tableEnd && *pixelsAt <= file.size() && dib->contains(0, header.pixelOffset())) {
-        Bytes table = *dib->span(0, header.pixelOffset());
-        Bytes pixels = reader.from(*pixelsAt)->bytes();
-        packed.assign(table.begin(), table.end());
-        packed.insert(packed.end(), pixels.begin(), pixels.end());
-    } else {
-        packed.assign(dib->bytes().begin(), dib->bytes().end());
-    }
-    DibInfo info;
-    if (validateDib(asBytes(packed), info, DibLayout::kBitmap).failed()) return std::nullopt;
-    return packed;
 }
 
 // --- Planned files -------------------------------------------------------------------------------
@@ -583,9 +558,11 @@ HResult planBitmap(const ResourceKey& name, Bytes source, const fs::path& source
         // keep it: a 32-bit one as this PNG, anything else as a BMP file.
         std::vector<std::byte> bmp;
         PngConverter converter;
-        if (converter.ConvertPngToBmpBytes(source, bmp).failed() || bmp.size() < kBmpFileHeaderSize)
+        std::vector<std::byte> packed;
+        if (converter.ConvertPngToBmpBytes(source, bmp).failed() ||
+            !ReadBmpFileDib(asBytes(bmp), packed).ok())
             return refuse(__LINE__, kFail, "%s 不是有效的 PNG 文件。", {pathToUtf8(sourcePath)});
-        Bytes dib = asBytes(bmp).subspan(kBmpFileHeaderSize);
+        Bytes dib = asBytes(packed);
         planned.size = dib.size();
         if (pngName && readDibHeader(dib).bitCount == 32) {
             planned.storedName = names.choose(stored, language, true);
@@ -599,8 +576,9 @@ HResult planBitmap(const ResourceKey& name, Bytes source, const fs::path& source
         }
         return kOk;
     }
-    auto dib = dibOfBmpFile(source);
-    if (!dib) return refuse(__LINE__, kFail, "%s 不是有效的 BMP 或 PNG 文件。", {pathToUtf8(sourcePath)});
+    auto dib = std::make_optional<std::vector<std::byte>>();
+    if (const BmpFileCheck check = ReadBmpFileDib(source, *dib); !check.ok())
+        return refuse(__LINE__, kFail, check.format, {pathToUtf8(sourcePath), check.found});
     planned.convertToPng = pngName && readDibHeader(asBytes(*dib)).bitCount == 32;
     planned.storedName = names.choose(stored, language, planned.convertToPng);
     planned.size = dib->size();

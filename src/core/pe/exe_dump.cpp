@@ -96,8 +96,9 @@ HResult CExeDump::Dump(Bytes image, const std::filesystem::path& folder, std::st
     }
 
     PeImage pe;
-    if (parsePeImage(image, pe).failed()) {
-        report(__LINE__, "Unhandled Win32 Portable EXE type, or invalid .EXE\n", {});
+    std::string reason;
+    if (parsePeImage(image, pe, &reason).failed()) {
+        report(__LINE__, "无法导入这个 PE 文件：%s", {reason});
         return kFail;
     }
 

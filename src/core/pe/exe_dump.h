@@ -92,6 +92,8 @@ class CExeDump {
     void report(int line, std::string_view format, std::initializer_list<FormatArg> args);
     std::filesystem::path outputPath(std::string_view stored) const;
     std::string nameForId(std::uint16_t id) const;
+    // The current type and name as messages show them ("ICON", "3"; named ones by their names).
+    std::string currentTypeLabel() const;
     HResult createSubfolderOf(std::string_view stored);
 
     // A 32-bit bitmap on its way to PNG: the BMP file's bytes, both file names, and the place in
@@ -129,6 +131,7 @@ class CExeDump {
     std::uint32_t currentType_ = 0;
     std::string currentTypeName_;
     std::string currentFileName_;
+    std::string currentNameLabel_;
     std::string shownFileName_;
     std::uint16_t currentLanguage_ = 0;
     std::uint32_t stringBaseId_ = 0;
@@ -140,6 +143,7 @@ class CExeDump {
 
     bool stringsStarted_ = false;
     std::optional<std::uint16_t> defaultStringLanguage_;
+    std::string stringTail_;  // hex of the bytes after the last string slot of the current block
     std::string strings_;
 
     // A folder that was empty when the import began holds no leftovers: no name needs to be

@@ -30,7 +30,25 @@ std::string escaped(std::string_view text) {
     return out;
 }
 
+// The name of a standard resource type, as resource scripts write it; the number for any other.
+std::string typeLabel(std::uint32_t id) {
+    static constexpr std::pair<std::uint32_t, const char*> kNames[] = {
+        {1, "CURSOR"},       {2, "BITMAP"},       {3, "ICON"},          {4, "MENU"},
+        {5, "DIALOG"},       {6, "STRINGTABLE"},  {7, "FONTDIR"},       {8, "FONT"},
+        {9, "ACCELERATORS"}, {10, "RCDATA"},      {11, "MESSAGETABLE"}, {12, "GROUP_CURSOR"},
+        {14, "GROUP_ICON"},  {16, "VERSIONINFO"}, {17, "DLGINCLUDE"},   {19, "PLUGPLAY"},
+        {20, "VXD"},         {21, "ANICURSOR"},   {22, "ANIICON"},      {23, "HTML"},
+        {24, "MANIFEST"}};
+    for (const auto& [number, name] : kNames)
+        if (number == id) return name;
+    return std::to_string(id);
+}
+
 }  // namespace
+
+std::string CExeDump::currentTypeLabel() const {
+    return currentTypeNamed_ ? currentTypeName_ : typeLabel(currentType_);
+}
 
 std::string CExeDump::nameForId(std::uint16_t id) const {
     return resourceFileNameForId(currentTypeNamed_, currentType_, currentTypeName_, id);
@@ -67,8 +85,16 @@ HResult CExeDump::DumpResourceDirectory(std::uint32_t offset, int level, const R
         AppendXml("%s</Directory>\r\n", {indent(4 * level)});
     }
     if (hr.failed()) {
-        report(__LINE__, "Failed in DumpResourceDirectory for resource type %d with error 0x%.8x\n",
-               {static_cast<std::int32_t>(via.nameField), hr.value()});
+        if (level == 0) {
+            report(__LINE__, "Failed in DumpResourceDirectory for the root directory with error 0x%.8x\n",
+                   {hr.value()});
+        } else if (level == 1) {
+            report(__LINE__, "Failed in DumpResourceDirectory for resource type %s with error 0x%.8x\n",
+                   {currentTypeLabel(), hr.value()});
+        } else {
+            report(__LINE__, "Failed in DumpResourceDirectory for resource %s of type %s with error 0x%.8x\n",
+                   {currentNameLabel_, currentTypeLabel(), hr.value()});
+        }
     }
     return hr;
 }
@@ -82,6 +108,7 @@ HResult CExeDump::DumpResourceEntry(const ResourceDirectoryEntry& entry, int lev
             hr = kFail;  // unreadable name, or a language given by name
         } else {
             currentFileName_ = utf16ToUtf8(*name);
+            if (level == 2) currentNameLabel_ = currentFileName_;
             AppendXml("%s<Entry Name='%s' Directory='%d'>\r\n",
                       {lead, escaped(currentFileName_), entry.leadsToDirectory() ? 1 : 0});
         }
@@ -90,7 +117,10 @@ HResult CExeDump::DumpResourceEntry(const ResourceDirectoryEntry& entry, int lev
         if (!currentTypeNamed_ && currentType_ == resource_type::kString && level == 2)
             stringBaseId_ = (std::uint32_t{id} - 1) * 16;
         AppendXml("%s<Entry ID='%d' Directory='%d'>\r\n", {lead, id, entry.leadsToDirectory() ? 1 : 0});
-        if (level == 2) currentFileName_ = nameForId(id);
+        if (level == 2) {
+            currentFileName_ = nameForId(id);
+            currentNameLabel_ = std::to_string(id);
+        }
     }
 
     if (hr.succeeded()) {
@@ -104,7 +134,14 @@ HResult CExeDump::DumpResourceEntry(const ResourceDirectoryEntry& entry, int lev
         } else if (dataEntry->size != 0) {
             auto data = resources_.data(*dataEntry);
             currentLanguage_ = entry.id();
-            hr = data ? dumpResourceData(*data) : kFail;
+            if (data) {
+                hr = dumpResourceData(*data);
+            } else {
+                // Packers move resource data out of the resource section and leave the tree behind.
+                report(__LINE__, "资源 %s %s (%d) 的数据位于资源节之外（0x%X，%u 字节）；文件可能被压缩。",
+                       {currentTypeLabel(), currentNameLabel_, entry.id(), dataEntry->rva, dataEntry->size});
+                hr = kFail;
+            }
         }
         AppendXml("%s</Entry>\r\n", {lead});
     }
@@ -123,7 +160,12 @@ HResult CExeDump::dumpResourceData(Bytes data) {
             case resource_type::kString: {
                 if (HResult hr = DumpStringBlock(data); hr.failed()) return hr;
                 shownFileName_ = std::string(kStringsFileName);
-                fileLine();
+                if (stringTail_.empty()) {
+                    fileLine();
+                } else {
+                    AppendXml("%s<File Name='%s' Size='%d' Tail='%s'/>\r\n",
+                              {indent(12), escaped(shownFileName_), lastWriteSize_, stringTail_});
+                }
                 return kOk;
             }
             case resource_type::kCursor:

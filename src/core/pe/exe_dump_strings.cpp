@@ -13,9 +13,10 @@ constexpr std::size_t kSlotsPerBlock = 16;
 }  // namespace
 
 // A block holds 16 counted UTF-16 strings (a 16-bit length, then the units). Slots missing at the
-// end of a short block are empty; bytes after the 16th slot are padding. A string that runs past
-// the data fails the block. Strings in the language of the first block keep the plain line; other
-// languages carry it in `L`.
+// end of a short block are empty. Bytes after the 16th slot (some linkers write a zero word there)
+// are kept as the block's tail, in hex, for the description, so that the block compiles back as
+// it was. A string that runs past the data fails the block. Strings in the language of the first block keep
+// the plain line; other languages carry it in `L`.
 HResult CExeDump::DumpStringBlock(Bytes data) {
     if (!switches_.strings) {
         lastWriteSize_ = 0;
@@ -29,6 +30,7 @@ HResult CExeDump::DumpStringBlock(Bytes data) {
     std::string lines;
     HResult hr = kOk;
     std::uint64_t position = 0;
+    stringTail_.clear();
     for (std::size_t slot = 0; slot < kSlotsPerBlock && position + 2 <= data.size(); ++slot) {
         std::uint16_t length = *reader.u16(position);
         position += 2;
@@ -49,6 +51,12 @@ HResult CExeDump::DumpStringBlock(Bytes data) {
     if (hr.failed()) {
         report(__LINE__, "未能写入 STRINGS.XML 错误  0x%.8x\n", {hr.value()});
         return hr;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (std::uint64_t i = position; i < data.size(); ++i) {
+        const auto byte = static_cast<unsigned>(data[static_cast<std::size_t>(i)]);
+        stringTail_ += kHex[byte >> 4];
+        stringTail_ += kHex[byte & 0xF];
     }
     if (!stringsStarted_) {
         strings_ = kStringsXmlHeader;

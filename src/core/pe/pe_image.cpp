@@ -1,6 +1,11 @@
 #include "core/pe/pe_image.h"
 
 #include <algorithm>
+#include <span>
+
+#include "core/errors/language.h"
+#include "core/pe/section_names.h"
+#include "core/platform/format.h"
 
 namespace kestrel {
 
@@ -33,36 +38,50 @@ Bytes PeImage::overlay() const {
     return file.subspan(static_cast<std::size_t>(overlayOffset));
 }
 
-HResult parsePeImage(Bytes file, PeImage& out, std::uint64_t* cutShortAt) {
+HResult parsePeImage(Bytes file, PeImage& out, std::string* reason, std::uint64_t* cutShortAt) {
     out = PeImage{};
     out.file = file;
     if (cutShortAt != nullptr) *cutShortAt = 0;
+    auto refuse = [&](std::string_view format, std::initializer_list<FormatArg> args) {
+        if (reason)
+            *reason = safeFormat(Localized(format), std::span<const FormatArg>(args.begin(), args.size()));
+        return kFail;
+    };
     // A failure because the file ends before what its headers need is told apart: the file was
     // cut short (a broken download or copy), not some other kind of file.
-    auto cutShort = [&] {
+    auto cutShort = [&](std::string_view format, std::initializer_list<FormatArg> args) {
         if (cutShortAt != nullptr) *cutShortAt = file.size();
-        return kFail;
+        return refuse(format, args);
     };
     ByteReader reader(file);
     auto lfanew = readPeHeaderOffset(file);
-    if (!lfanew) return cutShort();
-    if (*lfanew <= 0) return kFail;
+    static constexpr std::string_view kBadPeOffset =
+        "DOS 头中的 NT 头偏移 (e_lfanew = 0x%X) 不在文件 (%u 字节) 之内。";
+    if (!lfanew) return cutShort(kBadPeOffset, {0, file.size()});
+    if (*lfanew <= 0) return refuse(kBadPeOffset, {*lfanew, file.size()});
     std::uint64_t nt = static_cast<std::uint32_t>(*lfanew);
+    if (nt >= file.size()) return cutShort(kBadPeOffset, {nt, file.size()});
     auto ntHeaders = reader.from(nt);
-    if (!ntHeaders || ntHeaders->size() < kPeSignatureSize) return cutShort();
+    static constexpr std::string_view kBadNtHeaders =
+        "位于 0x%X 的 NT 头无效：没有 \"PE\" 签名、PE32 或 PE32+ 可选头，或者它的大小不对。";
+    if (!ntHeaders || ntHeaders->size() < kPeSignatureSize) return cutShort(kBadNtHeaders, {nt});
     auto layout = readNtLayout(*ntHeaders);
     if (!layout) {
         // A PE signature whose headers run past the end of the file.
         const bool signature = *ntHeaders->u8(0) == 'P' && *ntHeaders->u8(1) == 'E' &&
                                *ntHeaders->u8(2) == 0 && *ntHeaders->u8(3) == 0;
-        return signature && ntHeaders->size() < kLongestNtHeaders ? cutShort() : kFail;
+        return signature && ntHeaders->size() < kLongestNtHeaders ? cutShort(kBadNtHeaders, {nt})
+                                                                  : refuse(kBadNtHeaders, {nt});
     }
 
     std::uint64_t sectionCount = layout->sectionCount;
     std::uint64_t sizeOfHeaders = *ntHeaders->u32(nt_field::kSizeOfHeaders);
     std::uint64_t tableOffset = nt + layout->sectionTable;
-    if (tableOffset + kSectionHeaderSize * sectionCount > sizeOfHeaders) return kFail;
-    if (sizeOfHeaders > file.size()) return cutShort();
+    if (sizeOfHeaders > file.size())
+        return cutShort("SizeOfHeaders (0x%X) 大于文件 (0x%X 字节)。", {sizeOfHeaders, file.size()});
+    if (tableOffset + kSectionHeaderSize * sectionCount > sizeOfHeaders)
+        return refuse("节表 (%u 个节，到 0x%X) 超出 SizeOfHeaders (0x%X)。",
+                      {sectionCount, tableOffset + kSectionHeaderSize * sectionCount, sizeOfHeaders});
     out.peHeaderOffset = static_cast<std::uint32_t>(nt);
     out.layout = *layout;
     out.sizeOfHeaders = static_cast<std::uint32_t>(sizeOfHeaders);
@@ -80,13 +99,16 @@ HResult parsePeImage(Bytes file, PeImage& out, std::uint64_t* cutShortAt) {
         section.pointerToRawData = *entry.u32(section_field::kPointerToRawData);
         section.characteristics = *entry.u32(section_field::kCharacteristics);
         if (section.hasRawData()) {
-            if (section.pointerToRawData >= file.size()) return cutShort();
             std::uint64_t rawEnd = std::uint64_t{section.pointerToRawData} + section.sizeOfRawData;
-            if (rawEnd > file.size() && rawEnd - file.size() >= kMaxMissingRawData) return cutShort();
+            if (section.pointerToRawData >= file.size() ||
+                (rawEnd > file.size() && rawEnd - file.size() >= kMaxMissingRawData))
+                return cutShort("节 %s 的原始数据 (0x%X 到 0x%X) 位于文件 (0x%X 字节) 之外。",
+                                {sectionNameText(section.name), section.pointerToRawData, rawEnd, file.size()});
             end = std::max(end, rawEnd);
         }
         if (isResourceSectionName(section.name)) {
-            if (out.resourceSection) return kFail;  // two resource sections: which one is compiled?
+            // Two resource sections: which one is compiled?
+            if (out.resourceSection) return refuse("这个文件有多个资源部分。", {});
             out.resourceSection = out.sections.size();
         }
         out.sections.push_back(section);

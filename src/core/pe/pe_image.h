@@ -50,8 +50,10 @@ std::optional<std::int32_t> readPeHeaderOffset(Bytes file);
 // Parses and validates a PE32 or PE32+ image of any machine: signature, an optional header that
 // readNtLayout accepts, headers and section table inside SizeOfHeaders inside the file, raw data
 // starting inside the file, at most one resource section. Any violation is E_FAIL (nothing is
-// reported). `cutShortAt`, when given, is set to the file's size when the failure is that the file
-// ends before what its headers need (it was cut short), else to 0.
-HResult parsePeImage(Bytes file, PeImage& out, std::uint64_t* cutShortAt = nullptr);
+// reported); `reason`, when given, then receives what is wrong and where, in the current language.
+// `cutShortAt`, when given, is set to the file's size when the failure is that the file ends before
+// what its headers need (it was cut short), else to 0.
+HResult parsePeImage(Bytes file, PeImage& out, std::string* reason = nullptr,
+                     std::uint64_t* cutShortAt = nullptr);
 
 }  // namespace kestrel

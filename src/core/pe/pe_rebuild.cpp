@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string_view>
+#include <vector>
 
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
@@ -83,6 +85,10 @@ class OutputPlan {
     }
     std::uint64_t size() const { return size_; }
 
+    // A 32-bit field of the output at `offset` that gets `value` once its piece is filled (a file
+    // offset inside section data that is otherwise copied unchanged).
+    void patch(std::uint64_t offset, std::uint32_t value) { patches_.push_back({offset, value}); }
+
     HResult assemble(std::span<std::byte> out, PeChecksum& sum) const {
         std::size_t at = 0;
         for (const Piece& piece : pieces_) {
@@ -103,6 +109,12 @@ class OutputPlan {
                 sum.addZeros(count);
                 continue;
             }
+            for (const Patch& patch : patches_) {
+                if (patch.offset < at - count || patch.offset + 4 > at) continue;
+                for (std::size_t b = 0; b < 4; ++b)
+                    place[static_cast<std::size_t>(patch.offset - (at - count)) + b] =
+                        static_cast<std::byte>((patch.value >> (8 * b)) & 0xFF);
+            }
             sum.add(place);
         }
         return kOk;
@@ -116,7 +128,12 @@ class OutputPlan {
         std::string shownName;
         Fill fill;
     };
+    struct Patch {
+        std::uint64_t offset;
+        std::uint32_t value;
+    };
     std::vector<Piece> pieces_;
+    std::vector<Patch> patches_;
     std::uint64_t size_ = 0;
 };
 
@@ -133,7 +150,75 @@ struct Section {
     std::uint32_t sizeOfRawData = 0;
     std::uint32_t pointerToRawData = 0;
     std::uint32_t characteristics = 0;
+    std::uint32_t originalPointerToRawData = 0;
+    std::uint32_t originalVirtualAddress = 0;
+    // Where the section's stored raw data went in the output, and how much of it there is.
+    std::uint64_t placedAt = 0;
+    std::uint64_t placedSize = 0;
+    std::filesystem::path file;  // the stored raw data (not for the resource section)
 };
+
+constexpr std::size_t kDebugDirectory = 6;
+constexpr std::size_t kDebugEntrySize = 28;
+constexpr std::size_t kDebugPointerToRawData = 24;
+constexpr std::uint64_t kMaxDebugEntries = 4096;
+
+// Moves the file offset stored at `field` of the headers to where the data it points at went. An
+// offset of 0, or one that points at nothing the working folder holds, stays as it is; one that
+// points into the rebuilt resource section has nothing left to point at.
+HResult movePointer(std::vector<std::byte>& ntHeader, std::size_t field, std::string_view what,
+                    const FileRangeMap& ranges) {
+    const std::uint32_t offset = getU32(ntHeader, field);
+    if (offset == 0) return kOk;
+    if (const auto moved = ranges.newOffsetOf(offset)) {
+        if (*moved > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+        putU32(ntHeader, field, static_cast<std::uint32_t>(*moved));
+        return kOk;
+    }
+    if (ranges.replaced(offset))
+        return layoutError(__LINE__, "%s (文件偏移 0x%X) 指向被重建的资源节的原始数据，编译被拒绝。",
+                           {what, offset});
+    return kOk;
+}
+
+// The debug directory's entries keep their data's file offset (PointerToRawData) besides its
+// address in memory; data outside every section (in the overlay, say) has the file offset alone.
+// Each entry whose data moved gets its new offset, written into the section data as it is copied.
+HResult moveDebugPointers(const std::vector<Section>& sections, std::uint32_t rva, std::uint32_t size,
+                          const FileRangeMap& ranges, OutputPlan& plan) {
+    if (rva == 0 || size < kDebugEntrySize) return kOk;
+    for (const Section& section : sections) {
+        if (section.file.empty() || rva < section.originalVirtualAddress) continue;
+        const std::uint64_t within = rva - section.originalVirtualAddress;
+        if (within >= section.placedSize) continue;
+        const std::uint64_t count = std::min({std::uint64_t{size} / kDebugEntrySize, kMaxDebugEntries,
+                                              (section.placedSize - within) / kDebugEntrySize});
+        if (count == 0) return kOk;
+        std::vector<std::byte> entries(static_cast<std::size_t>(count * kDebugEntrySize));
+        if (HResult hr = ReadFileRangeInto(section.file, section.placedSize, within, entries); hr.failed()) {
+            ReportMessage(false, kSource, __LINE__, kTransferFailed, {pathToUtf8(section.file)});
+            return ReportError(false, kSource, __LINE__, hr);
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t field = k * kDebugEntrySize + kDebugPointerToRawData;
+            const std::uint32_t pointer = getU32(entries, field);
+            if (pointer == 0) continue;
+            const auto moved = ranges.newOffsetOf(pointer);
+            if (!moved) {
+                if (ranges.replaced(pointer))
+                    return layoutError(
+                        __LINE__, "调试目录项 %d 的数据 (文件偏移 0x%X) 位于被重建的资源节中，编译被拒绝。",
+                        {k, pointer});
+                continue;
+            }
+            if (*moved > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+            if (*moved != pointer)
+                plan.patch(section.placedAt + within + field, static_cast<std::uint32_t>(*moved));
+        }
+        return kOk;
+    }
+    return kOk;
+}
 
 }  // namespace
 
@@ -235,6 +320,8 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
         section.sizeOfRawData = *nt.u32(section.headerOffset + section_field::kSizeOfRawData);
         section.pointerToRawData = *nt.u32(section.headerOffset + section_field::kPointerToRawData);
         section.characteristics = *nt.u32(section.headerOffset + section_field::kCharacteristics);
+        section.originalPointerToRawData = section.pointerToRawData;
+        section.originalVirtualAddress = section.virtualAddress;
         names[i] = section.name;
         if (isResourceSectionName(section.name)) {
             if (resourceIndex) return layoutError(__LINE__, "这个文件有多个资源部分。");
@@ -249,6 +336,9 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     const Section originalResource = resourceIndex ? sections[*resourceIndex] : Section{};
     const std::uint32_t originalSizeOfHeaders = *nt.u32(nt_field::kSizeOfHeaders);
     const std::uint32_t originalChecksum = *nt.u32(nt_field::kCheckSum);
+    const std::uint32_t originalSizeOfImage = *nt.u32(nt_field::kSizeOfImage);
+    fileRanges_ = FileRangeMap{};
+    fileRanges_.add(0, h1, 0);  // the headers stay where they are
 
     // The data directory that points into a section (RVA inside its memory extent), if any.
     auto directoryInto = [&](const Section& section) -> std::optional<std::size_t> {
@@ -323,6 +413,8 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
                 if (HResult hr = padTo(section.pointerToRawData); hr.failed()) return hr;
             std::uint64_t start = plan.size();
             if (start > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+            if (section.pointerToRawData != 0)
+                fileRanges_.addReplaced(section.originalPointerToRawData, section.sizeOfRawData);
             std::uint64_t size = 0;
             if (HResult hr = MeasureRoot(section.virtualAddress, size); hr.failed()) return hr;
             plan.generated(size, [this](std::span<std::byte> place) { return WriteRoot(place); });
@@ -383,8 +475,14 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
             }
             if (section.sizeOfRawData != 0 && section.pointerToRawData != 0)
                 if (HResult hr = padTo(section.pointerToRawData); hr.failed()) return hr;
+            // Raw data keeps its size: a section that ends unaligned is followed by padding only
+            // when something comes after it (the next section is padded up to its own pointer).
+            section.placedAt = plan.size();
+            section.placedSize = data.size;
+            section.file = data.path;
+            if (section.originalPointerToRawData != 0)
+                fileRanges_.add(section.originalPointerToRawData, data.size, section.placedAt);
             plan.file(std::move(data.path), data.size, std::move(data.shownName));
-            plan.zeros(alignUp(plan.size(), fileAlignment) - plan.size());
         }
     }
 
@@ -411,7 +509,10 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
                                "文件头中节表之后没有空间再放一个节头（%d 字节）：无法为添加的资源建立 .rsrc "
                                "节，编译被拒绝。",
                                {kSectionHeaderSize});
-        std::uint64_t virtualEnd = alignUp(originalSizeOfHeaders, sectionAlignment);
+        // The image's memory ends at SizeOfImage, which may lie well past the last section (memory
+        // the program uses zero-filled): the new section starts after both.
+        std::uint64_t virtualEnd = std::max(alignUp(originalSizeOfHeaders, sectionAlignment),
+                                            alignUp(originalSizeOfImage, sectionAlignment));
         for (const Section& section : sections)
             virtualEnd =
                 std::max(virtualEnd, alignUp(std::uint64_t{section.virtualAddress} +
@@ -455,22 +556,26 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     HResult overlayResult = sizePiece(kOverlayFileName, overlay, true);
     if (overlayResult.failed()) return overlayResult;
     if (overlayResult == kOk && overlay.size != 0) {
-        std::uint64_t newStart = plan.size();
-        std::uint64_t oldEnd = originalOverlayStart + overlay.size;
-        auto shift = [&](std::size_t fieldOffset) -> HResult {
-            std::uint64_t offset = getU32(*ntHeader, fieldOffset);
-            if (offset < originalOverlayStart || offset >= oldEnd) return kOk;
-            std::uint64_t moved = offset - originalOverlayStart + newStart;
-            if (moved > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
-            putU32(*ntHeader, fieldOffset, static_cast<std::uint32_t>(moved));
-            return kOk;
-        };
-        if (kDirectorySecurity < directoryCount)
-            if (HResult hr = shift(directoryAddress(kDirectorySecurity)); hr.failed()) return hr;
-        if (HResult hr = shift(nt_field::kPointerToSymbolTable); hr.failed()) return hr;
+        fileRanges_.add(originalOverlayStart, overlay.size, plan.size());
         plan.file(std::move(overlay.path), overlay.size, std::move(overlay.shownName));
     }
     if (plan.size() > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+
+    // Every file offset the image stores follows the data it points at.
+    if (HResult hr =
+            movePointer(*ntHeader, nt_field::kPointerToSymbolTable, "PointerToSymbolTable", fileRanges_);
+        hr.failed())
+        return hr;
+    if (kDirectorySecurity < directoryCount)
+        if (HResult hr =
+                movePointer(*ntHeader, directoryAddress(kDirectorySecurity), "CertificateTable", fileRanges_);
+            hr.failed())
+            return hr;
+    if (kDebugDirectory < directoryCount) {
+        const std::uint32_t rva = originalDirectoryRvas[kDebugDirectory];
+        const std::uint32_t size = getU32(*ntHeader, directoryAddress(kDebugDirectory) + 4);
+        if (HResult hr = moveDebugPointers(sections, rva, size, fileRanges_, plan); hr.failed()) return hr;
+    }
 
     // Header corrections.
     for (const Section& section : sections) {

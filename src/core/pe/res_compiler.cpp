@@ -1,11 +1,14 @@
 #include "core/pe/res_compiler.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
 #include "core/errors/message_codes.h"
+#include "core/images/bmp_reader.h"
+#include "core/images/dib.h"
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
 #include "core/pe/resource_reader.h"
@@ -46,6 +49,24 @@ std::string describe(const XmlElement* element) {
         text += '\'';
     }
     return text + ">";
+}
+
+// Hex digits, two per byte ("00ff"); false for anything else.
+bool parseHexBytes(std::string_view text, std::vector<std::byte>& out) {
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    out.clear();
+    if (text.size() % 2 != 0) return false;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = digit(text[i]), low = digit(text[i + 1]);
+        if (high < 0 || low < 0) return false;
+        out.push_back(static_cast<std::byte>(high * 16 + low));
+    }
+    return true;
 }
 
 std::optional<std::int64_t> integerAttribute(const XmlElement* element, std::string_view name) {
@@ -139,6 +160,10 @@ class DescriptionReader {
             out.sizeIsZero = size && *size == 0;
             auto png = integerAttribute(file, "Png");
             out.png = png && *png != 0;
+            if (const XmlAttribute* tail = XmlDocument::FindAttribute(file, "Tail")) {
+                if (!parseHexBytes(tail->value(), out.tail))
+                    return fail(describe(file), "Tail 必须是成对的十六进制数字");
+            }
         }
         return kOk;
     }
@@ -372,6 +397,15 @@ HResult CResCompiler::CompileStrings(CompileEntryNode& entry, std::uint64_t offs
         std::filesystem::path path;
         if (HResult hr = resolveStored(folder_, "STRINGS.XML", path); hr.failed()) return hr;
         if (HResult hr = readStringsXml(path, *strings_); hr.failed()) return hr;
+        // Bytes a block held after its strings, kept by the import in the block's language entry.
+        if (entry.directory) {
+            for (const CompileEntryNode& block : entry.directory->entries) {
+                if (block.named || !block.directory) continue;
+                for (const CompileEntryNode& language : block.directory->entries)
+                    if (!language.named && !language.tail.empty())
+                        strings_->setTail(block.id, language.id, language.tail);
+            }
+        }
         if (strings_->droppedAny())
             uiSink().message(Localized(kDuplicateStrings), kAppName, MessageIcon::kInformation);
         entry.measuredSize = strings_->size();
@@ -554,13 +588,26 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, const std::filesystem:
             return hr;
         }
     }
-    if (bmp->size() < kBmpFileHeaderSize) {
-        ReportMessage(false, kSource, __LINE__, "文件 %s 太短（%u 字节），不是有效的 .BMP 文件。",
-                      {pathToUtf8(path), bmp->size()});
+    const Bytes file{bmp->data(), bmp->size()};
+    auto dib = std::make_shared<std::vector<std::byte>>();
+    const BmpFileCheck check = ReadBmpFileDib(file, *dib);
+    if (check.ok() && dib->size() + kBmpFileHeaderSize != file.size()) {
+        // The pixels lay after a gap: the resource holds the DIB packed.
+        entry.dataOwner = dib;
+        entry.data = Bytes{dib->data(), dib->size()};
+        return kOk;
+    }
+    // A bitmap file as the import writes it keeps its bytes, however odd the DIB in the resource
+    // it came from.
+    const bool asImported = file.size() > kBmpFileHeaderSize &&
+                            std::ranges::equal(MakeBmpFileHeader(file.subspan(kBmpFileHeaderSize)),
+                                               file.first(kBmpFileHeaderSize));
+    if (!check.ok() && !asImported) {
+        ReportMessage(false, kSource, __LINE__, check.format, {pathToUtf8(path), check.found});
         return ReportError(false, kSource, __LINE__, kFail);
     }
     entry.dataOwner = bmp;
-    entry.data = Bytes{bmp->data(), bmp->size()}.subspan(kBmpFileHeaderSize);
+    entry.data = file.subspan(kBmpFileHeaderSize);
     return kOk;
 }
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/pe/file_ranges.h"
 #include "core/pe/string_compile.h"
 #include "core/platform/byte_reader.h"
 #include "core/platform/files.h"
@@ -63,6 +64,7 @@ struct CompileEntryNode {
     std::string fileName;  // as stored (UTF-8, `\` separators)
     bool sizeIsZero = false;
     bool png = false;
+    std::vector<std::byte> tail;  // a string block's bytes after its 16th string (Tail attribute)
 
     std::string label;  // the start tag, for messages
 
@@ -124,6 +126,10 @@ class CResCompiler {
     HResult MeasureRoot(std::uint32_t sectionRva, std::uint64_t& size);
     HResult WriteRoot(std::span<std::byte> section);
 
+    // After a successful Compile: where each range of the original file (as the working folder
+    // stores it) lies in the compiled file, for code that must find original data in the output.
+    const FileRangeMap& fileRanges() const { return fileRanges_; }
+
     // The loaded tree (after ProcessXML), for tests.
     const CompileDirectoryNode* root() const { return root_.get(); }
 
@@ -157,6 +163,7 @@ class CResCompiler {
     // String table, built once in the measuring pass.
     std::unique_ptr<StringTableBuilder> strings_;
 
+    FileRangeMap fileRanges_;
     SpanWriter* out_ = nullptr;
     std::uint32_t sectionRva_ = 0;
 };

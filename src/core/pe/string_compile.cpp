@@ -59,8 +59,14 @@ std::size_t StringTableBuilder::blockCount() const {
     return count;
 }
 
-std::uint64_t StringTableBuilder::dataSize(const Block& block) {
-    std::uint64_t size = 0;
+const std::vector<std::byte>* StringTableBuilder::tailOf(std::uint32_t key) const {
+    auto found = tails_.find(key);
+    return found == tails_.end() ? nullptr : &found->second;
+}
+
+std::uint64_t StringTableBuilder::dataSize(std::uint32_t key, const Block& block) const {
+    const std::vector<std::byte>* tail = tailOf(key);
+    std::uint64_t size = tail ? tail->size() : 0;
     for (const std::u16string& text : block)
         size += 2 + 2 * static_cast<std::uint64_t>(text.size());
     return size;
@@ -70,7 +76,7 @@ std::uint64_t StringTableBuilder::size() const {
     std::uint64_t blocks = blockCount();
     std::uint64_t total = 16 + 8 * blocks;
     for (const auto& [key, block] : blocks_)
-        total += 24 + alignUp8(dataSize(block));
+        total += 24 + alignUp8(dataSize(key, block));
     return total + 16 * blocks;  // one language-directory header per block
 }
 
@@ -116,7 +122,7 @@ void StringTableBuilder::write(ByteWriter& out, std::uint32_t sectionOffset, std
             out.u32(static_cast<std::uint32_t>(groupStart + 16 + 8 * count + 16 * k));
         }
         for (const auto& language : group.languages) {
-            std::uint64_t size = dataSize(language->second);
+            std::uint64_t size = dataSize(language->first, language->second);
             out.u32(static_cast<std::uint32_t>(sectionRva + dataOffset));
             out.u32(static_cast<std::uint32_t>(size));
             out.u32(0);
@@ -132,6 +138,8 @@ void StringTableBuilder::write(ByteWriter& out, std::uint32_t sectionOffset, std
                 for (char16_t unit : text)
                     out.u16(unit);
             }
+            if (const std::vector<std::byte>* tail = tailOf(language->first))
+                out.append(Bytes{tail->data(), tail->size()});
             out.alignTo(8);
         }
     }

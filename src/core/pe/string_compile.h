@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/platform/byte_reader.h"
 #include "core/platform/status.h"
@@ -30,6 +31,11 @@ class StringTableBuilder {
     // An element without a usable ID (missing, or outside 0..65535) is dropped; a missing or
     // invalid language means the default language. Returns false when the element was dropped.
     bool add(std::optional<std::int64_t> id, std::optional<std::int64_t> language, std::u16string text);
+    // Bytes that follow the 16 strings of block `blockNumber` (1-based, as the resource ID) in
+    // `language`; written after them when the block has strings.
+    void setTail(std::uint16_t blockNumber, std::uint16_t language, std::vector<std::byte> tail) {
+        tails_[(std::uint32_t{blockNumber} << 16) | language] = std::move(tail);
+    }
     // An element that is not an E element: dropped, and counted as such.
     void addForeign() { droppedAny_ = true; }
 
@@ -47,12 +53,14 @@ class StringTableBuilder {
 
   private:
     using Block = std::array<std::u16string, 16>;
-    static std::uint64_t dataSize(const Block& block);
+    std::uint64_t dataSize(std::uint32_t key, const Block& block) const;
+    const std::vector<std::byte>* tailOf(std::uint32_t key) const;
 
     std::uint16_t defaultLanguage_;
     // Key: block number << 16 | language, so iteration gives ascending blocks, then languages.
     std::map<std::uint32_t, Block> blocks_;
     std::map<std::uint16_t, std::uint32_t> nextExpected_;
+    std::map<std::uint32_t, std::vector<std::byte>> tails_;
     bool droppedAny_ = false;
 };
 

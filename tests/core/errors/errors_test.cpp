@@ -145,6 +145,23 @@ TEST(DialogContents, WithoutARecordShowsUnspecifiedError) {
     EXPECT_EQ(given.details, "x\r\nA(   1)");
 }
 
+// A reporter's name inside the text (a path with "compile" or "Edit" in it) does not cut the
+// summary short: it is the newest entry's own text, whatever it holds.
+TEST(DialogContents, SummaryIsTheNewestEntryWhateverItsTextHolds) {
+    RecordError(true, "KsDoc", 3, kFail);
+    ReportMessage(false, "compile", 12, "%s", {"/home/compile/Edit/app.dll: compile(1) failed\r\n\r\nhere"});
+    auto record = PeekErrorRecord();
+    ASSERT_TRUE(record.has_value());
+    auto contents = BuildErrorDialogContents(record, std::nullopt, "");
+    EXPECT_EQ(contents.summary, "/home/compile/Edit/app.dll: compile(1) failed\r\n\r\nhere");
+    ClearErrorRecord();
+
+    // A record put together by hand has its summary end at the source line.
+    auto handMade = BuildErrorDialogContents(
+        ErrorRecord{"compile", "C:\\compile\\x.dll\r\ncompile(  7)\r\n\r\n"}, std::nullopt, "");
+    EXPECT_EQ(handMade.summary, "C:\\compile\\x.dll");
+}
+
 TEST(DialogContents, TakingThemClearsTheRecord) {
     InitErrorReporting({"OK", "取消", "终止", "重试", "忽略", "是", "否", "详细", "发送报告"},
                        "Kestrel Beta 版本 1.020000");
@@ -213,6 +230,7 @@ TEST(DialogButtons, CaptionsAndIconsComeFromTheTables) {
     EXPECT_EQ(DetailsButtonCaption(true), "详细 <<");
 }
 
+// Each line once: the summary is the first entry of the details, which follow the product line.
 TEST(ShowErrorDialog, PrintsSummaryAndDetailsOnTheConsole) {
     setUiSink(nullptr);
     InitErrorReporting({"OK", "取消", "终止", "重试", "忽略", "是", "否", "详细", "发送报告"},
@@ -222,9 +240,9 @@ TEST(ShowErrorDialog, PrintsSummaryAndDetailsOnTheConsole) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(ShowErrorDialog(0), 1);
     std::string printed = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(printed,
-              "反编译失败。\n\nKestrel Beta\n反编译失败。\nKsDoc(  31)\n\n系统找不到指定的文件。\nEXEDUMP(  "
-              "30) : 0x80070002\n");
+    EXPECT_EQ(
+        printed,
+        "Kestrel Beta\n反编译失败。\nKsDoc(  31)\n\n系统找不到指定的文件。\nEXEDUMP(  30) : 0x80070002\n");
     EXPECT_FALSE(PeekErrorRecord().has_value());
 
     ::testing::internal::CaptureStderr();

@@ -260,6 +260,36 @@ TEST_F(CompileResources, UnreadablePngWithoutBmpFailsTheCompile) {
     expectFailure("Bitmap00102.png");
 }
 
+// A file put in place of a bitmap's .BMP must be a BMP file: a picture of another kind is named
+// as what it is, anything else by its first bytes, and neither is compiled. A BMP file from
+// elsewhere, whose pixels lie after a gap, gives the packed DIB.
+TEST_F(CompileResources, OnlyBmpFilesBecomeBitmaps) {
+    const std::filesystem::path bitmap = work.folder / "Bitmap00103.BMP";
+    struct Case {
+        std::string bytes;
+        std::string named;
+    };
+    const Case cases[] = {
+        {"\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00" + std::string(40, 'j'),
+         "JPEG"},
+        {"GIF89a" + std::string(40, 'g'), "GIF"},
+        {"text that is no picture at all" + std::string(40, 't'), "74 65 78 74"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.named);
+        overwrite(bitmap, c.bytes);
+        expectFailure(c.named);
+        EXPECT_NE(errorText().find("Bitmap00103.BMP"), std::string::npos) << errorText();
+    }
+
+    const auto dib = pb::makeDib({6, 3, 24, false, false, false, 20});
+    auto file = pb::bmpFileFromDib(dib);
+    const std::size_t pixels = u32At(file, 10);
+    file.insert(file.begin() + static_cast<std::ptrdiff_t>(pixels), 16, std::byte{0xEE});
+    putU32At(file, 10, static_cast<std::uint32_t>(pixels + 16));
+    overwrite(bitmap, file);
+    EXPECT_EQ(compiledResource("i:2/i:103/1033"), dib);
+}
+
 // --- Layout ----------------------------------------------------------------------------------------
 
 TEST_F(CompileResources, EveryResourceStartsOnAnEightByteBoundary) {

@@ -314,7 +314,7 @@ TEST(DescriptionEdit, RefusedAdditionsChangeNeitherTheDescriptionNorTheFolder) {
         {id(3), id(9), 1033, twoIcons, "有 2 个图象"},
         {id(12), id(9), 1033, twoIcons, "不是有效的 .cur 文件"},
         {id(3), id(9), 1033, sources.write("cut.ico", truncated), "不是有效的 .ico 文件"},
-        {id(2), id(9), 1033, data, "不是有效的 BMP 或 PNG 文件"},
+        {id(2), id(9), 1033, data, "不是 BMP 文件"},
         {id(10), id(9), 1033, sources / "missing.bin", "未能打开"},
         {id(10), named(u""), 1033, data, "名称不能是空的"},
     };

@@ -2,6 +2,8 @@
 // sample compared with the resources the builder put in.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "core/images/png_codec.h"
 #include "core/pe/decompile_file.h"
 #include "import_test_support.h"
@@ -54,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(Files, DecompileFileRefuses,
                                            RefusedFileCase{"Empty", "", 0x800703EEu, ""},
                                            RefusedFileCase{"NotMz", "ZM not a program", 0x80004005u,
                                                            "的格式无法被识别。"},
-                                           RefusedFileCase{"MzOnly", "MZ", 0x80004005u, "invalid .EXE"}),
+                                           RefusedFileCase{"MzOnly", "MZ", 0x80004005u, "e_lfanew"}),
                          [](const auto& info) { return std::string(info.param.what); });
 
 TEST(DecompileFile, ProjectFileNameIsNotTakenByAResource) {
@@ -79,6 +81,41 @@ TEST(DecompileFile, AProjectFileThatCannotBeWrittenFailsTheImport) {
     HResult hr = DecompileFile(pe, dir / "work", project);
     EXPECT_TRUE(hr.failed());
     EXPECT_NE(reportText().find("未能建立文件"), std::string::npos) << reportText();
+}
+
+// A failed import leaves the folder as it found it: a new folder is gone again, an existing one
+// keeps exactly what it held. A folder that cannot be created fails the import, named.
+TEST(DecompileFile, AFailedImportTakesAwayWhatItWrote) {
+    pb::ImagePlan packed;
+    packed.resources = {{pb::kRtRcData, 1, 1033, pb::bytesOf("one")},
+                        {pb::kRtRcData, 2, 1033, pb::bytesOf("two")}};
+    packed.resourceOptions.fault = pb::TreeFault::kDataOffsetPastSection;
+    pb::ImagePlan broken;
+    broken.fault = pb::ImageFault::kSizeOfHeadersTooSmall;
+    for (const pb::ImagePlan& plan : {packed, broken}) {
+        TempDir dir;
+        std::filesystem::path pe = dir / "app.exe";
+        ASSERT_EQ(WriteWholeFile(pe, asBytes(pb::buildImage(plan))), kOk);
+        std::filesystem::path project;
+        EXPECT_TRUE(DecompileFile(pe, dir / "new" / "work", project).failed());
+        EXPECT_FALSE(std::filesystem::exists(dir / "new" / "work"));
+
+        dir.write("old/mine.txt", "mine");
+        dir.write("old/sub/keep.bin", "keep");
+        EXPECT_TRUE(DecompileFile(pe, dir / "old", project).failed());
+        std::set<std::string> left;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "old"))
+            left.insert(entry.path().lexically_relative(dir / "old").generic_string());
+        EXPECT_EQ(left, (std::set<std::string>{"mine.txt", "sub", "sub/keep.bin"}));
+    }
+
+    TempDir dir;
+    std::filesystem::path pe = dir / "app.exe";
+    ASSERT_EQ(WriteWholeFile(pe, asBytes(pb::buildSampleImage())), kOk);
+    dir.write("plain", "a file where a folder belongs");
+    std::filesystem::path project;
+    EXPECT_TRUE(DecompileFile(pe, dir / "plain" / "work", project).failed());
+    EXPECT_NE(reportText().find("未能建立目录"), std::string::npos) << reportText();
 }
 
 // A PE file imported into the folder it lies in: an output under a fixed name equal to its own

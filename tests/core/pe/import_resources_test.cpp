@@ -467,7 +467,13 @@ TEST_P(ImportRefusesMalformedTree, WithoutDescription) {
     TempDir dir;
     EXPECT_EQ(dumpInto(pb::buildImage(plan), dir.path()), kFail);
     EXPECT_NE(reportText().find("当 dumping 资源 (.rsrc) 部分的时候发生错误"), std::string::npos);
-    EXPECT_NE(reportText().find("Failed in DumpResourceDirectory for resource type"), std::string::npos);
+    EXPECT_NE(reportText().find("Failed in DumpResourceDirectory for "), std::string::npos);
+    if (GetParam() == pb::TreeFault::kDataOffsetPastSection) {
+        // Named by type, name and language, with the address, the way a packed file is met.
+        EXPECT_NE(reportText().find("资源 RCDATA NAMED (1033) 的数据位于资源节之外（0x"), std::string::npos)
+            << reportText();
+        EXPECT_NE(reportText().find("for resource NAMED of type RCDATA"), std::string::npos) << reportText();
+    }
     EXPECT_FALSE(std::filesystem::exists(dir / "pe.xml"));
 }
 

@@ -198,3 +198,46 @@ TEST_F(StringsXml, HandEditedElementsAreDroppedWithOneMessage) {
 
 }  // namespace
 }  // namespace kestrel::testing
+
+namespace kestrel::testing {
+namespace {
+
+// Blocks whose data goes on after the 16th string (a zero word, an odd byte): the import keeps
+// those bytes in the description, an unchanged compile gives the block back byte for byte, and a
+// block whose strings were edited keeps them too. A description without them still compiles.
+TEST(StringBlockTail, BytesAfterTheLastStringSurviveImportEditAndCompile) {
+    CompileSink sink;
+    pb::ImagePlan plan;
+    pb::ByteVector padded = pb::makeStringBlock({u"first", u"second"});
+    padded.push_back(std::byte{0});
+    padded.push_back(std::byte{0});
+    pb::ByteVector odd = pb::makeStringBlock({u"", u"odd"});
+    odd.push_back(std::byte{0x5A});
+    plan.resources = {{pb::kRtString, 1, pb::kLangEnUs, padded}, {pb::kRtString, 2, pb::kLangEnUs, odd}};
+    const pb::ByteVector image = pb::buildImage(plan);
+
+    WorkingFolder work(image);
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    EXPECT_EQ(resourcesOf(readBytes(work.output())), resourcesOf(image));
+
+    replaceInFile(work.folder / "STRINGS.XML", "S=\"second\"", "S=\"changed\"");
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    pb::ByteVector edited = pb::makeStringBlock({u"first", u"changed"});
+    edited.push_back(std::byte{0});
+    edited.push_back(std::byte{0});
+    const auto rebuilt = readBytes(work.output());
+    EXPECT_EQ(resourceOf(rebuilt, "i:6/i:1/1033"), edited);
+    EXPECT_EQ(resourceOf(rebuilt, "i:6/i:2/1033"), odd);
+
+    // A description written before tails were kept: the blocks end after their strings.
+    replaceInFile(work.folder / "pe.xml", " Tail='0000'", "");
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    EXPECT_EQ(resourceOf(readBytes(work.output()), "i:6/i:1/1033"),
+              pb::makeStringBlock({u"first", u"changed"}));
+    replaceInFile(work.folder / "pe.xml", " Tail='5a'", " Tail='5g'");
+    EXPECT_TRUE(work.compile().failed());
+    EXPECT_NE(errorText().find("Tail"), std::string::npos) << errorText();
+}
+
+}  // namespace
+}  // namespace kestrel::testing
