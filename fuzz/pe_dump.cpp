@@ -85,8 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A file told to be cut short is cut short where it ends.
     kestrel::PeImage image;
     std::uint64_t cutShortAt = 0;
-    if (kestrel::parsePeImage(bytes, image, nullptr, &cutShortAt).succeeded() ? cutShortAt != 0
-                                                                     : cutShortAt != 0 && cutShortAt != size)
+    if (kestrel::parsePeImage(bytes, image, nullptr, &cutShortAt).succeeded()
+            ? cutShortAt != 0
+            : cutShortAt != 0 && cutShortAt != size)
         std::abort();
     return 0;
 }

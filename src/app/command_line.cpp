@@ -223,7 +223,8 @@ std::string CKsCommandLineInfo::editUsageProblem() const {
     if (hasQueries()) return queryUsageProblem();
     if (stringLanguage && setStrings.empty()) return "--string-language needs at least one --set-string";
     if (!hasSetFlags() && !signing.stripSignature && !signing.signingRequested())
-        return "/Edit needs at least one --set-... flag (or one --get-... flag), --strip-signature or a signing "
+        return "/Edit needs at least one --set-... flag (or one --get-... flag), --strip-signature or a "
+               "signing "
                "option";
     if (outputGiven && output.empty()) return "/Output: needs a path";
     const std::pair<const char*, const std::optional<std::string>*> versions[] = {

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "app/settings_file.h"
-#include "core/errors/language.h"
 #include "core/errors/errors.h"
+#include "core/errors/language.h"
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
 #include "core/pe/certificate_table.h"
@@ -202,8 +202,9 @@ class Run {
         // The edit keeps the old certificate table, as the classic tool does; its digest no longer
         // matches, which must not go unsaid.
         if (wasSigned)
-            warning("the file was signed and its signature no longer matches; sign it again, or remove the "
-                    "signature with kestrel /Edit --strip-signature");
+            warning(
+                "the file was signed and its signature no longer matches; sign it again, or remove the "
+                "signature with kestrel /Edit --strip-signature");
         return kSuccess;
     }
 

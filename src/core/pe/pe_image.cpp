@@ -102,8 +102,9 @@ HResult parsePeImage(Bytes file, PeImage& out, std::string* reason, std::uint64_
             std::uint64_t rawEnd = std::uint64_t{section.pointerToRawData} + section.sizeOfRawData;
             if (section.pointerToRawData >= file.size() ||
                 (rawEnd > file.size() && rawEnd - file.size() >= kMaxMissingRawData))
-                return cutShort("节 %s 的原始数据 (0x%X 到 0x%X) 位于文件 (0x%X 字节) 之外。",
-                                {sectionNameText(section.name), section.pointerToRawData, rawEnd, file.size()});
+                return cutShort(
+                    "节 %s 的原始数据 (0x%X 到 0x%X) 位于文件 (0x%X 字节) 之外。",
+                    {sectionNameText(section.name), section.pointerToRawData, rawEnd, file.size()});
             end = std::max(end, rawEnd);
         }
         if (isResourceSectionName(section.name)) {
