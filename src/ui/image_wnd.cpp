@@ -30,6 +30,7 @@
 #include "core/errors/errors.h"
 #include "core/images/alpha_draw.h"
 #include "core/images/avi_reader.h"
+#include "core/images/bmp_reader.h"
 #include "core/images/icon_files.h"
 #include "core/images/image_record.h"
 #include "core/images/png_codec.h"
@@ -499,9 +500,15 @@ void ImageWnd::LoadImage() {
         case ImageKind::kBitmap: {
             MappedFile file;
             if (OpenMappedFile(path_, file).failed() || file.size() <= kBmpFileHeaderSize) break;
-            const Bytes bytes = file.bytes().subspan(kBmpFileHeaderSize);
-            if (setDib(std::vector<std::byte>(bytes.begin(), bytes.end()), false))
-                shownSize_ = static_cast<std::uint32_t>(bytes.size());
+            // The BMP reader of the compile, so that the pane shows the pixels the compile takes
+            // (from the header's pixel offset); a file it refuses is shown as far as its bytes go.
+            std::vector<std::byte> dib;
+            if (!ReadBmpFileDib(file.bytes(), dib).ok()) {
+                const Bytes bytes = file.bytes().subspan(kBmpFileHeaderSize);
+                dib.assign(bytes.begin(), bytes.end());
+            }
+            const auto size = static_cast<std::uint32_t>(dib.size());
+            if (setDib(std::move(dib), false)) shownSize_ = size;
             break;
         }
         case ImageKind::kPng: {

@@ -313,6 +313,17 @@ TEST_F(ImageWndTest, DrawsRowsTopDownNearestNeighbourAndAlphaOverTheCheckerboard
     EXPECT_EQ(pixelAt(pane, {8 + 130, 75}), 0x00FF00u);
     EXPECT_EQ(pixelAt(pane, {8, 75 + 130}), 0x0000FFu);
 
+    // A file whose pixels start later than right after the header: the pane takes them from the
+    // header's pixel offset, as the compile does.
+    ByteVector gap = bmp24({{0xFF0000, 0x00FF00}, {0x0000FF, 0xFFFFFF}});
+    gap.insert(gap.begin() + 54, 8, std::byte{0x5A});
+    const std::uint32_t pixelOffset = 54 + 8;
+    for (int i = 0; i < 4; ++i)
+        gap[10 + i] = static_cast<std::byte>(pixelOffset >> (8 * i));
+    open(temp_.write("gap.bmp", gap));
+    EXPECT_EQ(pixelAt(*wnd, {8, 75}), 0xFF0000u);
+    EXPECT_EQ(pixelAt(*wnd, {8 + 130, 75 + 130}), 0xFFFFFFu);
+
     // 32 bits: an opaque red pixel and a transparent one, which shows the checkerboard.
     ByteWriter dib;
     for (std::uint32_t field : {40u, 2u, 1u, 1u | 32u << 16, 0u, 0u, 0u, 0u, 0u, 0u, 0xFFFF0000u, 0u})
