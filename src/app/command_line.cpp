@@ -14,9 +14,6 @@
 
 namespace kestrel {
 
-namespace {
-
-// The argument without its flag prefix, or nullopt-like empty view when it has none.
 bool stripFlagPrefix(std::string_view argument, std::string_view& name) {
     if (argument.size() >= 2 && argument.substr(0, 2) == "--") {
         name = argument.substr(2);
@@ -28,6 +25,8 @@ bool stripFlagPrefix(std::string_view argument, std::string_view& name) {
     }
     return false;
 }
+
+namespace {
 
 constexpr std::string_view kSetPrefix = "set-";
 constexpr std::string_view kGetPrefix = "get-";

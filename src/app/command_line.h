@@ -121,6 +121,9 @@ struct CKsCommandLineInfo {
     std::string pendingSignatureFlag_;  // a signature flag waiting for its value
 };
 
+// A flag's name without its leading "--", "/" or "-"; false when the argument has none of them.
+bool stripFlagPrefix(std::string_view argument, std::string_view& name);
+
 // The usage text printed by --help and with usage errors.
 std::string usageText();
 // Its part on /Sign, /Signature and the signature flags of /Edit.

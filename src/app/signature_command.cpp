@@ -27,18 +27,6 @@ namespace {
 constexpr std::string_view kSignatureValueFlags[] = {"pkcs12", "password-file", "cert", "key",       "chain",
                                                      "digest", "description",   "url",  "timestamp", "ca"};
 
-bool stripPrefix(std::string_view argument, std::string_view& name) {
-    if (argument.size() >= 2 && argument.substr(0, 2) == "--") {
-        name = argument.substr(2);
-        return true;
-    }
-    if (!argument.empty() && (argument[0] == '/' || argument[0] == '-')) {
-        name = argument.substr(1);
-        return true;
-    }
-    return false;
-}
-
 bool readableFile(const std::string& name) {
     std::error_code error;
     const fs::path path = pathFromUtf8(name);
@@ -153,7 +141,7 @@ bool CKsCommandLineInfo::parseSignatureParam(std::string_view argument, bool isL
         return parseSignatureParam("--" + flag + "=" + std::string(argument), isLast);
     }
     std::string_view name;
-    if (!stripPrefix(argument, name)) return false;
+    if (!stripFlagPrefix(argument, name)) return false;
     if (iequalsAscii(name, "Sign")) {
         signing.sign = true;
     } else if (iequalsAscii(name, "Signature")) {
