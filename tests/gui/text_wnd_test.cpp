@@ -182,7 +182,7 @@ TEST_F(TextWndTest, AnEditWritesTheUntouchedLinesBackByteForByte) {
 // middle) opens read-only under a note; typing, pasting and replacing change nothing, and leaving
 // it never writes the file.
 TEST_F(TextWndTest, BinaryDataOpensReadOnlyAndIsNeverWritten) {
-    const std::string table("\x01\0\0\0\x01\0\0\0\x01\0\0\0\x10\0\0\0\x14\0\x01\0O\0K\0\r\0\n\0\0\0", 32);
+    const std::string table("\x01\0\0\0\x01\0\0\0\x01\0\0\0\x10\0\0\0\x14\0\x01\0O\0K\0\r\0\n\0\0\0\0\0", 32);
     const fs::path file = temp_.write("MESSAGETABLE_1.bin", testing::toBytes(table));
     TextWnd& pane = open(file);
     EXPECT_TRUE(pane.isBinary());
