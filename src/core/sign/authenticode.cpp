@@ -714,8 +714,12 @@ HResult inspectSignature(Bytes file, const std::filesystem::path* caFile, Signat
     // The signature over the content (the message digest attribute and the signer's signature).
     const long valueLength = header ? contentSize - *header : 0;
     StorePtr emptyStore(X509_STORE_new());
-    BioPtr signedData(header ? BIO_new_mem_buf(contentBytes + *header, static_cast<int>(valueLength))
+    BioPtr contentBio(header ? BIO_new_mem_buf(contentBytes + *header, static_cast<int>(valueLength))
                              : nullptr);
+    // PKCS7_verify copies a memory BIO into a temporary one, which it leaks when the signature's
+    // content cannot be read; behind a buffering filter the BIO is read as it is.
+    BioPtr signedData(contentBio ? BIO_new(BIO_f_buffer()) : nullptr);
+    if (signedData) BIO_push(signedData.get(), contentBio.release());
     report.signatureValid =
         emptyStore && signedData &&
         PKCS7_verify(pkcs7.get(), nullptr, emptyStore.get(), signedData.get(), nullptr, PKCS7_NOVERIFY) == 1;
