@@ -1118,7 +1118,7 @@ HResult ColorizeEngine::recolorDibFile(const fs::path& path, bool icon, bool sta
             return reportFailure(startNewReport, __LINE__, kFail, path);
         base = IconImageOffset(reader.bytes());
         if (auto image = reader.from(base); image && HasPngSignature(image->bytes()))
-            return recolorIconPng(std::move(data), base, path, startNewReport, out);
+            return recolorIconPng(data, base, path, startNewReport, out);
     } else {
         // The pixels are recoloured in place as far as the file holds them (see locateDib).
         if (!CheckBmpFileHeader(reader.bytes()).ok())
@@ -1186,7 +1186,7 @@ HResult ColorizeEngine::recolorPng(const fs::path& path, bool startNewReport,
     return kOk;
 }
 
-HResult ColorizeEngine::recolorIconPng(std::vector<std::byte> file, std::uint64_t offset,
+HResult ColorizeEngine::recolorIconPng(const std::vector<std::byte>& file, std::uint64_t offset,
                                        const fs::path& path, bool startNewReport,
                                        std::vector<std::byte>& out) const {
     // The image runs to the end of the file, or for as many bytes as its directory entry says when

@@ -117,7 +117,7 @@ class ColorizeEngine {
     // A PNG stream recoloured into `out`, keeping its bit depth, palette size and alpha.
     HResult recolorPngBytes(Bytes png, std::vector<std::byte>& out) const;
     // An icon or cursor file whose image at `offset` is a PNG: the file with the image recoloured.
-    HResult recolorIconPng(std::vector<std::byte> file, std::uint64_t offset,
+    HResult recolorIconPng(const std::vector<std::byte>& file, std::uint64_t offset,
                            const std::filesystem::path& path, bool startNewReport,
                            std::vector<std::byte>& out) const;
     HResult recolorDibFile(const std::filesystem::path& path, bool icon, bool startNewReport,

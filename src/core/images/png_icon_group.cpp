@@ -128,9 +128,10 @@ HResult MakeIconFileFromPng(Bytes png, std::vector<std::byte>& iconFile) {
         if (HResult hr = decodePng(png, source); hr.failed()) return hr;
         std::vector<std::vector<std::byte>> images;
         for (std::int32_t size : kPngIconSizes) {
-            std::vector<std::byte>& image = images.emplace_back();
+            std::vector<std::byte> image;
             if (size == kPngMemberSize && source.size == kPngMemberSize) {
                 image.assign(png.begin(), png.end());
+                images.push_back(std::move(image));
                 continue;
             }
             RgbaPicture resized;
@@ -140,6 +141,7 @@ HResult MakeIconFileFromPng(Bytes png, std::vector<std::byte>& iconFile) {
             } else {
                 image = iconDib(resized);
             }
+            images.push_back(std::move(image));
         }
         put16(iconFile, 0);
         put16(iconFile, kIconType);

@@ -255,7 +255,9 @@ void diffResources(const PeImage& oldImage, const PeImage& newImage, PeDiff& dif
     const auto oldItems = readResources(oldImage, diff.oldResourcesDamaged);
     const auto newItems = readResources(newImage, diff.newResourcesDamaged);
     auto record = [&](DiffChange change, const ResourceItem* before, const ResourceItem* after) {
-        const ResourceItem& item = before ? *before : *after;
+        const ResourceItem* const known = before != nullptr ? before : after;
+        if (known == nullptr) return;
+        const ResourceItem& item = *known;
         ResourceDiff entry;
         entry.change = change;
         entry.type = item.type;
@@ -582,7 +584,9 @@ void appendQuoted(std::string& out, std::u16string_view text) {
             out += "\\t";
         } else if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
                    text[i + 1] < 0xE000) {
-            appendUtf8(out, 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));
+            const std::uint32_t high = static_cast<std::uint32_t>(unit) - 0xD800u;
+            const std::uint32_t low = static_cast<std::uint32_t>(text[i + 1]) - 0xDC00u;
+            appendUtf8(out, static_cast<char32_t>(0x10000u + (high << 10) + low));
             ++i;
         } else if (unit < 0x20 || unit == 0x7F || (unit >= 0xD800 && unit < 0xE000)) {
             out += "\\u" + hexText(unit, 4).substr(2);

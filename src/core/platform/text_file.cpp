@@ -582,7 +582,10 @@ bool diffLines(std::span<const std::u16string_view> a, std::span<const std::u16s
     const int offset = limit + 1;
     std::vector<int> v(static_cast<std::size_t>(2 * limit + 3), 0);
     std::vector<std::vector<int>> trace;
-    auto at = [&](int k) -> int& { return v[static_cast<std::size_t>(offset + k)]; };
+    auto at = [&](int k) -> int& {
+        const int index = offset + k;  // never negative: |k| <= limit < offset
+        return v[static_cast<std::size_t>(index)];
+    };
     int found = -1;
     for (int d = 0; d <= limit && found < 0; ++d) {
         for (int k = -d; k <= d; k += 2) {
