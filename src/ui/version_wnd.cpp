@@ -423,7 +423,7 @@ bool VersionWnd::formEdited() const {
 
 QString VersionWnd::takeForm() {
     VersionInfo edited = info_;
-    const QString problem = applyVersionForm(edited, shown_, form_->values());
+    QString problem = applyVersionForm(edited, shown_, form_->values());
     if (!problem.isEmpty()) return problem;
     std::vector<std::byte> written;
     if (WriteVersionInfo(edited, written).failed()) return tr("版本信息超过 65535 字节，无法保存。");
