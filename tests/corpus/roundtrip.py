@@ -7,7 +7,7 @@ rebuilt file here:
 - the same resources (type, name, language) with identical bytes, except that a 32-bit bitmap
   stored as PNG keeps its width, height, bit count and pixel bytes (alpha included) under the
   information header the rebuild writes, string blocks are compared string by string (a padding slot
-  after the 16th is not kept), and data-entry code pages are written as 0;
+  after the 16th is not kept); every data entry keeps its code page;
 - every other section's bytes, sizes and characteristics; sections after the resource section move
   in memory by the resource section's growth;
 - the headers byte for byte except the fields the rebuild corrects, which must have their corrected
@@ -160,6 +160,12 @@ def compare(original_path, rebuilt_path, pe32plus, optional_size):
         return table
 
     old_resources, new_resources = by_key(old), by_key(new)
+    new_code_pages = {(key_text(r["type"]), key_text(r["name"]), r["language"]): r["codepage"]
+                      for r in new["resources"]}
+    for resource in old["resources"]:
+        key = (key_text(resource["type"]), key_text(resource["name"]), resource["language"])
+        if key in new_code_pages and new_code_pages[key] != resource["codepage"]:
+            problems.append("code page differs: %s (%d -> %d)" % (key, resource["codepage"], new_code_pages[key]))
     for key, data in old_resources.items():
         if key not in new_resources:
             problems.append("resource lost: %s" % (key,))

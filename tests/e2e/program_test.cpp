@@ -116,9 +116,7 @@ TEST_F(ProgramTest, DiffListsExactlyTheResourcesAnEditChanged) {
     EXPECT_EQ(same.out, "");
     EXPECT_EQ(same.err, "");
 
-    // A file whose every resource the rebuild gives back byte for byte: no 32-bit bitmaps (the
-    // sample's lose their resolution fields) and data-entry code pages of 0 (which the rebuild
-    // writes).
+    // A file of a few resources of each kind, which the rebuild gives back byte for byte.
     pebuilder::ImagePlan plan;
     pebuilder::addStrings(plan.resources, pebuilder::kLangEnUs, {{1, u"Ready"}, {2, u"Steady"}, {40, u"Go"}});
     pebuilder::addIconGroup(plan.resources, 1, pebuilder::kLangEnUs, 1, {pebuilder::makeIconImage(16, 8)});

@@ -156,6 +156,7 @@ constexpr TextPair kEnglishTexts[] = {
     {"ID 必须是 0 到 65535 之间的数字", "the ID must be a number from 0 to 65535"},
     {"Directory 属性必须是 0 或 1", "the Directory attribute must be 0 or 1"},
     {"Tail 必须是成对的十六进制数字", "Tail must be pairs of hexadecimal digits"},
+    {"CodePage 必须是 0 到 4294967295 之间的数字", "CodePage must be a number from 0 to 4294967295"},
     {"条目有多个 Directory 元素", "the entry has more than one Directory element"},
     {"条目有多个 File 元素", "the entry has more than one File element"},
     {"Directory='1' 的条目没有 Directory 元素", "an entry with Directory='1' has no Directory element"},

@@ -177,6 +177,11 @@ std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& 
     record.paletteCount = static_cast<std::uint32_t>(paletteCount);
     record.topDown = topDown;
     if (AllocateImageRecord(record).failed()) return fail(record, bmp_skip::kOutOfMemory);
+    // The resolution fields follow the image size in every header but the core one.
+    if (headerSize >= 32) {
+        record.xPixelsPerMetre = static_cast<std::int32_t>(bmp.u32Or(14 + 24, 0));
+        record.yPixelsPerMetre = static_cast<std::int32_t>(bmp.u32Or(14 + 28, 0));
+    }
 
     ByteCursor cursor(bmp.bytes(), static_cast<std::size_t>(headerEnd));
     for (std::uint64_t i = 0; i < paletteCount; ++i) {

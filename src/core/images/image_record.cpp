@@ -18,6 +18,8 @@ ImageRecord& ImageRecord::operator=(ImageRecord&& other) noexcept {
     topDown = std::exchange(other.topDown, false);
     rowBytes = std::exchange(other.rowBytes, 0);
     imageBytes = std::exchange(other.imageBytes, 0);
+    xPixelsPerMetre = std::exchange(other.xPixelsPerMetre, 0);
+    yPixelsPerMetre = std::exchange(other.yPixelsPerMetre, 0);
     // Moving a vector keeps its heap buffer, so the row pointers stay valid.
     palette = std::move(other.palette);
     rows = std::move(other.rows);

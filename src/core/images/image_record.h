@@ -31,6 +31,10 @@ struct ImageRecord {
     bool topDown = false;            // first stored row is the top row
     std::int32_t rowBytes = 0;       // storedRowBytes(width, bitDepth)
     std::int32_t imageBytes = 0;     // rowBytes × height
+    // Resolution in pixels per metre, as a BMP header stores it (biXPelsPerMeter, biYPelsPerMeter);
+    // 0 when unknown.
+    std::int32_t xPixelsPerMetre = 0;
+    std::int32_t yPixelsPerMetre = 0;
 
     std::vector<std::uint8_t> palette;  // paletteCount × (red, green, blue)
     std::vector<std::uint8_t*> rows;    // rows[0] is the top row, rows[height − 1] the bottom row

@@ -73,6 +73,8 @@ struct PngHeader {
     int colorType;
     int interlace;
     bool hasTransparency;
+    png_uint_32 xPixelsPerMetre;  // from a pHYs chunk in metres, else 0
+    png_uint_32 yPixelsPerMetre;
 };
 
 bool readPngHeader(png_structp png, png_infop info, MemoryReader* reader, PngHeader* header) {
@@ -85,6 +87,12 @@ bool readPngHeader(png_structp png, png_infop info, MemoryReader* reader, PngHea
     png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth, &header->colorType,
                  &header->interlace, &compression, &filter);
     header->hasTransparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    int unit = PNG_RESOLUTION_UNKNOWN;
+    if (png_get_pHYs(png, info, &header->xPixelsPerMetre, &header->yPixelsPerMetre, &unit) == 0 ||
+        unit != PNG_RESOLUTION_METER) {
+        header->xPixelsPerMetre = 0;
+        header->yPixelsPerMetre = 0;
+    }
     return true;
 }
 
@@ -188,6 +196,8 @@ struct PngWritePlan {
     int colorType;
     int memLevel;  // 0: libpng's default
     bool bgr;
+    png_uint_32 xPixelsPerMetre;  // both 0: no pHYs chunk
+    png_uint_32 yPixelsPerMetre;
     const png_color* palette;
     int paletteCount;
     png_bytepp rows;
@@ -209,6 +219,8 @@ bool encodePng(png_structp png, png_infop info, const PngWritePlan* plan) {
     png_set_IHDR(png, info, plan->width, plan->height, plan->bitDepth, plan->colorType,
                  plan->settings->interlace != 0 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (plan->xPixelsPerMetre != 0 || plan->yPixelsPerMetre != 0)
+        png_set_pHYs(png, info, plan->xPixelsPerMetre, plan->yPixelsPerMetre, PNG_RESOLUTION_METER);
     png_write_info(png, info);
     if (plan->bgr) png_set_bgr(png);
     png_write_image(png, plan->rows);
@@ -284,6 +296,12 @@ HResult WritePng(const ImageRecord& record, std::vector<std::byte>& out, const P
     plan.width = static_cast<png_uint_32>(record.width);
     plan.height = static_cast<png_uint_32>(record.height);
     plan.settings = &settings;
+    // The resolution travels in a pHYs chunk, which holds values up to 2^31 - 1; a negative one
+    // (possible in a BMP header) cannot be stored and leaves the chunk out.
+    if (record.xPixelsPerMetre >= 0 && record.yPixelsPerMetre >= 0) {
+        plan.xPixelsPerMetre = static_cast<png_uint_32>(record.xPixelsPerMetre);
+        plan.yPixelsPerMetre = static_cast<png_uint_32>(record.yPixelsPerMetre);
+    }
     switch (record.bitDepth) {
         case 32:
             plan.bitDepth = 8;
@@ -371,6 +389,10 @@ HResult PngConverter::ReadPng(Bytes png, ImageRecord& record) const {
         record.paletteCount = outputBits <= 8 ? (1u << outputBits) : 0;
         record.topDown = false;
         if (HResult hr = AllocateImageRecord(record); hr.failed()) return hr;
+        if (header.xPixelsPerMetre <= 0x7FFFFFFFu && header.yPixelsPerMetre <= 0x7FFFFFFFu) {
+            record.xPixelsPerMetre = static_cast<std::int32_t>(header.xPixelsPerMetre);
+            record.yPixelsPerMetre = static_cast<std::int32_t>(header.yPixelsPerMetre);
+        }
 
         if (record.paletteCount > 0) {
             if (colorType == PNG_COLOR_TYPE_PALETTE) {
@@ -438,7 +460,9 @@ HResult PngConverter::WriteBmp(const ImageRecord& record, std::vector<std::byte>
         writer.u16(static_cast<std::uint32_t>(record.bitDepth));
         writer.u32(0);
         writer.u32(imageBytes);
-        writer.zeros(16);
+        writer.u32(static_cast<std::uint32_t>(record.xPixelsPerMetre));
+        writer.u32(static_cast<std::uint32_t>(record.yPixelsPerMetre));
+        writer.zeros(8);
         writePalette(writer, record);
         writeRowsBottomUp(writer, record);
         out = std::move(writer.bytes());

@@ -89,6 +89,8 @@ class CExeDump {
     HResult writeResourceFile(Bytes header, Bytes data, bool enabled, bool pngSibling = false);
     std::string chooseShownName(bool pngSibling);
     void fileLine(std::optional<bool> png = std::nullopt);
+    // ` CodePage='N'` for a data entry with a non-zero code page; nothing otherwise.
+    std::string codePageAttribute() const;
     void report(int line, std::string_view format, std::initializer_list<FormatArg> args);
     std::filesystem::path outputPath(std::string_view stored) const;
     std::string nameForId(std::uint16_t id) const;
@@ -134,6 +136,7 @@ class CExeDump {
     std::string currentNameLabel_;
     std::string shownFileName_;
     std::uint16_t currentLanguage_ = 0;
+    std::uint32_t currentCodePage_ = 0;  // of the current data entry
     std::uint32_t stringBaseId_ = 0;
     int bitFieldBitmaps_ = 0;
 

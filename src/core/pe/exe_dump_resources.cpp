@@ -134,6 +134,7 @@ HResult CExeDump::DumpResourceEntry(const ResourceDirectoryEntry& entry, int lev
         } else if (dataEntry->size != 0) {
             auto data = resources_.data(*dataEntry);
             currentLanguage_ = entry.id();
+            currentCodePage_ = dataEntry->codePage;
             if (data) {
                 hr = dumpResourceData(*data);
             } else {
@@ -163,8 +164,9 @@ HResult CExeDump::dumpResourceData(Bytes data) {
                 if (stringTail_.empty()) {
                     fileLine();
                 } else {
-                    AppendXml("%s<File Name='%s' Size='%d' Tail='%s'/>\r\n",
-                              {indent(12), escaped(shownFileName_), lastWriteSize_, stringTail_});
+                    AppendXml("%s<File Name='%s' Size='%d' Tail='%s'%s/>\r\n",
+                              {indent(12), escaped(shownFileName_), lastWriteSize_, stringTail_,
+                               codePageAttribute()});
                 }
                 return kOk;
             }
@@ -213,11 +215,19 @@ HResult CExeDump::writeResourceFile(Bytes header, Bytes data, bool enabled, bool
 
 void CExeDump::fileLine(std::optional<bool> png) {
     if (png) {
-        AppendXml("%s<File Name='%s' Size='%d' Png='%d'/>\r\n",
-                  {indent(12), escaped(shownFileName_), lastWriteSize_, *png ? 1 : 0});
+        AppendXml("%s<File Name='%s' Size='%d' Png='%d'%s/>\r\n",
+                  {indent(12), escaped(shownFileName_), lastWriteSize_, *png ? 1 : 0, codePageAttribute()});
     } else {
-        AppendXml("%s<File Name='%s' Size='%d'/>\r\n", {indent(12), escaped(shownFileName_), lastWriteSize_});
+        AppendXml("%s<File Name='%s' Size='%d'%s/>\r\n",
+                  {indent(12), escaped(shownFileName_), lastWriteSize_, codePageAttribute()});
     }
+}
+
+// Almost every data entry has code page 0; only the others say so, so that their descriptions
+// stay as they always were.
+std::string CExeDump::codePageAttribute() const {
+    if (currentCodePage_ == 0) return {};
+    return " CodePage='" + std::to_string(currentCodePage_) + "'";
 }
 
 // .ICO / .CUR: a 6-byte directory (reserved, type 1 or 2, count 1), one 16-byte entry (width,

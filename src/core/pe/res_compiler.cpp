@@ -164,6 +164,12 @@ class DescriptionReader {
                 if (!parseHexBytes(tail->value(), out.tail))
                     return fail(describe(file), "Tail 必须是成对的十六进制数字");
             }
+            if (XmlDocument::FindAttribute(file, "CodePage")) {
+                auto codePage = integerAttribute(file, "CodePage");
+                if (!codePage || *codePage < 0 || *codePage > 0xFFFFFFFF)
+                    return fail(describe(file), "CodePage 必须是 0 到 4294967295 之间的数字");
+                out.codePage = static_cast<std::uint32_t>(*codePage);
+            }
         }
         return kOk;
     }
@@ -368,7 +374,7 @@ HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, s
     SpanWriter& out = *out_;
     out.u32(static_cast<std::uint32_t>(sectionRva_ + offset + kResourceDataEntrySize));
     out.u32(static_cast<std::uint32_t>(dataSize()));
-    out.u32(0);  // code page
+    out.u32(entry.codePage);
     out.u32(0);  // reserved
     if (entry.hasPrefix) out.append(Bytes{entry.prefix.data(), entry.prefix.size()});
     if (!entry.dataPath.empty()) {
@@ -397,13 +403,17 @@ HResult CResCompiler::CompileStrings(CompileEntryNode& entry, std::uint64_t offs
         std::filesystem::path path;
         if (HResult hr = resolveStored(folder_, "STRINGS.XML", path); hr.failed()) return hr;
         if (HResult hr = readStringsXml(path, *strings_); hr.failed()) return hr;
-        // Bytes a block held after its strings, kept by the import in the block's language entry.
+        // Bytes a block held after its strings and its code page, kept by the import in the block's
+        // language entry.
         if (entry.directory) {
             for (const CompileEntryNode& block : entry.directory->entries) {
                 if (block.named || !block.directory) continue;
-                for (const CompileEntryNode& language : block.directory->entries)
-                    if (!language.named && !language.tail.empty())
-                        strings_->setTail(block.id, language.id, language.tail);
+                for (const CompileEntryNode& language : block.directory->entries) {
+                    if (language.named) continue;
+                    if (!language.tail.empty()) strings_->setTail(block.id, language.id, language.tail);
+                    if (language.codePage != 0)
+                        strings_->setCodePage(block.id, language.id, language.codePage);
+                }
             }
         }
         if (strings_->droppedAny())

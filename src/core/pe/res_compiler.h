@@ -65,6 +65,7 @@ struct CompileEntryNode {
     bool sizeIsZero = false;
     bool png = false;
     std::vector<std::byte> tail;  // a string block's bytes after its 16th string (Tail attribute)
+    std::uint32_t codePage = 0;   // the data entry's code page (CodePage attribute; absent: 0)
 
     std::string label;  // the start tag, for messages
 

@@ -125,8 +125,9 @@ void StringTableBuilder::write(ByteWriter& out, std::uint32_t sectionOffset, std
             std::uint64_t size = dataSize(language->first, language->second);
             out.u32(static_cast<std::uint32_t>(sectionRva + dataOffset));
             out.u32(static_cast<std::uint32_t>(size));
-            out.u32(0);
-            out.u32(0);
+            auto codePage = codePages_.find(language->first);
+            out.u32(codePage == codePages_.end() ? 0 : codePage->second);
+            out.u32(0);  // reserved
             dataOffset += alignUp8(size);
         }
         groupStart += 16 + 24 * count;

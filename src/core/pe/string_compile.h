@@ -36,6 +36,10 @@ class StringTableBuilder {
     void setTail(std::uint16_t blockNumber, std::uint16_t language, std::vector<std::byte> tail) {
         tails_[(std::uint32_t{blockNumber} << 16) | language] = std::move(tail);
     }
+    // The code page written in the data entry of block `blockNumber` in `language` (else 0).
+    void setCodePage(std::uint16_t blockNumber, std::uint16_t language, std::uint32_t codePage) {
+        codePages_[(std::uint32_t{blockNumber} << 16) | language] = codePage;
+    }
     // An element that is not an E element: dropped, and counted as such.
     void addForeign() { droppedAny_ = true; }
 
@@ -61,6 +65,7 @@ class StringTableBuilder {
     std::map<std::uint32_t, Block> blocks_;
     std::map<std::uint16_t, std::uint32_t> nextExpected_;
     std::map<std::uint32_t, std::vector<std::byte>> tails_;
+    std::map<std::uint32_t, std::uint32_t> codePages_;
     bool droppedAny_ = false;
 };
 

@@ -1,11 +1,13 @@
 #include "core/images/png_codec.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "core/images/bmp_reader.h"
 #include "core/images/dib.h"
 #include "core/platform/byte_reader.h"
 #include "image_builders.h"
@@ -315,6 +317,60 @@ TEST(PngConverter, DibHasTheDocumentedHeaderAndValidates) {
     ASSERT_EQ(validateDib(asBytes(dib), info), kOk);
     EXPECT_EQ(info.pixelOffset, 104u);
     EXPECT_EQ(info.imageBytes, 8u);
+}
+
+TEST(PngConverter, BitmapResolutionTravelsThroughThePngAsAPhysChunk) {
+    struct Case {
+        std::int32_t x, y;
+        bool chunk;  // whether the PNG carries the resolution
+    };
+    for (const Case c :
+         {Case{2835, 5669, true}, Case{0, 0, false}, Case{0, 3780, true}, Case{-1, 3780, false}}) {
+        testing::BmpPlan plan{.width = 2, .height = 1, .bitDepth = 32};
+        plan.pixels = {1, 2, 3, 4, 5, 6, 7, 8};
+        testing::ByteVector bmp = testing::makeBmp(plan);
+        for (int i = 0; i < 4; ++i) {
+            bmp[14 + 24 + i] = static_cast<std::byte>((static_cast<std::uint32_t>(c.x) >> (8 * i)) & 0xFF);
+            bmp[14 + 28 + i] = static_cast<std::byte>((static_cast<std::uint32_t>(c.y) >> (8 * i)) & 0xFF);
+        }
+        ImageRecord record;
+        ASSERT_TRUE(ReadBmp("t.bmp", asBytes(bmp), record).empty()) << c.x;
+        std::vector<std::byte> png;
+        ASSERT_EQ(WritePng(record, png), kOk);
+        const std::string text(reinterpret_cast<const char*>(png.data()), png.size());
+        EXPECT_EQ(text.find("pHYs") != std::string::npos, c.chunk) << c.x << " " << c.y;
+        ASSERT_TRUE(testing::decodePng(png)) << c.x;
+
+        // Back to BMP as the compile does: the values come back where the PNG could hold them.
+        std::vector<std::byte> back;
+        ASSERT_EQ(PngConverter().ConvertPngToBmpBytes(asBytes(png), back), kOk);
+        const ByteReader header(asBytes(back));
+        EXPECT_EQ(header.u32(14 + 24), c.chunk ? static_cast<std::uint32_t>(c.x) : 0u) << c.x;
+        EXPECT_EQ(header.u32(14 + 28), c.chunk ? static_cast<std::uint32_t>(c.y) : 0u) << c.y;
+        EXPECT_EQ(std::vector<std::byte>(back.begin() + 54, back.end()),
+                  std::vector<std::byte>(bmp.begin() + 54, bmp.end()));
+    }
+
+    // A resolution in another unit than the metre is not a pixels-per-metre value.
+    ImageRecord record;
+    record.width = 1;
+    record.height = 1;
+    record.bitDepth = 24;
+    ASSERT_EQ(AllocateImageRecord(record), kOk);
+    record.xPixelsPerMetre = 72;
+    record.yPixelsPerMetre = 72;
+    std::vector<std::byte> png;
+    ASSERT_EQ(WritePng(record, png), kOk);
+    const std::size_t type = std::string(reinterpret_cast<const char*>(png.data()), png.size()).find("pHYs");
+    ASSERT_LT(type + 17, png.size());
+    png[type + 12] = std::byte{0};  // unit unknown: the values only give the aspect ratio
+    const auto crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(&png[type]), 13));
+    for (int i = 0; i < 4; ++i)
+        png[type + 13 + static_cast<std::size_t>(i)] = static_cast<std::byte>((crc >> (24 - 8 * i)) & 0xFF);
+    ImageRecord read;
+    ASSERT_EQ(PngConverter().ReadPng(asBytes(png), read), kOk);
+    EXPECT_EQ(read.xPixelsPerMetre, 0);
+    EXPECT_EQ(read.yPixelsPerMetre, 0);
 }
 
 TEST(PngConverter, PalettelessBitmapGivesADibWithAFullTable) {

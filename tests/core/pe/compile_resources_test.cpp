@@ -338,5 +338,72 @@ TEST(CompileNames, NamedEntriesKeepTheirCaseAndUtf16Length) {
     EXPECT_EQ(expectSameResources(work.image, rebuilt), std::size(names) + 1);
 }
 
+// --- Data entry code pages --------------------------------------------------------------------------
+
+// The code page of every data entry: key "type/name/language" as resourcesOf gives it.
+std::map<std::string, std::uint32_t> codePagesOf(const std::vector<std::byte>& image) {
+    std::map<std::string, std::uint32_t> out;
+    ResourceLookup lookup;
+    if (lookup.open(Bytes(image.data(), image.size())).failed()) return out;
+    const ResourceReader& reader = lookup.reader();
+    auto text = [&](const ResourceDirectoryEntry& entry) {
+        if (!entry.named) return "i:" + std::to_string(entry.id());
+        return "n:" + utf16ToUtf8(reader.name(entry.nameOffset()).value_or(u"?"));
+    };
+    auto level = [&](std::uint32_t offset) {
+        return reader.directory(offset).value_or(ResourceDirectory{}).entries;
+    };
+    for (const auto& type : level(0))
+        for (const auto& name : level(type.target()))
+            for (const auto& language : level(name.target()))
+                if (auto entry = reader.dataEntry(language.target()))
+                    out[text(type) + "/" + text(name) + "/" + std::to_string(language.id())] =
+                        entry->codePage;
+    return out;
+}
+
+TEST(CompileCodePages, NonZeroCodePagesSurviveTheRoundTripAndOnlyThoseAreDescribed) {
+    CompileSink sink;
+    pb::ImagePlan plan;
+    plan.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::bytesOf("western text"), 1252});
+    plan.resources.push_back({pb::kRtRcData, 2, pb::kLangEnUs, pb::bytesOf("no code page")});
+    ByteWriter block;
+    block.u16(2);
+    block.u16(u'h');
+    block.u16(u'i');
+    for (int i = 1; i < 16; ++i)
+        block.u16(0);
+    plan.resources.push_back({pb::kRtString, 1, pb::kLangEnUs, block.bytes(), 936});
+    plan.resources.push_back(
+        {pb::kRtBitmap, 7, pb::kLangEnUs, pb::makeDib({8, 4, 32, false, false, false, 4}), 65001});
+    WorkingFolder work(pb::buildImage(plan));
+
+    const std::string description = readText(work.folder / "pe.xml");
+    EXPECT_NE(description.find("CodePage='1252'"), std::string::npos) << description;
+    EXPECT_NE(description.find("CodePage='936'"), std::string::npos) << description;
+    EXPECT_NE(description.find("Png='1' CodePage='65001'"), std::string::npos) << description;
+    EXPECT_EQ(description.find("CodePage='0'"), std::string::npos) << description;
+
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    const std::map<std::string, std::uint32_t> expected{
+        {"i:10/i:1/1033", 1252}, {"i:10/i:2/1033", 0}, {"i:6/i:1/1033", 936}, {"i:2/i:7/1033", 65001}};
+    EXPECT_EQ(codePagesOf(readBytes(work.output())), expected);
+    expectSameResources(work.image, readBytes(work.output()));
+
+    // A description written before code pages were kept compiles every one of them as 0.
+    std::string old = description;
+    for (const char* attribute : {" CodePage='1252'", " CodePage='936'", " CodePage='65001'"})
+        old.erase(old.find(attribute), std::string_view(attribute).size());
+    overwrite(work.folder / "pe.xml", old);
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    for (const auto& [key, codePage] : codePagesOf(readBytes(work.output())))
+        EXPECT_EQ(codePage, 0u) << key;
+
+    // A code page that is not a 32-bit number is refused, naming the element.
+    replaceInFile(work.folder / "pe.xml", "Size='12'/>", "Size='12' CodePage='-1'/>");
+    EXPECT_TRUE(work.compile().failed());
+    EXPECT_NE(errorText().find("CodePage"), std::string::npos) << errorText();
+}
+
 }  // namespace
 }  // namespace kestrel::testing
