@@ -97,6 +97,9 @@ HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesys
 }
 
 HResult ClearWorkingFolder(const std::filesystem::path& folder, const std::filesystem::path& keep) {
+    // A fresh account has no working folder yet: there is nothing to clear, only a folder to make.
+    std::error_code existsError;
+    if (!std::filesystem::exists(folder, existsError) && !existsError) return CreateFolderPath(folder);
     if (HResult hr = ClearFolderFiles(folder, keep); hr.failed()) return hr;
     // The folders that hold the kept file (it may lie in a subfolder) stay.
     std::vector<std::filesystem::path> keptFolders;

@@ -68,6 +68,12 @@ TEST_F(DocTest, OpeningAPeFileReplacesTempAndShowsThePeFile) {
                   original_.string() + "\"/>\r\n</ROOT>\r\n");
 }
 
+TEST_F(DocTest, AFreshAccountWithoutAWorkingFolderOpensAPeFile) {
+    std::filesystem::remove_all(tempFolder_);
+    openOriginal();
+    EXPECT_TRUE(std::filesystem::exists(tempFolder_ / "pe.xml"));
+}
+
 TEST_F(DocTest, AProjectFileIsOpenedWhereItIs) {
     std::filesystem::path work = temp_ / "work";
     std::filesystem::path project;
