@@ -904,6 +904,22 @@ Are you sure?</translation>
         <source>查看 Hex</source>
         <translation>View Hex</translation>
     </message>
+    <message>
+        <source>编辑脚本</source>
+        <translation>Edit script</translation>
+    </message>
+    <message>
+        <source>脚本第 %d 行，第 %d 列：%s</source>
+        <translation>Script line %d, column %d: %s</translation>
+    </message>
+    <message>
+        <source>此资源不能显示为脚本。</source>
+        <translation>This resource cannot be shown as a script.</translation>
+    </message>
+    <message>
+        <source>脚本有错误，没有保存到 &apos;%s&apos;。</source>
+        <translation>The script has an error and was not saved to &apos;%s&apos;.</translation>
+    </message>
 </context>
 <context>
     <name>kestrel::ui::TextWnd</name>
@@ -946,6 +962,14 @@ Are you sure?</translation>
     <message>
         <source>查找...</source>
         <translation>Find...</translation>
+    </message>
+    <message>
+        <source>脚本第 %d 行，第 %d 列：%s</source>
+        <translation>Script line %d, column %d: %s</translation>
+    </message>
+    <message>
+        <source>脚本有错误，没有保存到 &apos;%s&apos;。</source>
+        <translation>The script has an error and was not saved to &apos;%s&apos;.</translation>
     </message>
 </context>
 <context>
