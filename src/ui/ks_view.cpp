@@ -350,6 +350,37 @@ void CKsView::addResource() {
     rebuildAfterEdit(added);
 }
 
+void CKsView::addLanguage() {
+    if (!canAddResource()) return;
+    CKsDoc* document = context_.document;
+    const std::vector<std::uint16_t> present = ListResourceLanguages(document->description());
+    if (present.empty()) return;
+    std::optional<AddLanguageRequest> request;
+    if (languageChooser_) {
+        request = languageChooser_(present, proposedLanguage());
+    } else {
+        CAddLanguageDlg dialog(present, proposedLanguage(), window());
+        if (dialog.exec() == QDialog::Accepted) request = dialog.request();
+    }
+    if (!request) return;
+    XmlElement* selected = tree_->elementOf(tree_->currentItem());
+    // The pane commits first: the copies are made of what the files hold.
+    if (!paneHost_->Select(document, nullptr)) return;
+    LanguageCopy copy;
+    HResult hr;
+    {
+        BusyCursor busy;
+        hr = AddLanguage(document->description(), document->descriptionPath().parent_path(), request->source,
+                         request->target, copy);
+    }
+    if (hr.failed()) {
+        ShowErrorDialog();
+        paneHost_->Select(document, selected);
+        return;
+    }
+    rebuildAfterEdit(copy.first);
+}
+
 void CKsView::deleteResource() {
     if (!canDeleteResource()) return;
     CKsDoc* document = context_.document;

@@ -1,23 +1,32 @@
 // Dialogs, menus, accelerator tables and message tables edited as script text in the window: the
 // preview follows the text, a fault keeps the last good preview and names its line, and the host's
-// commit writes the compiled bytes.
+// commit writes the compiled bytes; Add Language copies a language's resources.
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTreeWidgetItemIterator>
 
+#include "app/document_controller.h"
+#include "app/recent_files.h"
+#include "core/pe/description_edit.h"
 #include "core/pe/dialog_template.h"
 #include "core/pe/menu_template.h"
 #include "core/pe/rc_script.h"
 #include "core/pe/resource_types.h"
 #include "gui_test_support.h"
+#include "ui/add_language_dlg.h"
 #include "ui/code_editor.h"
 #include "ui/dialog_preview.h"
 #include "ui/hex_wnd.h"
+#include "ui/ks_frame.h"
 #include "ui/menu_preview.h"
 #include "ui/pane_host.h"
 #include "ui/preview_wnd.h"
+#include "ui/resource_tree.h"
 #include "ui/text_wnd.h"
 
 namespace kestrel::ui {
@@ -294,6 +303,93 @@ TEST_F(ScriptEditTest, MessageTableIsEditedAsTextAndWrittenBack) {
     // "查看 Hex" still leads to the bytes.
     wnd->hexAction()->trigger();
     ASSERT_TRUE(testing::waitUntil([&] { return dynamic_cast<HexPane*>(host->activePane()) != nullptr; }));
+}
+
+TEST(AddLanguageDlg, TakesANameFromTheListOrANumberAndRefusesTheSourceLanguage) {
+    testing::GuiScriptedSink sink;
+    CAddLanguageDlg dialog({0x0000, 0x0409, 0x0804}, 0x0409);
+    ASSERT_EQ(dialog.sourceBox()->count(), 3);
+    EXPECT_EQ(dialog.sourceBox()->currentData().toInt(), 0x0409);
+    EXPECT_TRUE(dialog.sourceBox()->currentText().startsWith(QStringLiteral("English (United States)")));
+    EXPECT_TRUE(dialog.sourceBox()->currentText().endsWith(QStringLiteral("0x0409")));
+    // Languages the file has are not offered as new ones.
+    EXPECT_EQ(dialog.targetBox()->findData(0x0804), -1);
+    const int german = dialog.targetBox()->findData(0x0407);
+    ASSERT_GE(german, 0);
+    EXPECT_TRUE(dialog.targetBox()->itemText(german).contains(QStringLiteral("Deutsch")));
+
+    dialog.targetBox()->setCurrentIndex(german);
+    auto request = dialog.request();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->source, 0x0409);
+    EXPECT_EQ(request->target, 0x0407);
+    dialog.targetBox()->setEditText(QStringLiteral("0x0c07"));
+    ASSERT_TRUE(dialog.request());
+    EXPECT_EQ(dialog.request()->target, 0x0C07);
+    for (const char* wrong : {"1033", "0x10000", "German", ""}) {
+        SCOPED_TRACE(wrong);
+        dialog.targetBox()->setEditText(QString::fromLatin1(wrong));
+        EXPECT_FALSE(dialog.request(true));
+    }
+    EXPECT_EQ(sink.messages.size(), 4u);
+    // Numbers without locale data still get a label.
+    EXPECT_EQ(languageLabel(0x7C99), QStringLiteral("0x7C99"));
+    EXPECT_TRUE(languageLabel(0x0007).startsWith(QStringLiteral("German · Deutsch")));
+}
+
+TEST_F(ScriptEditTest, AddLanguageFromTheToolsMenuCopiesTheResourcesAndShowsThem) {
+    PaneServices services;
+    registerPaneFactory(PaneType::kText, makeTextPaneFactory(services));
+    auto opened = std::make_unique<CKsDoc>(dataFolder() / "Temp");
+    RecentFileList recent(settings_.get());
+    opened->setRecentFileList(&recent);
+    DocumentController controller(*opened, nullptr);
+    FrameContext context{opened.get(), &controller, settings_.get(), &recent, dataFolder(), "1"};
+    auto frame = std::make_unique<CKsFrame>(context);
+    opened->setView(frame->view());
+    frame->view()->OnInitialUpdate();
+    frame->resize(1000, 700);
+    frame->show();
+    frame->openPath(temp_.write("in/sample.dll", pebuilder::buildSampleImage()));
+    ASSERT_TRUE(opened->isOpen());
+    std::vector<std::uint16_t> offered;
+    frame->view()->setAddLanguageChooser([&](const std::vector<std::uint16_t>& present, std::uint16_t) {
+        offered = present;
+        return std::optional(AddLanguageRequest{1033, 0x0C07});
+    });
+    QAction* action = frame->action("addLanguage");
+    ASSERT_NE(action, nullptr);
+    frame->updateActions();
+    ASSERT_TRUE(action->isEnabled());
+    action->trigger();
+    ASSERT_TRUE(sink.errors.empty()) << sink.errors.front();
+    EXPECT_NE(std::find(offered.begin(), offered.end(), 1033), offered.end());
+
+    // The tree lists the copies, the first of them is selected, pe.xml names them on disk.
+    ResourceTree* tree = frame->view()->tree();
+    int german = 0;
+    for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
+        const auto resource = DescribeResourceEntry(opened->description(), tree->elementOf(*it));
+        if (resource && resource->language == 0x0C07) ++german;
+    }
+    EXPECT_GT(german, 3);
+    const auto selected = DescribeResourceEntry(opened->description(), tree->elementOf(tree->currentItem()));
+    ASSERT_TRUE(selected);
+    EXPECT_EQ(selected->language, 0x0C07);
+    XmlDocument written;
+    ASSERT_TRUE(written.LoadFile(opened->descriptionPath()).succeeded());
+    EXPECT_FALSE(ListResourceEntries(written).empty());
+    EXPECT_NE(ListResourceLanguages(written), std::vector<std::uint16_t>{1033});
+    frame->updateActions();
+    EXPECT_TRUE(frame->isWindowModified());
+
+    // A second copy to the same language clashes and is shown as an error; nothing changes.
+    const std::size_t entries = ListResourceEntries(opened->description()).size();
+    action->trigger();
+    EXPECT_EQ(sink.errors.size(), 1u);
+    EXPECT_EQ(ListResourceEntries(opened->description()).size(), entries);
+    opened->setView(nullptr);
+    frame.reset();
 }
 
 }  // namespace
