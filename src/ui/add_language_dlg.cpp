@@ -106,7 +106,9 @@ QString languageLabel(std::uint16_t language) {
             native += QStringLiteral(" (%1)").arg(locale.nativeTerritoryName());
     }
     QString label = english;
-    if (!native.isEmpty() && native != english) label += QStringLiteral(" · ") + native;
+    // A left-to-right mark ends a right-to-left name, so that the number after it is not drawn
+    // into that name's run.
+    if (!native.isEmpty() && native != english) label += QStringLiteral(" · ") + native + QChar(0x200E);
     return label + QStringLiteral(" · ") + numberText(language);
 }
 

@@ -355,11 +355,14 @@ void CKsView::addLanguage() {
     CKsDoc* document = context_.document;
     const std::vector<std::uint16_t> present = ListResourceLanguages(document->description());
     if (present.empty()) return;
+    // Translations usually start from U.S. English.
+    const bool english = std::find(present.begin(), present.end(), kUsEnglish) != present.end();
+    const std::uint16_t proposed = english ? kUsEnglish : proposedLanguage();
     std::optional<AddLanguageRequest> request;
     if (languageChooser_) {
-        request = languageChooser_(present, proposedLanguage());
+        request = languageChooser_(present, proposed);
     } else {
-        CAddLanguageDlg dialog(present, proposedLanguage(), window());
+        CAddLanguageDlg dialog(present, proposed, window());
         if (dialog.exec() == QDialog::Accepted) request = dialog.request();
     }
     if (!request) return;

@@ -182,6 +182,39 @@ bool PreviewWnd::followScript() {
     return true;
 }
 
+bool PreviewWnd::canEdit(EditCommand command) const {
+    if (!scriptShown_ || !scriptLoaded_) return false;
+    switch (command) {
+        case EditCommand::kCopy:
+            return editor_->textCursor().hasSelection();
+        case EditCommand::kCut:
+            return editor_->textCursor().hasSelection() && !editor_->isReadOnly();
+        case EditCommand::kPaste:
+            return editor_->canPaste();
+        case EditCommand::kUndo:
+            return editor_->document()->isUndoAvailable();
+    }
+    return false;
+}
+
+void PreviewWnd::edit(EditCommand command) {
+    if (!canEdit(command)) return;
+    switch (command) {
+        case EditCommand::kCopy:
+            editor_->copy();
+            break;
+        case EditCommand::kCut:
+            editor_->cut();
+            break;
+        case EditCommand::kPaste:
+            editor_->paste();
+            break;
+        case EditCommand::kUndo:
+            editor_->undo();
+            break;
+    }
+}
+
 bool PreviewWnd::isModified() const {
     return scriptLoaded_ && editor_->document()->isModified();
 }

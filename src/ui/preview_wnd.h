@@ -69,6 +69,9 @@ class PreviewWnd : public QWidget {
     bool followScript();
     // True while the script holds edits that are not in the file yet.
     bool isModified() const;
+    // The edit commands reach the script while it is shown and editable.
+    bool canEdit(EditCommand command) const;
+    void edit(EditCommand command);
     // Compiles the script and writes the template file atomically. A fault in the text or a failed
     // write is recorded (for the error dialog) and the edits stay.
     HResult Commit();
@@ -151,6 +154,12 @@ class PreviewPane : public Pane {
     }
     bool isModified() const override { return window_ != nullptr && window_->isModified(); }
     HResult commit() override { return window_ != nullptr ? window_->Commit() : kOk; }
+    bool canEdit(EditCommand command) const override {
+        return window_ != nullptr && window_->canEdit(command);
+    }
+    void edit(EditCommand command) override {
+        if (window_ != nullptr) window_->edit(command);
+    }
     Window* window() const { return window_; }
     const ResourceModule& module() const { return module_; }
 

@@ -164,8 +164,10 @@ TEST_F(ScriptEditTest, DialogCaptionEditedInTheScriptReachesThePreviewAndTheFile
     EXPECT_TRUE(wnd->isModified());
     screenshotOf(*host, "script_dialog_fault");
 
-    // Mended, the commit writes the compiled template: only the caption changed.
-    wnd->scriptEditor()->undo();
+    // Mended through the window's Undo, the commit writes the compiled template: only the caption
+    // changed.
+    ASSERT_TRUE(host->canEdit(EditCommand::kUndo));
+    host->edit(EditCommand::kUndo);
     ASSERT_TRUE(wnd->followScript());
     ASSERT_TRUE(host->CommitPane());
     EXPECT_EQ(stored, 1);
@@ -353,10 +355,13 @@ TEST_F(ScriptEditTest, AddLanguageFromTheToolsMenuCopiesTheResourcesAndShowsThem
     frame->openPath(temp_.write("in/sample.dll", pebuilder::buildSampleImage()));
     ASSERT_TRUE(opened->isOpen());
     std::vector<std::uint16_t> offered;
-    frame->view()->setAddLanguageChooser([&](const std::vector<std::uint16_t>& present, std::uint16_t) {
-        offered = present;
-        return std::optional(AddLanguageRequest{1033, 0x0C07});
-    });
+    std::uint16_t proposed = 0;
+    frame->view()->setAddLanguageChooser(
+        [&](const std::vector<std::uint16_t>& present, std::uint16_t source) {
+            offered = present;
+            proposed = source;
+            return std::optional(AddLanguageRequest{1033, 0x0C07});
+        });
     QAction* action = frame->action("addLanguage");
     ASSERT_NE(action, nullptr);
     frame->updateActions();
@@ -364,6 +369,8 @@ TEST_F(ScriptEditTest, AddLanguageFromTheToolsMenuCopiesTheResourcesAndShowsThem
     action->trigger();
     ASSERT_TRUE(sink.errors.empty()) << sink.errors.front();
     EXPECT_NE(std::find(offered.begin(), offered.end(), 1033), offered.end());
+    // U.S. English is proposed as the source even where the tree starts with another language.
+    EXPECT_EQ(proposed, 1033);
 
     // The tree lists the copies, the first of them is selected, pe.xml names them on disk.
     ResourceTree* tree = frame->view()->tree();
