@@ -30,6 +30,8 @@ namespace {
 constexpr std::string_view kSource = "KsView";
 constexpr const char* kContext = "kestrel::ui::CKsView";
 constexpr std::string_view kCannotCreate = QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "未能建立文件 %s");
+constexpr std::string_view kLanguageCopied = QT_TRANSLATE_NOOP(
+    "kestrel::ui::CKsView", "已复制 %d 个资源、%d 个字串块（%d 个字串）；%d 个位图保留原来的语言。");
 constexpr std::string_view kImportDone =
     QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "顺利插入。\r\n\r\n你想要现在就打开这个文件吗？");
 constexpr std::string_view kAskDelete =
@@ -382,6 +384,10 @@ void CKsView::addLanguage() {
         return;
     }
     rebuildAfterEdit(copy.first);
+    // Bitmaps stay in their one language: the status bar says so with what was copied.
+    emit statusMessage(QString::fromStdString(
+        safeFormat(uiTextUtf8(kContext, kLanguageCopied),
+                   {copy.resources, copy.stringBlocks, copy.strings, copy.bitmapsLeft})));
 }
 
 void CKsView::deleteResource() {

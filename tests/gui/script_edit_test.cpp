@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -389,6 +390,7 @@ TEST_F(ScriptEditTest, AddLanguageFromTheToolsMenuCopiesTheResourcesAndShowsThem
     EXPECT_NE(ListResourceLanguages(written), std::vector<std::uint16_t>{1033});
     frame->updateActions();
     EXPECT_TRUE(frame->isWindowModified());
+    EXPECT_TRUE(frame->statusBar()->currentMessage().contains(QStringLiteral("个位图保留原来的语言")));
 
     // A second copy to the same language clashes and is shown as an error; nothing changes.
     const std::size_t entries = ListResourceEntries(opened->description()).size();

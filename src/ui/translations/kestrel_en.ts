@@ -477,6 +477,10 @@ Do you want to open it now?</translation>
 <byte value="xd"/>
 The file stays on the disk.</translation>
     </message>
+    <message>
+        <source>已复制 %d 个资源、%d 个字串块（%d 个字串）；%d 个位图保留原来的语言。</source>
+        <translation>Copied %d resources and %d string blocks (%d strings); %d bitmaps keep their language.</translation>
+    </message>
 </context>
 <context>
     <name>kestrel::ui::COptionsDlg</name>
