@@ -45,6 +45,7 @@ class DialogPreview : public QWidget {
   public:
     DialogPreview(const DialogTemplate& dialog, const ResourceModule& module, QWidget* parent = nullptr);
 
+    const DialogTemplate& dialog() const { return dialog_; }
     // The client area and the widget made for each item, in template order.
     QWidget* client() const { return client_; }
     const std::vector<QWidget*>& items() const { return items_; }

@@ -283,6 +283,10 @@ void CKsFrame::createActions() {
         view_->addResource();
         updateActions();
     })->setStatusTip(tr("添加一个新的资源到组内。"));
+    make("addLanguage", tr("添加语言(&L)..."), {}, [this] {
+        view_->addLanguage();
+        updateActions();
+    })->setStatusTip(tr("把一种语言的全部资源复制为新的语言。"));
     make("options", tr("选项(&O)..."), {}, [this] { view_->openOptions(0); });
     make("online", tr("Kestrel 在线(&T)"), {}, [this] { view_->openWebSite(); });
     make("about", tr("关于 Kestrel(&A)..."), {}, [this] { showAbout(); });
@@ -320,7 +324,10 @@ void CKsFrame::createMenus() {
     connect(edit, &QMenu::aboutToShow, this, &CKsFrame::updateActions);
 
     QMenu* tools = bar->addMenu(tr("工具(&T)"));
+    tools->addAction(action("addLanguage"));
+    tools->addSeparator();
     tools->addAction(action("options"));
+    connect(tools, &QMenu::aboutToShow, this, &CKsFrame::updateActions);
 
     QMenu* help = bar->addMenu(tr("帮助(&H)"));
     help->addAction(action("online"));
@@ -492,6 +499,7 @@ void CKsFrame::updateActions() {
     action("undo")->setEnabled(view_->canEdit(EditCommand::kUndo));
     action("delete")->setEnabled(view_->canDeleteResource());
     action("add")->setEnabled(view_->canAddResource());
+    action("addLanguage")->setEnabled(view_->canAddResource());
     int insert = 0;
     if (context_.settings != nullptr) (void)context_.settings->GetIntSetting("Flag", "Insert", insert, 0);
     ovr_->setText(insert == 0 ? QStringLiteral("OVR") : QString());

@@ -30,6 +30,8 @@ namespace {
 constexpr std::string_view kSource = "KsView";
 constexpr const char* kContext = "kestrel::ui::CKsView";
 constexpr std::string_view kCannotCreate = QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "未能建立文件 %s");
+constexpr std::string_view kLanguageCopied = QT_TRANSLATE_NOOP(
+    "kestrel::ui::CKsView", "已复制 %d 个资源、%d 个字串块（%d 个字串）；%d 个位图保留原来的语言。");
 constexpr std::string_view kImportDone =
     QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "顺利插入。\r\n\r\n你想要现在就打开这个文件吗？");
 constexpr std::string_view kAskDelete =
@@ -348,6 +350,44 @@ void CKsView::addResource() {
         return;
     }
     rebuildAfterEdit(added);
+}
+
+void CKsView::addLanguage() {
+    if (!canAddResource()) return;
+    CKsDoc* document = context_.document;
+    const std::vector<std::uint16_t> present = ListResourceLanguages(document->description());
+    if (present.empty()) return;
+    // Translations usually start from U.S. English.
+    const bool english = std::find(present.begin(), present.end(), kUsEnglish) != present.end();
+    const std::uint16_t proposed = english ? kUsEnglish : proposedLanguage();
+    std::optional<AddLanguageRequest> request;
+    if (languageChooser_) {
+        request = languageChooser_(present, proposed);
+    } else {
+        CAddLanguageDlg dialog(present, proposed, window());
+        if (dialog.exec() == QDialog::Accepted) request = dialog.request();
+    }
+    if (!request) return;
+    XmlElement* selected = tree_->elementOf(tree_->currentItem());
+    // The pane commits first: the copies are made of what the files hold.
+    if (!paneHost_->Select(document, nullptr)) return;
+    LanguageCopy copy;
+    HResult hr;
+    {
+        BusyCursor busy;
+        hr = AddLanguage(document->description(), document->descriptionPath().parent_path(), request->source,
+                         request->target, copy);
+    }
+    if (hr.failed()) {
+        ShowErrorDialog();
+        paneHost_->Select(document, selected);
+        return;
+    }
+    rebuildAfterEdit(copy.first);
+    // Bitmaps stay in their one language: the status bar says so with what was copied.
+    emit statusMessage(QString::fromStdString(
+        safeFormat(uiTextUtf8(kContext, kLanguageCopied),
+                   {copy.resources, copy.stringBlocks, copy.strings, copy.bitmapsLeft})));
 }
 
 void CKsView::deleteResource() {

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "app/ks_doc.h"
+#include "ui/add_language_dlg.h"
 #include "ui/add_resource_dlg.h"
 #include "ui/pane.h"
 
@@ -81,6 +82,9 @@ class CKsView : public QWidget, public DocumentView {
     void addResource();
     bool canDeleteResource() const;
     void deleteResource();
+    // Add Language: asks which language to copy to which new one, copies every resource of it,
+    // writes pe.xml and selects the first copy.
+    void addLanguage();
     // After the description was edited elsewhere (a pane): writes pe.xml and rebuilds the tree,
     // selecting `select` when it is still there. Runs from the event loop, since the pane that asks
     // may be closed by the new selection.
@@ -95,6 +99,10 @@ class CKsView : public QWidget, public DocumentView {
     // Replaces the Add Resource dialog (tests): gets the proposed language, returns what to add.
     using AddResourceChooser = std::function<std::optional<AddResourceRequest>(std::uint16_t language)>;
     void setAddResourceChooser(AddResourceChooser chooser) { addChooser_ = std::move(chooser); }
+    // Replaces the Add Language dialog (tests): gets the languages present and the proposed source.
+    using AddLanguageChooser = std::function<std::optional<AddLanguageRequest>(
+        const std::vector<std::uint16_t>& present, std::uint16_t)>;
+    void setAddLanguageChooser(AddLanguageChooser chooser) { languageChooser_ = std::move(chooser); }
 
     int splitterPosition() const { return splitterX_; }
     void setSplitterPosition(int x);
@@ -130,6 +138,7 @@ class CKsView : public QWidget, public DocumentView {
     std::function<void(int)> optionsOpener_;
     ImportChooser importChooser_;
     AddResourceChooser addChooser_;
+    AddLanguageChooser languageChooser_;
 };
 
 // Writes the description to its file through a temporary file, without releasing the loaded tree

@@ -62,6 +62,11 @@ PaneChoice choosePane(ShowMode mode, int resourceType, std::string_view fileName
         case resource_type::kMenu:
             choice.kind = PaneKind::kMenu;
             return choice;
+        case resource_type::kAccelerator:
+        case resource_type::kMessageTable:
+            // Shown as script text; the text pane falls back to the bytes when they do not decode.
+            choice.kind = PaneKind::kText;
+            return choice;
         default:
             break;
     }
@@ -232,7 +237,9 @@ bool PaneHost::CommitPane() {
     if (active_ == nullptr) return true;
     // Only the panes that edit in place write back, and only what was edited: an unchanged pane
     // must not overwrite its file (an external editor may have changed it meanwhile).
-    if (kind_ != PaneKind::kHex && kind_ != PaneKind::kText && kind_ != PaneKind::kVersion) return true;
+    if (kind_ != PaneKind::kHex && kind_ != PaneKind::kText && kind_ != PaneKind::kVersion &&
+        kind_ != PaneKind::kDialog && kind_ != PaneKind::kMenu)
+        return true;
     if (!active_->isModified()) return true;
     // The pane recorded why its file could not be written; the user learns it here, once.
     if (active_->commit().failed()) {

@@ -16,7 +16,11 @@
 
 #include "app/ks_doc.h"
 #include "core/errors/errors.h"
+#include "core/pe/description_edit.h"
+#include "core/pe/resource_script.h"
+#include "core/pe/resource_types.h"
 #include "core/platform/files.h"
+#include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
 #include "ui/code_editor.h"
@@ -30,6 +34,10 @@ namespace {
 constexpr std::string_view kSource = "TextWnd";
 constexpr std::string_view kOpenFailed =
     QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "未能打开文件： \r\n\r\n'%s'");
+constexpr std::string_view kScriptFault =
+    QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "脚本第 %d 行，第 %d 列：%s");
+constexpr std::string_view kNotStored =
+    QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "脚本有错误，没有保存到 '%s'。");
 constexpr std::string_view kNotFound = QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "文本未找到");
 constexpr std::string_view kFindCaption = QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "查找");
 constexpr const char* kReplaceTitle = QT_TRANSLATE_NOOP("kestrel::ui::TextWnd", "浏览文件");
@@ -151,8 +159,21 @@ void TextWnd::load() {
         ShowErrorDialog();
         return;
     }
-    DecodedText decoded = DecodeTextFile(bytes, prefersUtf16(path_));
-    const QString text = QString::fromStdU16String(decoded.text);
+    const int type = document_ != nullptr && fileElement_ != nullptr
+                         ? resourceTypeOf(document_->description(), fileElement_)
+                         : 0;
+    // Accelerator tables and message tables are edited as their script text; bytes that do not
+    // decode are shown as the text they hold.
+    scriptType_.reset();
+    ScriptText script;
+    const ResourceKey scriptType = ResourceKey::ofId(static_cast<std::uint16_t>(type));
+    if ((type == resource_type::kAccelerator || type == resource_type::kMessageTable) &&
+        ResourceToScript(scriptType, bytes, scriptOptions(), script).succeeded())
+        scriptType_ = scriptType;
+
+    DecodedText decoded = scriptType_ ? DecodedText{} : DecodeTextFile(bytes, prefersUtf16(path_));
+    const QString text =
+        scriptType_ ? QString::fromStdString(script.text) : QString::fromStdU16String(decoded.text);
     if (decoded.lineEnds.empty()) {
         writtenText_.clear();
     } else {
@@ -161,10 +182,8 @@ void TextWnd::load() {
     decoded.text.clear();
     format_ = std::move(decoded);
 
-    const int type = document_ != nullptr && fileElement_ != nullptr
-                         ? resourceTypeOf(document_->description(), fileElement_)
-                         : 0;
-    const bool xml = looksLikeXml(pathToUtf8(path_.filename()), type, text.left(kXmlProbeLength));
+    const bool xml =
+        !scriptType_ && looksLikeXml(pathToUtf8(path_.filename()), type, text.left(kXmlProbeLength));
     // The highlighter colours while the text is set; a plain file is shown without one.
     if (xml && highlighter_ == nullptr) highlighter_ = new XmlHighlighter(editor_->document());
     if (!xml && highlighter_ != nullptr) {
@@ -183,8 +202,43 @@ bool TextWnd::isModified() const {
     return format_.has_value() && !format_->binary && editor_->document()->isModified();
 }
 
+ScriptOptions TextWnd::scriptOptions() const {
+    ScriptOptions options;
+    if (document_ == nullptr || fileElement_ == nullptr) return options;
+    if (const auto described = DescribeResourceEntry(document_->description(), fileElement_->parent())) {
+        options.name = ScriptResourceName(described->name);
+        options.language = described->language;
+    }
+    return options;
+}
+
+HResult TextWnd::commitScript() {
+    const std::string text = QString::fromStdU16String(editor_->text()).toStdString();
+    std::vector<std::byte> bytes;
+    ScriptError error;
+    if (CompileResourceScript(*scriptType_, text, bytes, error).failed()) {
+        RecordError(true, kSource, __LINE__, kFail);
+        ReportMessage(false, kSource, __LINE__, "%s",
+                      {safeFormat(uiTextUtf8("kestrel::ui::TextWnd", kScriptFault),
+                                  {error.line, error.column, error.message})});
+        ReportMessage(false, kSource, __LINE__, uiTextUtf8("kestrel::ui::TextWnd", kNotStored),
+                      {pathToUtf8(path_)});
+        return kFail;
+    }
+    if (HResult hr = WriteFileAtomic(path_, asBytes(bytes)); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, uiTextUtf8("kestrel::ui::TextWnd", kOpenFailed),
+                      {pathToUtf8(path_)});
+        return hr;
+    }
+    editor_->document()->setModified(false);
+    watch_.markCurrent();
+    return kOk;
+}
+
 HResult TextWnd::Commit() {
     if (!format_ || format_->binary) return kOk;
+    if (scriptType_) return commitScript();
     const std::u16string text = editor_->text();
     DecodedText format = *format_;
     // Lines that end differently from one another keep their own ends where the edit left them.

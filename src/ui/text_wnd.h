@@ -3,12 +3,16 @@
 // text back when the pane host commits an edit — in the encoding, byte-order mark and line ends the
 // file was read with, each line it did not touch byte for byte. An unedited file is never written,
 // and a file that is not text (binary data) is shown read-only under a note saying so.
+// Accelerator tables and message tables are shown as their script text and compiled back to the
+// resource's bytes on commit; text with a fault is not written, and the error names its line.
 #pragma once
 
 #include <QWidget>
 #include <filesystem>
 #include <optional>
 
+#include "core/pe/rc_script.h"
+#include "core/pe/resource_reader.h"
 #include "core/platform/text_file.h"
 #include "ui/file_pane.h"
 #include "ui/find_dlg.h"
@@ -59,6 +63,8 @@ class TextWnd : public QWidget {
     bool isBinary() const { return format_.has_value() && format_->binary; }
     const std::filesystem::path& path() const { return path_; }
     const DecodedText* format() const { return format_ ? &*format_ : nullptr; }
+    // The shown file is a resource edited as script text (an accelerator or message table).
+    bool isScript() const { return scriptType_.has_value(); }
 
     // Replaces the shown file by `chosen` (see ReplacePaneFile) and shows the result.
     void ReplaceWith(const std::filesystem::path& chosen);
@@ -100,6 +106,8 @@ class TextWnd : public QWidget {
   private:
     void buildToolBar();
     void applyFont();
+    ScriptOptions scriptOptions() const;
+    HResult commitScript();
     void load();
     void showHex();
     void chooseReplacement();
@@ -116,6 +124,7 @@ class TextWnd : public QWidget {
     XmlElement* fileElement_ = nullptr;
     CKsDoc* document_ = nullptr;
     std::optional<DecodedText> format_;
+    std::optional<ResourceKey> scriptType_;  // set while the file is shown as script text
     // The text as read or last written, while the file's lines end differently (an edit is diffed
     // against it to keep the untouched lines' ends).
     std::u16string writtenText_;

@@ -13,9 +13,11 @@
 #include "core/images/dib.h"
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
+#include "core/pe/exe_dump.h"
 #include "core/pe/resource_file_names.h"
 #include "core/pe/resource_types.h"
 #include "core/pe/section_names.h"
+#include "core/pe/string_compile.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
@@ -883,6 +885,225 @@ HResult DeleteResource(XmlDocument& description, const std::filesystem::path& fo
         if (HResult hr = editor.removeLanguage(entry); hr.failed())
             return ReportError(true, kSource, __LINE__, hr);
     if (XmlElement* root = editor.root()) description.SetCurrent(root);
+    return kOk;
+}
+
+std::vector<std::uint16_t> ListResourceLanguages(const XmlDocument& description) {
+    std::set<std::uint16_t> languages;
+    for (XmlElement* entry : ListResourceEntries(description))
+        if (auto resource = locate(description, entry)) languages.insert(resource->language);
+    return {languages.begin(), languages.end()};
+}
+
+namespace {
+
+// STRINGS.XML with the strings of `source` copied to `target`, as lines after the existing ones.
+// The lines without L are in the default language (that of the first string block described), and
+// the copy may change it: a new language entry that sorts first takes its place. Then every line
+// that had no L gets its language written out, so that each string keeps its language.
+struct StringsCopy {
+    std::string text;       // the new content of STRINGS.XML
+    std::size_t lines = 0;  // lines added
+};
+HResult copyStrings(const fs::path& stringsXml, std::uint16_t source, std::uint16_t defaultBefore,
+                    std::uint16_t defaultAfter, std::uint16_t target, StringsCopy& out) {
+    out = {};
+    std::vector<std::byte> bytes;
+    if (HResult hr = readSource(stringsXml, bytes); hr.failed()) return hr;
+    XmlDocument strings;
+    if (HResult hr = strings.LoadFile(stringsXml); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能读取 %s", {pathToUtf8(stringsXml)});
+        return hr;
+    }
+    const XmlElement* root = strings.documentNode()->next();
+    if (!isElement(root, "ROOT")) return refuse(__LINE__, kFail, "STRINGS.XML 的根元素必须是 ROOT。");
+    const std::string original(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const std::size_t footer = original.rfind(kStringsXmlFooter);
+    if (footer == std::string::npos)
+        return refuse(__LINE__, kFail, "STRINGS.XML 没有结束标记 %s。", {std::string(kStringsXmlFooter)});
+
+    const bool rewrite = defaultAfter != defaultBefore;
+    std::string existing;
+    std::string copied;
+    for (const XmlElement* element = root->firstChild(); element; element = element->next()) {
+        if (!isElement(element, "E")) continue;
+        const auto id = integerAttribute(element, "ID");
+        // Lines the compile drops stay as they are (and are dropped again) unless the file is rewritten.
+        if (!id || *id < 0 || *id > 0xFFFF) continue;
+        const auto language = integerAttribute(element, "L");
+        const XmlAttribute* text = XmlDocument::FindAttribute(element, "S");
+        const std::string value = text ? text->value() : std::string();
+        const std::uint16_t lineLanguage = language && *language >= 0 && *language <= 0xFFFF
+                                               ? static_cast<std::uint16_t>(*language)
+                                               : defaultBefore;
+        if (rewrite) appendStringsLine(existing, static_cast<std::int32_t>(*id), lineLanguage, value);
+        if (lineLanguage != source) continue;
+        appendStringsLine(copied, static_cast<std::int32_t>(*id), target, value);
+        ++out.lines;
+    }
+    if (rewrite) {
+        out.text = std::string(kStringsXmlHeader) + existing + copied + std::string(kStringsXmlFooter);
+    } else {
+        out.text = original;
+        out.text.insert(footer, copied);
+    }
+    return kOk;
+}
+
+// The language of the first string block entry that names a file: the language of STRINGS.XML's
+// lines without L.
+std::optional<std::uint16_t> defaultStringLanguage(const XmlDocument& description) {
+    for (XmlElement* entry : ListResourceEntries(description, ResourceKey::ofId(resource_type::kString))) {
+        if (!childNamed(entry, "File")) continue;
+        if (auto resource = locate(description, entry)) return resource->language;
+    }
+    return std::nullopt;
+}
+
+// Copies the attributes of a File element that PlannedFile does not set (Tail, CodePage and the like).
+bool copyFileAttributes(XmlDocument& description, const XmlElement* from, XmlElement* to) {
+    if (!from || !to) return true;
+    for (XmlAttribute* attribute = from->firstAttribute(); attribute; attribute = attribute->next()) {
+        if (iequalsAscii(attribute->name(), "Name") || iequalsAscii(attribute->name(), "Size")) continue;
+        if (XmlDocument::FindAttribute(to, attribute->name())) continue;
+        const std::string name(attribute->name());
+        description.SetCurrent(to);
+        if (!description.SetCurrentAttribute(name, attribute->value())) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+HResult AddLanguage(XmlDocument& description, const std::filesystem::path& folder, std::uint16_t source,
+                    std::uint16_t target, LanguageCopy& result) {
+    result = {};
+    DescriptionEditor editor(description, folder);
+    if (HResult hr = editor.requireRoot(__LINE__); hr.failed()) return hr;
+    if (source == target) return refuse(__LINE__, kInvalidArg, "新语言 %d 与源语言相同。", {int{target}});
+
+    struct Copy {
+        DescribedResource resource;
+        XmlElement* entry = nullptr;
+        std::optional<std::size_t> file;  // index into the planned files
+    };
+    std::vector<Copy> copies;
+    std::vector<PlannedFile> files;
+    NameChooser names(description, folder, {});
+    bool anyOfSource = false;
+    for (XmlElement* entry : ListResourceEntries(description)) {
+        const auto resource = locate(description, entry);
+        if (!resource) continue;
+        const bool strings = isNumericType(resource->type, resource_type::kString);
+        if (resource->language != source) continue;
+        anyOfSource = true;
+        if (isNumericType(resource->type, resource_type::kBitmap)) {
+            ++result.bitmapsLeft;
+            continue;
+        }
+        if (FindResourceEntry(description, resource->type, resource->name, target))
+            return refuse(__LINE__, hresultFromWin32(win32::kAlreadyExists), "资源 (%s) 已经存在。",
+                          {resourceText(resource->type, resource->name, target)});
+        Copy copy{*resource, entry, std::nullopt};
+        const XmlElement* file = childNamed(entry, "File");
+        if (file && !strings) {
+            const XmlAttribute* name = XmlDocument::FindAttribute(file, "Name");
+            fs::path path;
+            std::vector<std::byte> bytes;
+            if (!name || resolveStored(folder, name->value(), path).failed())
+                return refuse(__LINE__, kFail, "资源 (%s) 的文件名无效。",
+                              {resourceText(resource->type, resource->name, source)});
+            if (HResult hr = readSource(path, bytes); hr.failed()) return hr;
+            PlannedFile planned;
+            planned.storedName = names.choose(
+                storedResourceFileName(importFileName(resource->type, resource->name)), target, false);
+            planned.size = bytes.size();
+            planned.bytes = std::move(bytes);
+            copy.file = files.size();
+            files.push_back(std::move(planned));
+        }
+        copies.push_back(std::move(copy));
+    }
+    if (!anyOfSource) return refuse(__LINE__, kInvalidArg, "没有语言为 %d 的资源。", {int{source}});
+
+    const bool copiesStrings = std::any_of(copies.begin(), copies.end(), [](const Copy& copy) {
+        return isNumericType(copy.resource.type, resource_type::kString);
+    });
+    const std::uint16_t defaultBefore = defaultStringLanguage(description).value_or(kDefaultStringLanguage);
+    fs::path stringsPath;
+    StringsCopy strings;
+    if (copiesStrings) {
+        // Read before anything is written: a STRINGS.XML that cannot be read stops the copy while
+        // the folder is untouched.
+        if (HResult hr = resolveStored(folder, kStringsFileName, stringsPath); hr.failed())
+            return ReportError(true, kSource, __LINE__, hr);
+        if (HResult hr = copyStrings(stringsPath, source, defaultBefore, defaultBefore, target, strings);
+            hr.failed())
+            return hr;
+    }
+
+    if (HResult hr = writePlannedFiles(folder, files); hr.failed()) return hr;
+    std::vector<XmlElement*> added;
+    // Takes the copy back: its entries leave the description and its files the folder.
+    auto undo = [&](int line, HResult hr) {
+        for (auto entry = added.rbegin(); entry != added.rend(); ++entry)
+            (void)editor.removeLanguage(*entry);
+        for (const PlannedFile& file : files) {
+            fs::path path;
+            if (resolveStored(folder, file.storedName, path).succeeded()) (void)RemoveFileIfPresent(path);
+        }
+        result = {};
+        return ReportError(false, kSource, line, hr);
+    };
+    for (const Copy& copy : copies) {
+        const XmlElement* sourceFile = childNamed(copy.entry, "File");
+        PlannedFile stringsFile;
+        const PlannedFile* planned = nullptr;
+        if (copy.file) {
+            planned = &files[*copy.file];
+        } else if (sourceFile) {
+            // A string block names STRINGS.XML with its lines' size, as the import describes it.
+            const XmlAttribute* name = XmlDocument::FindAttribute(sourceFile, "Name");
+            stringsFile.storedName = name ? name->value() : std::string(kStringsFileName);
+            stringsFile.size = static_cast<std::uint64_t>(integerAttribute(sourceFile, "Size").value_or(0));
+            planned = &stringsFile;
+        }
+        XmlElement* entry = nullptr;
+        if (HResult hr = editor.addLanguage(copy.resource.type, copy.resource.name, target, planned, entry);
+            hr.failed()) {
+            if (entry) added.push_back(entry);
+            RecordError(true, kSource, __LINE__, hr);
+            return undo(__LINE__, hr);
+        }
+        added.push_back(entry);
+        if (!copyFileAttributes(description, sourceFile, childNamed(entry, "File"))) {
+            RecordError(true, kSource, __LINE__, kOutOfMemory);
+            return undo(__LINE__, kOutOfMemory);
+        }
+        if (!result.first) result.first = entry;
+        if (isNumericType(copy.resource.type, resource_type::kString)) {
+            ++result.stringBlocks;
+        } else {
+            ++result.resources;
+        }
+    }
+
+    if (copiesStrings) {
+        const std::uint16_t defaultAfter =
+            defaultStringLanguage(description).value_or(kDefaultStringLanguage);
+        HResult hr = kOk;
+        if (defaultAfter != defaultBefore)
+            hr = copyStrings(stringsPath, source, defaultBefore, defaultAfter, target, strings);
+        if (hr.failed()) return undo(__LINE__, hr);
+        result.strings = strings.lines;
+        if (hr = WriteFileAtomic(stringsPath, std::string_view(strings.text)); hr.failed()) {
+            RecordError(true, kSource, __LINE__, hr);
+            ReportMessage(false, kSource, __LINE__, "未能建立文件 %s", {pathToUtf8(stringsPath)});
+            return undo(__LINE__, hr);
+        }
+    }
+    if (result.first) description.SetCurrent(result.first);
     return kOk;
 }
 

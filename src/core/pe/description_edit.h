@@ -78,6 +78,28 @@ HResult AddResource(XmlDocument& description, const std::filesystem::path& folde
 HResult ReplaceGroupFromIconFile(XmlDocument& description, const std::filesystem::path& folder,
                                  XmlElement* groupLanguageEntry, const std::filesystem::path& iconFile);
 
+// The languages the description's resources have, ascending, each once.
+std::vector<std::uint16_t> ListResourceLanguages(const XmlDocument& description);
+
+// What AddLanguage made.
+struct LanguageCopy {
+    std::size_t resources = 0;     // resources copied as files (string blocks not counted)
+    std::size_t stringBlocks = 0;  // string blocks copied
+    std::size_t strings = 0;       // STRINGS.XML lines added
+    std::size_t bitmapsLeft = 0;   // bitmaps not copied: a bitmap name holds one language only
+    XmlElement* first = nullptr;   // the first language Entry added
+};
+
+// Copies every resource of language `source` to language `target`, the way the import would have
+// described it had the file held both: each copy gets a file of its own named by the import's rules
+// (with `~<target>` when the name is taken) and the File attributes of the original; string blocks
+// get STRINGS.XML lines in `target` after the existing ones. Bitmaps stay in their one language.
+// Refused, with nothing changed: `target` equal to `source`, a source language no resource has, and
+// any resource that has `target` already (the clash is named). Files written before a failed write
+// are removed again.
+HResult AddLanguage(XmlDocument& description, const std::filesystem::path& folder, std::uint16_t source,
+                    std::uint16_t target, LanguageCopy& result);
+
 // Removes `languageEntry` from the description, with its name entry when no language is left and
 // its type entry when no name is left. For an icon or cursor group, the members no remaining group
 // uses go as well. Files stay in the folder. String tables are refused (STRINGS.XML makes them).

@@ -446,6 +446,14 @@ Discard the changes and close?</translation>
 
 Remove the signature?</translation>
     </message>
+    <message>
+        <source>添加语言(&amp;L)...</source>
+        <translation>Add &amp;Language...</translation>
+    </message>
+    <message>
+        <source>把一种语言的全部资源复制为新的语言。</source>
+        <translation>Copies every resource of one language to a new language.</translation>
+    </message>
 </context>
 <context>
     <name>kestrel::ui::CKsView</name>
@@ -468,6 +476,10 @@ Do you want to open it now?</translation>
         <translation>Delete the resource %s from the description?<byte value="xd"/>
 <byte value="xd"/>
 The file stays on the disk.</translation>
+    </message>
+    <message>
+        <source>已复制 %d 个资源、%d 个字串块（%d 个字串）；%d 个位图保留原来的语言。</source>
+        <translation>Copied %d resources and %d string blocks (%d strings); %d bitmaps keep their language.</translation>
     </message>
 </context>
 <context>
@@ -904,6 +916,22 @@ Are you sure?</translation>
         <source>查看 Hex</source>
         <translation>View Hex</translation>
     </message>
+    <message>
+        <source>编辑脚本</source>
+        <translation>Edit script</translation>
+    </message>
+    <message>
+        <source>脚本第 %d 行，第 %d 列：%s</source>
+        <translation>Script line %d, column %d: %s</translation>
+    </message>
+    <message>
+        <source>此资源不能显示为脚本。</source>
+        <translation>This resource cannot be shown as a script.</translation>
+    </message>
+    <message>
+        <source>脚本有错误，没有保存到 &apos;%s&apos;。</source>
+        <translation>The script has an error and was not saved to &apos;%s&apos;.</translation>
+    </message>
 </context>
 <context>
     <name>kestrel::ui::TextWnd</name>
@@ -946,6 +974,14 @@ Are you sure?</translation>
     <message>
         <source>查找...</source>
         <translation>Find...</translation>
+    </message>
+    <message>
+        <source>脚本第 %d 行，第 %d 列：%s</source>
+        <translation>Script line %d, column %d: %s</translation>
+    </message>
+    <message>
+        <source>脚本有错误，没有保存到 &apos;%s&apos;。</source>
+        <translation>The script has an error and was not saved to &apos;%s&apos;.</translation>
     </message>
 </context>
 <context>
@@ -1020,6 +1056,49 @@ Are you sure?</translation>
     <message>
         <source>版本信息无法保存。</source>
         <translation>The version information cannot be saved.</translation>
+    </message>
+</context>
+<context>
+    <name>kestrel::ui::CAddLanguageDlg</name>
+    <message>
+        <source>中性</source>
+        <translation>Neutral</translation>
+    </message>
+    <message>
+        <source>添加语言</source>
+        <translation>Add Language</translation>
+    </message>
+    <message>
+        <source>名称或数字，如 0x0407</source>
+        <translation>A name or a number, such as 0x0407</translation>
+    </message>
+    <message>
+        <source>复制的语言(&amp;S):</source>
+        <translation>&amp;Source language:</translation>
+    </message>
+    <message>
+        <source>新语言(&amp;N):</source>
+        <translation>&amp;New language:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>请选择要复制的语言。</source>
+        <translation>Choose the language to copy.</translation>
+    </message>
+    <message>
+        <source>新语言必须是列表中的语言或 0 到 65535 的数字。</source>
+        <translation>The new language must be a language from the list or a number from 0 to 65535.</translation>
+    </message>
+    <message>
+        <source>新语言不能与复制的语言相同。</source>
+        <translation>The new language cannot be the language copied.</translation>
     </message>
 </context>
 </TS>

@@ -430,5 +430,69 @@ TEST(DescriptionEdit, InsertedAndRemovedElementsKeepTheTreeAndItsWalksConsistent
     EXPECT_EQ(document.GetCurrent(), document.documentNode());
 }
 
+// A language copied: every resource of the source language but its bitmaps compiles in the new one
+// with the same bytes (string blocks through new STRINGS.XML lines), the original ones keep theirs,
+// and a copy that would clash, or has nothing to copy, changes nothing.
+TEST(DescriptionEdit, AddLanguageCopiesEveryResourceOfTheLanguageAndRefusesClashes) {
+    Project project(pb::buildSampleImage());
+    const auto original = resourcesOf(project.work.image);
+    // Czech (1029) sorts before U.S. English: its string blocks become the first ones described, and
+    // the English lines without a language must keep theirs.
+    constexpr std::uint16_t kCopy = 0x0405;
+    LanguageCopy copy;
+    ASSERT_TRUE(AddLanguage(project.description, project.work.folder, pb::kLangEnUs, kCopy, copy).succeeded())
+        << errorText();
+    EXPECT_NE(copy.first, nullptr);
+    EXPECT_GT(copy.stringBlocks, 0u);
+    EXPECT_GT(copy.strings, 0u);
+
+    // Refusals, each leaving the description and the folder as they are.
+    std::string before;
+    ASSERT_TRUE(project.description.SaveToString(before).succeeded());
+    const auto files = folderListing(project.work.folder);
+    struct Refusal {
+        std::uint16_t source, target;
+        std::string message;
+    };
+    for (const Refusal& refusal :
+         {Refusal{pb::kLangEnUs, kCopy, "已经存在"}, Refusal{pb::kLangEnUs, pb::kLangEnUs, "相同"},
+          Refusal{0x0419, 0x0422, "没有语言为"}}) {
+        SCOPED_TRACE(refusal.message);
+        ClearErrorRecord();
+        LanguageCopy refused;
+        EXPECT_TRUE(
+            AddLanguage(project.description, project.work.folder, refusal.source, refusal.target, refused)
+                .failed());
+        EXPECT_NE(errorText().find(refusal.message), std::string::npos) << errorText();
+        std::string after;
+        ASSERT_TRUE(project.description.SaveToString(after).succeeded());
+        EXPECT_EQ(after, before);
+        EXPECT_EQ(folderListing(project.work.folder), files);
+    }
+
+    const auto compiled = resourcesOf(project.saveAndCompile());
+    const std::string english = "/" + std::to_string(pb::kLangEnUs);
+    const std::string czech = "/" + std::to_string(kCopy);
+    std::size_t copied = 0, bitmaps = 0;
+    for (const auto& [key, bytes] : original) {
+        ASSERT_TRUE(compiled.count(key)) << key;
+        EXPECT_EQ(compiled.at(key), bytes) << key;
+        if (!key.ends_with(english)) continue;
+        const std::string copyKey = key.substr(0, key.size() - english.size()) + czech;
+        if (key.starts_with("i:2/")) {
+            ++bitmaps;
+            continue;
+        }
+        ASSERT_TRUE(compiled.count(copyKey)) << copyKey;
+        EXPECT_EQ(compiled.at(copyKey), bytes) << copyKey;
+        ++copied;
+    }
+    EXPECT_EQ(compiled.size(), original.size() + copied);
+    EXPECT_EQ(copy.resources + copy.stringBlocks, copied);
+    EXPECT_EQ(copy.bitmapsLeft, bitmaps);
+    // The copies' files follow the import's naming: the taken name gets the language.
+    EXPECT_TRUE(std::filesystem::exists(project.work.file("VERSION~1029")));
+}
+
 }  // namespace
 }  // namespace kestrel::testing
