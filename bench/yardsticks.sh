@@ -42,9 +42,15 @@ cc -O2 -o "$T/write-floor" "$here/write-floor.c"
 median() {
     python3 -c 'import json,sys; print("%.1f" % (1000 * json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]["median"]))' "$1" "$2"
 }
+# Mean CPU time (user + system) of command INDEX, in milliseconds: the figure a busy machine
+# disturbs least.
+cpu() {
+    python3 -c 'import json,sys; r = json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]; print("%.1f" % (1000 * (r["user"] + r["system"])))' "$1" "$2"
+}
 ratio() { python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) / float(sys.argv[2])))' "$1" "$2"; }
 
-printf '%-16s | %-38s | %-38s\n' file "import / write floor (ms, ratio)" "compile / read floor (ms, ratio)"
+printf '%-16s | %-44s | %-44s\n' file "import / write floor: wall ms, ratio; CPU ratio" \
+    "compile / read floor: wall ms, ratio; CPU ratio"
 for input in "${files[@]}"; do
     name=$(basename "$input")
     rm -rf "$T/probe" "$T/a" "$T/b"
@@ -66,13 +72,16 @@ for input in "${files[@]}"; do
     [ -n "$before" ] && compile+=("$before /Compile /Output:$T/probe $input")
     "${compile[@]}" >/dev/null
 
-    im=$(median "$T/import.json" 0) wf=$(median "$T/import.json" 1)
-    cm=$(median "$T/compile.json" 0) rf=$(median "$T/compile.json" 1)
-    printf '%-16s | %7s / %7s  %5s              | %7s / %7s  %5s\n' "$name" "$im" "$wf" "$(ratio "$im" "$wf")" \
-        "$cm" "$rf" "$(ratio "$cm" "$rf")"
-    if [ -n "$before" ]; then
-        ib=$(median "$T/import.json" 2) cb=$(median "$T/compile.json" 2)
-        printf '%-16s | %7s / %7s  %5s              | %7s / %7s  %5s\n' "  before" "$ib" "$wf" \
-            "$(ratio "$ib" "$wf")" "$cb" "$rf" "$(ratio "$cb" "$rf")"
-    fi
+    row() {  # LABEL INDEX
+        local im wf cm rf ic wc cc rc
+        im=$(median "$T/import.json" "$2") wf=$(median "$T/import.json" 1)
+        cm=$(median "$T/compile.json" "$2") rf=$(median "$T/compile.json" 1)
+        ic=$(cpu "$T/import.json" "$2") wc=$(cpu "$T/import.json" 1)
+        cc=$(cpu "$T/compile.json" "$2") rc=$(cpu "$T/compile.json" 1)
+        printf '%-16s | %7s / %7s  %5s; CPU %5s / %5s %5s | %7s / %7s  %5s; CPU %5s / %5s %5s\n' "$1" \
+            "$im" "$wf" "$(ratio "$im" "$wf")" "$ic" "$wc" "$(ratio "$ic" "$wc")" \
+            "$cm" "$rf" "$(ratio "$cm" "$rf")" "$cc" "$rc" "$(ratio "$cc" "$rc")"
+    }
+    row "$name" 0
+    [ -n "$before" ] && row "  before" 2
 done
