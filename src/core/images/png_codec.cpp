@@ -263,6 +263,51 @@ void writeRowsBottomUp(ByteWriter& writer, const ImageRecord& record) {
     }
 }
 
+// A BMP file's header, information header and palette for `record` (54 + 4 × paletteCount bytes).
+void writeBmpHeader(ByteWriter& writer, const ImageRecord& record) {
+    const std::uint32_t paletteBytes = 4 * record.paletteCount;
+    const auto imageBytes = static_cast<std::uint32_t>(record.imageBytes);
+    writer.u16(0x4D42);  // "BM"
+    writer.u32(imageBytes + paletteBytes + 54);
+    writer.u32(0);
+    writer.u32(paletteBytes + 54);
+    writer.u32(40);
+    writer.u32(static_cast<std::uint32_t>(record.width));
+    writer.u32(static_cast<std::uint32_t>(record.height));
+    writer.u16(1);
+    writer.u16(static_cast<std::uint32_t>(record.bitDepth));
+    writer.u32(0);
+    writer.u32(imageBytes);
+    writer.u32(static_cast<std::uint32_t>(record.xPixelsPerMetre));
+    writer.u32(static_cast<std::uint32_t>(record.yPixelsPerMetre));
+    writer.zeros(8);
+    writePalette(writer, record);
+}
+
+// What AllocateImageRecord does for a bottom-up record, except that the rows are the pixel rows of
+// `bmp`, a zeroed BMP file of the record's size, instead of a buffer of the record's own.
+HResult sizeBmpRecord(ImageRecord& record, std::vector<std::byte>& bmp) {
+    const bool knownDepth = record.bitDepth == 1 || record.bitDepth == 4 || record.bitDepth == 8 ||
+                            record.bitDepth == 24 || record.bitDepth == 32;
+    if (record.width <= 0 || record.height <= 0 || !knownDepth || record.topDown) return kInvalidArg;
+    const std::uint64_t maxPalette = record.bitDepth <= 8 ? (std::uint64_t{1} << record.bitDepth) : 0;
+    const std::uint64_t rowBytes =
+        storedRowBytes(static_cast<std::uint64_t>(record.width), static_cast<std::uint64_t>(record.bitDepth));
+    const std::uint64_t imageBytes = rowBytes * static_cast<std::uint64_t>(record.height);
+    if (record.paletteCount > maxPalette || imageBytes > kMaxImageBytes) return kInvalidArg;
+    record.rowBytes = static_cast<std::int32_t>(rowBytes);
+    record.imageBytes = static_cast<std::int32_t>(imageBytes);
+    const std::size_t pixelsAt = 54 + std::size_t{4} * record.paletteCount;
+    record.palette.assign(std::size_t{3} * record.paletteCount, 0);
+    record.rows.resize(static_cast<std::size_t>(record.height));
+    bmp.assign(pixelsAt + static_cast<std::size_t>(imageBytes), std::byte{0});
+    auto* base = reinterpret_cast<std::uint8_t*>(bmp.data() + pixelsAt);
+    for (std::int32_t i = 0; i < record.height; ++i)
+        record.rows[static_cast<std::size_t>(i)] =
+            base + static_cast<std::size_t>(record.height - 1 - i) * static_cast<std::size_t>(rowBytes);
+    return kOk;
+}
+
 std::filesystem::path pngNameFor(const std::filesystem::path& path) {
     std::filesystem::path png = replaceLastThree(path, "png");
     return png.empty() ? path : png;
@@ -347,8 +392,14 @@ HResult WritePng(const ImageRecord& record, std::vector<std::byte>& out, const P
     return kOk;
 }
 
-HResult PngConverter::ReadPng(Bytes png, ImageRecord& record) const {
+namespace {
+
+// Decodes `png` into `record`. With `bmp`, the record gets its fields and palette but no pixel
+// buffer: libpng delivers the rows straight into their places in `bmp`, a whole BMP file (header,
+// palette, bottom-up rows) laid out as WriteBmp lays it out; without, into the record's pixels.
+HResult decodePng(Bytes png, ImageRecord& record, std::vector<std::byte>* bmp) {
     FreeImageRecord(record);
+    if (bmp) bmp->clear();
     // One 128-byte prefix may stand before the signature.
     std::size_t start = 0;
     const auto* data = reinterpret_cast<const png_byte*>(png.data());
@@ -388,7 +439,8 @@ HResult PngConverter::ReadPng(Bytes png, ImageRecord& record) const {
         record.bitDepth = outputBits;
         record.paletteCount = outputBits <= 8 ? (1u << outputBits) : 0;
         record.topDown = false;
-        if (HResult hr = AllocateImageRecord(record); hr.failed()) return hr;
+        if (HResult hr = bmp ? sizeBmpRecord(record, *bmp) : AllocateImageRecord(record); hr.failed())
+            return hr;
         if (header.xPixelsPerMetre <= 0x7FFFFFFFu && header.yPixelsPerMetre <= 0x7FFFFFFFu) {
             record.xPixelsPerMetre = static_cast<std::int32_t>(header.xPixelsPerMetre);
             record.yPixelsPerMetre = static_cast<std::int32_t>(header.yPixelsPerMetre);
@@ -421,13 +473,26 @@ HResult PngConverter::ReadPng(Bytes png, ImageRecord& record) const {
         const PngReadPlan plan{outputBits, static_cast<std::size_t>(record.rowBytes), record.rows.data()};
         if (!readPngPixels(guard.png(), guard.info(), guard.endInfo(), &header, &plan)) {
             FreeImageRecord(record);
+            if (bmp) bmp->clear();
             return kFail;
+        }
+        if (bmp) {
+            ByteWriter head;
+            writeBmpHeader(head, record);
+            std::memcpy(bmp->data(), head.bytes().data(), head.size());
         }
     } catch (const std::bad_alloc&) {
         FreeImageRecord(record);
+        if (bmp) bmp->clear();
         return kOutOfMemory;
     }
     return kOk;
+}
+
+}  // namespace
+
+HResult PngConverter::ReadPng(Bytes png, ImageRecord& record) const {
+    return decodePng(png, record, nullptr);
 }
 
 HResult PngConverter::ReadPngFile(const std::filesystem::path& path, ImageRecord& record) const {
@@ -449,21 +514,7 @@ HResult PngConverter::WriteBmp(const ImageRecord& record, std::vector<std::byte>
     try {
         ByteWriter writer;
         writer.bytes().reserve(54 + paletteBytes + imageBytes);
-        writer.u16(0x4D42);  // "BM"
-        writer.u32(imageBytes + paletteBytes + 54);
-        writer.u32(0);
-        writer.u32(paletteBytes + 54);
-        writer.u32(40);
-        writer.u32(static_cast<std::uint32_t>(record.width));
-        writer.u32(static_cast<std::uint32_t>(record.height));
-        writer.u16(1);
-        writer.u16(static_cast<std::uint32_t>(record.bitDepth));
-        writer.u32(0);
-        writer.u32(imageBytes);
-        writer.u32(static_cast<std::uint32_t>(record.xPixelsPerMetre));
-        writer.u32(static_cast<std::uint32_t>(record.yPixelsPerMetre));
-        writer.zeros(8);
-        writePalette(writer, record);
+        writeBmpHeader(writer, record);
         writeRowsBottomUp(writer, record);
         out = std::move(writer.bytes());
     } catch (const std::bad_alloc&) {
@@ -503,10 +554,8 @@ HResult PngConverter::ConvertPngToBmp(const std::filesystem::path& bmpPath) cons
 }
 
 HResult PngConverter::ConvertPngToBmpBytes(Bytes png, std::vector<std::byte>& bmp) const {
-    bmp.clear();
     ImageRecord record;
-    if (HResult hr = ReadPng(png, record); hr.failed()) return hr;
-    return WriteBmp(record, bmp);
+    return decodePng(png, record, &bmp);
 }
 
 HResult PngConverter::ConvertPngFileToBmpBytes(const std::filesystem::path& pngPath,

@@ -240,7 +240,7 @@ HResult CExeDump::CloseOut() {
 }
 
 void CExeDump::AppendXml(std::string_view format, std::initializer_list<FormatArg> args) {
-    xml_ += safeFormat(format, std::span<const FormatArg>(args.begin(), args.size()));
+    appendFormat(xml_, format, std::span<const FormatArg>(args.begin(), args.size()));
 }
 
 HResult CExeDump::FlushXml(std::string_view fileName) {

@@ -70,9 +70,9 @@ HResult CExeDump::DumpStringBlock(Bytes data) {
 void appendStringsLine(std::string& out, std::int32_t id, std::optional<std::uint16_t> language,
                        std::string_view text) {
     if (language) {
-        out += safeFormat("  <E ID='%d' L='%d' S=\"", {id, *language});
+        appendFormat(out, "  <E ID='%d' L='%d' S=\"", {id, *language});
     } else {
-        out += safeFormat("  <E ID='%d' S=\"", {id});
+        appendFormat(out, "  <E ID='%d' S=\"", {id});
     }
     appendXmlEscaped(out, text);
     out += "\"/>\r\n";

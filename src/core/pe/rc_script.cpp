@@ -1300,7 +1300,10 @@ bool parseMessageTable(std::string_view text, Failure& failure, Carry& carry, By
     bool ansiNext = false;
     std::optional<Message> open;  // a message whose text lines are being read
     bool inText = false;
-    std::optional<std::uint32_t> nextId;
+    // The MessageId= waiting for its Language= line; a plain flag and value rather than an
+    // optional, which GCC's optimiser misreads as possibly uninitialised.
+    bool haveNextId = false;
+    std::uint32_t nextId = 0;
     std::uint32_t previousId = 0;
     bool anyId = false;
     int line = 0;
@@ -1371,26 +1374,28 @@ bool parseMessageTable(std::string_view text, Failure& failure, Carry& carry, By
         const int valueColumn = column + static_cast<int>(equals) + 1 +
                                 static_cast<int>(valueLead == std::string_view::npos ? 0 : valueLead);
         if (key == "messageid") {
-            if (nextId) return failure.fail(line, column, "MessageId without Language= and text before it");
+            if (haveNextId)
+                return failure.fail(line, column, "MessageId without Language= and text before it");
             std::uint32_t id = anyId ? previousId + 1 : 0;
             const std::string_view digits = value.substr(0, value.find_first_of(" \t"));
             if (!digits.empty() && !plainNumber(digits, 0xFFFFFFFFu, id))
                 return failure.fail(line, valueColumn, "MessageId number (up to 32 bits) expected");
             nextId = id;
+            haveNextId = true;
             continue;
         }
         if (key == "language") {
-            if (!nextId) return failure.fail(line, column, "Language= without a MessageId= before it");
+            if (!haveNextId) return failure.fail(line, column, "Language= without a MessageId= before it");
             open = Message{};
-            if ((severity != 0 || facility != 0) && *nextId > 0xFFFF)
+            if ((severity != 0 || facility != 0) && nextId > 0xFFFF)
                 return failure.fail(line, column,
                                     "with Severity or Facility set, MessageId is at most 0xFFFF");
-            open->id = *nextId | severity << 30 | facility << 16;
+            open->id = nextId | severity << 30 | facility << 16;
             open->ansi = ansiNext;
             open->line = line;
-            previousId = *nextId;
+            previousId = nextId;
             anyId = true;
-            nextId.reset();
+            haveNextId = false;
             ansiNext = false;
             inText = true;
             continue;
@@ -1429,7 +1434,7 @@ bool parseMessageTable(std::string_view text, Failure& failure, Carry& carry, By
     }
     if (inParens) return failure.fail(pendingLine, pendingColumn, "list not closed by ')'");
     if (inText) return failure.fail(line + 1, 1, "message text not ended by a line with a single '.'");
-    if (nextId) return failure.fail(line, 1, "MessageId without Language= and text");
+    if (haveNextId) return failure.fail(line, 1, "MessageId without Language= and text");
 
     if (!lineFeedOnly) {
         for (Message& message : messages) {

@@ -1,8 +1,12 @@
 #include "core/pe/res_compiler.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <system_error>
+#include <thread>
 
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
@@ -260,9 +264,12 @@ HResult CResCompiler::MeasureRoot(std::uint32_t sectionRva, std::uint64_t& size)
     kept_.clear();
     strings_.reset();
 
-    if (HResult hr = CompileDirectoryTable(*root_, 0, 0, false, true); hr.failed()) return hr;
-    // Files are kept by the entries now; the lookup table is only needed while measuring.
+    decodePngBitmaps();
+    HResult hr = CompileDirectoryTable(*root_, 0, 0, false, true);
+    // Files are kept by the entries now; the lookup tables are only needed while measuring.
     kept_.clear();
+    decodedPngs_.clear();
+    if (hr.failed()) return hr;
     if (root_->measuredSize > std::uint64_t{0xFFFFFFFF} - sectionRva) {
         ReportMessage(false, kSource, __LINE__, "资源部分太大（%u 字节）。", {root_->measuredSize});
         return ReportError(false, kSource, __LINE__, kFail);
@@ -363,9 +370,7 @@ HResult CResCompiler::CompileDirectory(CompileEntryNode& entry, std::uint32_t ty
 // does; the data is padded to 8 bytes for whatever follows.
 HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, std::uint64_t offset,
                                   bool write) {
-    auto dataSize = [&] {
-        return (entry.dataPath.empty() ? entry.data.size() : entry.dataPathSize) + (entry.hasPrefix ? 4 : 0);
-    };
+    auto dataSize = [&] { return entry.data.size() + (entry.hasPrefix ? 4 : 0); };
     if (!write) {
         if (HResult hr = loadData(entry, type); hr.failed()) return hr;
         entry.measuredSize = kResourceDataEntrySize + alignUp8(dataSize());
@@ -377,19 +382,7 @@ HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, s
     out.u32(entry.codePage);
     out.u32(0);  // reserved
     if (entry.hasPrefix) out.append(Bytes{entry.prefix.data(), entry.prefix.size()});
-    if (!entry.dataPath.empty()) {
-        std::span<std::byte> place = out.take(static_cast<std::size_t>(entry.dataPathSize));
-        if (HResult hr = place.empty() ? kOk
-                                       : ReadFileRangeInto(entry.dataPath, entry.dataPathFileSize,
-                                                           entry.dataPathOffset, place);
-            hr.failed()) {
-            hr = ReportError(false, kSource, __LINE__, hr);
-            ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(entry.dataPath)});
-            return hr;
-        }
-    } else {
-        out.append(entry.data);
-    }
+    out.append(entry.data);
     out.alignTo(8);
     // The bytes are in the section now.
     entry.data = {};
@@ -457,93 +450,83 @@ HResult CResCompiler::readKept(const std::filesystem::path& path,
 HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     entry.data = {};
     entry.dataOwner.reset();
-    entry.dataPath.clear();
-    entry.dataPathOffset = 0;
-    entry.dataPathSize = 0;
-    entry.dataPathFileSize = 0;
     entry.hasPrefix = false;
     if (!entry.hasFile || entry.sizeIsZero) return kOk;
 
     std::filesystem::path path;
     if (type == resource_type::kBitmap) {
-        if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
+        // A bitmap stored as PNG has no file under its own name as a rule: that name is looked up
+        // (a listing of the folder when it is missing) only if the PNG cannot be used.
+        if (HResult hr = entry.png ? exactStoredPath(folder_, entry.fileName, path)
+                                   : resolveStored(folder_, entry.fileName, path);
+            hr.failed()) {
             RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
             return hr;
         }
         return readBitmap(entry, path);
     }
 
-    // Every other type is read straight into the section when it is written. Now only its size is
-    // needed, and the directory of an icon or cursor file, which says where its image lies.
-    const bool whole = type != resource_type::kCursor && type != resource_type::kIcon;
-    std::uint64_t size = 0;
-    FileReader file;
-    auto openFile = [&] { return whole ? RegularFileSize(path, size) : file.open(path); };
+    // Every other type is its file, read once here with one read call; an icon's or cursor's
+    // directory is taken from the bytes read.
     // The file is there under its name as written: no look-up of the name's folders needed.
-    if (exactStoredPath(folder_, entry.fileName, path).failed() || openFile().failed()) {
+    if (exactStoredPath(folder_, entry.fileName, path).failed() || readStored(entry, path).failed()) {
         if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
             RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
             return hr;
         }
-        if (HResult hr = openFile(); hr.failed()) {
+        if (HResult hr = readStored(entry, path); hr.failed()) {
             hr = ReportError(false, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(path)});
             return hr;
         }
     }
-    if (whole) {
-        entry.dataPath = std::move(path);
-        entry.dataPathSize = entry.dataPathFileSize = size;
-        return kOk;
+    if (type != resource_type::kCursor && type != resource_type::kIcon) return kOk;
+    return readIconImage(entry, type == resource_type::kCursor, path);
+}
+
+// The whole file into a buffer of its size: one open, one read, no zero-filling first.
+HResult CResCompiler::readStored(CompileEntryNode& entry, const std::filesystem::path& path) {
+    FileReader file;
+    if (HResult hr = file.open(path); hr.failed()) return hr;
+    const std::uint64_t size = file.size();
+    if (size > std::numeric_limits<std::size_t>::max() / 2) return kOutOfMemory;
+    std::shared_ptr<std::byte[]> bytes;
+    try {
+        bytes = std::make_shared_for_overwrite<std::byte[]>(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
     }
-    return readIconDirectory(entry, type == resource_type::kCursor, file, path);
+    if (HResult hr = file.readAt(0, std::span<std::byte>(bytes.get(), static_cast<std::size_t>(size)));
+        hr.failed())
+        return hr;
+    entry.data = Bytes{bytes.get(), static_cast<std::size_t>(size)};
+    entry.dataOwner = std::move(bytes);
+    return kOk;
 }
 
 // Icons and cursors are stored as .ICO / .CUR files: the resource is the first image (a cursor's
 // prefixed by its hot spot). A file that has no such header is taken whole, unless its name says
 // it is one.
-HResult CResCompiler::readIconDirectory(CompileEntryNode& entry, bool cursor, FileReader& file,
-                                        const std::filesystem::path& path) {
+HResult CResCompiler::readIconImage(CompileEntryNode& entry, bool cursor, const std::filesystem::path& path) {
+    const Bytes file = entry.data;
     const std::uint64_t fileSize = file.size();
-    // The first `count` bytes of the file, reading only what is not there yet.
-    auto readStart = [&](std::uint64_t count) {
-        const std::size_t had = iconDirectory_.size();
-        iconDirectory_.resize(static_cast<std::size_t>(count));
-        return file.readAt(had, std::span<std::byte>(iconDirectory_).subspan(had));
-    };
-    iconDirectory_.clear();
-    HResult hr = readStart(std::min(fileSize, kSingleIconImageOffset));
-    if (hr.succeeded())
-        hr = readStart(IconDirectoryExtent(Bytes{iconDirectory_.data(), iconDirectory_.size()}, fileSize));
-    if (hr.failed()) {
-        hr = ReportError(false, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(path)});
-        return hr;
-    }
-    const Bytes directory{iconDirectory_.data(), iconDirectory_.size()};
-
     bool namedAsFile = entry.fileName.size() > 3 && iendsWithAscii(entry.fileName, cursor ? "cur" : "ico");
-    std::optional<IconFileImage> image = FirstIconFileImage(directory, fileSize);
+    std::optional<IconFileImage> image = FirstIconFileImage(file);
     if (!image && namedAsFile) {
-        const auto onlyEntry = ReadIconDirectoryEntry(directory, 0);
+        const auto onlyEntry = ReadIconDirectoryEntry(file, 0);
         if (fileSize < kSingleIconImageOffset || !onlyEntry) {
             ReportMessage(false, kSource, __LINE__, "文件 %s 太短（%u 字节），不是有效的 %s 文件。",
                           {pathToUtf8(path), fileSize, cursor ? ".CUR" : ".ICO"});
+            entry.data = {};
+            entry.dataOwner.reset();
             return ReportError(false, kSource, __LINE__, kFail);
         }
         // The layout the import writes, whatever the directory says: one entry, the image right
         // after it.
         image = IconFileImage{kSingleIconImageOffset, fileSize - kSingleIconImageOffset, *onlyEntry};
     }
-    // The image is read straight into its place when the section is written.
-    entry.dataPath = path;
-    entry.dataPathFileSize = fileSize;
-    if (!image) {
-        entry.dataPathSize = fileSize;
-        return kOk;
-    }
-    entry.dataPathOffset = image->offset;
-    entry.dataPathSize = image->size;
+    if (!image) return kOk;
+    entry.data = file.subspan(static_cast<std::size_t>(image->offset), static_cast<std::size_t>(image->size));
     if (cursor) {
         // A cursor file keeps the hot spot in the entry's planes and bit-count fields.
         const std::uint16_t hotSpotX = image->entry.planes, hotSpotY = image->entry.bitCount;
@@ -554,11 +537,67 @@ HResult CResCompiler::readIconDirectory(CompileEntryNode& entry, bool cursor, Fi
     return kOk;
 }
 
+// Decoding the bitmaps stored as PNG is most of a compile's CPU where there are many: it is done
+// before the layout, on every core, each PNG once. One that cannot be read or decoded here is left
+// to the layout, which tries again in order and reports what is wrong with it.
+void CResCompiler::decodePngBitmaps() {
+    decodedPngs_.clear();
+    std::vector<std::filesystem::path> paths;
+    auto collect = [&](auto& self, const CompileDirectoryNode& directory) -> void {
+        for (const CompileEntryNode& entry : directory.entries) {
+            if (entry.directory) {
+                self(self, *entry.directory);
+                continue;
+            }
+            if (!entry.hasFile || entry.sizeIsZero || !entry.png) continue;
+            std::string pngName = pathToUtf8(replaceLastThree(pathFromUtf8(entry.fileName), "png"));
+            std::filesystem::path path;
+            if (!pngName.empty() && resolveStored(folder_, pngName, path).succeeded()) paths.push_back(path);
+        }
+    };
+    for (const CompileEntryNode& type : root_->entries)
+        if (!type.named && type.id == resource_type::kBitmap && type.directory)
+            collect(collect, *type.directory);
+    std::sort(paths.begin(), paths.end());
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    if (paths.size() < 2) return;  // one PNG is no work to share
+
+    std::vector<std::shared_ptr<const std::vector<std::byte>>> results(paths.size());
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        const PngConverter converter;
+        for (std::size_t i = next++; i < paths.size(); i = next++) {
+            try {
+                std::vector<std::byte> png;
+                if (ReadWholeFile(paths[i], png).failed()) continue;
+                auto bmp = std::make_shared<std::vector<std::byte>>();
+                if (converter.ConvertPngToBmpBytes(Bytes{png.data(), png.size()}, *bmp).succeeded())
+                    results[i] = std::move(bmp);
+            } catch (const std::bad_alloc&) {
+                // Left to the layout, which reports it.
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    try {
+        for (unsigned i = 1; i < cores && i < paths.size(); ++i)
+            helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // No more threads to be had: this one does the rest.
+    }
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        if (results[i]) decodedPngs_.emplace(std::move(paths[i]), std::move(results[i]));
+}
+
 // Bitmaps are .BMP files (the resource is the file without its 14-byte header). A bitmap stored as
 // PNG (Png='1': the file named like the BMP with "png" as its last three characters) is converted
 // in memory; the working folder is never written. When the PNG cannot be used, a file under the
 // entry's own name is taken instead, as the user may have put a BMP there.
-HResult CResCompiler::readBitmap(CompileEntryNode& entry, const std::filesystem::path& path) {
+HResult CResCompiler::readBitmap(CompileEntryNode& entry, std::filesystem::path path) {
     PngConverter converter;
     auto convert = [&](const std::shared_ptr<const std::vector<std::byte>>& png,
                        std::shared_ptr<const std::vector<std::byte>>& bmp) -> HResult {
@@ -579,13 +618,18 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, const std::filesystem:
         if (pngName.empty()) {
             pngError = kInvalidArg;
         } else if (pngError = resolveStored(folder_, pngName, pngPath); pngError.succeeded()) {
-            pngError = readKept(pngPath, png);
-            if (pngError.succeeded()) pngError = convert(png, bmp);
+            if (auto decoded = decodedPngs_.find(pngPath); decoded != decodedPngs_.end()) {
+                bmp = decoded->second;
+            } else {
+                pngError = readKept(pngPath, png);
+                if (pngError.succeeded()) pngError = convert(png, bmp);
+            }
         }
     }
     if (!bmp) {
         std::shared_ptr<const std::vector<std::byte>> file;
-        HResult hr = readKept(path, file);
+        HResult hr = entry.png ? resolveStored(folder_, entry.fileName, path) : kOk;
+        if (hr.succeeded()) hr = readKept(path, file);
         if (hr.succeeded() && HasPngSignature(Bytes{file->data(), file->size()}))
             hr = convert(file, bmp);
         else if (hr.succeeded())

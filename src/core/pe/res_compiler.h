@@ -69,17 +69,11 @@ struct CompileEntryNode {
 
     std::string label;  // the start tag, for messages
 
-    // Filled by the measuring pass, used by the writing pass. The data is either held in memory
-    // (`data`) or read straight into its place in the section from `dataPath`: `dataPathSize`
-    // bytes from `dataPathOffset` (a resource that is its file unchanged: all of it; an icon or
-    // cursor: its image), the file still being `dataPathFileSize` bytes long.
+    // Filled by the measuring pass, used by the writing pass: the data, held in memory by
+    // `dataOwner` (the file as read, a converted bitmap) until it is copied into the section.
     std::uint64_t measuredSize = 0;
-    std::shared_ptr<const std::vector<std::byte>> dataOwner;
+    std::shared_ptr<const void> dataOwner;
     Bytes data;
-    std::filesystem::path dataPath;
-    std::uint64_t dataPathOffset = 0;
-    std::uint64_t dataPathSize = 0;
-    std::uint64_t dataPathFileSize = 0;
     std::array<std::byte, 4> prefix{};  // a cursor's hot spot, taken from its file's directory entry
     bool hasPrefix = false;
 };
@@ -144,9 +138,10 @@ class CResCompiler {
 
     HResult loadData(CompileEntryNode& entry, std::uint32_t type);
     HResult readKept(const std::filesystem::path& path, std::shared_ptr<const std::vector<std::byte>>& out);
-    HResult readBitmap(CompileEntryNode& entry, const std::filesystem::path& path);
-    HResult readIconDirectory(CompileEntryNode& entry, bool cursor, FileReader& file,
-                              const std::filesystem::path& path);
+    HResult readBitmap(CompileEntryNode& entry, std::filesystem::path path);
+    void decodePngBitmaps();
+    HResult readStored(CompileEntryNode& entry, const std::filesystem::path& path);
+    HResult readIconImage(CompileEntryNode& entry, bool cursor, const std::filesystem::path& path);
     std::uint16_t defaultStringLanguage(const CompileEntryNode& stringType) const;
     void trace(std::string_view text) const;
 
@@ -158,8 +153,8 @@ class CResCompiler {
     // Each file is read once per compile and kept until the section is written.
     std::map<std::filesystem::path, std::shared_ptr<const std::vector<std::byte>>> kept_;
 
-    // The directory of the icon or cursor file being measured; its image is read when written.
-    std::vector<std::byte> iconDirectory_;
+    // Bitmaps stored as PNG, decoded to BMP files before the layout, by the PNG's path.
+    std::map<std::filesystem::path, std::shared_ptr<const std::vector<std::byte>>> decodedPngs_;
 
     // String table, built once in the measuring pass.
     std::unique_ptr<StringTableBuilder> strings_;

@@ -62,6 +62,11 @@ std::string digits(std::uint64_t value, int base, bool upper) {
 std::string safeFormat(std::string_view format, std::span<const FormatArg> args) {
     std::string out;
     out.reserve(format.size() + 32);
+    appendFormat(out, format, args);
+    return out;
+}
+
+void appendFormat(std::string& out, std::string_view format, std::span<const FormatArg> args) {
     std::size_t next = 0;
     auto takeArg = [&]() -> const FormatArg* {
         const FormatArg* arg = next < args.size() ? &args[next] : nullptr;
@@ -73,9 +78,11 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
         return (arg != nullptr && !arg->isText()) ? arg->number() : 0;
     };
     for (std::size_t i = 0; i < format.size(); ++i) {
-        char c = format[i];
-        if (c != '%') {
-            out.push_back(c);
+        if (format[i] != '%') {
+            // The text up to the next directive in one piece.
+            const std::size_t end = std::min(format.find('%', i), format.size());
+            out.append(format.substr(i, end - i));
+            i = end - 1;
             continue;
         }
         std::size_t start = i++;
@@ -144,6 +151,11 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
             continue;
         }
         const FormatArg* arg = takeArg();
+        if (conversion == 's' && directive.width == 0 && directive.precision < 0 && arg != nullptr &&
+            arg->isText()) {
+            out += arg->text();
+            continue;
+        }
         if (conversion == 's') {
             std::string text;
             if (arg != nullptr) text = arg->isText() ? arg->text() : std::to_string(arg->number());
@@ -189,7 +201,6 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
         }
         pad(out, body, directive, true);
     }
-    return out;
 }
 
 std::string formatFixed(double value, int decimals) {

@@ -40,6 +40,11 @@ std::string safeFormat(std::string_view format, std::span<const FormatArg> args)
 inline std::string safeFormat(std::string_view format, std::initializer_list<FormatArg> args) {
     return safeFormat(format, std::span<const FormatArg>(args.begin(), args.size()));
 }
+// The same appended to `out`, for a caller that builds one long text line by line.
+void appendFormat(std::string& out, std::string_view format, std::span<const FormatArg> args);
+inline void appendFormat(std::string& out, std::string_view format, std::initializer_list<FormatArg> args) {
+    appendFormat(out, format, std::span<const FormatArg>(args.begin(), args.size()));
+}
 
 // `%f` in the C locale (six decimals unless told otherwise), whatever the process locale is.
 // A negative number of decimals means six; NaN and infinity print as "nan" and "inf".

@@ -211,6 +211,52 @@ TEST(ReadPng, InterlacedImagesReadAllPasses) {
     }
 }
 
+// The conversion to a BMP file decodes the rows straight into the file; it must give the bytes the
+// record path gives (header, palette, bottom-up rows with zeroed padding) for every kind of PNG,
+// and nothing for a broken one.
+TEST(ConvertPngToBmpBytes, DecodesIntoTheFileAsTheRecordPathWritesIt) {
+    struct Kind {
+        int colorType;
+        int depth;
+        std::uint32_t bits;  // per pixel in the PNG rows
+        bool interlaced;
+    };
+    for (const Kind kind : {Kind{0, 1, 1, false},
+                            {0, 2, 2, false},
+                            {0, 8, 8, false},
+                            {0, 16, 16, false},
+                            {3, 1, 1, false},
+                            {3, 2, 2, false},
+                            {3, 4, 4, true},
+                            {3, 8, 8, false},
+                            {2, 8, 24, false},
+                            {2, 16, 48, false},
+                            {2, 8, 24, true},
+                            {4, 8, 16, false},
+                            {6, 8, 32, false},
+                            {6, 16, 64, true}}) {
+        SCOPED_TRACE(std::to_string(kind.colorType) + "/" + std::to_string(kind.depth));
+        PngPlan plan{.width = 13, .height = 7, .bitDepth = kind.depth, .colorType = kind.colorType};
+        if (kind.colorType == 3) plan.plte.assign(3 * (std::size_t{1} << kind.depth), 0x5A);
+        plan.rows = patternRows(13, 7, kind.bits, kind.bits + 3);
+        std::vector<std::byte> png = makePng(plan);
+        if (kind.interlaced) {
+            ImageRecord flat = decode(png);
+            ASSERT_EQ(WritePng(flat, png, {.interlace = 1}), kOk);
+        }
+        ImageRecord record = decode(png);
+        std::vector<std::byte> viaRecord, direct;
+        ASSERT_EQ(PngConverter().WriteBmp(record, viaRecord), kOk);
+        ASSERT_EQ(PngConverter().ConvertPngToBmpBytes(asBytes(png), direct), kOk);
+        EXPECT_EQ(direct, viaRecord);
+    }
+    auto png =
+        makePng({.width = 4, .height = 4, .bitDepth = 8, .colorType = 2, .rows = patternRows(4, 2, 24, 9)});
+    std::vector<std::byte> bmp(3, std::byte{1});
+    EXPECT_TRUE(PngConverter().ConvertPngToBmpBytes(asBytes(png), bmp).failed());
+    EXPECT_TRUE(bmp.empty());
+}
+
 TEST(ReadPng, RefusesHugeOrBrokenImagesAndReleasesTheRecord) {
     PngPlan huge{
         .width = 0x7FFFFFFF, .height = 0x7FFFFFFF, .bitDepth = 8, .colorType = 6, .rows = {{0, 0, 0, 0}}};

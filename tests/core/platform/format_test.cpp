@@ -44,6 +44,15 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"%.*s", {2, "abcdef"}, "ab"}, FormatCase{"%c%c", {'o', 'k'}, "ok"},
         FormatCase{"%8.3s|", {"abcdef"}, "     abc|"}, FormatCase{"%d %s", {"text", 42}, "0 42"}));
 
+// Lines appended one after another keep what is there and read as each formatted alone.
+TEST(AppendFormat, AppendsWhatSafeFormatReturns) {
+    std::string text = "<x>";
+    appendFormat(text, "%s<E ID='%d' S=\"%s\"/>%%\r\n", {"  ", 7, "t"});
+    appendFormat(text, "tail %", {});
+    EXPECT_EQ(text, "<x>" + safeFormat("%s<E ID='%d' S=\"%s\"/>%%\r\n", {"  ", 7, "t"}) + "tail %");
+    EXPECT_EQ(text, "<x>  <E ID='7' S=\"t\"/>%\r\ntail %");
+}
+
 TEST(SafeFormat, CapsHugeWidths) {
     EXPECT_EQ(safeFormat("%99999d", {1}).size(), 4096u);
 }
