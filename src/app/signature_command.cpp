@@ -355,6 +355,22 @@ int runEditCommand(const CKsCommandLineInfo& commandLine) {
 }
 
 void noteKeptSignature(const fs::path& compiled) {
+    // Most compiled files carry no signature: the headers say so, and the rest is not read.
+    {
+        FileReader reader;
+        if (reader.open(compiled).failed()) {
+            ClearErrorRecord();
+            return;
+        }
+        std::vector<std::byte> headers(
+            static_cast<std::size_t>(std::min<std::uint64_t>(reader.size(), 64 * 1024)));
+        SignatureLayout layout;
+        if (reader.readAt(0, headers).succeeded() &&
+            readSignatureLayout(Bytes{headers.data(), headers.size()}, layout).succeeded() &&
+            !layout.hasTable())
+            return;
+        ClearErrorRecord();
+    }
     std::vector<std::byte> image;
     if (ReadWholeFile(compiled, image).failed()) {
         ClearErrorRecord();
