@@ -314,11 +314,23 @@ class PoReader {
     }
 
     // One quoted string from `at` (spaces before it are passed over); nothing may follow it.
+    // Several strings on one line ("a" "b") make one text.
     bool readString(std::string_view line, std::size_t at, std::string& value) {
         while (at < line.size() && isSpace(line[at]))
             ++at;
         if (at >= line.size() || line[at] != '"')
             return fail_(lineNumber_, static_cast<int>(at) + 1, "a quoted string expected");
+        while (at < line.size() && line[at] == '"') {
+            if (!readOneString(line, at, value)) return false;
+            while (at < line.size() && isSpace(line[at]))
+                ++at;
+        }
+        if (at < line.size()) return fail_(lineNumber_, static_cast<int>(at) + 1, "text after the string");
+        return true;
+    }
+
+    // One quoted string at `at`, which is left after its closing quote.
+    bool readOneString(std::string_view line, std::size_t& at, std::string& value) {
         ++at;
         for (;;) {
             if (at >= line.size())
@@ -398,9 +410,6 @@ class PoReader {
             }
         }
         ++at;
-        while (at < line.size() && isSpace(line[at]))
-            ++at;
-        if (at < line.size()) return fail_(lineNumber_, static_cast<int>(at) + 1, "text after the string");
         return true;
     }
 

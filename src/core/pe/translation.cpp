@@ -120,7 +120,8 @@ class TemplateWalk {
     }
     void alignTo4() {
         const std::size_t padding = std::min((4 - cursor_.position() % 4) % 4, cursor_.remaining());
-        if (padding > 0) sites.push_back(Site{true, cursor_.position(), padding, 0});
+        // Recorded also when there is none: a translated text before it can move what follows.
+        sites.push_back(Site{true, cursor_.position(), padding, 0});
         cursor_.skip(padding);
     }
     // A zero-terminated text; kept as a site to translate when `keep` is set and it is not empty.
