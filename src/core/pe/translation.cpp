@@ -518,6 +518,10 @@ struct ResourceTexts {
     std::vector<TranslatableText> texts;
     // Version resources: the string table the texts come from.
     std::size_t versionTable = 0;
+    // A version resource of another language whose string table of the source language is
+    // translated (files often keep their one version resource language-neutral).
+    bool versionForSource = false;
+    bool isSource(std::uint16_t source) const { return language == source || versionForSource; }
 };
 
 constexpr std::u16string_view kVersionKeys[] = {u"FileDescription", u"ProductName", u"LegalCopyright",
@@ -603,7 +607,8 @@ HResult collectResources(const Workspace& work, std::vector<ResourceTexts>& reso
                 versionTexts(resource, resource.language);
                 break;
         }
-        if (!resource.texts.empty()) resources.push_back(std::move(resource));
+        if (!resource.texts.empty() || resource.kind == Kind::kVersion)
+            resources.push_back(std::move(resource));
     }
     return kOk;
 }
@@ -619,12 +624,34 @@ HResult readCatalog(const Workspace& work, Catalog& catalog) {
     return readStringLines(work, catalog.strings, catalog.stringsPresent);
 }
 
+// Without a version resource in the source language, the first one stands for it, with its string
+// table of that language (else its first).
+void chooseVersionResource(Catalog& catalog, std::uint16_t source) {
+    auto isVersion = [](const ResourceTexts& r) { return r.kind == Kind::kVersion; };
+    for (const ResourceTexts& resource : catalog.resources)
+        if (isVersion(resource) && resource.language == source) return;
+    auto first = std::find_if(catalog.resources.begin(), catalog.resources.end(), isVersion);
+    auto withIdOne =
+        std::find_if(catalog.resources.begin(), catalog.resources.end(),
+                     [&](const ResourceTexts& r) { return isVersion(r) && r.name == ResourceKey::ofId(1); });
+    if (withIdOne != catalog.resources.end()) first = withIdOne;
+    if (first == catalog.resources.end()) return;
+    first->texts.clear();
+    versionTexts(*first, source);
+    first->versionForSource = true;
+}
+
 std::uint16_t chooseSourceLanguage(const Catalog& catalog) {
+    // Version resources often stay language-neutral while the texts are in one language: they
+    // count only in a file that has no other texts.
     std::set<std::uint16_t> languages;
     for (const ResourceTexts& resource : catalog.resources)
-        languages.insert(resource.language);
+        if (resource.kind != Kind::kVersion && !resource.texts.empty()) languages.insert(resource.language);
     for (const StringLine& line : catalog.strings)
         if (!line.text.empty()) languages.insert(line.language);
+    if (languages.empty())
+        for (const ResourceTexts& resource : catalog.resources)
+            if (!resource.texts.empty()) languages.insert(resource.language);
     if (languages.empty() || languages.count(kUsEnglish)) return kUsEnglish;
     return *languages.begin();
 }
@@ -669,7 +696,7 @@ std::vector<PoEntry> catalogEntries(const Catalog& catalog, std::uint16_t langua
                              utf8ToUtf16(line->text)});
     }
     for (const ResourceTexts& resource : catalog.resources) {
-        if (resource.language != language) continue;
+        if (!resource.isSource(language)) continue;
         for (const TranslatableText& text : resource.texts)
             add(text);
     }
@@ -860,6 +887,7 @@ HResult importInto(Workspace& work, const std::vector<PoEntry>& entries, std::ui
     Catalog catalog;
     if (HResult hr = readCatalog(work, catalog); hr.failed()) return hr;
     const std::uint16_t source = requestedSource.value_or(chooseSourceLanguage(catalog));
+    chooseVersionResource(catalog, source);
     summary.sourceLanguage = source;
     if (source == target) {
         ReportMessage(true, kSource, __LINE__, "目标语言与源语言相同 (0x%.4x)。", {unsigned{target}});
@@ -867,7 +895,7 @@ HResult importInto(Workspace& work, const std::vector<PoEntry>& entries, std::ui
     }
     const Lookup lookup(entries);
     for (const ResourceTexts& resource : catalog.resources) {
-        if (resource.language != source) continue;
+        if (!resource.isSource(source)) continue;
         Translations translations;
         for (const TranslatableText& text : resource.texts)
             translations.push_back(lookup.find(text, summary));
@@ -1076,6 +1104,7 @@ HResult ExportTranslationTemplate(const std::filesystem::path& input,
     Catalog catalog;
     if (HResult hr = readCatalog(work, catalog); hr.failed()) return hr;
     const std::uint16_t language = sourceLanguage.value_or(chooseSourceLanguage(catalog));
+    chooseVersionResource(catalog, language);
     const std::vector<PoEntry> entries = catalogEntries(catalog, language);
     PoHeader header;
     header.project = pathToUtf8(input.filename());

@@ -328,6 +328,38 @@ TEST_F(TranslationTest, FailedImportLeavesTheFileAlone) {
     EXPECT_EQ(testing::readBytes(input_), before);
 }
 
+TEST(TranslationNeutralVersionTest, LanguageNeutralVersionResourceIsTranslatedToo) {
+    testing::TempDir temp;
+    pb::ImagePlan plan;
+    pb::addStrings(plan.resources, pb::kLangEnUs, {{1, u"Open"}});
+    plan.resources.push_back({pb::kRtVersion, 1, 0, pb::makeVersionInfo(pb::defaultVersionPlan())});
+    const auto input = temp.write("app.dll", pb::buildImage(plan));
+    std::string pot;
+    TranslationSummary summary;
+    ASSERT_EQ(ExportTranslationTemplate(input, std::nullopt, pot, &summary), kOk);
+    EXPECT_EQ(summary.sourceLanguage, 0x409);
+    std::vector<PoEntry> entries;
+    PoError error;
+    ASSERT_EQ(ParsePo(pot, entries, error), kOk);
+    auto description = std::find_if(entries.begin(), entries.end(), [](const PoEntry& entry) {
+        return entry.context == "VERSIONINFO 1 FileDescription";
+    });
+    ASSERT_NE(description, entries.end()) << pot;
+    description->translation = "Beschreibung";
+    const auto po = temp.write("de.po", WritePo(PoHeader{}, entries));
+    ASSERT_EQ(ImportTranslations(input, po, temp / "out.dll", kGerman, std::nullopt, nullptr), kOk);
+    const ByteVector bytes = testing::readBytes(temp / "out.dll");
+    ResourceLookup lookup;
+    ASSERT_EQ(lookup.open(bytes), kOk);
+    VersionInfo info;
+    ASSERT_EQ(ParseVersionInfo(*lookup.find(ResourceKey::ofId(16), ResourceKey::ofId(1), kGerman), info),
+              kOk);
+    EXPECT_EQ(GetVersionString(info, u"FileDescription"), u"Beschreibung");
+    EXPECT_EQ(ByteVector(lookup.find(ResourceKey::ofId(16), ResourceKey::ofId(1), 0)->begin(),
+                         lookup.find(ResourceKey::ofId(16), ResourceKey::ofId(1), 0)->end()),
+              plan.resources.back().data);
+}
+
 TEST(LanguageNameTest, NumbersAndLocaleNames) {
     const std::pair<std::string_view, std::optional<std::uint16_t>> cases[] = {
         {"0x407", 0x407},
