@@ -286,6 +286,9 @@ bool readMessageBlocks(Bytes data, std::vector<MessageBlock>& blocks) {
     const ByteReader reader(data);
     const std::optional<std::uint32_t> count = reader.u32(0);
     if (!count || *count > (data.size() - 4) / 12) return false;
+    // Every entry takes at least 4 bytes; blocks that share their entries could otherwise list
+    // far more of them than the table holds.
+    std::uint64_t total = 0;
     for (std::uint32_t b = 0; b < *count; ++b) {
         const std::uint64_t at = 4 + std::uint64_t{b} * 12;
         MessageBlock block;
@@ -293,6 +296,8 @@ bool readMessageBlocks(Bytes data, std::vector<MessageBlock>& blocks) {
         block.high = reader.u32Or(at + 4, 0);
         std::uint64_t offset = reader.u32Or(at + 8, 0);
         if (block.high < block.low || block.high - block.low >= data.size() / 4) return false;
+        total += std::uint64_t{block.high} - block.low + 1;
+        if (total > data.size() / 4) return false;
         for (std::uint64_t id = block.low; id <= block.high; ++id) {
             const std::optional<std::uint16_t> length = reader.u16(offset);
             const std::optional<std::uint16_t> flags = reader.u16(offset + 2);
