@@ -743,23 +743,10 @@ class Lookup {
     std::map<std::pair<std::string, std::string>, const std::string*> translations_;
 };
 
+// The target language's resource takes `bytes`. One that exists is described anew under a file
+// of its own: its old file could be shared with another entry, which must keep its bytes.
 HResult writeResource(Workspace& work, const ResourceTexts& source, std::uint16_t language, Bytes bytes) {
     XmlElement* existing = FindResourceEntry(work.description, source.type, source.name, language);
-    if (existing != nullptr && !storedFileName(existing).empty()) {
-        fs::path path;
-        const std::string stored = storedFileName(existing);
-        if (HResult hr = resolveStored(work.folder, stored, path); hr.failed())
-            return ReportError(true, kSource, __LINE__, hr);
-        if (HResult hr = WriteFileAtomic(path, bytes); hr.failed()) {
-            RecordError(true, kSource, __LINE__, hr);
-            ReportMessage(false, kSource, __LINE__, "未能写入文件 %s", {pathToUtf8(path)});
-            return hr;
-        }
-        work.description.SetCurrent(fileElementOf(existing));
-        if (!work.description.SetCurrentAttribute("Size", std::to_string(bytes.size())))
-            return ReportError(true, kSource, __LINE__, kOutOfMemory);
-        return kOk;
-    }
     if (existing != nullptr)
         if (HResult hr = DeleteResource(work.description, work.folder, existing); hr.failed()) return hr;
     TemporaryFolder scratch;

@@ -9,11 +9,14 @@
 #include <map>
 #include <set>
 
+#include "core/pe/decompile_file.h"
+#include "core/pe/description_edit.h"
 #include "core/pe/dialog_template.h"
 #include "core/pe/menu_template.h"
 #include "core/pe/resource_reader.h"
 #include "core/pe/version_info.h"
 #include "core/platform/text.h"
+#include "core/xml/xml_document.h"
 #include "pe_builder/pe_builder.h"
 #include "support/temp_dir.h"
 
@@ -316,6 +319,40 @@ TEST_F(TranslationTest, ImportingAgainReplacesTheGermanResources) {
         ASSERT_TRUE(translated.has_value());
         EXPECT_EQ(ByteVector(translated->begin(), translated->end()), resource.data) << resource.type.id;
     }
+}
+
+TEST_F(TranslationTest, ReplacedLanguageNeverWritesIntoAFileAnotherEntryUses) {
+    translate({}, "");
+    // A project whose German dialog names the English dialog's file.
+    std::filesystem::path project;
+    const auto folder = temp_ / "project";
+    ASSERT_EQ(DecompileProject(output_, folder, project), kOk);
+    XmlDocument description;
+    ASSERT_EQ(description.LoadFile(folder / "pe.xml"), kOk);
+    auto fileOf = [&](std::uint16_t language) {
+        XmlElement* entry =
+            FindResourceEntry(description, ResourceKey::ofId(5), ResourceKey::ofId(100), language);
+        return entry ? entry->firstChild() : nullptr;
+    };
+    ASSERT_NE(fileOf(0x409), nullptr);
+    const std::string english = XmlDocument::FindAttribute(fileOf(0x409), "Name")->value();
+    description.SetCurrent(fileOf(kGerman));
+    ASSERT_TRUE(description.SetCurrentAttribute("Name", english));
+    ASSERT_EQ(description.SaveFile(), kOk);
+    const ByteVector englishBytes = testing::readBytes(folder / english);
+
+    std::vector<PoEntry> translated = entries_;
+    for (PoEntry& entry : translated)
+        entry.translation = "DE2:" + entry.id;
+    const auto po = temp_.write("again.po", WritePo(PoHeader{}, translated));
+    ASSERT_EQ(ImportTranslations(folder, po, temp_ / "rebuilt.dll", kGerman, std::nullopt, nullptr), kOk);
+    EXPECT_EQ(testing::readBytes(folder / english), englishBytes);
+    const ByteVector rebuilt = testing::readBytes(temp_ / "rebuilt.dll");
+    ResourceLookup lookup;
+    ASSERT_EQ(lookup.open(rebuilt), kOk);
+    auto dialog = lookup.find(ResourceKey::ofId(5), ResourceKey::ofId(100), 0x409);
+    ASSERT_TRUE(dialog.has_value());
+    EXPECT_EQ(ByteVector(dialog->begin(), dialog->end()), pb::makeDialog(u"Settings"));
 }
 
 TEST_F(TranslationTest, FailedImportLeavesTheFileAlone) {
