@@ -16,6 +16,7 @@
 #include "core/pe/one_shot_edit.h"
 #include "core/pe/pe_diff.h"
 #include "core/pe/resource_queries.h"
+#include "core/pe/translation.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
@@ -146,6 +147,52 @@ int answerEditQuery(const CKsCommandLineInfo& commandLine, const std::filesystem
     return kExitSuccess;
 }
 
+// /ExportPo: the template into /Output: (atomically) or onto standard output; /ImportPo: the target
+// language's resources made and compiled. A line on standard error says what was done.
+int runTranslationCommand(const CKsCommandLineInfo& commandLine) {
+    const std::filesystem::path file = pathFromUtf8(commandLine.fileName);
+    std::optional<std::uint16_t> source;
+    if (commandLine.sourceLanguage) source = ParseLanguageName(*commandLine.sourceLanguage);
+    TranslationSummary summary;
+    if (commandLine.exportPo) {
+        std::string po;
+        HResult hr = ExportTranslationTemplate(file, source, po, &summary);
+        if (hr.succeeded() && commandLine.outputGiven) {
+            hr = WriteFileAtomic(pathFromUtf8(commandLine.output), std::string_view(po));
+            if (hr.failed()) {
+                RecordError(true, "ExportPo", __LINE__, hr);
+                ReportMessage(false, "ExportPo", __LINE__, "未能写入文件 %s", {commandLine.output});
+            }
+        } else if (hr.succeeded()) {
+            std::fwrite(po.data(), 1, po.size(), stdout);
+            if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+                std::fprintf(stderr, "kestrel: /ExportPo: cannot write the template\n");
+                return kExitFailure;
+            }
+        }
+        if (hr.failed()) {
+            ShowErrorDialog();
+            return kExitFailure;
+        }
+        std::fprintf(stderr, "kestrel: %zu texts of language %s\n", summary.texts,
+                     LanguageCode(summary.sourceLanguage).c_str());
+        return kExitSuccess;
+    }
+    const std::uint16_t language = ParseLanguageName(commandLine.language.value_or("")).value_or(0);
+    const std::filesystem::path output =
+        commandLine.outputGiven ? pathFromUtf8(commandLine.output) : std::filesystem::path();
+    if (ImportTranslations(file, pathFromUtf8(commandLine.extraFileNames.front()), output, language, source,
+                           &summary)
+            .failed()) {
+        ShowErrorDialog();
+        return kExitFailure;
+    }
+    std::fprintf(stderr, "kestrel: %zu of %zu texts translated from %s into %s (%zu resources)\n",
+                 summary.translated, summary.texts, LanguageCode(summary.sourceLanguage).c_str(),
+                 LanguageCode(language).c_str(), summary.resources);
+    return kExitSuccess;
+}
+
 }  // namespace
 
 std::array<std::string, 9> errorDialogCaptions() {
@@ -173,6 +220,7 @@ void printUsageError(const std::string& problem) {
 
 int runFileOperation(const CKsCommandLineInfo& commandLine) {
     const std::filesystem::path file = pathFromUtf8(commandLine.fileName);
+    if (commandLine.exportPo || commandLine.importPo) return runTranslationCommand(commandLine);
     if (commandLine.diff) return diffFiles(commandLine);
     if (commandLine.signing.sign) return runSignCommand(commandLine);
     if (commandLine.signing.signature) return runSignatureCommand(commandLine);

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "core/pe/manifest_edit.h"
+#include "core/pe/translation.h"
 #include "core/platform/files.h"
 #include "core/platform/paths.h"
 #include "core/platform/text.h"
@@ -124,6 +125,7 @@ void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
         ParseParam("--" + flag + "=" + std::string(argument), isLast);
         return;
     }
+    if (parseTranslationParam(argument, isLast)) return;
     if (parseSignatureParam(argument, isLast)) return;
     std::string_view name;
     bool recognised = false;
@@ -297,7 +299,66 @@ std::string CKsCommandLineInfo::diffUsageProblem() const {
     return {};
 }
 
+bool CKsCommandLineInfo::parseTranslationParam(std::string_view argument, bool isLast) {
+    if (!pendingTranslationFlag_.empty()) {
+        (pendingTranslationFlag_ == "language" ? language : sourceLanguage) = std::string(argument);
+        pendingTranslationFlag_.clear();
+        flagWithoutValue.clear();
+        if (isLast && !fileName.empty()) shellCommand = ShellCommand::kFileOpen;
+        return true;
+    }
+    std::string_view name;
+    if (!stripFlagPrefix(argument, name)) return false;
+    if (iequalsAscii(name, "ExportPo")) {
+        exportPo = true;
+    } else if (iequalsAscii(name, "ImportPo")) {
+        importPo = true;
+    } else {
+        const std::size_t equals = name.find('=');
+        const std::string_view flag = name.substr(0, equals);
+        if (!iequalsAscii(flag, "language") && !iequalsAscii(flag, "source-language")) return false;
+        const std::string key = toLowerAscii(flag);
+        if (equals != std::string_view::npos) {
+            (key == "language" ? language : sourceLanguage) = std::string(name.substr(equals + 1));
+        } else {
+            pendingTranslationFlag_ = key;
+            if (isLast) flagWithoutValue = std::string(argument);
+        }
+    }
+    if (isLast && !fileName.empty()) shellCommand = ShellCommand::kFileOpen;
+    return true;
+}
+
+std::string CKsCommandLineInfo::translationUsageProblem() const {
+    if (!exportPo && !importPo) return "--language and --source-language need /ExportPo or /ImportPo";
+    if (exportPo && importPo) return "/ExportPo and /ImportPo cannot be combined";
+    const char* operation = exportPo ? "/ExportPo" : "/ImportPo";
+    if (compile || decompile || edit || diff || json || signing.any() || hasSetFlags() || hasQueries() ||
+        stringLanguage)
+        return std::string(operation) + " cannot be combined with other operations";
+    if (!unknownFlags.empty()) return "unknown flag: " + unknownFlags.front();
+    if (!flagWithoutValue.empty()) return flagWithoutValue + " needs a value";
+    if (outputGiven && output.empty()) return "/Output: needs a path";
+    if (fileName.empty()) return std::string(operation) + " needs a PE file or project";
+    const std::size_t files = exportPo ? 0 : 1;
+    if (extraFileNames.size() < files) return "/ImportPo needs the PO file after the PE file or project";
+    if (extraFileNames.size() > files) return "too many file names: " + extraFileNames[files];
+    if (exportPo && language) return "/ExportPo takes --source-language, not --language";
+    if (importPo && !language) return "/ImportPo needs --language <lang>";
+    for (const auto& [flag, value] :
+         {std::pair{"--language", &language}, {"--source-language", &sourceLanguage}}) {
+        if (*value && !ParseLanguageName(**value))
+            return std::string(flag) + ": '" + **value +
+                   "' is not a language (a number such as 0x407, or a locale name such as de, de_DE, pt-BR)";
+    }
+    if (importPo && language && sourceLanguage &&
+        ParseLanguageName(*language) == ParseLanguageName(*sourceLanguage))
+        return "--language and --source-language name the same language";
+    return {};
+}
+
 std::string CKsCommandLineInfo::usageProblem() const {
+    if (exportPo || importPo || language || sourceLanguage) return translationUsageProblem();
     if (diff || json) return diffUsageProblem();
     if (edit) return editUsageProblem();
     if (signing.any()) return signatureUsageProblem();
@@ -342,6 +403,23 @@ ResourceEdits CKsCommandLineInfo::resourceEdits() const {
     return edits;
 }
 
+std::string translationUsageText() {
+    return "  kestrel /ExportPo [/Output:<file.pot>] <file or project> [--source-language <lang>]\n"
+           "      write a gettext template of the texts of one language: string tables, dialog\n"
+           "      captions and control texts, menu items, message tables and the version strings\n"
+           "      FileDescription, ProductName, LegalCopyright and Comments (without /Output: on\n"
+           "      standard output). The source language is 0x409 when the file has texts in it,\n"
+           "      else its lowest language with texts\n"
+           "  kestrel /ImportPo [/Output:<new file>] <file or project> <file.po> --language <lang>\n"
+           "                   [--source-language <lang>]\n"
+           "      make (or replace) the resources of language <lang> from those of the source\n"
+           "      language with the texts <file.po> translates (untranslated and fuzzy entries keep\n"
+           "      the source text); the source's resources keep their bytes. Without /Output: <file>\n"
+           "      is replaced (atomically); a project (its folder, pe.xml or .kestrel file) is changed\n"
+           "      where it is and, with /Output:, compiled into that file.\n"
+           "      <lang> is a number (0x407, 1031) or a locale name (de, de_DE, pt-BR)\n";
+}
+
 std::string usageText() {
     return "Usage:\n"
            "  kestrel /Decompile /Output:<folder> <file>\n"
@@ -383,7 +461,8 @@ std::string usageText() {
            "      resource. A file without one gets one (ID 1). New resources and strings take\n"
            "      the language of the version resource, else of the first resource, else 0x409;\n"
            "      without --string-language, strings of an existing table go into the language of\n"
-           "      its first block.\n"
+           "      its first block.\n" +
+           translationUsageText() +
            "  kestrel /Diff <old file> <new file> [--json]\n"
            "      compare two PE files: one line per resource added, removed or changed (with the\n"
            "      strings that differ in string tables and version blocks), per section whose header\n"

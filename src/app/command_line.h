@@ -70,6 +70,12 @@ struct CKsCommandLineInfo {
     std::vector<std::string> unknownFlags;  // "--x" and "set-x" flags nobody knows
     std::string flagWithoutValue;           // a --set-x flag that was the last argument
 
+    // /ExportPo <file> and /ImportPo <file> <file.po>, with --language and --source-language as typed.
+    bool exportPo = false;
+    bool importPo = false;
+    std::optional<std::string> language;
+    std::optional<std::string> sourceLanguage;
+
     // /Diff <old> <new> [--json]: the two files are fileName and extraFileNames[0].
     bool diff = false;
     bool json = false;
@@ -90,8 +96,8 @@ struct CKsCommandLineInfo {
     // A "set-..." flag or --string-language without /Edit counts as well: it must be refused, not
     // open a window.
     bool isCommandLineOperation() const {
-        return compile || decompile || edit || diff || json || hasSetFlags() || hasQueries() ||
-               stringLanguage.has_value() || signing.any();
+        return compile || decompile || edit || diff || json || exportPo || importPo || language ||
+               sourceLanguage || hasSetFlags() || hasQueries() || stringLanguage.has_value() || signing.any();
     }
     bool hasSetFlags() const {
         return setIcon || setFileVersion || setProductVersion || !setVersionStrings.empty() ||
@@ -110,6 +116,10 @@ struct CKsCommandLineInfo {
     void setValue(const std::string& flag, std::string value);
     std::string editUsageProblem() const;
     std::string diffUsageProblem() const;
+    std::string translationUsageProblem() const;
+    // /ExportPo, /ImportPo, --language and --source-language: true when `argument` was one of them
+    // (or the value of one).
+    bool parseTranslationParam(std::string_view argument, bool isLast);
     std::string queryUsageProblem() const;
     std::string manifestAndDataUsageProblem() const;
     // The signature flags: true when `argument` was one of them (or the value of one).
@@ -117,8 +127,9 @@ struct CKsCommandLineInfo {
     // What is wrong with /Sign, /Signature or the signature flags of /Edit; empty when nothing.
     std::string signatureUsageProblem() const;
 
-    std::string pendingSetFlag_;        // a "set-..." flag waiting for the next argument
-    std::string pendingSignatureFlag_;  // a signature flag waiting for its value
+    std::string pendingSetFlag_;          // a "set-..." flag waiting for the next argument
+    std::string pendingSignatureFlag_;    // a signature flag waiting for its value
+    std::string pendingTranslationFlag_;  // --language or --source-language waiting for its value
 };
 
 // A flag's name without its leading "--", "/" or "-"; false when the argument has none of them.
@@ -126,6 +137,8 @@ bool stripFlagPrefix(std::string_view argument, std::string_view& name);
 
 // The usage text printed by --help and with usage errors.
 std::string usageText();
+// Its part on /ExportPo and /ImportPo.
+std::string translationUsageText();
 // Its part on /Sign, /Signature and the signature flags of /Edit.
 std::string signatureUsageText();
 

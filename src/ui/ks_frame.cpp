@@ -33,6 +33,7 @@
 #include "ui/pane_host.h"
 #include "ui/qt_ui_sink.h"
 #include "ui/resource_tree.h"
+#include "ui/translation_commands.h"
 #include "ui/ui_text.h"
 #include "ui/url_opener.h"
 
@@ -221,6 +222,17 @@ CKsFrame::~CKsFrame() {
     menuBar()->removeEventFilter(this);
 }
 
+void CKsFrame::exportTranslations() {
+    if (context_.document != nullptr) ui::exportTranslations(this, *context_.document);
+}
+
+void CKsFrame::importTranslations() {
+    if (context_.document != nullptr && ui::importTranslations(this, *context_.document)) {
+        refreshTitle();
+        updateActions();
+    }
+}
+
 QAction* CKsFrame::action(std::string_view name) const {
     for (const auto& [key, action] : actions_) {
         if (key == name) return action;
@@ -258,6 +270,8 @@ void CKsFrame::createActions() {
         offerSignatureRemoval();
         refreshSignature();
     });
+    make("exportPo", tr("导出翻译(&R)..."), {}, [this] { exportTranslations(); });
+    make("importPo", tr("导入翻译(&L)..."), {}, [this] { importTranslations(); });
     make("exit", tr("退出(&X)"), {}, [this] { close(); });
     make("new", tr("新建"), {QKeySequence(Qt::CTRL | Qt::Key_N)}, [this, controller] {
         if (controller != nullptr) controller->newDocument();
@@ -302,6 +316,8 @@ void CKsFrame::createMenus() {
     fileMenu_->addSeparator();
     fileMenu_->addAction(action("import"));
     fileMenu_->addAction(action("compile"));
+    fileMenu_->addAction(action("exportPo"));
+    fileMenu_->addAction(action("importPo"));
     fileMenu_->addSeparator();
     recentAnchor_ = fileMenu_->addAction(tr("最近的文件"));
     recentAnchor_->setEnabled(false);

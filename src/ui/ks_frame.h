@@ -93,6 +93,9 @@ class CKsFrame : public QMainWindow {
     void refreshTitle();
     // The status bar's word on the open file's signature: signed, no longer matching, unsigned.
     void refreshSignature();
+    // File > Export translations / Import translations (see translation_commands.h).
+    void exportTranslations();
+    void importTranslations();
 
     // Replaces the File > Open dialog (tests).
     using OpenChooser = std::function<std::optional<std::filesystem::path>()>;

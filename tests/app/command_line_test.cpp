@@ -141,5 +141,43 @@ TEST(CommandLineSignatureTest, CombinationsAreCheckedBeforeAnythingRuns) {
     }
 }
 
+TEST(TranslationCommandLineTest, ExportAndImportTakeTheirFilesAndLanguages) {
+    auto parse = [](std::vector<std::string> arguments) { return CKsCommandLineInfo::parse(arguments); };
+    CKsCommandLineInfo exported =
+        parse({"/exportpo", "--output=a.pot", "app.dll", "--source-language", "en_US"});
+    EXPECT_TRUE(exported.exportPo);
+    EXPECT_TRUE(exported.isCommandLineOperation());
+    EXPECT_EQ(exported.sourceLanguage, "en_US");
+    EXPECT_EQ(exported.fileName, "app.dll");
+    EXPECT_EQ(exported.usageProblem(), "");
+
+    CKsCommandLineInfo imported = parse({"-ImportPo", "app.dll", "de.po", "--language=pt-BR"});
+    EXPECT_TRUE(imported.importPo);
+    EXPECT_EQ(imported.language, "pt-BR");
+    EXPECT_EQ(imported.extraFileNames, std::vector<std::string>{"de.po"});
+    EXPECT_EQ(imported.usageProblem(), "");
+
+    const std::pair<std::vector<std::string>, std::string_view> refused[] = {
+        {{"/ImportPo", "app.dll", "de.po"}, "needs --language"},
+        {{"/ImportPo", "app.dll", "--language", "de"}, "needs the PO file"},
+        {{"/ImportPo", "app.dll", "de.po", "x.po", "--language", "de"}, "too many file names"},
+        {{"/ImportPo", "app.dll", "de.po", "--language", "klingon"}, "is not a language"},
+        {{"/ImportPo", "app.dll", "de.po", "--language", "de", "--source-language", "0x407"},
+         "same language"},
+        {{"/ImportPo", "app.dll", "de.po", "--language"}, "needs a value"},
+        {{"/ExportPo", "app.dll", "--language", "de"}, "not --language"},
+        {{"/ExportPo"}, "needs a PE file or project"},
+        {{"/ExportPo", "/ImportPo", "app.dll"}, "cannot be combined"},
+        {{"/ExportPo", "/Compile", "app.dll"}, "cannot be combined"},
+        {{"app.dll", "--language", "de"}, "need /ExportPo or /ImportPo"},
+    };
+    for (const auto& [arguments, problem] : refused) {
+        const CKsCommandLineInfo info = parse(arguments);
+        EXPECT_TRUE(info.isCommandLineOperation()) << ::testing::PrintToString(arguments);
+        EXPECT_NE(info.usageProblem().find(problem), std::string::npos)
+            << ::testing::PrintToString(arguments) << ": " << info.usageProblem();
+    }
+}
+
 }  // namespace
 }  // namespace kestrel

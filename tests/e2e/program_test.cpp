@@ -162,6 +162,37 @@ TEST_F(ProgramTest, DiffListsExactlyTheResourcesAnEditChanged) {
     EXPECT_EQ(text.out, "");
 }
 
+TEST_F(ProgramTest, TranslationsGoOutOnStandardOutputAndComeBackAsANewLanguage) {
+    pebuilder::ImagePlan plan;
+    pebuilder::addStrings(plan.resources, pebuilder::kLangEnUs, {{1, u"Ready"}, {2, u"Two\nlines"}});
+    plan.resources.push_back(
+        {pebuilder::kRtDialog, 100, pebuilder::kLangEnUs, pebuilder::makeDialog(u"Settings")});
+    const std::filesystem::path original = temp_.write("app.dll", pebuilder::buildImage(plan));
+    const std::vector<std::byte> before = readBytes(original);
+
+    ProgramRun exported = run({"/ExportPo", "app.dll"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    EXPECT_NE(exported.out.find("msgctxt \"DIALOG 100 CAPTION\"\nmsgid \"Settings\""), std::string::npos)
+        << exported.out;
+    EXPECT_NE(exported.err.find("texts of language en_US"), std::string::npos) << exported.err;
+
+    // A PO file with a fault names its line and leaves the file as it was.
+    temp_.write("bad.po", "msgctxt \"DIALOG 100 CAPTION\"\nmsgid \"Settings\"\nmsgstr \"Einstellungen\n");
+    ProgramRun refused = run({"/ImportPo", "app.dll", "bad.po", "--language", "de"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("bad.po"), std::string::npos) << refused.err;
+    EXPECT_EQ(readBytes(original), before);
+
+    // Replaced in place (atomically) with the German dialog added.
+    temp_.write("de.po", "msgctxt \"DIALOG 100 CAPTION\"\nmsgid \"Settings\"\nmsgstr \"Einstellungen\"\n");
+    ProgramRun imported = run({"/ImportPo", "app.dll", "de.po", "--language=de_DE"});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_NE(imported.err.find("1 of 5 texts translated from en_US into de_DE"), std::string::npos)
+        << imported.err;
+    ProgramRun again = run({"/ExportPo", "app.dll", "--source-language", "0x407"});
+    EXPECT_NE(again.out.find("msgid \"Einstellungen\""), std::string::npos) << again.out;
+}
+
 TEST_F(ProgramTest, HelpAndVersion) {
     ProgramRun help = run({"--help"});
     EXPECT_EQ(help.status, 0);

@@ -275,6 +275,10 @@ constexpr TextPair kEnglishTexts[] = {
      "The manifest (file '%s') is not well-formed XML; the execution level cannot be set."},
     {"图片 %s 不是正方形的 PNG 图片，无法做成图标。",
      "The picture %s is not a square PNG picture and cannot be made into an icon."},
+    {"翻译文件 %s 太大。", "The translation file %s is too large."},
+    {"翻译文件 %s 第 %d 行第 %d 列: %s", "Translation file %s, line %d, column %d: %s"},
+    {"目标语言与源语言相同 (0x%.4x)。", "The target language is the source language (0x%.4x)."},
+    {"未能导入翻译到文件 %s；%s 没有改变。", "Could not import the translations into %s; %s is unchanged."},
 
     // Application: start-up, command line, documents, editors.
     {"未能反编译文件\n%s\n\n错误 0x%.8x", "Could not decompile the file\n%s\n\nError 0x%.8x"},

@@ -117,6 +117,33 @@ Overwrite STRINGS.XML with &apos;%s&apos;?</translation>
     </message>
 </context>
 <context>
+    <name>TranslationCommands</name>
+    <message>
+        <source>导出翻译</source>
+        <translation>Export Translations</translation>
+    </message>
+    <message>
+        <source>gettext 模板 (*.pot *.po);;所有文件 (*)</source>
+        <translation>gettext templates (*.pot *.po);;All files (*)</translation>
+    </message>
+    <message>
+        <source>导入翻译</source>
+        <translation>Import Translations</translation>
+    </message>
+    <message>
+        <source>gettext 翻译 (*.po);;所有文件 (*)</source>
+        <translation>gettext translations (*.po);;All files (*)</translation>
+    </message>
+    <message>
+        <source>目标语言 (例如 de、de_DE、pt-BR 或 0x407):</source>
+        <translation>Target language (for example de, de_DE, pt-BR or 0x407):</translation>
+    </message>
+    <message>
+        <source>“%1” 不是一种语言。</source>
+        <translation>“%1” is not a language.</translation>
+    </message>
+</context>
+<context>
     <name>UrlOpener</name>
     <message>
         <source>没有能打开这个链接的浏览器或邮件程序。<byte value="xd"/>
@@ -369,6 +396,14 @@ Discard the changes and close?</translation>
     <message>
         <source>文件(&amp;F)</source>
         <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>导出翻译(&amp;R)...</source>
+        <translation>Expo&amp;rt Translations...</translation>
+    </message>
+    <message>
+        <source>导入翻译(&amp;L)...</source>
+        <translation>Import Trans&amp;lations...</translation>
     </message>
     <message>
         <source>最近的文件</source>
