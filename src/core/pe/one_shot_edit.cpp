@@ -503,7 +503,7 @@ HResult importResources(const fs::path& peFile, Bytes image, const fs::path& fol
 }
 
 HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destination, const ResourceEdits& edits,
-                              EditRoute route) {
+                              EditRoute route, std::optional<Bytes> given) {
     TemporaryFolder temporary;
     if (HResult hr = temporary.create("kestrel-edit-"); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
@@ -512,16 +512,17 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
     }
     const fs::path folder = temporary.path() / "work";
     fs::path projectPath;
-    MappedFile original;
-    if (route == EditRoute::kResourcesOnly) {
-        if (HResult hr = OpenMappedFile(peFile, original); hr.failed()) {
+    MappedFile read;
+    if (route == EditRoute::kResourcesOnly && !given) {
+        if (HResult hr = OpenMappedFile(peFile, read); hr.failed()) {
             RecordError(true, kSource, __LINE__, hr);
             return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(peFile)});
         }
     }
+    const Bytes original = given ? *given : read.bytes();
     {
         ImportNotesDropped quiet;
-        HResult hr = route == EditRoute::kResourcesOnly ? importResources(peFile, original.bytes(), folder)
+        HResult hr = route == EditRoute::kResourcesOnly ? importResources(peFile, original, folder)
                                                         : DecompileFile(peFile, folder, projectPath);
         if (hr.failed()) return hr;
     }
@@ -567,7 +568,7 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
     compiler.setWorkingFolder(folder);
     compiler.setOutputName(destination);
     compiler.setTrace([](std::string_view) {});
-    if (route == EditRoute::kResourcesOnly) compiler.setSourceImage(original.bytes());
+    if (route == EditRoute::kResourcesOnly) compiler.setSourceImage(original);
     if (HResult hr = compiler.Compile(descriptionPath); hr.failed()) {
         RecordError(false, kSource, __LINE__, msg::kCompileFailed, {pathToUtf8(destination)});
         return hr;
@@ -582,14 +583,28 @@ HResult EditResources(const std::filesystem::path& peFile, const std::filesystem
     return EditResources(peFile, output, edits, EditRoute::kResourcesOnly);
 }
 
-HResult EditResources(const std::filesystem::path& peFile, const std::filesystem::path& output,
-                      const ResourceEdits& edits, EditRoute route) {
+namespace {
+
+HResult edit(const fs::path& peFile, const fs::path& output, const ResourceEdits& edits, EditRoute route,
+             std::optional<Bytes> original) {
     const fs::path destination = destinationOf(peFile, output);
-    HResult hr = editInTemporaryFolder(peFile, destination, edits, route);
+    HResult hr = editInTemporaryFolder(peFile, destination, edits, route, original);
     if (hr.failed())
         ReportMessage(false, kSource, __LINE__, "未能编辑文件 %s；%s 没有改变。",
                       {pathToUtf8(peFile), pathToUtf8(destination)});
     return hr;
+}
+
+}  // namespace
+
+HResult EditResources(const std::filesystem::path& peFile, const std::filesystem::path& output,
+                      const ResourceEdits& edits, EditRoute route) {
+    return edit(peFile, output, edits, route, std::nullopt);
+}
+
+HResult EditResources(const std::filesystem::path& peFile, Bytes original,
+                      const std::filesystem::path& output, const ResourceEdits& edits) {
+    return edit(peFile, output, edits, EditRoute::kResourcesOnly, original);
 }
 
 }  // namespace kestrel

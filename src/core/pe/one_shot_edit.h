@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/pe/version_info.h"
+#include "core/platform/byte_reader.h"
 #include "core/platform/status.h"
 
 namespace kestrel {
@@ -77,6 +78,10 @@ HResult EditResources(const std::filesystem::path& peFile, const std::filesystem
 // the overlay from the bytes read; kWholeImport imports the whole file into the working folder and
 // compiles it back, the slower route, kept to check the other against. Both give the same file.
 enum class EditRoute { kResourcesOnly, kWholeImport };
+// The same for a caller that has read the file already: `original` holds the bytes of `peFile`
+// and is not read again (it must stay valid until the call returns).
+HResult EditResources(const std::filesystem::path& peFile, Bytes original,
+                      const std::filesystem::path& output, const ResourceEdits& edits);
 HResult EditResources(const std::filesystem::path& peFile, const std::filesystem::path& output,
                       const ResourceEdits& edits, EditRoute route);
 
