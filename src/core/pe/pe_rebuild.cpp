@@ -142,12 +142,12 @@ class OutputPlan {
             if (!patched && !piece.fill) continue;
             if (!piece.path.empty()) return kFail;
             auto owned = std::make_shared<std::vector<std::byte>>(static_cast<std::size_t>(count));
-            if (piece.data) {
+            if (piece.fill) {
+                if (HResult hr = piece.fill(*owned); hr.failed()) return hr;
+            } else if (piece.data && !owned->empty()) {
                 std::memcpy(owned->data(), piece.data->data(), owned->size());
             } else if (!piece.view.empty()) {
                 std::memcpy(owned->data(), piece.view.data(), owned->size());
-            } else if (piece.fill) {
-                if (HResult hr = piece.fill(*owned); hr.failed()) return hr;
             }
             for (const Patch& patch : patches_) {
                 if (patch.offset < at - count || patch.offset + 4 > at) continue;
