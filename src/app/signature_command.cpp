@@ -330,8 +330,13 @@ int runEditCommand(const CKsCommandLineInfo& commandLine) {
         if (!applySignatureChoice(commandLine, commandLine.fileName, original)) return kExitFailure;
         return writeResult(destination, original);
     }
+    // The bytes read for the signature check are the edit's input: a big file is read once.
+    auto editTo = [&](const fs::path& output) {
+        return readable ? EditResources(file, asBytes(original), output, commandLine.resourceEdits())
+                        : EditResources(file, output, commandLine.resourceEdits());
+    };
     if (!postProcess) {
-        if (EditResources(file, pathFromUtf8(commandLine.output), commandLine.resourceEdits()).failed()) {
+        if (editTo(pathFromUtf8(commandLine.output)).failed()) {
             ShowErrorDialog();
             return kExitFailure;
         }
@@ -343,7 +348,7 @@ int runEditCommand(const CKsCommandLineInfo& commandLine) {
         destination.parent_path() /
         ("." + destination.filename().string() + ".kestrel-edit-" + std::to_string(::getpid()) + ".tmp");
     std::vector<std::byte> image;
-    const HResult editResult = EditResources(file, edited, commandLine.resourceEdits());
+    const HResult editResult = editTo(edited);
     const bool readBack = editResult.succeeded() && ReadWholeFile(edited, image).succeeded();
     static_cast<void>(RemoveFileIfPresent(edited));
     if (!readBack) {

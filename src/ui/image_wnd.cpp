@@ -303,8 +303,11 @@ QString replaceFilter(ImageKind kind) {
     const QString all = QCoreApplication::translate(kContext, kAllFiles) + QStringLiteral(" (*)");
     switch (kind) {
         case ImageKind::kIcon:
-        case ImageKind::kIconGroup:
             return QCoreApplication::translate(kContext, kIconFiles) + QStringLiteral(" (*.ico);;") + all;
+        case ImageKind::kIconGroup:
+            // A square PNG picture makes a group of every size.
+            return QCoreApplication::translate(kContext, kIconFiles) + QStringLiteral(" (*.ico *.png);;") +
+                   all;
         case ImageKind::kCursor:
         case ImageKind::kCursorGroup:
             return QCoreApplication::translate(kContext, kCursorFiles) + QStringLiteral(" (*.cur);;") + all;
@@ -828,10 +831,12 @@ void ImageWnd::ReplaceWith(const std::filesystem::path& chosen) {
     if (chosen == path_ || IsSameFile(chosen, path_)) return;
     const std::string chosenExtension = extensionOf(pathToUtf8(chosen.filename()));
     // An icon or cursor file on a group rewrites the group and its members (a program's icon is set
-    // this way); the description changes, so the view writes it and shows the new tree.
+    // this way), as does a PNG picture on an icon group; the description changes, so the view
+    // writes it and shows the new tree.
     const bool group = kind_ == ImageKind::kIconGroup || kind_ == ImageKind::kCursorGroup;
-    if (group && document_ != nullptr && fileElement_ != nullptr &&
-        (iequalsAscii(chosenExtension, ".ico") || iequalsAscii(chosenExtension, ".cur"))) {
+    const bool groupSource = iequalsAscii(chosenExtension, ".ico") || iequalsAscii(chosenExtension, ".cur") ||
+                             (kind_ == ImageKind::kIconGroup && hasPngSignatureFile(chosen));
+    if (group && document_ != nullptr && fileElement_ != nullptr && groupSource) {
         XmlElement* language = fileElement_->parent();
         if (HResult hr =
                 ReplaceGroupFromIconFile(document_->description(), recolourFolder(), language, chosen);

@@ -155,6 +155,19 @@ TEST_F(AddResourceTest, AddToAnImageWithoutResourcesReachesTheCompiledFile) {
     EXPECT_EQ(std::vector<std::byte>(data->begin(), data->end()), testing::readBytes(source));
 }
 
+// A square PNG added as an icon group becomes the group of every size, its members beside it.
+TEST_F(AddResourceTest, APngAddedAsAnIconGroupBringsEverySize) {
+    pb::ImagePlan plan;
+    plan.withResourceSection = false;
+    open(plan);
+    const std::filesystem::path png = temp_.write("src/logo.png", pb::makePngIconImage(256, 3).data);
+    chooseToAdd({parseResourceType("Icon Group").value(), parseResourceName("1").value(), 1033, png});
+    view->addResource();
+    EXPECT_TRUE(sink.errors.empty());
+    EXPECT_EQ(current(), "Icon Group/1 (1033)");
+    EXPECT_EQ(labels().filter(QStringLiteral("Icon/")).size(), 8);
+}
+
 // Delete asks first, No (the default) keeps everything; Yes removes the resource from the tree and
 // from pe.xml, keeps its file, and selects the item that took its place. Type items and string
 // table languages cannot be deleted.

@@ -568,7 +568,8 @@ TEST_F(ImageWndTest, APictureReplacingABitmapIsWrittenAsABmp) {
     EXPECT_FALSE(fs::exists(folder / "movie.avi"));
 
     // The dialog offers what fits the entry, and every file.
-    EXPECT_TRUE(replaceFilter(ImageKind::kIconGroup).contains("(*.ico)"));
+    EXPECT_TRUE(replaceFilter(ImageKind::kIconGroup).contains("(*.ico *.png)"));
+    EXPECT_TRUE(replaceFilter(ImageKind::kIcon).contains("(*.ico)"));
     EXPECT_TRUE(replaceFilter(ImageKind::kCursor).contains("(*.cur)"));
     for (ImageKind kind : {ImageKind::kBitmap, ImageKind::kIconGroup, ImageKind::kCursorGroup})
         EXPECT_TRUE(replaceFilter(kind).endsWith("(*)"));
@@ -796,7 +797,7 @@ TEST_F(ImageWndTest, EditButtonLaunchesEditorsAndOffersTheEditorOptions) {
     EXPECT_EQ(wnd->editMenu()->actions().size(), 1);  // no separator without editors
 }
 
-TEST_F(ImageWndTest, AnIconFileOnAGroupRewritesTheGroupAndItsMembers) {
+TEST_F(ImageWndTest, AnIconFileOrASquarePngOnAGroupRewritesTheGroupAndItsMembers) {
     const pebuilder::IconImage old = pebuilder::makeIconImage(16, 4);
     const fs::path project = projectWith(
         "<Directory Type='0' Named_Entries='0' ID_Entries='2'>"
@@ -831,6 +832,23 @@ TEST_F(ImageWndTest, AnIconFileOnAGroupRewritesTheGroupAndItsMembers) {
     std::string saved;
     ASSERT_TRUE(document->description().SaveToString(saved).succeeded());
     EXPECT_NE(saved.find("<File Name=\"Icon00002.ICO\""), std::string::npos) << saved;  // a second member
+
+    // A square PNG (of any name) makes the group of every size; an oblong one is refused and the
+    // group stays as it was.
+    told = nullptr;
+    std::vector<std::byte> picture = pebuilder::makePngIconImage(256, 4).data;
+    pane.ReplaceWith(temp_.write("elsewhere/logo.picture", picture));
+    EXPECT_EQ(told, file->parent());
+    EXPECT_TRUE(sink.messages.empty());
+    pane.LoadImage();
+    EXPECT_EQ(pane.memberPictureCount(), 8);
+    told = nullptr;
+    picture[23] = std::byte{200};  // IHDR height
+    pane.ReplaceWith(temp_.write("elsewhere/oblong.png", picture));
+    EXPECT_EQ(told, nullptr);
+    EXPECT_EQ(sink.errors.size(), 1u);
+    pane.LoadImage();
+    EXPECT_EQ(pane.memberPictureCount(), 8);
 }
 
 TEST_F(ImageWndTest, HostRoutesCopyAndTheHexButtonSwitchesPanes) {

@@ -13,6 +13,7 @@
 #include "core/images/dib.h"
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
+#include "core/images/png_icon_group.h"
 #include "core/pe/exe_dump.h"
 #include "core/pe/resource_file_names.h"
 #include "core/pe/resource_types.h"
@@ -670,6 +671,20 @@ HResult readSource(const fs::path& source, std::vector<std::byte>& bytes) {
     return kOk;
 }
 
+// The source of an icon group may be a square PNG picture instead of an icon file: `bytes` then
+// become the icon file of every size the system picks from (see MakeIconFileFromPng). Anything
+// else, and every cursor group's source, stays as it is.
+HResult iconFileFromPng(const fs::path& source, bool cursor, std::vector<std::byte>& bytes) {
+    if (cursor || !HasPngSignature(asBytes(bytes))) return kOk;
+    std::vector<std::byte> icon;
+    const HResult made = MakeIconFileFromPng(asBytes(bytes), icon);
+    if (made == kOutOfMemory) return ReportError(true, kSource, __LINE__, made);
+    if (made.failed())
+        return refuse(__LINE__, made, "图片 %s 不是正方形的 PNG 图片，无法做成图标。", {pathToUtf8(source)});
+    bytes = std::move(icon);
+    return kOk;
+}
+
 // Writes a group and its new members and changes the description: members leaving go, new members
 // and (for an addition) the group entry come in. `groupEntry` is the existing group's language
 // entry when it is replaced.
@@ -792,6 +807,7 @@ HResult AddResource(XmlDocument& description, const std::filesystem::path& folde
 
     if (isGroupType(type)) {
         const bool cursor = type.id == resource_type::kGroupCursor;
+        if (HResult hr = iconFileFromPng(source, cursor, bytes); hr.failed()) return hr;
         auto images = readIconFile(asBytes(bytes), cursor ? kCursorFileType : kIconFileType);
         if (!images)
             return refuse(__LINE__, kFail, "%s 不是有效的 %s 文件。",
@@ -839,6 +855,7 @@ HResult ReplaceGroupFromIconFile(XmlDocument& description, const std::filesystem
     const bool cursor = group.type.id == resource_type::kGroupCursor;
     std::vector<std::byte> bytes;
     if (HResult hr = readSource(iconFile, bytes); hr.failed()) return hr;
+    if (HResult hr = iconFileFromPng(iconFile, cursor, bytes); hr.failed()) return hr;
     auto images = readIconFile(asBytes(bytes), cursor ? kCursorFileType : kIconFileType);
     if (!images)
         return refuse(__LINE__, kFail, "%s 不是有效的 %s 文件。",

@@ -63,7 +63,8 @@ HResult DescribeStringBlock(XmlDocument& description, std::uint16_t block, std::
 // - Icons (3) and cursors (1): an .ico or .cur file with one image.
 // - Icon groups (14) and cursor groups (12): an .ico or .cur file with any number of images; every
 //   image becomes a member icon (cursor) of the same language under an ID nothing in the
-//   description uses yet, and the group resource lists them.
+//   description uses yet, and the group resource lists them. An icon group is also made from a
+//   square PNG picture, as the icon of every size MakeIconFileFromPng makes of it.
 // - String tables (6) are refused: they live in STRINGS.XML.
 // - Any other type: the file's bytes as they are.
 // A resource that already exists, a source that does not suit the type and a failed write are
@@ -74,7 +75,8 @@ HResult AddResource(XmlDocument& description, const std::filesystem::path& folde
 
 // Makes the icon or cursor group of `groupLanguageEntry` hold the images of `iconFile`: the group
 // file is rewritten, member resources that no group uses any more leave the description, and the
-// new images become members under IDs nothing else uses.
+// new images become members under IDs nothing else uses. An icon group also takes a square PNG
+// picture (see AddResource).
 HResult ReplaceGroupFromIconFile(XmlDocument& description, const std::filesystem::path& folder,
                                  XmlElement* groupLanguageEntry, const std::filesystem::path& iconFile);
 

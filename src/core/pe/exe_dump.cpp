@@ -151,6 +151,7 @@ HResult CExeDump::dumpHeaders(const PeImage& pe) {
             return hr;
         }
     }
+    if (!switches_.sectionData) return kOk;
     for (std::size_t i = 0; i < pe.sections.size(); ++i) {
         if (files[i].empty()) continue;
         const SectionHeader& section = pe.sections[i];

@@ -38,6 +38,9 @@ class CExeDump {
         bool version = true;
         bool images = true;
         bool pngBitmaps = false;  // store 32-bit bitmaps as PNG
+        // The section files and PEOVERLAY.BIN; off when the compile takes them from the original
+        // image (CResCompiler::setSourceImage) and only the resources are to be edited.
+        bool sectionData = true;
         bool bitFieldBox = true;  // the first bit-field bitmap shows a box
     };
 

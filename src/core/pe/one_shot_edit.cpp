@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <system_error>
 
 #include "core/errors/errors.h"
 #include "core/errors/message_codes.h"
-#include "core/images/png_codec.h"
-#include "core/images/png_icon_group.h"
 #include "core/pe/decompile_file.h"
 #include "core/pe/description_edit.h"
 #include "core/pe/exe_dump.h"
@@ -111,32 +110,6 @@ HResult setMainIcon(XmlDocument& description, const fs::path& folder, const fs::
         if (HResult hr = ReplaceGroupFromIconFile(description, folder, entry, iconFile); hr.failed())
             return hr;
     }
-    return kOk;
-}
-
-// A PNG picture becomes an icon file of every size beside the working folder; `iconFile` then
-// names it. An icon file stays as it is.
-HResult iconFileFromPng(const fs::path& scratch, fs::path& iconFile) {
-    std::vector<std::byte> bytes;
-    if (HResult hr = ReadWholeFile(iconFile, bytes); hr.failed()) {
-        RecordError(true, kSource, __LINE__, hr);
-        return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(iconFile)});
-    }
-    if (!HasPngSignature(asBytes(bytes))) return kOk;
-    std::vector<std::byte> icon;
-    if (HResult hr = MakeIconFileFromPng(asBytes(bytes), icon); hr.failed()) {
-        RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, "图片 %s 不是正方形的 PNG 图片，无法做成图标。",
-                      {pathToUtf8(iconFile)});
-        return hr;
-    }
-    const fs::path converted = scratch / "icon-from-png.ico";
-    if (HResult hr = WriteFileAtomic(converted, asBytes(icon)); hr.failed()) {
-        RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, "未能写入文件 %s", {pathToUtf8(converted)});
-        return hr;
-    }
-    iconFile = converted;
     return kOk;
 }
 
@@ -507,8 +480,30 @@ class ImportNotesDropped final : public UiSink {
     UiSink& outer_;
 };
 
-HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destination,
-                              const ResourceEdits& edits) {
+// The resources of `image` (the bytes of `peFile`) into `folder` with the headers: the sections and
+// the overlay stay in `image`, from which the compile copies them. The resource files are named as
+// the whole import names them, so both routes describe the resources alike.
+HResult importResources(const fs::path& peFile, Bytes image, const fs::path& folder) {
+    if (HResult hr = CreateFolderPath(folder); hr.failed()) {
+        hr = ReportError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能建立目录 %s", {pathToUtf8(folder)});
+        return hr;
+    }
+    if (image.size() < 2 || image[0] != std::byte{'M'} || image[1] != std::byte{'Z'}) {
+        ReportMessage(true, kSource, __LINE__, "文件 %s 的格式无法被识别。", {pathToUtf8(peFile)});
+        return kFail;
+    }
+    auto dump = std::make_unique<CExeDump>();
+    dump->switches().sectionData = false;
+    dump->switches().pngBitmaps = true;
+    dump->reserveFileName(pathToUtf8(peFile.stem()) + ".kestrel");
+    if (HResult hr = dump->Dump(image, folder, kDescriptionFileName); hr.failed())
+        return ReportError(false, kSource, __LINE__, hr);
+    return kOk;
+}
+
+HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destination, const ResourceEdits& edits,
+                              EditRoute route, std::optional<Bytes> given) {
     TemporaryFolder temporary;
     if (HResult hr = temporary.create("kestrel-edit-"); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
@@ -517,9 +512,19 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
     }
     const fs::path folder = temporary.path() / "work";
     fs::path projectPath;
+    MappedFile read;
+    if (route == EditRoute::kResourcesOnly && !given) {
+        if (HResult hr = OpenMappedFile(peFile, read); hr.failed()) {
+            RecordError(true, kSource, __LINE__, hr);
+            return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(peFile)});
+        }
+    }
+    const Bytes original = given ? *given : read.bytes();
     {
         ImportNotesDropped quiet;
-        if (HResult hr = DecompileFile(peFile, folder, projectPath); hr.failed()) return hr;
+        HResult hr = route == EditRoute::kResourcesOnly ? importResources(peFile, original, folder)
+                                                        : DecompileFile(peFile, folder, projectPath);
+        if (hr.failed()) return hr;
     }
 
     const fs::path descriptionPath = folder / std::string(kDescriptionFileName);
@@ -530,9 +535,7 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
     }
     const std::uint16_t language = fileLanguage(description);
     if (edits.iconFile) {
-        fs::path iconFile = *edits.iconFile;
-        if (HResult hr = iconFileFromPng(temporary.path(), iconFile); hr.failed()) return hr;
-        if (HResult hr = setMainIcon(description, folder, iconFile, language); hr.failed()) return hr;
+        if (HResult hr = setMainIcon(description, folder, *edits.iconFile, language); hr.failed()) return hr;
     }
     if (touchesVersion(edits))
         if (HResult hr = setVersion(description, folder, temporary.path(), edits, language); hr.failed())
@@ -565,6 +568,7 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
     compiler.setWorkingFolder(folder);
     compiler.setOutputName(destination);
     compiler.setTrace([](std::string_view) {});
+    if (route == EditRoute::kResourcesOnly) compiler.setSourceImage(original);
     if (HResult hr = compiler.Compile(descriptionPath); hr.failed()) {
         RecordError(false, kSource, __LINE__, msg::kCompileFailed, {pathToUtf8(destination)});
         return hr;
@@ -576,12 +580,31 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
 
 HResult EditResources(const std::filesystem::path& peFile, const std::filesystem::path& output,
                       const ResourceEdits& edits) {
+    return EditResources(peFile, output, edits, EditRoute::kResourcesOnly);
+}
+
+namespace {
+
+HResult edit(const fs::path& peFile, const fs::path& output, const ResourceEdits& edits, EditRoute route,
+             std::optional<Bytes> original) {
     const fs::path destination = destinationOf(peFile, output);
-    HResult hr = editInTemporaryFolder(peFile, destination, edits);
+    HResult hr = editInTemporaryFolder(peFile, destination, edits, route, original);
     if (hr.failed())
         ReportMessage(false, kSource, __LINE__, "未能编辑文件 %s；%s 没有改变。",
                       {pathToUtf8(peFile), pathToUtf8(destination)});
     return hr;
+}
+
+}  // namespace
+
+HResult EditResources(const std::filesystem::path& peFile, const std::filesystem::path& output,
+                      const ResourceEdits& edits, EditRoute route) {
+    return edit(peFile, output, edits, route, std::nullopt);
+}
+
+HResult EditResources(const std::filesystem::path& peFile, Bytes original,
+                      const std::filesystem::path& output, const ResourceEdits& edits) {
+    return edit(peFile, output, edits, EditRoute::kResourcesOnly, original);
 }
 
 }  // namespace kestrel

@@ -1,6 +1,6 @@
 // One-shot edits of a PE file's resources for build pipelines (the command line's /Edit): the main
 // icon, the version numbers and strings, and entries of the string table, applied together in one
-// import → edit → compile run in a private working folder.
+// import → edit → compile run in a private working folder that holds only the resources.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/pe/version_info.h"
+#include "core/platform/byte_reader.h"
 #include "core/platform/status.h"
 
 namespace kestrel {
@@ -71,5 +72,17 @@ struct ResourceEdits {
 // Failures are reported (ReportError / ReportMessage) and returned.
 HResult EditResources(const std::filesystem::path& peFile, const std::filesystem::path& output,
                       const ResourceEdits& edits);
+
+// How EditResources reaches the resources. kResourcesOnly (what it uses) reads the file once,
+// decodes only its resource section into the working folder and copies the other sections and
+// the overlay from the bytes read; kWholeImport imports the whole file into the working folder and
+// compiles it back, the slower route, kept to check the other against. Both give the same file.
+enum class EditRoute { kResourcesOnly, kWholeImport };
+// The same for a caller that has read the file already: `original` holds the bytes of `peFile`
+// and is not read again (it must stay valid until the call returns).
+HResult EditResources(const std::filesystem::path& peFile, Bytes original,
+                      const std::filesystem::path& output, const ResourceEdits& edits);
+HResult EditResources(const std::filesystem::path& peFile, const std::filesystem::path& output,
+                      const ResourceEdits& edits, EditRoute route);
 
 }  // namespace kestrel

@@ -67,21 +67,27 @@ class OutputPlan {
 
     void append(std::shared_ptr<const std::vector<std::byte>> data) {
         size_ += data->size();
-        pieces_.push_back({std::move(data), 0, {}, {}, {}});
+        pieces_.push_back({std::move(data), 0, {}, {}, {}, {}});
+    }
+    // Bytes that stay valid until the output is assembled (the mapped original image).
+    void view(Bytes data) {
+        if (data.empty()) return;
+        size_ += data.size();
+        pieces_.push_back({nullptr, data.size(), {}, {}, {}, data});
     }
     void zeros(std::uint64_t count) {
         if (count == 0) return;
         size_ += count;
-        pieces_.push_back({nullptr, count, {}, {}, {}});
+        pieces_.push_back({nullptr, count, {}, {}, {}, {}});
     }
     // A file of `size` bytes; `shownName` names it when it cannot be read.
     void file(std::filesystem::path path, std::uint64_t size, std::string shownName) {
         size_ += size;
-        pieces_.push_back({nullptr, size, std::move(path), std::move(shownName), {}});
+        pieces_.push_back({nullptr, size, std::move(path), std::move(shownName), {}, {}});
     }
     void generated(std::uint64_t size, Fill fill) {
         size_ += size;
-        pieces_.push_back({nullptr, size, {}, {}, std::move(fill)});
+        pieces_.push_back({nullptr, size, {}, {}, std::move(fill), {}});
     }
     std::uint64_t size() const { return size_; }
 
@@ -97,6 +103,8 @@ class OutputPlan {
             at += count;
             if (piece.data) {
                 if (count != 0) std::memcpy(place.data(), piece.data->data(), count);
+            } else if (!piece.view.empty()) {
+                std::memcpy(place.data(), piece.view.data(), count);
             } else if (piece.fill) {
                 if (HResult hr = piece.fill(place); hr.failed()) return hr;
             } else if (!piece.path.empty()) {
@@ -120,6 +128,67 @@ class OutputPlan {
         return kOk;
     }
 
+    // The other way to the output, for a plan without files: the generated pieces are filled and
+    // the patched ones copied, the checksum is summed over the pieces where they are, and `write`
+    // then hands them to the writer one by one. No buffer of the output's size is needed.
+    HResult materialize() {
+        std::uint64_t at = 0;
+        for (Piece& piece : pieces_) {
+            const std::uint64_t count = piece.data ? piece.data->size() : piece.size;
+            at += count;
+            const bool patched = std::any_of(patches_.begin(), patches_.end(), [&](const Patch& patch) {
+                return patch.offset >= at - count && patch.offset + 4 <= at;
+            });
+            if (!patched && !piece.fill) continue;
+            if (!piece.path.empty()) return kFail;
+            auto owned = std::make_shared<std::vector<std::byte>>(static_cast<std::size_t>(count));
+            if (piece.fill) {
+                if (HResult hr = piece.fill(*owned); hr.failed()) return hr;
+            } else if (piece.data && !owned->empty()) {
+                std::memcpy(owned->data(), piece.data->data(), owned->size());
+            } else if (!piece.view.empty()) {
+                std::memcpy(owned->data(), piece.view.data(), owned->size());
+            }
+            for (const Patch& patch : patches_) {
+                if (patch.offset < at - count || patch.offset + 4 > at) continue;
+                putU32(*owned, static_cast<std::size_t>(patch.offset - (at - count)), patch.value);
+            }
+            piece = Piece{std::move(owned), 0, {}, {}, {}, {}};
+        }
+        return kOk;
+    }
+    void checksum(PeChecksum& sum) const {
+        for (const Piece& piece : pieces_) {
+            if (piece.data) {
+                sum.add(Bytes{piece.data->data(), piece.data->size()});
+            } else if (!piece.view.empty()) {
+                sum.add(piece.view);
+            } else {
+                sum.addZeros(piece.size);
+            }
+        }
+    }
+    HResult write(AtomicFileWriter& writer) const {
+        static const std::vector<std::byte> zeros(0x10000);
+        for (const Piece& piece : pieces_) {
+            HResult hr = kOk;
+            if (piece.data) {
+                hr = writer.write(Bytes{piece.data->data(), piece.data->size()});
+            } else if (!piece.view.empty()) {
+                hr = writer.write(piece.view);
+            } else {
+                for (std::uint64_t left = piece.size; left != 0 && hr.succeeded();) {
+                    const std::size_t chunk =
+                        static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+                    hr = writer.write(Bytes{zeros.data(), chunk});
+                    left -= chunk;
+                }
+            }
+            if (hr.failed()) return hr;
+        }
+        return kOk;
+    }
+
   private:
     struct Piece {
         std::shared_ptr<const std::vector<std::byte>> data;
@@ -127,6 +196,7 @@ class OutputPlan {
         std::filesystem::path path;
         std::string shownName;
         Fill fill;
+        Bytes view;
     };
     struct Patch {
         std::uint64_t offset;
@@ -156,7 +226,22 @@ struct Section {
     std::uint64_t placedAt = 0;
     std::uint64_t placedSize = 0;
     std::filesystem::path file;  // the stored raw data (not for the resource section)
+    Bytes memory;                // or the raw data in the source image, followed by zeros
+    bool stored = false;         // the raw data was placed (every section but the resource section)
 };
+
+// `into.size()` bytes of a placed section's raw data from `within`.
+HResult readPlaced(const Section& section, std::uint64_t within, std::span<std::byte> into) {
+    if (!section.file.empty()) return ReadFileRangeInto(section.file, section.placedSize, within, into);
+    if (within > section.placedSize || into.size() > section.placedSize - within) return kFail;
+    std::fill(into.begin(), into.end(), std::byte{0});
+    if (within < section.memory.size()) {
+        const std::size_t count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), section.memory.size() - within));
+        std::memcpy(into.data(), section.memory.data() + within, count);
+    }
+    return kOk;
+}
 
 constexpr std::size_t kDebugDirectory = 6;
 constexpr std::size_t kDebugEntrySize = 28;
@@ -188,15 +273,15 @@ HResult moveDebugPointers(const std::vector<Section>& sections, std::uint32_t rv
                           const FileRangeMap& ranges, OutputPlan& plan) {
     if (rva == 0 || size < kDebugEntrySize) return kOk;
     for (const Section& section : sections) {
-        if (section.file.empty() || rva < section.originalVirtualAddress) continue;
+        if (!section.stored || rva < section.originalVirtualAddress) continue;
         const std::uint64_t within = rva - section.originalVirtualAddress;
         if (within >= section.placedSize) continue;
         const std::uint64_t count = std::min({std::uint64_t{size} / kDebugEntrySize, kMaxDebugEntries,
                                               (section.placedSize - within) / kDebugEntrySize});
         if (count == 0) return kOk;
         std::vector<std::byte> entries(static_cast<std::size_t>(count * kDebugEntrySize));
-        if (HResult hr = ReadFileRangeInto(section.file, section.placedSize, within, entries); hr.failed()) {
-            ReportMessage(false, kSource, __LINE__, kTransferFailed, {pathToUtf8(section.file)});
+        if (HResult hr = readPlaced(section, within, entries); hr.failed()) {
+            ReportMessage(false, kSource, __LINE__, kTransferFailed, {sectionNameText(section.name)});
             return ReportError(false, kSource, __LINE__, hr);
         }
         for (std::size_t k = 0; k < count; ++k) {
@@ -218,6 +303,36 @@ HResult moveDebugPointers(const std::vector<Section>& sections, std::uint32_t rv
         return kOk;
     }
     return kOk;
+}
+
+// Written under a temporary name and renamed into place only when complete.
+HResult writeOutput(const std::filesystem::path& output,
+                    const std::function<HResult(AtomicFileWriter&)>& fill) {
+    AtomicFileWriter writer;
+    HResult hr = writer.open(output);
+    if (hr.succeeded()) hr = fill(writer);
+    if (hr.succeeded()) hr = writer.commit();
+    if (hr.failed()) {
+        writer.discard();
+        RecordError(false, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, "未能写入到文件 %s\n", {pathToUtf8(output)});
+        return hr;
+    }
+    return kOk;
+}
+
+// An output whose sections and overlay lie in the source image goes to the file straight from
+// there, the checksum summed over the same pieces first: each byte is read twice from memory but
+// copied once. The checksum goes into the NT headers (`ntHeader`, a piece of the plan).
+HResult writeStreamed(const std::filesystem::path& output, OutputPlan& plan, std::vector<std::byte>& ntHeader,
+                      bool newChecksum) {
+    if (HResult hr = plan.materialize(); hr.failed()) return hr;
+    if (newChecksum) {
+        PeChecksum sum;
+        plan.checksum(sum);
+        putU32(ntHeader, nt_field::kCheckSum, sum.finish());
+    }
+    return writeOutput(output, [&](AtomicFileWriter& writer) { return plan.write(writer); });
 }
 
 }  // namespace
@@ -329,6 +444,13 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
         }
     }
     const std::vector<std::string> sectionFiles = sectionFileNames(names);
+    // Section data and overlay from the original image: its headers are the ones the folder holds.
+    PeImage source;
+    if (sourceImage_) {
+        std::string reason;
+        if (parsePeImage(*sourceImage_, source, &reason).failed() || source.sections.size() != sectionCount)
+            return layoutError(__LINE__, "无法导入这个 PE 文件：%s", {reason});
+    }
     // An image without a resource section stays exactly as it is while the description lists no
     // resource; resources added to it go into a new section after the last one.
     const bool appendResources = !resourceIndex && root_ && !root_->entries.empty();
@@ -441,7 +563,14 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
             resourceWritten = true;
         } else {
             SizedFile data;
-            if (HResult hr = sizePiece(sectionFiles[i], data); hr.failed()) return hr;
+            std::uint64_t missing = 0;
+            if (sourceImage_) {
+                section.memory = source.availableRawData(source.sections[i]);
+                missing = source.missingRawData(source.sections[i]);
+                data.size = section.memory.size() + missing;
+            } else if (HResult hr = sizePiece(sectionFiles[i], data); hr.failed()) {
+                return hr;
+            }
             if (resourceWritten) {
                 if (deltaVa != 0) {
                     // Code and data may point into a section that moves in memory; only relocations
@@ -480,9 +609,15 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
             section.placedAt = plan.size();
             section.placedSize = data.size;
             section.file = data.path;
+            section.stored = true;
             if (section.originalPointerToRawData != 0)
                 fileRanges_.add(section.originalPointerToRawData, data.size, section.placedAt);
-            plan.file(std::move(data.path), data.size, std::move(data.shownName));
+            if (sourceImage_) {
+                plan.view(section.memory);
+                plan.zeros(missing);
+            } else {
+                plan.file(std::move(data.path), data.size, std::move(data.shownName));
+            }
         }
     }
 
@@ -553,9 +688,12 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
 
     // The overlay (certificate table, symbol table, appended data) follows the last section.
     SizedFile overlay;
-    HResult overlayResult = sizePiece(kOverlayFileName, overlay, true);
+    HResult overlayResult = sourceImage_ ? kFalse : sizePiece(kOverlayFileName, overlay, true);
     if (overlayResult.failed()) return overlayResult;
-    if (overlayResult == kOk && overlay.size != 0) {
+    if (sourceImage_ && !source.overlay().empty()) {
+        fileRanges_.add(originalOverlayStart, source.overlay().size(), plan.size());
+        plan.view(source.overlay());
+    } else if (overlayResult == kOk && overlay.size != 0) {
         fileRanges_.add(originalOverlayStart, overlay.size, plan.size());
         plan.file(std::move(overlay.path), overlay.size, std::move(overlay.shownName));
     }
@@ -602,6 +740,8 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     const bool newChecksum = originalChecksum != 0 && !unchanged;
     if (newChecksum) putU32(*ntHeader, nt_field::kCheckSum, 0);
 
+    if (sourceImage_) return writeStreamed(outputPath(), plan, *ntHeader, newChecksum);
+
     // A zeroed buffer, so that the padding pieces need no writing: memory of this size comes fresh
     // from the system, already zero, and calloc does not clear it again.
     const auto outputSize = static_cast<std::size_t>(plan.size());
@@ -617,19 +757,9 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
             image[h0 + nt_field::kCheckSum + b] = static_cast<std::byte>((checksum >> (8 * b)) & 0xFF);
     }
 
-    // Written under a temporary name and renamed into place only when complete.
-    std::filesystem::path output = outputPath();
-    AtomicFileWriter writer;
-    HResult hr = writer.open(output);
-    if (hr.succeeded()) hr = writer.write(Bytes{image.data(), image.size()});
-    if (hr.succeeded()) hr = writer.commit();
-    if (hr.failed()) {
-        writer.discard();
-        RecordError(false, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, "未能写入到文件 %s\n", {pathToUtf8(output)});
-        return hr;
-    }
-    return kOk;
+    return writeOutput(outputPath(), [&](AtomicFileWriter& writer) {
+        return writer.write(Bytes{image.data(), image.size()});
+    });
 }
 
 }  // namespace kestrel

@@ -98,6 +98,11 @@ class CResCompiler {
     void setOutputName(const std::filesystem::path& name) { outputName_ = name; }
     std::filesystem::path outputPath() const { return folder_ / outputName_; }
 
+    // The image the working folder was imported from without its section files and overlay (see
+    // CExeDump::Switches::sectionData): the compile copies those straight from these bytes, which
+    // must stay valid until Compile returns. The headers and resources still come from the folder.
+    void setSourceImage(Bytes image) { sourceImage_ = image; }
+
     // Trace lines ("SECTION: .text\n" ...) go to standard output unless redirected here.
     void setTrace(std::function<void(std::string_view)> trace) { trace_ = std::move(trace); }
 
@@ -147,6 +152,7 @@ class CResCompiler {
 
     std::filesystem::path folder_;
     std::filesystem::path outputName_;
+    std::optional<Bytes> sourceImage_;
     std::function<void(std::string_view)> trace_;
 
     std::unique_ptr<CompileDirectoryNode> root_;

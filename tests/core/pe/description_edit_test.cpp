@@ -5,7 +5,9 @@
 
 #include "compile_test_support.h"
 #include "core/images/bmp_reader.h"
+#include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
+#include "core/images/png_icon_group.h"
 #include "core/pe/description_edit.h"
 #include "core/xml/xml_document.h"
 #include "pe_builder/oracle.h"
@@ -293,6 +295,9 @@ TEST(DescriptionEdit, RefusedAdditionsChangeNeitherTheDescriptionNorTheFolder) {
     Bytes8 truncated = iconFile({kSharedIcons[0]}, false);
     truncated.resize(truncated.size() - 1);
     const auto data = sources.write("data.bin", std::string_view("data"));
+    const Bytes8 square = pb::makePngIconImage(48, 4).data;
+    Bytes8 oblong = square;
+    oblong[23] = std::byte{47};  // IHDR height
     project.add(id(2), id(1), 1033, sources.write("b.bmp", pb::bmpFileFromDib(pb::makeDib({}))));
     project.add(id(10), named(u"Config"), 1033, data);
 
@@ -310,6 +315,8 @@ TEST(DescriptionEdit, RefusedAdditionsChangeNeitherTheDescriptionNorTheFolder) {
         {id(6), id(1), 2052, data, "STRINGS.XML"},
         {id(3), id(9), 1033, twoIcons, "有 2 个图象"},
         {id(12), id(9), 1033, twoIcons, "不是有效的 .cur 文件"},
+        {id(14), id(9), 1033, sources.write("oblong.png", oblong), "不是正方形的 PNG 图片"},
+        {id(12), id(9), 1033, sources.write("square.png", square), "不是有效的 .cur 文件"},
         {id(3), id(9), 1033, sources.write("cut.ico", truncated), "不是有效的 .ico 文件"},
         {id(2), id(9), 1033, data, "不是 BMP 文件"},
         {id(10), id(9), 1033, sources / "missing.bin", "未能打开"},
@@ -399,6 +406,39 @@ TEST(DescriptionEdit, ReplacingAGroupRewritesItAndDropsTheMembersNoGroupUsesAnyM
     EXPECT_TRUE(ReplaceGroupFromIconFile(project.description, project.work.folder,
                                          project.find(id(16), id(1)), sources / "new.ico")
                     .failed());
+}
+
+// A square PNG on an icon group, replaced or added, gives the group of every size, largest first,
+// the largest being the picture itself; members no group uses any more go.
+TEST(DescriptionEdit, AnIconGroupIsMadeFromASquarePng) {
+    Project project(sharedMemberImage(kSharedIcons));
+    TempDir sources;
+    const Bytes8 picture = pb::makePngIconImage(256, 6).data;
+    const auto png = sources.write("app.png", picture);
+    ASSERT_TRUE(
+        ReplaceGroupFromIconFile(project.description, project.work.folder, project.find(id(14), id(1)), png)
+            .succeeded())
+        << errorText();
+    project.add(id(14), id(9), 2052, png);
+
+    const auto resources = resourcesOf(project.saveAndCompile());
+    for (const auto& [group, language] : {std::pair{"i:14/i:1/", 1033}, std::pair{"i:14/i:9/", 2052}}) {
+        SCOPED_TRACE(group);
+        const std::string suffix = std::to_string(language);
+        const std::vector<GroupEntry> entries = ParseGroupEntries(asBytes(resources.at(group + suffix)));
+        ASSERT_EQ(entries.size(), kPngIconSizes.size());
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            EXPECT_EQ(entries[i].shownWidth, kPngIconSizes[i] & 0xFF);
+            const Bytes8& member = resources.at("i:3/i:" + std::to_string(entries[i].id) + "/" + suffix);
+            EXPECT_EQ(HasPngSignature(asBytes(member)), i == 0);
+            if (i == 0) {
+                EXPECT_EQ(member, picture);
+            }
+        }
+    }
+    // Member 1 was group 1's alone; 2 and 3 stay for group 2.
+    EXPECT_EQ(resources.count("i:3/i:2/1033") + resources.count("i:3/i:3/1033"), 2u);
+    EXPECT_EQ(resources.at("i:14/i:2/1033"), pb::makeIconGroup({{kSharedIcons[1], 2}, {kSharedIcons[2], 3}}));
 }
 
 TEST(DescriptionEdit, InsertedAndRemovedElementsKeepTheTreeAndItsWalksConsistent) {
