@@ -117,6 +117,10 @@ bool isReadableFile(const std::string& name) {
 
 }  // namespace
 
+std::optional<std::uint16_t> parseLanguageNumber(std::string_view text) {
+    return parseLanguage(text);
+}
+
 void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
     if (!pendingSetFlag_.empty()) {
         const std::string flag = std::move(pendingSetFlag_);
@@ -125,6 +129,7 @@ void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
         return;
     }
     if (parseSignatureParam(argument, isLast)) return;
+    if (parseExtractParam(argument, isLast)) return;
     std::string_view name;
     bool recognised = false;
     if (stripFlagPrefix(argument, name)) {
@@ -298,6 +303,8 @@ std::string CKsCommandLineInfo::diffUsageProblem() const {
 }
 
 std::string CKsCommandLineInfo::usageProblem() const {
+    if (extraction.extract || extraction.type || extraction.name || extraction.language)
+        return extractUsageProblem();
     if (diff || json) return diffUsageProblem();
     if (edit) return editUsageProblem();
     if (signing.any()) return signatureUsageProblem();
@@ -390,7 +397,7 @@ std::string usageText() {
            "      or bytes differ, per header field that differs, and for the overlay and the\n"
            "      certificate table; --json prints the same as one JSON document. Exit status 0\n"
            "      when the files are equal, 1 when they differ, 2 on a usage error or an unreadable file\n" +
-           signatureUsageText() +
+           signatureUsageText() + extractUsageText() +
            "  kestrel --help | --version\n"
            "Flags are recognised case-insensitively after /, - or --; --output=<path> equals "
            "/Output:<path>, and --set-x=<value> equals --set-x <value>.\n"
