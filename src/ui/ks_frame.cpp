@@ -283,6 +283,14 @@ void CKsFrame::createActions() {
         view_->addResource();
         updateActions();
     })->setStatusTip(tr("添加一个新的资源到组内。"));
+    make("export", tr("导出(&E)..."), {}, [this] {
+        view_->exportResource();
+        updateActions();
+    });
+    make("exportAll", tr("全部导出(&L)..."), {}, [this] {
+        view_->exportAll();
+        updateActions();
+    });
     make("options", tr("选项(&O)..."), {}, [this] { view_->openOptions(0); });
     make("online", tr("Kestrel 在线(&T)"), {}, [this] { view_->openWebSite(); });
     make("about", tr("关于 Kestrel(&A)..."), {}, [this] { showAbout(); });
@@ -298,6 +306,9 @@ void CKsFrame::createMenus() {
     fileMenu_->addSeparator();
     fileMenu_->addAction(action("import"));
     fileMenu_->addAction(action("compile"));
+    fileMenu_->addSeparator();
+    fileMenu_->addAction(action("export"));
+    fileMenu_->addAction(action("exportAll"));
     fileMenu_->addSeparator();
     recentAnchor_ = fileMenu_->addAction(tr("最近的文件"));
     recentAnchor_->setEnabled(false);
@@ -492,6 +503,8 @@ void CKsFrame::updateActions() {
     action("undo")->setEnabled(view_->canEdit(EditCommand::kUndo));
     action("delete")->setEnabled(view_->canDeleteResource());
     action("add")->setEnabled(view_->canAddResource());
+    action("export")->setEnabled(view_->canExportResource());
+    action("exportAll")->setEnabled(view_->canExportAll());
     int insert = 0;
     if (context_.settings != nullptr) (void)context_.settings->GetIntSetting("Flag", "Insert", insert, 0);
     ovr_->setText(insert == 0 ? QStringLiteral("OVR") : QString());
