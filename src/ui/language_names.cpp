@@ -52,14 +52,18 @@ QString languageTag(std::uint16_t language) {
 namespace {
 
 // The language's own name without a regional qualifier: Qt names en-US "American English" and
-// es-MX "español de México", while the country follows in brackets anyway. The shortest name any
-// locale of that language and script gives is the plain one ("English", "español").
+// es-MX "español de México", while the country follows in brackets anyway. The shortest name of
+// another locale of that language and script that the own name contains is the plain one
+// ("English", "español"); a name that is not part of it (nl-BE's "Vlaams" for nl-NL's
+// "Nederlands") is another name, not a shorter form.
 QString plainLanguageName(const QLocale& locale) {
-    QString best = locale.nativeLanguageName();
+    const QString own = locale.nativeLanguageName();
+    QString best = own;
     for (const QLocale& other :
          QLocale::matchingLocales(locale.language(), locale.script(), QLocale::AnyTerritory)) {
         const QString name = other.nativeLanguageName();
-        if (!name.isEmpty() && name.size() < best.size()) best = name;
+        if (!name.isEmpty() && name.size() < best.size() && own.contains(name, Qt::CaseInsensitive))
+            best = name;
     }
     return capitalised(best);
 }

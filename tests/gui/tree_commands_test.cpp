@@ -3,7 +3,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QCompleter>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTreeWidgetItemIterator>
 
@@ -11,6 +14,7 @@
 #include "core/pe/decompile_file.h"
 #include "core/platform/files.h"
 #include "gui_test_support.h"
+#include "ui/add_resource_dlg.h"
 #include "ui/ks_view.h"
 #include "ui/language_names.h"
 #include "ui/pane_host.h"
@@ -154,6 +158,7 @@ TEST_F(TreeCommandsTest, LanguagesShowTheirNamesWithTheNumberInATooltip) {
     EXPECT_EQ(languageDisplayName(1033), "English (United States)");
     EXPECT_EQ(languageDisplayName(1031), "Deutsch (Deutschland)");
     EXPECT_EQ(languageDisplayName(0x0C0A), "Español (España)");
+    EXPECT_EQ(languageDisplayName(0x0413), "Nederlands (Nederland)");
     EXPECT_EQ(languageDisplayName(0x7C09), "English");  // a country the table lacks: the language
     EXPECT_EQ(languageDisplayName(0x00FF), "255");
 
@@ -169,6 +174,24 @@ TEST_F(TreeCommandsTest, LanguagesShowTheirNamesWithTheNumberInATooltip) {
     QTreeWidgetItem* strings = item("String Table", "Deutsch (Deutschland)");
     ASSERT_NE(strings, nullptr);
     EXPECT_EQ(strings->toolTip(0), "Deutsch (Deutschland)\n1031 (0x0407)");
+}
+
+// The Add Resource dialog names the language typed and takes a number chosen from the names.
+TEST(AddResourceLanguageNames, FieldShowsAndAcceptsLanguagesByName) {
+    testing::GuiScriptedSink sink;
+    CAddResourceDlg dialog(1031);
+    EXPECT_EQ(dialog.languageEdit()->toolTip(), "Deutsch (Deutschland)");
+    ASSERT_NE(dialog.languageEdit()->completer(), nullptr);
+    dialog.languageEdit()->setText("2052 简体中文 (中国)");
+    EXPECT_EQ(dialog.languageEdit()->toolTip(), "简体中文 (中国)");
+    dialog.typeBox()->setEditText("RC Data");
+    dialog.nameEdit()->setText("7");
+    dialog.fileEdit()->setText("/tmp/a.bin");
+    std::optional<AddResourceRequest> request = dialog.request();
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->language, 2052);
+    dialog.languageEdit()->setText("German");
+    EXPECT_FALSE(dialog.request().has_value());
 }
 
 // Filling the tree again for the same project (what a compile's reopen does) keeps the expanded
