@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/extract_command.h"
 #include "app/file_version.h"
 #include "app/settings_file.h"
 #include "app/signature_command.h"
@@ -221,6 +222,7 @@ void printUsageError(const std::string& problem) {
 int runFileOperation(const CKsCommandLineInfo& commandLine) {
     const std::filesystem::path file = pathFromUtf8(commandLine.fileName);
     if (commandLine.exportPo || commandLine.importPo) return runTranslationCommand(commandLine);
+    if (commandLine.extraction.extract) return runExtractCommand(commandLine);
     if (commandLine.diff) return diffFiles(commandLine);
     if (commandLine.signing.sign) return runSignCommand(commandLine);
     if (commandLine.signing.signature) return runSignatureCommand(commandLine);

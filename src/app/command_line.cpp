@@ -118,6 +118,10 @@ bool isReadableFile(const std::string& name) {
 
 }  // namespace
 
+std::optional<std::uint16_t> parseLanguageNumber(std::string_view text) {
+    return parseLanguage(text);
+}
+
 void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
     if (!pendingSetFlag_.empty()) {
         const std::string flag = std::move(pendingSetFlag_);
@@ -127,6 +131,7 @@ void CKsCommandLineInfo::ParseParam(std::string_view argument, bool isLast) {
     }
     if (parseTranslationParam(argument, isLast)) return;
     if (parseSignatureParam(argument, isLast)) return;
+    if (parseExtractParam(argument, isLast)) return;
     std::string_view name;
     bool recognised = false;
     if (stripFlagPrefix(argument, name)) {
@@ -330,7 +335,7 @@ bool CKsCommandLineInfo::parseTranslationParam(std::string_view argument, bool i
 }
 
 std::string CKsCommandLineInfo::translationUsageProblem() const {
-    if (!exportPo && !importPo) return "--language and --source-language need /ExportPo or /ImportPo";
+    if (!exportPo && !importPo) return "--language and --source-language need /ExportPo or /ImportPo (--language also /Extract)";
     if (exportPo && importPo) return "/ExportPo and /ImportPo cannot be combined";
     const char* operation = exportPo ? "/ExportPo" : "/ImportPo";
     if (compile || decompile || edit || diff || json || signing.any() || hasSetFlags() || hasQueries() ||
@@ -358,6 +363,7 @@ std::string CKsCommandLineInfo::translationUsageProblem() const {
 }
 
 std::string CKsCommandLineInfo::usageProblem() const {
+    if (extraction.extract || extraction.type || extraction.name) return extractUsageProblem();
     if (exportPo || importPo || language || sourceLanguage) return translationUsageProblem();
     if (diff || json) return diffUsageProblem();
     if (edit) return editUsageProblem();
@@ -469,7 +475,7 @@ std::string usageText() {
            "      or bytes differ, per header field that differs, and for the overlay and the\n"
            "      certificate table; --json prints the same as one JSON document. Exit status 0\n"
            "      when the files are equal, 1 when they differ, 2 on a usage error or an unreadable file\n" +
-           signatureUsageText() +
+           signatureUsageText() + extractUsageText() +
            "  kestrel --help | --version\n"
            "Flags are recognised case-insensitively after /, - or --; --output=<path> equals "
            "/Output:<path>, and --set-x=<value> equals --set-x <value>.\n"

@@ -2,6 +2,7 @@
 // the values of /Edit's "--set-..." flags and --string-language, and one file name.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,14 @@ struct SignatureArguments {
     bool any() const {
         return sign || signature || stripSignature || keepSignature || hasSigningFlags() || ca;
     }
+};
+
+// /Extract and its selection, as typed.
+struct ExtractArguments {
+    bool extract = false;
+    std::optional<std::string> type;
+    std::optional<std::string> name;
+    std::string flagWithoutValue;  // --type or --name as the last argument
 };
 
 struct CKsCommandLineInfo {
@@ -80,6 +89,7 @@ struct CKsCommandLineInfo {
     bool diff = false;
     bool json = false;
     SignatureArguments signing;
+    ExtractArguments extraction;
 
     // Takes one argument as typed. "Compile", "Decompile", "Edit", "Output:<path>", "output=<path>",
     // "help", "version", "Diff", "json", "string-language", "application-manifest" and the "set-..." and
@@ -97,7 +107,8 @@ struct CKsCommandLineInfo {
     // open a window.
     bool isCommandLineOperation() const {
         return compile || decompile || edit || diff || json || exportPo || importPo || language ||
-               sourceLanguage || hasSetFlags() || hasQueries() || stringLanguage.has_value() || signing.any();
+               sourceLanguage || hasSetFlags() || hasQueries() || stringLanguage.has_value() || signing.any() ||
+               extraction.extract || extraction.type || extraction.name;
     }
     bool hasSetFlags() const {
         return setIcon || setFileVersion || setProductVersion || !setVersionStrings.empty() ||
@@ -126,14 +137,22 @@ struct CKsCommandLineInfo {
     bool parseSignatureParam(std::string_view argument, bool isLast);
     // What is wrong with /Sign, /Signature or the signature flags of /Edit; empty when nothing.
     std::string signatureUsageProblem() const;
+    // /Extract and its selection flags: true when `argument` was one of them (or the value of one).
+    bool parseExtractParam(std::string_view argument, bool isLast);
+    // What is wrong with /Extract; empty when nothing.
+    std::string extractUsageProblem() const;
 
     std::string pendingSetFlag_;          // a "set-..." flag waiting for the next argument
     std::string pendingSignatureFlag_;    // a signature flag waiting for its value
     std::string pendingTranslationFlag_;  // --language or --source-language waiting for its value
+    std::string pendingExtractFlag_;      // --type or --name waiting for its value
 };
 
 // A flag's name without its leading "--", "/" or "-"; false when the argument has none of them.
 bool stripFlagPrefix(std::string_view argument, std::string_view& name);
+
+// A language number as typed: decimal, or hexadecimal after "0x", 0 to 0xFFFF.
+std::optional<std::uint16_t> parseLanguageNumber(std::string_view text);
 
 // The usage text printed by --help and with usage errors.
 std::string usageText();
@@ -141,5 +160,7 @@ std::string usageText();
 std::string translationUsageText();
 // Its part on /Sign, /Signature and the signature flags of /Edit.
 std::string signatureUsageText();
+// Its part on /Extract.
+std::string extractUsageText();
 
 }  // namespace kestrel

@@ -1,6 +1,7 @@
 #include "ui/add_resource_dlg.h"
 
 #include <QComboBox>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -15,6 +16,7 @@
 
 #include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
+#include "ui/language_names.h"
 #include "ui/resource_tree.h"
 
 namespace kestrel::ui {
@@ -107,6 +109,29 @@ std::optional<std::uint16_t> parseLanguage(std::string_view text) {
     return static_cast<std::uint16_t>(*value);
 }
 
+void offerLanguageNames(QLineEdit* field) {
+    QStringList choices;
+    for (std::uint16_t number : knownLanguages())
+        choices << QString::number(number) + QLatin1Char(' ') + languageDisplayName(number);
+    auto* completer = new QCompleter(choices, field);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setFilterMode(Qt::MatchContains);
+    field->setCompleter(completer);
+    auto showName = [field] {
+        const std::optional<std::uint16_t> number =
+            parseLanguage(languageNumberPart(field->text()).toStdString());
+        field->setToolTip(number ? languageDisplayName(*number) : QString());
+    };
+    QObject::connect(field, &QLineEdit::textChanged, field, showName);
+    showName();
+}
+
+QString languageNumberPart(const QString& text) {
+    const QString trimmedText = text.trimmed();
+    const qsizetype space = trimmedText.indexOf(QLatin1Char(' '));
+    return space < 0 ? trimmedText : trimmedText.left(space);
+}
+
 CAddResourceDlg::CAddResourceDlg(std::uint16_t defaultLanguage, QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("添加资源"));
     type_ = new QComboBox(this);
@@ -115,6 +140,7 @@ CAddResourceDlg::CAddResourceDlg(std::uint16_t defaultLanguage, QWidget* parent)
     type_->addItems(standardTypeNames());
     name_ = new QLineEdit(this);
     language_ = new QLineEdit(QString::number(defaultLanguage), this);
+    offerLanguageNames(language_);
     file_ = new QLineEdit(this);
     auto* browseButton = new QToolButton(this);
     browseButton->setText(QStringLiteral("..."));
@@ -163,7 +189,7 @@ std::optional<AddResourceRequest> CAddResourceDlg::request(bool showProblems) {
     if (!type) return problem(tr("请输入资源类型：标准类型、1 到 65535 的数字或名称。"), type_);
     std::optional<ResourceKey> name = parseResourceName(fromQt(name_->text()));
     if (!name) return problem(tr("请输入资源名称或 1 到 65535 的 ID。"), name_);
-    std::optional<std::uint16_t> language = parseLanguage(fromQt(language_->text()));
+    std::optional<std::uint16_t> language = parseLanguage(fromQt(languageNumberPart(language_->text())));
     if (!language) return problem(tr("语言必须是 0 到 65535 的数字。"), language_);
     const std::string file(trimmed(fromQt(file_->text())));
     if (file.empty()) return problem(tr("请选择资源的文件。"), file_);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -30,6 +31,12 @@ std::optional<ResourceKey> parseResourceType(std::string_view text);
 std::optional<ResourceKey> parseResourceName(std::string_view text);
 // A language: a decimal number, or hexadecimal with 0x, up to 0xFFFF.
 std::optional<std::uint16_t> parseLanguage(std::string_view text);
+// The number at the start of a language field's text ("1033 English (United States)" as the list
+// of language names offers it, or the number alone).
+QString languageNumberPart(const QString& text);
+// Offers the known languages by number and name ("1031 Deutsch (Deutschland)") while a language
+// is typed into `field`, and shows the name of the number typed in its tooltip.
+void offerLanguageNames(QLineEdit* field);
 
 class CAddResourceDlg : public QDialog {
     Q_OBJECT

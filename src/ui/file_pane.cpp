@@ -77,6 +77,7 @@ QToolButton* addEditorButton(QToolBar* bar, const PaneServices& services, int op
                              const std::function<void(const EditorCommand*)>& launch) {
     auto* menu = new QMenu(bar);
     auto* button = new QToolButton(bar);
+    button->setObjectName(QStringLiteral("paneEditor"));  // the tree's context menu finds it by name
     button->setText(QCoreApplication::translate("FilePane", "编辑"));
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     button->setPopupMode(QToolButton::MenuButtonPopup);

@@ -366,6 +366,7 @@ void ImageWnd::buildToolBar() {
         });
 
     replaceAction_ = new QAction(tr(" 替 换 ..."), this);
+    replaceAction_->setObjectName(QStringLiteral("paneReplace"));  // the tree's context menu finds it by name
     // A tool button would drop the ellipsis of the text.
     replaceAction_->setIconText(replaceAction_->text());
     connect(replaceAction_, &QAction::triggered, this, &ImageWnd::chooseReplacement);

@@ -301,6 +301,14 @@ void CKsFrame::createActions() {
         view_->addLanguage();
         updateActions();
     })->setStatusTip(tr("把一种语言的全部资源复制为新的语言。"));
+    make("export", tr("导出(&E)..."), {}, [this] {
+        view_->exportResource();
+        updateActions();
+    });
+    make("exportAll", tr("全部导出(&L)..."), {}, [this] {
+        view_->exportAll();
+        updateActions();
+    });
     make("options", tr("选项(&O)..."), {}, [this] { view_->openOptions(0); });
     make("online", tr("Kestrel 在线(&T)"), {}, [this] { view_->openWebSite(); });
     make("about", tr("关于 Kestrel(&A)..."), {}, [this] { showAbout(); });
@@ -318,6 +326,9 @@ void CKsFrame::createMenus() {
     fileMenu_->addAction(action("compile"));
     fileMenu_->addAction(action("exportPo"));
     fileMenu_->addAction(action("importPo"));
+    fileMenu_->addSeparator();
+    fileMenu_->addAction(action("export"));
+    fileMenu_->addAction(action("exportAll"));
     fileMenu_->addSeparator();
     recentAnchor_ = fileMenu_->addAction(tr("最近的文件"));
     recentAnchor_->setEnabled(false);
@@ -516,6 +527,8 @@ void CKsFrame::updateActions() {
     action("delete")->setEnabled(view_->canDeleteResource());
     action("add")->setEnabled(view_->canAddResource());
     action("addLanguage")->setEnabled(view_->canAddResource());
+    action("export")->setEnabled(view_->canExportResource());
+    action("exportAll")->setEnabled(view_->canExportAll());
     int insert = 0;
     if (context_.settings != nullptr) (void)context_.settings->GetIntSetting("Flag", "Insert", insert, 0);
     ovr_->setText(insert == 0 ? QStringLiteral("OVR") : QString());

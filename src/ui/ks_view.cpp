@@ -1,8 +1,13 @@
 #include "ui/ks_view.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QToolButton>
 #include <QTreeWidgetItemIterator>
 #include <algorithm>
 
@@ -12,6 +17,7 @@
 #include "core/pe/compile_file.h"
 #include "core/pe/decompile_file.h"
 #include "core/pe/description_edit.h"
+#include "core/pe/resource_export.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
@@ -36,6 +42,11 @@ constexpr std::string_view kImportDone =
     QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "顺利插入。\r\n\r\n你想要现在就打开这个文件吗？");
 constexpr std::string_view kAskDelete =
     QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "要从描述中删除资源 %s 吗？\r\n\r\n文件留在磁盘上。");
+constexpr std::string_view kExportTitle = QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "导出资源");
+constexpr std::string_view kExportAllTitle = QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "导出到文件夹");
+constexpr std::string_view kExportDone = QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "已导出 %d 个文件到 %s");
+constexpr std::string_view kExportProblems =
+    QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "有些资源未能完整导出：\r\n\r\n%s");
 constexpr std::uint16_t kStringTableType = 6;
 constexpr std::uint16_t kUsEnglish = 1033;
 
@@ -81,6 +92,14 @@ CKsView::CKsView(ViewContext context, QWidget* parent) : QWidget(parent), contex
     tree_ = new ResourceTree(this);
     paneHost_ = new PaneHost(this);
     connect(bar_, &SplitterBar::moved, this, &CKsView::setSplitterPosition);
+    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (QTreeWidgetItem* item = tree_->itemAt(at)) tree_->setCurrentItem(item);
+        QMenu* menu = makeContextMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(tree_->viewport()->mapToGlobal(at));
+    });
+    connect(tree_, &ResourceTree::deleteRequested, this, &CKsView::deleteResource);
     connect(paneHost_, &PaneHost::statusMessage, this, &CKsView::statusMessage);
     connect(paneHost_, &PaneHost::commandsChanged, this, &CKsView::commandsChanged);
     connect(paneHost_, &PaneHost::editsStored, this, [this] {
@@ -116,6 +135,11 @@ void CKsView::OnInitialUpdate() {
     }
     connectTree();
     tree_->Populate(context_.document);
+    // The same project filled again (after a compile): the tree looks as it did.
+    if (context_.document != nullptr && context_.document->isOpen() && !savedTree_.empty() &&
+        context_.document->projectPath() == savedTreeProject_)
+        tree_->restoreViewState(savedTree_);
+    savedTree_ = {};
     emit commandsChanged();
     // What the import has to say goes to the status bar, once.
     if (context_.document != nullptr) {
@@ -125,6 +149,10 @@ void CKsView::OnInitialUpdate() {
 }
 
 void CKsView::ClearView() {
+    if (context_.document != nullptr && tree_->topLevelItemCount() > 0) {
+        savedTree_ = tree_->saveViewState();
+        savedTreeProject_ = context_.document->projectPath();
+    }
     tree_->disconnectCallback();
     tree_->clearItems();
     paneHost_->Select(nullptr, nullptr);
@@ -435,6 +463,158 @@ void CKsView::descriptionEdited(XmlElement* select) {
                 rebuildAfterEdit(select);
         },
         Qt::QueuedConnection);
+}
+
+namespace {
+
+// The resources of the working folder as a compile would make them now; failures are shown.
+bool loadCurrentResources(CKsDoc& document, LoadedResources& resources) {
+    BusyCursor busy;
+    if (LoadDescribedResources(document.description(), document.descriptionPath().parent_path(), resources)
+            .failed()) {
+        ShowErrorDialog();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CKsView::canExportResource() const {
+    if (!canAddResource()) return false;
+    return DescribeResourceEntry(context_.document->description(), tree_->elementOf(tree_->currentItem()))
+        .has_value();
+}
+
+bool CKsView::canExportAll() const {
+    return canAddResource() && tree_->topLevelItemCount() > 0;
+}
+
+void CKsView::exportResource() {
+    if (!canExportResource()) return;
+    CKsDoc* document = context_.document;
+    std::optional<DescribedResource> resource =
+        DescribeResourceEntry(document->description(), tree_->elementOf(tree_->currentItem()));
+    if (!paneHost_->CommitPane()) return;
+    LoadedResources resources;
+    if (!loadCurrentResources(*document, resources)) return;
+    ExportedResource exported;
+    if (ExportResource(resources.lookup, resource->type, resource->name, resource->language, exported)
+            .failed()) {
+        RecordError(true, kSource, __LINE__, kFail);
+        ShowErrorDialog();
+        return;
+    }
+    std::optional<std::filesystem::path> target;
+    if (exportChooser_) {
+        target = exportChooser_(exported.fileName);
+    } else {
+        const QString chosen = QFileDialog::getSaveFileName(
+            window(), uiText(kContext, kExportTitle),
+            QString::fromStdString(
+                pathToUtf8(document->resourceFilePath().parent_path() / pathFromUtf8(exported.fileName))));
+        if (!chosen.isEmpty()) target = pathFromUtf8(chosen.toStdString());
+    }
+    if (!target) return;
+    if (HResult hr = WriteFileAtomic(*target, asBytes(exported.bytes)); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ReportMessage(false, kSource, __LINE__, uiTextUtf8(kContext, kCannotCreate), {pathToUtf8(*target)});
+        ShowErrorDialog();
+        return;
+    }
+    emit statusMessage(
+        QString::fromStdString(safeFormat(uiTextUtf8(kContext, kExportDone), {1, pathToUtf8(*target)})));
+}
+
+void CKsView::exportAll() {
+    if (!canExportAll()) return;
+    CKsDoc* document = context_.document;
+    // A type item (or an item under one) limits the export to that type.
+    ExportSelection selection;
+    QTreeWidgetItem* item = tree_->currentItem();
+    while (item != nullptr && item->parent() != nullptr)
+        item = item->parent();
+    if (item != nullptr && item->childCount() > 0) {
+        if (std::optional<DescribedResource> first =
+                DescribeResourceEntry(document->description(), tree_->elementOf(item->child(0))))
+            selection.type = first->type;
+    }
+    if (!paneHost_->CommitPane()) return;
+    std::optional<std::filesystem::path> folder;
+    if (exportFolderChooser_) {
+        folder = exportFolderChooser_();
+    } else {
+        const QString chosen = QFileDialog::getExistingDirectory(
+            window(), uiText(kContext, kExportAllTitle),
+            QString::fromStdString(pathToUtf8(document->resourceFilePath().parent_path())));
+        if (!chosen.isEmpty()) folder = pathFromUtf8(chosen.toStdString());
+    }
+    if (!folder) return;
+    LoadedResources resources;
+    if (!loadCurrentResources(*document, resources)) return;
+    ExportSummary summary;
+    HResult hr;
+    {
+        BusyCursor busy;
+        hr = ExportResources(resources.lookup, selection, *folder, summary);
+    }
+    if (hr.failed()) {
+        ShowErrorDialog();
+        return;
+    }
+    emit statusMessage(QString::fromStdString(
+        safeFormat(uiTextUtf8(kContext, kExportDone), {summary.written.size(), pathToUtf8(*folder)})));
+    if (!summary.problems.empty()) {
+        std::string lines;
+        for (const std::string& problem : summary.problems)
+            lines += problem + "\r\n";
+        uiSink().message(safeFormat(uiTextUtf8(kContext, kExportProblems), {lines}), kAppName,
+                         MessageIcon::kExclamation);
+    }
+}
+
+QMenu* CKsView::makeContextMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    auto add = [menu](const char* name, const QString& text, bool enabled, const std::function<void()>& run) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setEnabled(enabled);
+        QObject::connect(action, &QAction::triggered, menu, [run] { run(); });
+        return action;
+    };
+    // The pane's own commands (replace, the external editor) are its toolbar's actions.
+    QWidget* pane = paneHost_->activeWidget();
+    QAction* replace = pane != nullptr ? pane->findChild<QAction*>(QStringLiteral("paneReplace")) : nullptr;
+    QToolButton* editor =
+        pane != nullptr ? pane->findChild<QToolButton*>(QStringLiteral("paneEditor")) : nullptr;
+    QTreeWidgetItem* item = tree_->currentItem();
+    const bool entry = canExportResource();
+    const std::filesystem::path shown = paneHost_->currentPath();
+
+    add("export", tr("导出(&E)..."), entry, [this] { exportResource(); });
+    add("exportAll", tr("全部导出(&L)..."), canExportAll(), [this] { exportAll(); });
+    menu->addSeparator();
+    add("replace", tr("替换(&R)..."), entry && replace != nullptr && replace->isEnabled(),
+        [replace] { replace->trigger(); });
+    add("delete", tr("删除资源(&D)"), canDeleteResource(), [this] { deleteResource(); });
+    add("add", tr("添加资源(&A)..."), canAddResource(), [this] { addResource(); });
+    menu->addSeparator();
+    add("hex", tr("十六进制查看(&H)"), entry && !shown.empty(), [this, shown] {
+        XmlElement* element = tree_->elementOf(tree_->currentItem());
+        XmlElement* file = element != nullptr ? element->firstChild() : nullptr;
+        paneHost_->ShowFile(context_.document, pathToUtf8(shown), file, ShowMode::kHexFromText);
+    });
+    add("editExternally", tr("用外部编辑器编辑(&X)"), entry && editor != nullptr && editor->isEnabled(),
+        [editor] { editor->click(); });
+    // The resource's name or ID without the language.
+    QString name = item != nullptr ? item->text(0) : QString();
+    if (item != nullptr && item->parent() != nullptr && name.endsWith(QLatin1Char(')'))) {
+        const qsizetype open = name.indexOf(QStringLiteral(" ("));
+        if (open > 0) name.truncate(open);
+    }
+    add("copyName", tr("复制名称(&C)"), item != nullptr,
+        [name] { QApplication::clipboard()->setText(name); });
+    return menu;
 }
 
 }  // namespace kestrel::ui

@@ -6,21 +6,24 @@
 #include <QWidget>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "app/ks_doc.h"
 #include "ui/add_language_dlg.h"
 #include "ui/add_resource_dlg.h"
 #include "ui/pane.h"
+#include "ui/resource_tree.h"
 
 namespace kestrel {
 class DocumentCommands;
 class SettingsStore;
 }  // namespace kestrel
 
+class QMenu;
+
 namespace kestrel::ui {
 
 class PaneHost;
-class ResourceTree;
 
 // The bar between the tree and the pane host; reports the new left edge while dragged.
 class SplitterBar : public QWidget {
@@ -90,6 +93,24 @@ class CKsView : public QWidget, public DocumentView {
     // may be closed by the new selection.
     void descriptionEdited(XmlElement* select);
 
+    // Export: the selected resource language to a file the user names (icon and cursor groups as
+    // .ico/.cur files with their images), or every resource of the selected type (of the whole file
+    // when no type is selected) into a folder the user picks. The files are made from the working
+    // folder as it is now, pane edits included.
+    bool canExportResource() const;
+    void exportResource();
+    bool canExportAll() const;
+    void exportAll();
+    // Replaces the save dialog of Export (tests): gets the proposed file name, returns the path.
+    using ExportChooser = std::function<std::optional<std::filesystem::path>(const std::string& proposed)>;
+    void setExportChooser(ExportChooser chooser) { exportChooser_ = std::move(chooser); }
+    // Replaces the folder dialog of Export all (tests).
+    using ExportFolderChooser = std::function<std::optional<std::filesystem::path>()>;
+    void setExportFolderChooser(ExportFolderChooser chooser) { exportFolderChooser_ = std::move(chooser); }
+    // The tree's context menu for the current item, its actions named export, exportAll, replace,
+    // delete, add, hex, editExternally and copyName (disabled where they do not apply).
+    QMenu* makeContextMenu(QWidget* parent);
+
     // Sets where the options dialog comes from (it is built elsewhere); without one the command
     // does nothing.
     void setOptionsOpener(std::function<void(int page)> opener) { optionsOpener_ = std::move(opener); }
@@ -139,6 +160,11 @@ class CKsView : public QWidget, public DocumentView {
     ImportChooser importChooser_;
     AddResourceChooser addChooser_;
     AddLanguageChooser languageChooser_;
+    ExportChooser exportChooser_;
+    ExportFolderChooser exportFolderChooser_;
+    // The tree's look before the description was released, for the same project filled again.
+    ResourceTree::ViewState savedTree_;
+    std::filesystem::path savedTreeProject_;
 };
 
 // Writes the description to its file through a temporary file, without releasing the loaded tree

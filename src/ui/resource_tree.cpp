@@ -2,10 +2,12 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QSignalBlocker>
 #include <QTreeWidgetItemIterator>
 #include <cassert>
 #include <cstdint>
+#include <optional>
 
 #include "app/ks_doc.h"
 #include "core/pe/resource_types.h"
@@ -13,6 +15,7 @@
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "ui/app_icons.h"
+#include "ui/language_names.h"
 
 namespace kestrel::ui {
 
@@ -58,6 +61,28 @@ bool isEntry(const XmlElement* element) {
 
 QString toQt(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A language entry's ID as a number; nullopt when it is not one.
+std::optional<std::uint16_t> languageNumber(const XmlElement* language) {
+    std::int64_t number = -1;
+    if (!parseInt(attributeText(language, "ID"), number) || number < 0 || number > 0xFFFF)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(number);
+}
+
+// The language as the tree shows it: its name, else the ID as stored.
+QString languageLabel(const XmlElement* language) {
+    if (std::optional<std::uint16_t> number = languageNumber(language)) return languageDisplayName(*number);
+    return toQt(entryLabel(language));
+}
+
+// The tooltip of a language item: the whole label (long names do not fit the tree) and the number.
+QString languageToolTip(const QString& label, const XmlElement* language) {
+    std::optional<std::uint16_t> number = languageNumber(language);
+    if (!number) return label;
+    return label + QLatin1Char('\n') + QString::number(*number) +
+           QStringLiteral(" (0x%1)").arg(*number, 4, 16, QLatin1Char('0'));
 }
 
 // Indexed by TreeImage.
@@ -194,6 +219,7 @@ void ResourceTree::addType(XmlDocument& description, XmlElement* entry) {
     std::int64_t number = -1;
     const bool numbered = parseInt(label, number);
     QTreeWidgetItem* item = insert(nullptr, toQt(typeDisplayName(label)), entry, TreeImage::kClosed);
+    item->setToolTip(0, item->text(0));
     if (numbered && number == resource_type::kString) {
         addStringLanguages(description, entry, item);
         return;
@@ -213,8 +239,9 @@ void ResourceTree::addResource(XmlDocument&, XmlElement* entry, QTreeWidgetItem*
     if (firstLanguage == nullptr) return;
     for (XmlElement* language = firstLanguage; language != nullptr; language = language->next()) {
         if (language != firstLanguage && !isEntry(language)) continue;
-        const std::string text = label + " (" + entryLabel(language) + ")";
-        insert(typeItem, toQt(text), language, TreeImage::kEntry);
+        const QString text = toQt(label) + QStringLiteral(" (") + languageLabel(language) + QLatin1Char(')');
+        QTreeWidgetItem* item = insert(typeItem, text, language, TreeImage::kEntry);
+        item->setToolTip(0, languageToolTip(text, language));
     }
 }
 
@@ -234,7 +261,9 @@ void ResourceTree::addStringLanguages(XmlDocument&, XmlElement* typeEntry, QTree
                 listed = listed || iequalsAscii(known, id);
             if (listed) continue;
             seen.push_back(id);
-            insert(typeItem, toQt(id), language, TreeImage::kEntry);
+            const QString text = languageLabel(language);
+            QTreeWidgetItem* item = insert(typeItem, text, language, TreeImage::kEntry);
+            item->setToolTip(0, languageToolTip(text, language));
         }
     }
 }
@@ -268,6 +297,58 @@ ElementHandle ResourceTree::handleOf(const QTreeWidgetItem* item) const {
 
 XmlElement* ResourceTree::elementOf(const QTreeWidgetItem* item) const {
     return handles_.resolve(handleOf(item));
+}
+
+namespace {
+
+QStringList pathOf(const QTreeWidgetItem* item) {
+    QStringList path;
+    for (; item != nullptr; item = item->parent())
+        path.prepend(item->text(0));
+    return path;
+}
+
+}  // namespace
+
+ResourceTree::ViewState ResourceTree::saveViewState() const {
+    ViewState state;
+    for (QTreeWidgetItemIterator it(const_cast<ResourceTree*>(this)); *it != nullptr; ++it)
+        if ((*it)->isExpanded()) state.expanded.push_back(pathOf(*it));
+    state.current = pathOf(currentItem());
+    return state;
+}
+
+QTreeWidgetItem* ResourceTree::itemAtPath(const QStringList& path) const {
+    QTreeWidgetItem* found = nullptr;
+    for (const QString& label : path) {
+        QTreeWidgetItem* next = nullptr;
+        const int count = found != nullptr ? found->childCount() : topLevelItemCount();
+        for (int i = 0; i < count && next == nullptr; ++i) {
+            QTreeWidgetItem* candidate = found != nullptr ? found->child(i) : topLevelItem(i);
+            if (candidate->text(0) == label) next = candidate;
+        }
+        if (next == nullptr) return nullptr;
+        found = next;
+    }
+    return found;
+}
+
+void ResourceTree::restoreViewState(const ViewState& state) {
+    for (const QStringList& path : state.expanded)
+        if (QTreeWidgetItem* item = itemAtPath(path)) item->setExpanded(true);
+    if (QTreeWidgetItem* item = state.current.isEmpty() ? nullptr : itemAtPath(state.current)) {
+        setCurrentItem(item);
+        scrollToItem(item);
+    }
+}
+
+void ResourceTree::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier && currentItem() != nullptr) {
+        emit deleteRequested();
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void ResourceTree::onCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous) {

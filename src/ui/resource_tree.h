@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QStringList>
 #include <QTreeWidget>
 #include <array>
 #include <cstdint>
@@ -72,7 +73,25 @@ class ResourceTree : public QTreeWidget {
     XmlElement* resolve(ElementHandle handle) const { return handles_.resolve(handle); }
     TreeImage imageOf(const QTreeWidgetItem* item) const;
 
+    // Which items are expanded and which is current, by their labels, so that a tree filled again
+    // from the same description (after a compile) looks as it did.
+    struct ViewState {
+        std::vector<QStringList> expanded;
+        QStringList current;
+        bool empty() const { return expanded.empty() && current.isEmpty(); }
+    };
+    ViewState saveViewState() const;
+    // Expands the items that were expanded and makes the former current item current again (which
+    // selects it through the callback).
+    void restoreViewState(const ViewState& state);
+    QTreeWidgetItem* itemAtPath(const QStringList& path) const;
+
+  signals:
+    // The Delete key was pressed on an item.
+    void deleteRequested();
+
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
 
   private:

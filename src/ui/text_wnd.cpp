@@ -106,6 +106,7 @@ void TextWnd::buildToolBar() {
         return action;
     };
     replaceAction_ = add(tr(" 替 换 ..."), &TextWnd::chooseReplacement);
+    replaceAction_->setObjectName(QStringLiteral("paneReplace"));  // the tree's context menu finds it by name
     hexAction_ = add(tr("查看 Hex"), &TextWnd::showHex);
     fontAction_ = add(tr(" 更改字体的大小 "), &TextWnd::cycleFontSize);
     findAction_ = add(tr("查找..."), &TextWnd::OpenFind);

@@ -136,8 +136,8 @@ TEST_F(AddResourceTest, AddToAnImageWithoutResourcesReachesTheCompiledFile) {
     view->addResource();
     EXPECT_EQ(proposedLanguage, 1033);
     EXPECT_TRUE(sink.errors.empty());
-    EXPECT_EQ(labels(), (QStringList{"RC Data", "RC Data/BLOB (1033)"}));
-    EXPECT_EQ(current(), "RC Data/BLOB (1033)");
+    EXPECT_EQ(labels(), (QStringList{"RC Data", "RC Data/BLOB (English (United States))"}));
+    EXPECT_EQ(current(), "RC Data/BLOB (English (United States))");
     EXPECT_FALSE(view->paneHost()->currentPath().empty());
     EXPECT_TRUE(view->canDeleteResource());
 
@@ -185,20 +185,20 @@ TEST_F(AddResourceTest, DeleteAsksAndSelectsANeighbour) {
     EXPECT_FALSE(view->canDeleteResource());
     view->tree()->setCurrentItem(item("RC Data"));
     EXPECT_FALSE(view->canDeleteResource());
-    view->tree()->setCurrentItem(item("RC Data/101 (2052)"));
+    view->tree()->setCurrentItem(item("RC Data/101 (简体中文 (中国))"));
     ASSERT_TRUE(view->canDeleteResource());
     const std::filesystem::path file = view->paneHost()->currentPath();
 
     view->deleteResource();
     ASSERT_EQ(sink.questions.size(), 1u);
-    EXPECT_NE(sink.questions[0].find("RC Data 101 (2052)"), std::string::npos);
+    EXPECT_NE(sink.questions[0].find("RC Data 101 (简体中文 (中国))"), std::string::npos);
     EXPECT_EQ(labels(), before);
     EXPECT_EQ(testing::readText(document->descriptionPath()), descriptionBefore);
 
     sink.answers = {Answer::kYes};
     view->deleteResource();
-    EXPECT_EQ(current(), "RC Data/102 (2052)");
-    EXPECT_FALSE(labels().contains("RC Data/101 (2052)"));
+    EXPECT_EQ(current(), "RC Data/102 (简体中文 (中国))");
+    EXPECT_FALSE(labels().contains("RC Data/101 (简体中文 (中国))"));
     XmlDocument loaded;
     EXPECT_EQ(onDisk(loaded, id(10), id(101), pb::kLangZhCn), nullptr);
     EXPECT_NE(FindResourceEntry(loaded, id(10), id(102), pb::kLangZhCn), nullptr);
@@ -217,7 +217,7 @@ TEST_F(AddResourceTest, DeleteAsksAndSelectsANeighbour) {
     chooseToAdd({id(10), id(7), pb::kLangZhCn, temp_.write("src/seven", "7")});
     view->addResource();
     EXPECT_EQ(proposedLanguage, pb::kLangZhCn);
-    EXPECT_EQ(current(), "RC Data/7 (2052)");
+    EXPECT_EQ(current(), "RC Data/7 (简体中文 (中国))");
 }
 
 // A resource that is already there is refused with the error dialog; the description, pe.xml, the
@@ -226,7 +226,7 @@ TEST_F(AddResourceTest, DuplicateIsRefusedAndChangesNothing) {
     pb::ImagePlan plan;
     plan.resources.push_back({pb::kRtRcData, u"LOGO", pb::kLangEnUs, pb::bytesOf("logo")});
     open(plan);
-    view->tree()->setCurrentItem(item("RC Data/LOGO (1033)"));
+    view->tree()->setCurrentItem(item("RC Data/LOGO (English (United States))"));
     const std::filesystem::path shown = view->paneHost()->currentPath();
     const QStringList before = labels();
     const std::string descriptionBefore = testing::readText(document->descriptionPath());
@@ -237,7 +237,7 @@ TEST_F(AddResourceTest, DuplicateIsRefusedAndChangesNothing) {
     view->addResource();
     EXPECT_EQ(sink.errors.size(), 1u);
     EXPECT_EQ(labels(), before);
-    EXPECT_EQ(current(), "RC Data/LOGO (1033)");
+    EXPECT_EQ(current(), "RC Data/LOGO (English (United States))");
     EXPECT_EQ(view->paneHost()->currentPath(), shown);
     EXPECT_EQ(testing::readText(document->descriptionPath()), descriptionBefore);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp_ / "work"), {}), filesBefore);
@@ -261,8 +261,8 @@ TEST_F(AddResourceTest, EditFromAPaneRebuildsLater) {
                             pb::kLangEnUs, temp_.write("src/two", "two"), added)
                     .succeeded());
     view->descriptionEdited(added);
-    EXPECT_FALSE(labels().contains("RC Data/2 (1033)"));
-    ASSERT_TRUE(testing::waitUntil([&] { return current() == "RC Data/2 (1033)"; }));
+    EXPECT_FALSE(labels().contains("RC Data/2 (English (United States))"));
+    ASSERT_TRUE(testing::waitUntil([&] { return current() == "RC Data/2 (English (United States))"; }));
     XmlDocument loaded;
     EXPECT_NE(onDisk(loaded, id(10), id(2), pb::kLangEnUs), nullptr);
 }

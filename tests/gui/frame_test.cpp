@@ -179,8 +179,8 @@ TEST_F(FrameTest, OpenSaveAndReopenOfTheProject) {
     frame->resize(900, 600);
     // The stored splitter position survives the window being built before it is shown.
     EXPECT_EQ(frame->view()->splitterPosition(), CKsView::kDefaultSplitterX);
-    auto items =
-        frame->view()->tree()->findItems(QStringLiteral("101 (1031)"), Qt::MatchExactly | Qt::MatchRecursive);
+    auto items = frame->view()->tree()->findItems(QStringLiteral("101 (Deutsch (Deutschland))"),
+                                                  Qt::MatchExactly | Qt::MatchRecursive);
     ASSERT_FALSE(items.isEmpty());
     frame->view()->tree()->setCurrentItem(items.front());
     EXPECT_EQ(frame->view()->paneHost()->kind(), PaneKind::kImage);

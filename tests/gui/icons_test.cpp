@@ -186,7 +186,8 @@ TEST_F(FrameIconsTest, ToolbarAndTreeFollowThePalette) {
     frame->resize(900, 600);
     frame->openPath(importSample());
     ResourceTree* tree = frame->view()->tree();
-    auto items = tree->findItems(QStringLiteral("101 (1031)"), Qt::MatchExactly | Qt::MatchRecursive);
+    auto items =
+        tree->findItems(QStringLiteral("101 (Deutsch (Deutschland))"), Qt::MatchExactly | Qt::MatchRecursive);
     ASSERT_FALSE(items.isEmpty());
     tree->setCurrentItem(items.front());
     tree->collapseAll();

@@ -131,8 +131,8 @@ class PaneHostTest : public testing::IsolatedGuiTest {
 TEST_F(PaneHostTest, TypeItemClosesThePaneAndClearsTheStatusText) {
     QString status = QStringLiteral("unchanged");
     QObject::connect(view.get(), &CKsView::statusMessage, [&](const QString& text) { status = text; });
-    ASSERT_NE(find(QStringLiteral("1000 (1033)")), nullptr);
-    select(find(QStringLiteral("1000 (1033)")));
+    ASSERT_NE(find(QStringLiteral("1000 (English (United States))")), nullptr);
+    select(find(QStringLiteral("1000 (English (United States))")));
     EXPECT_EQ(view->paneHost()->kind(), PaneKind::kText);
     EXPECT_TRUE(status.endsWith(QStringLiteral("UIFILE01000")));
     select(find(QStringLiteral("Bitmap")));
@@ -142,14 +142,14 @@ TEST_F(PaneHostTest, TypeItemClosesThePaneAndClearsTheStatusText) {
 }
 
 TEST_F(PaneHostTest, CommitWritesOnlyModifiedPanesAndReusesTheTextPane) {
-    select(find(QStringLiteral("1000 (1033)")));
+    select(find(QStringLiteral("1000 (English (United States))")));
     ASSERT_NE(textPane, nullptr);
     QWidget* widget = view->paneHost()->activeWidget();
     // Leaving an unedited text entry writes nothing back.
     select(find(QStringLiteral("Bitmap")));
     EXPECT_EQ(textPane->commits, 0);
 
-    select(find(QStringLiteral("1000 (1033)")));
+    select(find(QStringLiteral("1000 (English (United States))")));
     textPane->modified = true;
     EXPECT_TRUE(view->canEdit(EditCommand::kUndo));
     view->edit(EditCommand::kUndo);
@@ -160,7 +160,7 @@ TEST_F(PaneHostTest, CommitWritesOnlyModifiedPanesAndReusesTheTextPane) {
 
     // Showing another text file while the text pane is active keeps the same widget.
     select(find(QStringLiteral("Bitmap")));
-    select(find(QStringLiteral("1000 (1033)")));
+    select(find(QStringLiteral("1000 (English (United States))")));
     QWidget* before = view->paneHost()->activeWidget();
     view->paneHost()->ShowFile(document.get(),
                                pathToUtf8(document->descriptionPath().parent_path() / "STRINGS.XML"), nullptr,
@@ -178,7 +178,7 @@ TEST_F(PaneHostTest, UndoWithNoPaneDoesNothing) {
 }
 
 TEST_F(PaneHostTest, PngBitmapOpensThePngFileInTheImagePane) {
-    select(find(QStringLiteral("102 (1033)")));
+    select(find(QStringLiteral("102 (English (United States))")));
     EXPECT_EQ(view->paneHost()->kind(), PaneKind::kImage);
     EXPECT_EQ(view->paneHost()->currentPath().filename(), "Bitmap00102.png");
     EXPECT_TRUE(std::filesystem::exists(view->paneHost()->currentPath()));
@@ -198,7 +198,7 @@ TEST_F(PaneHostTest, StoredNamesLeavingTheFolderAreRefused) {
 // Edits that cannot be written are shown as an error and stop whatever needs the files: the pane
 // stays with its edits, the compile does not run, the save does not write.
 TEST_F(PaneHostTest, AFailedCommitStopsSelectionCompileAndSave) {
-    select(find(QStringLiteral("1000 (1033)")));
+    select(find(QStringLiteral("1000 (English (United States))")));
     ASSERT_NE(textPane, nullptr);
     textPane->modified = true;
     textPane->commitResult = HResult{static_cast<std::int32_t>(0x80070005u)};

@@ -79,9 +79,9 @@ TEST_F(ViewTest, LabelsUseDisplayNamesEveryLanguageAndDistinctStringLanguages) {
     open(projectWith(kHandMadeDescription));
     EXPECT_EQ(topLabels(), (QStringList{"Bitmap", "PNG", "13", "String Table", "Manifest"}));
     // One item per language of a resource; a resource without languages adds nothing.
-    EXPECT_EQ(childLabels("Bitmap"), (QStringList{"101 (1033)", "101 (2052)"}));
+    EXPECT_EQ(childLabels("Bitmap"), (QStringList{"101 (English (United States))", "101 (简体中文 (中国))"}));
     EXPECT_EQ(childLabels("PNG"), QStringList{"LOGO (eng)"});
-    EXPECT_EQ(childLabels("String Table"), (QStringList{"1033", "2052"}));
+    EXPECT_EQ(childLabels("String Table"), (QStringList{"English (United States)", "简体中文 (中国)"}));
     EXPECT_EQ(view->tree()->imageOf(view->tree()->topLevelItem(0)), TreeImage::kClosed);
     EXPECT_EQ(view->tree()->imageOf(view->tree()->topLevelItem(2)), TreeImage::kEntry);
 }
@@ -96,7 +96,8 @@ TEST_F(ViewTest, SampleImportFillsTheTreeInDescriptionOrder) {
     EXPECT_EQ(labels.removeDuplicates(), 0);
     QStringList bitmaps = childLabels("Bitmap");
     EXPECT_EQ(bitmaps.filter(QRegularExpression("^101 ")),
-              (QStringList{"101 (1031)", "101 (1033)", "101 (2052)"}));
+              (QStringList{"101 (Deutsch (Deutschland))", "101 (English (United States))",
+                           "101 (简体中文 (中国))"}));
     QStringList languages = childLabels("String Table");
     EXPECT_EQ(languages.removeDuplicates(), 0);
     EXPECT_FALSE(languages.isEmpty());
@@ -118,7 +119,8 @@ TEST_F(ViewTest, EveryLanguageOfAResourceOpensItsOwnFile) {
     open(project);
 
     EXPECT_EQ(childLabels("RC Data"),
-              (QStringList{"ONLY_ONE (1033)", "101 (1031)", "101 (1033)", "101 (2052)"}));
+              (QStringList{"ONLY_ONE (English (United States))", "101 (Deutsch (Deutschland))",
+                           "101 (English (United States))", "101 (简体中文 (中国))"}));
     QTreeWidgetItem* type = view->tree()->topLevelItem(0);
     ASSERT_EQ(type->childCount(), 4);
     for (int i = 0; i < 3; ++i) {

@@ -235,6 +235,11 @@ HResult CResCompiler::ProcessXML(const std::filesystem::path& peXmlPath) {
         RecordError(false, kSource, __LINE__, hr);
         return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {shownPath});
     }
+    return ProcessDescription(document, shownPath);
+}
+
+HResult CResCompiler::ProcessDescription(const XmlDocument& document, const std::string& shownPath) {
+    root_.reset();
     const XmlElement* top = document.documentNode()->next();
     if (!top || !iequalsAscii(top->name(), "Directory")) {
         ReportMessage(false, kSource, __LINE__, "pe.xml 的根元素必须是 Directory。");

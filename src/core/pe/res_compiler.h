@@ -22,6 +22,7 @@
 
 namespace kestrel {
 
+class XmlDocument;
 class XmlElement;
 
 // Writes little-endian fields into a buffer that was sized beforehand, so that an output laid out
@@ -115,6 +116,8 @@ class CResCompiler {
     // Named_Entries entries carrying a Name followed by ID_Entries entries carrying an ID, and an
     // entry has a Directory child exactly when it says Directory='1'.
     HResult ProcessXML(const std::filesystem::path& peXmlPath);
+    // The same for a description already loaded; `shownPath` names it in messages.
+    HResult ProcessDescription(const XmlDocument& document, const std::string& shownPath);
 
     // Lays out the whole resource section for a section at `sectionRva` into `section`. Resource
     // data starts on 8-byte boundaries; tables, names and data entries are 4-byte aligned.

@@ -65,6 +65,12 @@ HResult ResourceLookup::open(Bytes file) {
     return kOk;
 }
 
+void ResourceLookup::openSection(Bytes section, std::uint32_t sectionRva) {
+    image_ = PeImage{};
+    reader_ = ResourceReader(section, sectionRva);
+    open_ = true;
+}
+
 std::vector<ResourceKey> ResourceLookup::keysOf(std::uint32_t directoryOffset) const {
     std::vector<ResourceKey> keys;
     auto dir = reader_.directory(directoryOffset);

@@ -83,6 +83,8 @@ class ResourceLookup {
     // Parses the image (it must stay alive while the lookup is used). E_FAIL when the image is not
     // a valid PE32 image or has no resource section.
     HResult open(Bytes file);
+    // Looks up the resources of a bare resource section (it must stay alive) laid out for `sectionRva`.
+    void openSection(Bytes section, std::uint32_t sectionRva);
     bool isOpen() const { return open_; }
 
     std::vector<ResourceKey> types() const;

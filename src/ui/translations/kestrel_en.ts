@@ -310,6 +310,14 @@ Do you want to choose a different destination?</translation>
 <context>
     <name>kestrel::ui::CKsFrame</name>
     <message>
+        <source>导出(&amp;E)...</source>
+        <translation>&amp;Export...</translation>
+    </message>
+    <message>
+        <source>全部导出(&amp;L)...</source>
+        <translation>Export A&amp;ll...</translation>
+    </message>
+    <message>
         <source>当前窗格的更改未能写入文件。<byte value="xd"/>
 <byte value="xd"/>
 放弃这些更改并关闭吗？</source>
@@ -492,6 +500,58 @@ Remove the signature?</translation>
 </context>
 <context>
     <name>kestrel::ui::CKsView</name>
+    <message>
+        <source>导出资源</source>
+        <translation>Export Resource</translation>
+    </message>
+    <message>
+        <source>导出到文件夹</source>
+        <translation>Export to Folder</translation>
+    </message>
+    <message>
+        <source>已导出 %d 个文件到 %s</source>
+        <translation>Exported %d files to %s</translation>
+    </message>
+    <message>
+        <source>有些资源未能完整导出：<byte value="xd"/>
+<byte value="xd"/>
+%s</source>
+        <translation>Some resources could not be exported whole:<byte value="xd"/>
+<byte value="xd"/>
+%s</translation>
+    </message>
+    <message>
+        <source>导出(&amp;E)...</source>
+        <translation>&amp;Export...</translation>
+    </message>
+    <message>
+        <source>全部导出(&amp;L)...</source>
+        <translation>Export A&amp;ll...</translation>
+    </message>
+    <message>
+        <source>替换(&amp;R)...</source>
+        <translation>&amp;Replace...</translation>
+    </message>
+    <message>
+        <source>删除资源(&amp;D)</source>
+        <translation>&amp;Delete Resource</translation>
+    </message>
+    <message>
+        <source>添加资源(&amp;A)...</source>
+        <translation>&amp;Add Resource...</translation>
+    </message>
+    <message>
+        <source>十六进制查看(&amp;H)</source>
+        <translation>View as &amp;Hex</translation>
+    </message>
+    <message>
+        <source>用外部编辑器编辑(&amp;X)</source>
+        <translation>Edit in E&amp;xternal Editor</translation>
+    </message>
+    <message>
+        <source>复制名称(&amp;C)</source>
+        <translation>&amp;Copy Name</translation>
+    </message>
     <message>
         <source>未能建立文件 %s</source>
         <translation>Could not create the file %s</translation>
@@ -1134,6 +1194,13 @@ Are you sure?</translation>
     <message>
         <source>新语言不能与复制的语言相同。</source>
         <translation>The new language cannot be the language copied.</translation>
+    </message>
+</context>
+<context>
+    <name>kestrel::ui::LanguageNames</name>
+    <message>
+        <source>语言中立</source>
+        <translation>Language neutral</translation>
     </message>
 </context>
 </TS>
