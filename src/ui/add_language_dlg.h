@@ -22,9 +22,6 @@ struct AddLanguageRequest {
 // shown by its number alone.
 QString languageLabel(std::uint16_t language);
 
-// The languages the list offers for a new language, in the order shown.
-const std::vector<std::uint16_t>& knownLanguages();
-
 class CAddLanguageDlg : public QDialog {
     Q_OBJECT
 

@@ -456,30 +456,6 @@ fs::path destinationOf(const fs::path& peFile, const fs::path& output) {
     return error ? destination : absolute;
 }
 
-// The import's notes (the box about bit-field bitmaps kept as .BMP files) speak of a working folder
-// the caller of a one-shot edit never sees, and a successful edit prints nothing: while the file is
-// imported, notes are dropped; errors and questions go on to the sink the program installed.
-class ImportNotesDropped final : public UiSink {
-  public:
-    ImportNotesDropped() : outer_(uiSink()) { setUiSink(this); }
-    ~ImportNotesDropped() override { setUiSink(&outer_); }
-    ImportNotesDropped(const ImportNotesDropped&) = delete;
-    ImportNotesDropped& operator=(const ImportNotesDropped&) = delete;
-
-    void message(std::string_view text, std::string_view caption, MessageIcon icon) override {
-        if (icon != MessageIcon::kNone) outer_.message(text, caption, icon);
-    }
-    Answer ask(std::string_view text, std::string_view caption, Buttons buttons, int defaultButton,
-               MessageIcon icon) override {
-        return outer_.ask(text, caption, buttons, defaultButton, icon);
-    }
-    int showError() override { return outer_.showError(); }
-    void busy(bool on) override { outer_.busy(on); }
-
-  private:
-    UiSink& outer_;
-};
-
 // The resources of `image` (the bytes of `peFile`) into `folder` with the headers: the sections and
 // the overlay stay in `image`, from which the compile copies them. The resource files are named as
 // the whole import names them, so both routes describe the resources alike.
@@ -521,7 +497,7 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
     }
     const Bytes original = given ? *given : read.bytes();
     {
-        ImportNotesDropped quiet;
+        NotesDropped quiet;
         HResult hr = route == EditRoute::kResourcesOnly ? importResources(peFile, original, folder)
                                                         : DecompileFile(peFile, folder, projectPath);
         if (hr.failed()) return hr;

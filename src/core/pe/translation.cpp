@@ -353,29 +353,6 @@ std::string hexId(std::uint32_t id) {
 
 // --- Working folders -------------------------------------------------------------------------------
 
-// The import's notes (the box about bit-field bitmaps kept as .BMP files) speak of a working folder
-// the user never sees; errors and questions go on to the sink the program installed.
-class ImportNotesDropped final : public UiSink {
-  public:
-    ImportNotesDropped() : outer_(uiSink()) { setUiSink(this); }
-    ~ImportNotesDropped() override { setUiSink(&outer_); }
-    ImportNotesDropped(const ImportNotesDropped&) = delete;
-    ImportNotesDropped& operator=(const ImportNotesDropped&) = delete;
-
-    void message(std::string_view text, std::string_view caption, MessageIcon icon) override {
-        if (icon != MessageIcon::kNone) outer_.message(text, caption, icon);
-    }
-    Answer ask(std::string_view text, std::string_view caption, Buttons buttons, int defaultButton,
-               MessageIcon icon) override {
-        return outer_.ask(text, caption, buttons, defaultButton, icon);
-    }
-    int showError() override { return outer_.showError(); }
-    void busy(bool on) override { outer_.busy(on); }
-
-  private:
-    UiSink& outer_;
-};
-
 bool isStringFileInfo(std::u16string_view key) {
     constexpr std::u16string_view kKey = u"StringFileInfo";
     if (key.size() != kKey.size()) return false;
@@ -416,7 +393,7 @@ HResult openWorkspace(const fs::path& input, Workspace& work) {
         }
         work.folder = work.temporary.path() / "work";
         fs::path projectPath;
-        ImportNotesDropped quiet;
+        NotesDropped quiet;
         if (HResult hr = DecompileFile(input, work.folder, projectPath); hr.failed()) return hr;
     }
     work.descriptionPath = work.folder / std::string(kDescriptionFileName);

@@ -60,6 +60,31 @@ void setConsoleErrorPrinter(ConsoleErrorPrinter printer);
 UiSink& uiSink();
 void setUiSink(UiSink* sink);
 
+// While alive, drops plain notes (messages without an icon) and passes errors, warnings and questions
+// on to the sink that was installed before it. An import run inside another operation uses it: its
+// notes (the box about bit-field bitmaps kept as .BMP files) speak of a working folder the caller
+// never sees.
+class NotesDropped final : public UiSink {
+  public:
+    NotesDropped() : outer_(uiSink()) { setUiSink(this); }
+    ~NotesDropped() override { setUiSink(&outer_); }
+    NotesDropped(const NotesDropped&) = delete;
+    NotesDropped& operator=(const NotesDropped&) = delete;
+
+    void message(std::string_view text, std::string_view caption, MessageIcon icon) override {
+        if (icon != MessageIcon::kNone) outer_.message(text, caption, icon);
+    }
+    Answer ask(std::string_view text, std::string_view caption, Buttons buttons, int defaultButton,
+               MessageIcon icon) override {
+        return outer_.ask(text, caption, buttons, defaultButton, icon);
+    }
+    int showError() override { return outer_.showError(); }
+    void busy(bool on) override { outer_.busy(on); }
+
+  private:
+    UiSink& outer_;
+};
+
 // The product name shown as caption.
 inline constexpr std::string_view kAppName = "Kestrel";
 
