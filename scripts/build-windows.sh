@@ -76,13 +76,21 @@ fi
 # --- The programs -----------------------------------------------------------------------------------
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DKESTREL_MINGW_PREFIX="$prefix" \
-    -DKESTREL_QT=OFF -DKESTREL_SIGNING=OFF -DKESTREL_TESTS=$with_tests \
+    -DKESTREL_QT=OFF -DKESTREL_SIGNING=OFF -DKESTREL_TESTS=OFF \
     -DZLIB_LIBRARY=/usr/$triplet/lib/libz.a -DZLIB_INCLUDE_DIR=/usr/$triplet/include
-targets=(kestrel kestrel-rcedit)
+cmake --build "$build" -j"$jobs" --target kestrel kestrel-rcedit
+
+# The test programs are built apart without optimisation: that compiles in half the time, and
+# g++ 12's optimiser reports false overflows in inlined library code of some tests.
 if [ "$with_tests" = ON ]; then
-    targets+=($(cmake --build "$build" --target help | sed -n 's/^\(tests_[a-z_]*\): .*/\1/p'))
+    tests_build=${KESTREL_WINDOWS_TESTS_BUILD:-$root/build/windows-tests}
+    cmake -S "$root" -B "$tests_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 \
+        -DCMAKE_C_FLAGS_DEBUG=-O0 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+        -DKESTREL_MINGW_PREFIX="$prefix" -DKESTREL_QT=OFF -DKESTREL_SIGNING=OFF -DKESTREL_TESTS=ON \
+        -DZLIB_LIBRARY=/usr/$triplet/lib/libz.a -DZLIB_INCLUDE_DIR=/usr/$triplet/include
+    mapfile -t test_targets < <(cmake --build "$tests_build" --target help | sed -n 's/^\(tests_[a-z_]*\): .*/\1/p')
+    cmake --build "$tests_build" -j"$jobs" --target "${test_targets[@]}"
 fi
-cmake --build "$build" -j"$jobs" --target "${targets[@]}"
 
 # --- Import check with our own PE reader (a native build of the small tool) ---------------------------
 native=${KESTREL_NATIVE_BUILD:-$root/build/debug}

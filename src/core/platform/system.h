@@ -16,7 +16,8 @@ namespace kestrel {
 // the UTF-16 command line, so that names in any script arrive intact; elsewhere they are argv.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
-// Makes the console show the program's UTF-8 output (Windows consoles default to an OEM code page).
+// Makes the console show the program's UTF-8 output (Windows consoles default to an OEM code page)
+// and standard output and error write "\n" line ends unchanged (no "\r\n" on Windows).
 void PrepareConsole();
 
 // An environment variable as UTF-8; nothing when it is unset.

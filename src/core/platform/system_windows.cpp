@@ -1,4 +1,5 @@
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 // After windows.h, which it builds on.
@@ -73,6 +74,10 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 void PrepareConsole() {
     ::SetConsoleOutputCP(CP_UTF8);
     ::SetConsoleCP(CP_UTF8);
+    // Lines end in "\n" as on Linux, so that reports (/Diff, --json) are the same bytes everywhere;
+    // consoles show them alike.
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    ::_setmode(::_fileno(stderr), _O_BINARY);
 }
 
 std::optional<std::string> EnvironmentVariable(std::string_view name) {
