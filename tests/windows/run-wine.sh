@@ -25,6 +25,8 @@ while [ $# -gt 0 ]; do
     shift
 done
 
+source "$root/scripts/common.sh"
+ensure_packages wine64 || exit 1
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 [ -x "$wine" ] || { echo "FAILED: wine64 is not installed" >&2; exit 1; }
 for program in "$native/kestrel" "$native/kestrel-rcedit" "$native/make-sample" "$windows/kestrel.exe" \
