@@ -7,9 +7,20 @@ int main(int argc, char** argv) {
     return kestrel::ui::runGuiProgram(argc, argv);
 }
 #else
+#include <string>
+#include <vector>
+
 #include "app/cli_program.h"
+#include "core/platform/system.h"
 
 int main(int argc, char** argv) {
-    return kestrel::runCommandLineProgram(argc, argv);
+    // The arguments as UTF-8 (on Windows from the UTF-16 command line, so that any name arrives).
+    kestrel::PrepareConsole();
+    std::vector<std::string> arguments = kestrel::ProgramArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    return kestrel::runCommandLineProgram(static_cast<int>(arguments.size()), pointers.data());
 }
 #endif

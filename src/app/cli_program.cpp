@@ -1,7 +1,5 @@
 #include "app/cli_program.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -21,6 +19,7 @@
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
+#include "core/platform/system.h"
 #include "core/platform/text.h"
 #include "core/platform/ui_sink.h"
 
@@ -34,11 +33,6 @@ std::filesystem::path compileDescriptionPath(const std::string& output) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) path /= "pe.xml";
     return path;
-}
-
-bool environmentSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
 }
 
 int compile(const CKsCommandLineInfo& commandLine, const std::filesystem::path& file) {
@@ -231,16 +225,12 @@ int runFileOperation(const CKsCommandLineInfo& commandLine) {
     return commandLine.compile ? compile(commandLine, file) : decompile(commandLine, file);
 }
 
-bool displayAvailable() {
-    return environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY") ||
-           environmentSet("QT_QPA_PLATFORM");
-}
-
 std::filesystem::path guiProgramPath(const std::filesystem::path& program) {
     const std::filesystem::path folder = program.parent_path();
     for (const std::filesystem::path& candidate :
-         {folder / kGuiProgramName, folder.parent_path() / "lib" / "kestrel" / kGuiProgramName}) {
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+         {folder / ExecutableFileName(kGuiProgramName),
+          folder.parent_path() / "lib" / "kestrel" / ExecutableFileName(kGuiProgramName)}) {
+        if (IsExecutableFile(candidate)) return candidate;
     }
     return {};
 }
@@ -268,26 +258,22 @@ int runCommandLineProgram(int argc, char** argv) {
         return runFileOperation(commandLine);
     }
     // Without a display the window could not open; say what the program can do instead.
-    if (!displayAvailable()) {
+    if (!DesktopAvailable()) {
         printUsageError("no command-line operation given, and no display for the window");
         return kExitUsage;
     }
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    const std::filesystem::path gui = error ? std::filesystem::path() : guiProgramPath(self);
+    const std::filesystem::path self = CurrentProgramPath();
+    const std::filesystem::path gui = self.empty() ? std::filesystem::path() : guiProgramPath(self);
     if (gui.empty()) {
         printUsageError("no command-line operation given (the desktop interface, " +
                         std::string(kGuiProgramName) + ", is not installed)");
         return kExitUsage;
     }
-    std::vector<char*> guiArguments;
-    std::string guiName = gui.string();
-    guiArguments.push_back(guiName.data());
+    std::vector<std::string> guiArguments{pathToUtf8(gui)};
     for (int i = 1; i < argc; ++i)
-        guiArguments.push_back(argv[i]);
-    guiArguments.push_back(nullptr);
-    ::execv(gui.c_str(), guiArguments.data());
-    std::fprintf(stderr, "kestrel: cannot start %s\n", gui.c_str());
+        guiArguments.emplace_back(argv[i]);
+    ReplaceProcess(gui, guiArguments);
+    std::fprintf(stderr, "kestrel: cannot start %s\n", pathToUtf8(gui).c_str());
     return kExitFailure;
 }
 

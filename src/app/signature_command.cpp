@@ -1,7 +1,5 @@
 #include "app/signature_command.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -15,6 +13,7 @@
 #include "core/pe/one_shot_edit.h"
 #include "core/platform/files.h"
 #include "core/platform/paths.h"
+#include "core/platform/system.h"
 #include "core/sign/authenticode.h"
 
 namespace kestrel {
@@ -345,8 +344,8 @@ int runEditCommand(const CKsCommandLineInfo& commandLine) {
     // The edit goes to a temporary file beside the target; the target is replaced only once the
     // signature is removed or made.
     const fs::path edited =
-        destination.parent_path() /
-        ("." + destination.filename().string() + ".kestrel-edit-" + std::to_string(::getpid()) + ".tmp");
+        destination.parent_path() / pathFromUtf8("." + pathToUtf8(destination.filename()) + ".kestrel-edit-" +
+                                                 std::to_string(CurrentProcessId()) + ".tmp");
     std::vector<std::byte> image;
     const HResult editResult = editTo(edited);
     const bool readBack = editResult.succeeded() && ReadWholeFile(edited, image).succeeded();

@@ -2,11 +2,12 @@
 #include <string>
 #include <vector>
 
+#include "core/platform/system.h"
 #include "rcedit/rcedit_program.h"
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.emplace_back(argv[i]);
+    kestrel::PrepareConsole();
+    std::vector<std::string> arguments = kestrel::ProgramArguments(argc, argv);
+    if (!arguments.empty()) arguments.erase(arguments.begin());
     return kestrel::runRceditProgram(arguments);
 }

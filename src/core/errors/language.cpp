@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <string>
 #include <vector>
+
+#include "core/platform/system.h"
 
 namespace kestrel {
 
@@ -40,6 +43,11 @@ Language ChooseLanguage(std::string_view setting, EnvironmentLookup getenv) {
         const char* value = getenv(name);
         if (value != nullptr && *value != '\0')
             return StartsWithEnglish(value) ? Language::kEnglish : Language::kChinese;
+    }
+    // Without locale variables, a system with a language setting of its own (Windows) decides.
+    if (getenv == ProcessEnvironment) {
+        if (const std::string system = SystemUiLanguage(); !system.empty())
+            return StartsWithEnglish(system) ? Language::kEnglish : Language::kChinese;
     }
     return Language::kChinese;
 }

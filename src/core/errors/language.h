@@ -17,7 +17,8 @@ const char* ProcessEnvironment(const char* name);
 // `setting`: the value of the setting General/Language ("" when absent). A non-empty setting
 // decides: starting with "en" (any case) -> English, anything else ("zh", ...) -> Chinese.
 // Otherwise the first non-empty of LANGUAGE, LC_ALL, LC_MESSAGES, LANG decides the same way
-// (C, C.UTF-8, POSIX, zh_CN.UTF-8, ... -> Chinese). Nothing set -> Chinese.
+// (C, C.UTF-8, POSIX, zh_CN.UTF-8, ... -> Chinese). Nothing set -> the user's interface language
+// where the system has one (Windows; with the process environment only), else Chinese.
 Language ChooseLanguage(std::string_view setting, EnvironmentLookup getenv = ProcessEnvironment);
 
 // Process-wide; Chinese until set.

@@ -4,6 +4,7 @@
 
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
+#include "core/platform/system.h"
 
 namespace kestrel {
 
@@ -95,14 +96,6 @@ std::optional<std::string_view> find(std::span<const TableEntry> table, std::uin
     return std::nullopt;
 }
 
-// strerror_r comes in two shapes; both end up here.
-[[maybe_unused]] const char* errorText(int result, const char* buffer) {
-    return result == 0 ? buffer : nullptr;
-}
-[[maybe_unused]] const char* errorText(const char* result, const char*) {
-    return result;
-}
-
 }  // namespace
 
 std::optional<std::string_view> ProgramMessageText(HResult code) {
@@ -115,10 +108,9 @@ std::optional<std::string> SystemMessageText(HResult code) {
     if (isErrnoCode(code)) {
         int err = static_cast<int>(code.value() & 0xFFFu);
         if (err == 0) return std::nullopt;  // would read "Success"
-        char buffer[256] = {};
-        const char* text = errorText(strerror_r(err, buffer, sizeof buffer), buffer);
-        if (text == nullptr || *text == '\0') return std::nullopt;
-        return std::string(text) + "\r\n";
+        const std::string text = ErrorNumberText(err);
+        if (text.empty()) return std::nullopt;
+        return text + "\r\n";
     }
     return std::nullopt;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/platform/files.h"
+#include "core/platform/paths.h"
 
 namespace kestrel {
 
@@ -325,13 +326,13 @@ bool HasPngSignature(Bytes bytes) {
 }
 
 std::filesystem::path replaceLastThree(const std::filesystem::path& path, std::string_view extension) {
-    std::string text = path.native();
+    std::string text = pathToUtf8(path);
     if (text.size() <= 4) return {};
     for (std::size_t i = text.size() - 3; i < text.size(); ++i) {
         if (static_cast<unsigned char>(text[i]) >= 0x80 || text[i] == '/') return {};
     }
     text.replace(text.size() - 3, 3, extension);
-    return std::filesystem::path(text);
+    return pathFromUtf8(text);
 }
 
 HResult WritePng(const ImageRecord& record, std::vector<std::byte>& out, const PngWriteSettings& settings) {

@@ -69,7 +69,7 @@ class FileReader {
     HResult readAt(std::uint64_t offset, std::span<std::byte> into);
 
   private:
-    int fd_ = -1;
+    std::intptr_t handle_ = -1;  // a descriptor, or a Windows handle
     std::uint64_t size_ = 0;
 };
 
@@ -98,12 +98,12 @@ class OutputFile {
     // Closes the file; reports errors of the final close (some file systems report a full disk
     // only there).
     HResult close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return handle_ != -1; }
     const fs::path& path() const { return path_; }
     std::uint64_t written() const { return written_; }
 
   private:
-    int fd_ = -1;
+    std::intptr_t handle_ = -1;  // a descriptor, or a Windows handle
     fs::path path_;
     std::uint64_t written_ = 0;
 };
@@ -147,8 +147,9 @@ inline HResult WriteFileAtomic(const fs::path& target, std::string_view text) {
 // Copies `source` over `target` atomically (temporary file in the target's folder, then rename).
 HResult CopyFileAtomic(const fs::path& source, const fs::path& target);
 
-// A private folder made under the system's temporary folder ($TMPDIR, else /tmp) with a unique
-// name and mode 0700, removed with everything in it when the object goes.
+// A private folder made under the system's temporary folder ($TMPDIR, else /tmp; GetTempPathW on
+// Windows) with a unique name, open to its owner only (mode 0700, or an owner-only access list), removed with
+// everything in it when the object goes.
 class TemporaryFolder {
   public:
     TemporaryFolder() = default;

@@ -129,8 +129,9 @@ HResult resolveStored(const fs::path& folder, std::string_view storedName, fs::p
         std::optional<fs::path> best;
         for (fs::directory_iterator it(result, ec), end; !ec && it != end; it.increment(ec)) {
             const fs::path& candidate = it->path();
-            if (!wanted.matches(candidate.filename().native())) continue;
-            if (!best || candidate.filename().native() < best->filename().native()) best = candidate;
+            const std::string name = pathToUtf8(candidate.filename());
+            if (!wanted.matches(name)) continue;
+            if (!best || name < pathToUtf8(best->filename())) best = candidate;
         }
         if (best) {
             result = std::move(*best);
@@ -204,6 +205,18 @@ std::string baseNameOf(std::string_view path) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
+#ifdef _WIN32
+// Windows names are UTF-16; a lone surrogate in one travels as its WTF-8 form and comes back.
+std::string pathToUtf8(const fs::path& path) {
+    const std::wstring& native = path.native();
+    return utf16ToUtf8(std::u16string(native.begin(), native.end()));
+}
+
+fs::path pathFromUtf8(std::string_view text) {
+    const std::u16string units = utf8ToUtf16(text);
+    return fs::path(std::wstring(units.begin(), units.end()));
+}
+#else
 std::string pathToUtf8(const fs::path& path) {
     // POSIX paths are byte strings; we keep them as UTF-8 (or whatever bytes they hold).
     return path.native();
@@ -212,5 +225,6 @@ std::string pathToUtf8(const fs::path& path) {
 fs::path pathFromUtf8(std::string_view text) {
     return fs::path(std::string(text));
 }
+#endif
 
 }  // namespace kestrel

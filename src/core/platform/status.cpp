@@ -26,7 +26,9 @@ std::uint32_t win32FromErrno(int err, const std::filesystem::path* path) {
         case ENFILE:
             return win32::kTooManyOpenFiles;
         case EBUSY:
+#ifdef ETXTBSY
         case ETXTBSY:
+#endif
             return win32::kSharingViolation;
         case EEXIST: {
             std::error_code ec;
@@ -36,7 +38,9 @@ std::uint32_t win32FromErrno(int err, const std::filesystem::path* path) {
         case EINVAL:
             return win32::kInvalidParameter;
         case ENOSPC:
+#ifdef EDQUOT  // not in the Windows C runtime
         case EDQUOT:
+#endif
             return win32::kDiskFull;
         case ENOTEMPTY:
             return win32::kDirNotEmpty;

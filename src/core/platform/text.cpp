@@ -1,9 +1,9 @@
 #include "core/platform/text.h"
 
-#include <iconv.h>
-
 #include <cerrno>
 #include <cstdint>
+
+#include "core/platform/iconv_compat.h"
 
 namespace kestrel {
 

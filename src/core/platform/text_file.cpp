@@ -1,7 +1,5 @@
 #include "core/platform/text_file.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -12,6 +10,8 @@
 
 #include "core/errors/errors.h"
 #include "core/platform/byte_reader.h"
+#include "core/platform/iconv_compat.h"
+#include "core/platform/paths.h"
 #include "core/platform/text.h"
 
 namespace kestrel {
@@ -475,7 +475,7 @@ void reportUnencodable(std::u16string_view text, std::size_t index, std::string_
 }  // namespace
 
 bool prefersUtf16(const std::filesystem::path& path) {
-    const std::string extension = path.extension().string();
+    const std::string extension = pathToUtf8(path.extension());
     constexpr std::string_view kIni = ".ini";
     return std::equal(extension.begin(), extension.end(), kIni.begin(), kIni.end(),
                       [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });

@@ -1,11 +1,11 @@
 #include "core/platform/ui_sink.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdio>
 #include <iostream>
 #include <string>
+
+#include "core/platform/system.h"
 
 namespace kestrel {
 
@@ -99,7 +99,7 @@ Answer ConsoleUiSink::ask(std::string_view text, std::string_view caption, Butto
     if (defaultButton < 0 || defaultButton >= buttonCount(buttons)) defaultButton = 0;
     Answer fallback = buttonAnswer(buttons, defaultButton);
     message(text, caption, icon);
-    if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO)) {
+    if (!StandardStreamsInteractive()) {
         std::fprintf(stderr, "(%s)\n", answerLabel(fallback));
         return fallback;
     }

@@ -1,0 +1,20 @@
+// The system calls behind files.cpp, one implementation per system (files_posix.cpp,
+// files_windows.cpp).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "core/platform/status.h"
+
+namespace kestrel::native {
+
+// Closes a descriptor or handle held by FileReader or OutputFile.
+void closeFile(std::intptr_t handle);
+
+// Puts the finished file `replacement` in place of `target` in one step. An existing target that
+// we may not write to is refused with 0x80070005 and left as it was; the replacement takes over
+// the target's permissions.
+HResult replaceFile(const std::filesystem::path& replacement, const std::filesystem::path& target);
+
+}  // namespace kestrel::native
