@@ -38,5 +38,5 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libpng-dev zlib1g-dev libssl-de
     libbenchmark-dev clang-14 libclang-rt-14-dev ccache qt6-base-dev qt6-translations-l10n libqt6svg6
     qt6-tools-dev qt6-l10n-tools fonts-wqy-microhei libstb-dev)
 TEST_PACKAGES=(python3 python3-pefile imagemagick clang-format time binutils-mingw-w64-i686
-    binutils-mingw-w64-x86-64 groff-base desktop-file-utils appstream bash-completion osslsigncode openssl)
+    binutils-mingw-w64-x86-64 groff-base desktop-file-utils appstream bash-completion osslsigncode openssl gettext icoutils)
 STATIC_PACKAGES=(clang-tidy-14 cppcheck)
