@@ -36,9 +36,12 @@ if [ ! -f "$prefix/lib/libpng.a" ]; then
     mkdir -p "$work" "$prefix/include" "$prefix/lib"
     if ! (cd "$work" && apt-get source --download-only libpng1.6); then
         # Source packages need a deb-src entry; add one for the configured Debian archive.
-        list=/etc/apt/sources.list.d/kestrel-deb-src.sources
-        sed -n '/^Types: deb$/,/^$/p' /etc/apt/sources.list.d/debian.sources |
-            sed 's/^Types: deb$/Types: deb-src/' >"$list"
+        if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+            sed -n '/^Types: deb$/,/^$/p' /etc/apt/sources.list.d/debian.sources |
+                sed 's/^Types: deb$/Types: deb-src/' >/etc/apt/sources.list.d/kestrel-deb-src.sources
+        else
+            sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >/etc/apt/sources.list.d/kestrel-deb-src.list
+        fi
         apt-get update || true
         (cd "$work" && apt-get source --download-only libpng1.6)
     fi
