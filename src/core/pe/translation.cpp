@@ -1,8 +1,9 @@
 #include "core/pe/translation.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <map>
 #include <set>
 #include <system_error>
@@ -685,12 +686,18 @@ std::vector<PoEntry> catalogEntries(const Catalog& catalog, std::uint16_t langua
     return entries;
 }
 
+// The current time in UTC as PO headers write it, from the calendar arithmetic of <chrono> (the same
+// on every system, with no thread-unsafe gmtime).
 std::string creationDate() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
+    using namespace std::chrono;
+    const auto now = floor<minutes>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss<minutes> time{now - day};
     char text[32] = {};
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M+0000", &utc);
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d+0000", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()));
     return text;
 }
 
