@@ -164,7 +164,7 @@ TEST_F(AddResourceTest, APngAddedAsAnIconGroupBringsEverySize) {
     chooseToAdd({parseResourceType("Icon Group").value(), parseResourceName("1").value(), 1033, png});
     view->addResource();
     EXPECT_TRUE(sink.errors.empty());
-    EXPECT_EQ(current(), "Icon Group/1 (1033)");
+    EXPECT_EQ(current(), "Icon Group/1 (English (United States))");
     EXPECT_EQ(labels().filter(QStringLiteral("Icon/")).size(), 8);
 }
 
