@@ -335,7 +335,8 @@ bool CKsCommandLineInfo::parseTranslationParam(std::string_view argument, bool i
 }
 
 std::string CKsCommandLineInfo::translationUsageProblem() const {
-    if (!exportPo && !importPo) return "--language and --source-language need /ExportPo or /ImportPo (--language also /Extract)";
+    if (!exportPo && !importPo)
+        return "--language and --source-language need /ExportPo or /ImportPo (--language also /Extract)";
     if (exportPo && importPo) return "/ExportPo and /ImportPo cannot be combined";
     const char* operation = exportPo ? "/ExportPo" : "/ImportPo";
     if (compile || decompile || edit || diff || json || signing.any() || hasSetFlags() || hasQueries() ||

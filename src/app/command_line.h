@@ -107,8 +107,8 @@ struct CKsCommandLineInfo {
     // open a window.
     bool isCommandLineOperation() const {
         return compile || decompile || edit || diff || json || exportPo || importPo || language ||
-               sourceLanguage || hasSetFlags() || hasQueries() || stringLanguage.has_value() || signing.any() ||
-               extraction.extract || extraction.type || extraction.name;
+               sourceLanguage || hasSetFlags() || hasQueries() || stringLanguage.has_value() ||
+               signing.any() || extraction.extract || extraction.type || extraction.name;
     }
     bool hasSetFlags() const {
         return setIcon || setFileVersion || setProductVersion || !setVersionStrings.empty() ||

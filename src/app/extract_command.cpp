@@ -86,7 +86,8 @@ std::string extractUsageText() {
            "      menus and accelerators as .rc scripts, message tables as .mc, manifests as\n"
            "      .manifest, other data by its content (.png, .gif, .avi, ...) or as .bin;\n"
            "      --type takes a number (14) or a usual name (GROUP_ICON, ICON, BITMAP, RCDATA, ...),\n"
-           "      --name an ID or a name, --language a number (0x409) or a locale name (en_US); without them every\n"
+           "      --name an ID or a name, --language a number (0x409) or a locale name (en_US); without them "
+           "every\n"
            "      resource is saved (member icons and cursors inside their groups' files)\n";
 }
 
