@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     kestrel::PrepareConsole();
     std::vector<std::string> arguments = kestrel::ProgramArguments(argc, argv);
     std::vector<char*> pointers;
+    pointers.reserve(arguments.size() + 1);
     for (std::string& argument : arguments)
         pointers.push_back(argument.data());
     pointers.push_back(nullptr);

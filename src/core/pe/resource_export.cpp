@@ -352,17 +352,26 @@ HResult ExportResources(const ResourceLookup& lookup, const ExportSelection& sel
                 }
                 if (!exported.missingMembers.empty()) {
                     std::string ids;
-                    for (std::uint16_t id : exported.missingMembers)
-                        ids += (ids.empty() ? "" : ", ") + std::to_string(id);
-                    summary.problems.push_back(label + ": members missing, left out: " + ids);
+                    for (std::uint16_t id : exported.missingMembers) {
+                        if (!ids.empty()) ids += ", ";
+                        ids += std::to_string(id);
+                    }
+                    std::string problem = label;
+                    problem += ": members missing, left out: ";
+                    problem += ids;
+                    summary.problems.push_back(std::move(problem));
                 }
                 const std::size_t dot = exported.fileName.rfind('.');
                 const std::string stem = fileNameSafe(ResourceTypeName(type)) + "_" +
                                          exported.fileName.substr(0, dot) + "_" + std::to_string(language);
                 const std::string extension = exported.fileName.substr(dot);
                 std::string fileName = stem + extension;
-                for (int k = 2; taken.count(toLowerAscii(fileName)); ++k)
-                    fileName = stem + "~" + std::to_string(k) + extension;
+                for (int k = 2; taken.count(toLowerAscii(fileName)); ++k) {
+                    fileName = stem;
+                    fileName += '~';
+                    fileName += std::to_string(k);
+                    fileName += extension;
+                }
                 taken.insert(toLowerAscii(fileName));
                 const std::filesystem::path target = folder / pathFromUtf8(fileName);
                 if (HResult hr = WriteFileAtomic(target, asBytes(exported.bytes)); hr.failed())

@@ -50,9 +50,10 @@ class FdGuard {
 void adviseHugePages(std::byte* data, std::size_t size) {
     constexpr std::size_t kHugePage = 2u << 20;
     if (size < 8 * kHugePage) return;
-    const auto start = (reinterpret_cast<std::uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHugePage - 1);
-    if (end > start) (void)::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    // The whole huge pages inside the buffer: from the first boundary at or after its start.
+    const std::size_t skip = (kHugePage - reinterpret_cast<std::uintptr_t>(data) % kHugePage) % kHugePage;
+    const std::size_t length = (size - skip) / kHugePage * kHugePage;
+    if (length > 0) (void)::madvise(data + skip, length, MADV_HUGEPAGE);
 }
 
 HResult readAll(int fd, const fs::path& path, std::vector<std::byte>& out) {

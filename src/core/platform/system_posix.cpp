@@ -36,6 +36,7 @@ std::filesystem::path xdgFolder(const char* variable, const char* fallback) {
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
     std::vector<std::string> arguments;
+    arguments.reserve(static_cast<std::size_t>(argc > 0 ? argc : 0));
     for (int i = 0; i < argc; ++i)
         arguments.emplace_back(argv[i]);
     return arguments;
@@ -95,6 +96,7 @@ bool IsExecutableFile(const std::filesystem::path& path) {
 void ReplaceProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments) {
     std::vector<std::string> copies = arguments;
     std::vector<char*> pointers;
+    pointers.reserve(copies.size() + 1);
     for (std::string& argument : copies)
         pointers.push_back(argument.data());
     pointers.push_back(nullptr);
