@@ -1,6 +1,7 @@
 #include "core/pe/import_names.h"
 
 #include <optional>
+#include <utility>
 
 #include "core/pe/pe_layout.h"
 
@@ -34,10 +35,8 @@ std::optional<std::uint64_t> fileOffsetOf(const ByteReader& nt, const NtLayout& 
     return std::nullopt;
 }
 
-}  // namespace
-
-HResult readImportedLibraries(Bytes file, std::vector<std::string>& names) {
-    names.clear();
+// Reads the table into `names`, which may hold a part of it when reading fails.
+HResult readImportTable(Bytes file, std::vector<std::string>& names) {
     const ByteReader image(file);
     const auto ntOffset = image.u32(kPeHeaderOffsetField);
     if (image.u16Or(0, 0) != 0x5A4D || !ntOffset) return kFail;
@@ -71,6 +70,17 @@ HResult readImportedLibraries(Bytes file, std::vector<std::string>& names) {
         }
         names.push_back(std::move(name));
     }
+}
+
+}  // namespace
+
+HResult readImportedLibraries(Bytes file, std::vector<std::string>& names) {
+    // The list is given only for a table read to its end: a damaged one gives no half list.
+    names.clear();
+    std::vector<std::string> read;
+    if (HResult hr = readImportTable(file, read); hr.failed()) return hr;
+    names = std::move(read);
+    return kOk;
 }
 
 }  // namespace kestrel

@@ -10,7 +10,8 @@
 namespace kestrel {
 
 // E_FAIL when `file` is no PE image or its import directory does not lie inside the file; an image
-// without imports gives an empty list. Delay-loaded libraries are not listed.
+// without imports gives an empty list, and a failure an empty one too (never a part of the table).
+// Delay-loaded libraries are not listed.
 HResult readImportedLibraries(Bytes file, std::vector<std::string>& names);
 
 }  // namespace kestrel
