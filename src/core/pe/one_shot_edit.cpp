@@ -448,14 +448,6 @@ HResult setExecutionLevel(XmlDocument& description, const fs::path& folder, cons
 
 // --- The whole run ---------------------------------------------------------------------------------
 
-fs::path destinationOf(const fs::path& peFile, const fs::path& output) {
-    std::error_code error;
-    fs::path destination = output.empty() ? peFile : output;
-    if (!output.empty() && fs::is_directory(output, error)) destination /= peFile.filename();
-    fs::path absolute = fs::absolute(destination, error);
-    return error ? destination : absolute;
-}
-
 // The resources of `image` (the bytes of `peFile`) into `folder` with the headers: the sections and
 // the overlay stay in `image`, from which the compile copies them. The resource files are named as
 // the whole import names them, so both routes describe the resources alike.
@@ -563,7 +555,7 @@ namespace {
 
 HResult edit(const fs::path& peFile, const fs::path& output, const ResourceEdits& edits, EditRoute route,
              std::optional<Bytes> original) {
-    const fs::path destination = destinationOf(peFile, output);
+    const fs::path destination = EditDestination(peFile, output);
     HResult hr = editInTemporaryFolder(peFile, destination, edits, route, original);
     if (hr.failed())
         ReportMessage(false, kSource, __LINE__, "未能编辑文件 %s；%s 没有改变。",
@@ -581,6 +573,14 @@ HResult EditResources(const std::filesystem::path& peFile, const std::filesystem
 HResult EditResources(const std::filesystem::path& peFile, Bytes original,
                       const std::filesystem::path& output, const ResourceEdits& edits) {
     return edit(peFile, output, edits, EditRoute::kResourcesOnly, original);
+}
+
+fs::path EditDestination(const fs::path& peFile, const fs::path& output) {
+    std::error_code error;
+    fs::path destination = output.empty() ? peFile : output;
+    if (!output.empty() && fs::is_directory(output, error)) destination /= peFile.filename();
+    fs::path absolute = fs::absolute(destination, error);
+    return error ? destination : absolute;
 }
 
 }  // namespace kestrel

@@ -85,4 +85,9 @@ HResult EditResources(const std::filesystem::path& peFile, Bytes original,
 HResult EditResources(const std::filesystem::path& peFile, const std::filesystem::path& output,
                       const ResourceEdits& edits, EditRoute route);
 
+// Where an edit of `peFile` is written: `output`, a file of the same name inside `output` when that
+// is a folder, or `peFile` itself without one; absolute where it can be made so.
+std::filesystem::path EditDestination(const std::filesystem::path& peFile,
+                                      const std::filesystem::path& output);
+
 }  // namespace kestrel

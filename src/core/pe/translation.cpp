@@ -16,6 +16,7 @@
 #include "core/pe/dialog_template.h"
 #include "core/pe/exe_dump.h"
 #include "core/pe/menu_template.h"
+#include "core/pe/one_shot_edit.h"
 #include "core/pe/res_compiler.h"
 #include "core/pe/resource_types.h"
 #include "core/pe/section_names.h"
@@ -850,14 +851,6 @@ HResult readPoFile(const fs::path& poFile, std::vector<PoEntry>& entries) {
     return kOk;
 }
 
-fs::path destinationOf(const fs::path& peFile, const fs::path& output) {
-    std::error_code error;
-    fs::path destination = output.empty() ? peFile : output;
-    if (!output.empty() && fs::is_directory(output, error)) destination /= peFile.filename();
-    fs::path absolute = fs::absolute(destination, error);
-    return error ? destination : absolute;
-}
-
 HResult importInto(Workspace& work, const std::vector<PoEntry>& entries, std::uint16_t target,
                    std::optional<std::uint16_t> requestedSource, TranslationSummary& summary) {
     Catalog catalog;
@@ -1103,10 +1096,10 @@ HResult ImportTranslations(const std::filesystem::path& input, const std::filesy
     if (HResult hr = openWorkspace(input, work); hr.failed()) return hr;
     HResult hr = importInto(work, entries, language, sourceLanguage, counts);
     if (hr.succeeded() && (!work.project || !output.empty()))
-        hr = compileInto(work, work.project ? output : destinationOf(input, output));
+        hr = compileInto(work, work.project ? output : EditDestination(input, output));
     if (hr.failed() && !work.project)
         ReportMessage(false, kSource, __LINE__, "未能导入翻译到文件 %s；%s 没有改变。",
-                      {pathToUtf8(input), pathToUtf8(destinationOf(input, output))});
+                      {pathToUtf8(input), pathToUtf8(EditDestination(input, output))});
     if (summary) *summary = counts;
     return hr;
 }

@@ -3,6 +3,7 @@
 // server) and checking a signature against the file.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -18,9 +19,33 @@ namespace kestrel {
 
 enum class DigestAlgorithm { kSha1, kSha256, kSha384, kSha512 };
 
-// "sha1", "sha256", "sha384", "sha512".
-std::string_view digestAlgorithmName(DigestAlgorithm algorithm);
-std::optional<DigestAlgorithm> parseDigestAlgorithm(std::string_view name);
+// "sha1", "sha256", "sha384", "sha512". Defined here so that a build without OpenSSL knows them too.
+inline std::string_view digestAlgorithmName(DigestAlgorithm algorithm) {
+    switch (algorithm) {
+        case DigestAlgorithm::kSha1:
+            return "sha1";
+        case DigestAlgorithm::kSha256:
+            return "sha256";
+        case DigestAlgorithm::kSha384:
+            return "sha384";
+        case DigestAlgorithm::kSha512:
+            return "sha512";
+    }
+    return "sha256";
+}
+
+// The algorithm of a name, in any case ("SHA256").
+inline std::optional<DigestAlgorithm> parseDigestAlgorithm(std::string_view name) {
+    for (DigestAlgorithm algorithm : {DigestAlgorithm::kSha1, DigestAlgorithm::kSha256,
+                                      DigestAlgorithm::kSha384, DigestAlgorithm::kSha512}) {
+        const std::string_view known = digestAlgorithmName(algorithm);
+        if (name.size() == known.size() &&
+            std::equal(name.begin(), name.end(), known.begin(),
+                       [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; }))
+            return algorithm;
+    }
+    return std::nullopt;
+}
 
 // The Authenticode digest of an image: every byte in file order except the CheckSum field, the
 // certificate table's directory entry and the certificate table itself. E_FAIL when the digest
