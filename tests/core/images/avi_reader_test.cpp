@@ -12,6 +12,7 @@
 
 #include "core/images/image_record.h"
 #include "core/platform/files.h"
+#include "support/dib_builders.h"
 
 namespace kestrel {
 namespace {
@@ -63,11 +64,8 @@ ByteVector makeAvi(const MoviePlan& plan) {
     ByteWriter mainHeader, format;
     mainHeader.u32(66666);  // microseconds per frame
     mainHeader.zeros(52);
-    for (std::uint32_t field :
-         {40u, static_cast<std::uint32_t>(plan.width), static_cast<std::uint32_t>(plan.height),
-          1u | (std::uint32_t{plan.bitCount} << 16), plan.compression, 0u, 0u, 0u,
-          static_cast<std::uint32_t>(plan.palette.size()), 0u})
-        format.u32(field);
+    testing::writeInfoHeader(format, plan.width, plan.height, plan.bitCount, plan.compression,
+                             static_cast<std::uint32_t>(plan.palette.size()));
     for (std::uint32_t colour : plan.palette)
         format.u32(colour & 0xFFFFFF);
     // A stream header starts with the stream's type; the rest does not matter here.

@@ -8,6 +8,8 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "colorize_test_files.h"
 #include "core/errors/errors.h"
@@ -838,20 +840,6 @@ const char* pathName(VectorPath path) {
     return "?";
 }
 
-TEST_P(ColorizeImageLoops, TakeTheWidestPathTheirTablesAllow) {
-    ColorizeEngine engine;
-    GetParam().apply(engine);
-    const VectorPath best = ColorizeEngine::BestVectorPath();
-    const bool avx2 = GetParam().packed && best >= VectorPath::kAvx2;
-    const bool avx512 = GetParam().sliced && best >= VectorPath::kAvx512Vbmi;
-    EXPECT_EQ(engine.imagePath(),
-              avx512 ? VectorPath::kAvx512Vbmi : (avx2 ? VectorPath::kAvx2 : VectorPath::kScalar));
-    engine.setVectorLimit(VectorPath::kAvx2);
-    EXPECT_EQ(engine.imagePath(), avx2 ? VectorPath::kAvx2 : VectorPath::kScalar);
-    engine.setVectorLimit(VectorPath::kScalar);
-    EXPECT_EQ(engine.imagePath(), VectorPath::kScalar);
-}
-
 // A DIB of random pixels: new colours, runs of one colour (longer than a vector), greys, the key
 // colour; random alpha and row padding.
 std::vector<std::byte> noisyDib(int width, int height, std::uint16_t bitCount, std::uint32_t seed) {
@@ -919,6 +907,30 @@ std::vector<std::byte> noisyDib(int width, int height, std::uint16_t bitCount, s
         }
     }
     return ::testing::AssertionSuccess();
+}
+
+// Whichever loop the processor and the settings lead to (the widest one by default), a recoloured
+// picture is byte for byte what the scalar loop makes of it.
+TEST_P(ColorizeImageLoops, EveryPathWritesWhatTheScalarLoopWrites) {
+    ColorizeEngine scalar;
+    GetParam().apply(scalar);
+    scalar.setVectorLimit(VectorPath::kScalar);
+    for (std::uint16_t bitCount : {24, 32}) {
+        const std::vector<std::byte> before = noisyDib(203, 5, bitCount, 7);
+        std::vector<std::byte> expected = before;
+        ASSERT_EQ(scalar.RecolorDib(expected), kOk);
+        for (const std::optional<VectorPath> limit :
+             {std::optional<VectorPath>(), std::optional(VectorPath::kAvx512Vbmi),
+              std::optional(VectorPath::kAvx2)}) {
+            ColorizeEngine engine;
+            GetParam().apply(engine);
+            if (limit) engine.setVectorLimit(*limit);
+            std::vector<std::byte> after = before;
+            ASSERT_EQ(engine.RecolorDib(after), kOk);
+            EXPECT_EQ(after, expected)
+                << (limit ? pathName(*limit) : "default") << ", " << bitCount << " bits";
+        }
+    }
 }
 
 // Widths around every multiple of the vector sizes (8 and 64 pixels), so that each path leaves

@@ -6,24 +6,9 @@
 #include <vector>
 
 #include "core/platform/byte_reader.h"
+#include "support/dib_builders.h"
 
 namespace kestrel::testing {
-
-// A 40-byte information header.
-inline void writeInfoHeader(ByteWriter& out, std::int32_t width, std::int32_t height, std::uint16_t bitCount,
-                            std::uint32_t compression = 0, std::uint32_t coloursUsed = 0) {
-    out.u32(40);
-    out.u32(static_cast<std::uint32_t>(width));
-    out.u32(static_cast<std::uint32_t>(height));
-    out.u16(1);
-    out.u16(bitCount);
-    out.u32(compression);
-    out.u32(0);
-    out.u32(3780);
-    out.u32(3780);
-    out.u32(coloursUsed);
-    out.u32(0);
-}
 
 // A BMP file: file header, `dib` (header, masks, palette, pixels); the pixel offset is given.
 inline std::vector<std::byte> bmpFile(const std::vector<std::byte>& dib, std::uint32_t pixelOffset) {

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -12,40 +13,15 @@
 #include <vector>
 
 #include "support/temp_dir.h"
+#include "support/xml_tree_text.h"
 
 namespace kestrel {
 namespace {
 
 using testing::TempDir;
 
-// A compact picture of a tree: name(attr=raw,...){text}[children], siblings separated by ','.
-void describeChain(const XmlElement* element, std::string& out) {
-    for (bool first = true; element; element = element->next(), first = false) {
-        if (!first) out += ',';
-        out += element->name();
-        if (element->firstAttribute()) {
-            out += '(';
-            for (const XmlAttribute* a = element->firstAttribute(); a; a = a->next()) {
-                out += a->name();
-                out += '=';
-                out += a->rawValue();
-                if (a->next()) out += ',';
-            }
-            out += ')';
-        }
-        if (element->hasText()) out += "{" + std::string(element->rawText()) + "}";
-        if (element->firstChild()) {
-            out += '[';
-            describeChain(element->firstChild(), out);
-            out += ']';
-        }
-    }
-}
-
 std::string describe(const XmlDocument& doc) {
-    std::string out;
-    describeChain(doc.documentNode()->next(), out);
-    return out;
+    return testing::xmlTreeText(doc);
 }
 
 // Parses from a heap copy of exactly the input's size, so that AddressSanitizer sees any read past
@@ -124,12 +100,37 @@ TEST(XmlParse, EveryPrefixOfADocumentStopsInsideTheData) {
         "  <Entry ID='3' Directory='1'>\r\n    <File Name='R&amp;D &x' Size='744'/>text &lt;\r\n"
         "  </Entry></>\r\n</Directory>\n";
     for (std::size_t length = 0; length <= document.size(); ++length) {
+        SCOPED_TRACE(length);
         ExactBuffer buffer(std::string_view(document).substr(0, length));
+        const auto begin = reinterpret_cast<std::uintptr_t>(buffer.bytes.get());
+        // Every name, value and text of the tree lies in the prefix that was parsed.
+        const auto inside = [&](std::string_view piece) {
+            const auto at = reinterpret_cast<std::uintptr_t>(piece.data());
+            return piece.empty() ||
+                   (at >= begin && at - begin <= length && piece.size() <= length - (at - begin));
+        };
         XmlDocument doc;
-        (void)doc.Parse(buffer.bytes.get(), buffer.size);
-        for (XmlElement* e = doc.documentNode()->next(); e; e = e->firstChild())
-            for (XmlAttribute* a = e->firstAttribute(); a; a = a->next())
-                (void)a->value();
+        const HResult parsed = doc.Parse(buffer.bytes.get(), buffer.size);
+        int elements = 0;
+        for (XmlElement* e = doc.documentNode()->next(); e; e = e->firstChild(), ++elements) {
+            EXPECT_TRUE(inside(e->name()));
+            EXPECT_TRUE(inside(e->rawText()));
+            for (XmlAttribute* a = e->firstAttribute(); a; a = a->next()) {
+                EXPECT_TRUE(inside(a->name()));
+                EXPECT_TRUE(inside(a->rawValue()));
+                // Decoding a value cut off inside a reference reads no further either.
+                EXPECT_LE(a->value().size(), a->rawValue().size());
+            }
+        }
+        // No prefix makes a deeper tree than the whole document.
+        EXPECT_LE(elements, 3);
+        if (length == document.size()) {
+            EXPECT_EQ(parsed, kOk);
+            EXPECT_EQ(elements, 3);
+            ASSERT_NE(doc.FindElement("/Directory/Entry/File"), nullptr);
+            EXPECT_EQ(XmlDocument::FindAttribute(doc.FindElement("/Directory/Entry/File"), "Size")->value(),
+                      "744");
+        }
     }
 }
 

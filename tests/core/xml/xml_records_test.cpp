@@ -6,41 +6,14 @@
 #include <vector>
 
 #include "core/xml/xml_document.h"
+#include "support/xml_tree_text.h"
 
 namespace kestrel {
 namespace {
 
-// name(attr=raw,...){text}[children], siblings separated by ','; values longer than 100 bytes as
-// their size.
-void picture(const XmlElement* element, std::string& out) {
-    for (bool first = true; element; element = element->next(), first = false) {
-        if (!first) out += ',';
-        out += element->name();
-        if (element->firstAttribute()) {
-            out += '(';
-            for (const XmlAttribute* a = element->firstAttribute(); a; a = a->next()) {
-                out += a->name();
-                out += '=';
-                const std::string_view value = a->rawValue();
-                out +=
-                    value.size() > 100 ? "<" + std::to_string(value.size()) + " bytes>" : std::string(value);
-                if (a->next()) out += ',';
-            }
-            out += ')';
-        }
-        if (element->hasText()) out += "{" + std::string(element->rawText()) + "}";
-        if (element->firstChild()) {
-            out += '[';
-            picture(element->firstChild(), out);
-            out += ']';
-        }
-    }
-}
-
+// The tree's text, values longer than 100 bytes as their size.
 std::string picture(const XmlDocument& doc) {
-    std::string out;
-    picture(doc.documentNode()->next(), out);
-    return out;
+    return testing::xmlTreeText(doc, 100);
 }
 
 // Saves and parses again: the text must read back as the same tree.
