@@ -1,9 +1,6 @@
 #include "ui/hex_wnd.h"
 
 #include <QAction>
-#include <QPaintEvent>
-#include <QPainter>
-#include <QResizeEvent>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -25,7 +22,7 @@ constexpr const char* kShowImage = QT_TRANSLATE_NOOP("kestrel::ui::HexWnd", " �
 }  // namespace
 
 HexWnd::HexWnd(PaneHost* host, PaneServices services, QWidget* parent)
-    : QWidget(parent), host_(host), services_(std::move(services)) {
+    : FilePaneWindow(host, std::move(services), parent) {
     hex_ = new HexEdit(this);
     // Insert or overwrite is the frame's setting (the Insert key), read at every edit.
     SettingsStore* settings = services_.settings;
@@ -37,8 +34,8 @@ HexWnd::HexWnd(PaneHost* host, PaneServices services, QWidget* parent)
     buildToolBar();
     connect(&watch_, &FileWatch::changed, this, &HexWnd::Reload);
     if (host_ != nullptr) {
-        connect(hex_, &HexEdit::modifiedChanged, this, [this] { host_->notifyCommandsChanged(); });
-        connect(hex_, &HexEdit::selectionChanged, this, [this] { host_->notifyCommandsChanged(); });
+        connect(hex_, &HexEdit::modifiedChanged, this, [this] { notifyCommandsChanged(); });
+        connect(hex_, &HexEdit::selectionChanged, this, [this] { notifyCommandsChanged(); });
     }
 }
 
@@ -49,13 +46,12 @@ HexWnd::~HexWnd() {
 
 void HexWnd::buildToolBar() {
     toolBar_ = makePaneToolBar(this);
-    editButton_ = addEditorButton(toolBar_, services_, kHexEditorsPage, [this](const EditorCommand* editor) {
-        launchPaneEditor(services_, EditorKind::kHex, path_, editor);
-    });
+    addEditorButton(kHexEditorsPage, EditorKind::kHex);
     replaceAction_ = new QAction(tr(" 替 换 ..."), this);
     // A tool button would drop the ellipsis of the text.
     replaceAction_->setIconText(replaceAction_->text());
-    connect(replaceAction_, &QAction::triggered, this, &HexWnd::chooseReplacement);
+    connect(replaceAction_, &QAction::triggered, this,
+            [this] { chooseReplacement(tr(kReplaceTitle), QString::fromUtf8(kReplaceFilter)); });
     switchAction_ = new QAction(tr(kShowText), this);
     connect(switchAction_, &QAction::triggered, this, &HexWnd::switchView);
     toolBar_->addAction(replaceAction_);
@@ -64,18 +60,15 @@ void HexWnd::buildToolBar() {
 
 void HexWnd::ShowHexFile(const std::filesystem::path& path, XmlElement* fileElement, CKsDoc* document,
                          ShowMode mode) {
-    path_ = path;
-    fileElement_ = fileElement;
-    document_ = document;
+    showFileOf(path, fileElement, document);
     mode_ = mode;
     switchAction_->setText(tr(mode == ShowMode::kHexFromImage ? kShowImage : kShowText));
-    watch_.watch(path_);
     Reload();
 }
 
 void HexWnd::Reload() {
     if (hex_->LoadDataFile(path_).failed()) ShowErrorDialog();
-    if (host_ != nullptr) host_->notifyCommandsChanged();
+    notifyCommandsChanged();
 }
 
 bool HexWnd::isModified() const {
@@ -92,15 +85,7 @@ HResult HexWnd::Commit() {
 
 void HexWnd::switchView() {
     // Back to the picture (chosen again by type), or on to the text pane.
-    requestShow(host_, document_, fileElement_, path_,
-                mode_ == ShowMode::kHexFromImage ? ShowMode::kChooseAgain : ShowMode::kTextFromHex);
-}
-
-void HexWnd::chooseReplacement() {
-    if (path_.empty()) return;
-    const std::filesystem::path chosen =
-        choosePaneReplacement(services_, this, path_, tr(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
-    if (!chosen.empty()) ReplaceWith(chosen);
+    showAs(mode_ == ShowMode::kHexFromImage ? ShowMode::kChooseAgain : ShowMode::kTextFromHex);
 }
 
 void HexWnd::ReplaceWith(const std::filesystem::path& chosen) {
@@ -113,15 +98,8 @@ void HexWnd::ReplaceWith(const std::filesystem::path& chosen) {
     if (hr == kOk) ShowHexFile(shown, fileElement_, document_, mode_);
 }
 
-void HexWnd::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    toolBar_->setGeometry(0, 1, width(), kPaneToolBarHeight);
-    hex_->setGeometry(0, kPaneContentTop, width(), std::max(0, height() - kPaneContentTop));
-}
-
-void HexWnd::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    paintPaneFrame(painter, *this);
+void HexWnd::layOutContent(const QRect& area) {
+    hex_->setGeometry(area);
 }
 
 // ----- The pane object ----------------------------------------------------------------------------

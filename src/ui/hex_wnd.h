@@ -8,23 +8,16 @@
 #include <filesystem>
 
 #include "ui/file_pane.h"
+#include "ui/file_pane_window.h"
 #include "ui/pane.h"
 
 class QAction;
-class QToolBar;
-class QToolButton;
-
-namespace kestrel {
-class CKsDoc;
-class XmlElement;
-}  // namespace kestrel
 
 namespace kestrel::ui {
 
 class HexEdit;
-class PaneHost;
 
-class HexWnd : public QWidget {
+class HexWnd : public FilePaneWindow<QWidget> {
     Q_OBJECT
 
   public:
@@ -42,36 +35,23 @@ class HexWnd : public QWidget {
     // Discards the edits: shows the file again as it is on disk.
     void Reload();
     // Replaces the shown file by `chosen` (see ReplacePaneFile) and shows the result.
-    void ReplaceWith(const std::filesystem::path& chosen);
+    void ReplaceWith(const std::filesystem::path& chosen) override;
 
-    const std::filesystem::path& path() const { return path_; }
     ShowMode mode() const { return mode_; }
     HexEdit* hexEdit() const { return hex_; }
-    QToolBar* toolBar() const { return toolBar_; }
-    QToolButton* editButton() const { return editButton_; }
     QAction* replaceAction() const { return replaceAction_; }
     QAction* switchAction() const { return switchAction_; }
 
   protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    void layOutContent(const QRect& area) override;
 
   private:
     void buildToolBar();
     void switchView();
-    void chooseReplacement();
 
-    PaneHost* host_ = nullptr;
-    PaneServices services_;
-    std::filesystem::path path_;
-    XmlElement* fileElement_ = nullptr;
-    CKsDoc* document_ = nullptr;
     ShowMode mode_ = ShowMode::kTreeSelection;
-    FileWatch watch_;
 
     HexEdit* hex_ = nullptr;
-    QToolBar* toolBar_ = nullptr;
-    QToolButton* editButton_ = nullptr;
     QAction* replaceAction_ = nullptr;
     QAction* switchAction_ = nullptr;
 };

@@ -33,6 +33,7 @@
 #include "core/images/bmp_reader.h"
 #include "core/images/icon_files.h"
 #include "core/images/image_record.h"
+#include "core/images/picture_file.h"
 #include "core/images/png_codec.h"
 #include "core/pe/description_edit.h"
 #include "core/pe/resource_types.h"
@@ -64,7 +65,6 @@ constexpr int kMaxFitWidth = 260;
 constexpr int kMemberGap = 4;
 constexpr int kColorizeLeft = 260;
 constexpr int kColorizeWideDib = 253;
-constexpr std::uint32_t kBmpFileHeaderSize = 14;
 constexpr std::uint32_t kDefaultAviFrameMicroseconds = 100000;
 
 constexpr const char* kContext = "kestrel::ui::ImageWnd";
@@ -177,63 +177,18 @@ QImage wrapRgba(RgbaImage&& rgba) {
 
 // ----- Kinds and zoom -----------------------------------------------------------------------------
 
-ImageKind imageKindOf(const std::filesystem::path& path, int subMode) {
-    if (subMode == 9) return ImageKind::kIconGroup;
-    if (subMode == 10) return ImageKind::kCursorGroup;
-    const std::string extension = extensionOf(pathToUtf8(path.filename()));
-    if (iequalsAscii(extension, ".bmp")) return ImageKind::kBitmap;
-    if (iequalsAscii(extension, ".png")) return ImageKind::kPng;
-    if (iequalsAscii(extension, ".ico")) return ImageKind::kIcon;
-    if (iequalsAscii(extension, ".cur")) return ImageKind::kCursor;
-    return ImageKind::kOther;
-}
-
 namespace {
 
-bool startsWith(Bytes bytes, std::string_view signature, std::size_t at = 0) {
-    if (at > bytes.size() || signature.size() > bytes.size() - at) return false;
-    return std::equal(signature.begin(), signature.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                      [](char a, std::byte b) { return static_cast<std::byte>(a) == b; });
-}
-
-// "BM" alone is too common a start for binary data: the header's sizes must fit the file too.
-bool looksLikeBmp(Bytes head, std::uint64_t fileSize) {
-    const ByteReader reader(head);
-    if (!startsWith(head, "BM")) return false;
-    const std::uint32_t pixels = reader.u32Or(10, 0);
-    const std::uint32_t header = reader.u32Or(14, 0);
-    const bool knownHeader = header == 12 || header == 40 || header == 52 || header == 56 || header == 64 ||
-                             header == 108 || header == 124;
-    return knownHeader && pixels >= 14 + header && pixels <= fileSize;
-}
-
-bool isAviMovie(Bytes head) {
-    return startsWith(head, "RIFF") && startsWith(head, "AVI ", 8);
-}
-
-// The first bytes of a regular file (fewer when it is shorter) and its size; empty when it cannot
-// be read.
-std::vector<std::byte> fileHead(const std::filesystem::path& path, std::uint64_t& size) {
-    constexpr std::uint64_t kHeadBytes = 64;
-    FileReader file;
-    size = 0;
-    if (file.open(path).failed() || file.size() == 0) return {};
-    std::vector<std::byte> head(static_cast<std::size_t>(std::min(file.size(), kHeadBytes)));
-    if (file.readAt(0, head).failed()) return {};
-    size = file.size();
-    return head;
+bool isAviMovie(Bytes bytes) {
+    return pictureFormatOf(bytes, bytes.size()) == PictureFormat::kAvi;
 }
 
 bool hasPngSignatureFile(const std::filesystem::path& path) {
-    std::uint64_t size = 0;
-    const std::vector<std::byte> head = fileHead(path, size);
-    return HasPngSignature(asBytes(head));
+    return pictureFileFormat(path) == PictureFormat::kPng;
 }
 
 bool isBmpFile(const std::filesystem::path& path) {
-    std::uint64_t size = 0;
-    const std::vector<std::byte> head = fileHead(path, size);
-    return looksLikeBmp(asBytes(head), size);
+    return pictureFileFormat(path) == PictureFormat::kBmp;
 }
 
 // Writes the picture `chosen` (any format Qt reads, by content) as a BMP file at `target`: 32 bits
@@ -284,18 +239,21 @@ int convertPictureToBmp(const std::filesystem::path& chosen, const std::filesyst
 }  // namespace
 
 bool isPictureFile(const std::filesystem::path& path) {
-    std::uint64_t size = 0;
-    const std::vector<std::byte> head = fileHead(path, size);
-    if (head.empty()) return false;
-    const Bytes bytes = asBytes(head);
-    if (HasPngSignature(bytes) || startsWith(bytes, "GIF87a") || startsWith(bytes, "GIF89a") ||
-        startsWith(bytes, "\xFF\xD8\xFF") || looksLikeBmp(bytes, size) || isAviMovie(bytes))
-        return true;
-    // Formats of Qt's readers with a signature of their own.
-    const QList<QByteArray> formats = QImageReader::supportedImageFormats();
-    if (startsWith(bytes, "RIFF") && startsWith(bytes, "WEBP", 8)) return formats.contains("webp");
-    if (startsWith(bytes, std::string_view("II*\0", 4)) || startsWith(bytes, std::string_view("MM\0*", 4)))
-        return formats.contains("tiff");
+    switch (pictureFileFormat(path)) {
+        case PictureFormat::kPng:
+        case PictureFormat::kGif:
+        case PictureFormat::kJpeg:
+        case PictureFormat::kBmp:
+        case PictureFormat::kAvi:
+            return true;
+        // Formats of Qt's readers with a signature of their own.
+        case PictureFormat::kWebp:
+            return QImageReader::supportedImageFormats().contains("webp");
+        case PictureFormat::kTiff:
+            return QImageReader::supportedImageFormats().contains("tiff");
+        case PictureFormat::kUnknown:
+            break;
+    }
     return false;
 }
 
@@ -331,7 +289,7 @@ int imageZoom(QSize picture, QSize client, bool withInformation, bool realSize) 
 // ----- The pane window ----------------------------------------------------------------------------
 
 ImageWnd::ImageWnd(PaneHost* host, ImagePaneServices services, QWidget* parent)
-    : CDragWnd(parent), host_(host), services_(std::move(services)) {
+    : FilePaneWindow(host, std::move(services), parent) {
     int scaleToFit = 1;
     if (services_.settings != nullptr)
         (void)services_.settings->GetIntSetting(kImageSettingsSection, kScaleToFitKey, scaleToFit, 1);
@@ -360,16 +318,14 @@ ImageWnd::~ImageWnd() = default;
 
 void ImageWnd::buildToolBar() {
     toolBar_ = makePaneToolBar(this);
-    editButton_ =
-        addEditorButton(toolBar_, services_, kImageEditorsPage, [this](const EditorCommand* editor) {
-            launchPaneEditor(services_, EditorKind::kImage, path_, editor);
-        });
+    addEditorButton(kImageEditorsPage, EditorKind::kImage);
 
     replaceAction_ = new QAction(tr(" 替 换 ..."), this);
     replaceAction_->setObjectName(QStringLiteral("paneReplace"));  // the tree's context menu finds it by name
     // A tool button would drop the ellipsis of the text.
     replaceAction_->setIconText(replaceAction_->text());
-    connect(replaceAction_, &QAction::triggered, this, &ImageWnd::chooseReplacement);
+    connect(replaceAction_, &QAction::triggered, this,
+            [this] { chooseReplacement(tr(kReplaceTitle), replaceFilter(kind_)); });
     hexAction_ = new QAction(tr("查看 Hex"), this);
     connect(hexAction_, &QAction::triggered, this, &ImageWnd::showHex);
     realSizeAction_ = new QAction(tr("真实 大小"), this);
@@ -388,15 +344,8 @@ QMenu* ImageWnd::editMenu() const {
     return editButton_->menu();
 }
 
-void ImageWnd::chooseReplacement() {
-    if (path_.empty()) return;
-    const std::filesystem::path chosen =
-        choosePaneReplacement(services_, this, path_, tr(kReplaceTitle), replaceFilter(kind_));
-    if (!chosen.empty()) ReplaceWith(chosen);
-}
-
 void ImageWnd::showHex() {
-    requestShow(host_, document_, fileElement_, path_, ShowMode::kHexFromImage);
+    showAs(ShowMode::kHexFromImage);
 }
 
 void ImageWnd::setRealSize(bool on) {
@@ -411,11 +360,8 @@ void ImageWnd::setRealSize(bool on) {
 
 void ImageWnd::ShowImageFile(const std::filesystem::path& path, XmlElement* fileElement, CKsDoc* document,
                              int subMode) {
-    path_ = path;
-    fileElement_ = fileElement;
-    document_ = document;
+    showFileOf(path, fileElement, document);
     subMode_ = subMode;
-    watch_.watch(path_);
     LoadImage();
 }
 
@@ -501,40 +447,14 @@ void ImageWnd::LoadImage() {
     clearPictures();
     kind_ = path_.empty() ? ImageKind::kNone : imageKindOf(path_, subMode_);
     switch (kind_) {
-        case ImageKind::kBitmap: {
-            MappedFile file;
-            if (OpenMappedFile(path_, file).failed() || file.size() <= kBmpFileHeaderSize) break;
-            // The BMP reader of the compile, so that the pane shows the pixels the compile takes
-            // (from the header's pixel offset); a file it refuses is shown as far as its bytes go.
-            std::vector<std::byte> dib;
-            if (!ReadBmpFileDib(file.bytes(), dib).ok()) {
-                const Bytes bytes = file.bytes().subspan(kBmpFileHeaderSize);
-                dib.assign(bytes.begin(), bytes.end());
-            }
-            const auto size = static_cast<std::uint32_t>(dib.size());
-            if (setDib(std::move(dib), false)) shownSize_ = size;
-            break;
-        }
-        case ImageKind::kPng: {
-            // The file itself, whatever the case of its extension (LoadPngAsDib would look for the
-            // name ending in "png" exactly, which a case-sensitive file system may not hold).
-            const PngConverter codec;
-            ImageRecord record;
-            std::vector<std::byte> dib;
-            if (codec.ReadPngFile(path_, record).failed() || codec.ImageRecordToDib(record, dib).failed())
-                break;
-            // The header's image size field.
-            const std::uint32_t imageSize = ByteReader(asBytes(dib)).u32Or(20, 0);
-            if (setDib(std::move(dib), false)) shownSize_ = imageSize + kDibInfoHeaderSize;
-            break;
-        }
+        case ImageKind::kBitmap:
+        case ImageKind::kPng:
         case ImageKind::kIcon:
-        case ImageKind::kCursor: {
-            IconImage image;
-            if (LoadIconImage(path_, image).failed()) break;
-            if (setDib(std::move(image.dib), !image.fromPng)) shownSize_ = image.shownSize;
+        case ImageKind::kCursor:
+            if (std::optional<ShownDib> shown = loadShownDib(path_, kind_)) {
+                if (setDib(std::move(shown->dib), shown->iconImage)) shownSize_ = shown->shownSize;
+            }
             break;
-        }
         case ImageKind::kIconGroup:
         case ImageKind::kCursorGroup:
             loadGroup(false);
@@ -1065,9 +985,8 @@ bool ImageWnd::dragPayload(int, QPoint offset, DragPayload& payload) const {
 
 // ----- Painting -----------------------------------------------------------------------------------
 
-void ImageWnd::resizeEvent(QResizeEvent* event) {
-    CDragWnd::resizeEvent(event);
-    toolBar_->setGeometry(0, 1, width(), kPaneToolBarHeight);
+void ImageWnd::layOutContent(const QRect&) {
+    // The picture, the information lines and the panel are placed from the pane's size.
     layoutInformation();
     placeColorizePanel();
 }

@@ -23,9 +23,11 @@
 #include "core/images/colorize_engine.h"
 #include "core/images/dib.h"
 #include "core/images/icon_files.h"
+#include "core/images/picture_file.h"
 #include "ui/colorize_wnd.h"
 #include "ui/drag_wnd.h"
 #include "ui/file_pane.h"
+#include "ui/file_pane_window.h"
 #include "ui/pane.h"
 
 class QAction;
@@ -45,23 +47,9 @@ namespace kestrel::ui {
 
 class PaneHost;
 
-// What the shown file is; the numbers are the pane's kinds.
-enum class ImageKind {
-    kNone = 0,
-    kBitmap = 1,
-    kPng = 2,
-    kOther = 3,  // GIF, JPEG, AVI and any other extension: shown through Qt's readers or the AVI reader
-    kIcon = 6,
-    kCursor = 7,
-    kIconGroup = 8,
-    kCursorGroup = 9,
-};
-
 // Hands the core's pixels to a QImage (ARGB32) without copying them; the image frees them.
 QImage wrapRgba(RgbaImage&& rgba);
 
-// Sub-mode 9 is an icon group and 10 a cursor group; otherwise the extension decides (any case).
-ImageKind imageKindOf(const std::filesystem::path& path, int subMode);
 // Kinds shown from a DIB, with the four information lines above the picture.
 bool showsInformation(ImageKind kind);
 
@@ -84,7 +72,7 @@ inline constexpr std::string_view kScaleToFitKey = "ScaleToFit";
 // What the image pane needs of the application; `editors` are the image editors.
 using ImagePaneServices = PaneServices;
 
-class ImageWnd : public CDragWnd {
+class ImageWnd : public FilePaneWindow<CDragWnd> {
     Q_OBJECT
 
   public:
@@ -100,7 +88,7 @@ class ImageWnd : public CDragWnd {
     void RefreshInfo();
     // Replaces the shown file by `chosen`: copies it into the pane's folder, points the File element
     // at it and shows it.
-    void ReplaceWith(const std::filesystem::path& chosen);
+    void ReplaceWith(const std::filesystem::path& chosen) override;
     // Recolours the shown file (or the group's members) or every image of the project's folder and
     // of the folders its description names, with the colorize engine, after a confirmation. A run
     // over the folders shows a progress window with
@@ -122,7 +110,6 @@ class ImageWnd : public CDragWnd {
     const std::vector<std::byte>* currentDib() const;
 
     ImageKind kind() const { return kind_; }
-    const std::filesystem::path& path() const { return path_; }
     // Name, size, image size and depth lines; all empty when nothing is shown.
     const QStringList& informationLines() const { return info_; }
     // The DIB's width and height (empty without one).
@@ -153,8 +140,6 @@ class ImageWnd : public CDragWnd {
     // pictures that fill the pane (GIF, JPEG, AVI) nor without a file.
     bool showsColorizePanel() const;
 
-    QToolBar* toolBar() const { return toolBar_; }
-    QToolButton* editButton() const { return editButton_; }
     QMenu* editMenu() const;
     QAction* replaceAction() const { return replaceAction_; }
     QAction* hexAction() const { return hexAction_; }
@@ -168,7 +153,7 @@ class ImageWnd : public CDragWnd {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    void layOutContent(const QRect& area) override;
     int hitTest(QPoint point, QPoint& origin) const override;
     bool dragPayload(int item, QPoint offset, DragPayload& payload) const override;
     void fileDropped(const std::filesystem::path& file) override;
@@ -186,7 +171,6 @@ class ImageWnd : public CDragWnd {
     };
 
     void buildToolBar();
-    void chooseReplacement();
     void showHex();
     void setRealSize(bool on);
 
@@ -216,17 +200,11 @@ class ImageWnd : public CDragWnd {
     void paintGroup(QPainter& painter);
     void paintOther(QPainter& painter);
 
-    PaneHost* host_ = nullptr;
-    ImagePaneServices services_;
     ColorizeWnd* colorizePanel_ = nullptr;
     int applyProgressDelayMs_ = 500;
 
-    std::filesystem::path path_;
-    XmlElement* fileElement_ = nullptr;
-    CKsDoc* document_ = nullptr;
     int subMode_ = 0;
     ImageKind kind_ = ImageKind::kNone;
-    FileWatch watch_;
 
     std::optional<DibPicture> picture_;
     std::optional<DibPicture> preview_;
@@ -247,8 +225,6 @@ class ImageWnd : public CDragWnd {
     QTimer aviTimer_;
 
     bool realSize_ = false;
-    QToolBar* toolBar_ = nullptr;
-    QToolButton* editButton_ = nullptr;
     QAction* replaceAction_ = nullptr;
     QAction* hexAction_ = nullptr;
     QAction* realSizeAction_ = nullptr;

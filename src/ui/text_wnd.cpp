@@ -4,9 +4,6 @@
 #include <QFontDatabase>
 #include <QKeySequence>
 #include <QLabel>
-#include <QPaintEvent>
-#include <QPainter>
-#include <QResizeEvent>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -67,7 +64,7 @@ int nextTextFontSize(int size) {
 }
 
 TextWnd::TextWnd(PaneHost* host, PaneServices services, TextPaneState& state, QWidget* parent)
-    : QWidget(parent), host_(host), services_(std::move(services)), state_(state) {
+    : FilePaneWindow(host, std::move(services), parent), state_(state) {
     editor_ = new CodeEditor(this);
     editor_->setReadOnly(true);
     binaryNote_ = new QLabel(tr(kBinaryNote), this);
@@ -80,7 +77,7 @@ TextWnd::TextWnd(PaneHost* host, PaneServices services, TextPaneState& state, QW
     buildToolBar();
     connect(&watch_, &FileWatch::changed, this, &TextWnd::load);
     if (host_ != nullptr) {
-        auto notify = [this] { host_->notifyCommandsChanged(); };
+        auto notify = [this] { notifyCommandsChanged(); };
         connect(editor_, &QPlainTextEdit::copyAvailable, this, notify);
         connect(editor_, &QPlainTextEdit::undoAvailable, this, notify);
         connect(editor_, &QPlainTextEdit::modificationChanged, this, notify);
@@ -94,9 +91,7 @@ TextWnd::~TextWnd() {
 
 void TextWnd::buildToolBar() {
     toolBar_ = makePaneToolBar(this);
-    editButton_ = addEditorButton(toolBar_, services_, kTextEditorsPage, [this](const EditorCommand* editor) {
-        launchPaneEditor(services_, EditorKind::kText, path_, editor);
-    });
+    addEditorButton(kTextEditorsPage, EditorKind::kText);
     auto add = [this](const QString& text, void (TextWnd::*slot)()) {
         auto* action = new QAction(text, this);
         // A tool button would drop the ellipsis of the text.
@@ -105,7 +100,7 @@ void TextWnd::buildToolBar() {
         toolBar_->addAction(action);
         return action;
     };
-    replaceAction_ = add(tr(" 替 换 ..."), &TextWnd::chooseReplacement);
+    replaceAction_ = add(tr(" 替 换 ..."), &TextWnd::chooseFileReplacement);
     replaceAction_->setObjectName(QStringLiteral("paneReplace"));  // the tree's context menu finds it by name
     hexAction_ = add(tr("查看 Hex"), &TextWnd::showHex);
     fontAction_ = add(tr(" 更改字体的大小 "), &TextWnd::cycleFontSize);
@@ -139,10 +134,7 @@ void TextWnd::cycleFontSize() {
 // ----- Showing, loading and writing ---------------------------------------------------------------
 
 void TextWnd::ShowTextFile(const std::filesystem::path& path, XmlElement* fileElement, CKsDoc* document) {
-    path_ = path;
-    fileElement_ = fileElement;
-    document_ = document;
-    watch_.watch(path_);
+    showFileOf(path, fileElement, document);
     load();
 }
 
@@ -194,7 +186,7 @@ void TextWnd::load() {
     // Data shown as text is looked at, never typed into: the hex pane is the way to edit it.
     editor_->setReadOnly(format_->binary);
     binaryNote_->setVisible(format_->binary);
-    layOut();
+    layOutPane();
     editor_->setFileText(text);
     editor_->document()->setModified(false);
 }
@@ -267,14 +259,11 @@ HResult TextWnd::Commit() {
 // ----- Toolbar commands ---------------------------------------------------------------------------
 
 void TextWnd::showHex() {
-    requestShow(host_, document_, fileElement_, path_, ShowMode::kHexFromText);
+    showAs(ShowMode::kHexFromText);
 }
 
-void TextWnd::chooseReplacement() {
-    if (path_.empty()) return;
-    const std::filesystem::path chosen =
-        choosePaneReplacement(services_, this, path_, tr(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
-    if (!chosen.empty()) ReplaceWith(chosen);
+void TextWnd::chooseFileReplacement() {
+    chooseReplacement(tr(kReplaceTitle), QString::fromUtf8(kReplaceFilter));
 }
 
 void TextWnd::ReplaceWith(const std::filesystem::path& chosen) {
@@ -422,25 +411,14 @@ int TextWnd::replaceAll(const FindValues& values) {
 
 // ----- Layout and painting ------------------------------------------------------------------------
 
-void TextWnd::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    layOut();
-}
-
-void TextWnd::layOut() {
-    toolBar_->setGeometry(0, 1, width(), kPaneToolBarHeight);
-    int top = kPaneContentTop;
+void TextWnd::layOutContent(const QRect& area) {
+    int top = area.top();
     if (!binaryNote_->isHidden()) {
         const int noteHeight = binaryNote_->sizeHint().height();
         binaryNote_->setGeometry(0, top, width(), noteHeight);
         top += noteHeight;
     }
     editor_->setGeometry(0, top, width(), std::max(0, height() - top));
-}
-
-void TextWnd::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    paintPaneFrame(painter, *this);
 }
 
 // ----- The pane object ----------------------------------------------------------------------------

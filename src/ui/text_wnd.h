@@ -15,25 +15,18 @@
 #include "core/pe/resource_reader.h"
 #include "core/platform/text_file.h"
 #include "ui/file_pane.h"
+#include "ui/file_pane_window.h"
 #include "ui/find_dlg.h"
 #include "ui/pane.h"
 
 class QAction;
 class QLabel;
 class QTextCursor;
-class QToolBar;
-class QToolButton;
-
-namespace kestrel {
-class CKsDoc;
-class XmlElement;
-}  // namespace kestrel
 
 namespace kestrel::ui {
 
 class CodeEditor;
 class FindDlg;
-class PaneHost;
 class XmlHighlighter;
 
 // The next font size of the cycle 9 → 11 → 16 → 20 → 24 → 30 → 9.
@@ -45,7 +38,7 @@ struct TextPaneState {
     FindValues find;
 };
 
-class TextWnd : public QWidget {
+class TextWnd : public FilePaneWindow<QWidget> {
     Q_OBJECT
 
   public:
@@ -61,13 +54,12 @@ class TextWnd : public QWidget {
     bool isLoaded() const { return format_.has_value(); }
     // The file is data, not text: shown read-only, never written.
     bool isBinary() const { return format_.has_value() && format_->binary; }
-    const std::filesystem::path& path() const { return path_; }
     const DecodedText* format() const { return format_ ? &*format_ : nullptr; }
     // The shown file is a resource edited as script text (an accelerator or message table).
     bool isScript() const { return scriptType_.has_value(); }
 
     // Replaces the shown file by `chosen` (see ReplacePaneFile) and shows the result.
-    void ReplaceWith(const std::filesystem::path& chosen);
+    void ReplaceWith(const std::filesystem::path& chosen) override;
     void cycleFontSize();
 
     // Opens the find dialog (modal) and runs its requests until it is cancelled; the last match
@@ -85,8 +77,6 @@ class TextWnd : public QWidget {
 
     CodeEditor* editor() const { return editor_; }
     XmlHighlighter* highlighter() const { return highlighter_; }
-    QToolBar* toolBar() const { return toolBar_; }
-    QToolButton* editButton() const { return editButton_; }
     QAction* replaceAction() const { return replaceAction_; }
     QAction* hexAction() const { return hexAction_; }
     QAction* fontAction() const { return fontAction_; }
@@ -100,8 +90,7 @@ class TextWnd : public QWidget {
     void findDialogOpened(kestrel::ui::FindDlg* dialog);
 
   protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    void layOutContent(const QRect& area) override;
 
   private:
     void buildToolBar();
@@ -110,33 +99,24 @@ class TextWnd : public QWidget {
     HResult commitScript();
     void load();
     void showHex();
-    void chooseReplacement();
+    void chooseFileReplacement();
     int replaceAll(const FindValues& values);
     bool selectionMatches(const FindValues& values) const;
     void showMatch(const QTextCursor& match);
     void notFound();
-    void layOut();
 
-    PaneHost* host_ = nullptr;
-    PaneServices services_;
     TextPaneState& state_;
-    std::filesystem::path path_;
-    XmlElement* fileElement_ = nullptr;
-    CKsDoc* document_ = nullptr;
     std::optional<DecodedText> format_;
     std::optional<ResourceKey> scriptType_;  // set while the file is shown as script text
     // The text as read or last written, while the file's lines end differently (an edit is diffed
     // against it to keep the untouched lines' ends).
     std::u16string writtenText_;
-    FileWatch watch_;
     int searchStart_ = 0;
 
     CodeEditor* editor_ = nullptr;
     QLabel* binaryNote_ = nullptr;
     XmlHighlighter* highlighter_ = nullptr;
     FindDlg* findDialog_ = nullptr;
-    QToolBar* toolBar_ = nullptr;
-    QToolButton* editButton_ = nullptr;
     QAction* replaceAction_ = nullptr;
     QAction* hexAction_ = nullptr;
     QAction* fontAction_ = nullptr;

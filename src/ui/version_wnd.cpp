@@ -8,9 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QScrollArea>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -351,11 +349,10 @@ VersionFormValues VersionForm::values() const {
 
 // ----- The pane window ----------------------------------------------------------------------------
 
-VersionWnd::VersionWnd(PaneHost* host, QWidget* parent) : QWidget(parent), host_(host) {
+VersionWnd::VersionWnd(PaneHost* host, QWidget* parent) : FilePaneWindow(host, {}, parent) {
     toolBar_ = makePaneToolBar(this);
     hexAction_ = new QAction(tr("查看 Hex"), this);
-    connect(hexAction_, &QAction::triggered, this,
-            [this] { requestShow(host_, document_, fileElement_, path_, ShowMode::kHexFromText); });
+    connect(hexAction_, &QAction::triggered, this, [this] { showAs(ShowMode::kHexFromText); });
     toolBar_->addAction(hexAction_);
 
     scroll_ = new QScrollArea(this);
@@ -378,10 +375,7 @@ VersionWnd::VersionWnd(PaneHost* host, QWidget* parent) : QWidget(parent), host_
 
 void VersionWnd::ShowVersionFile(const std::filesystem::path& path, XmlElement* fileElement,
                                  CKsDoc* document) {
-    path_ = path;
-    fileElement_ = fileElement;
-    document_ = document;
-    watch_.watch(path_);
+    showFileOf(path, fileElement, document);
     Reload();
 }
 
@@ -405,7 +399,7 @@ void VersionWnd::Reload() {
         showTree();
         scroll_->show();
     }
-    if (host_ != nullptr) host_->notifyCommandsChanged();
+    notifyCommandsChanged();
 }
 
 void VersionWnd::showTree() {
@@ -443,12 +437,12 @@ void VersionWnd::accept() {
     if (!loaded_) return;
     const QString problem = takeForm();
     if (!problem.isEmpty()) uiSink().message(problem.toStdString(), kAppName, MessageIcon::kExclamation);
-    if (host_ != nullptr) host_->notifyCommandsChanged();
+    notifyCommandsChanged();
 }
 
 void VersionWnd::reject() {
     showTree();
-    if (host_ != nullptr) host_->notifyCommandsChanged();
+    notifyCommandsChanged();
 }
 
 HResult VersionWnd::Commit() {
@@ -471,19 +465,12 @@ HResult VersionWnd::Commit() {
     modified_ = false;
     // Our own write is not a change by another program.
     watch_.markCurrent();
-    if (host_ != nullptr) host_->notifyCommandsChanged();
+    notifyCommandsChanged();
     return kOk;
 }
 
-void VersionWnd::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    toolBar_->setGeometry(0, 1, width(), kPaneToolBarHeight);
-    scroll_->setGeometry(0, kPaneContentTop, width(), std::max(0, height() - kPaneContentTop));
-}
-
-void VersionWnd::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    paintPaneFrame(painter, *this);
+void VersionWnd::layOutContent(const QRect& area) {
+    scroll_->setGeometry(area);
 }
 
 // ----- The pane object ----------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 
 #include "core/pe/version_info.h"
 #include "ui/file_pane.h"
+#include "ui/file_pane_window.h"
 #include "ui/pane.h"
 
 class QAction;
@@ -25,16 +26,8 @@ class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
-class QToolBar;
-
-namespace kestrel {
-class CKsDoc;
-class XmlElement;
-}  // namespace kestrel
 
 namespace kestrel::ui {
-
-class PaneHost;
 
 inline constexpr int kVersionStringRows = 12;
 
@@ -104,7 +97,7 @@ class VersionForm : public QWidget {
     QPushButton* cancel_ = nullptr;
 };
 
-class VersionWnd : public QWidget {
+class VersionWnd : public FilePaneWindow<QWidget> {
     Q_OBJECT
 
   public:
@@ -126,15 +119,12 @@ class VersionWnd : public QWidget {
     void accept();
     void reject();
 
-    const std::filesystem::path& path() const { return path_; }
     const std::vector<std::byte>& bytes() const { return bytes_; }
     VersionForm* form() const { return form_; }
-    QToolBar* toolBar() const { return toolBar_; }
     QAction* hexAction() const { return hexAction_; }
 
   protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    void layOutContent(const QRect& area) override;
 
   private:
     void showTree();
@@ -142,19 +132,12 @@ class VersionWnd : public QWidget {
     // Takes the form's edits into the resource; the problem with them, or an empty text.
     QString takeForm();
 
-    PaneHost* host_ = nullptr;
-    std::filesystem::path path_;
-    XmlElement* fileElement_ = nullptr;
-    CKsDoc* document_ = nullptr;
-    FileWatch watch_;
-
     bool loaded_ = false;  // the file was read and holds a version tree
     std::vector<std::byte> bytes_;
     VersionInfo info_;
     VersionFormValues shown_;
     bool modified_ = false;
 
-    QToolBar* toolBar_ = nullptr;
     QAction* hexAction_ = nullptr;
     QScrollArea* scroll_ = nullptr;
     VersionForm* form_ = nullptr;
