@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QTextBlock>
 #include <algorithm>
+#include <string_view>
+#include <vector>
 
 #include "core/pe/resource_types.h"
 #include "core/platform/paths.h"
@@ -118,26 +120,6 @@ void CodeEditor::paintLineNumbers(QPaintEvent* event) {
 
 // ----- XML colouring ------------------------------------------------------------------------------
 
-namespace {
-
-// What an unfinished construct at the end of a line continues into the next one.
-enum BlockState {
-    kText = 0,
-    kComment = 1,
-    kTag = 2,
-    kCdata = 3,
-    kSpecial = 4,
-    kValueDouble = 5,
-    kValueSingle = 6
-};
-
-bool isNameChar(QChar c) {
-    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char(':') || c == QLatin1Char('-') ||
-           c == QLatin1Char('.');
-}
-
-}  // namespace
-
 XmlHighlighter::XmlHighlighter(QTextDocument* document) : QSyntaxHighlighter(document) {
     markup_.setForeground(QColor(0x1f, 0x4e, 0x9a));
     element_.setForeground(QColor(0x1f, 0x4e, 0x9a));
@@ -150,114 +132,48 @@ XmlHighlighter::XmlHighlighter(QTextDocument* document) : QSyntaxHighlighter(doc
     entity_.setForeground(QColor(0xb0, 0x60, 0x00));
 }
 
-void XmlHighlighter::highlightBlock(const QString& text) {
-    const qsizetype length = text.size();
-    qsizetype i = 0;
-    int state = std::max(0, previousBlockState());
+namespace {
 
-    // Colours from `from` up to the end of `terminator` (or the line) and returns where it ended;
-    // the state stays when the terminator is not on this line.
-    auto runUntil = [&](const QString& terminator, const QTextCharFormat& format, int ongoing) {
-        const qsizetype end = text.indexOf(terminator, i);
-        if (end < 0) {
-            setFormat(static_cast<int>(i), static_cast<int>(length - i), format);
-            i = length;
-            state = ongoing;
-            return;
-        }
-        const qsizetype stop = end + terminator.size();
-        setFormat(static_cast<int>(i), static_cast<int>(stop - i), format);
-        i = stop;
-        state = kText;
-    };
+// A UTF-16 unit of a name: what the ASCII rule takes, and letters and digits of any script.
+bool isNameChar(char16_t unit) {
+    return isAsciiXmlNameChar(unit) || QChar(unit).isLetterOrNumber();
+}
 
-    while (i < length) {
-        switch (state) {
-            case kComment:
-                runUntil(QStringLiteral("-->"), comment_, kComment);
-                continue;
-            case kCdata:
-                runUntil(QStringLiteral("]]>"), special_, kCdata);
-                continue;
-            case kSpecial:
-                runUntil(QStringLiteral(">"), special_, kSpecial);
-                continue;
-            case kValueDouble:
-            case kValueSingle: {
-                const QChar quote = state == kValueDouble ? QLatin1Char('"') : QLatin1Char('\'');
-                const qsizetype end = text.indexOf(quote, i);
-                const qsizetype stop = end < 0 ? length : end + 1;
-                setFormat(static_cast<int>(i), static_cast<int>(stop - i), value_);
-                i = stop;
-                if (end >= 0) state = kTag;
-                continue;
-            }
-            case kTag: {
-                const QChar c = text.at(i);
-                if (c == QLatin1Char('>') ||
-                    (c == QLatin1Char('/') && i + 1 < length && text.at(i + 1) == '>')) {
-                    const qsizetype size = c == QLatin1Char('>') ? 1 : 2;
-                    setFormat(static_cast<int>(i), static_cast<int>(size), markup_);
-                    i += size;
-                    state = kText;
-                } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
-                    setFormat(static_cast<int>(i), 1, value_);
-                    ++i;
-                    state = c == QLatin1Char('"') ? kValueDouble : kValueSingle;
-                } else if (isNameChar(c)) {
-                    const qsizetype start = i;
-                    while (i < length && isNameChar(text.at(i)))
-                        ++i;
-                    setFormat(static_cast<int>(start), static_cast<int>(i - start), attribute_);
-                } else {
-                    if (c == QLatin1Char('=')) setFormat(static_cast<int>(i), 1, markup_);
-                    ++i;
-                }
-                continue;
-            }
-            default:
-                break;
-        }
-        // Plain text: look for the next markup.
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('&')) {
-            const qsizetype end = text.indexOf(QLatin1Char(';'), i);
-            if (end > i && end - i <= 10) {
-                setFormat(static_cast<int>(i), static_cast<int>(end - i + 1), entity_);
-                i = end + 1;
-                continue;
-            }
-            ++i;
-            continue;
-        }
-        if (c != QLatin1Char('<')) {
-            ++i;
-            continue;
-        }
-        const QStringView rest = QStringView(text).mid(i);
-        if (rest.startsWith(u"<!--")) {
-            state = kComment;
-            setFormat(static_cast<int>(i), 4, comment_);
-            i += 4;
-        } else if (rest.startsWith(u"<![CDATA[")) {
-            state = kCdata;
-            setFormat(static_cast<int>(i), 9, special_);
-            i += 9;
-        } else if (rest.startsWith(u"<?") || rest.startsWith(u"<!")) {
-            state = kSpecial;
-        } else {
-            // A start or end tag: "<" or "</", then the element's name.
-            const qsizetype start = i;
-            i += rest.startsWith(u"</") ? 2 : 1;
-            setFormat(static_cast<int>(start), static_cast<int>(i - start), markup_);
-            const qsizetype name = i;
-            while (i < length && isNameChar(text.at(i)))
-                ++i;
-            setFormat(static_cast<int>(name), static_cast<int>(i - name), element_);
-            state = kTag;
-        }
+}  // namespace
+
+const QTextCharFormat& XmlHighlighter::formatOf(XmlToken token) const {
+    switch (token) {
+        case XmlToken::kMarkup:
+            return markup_;
+        case XmlToken::kElement:
+            return element_;
+        case XmlToken::kAttribute:
+            return attribute_;
+        case XmlToken::kValue:
+            return value_;
+        case XmlToken::kComment:
+            return comment_;
+        case XmlToken::kSpecial:
+            return special_;
+        case XmlToken::kEntity:
+            return entity_;
     }
-    setCurrentBlockState(state);
+    return markup_;
+}
+
+void XmlHighlighter::highlightBlock(const QString& text) {
+    // A block not coloured yet has state -1: it starts in text, as the first line does.
+    const int previous = previousBlockState();
+    const auto state = previous > 0 && previous <= static_cast<int>(XmlLineState::kValueSingle)
+                           ? static_cast<XmlLineState>(previous)
+                           : XmlLineState::kText;
+    std::vector<XmlTokenSpan> spans;
+    const XmlLineState end = ScanXmlLine(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                                             static_cast<std::size_t>(text.size())),
+                                         state, spans, isNameChar);
+    for (const XmlTokenSpan& span : spans)
+        setFormat(static_cast<int>(span.start), static_cast<int>(span.length), formatOf(span.token));
+    setCurrentBlockState(static_cast<int>(end));
 }
 
 bool looksLikeXml(const std::string& fileName, int resourceType, const QString& start) {

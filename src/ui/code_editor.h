@@ -7,6 +7,8 @@
 #include <QTextCharFormat>
 #include <string>
 
+#include "core/xml/xml_tokens.h"
+
 namespace kestrel::ui {
 
 class CodeEditor : public QPlainTextEdit {
@@ -39,7 +41,8 @@ class CodeEditor : public QPlainTextEdit {
 };
 
 // Colours XML: markup, element and attribute names, attribute values, comments, CDATA sections,
-// processing instructions and character references. Comments, CDATA and tags may span lines.
+// processing instructions and character references (the spans ScanXmlLine finds). Comments, CDATA
+// and tags may span lines.
 class XmlHighlighter : public QSyntaxHighlighter {
     Q_OBJECT
 
@@ -50,6 +53,8 @@ class XmlHighlighter : public QSyntaxHighlighter {
     void highlightBlock(const QString& text) override;
 
   private:
+    const QTextCharFormat& formatOf(XmlToken token) const;
+
     QTextCharFormat markup_;
     QTextCharFormat element_;
     QTextCharFormat attribute_;

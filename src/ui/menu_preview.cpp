@@ -6,12 +6,22 @@
 #include <QStyleOptionMenuItem>
 #include <algorithm>
 
+#include "core/pe/menu_layout.h"
+
 namespace kestrel::ui {
 
 namespace {
 
 QString itemText(const MenuItem& item) {
     return QString::fromStdU16String(item.text);
+}
+
+MenuSize menuSize(QSize size) {
+    return {size.width(), size.height()};
+}
+
+QRect toRect(const MenuBox& box) {
+    return {box.x, box.y, box.width, box.height};
 }
 
 bool enabled(const MenuItem& item) {
@@ -71,11 +81,8 @@ MenuDropDown::MenuDropDown(const std::vector<MenuItem>& items, QWidget* parent, 
     const int top = frame + vMargin;
 
     // Items run down in columns; a break flag starts the next column.
-    std::vector<QSize> sizes;
-    std::vector<int> columnOf;
-    int column = 0;
+    std::vector<MenuSize> sizes;
     for (std::size_t i = 0; i < items_.size(); ++i) {
-        if (i > 0 && (items_[i].menuBreak || items_[i].menuBarBreak)) ++column;
         QStyleOptionMenuItem option;
         initOption(option, static_cast<int>(i));
         QSize content;
@@ -90,32 +97,13 @@ MenuDropDown::MenuDropDown(const std::vector<MenuItem>& items, QWidget* parent, 
                     tabWidth_,
                 itemMetrics.height());
         }
-        sizes.push_back(style()->sizeFromContents(QStyle::CT_MenuItem, &option, content, this));
-        columnOf.push_back(column);
+        sizes.push_back(menuSize(style()->sizeFromContents(QStyle::CT_MenuItem, &option, content, this)));
     }
-    std::vector<int> columnWidths(static_cast<std::size_t>(column + 1), 0);
-    for (std::size_t i = 0; i < sizes.size(); ++i)
-        columnWidths[static_cast<std::size_t>(columnOf[i])] =
-            std::max(columnWidths[static_cast<std::size_t>(columnOf[i])], sizes[i].width());
-    int x = frame + hMargin;
-    int y = top;
-    int bottom = top;
-    rects_.resize(items_.size());
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        if (i > 0 && columnOf[i] != columnOf[i - 1]) {
-            x += columnWidths[static_cast<std::size_t>(columnOf[i - 1])];
-            y = top;
-        }
-        rects_[i] = QRect(x, y, columnWidths[static_cast<std::size_t>(columnOf[i])], sizes[i].height());
-        y += sizes[i].height();
-        bottom = std::max(bottom, y);
-    }
-    const int right = items_.empty() ? x : x + columnWidths.back();
-    setFixedSize(right + hMargin + frame, bottom + vMargin + frame);
-    if (isRightToLeft()) {
-        for (QRect& rect : rects_)
-            rect.moveLeft(width() - rect.right() - 1);
-    }
+    const MenuLayout layout = LayOutMenuColumns(items_, sizes, frame + hMargin, top);
+    setFixedSize(layout.right + hMargin + frame, layout.bottom + vMargin + frame);
+    rects_.clear();
+    for (const MenuBox& box : layout.boxes)
+        rects_.push_back(toRect(isRightToLeft() ? MirroredMenuBox(box, width()) : box));
 }
 
 MenuDropDown::~MenuDropDown() {
@@ -220,26 +208,21 @@ MenuPreview::MenuPreview(MenuTemplate menu, QWidget* parent, Qt::LayoutDirection
     const int hMargin = style()->pixelMetric(QStyle::PM_MenuBarHMargin, nullptr, this);
     const int vMargin = style()->pixelMetric(QStyle::PM_MenuBarVMargin, nullptr, this);
     const int spacing = style()->pixelMetric(QStyle::PM_MenuBarItemSpacing, nullptr, this);
-    int x = panel + hMargin;
-    int itemHeight = fontMetrics().height();
-    std::vector<QSize> sizes;
+    std::vector<MenuSize> sizes;
     for (const MenuItem& item : menu_.items) {
         QStyleOptionMenuItem option;
         option.initFrom(this);
         option.text = itemText(item);
         option.menuItemType = QStyleOptionMenuItem::Normal;
         const QSize text = fontMetrics().size(Qt::TextShowMnemonic, option.text);
-        const QSize size = style()->sizeFromContents(QStyle::CT_MenuBarItem, &option, text, this);
-        sizes.push_back(size);
-        itemHeight = std::max(itemHeight, size.height());
+        sizes.push_back(menuSize(style()->sizeFromContents(QStyle::CT_MenuBarItem, &option, text, this)));
     }
-    const int top = panel + vMargin;
-    for (const QSize& size : sizes) {
-        barRects_.emplace_back(x, top, size.width(), itemHeight);
-        x += size.width() + spacing;
-    }
-    barHeight_ = top + itemHeight + vMargin + panel;
-    barWidth_ = x + hMargin + panel;
+    const MenuLayout layout =
+        LayOutMenuBar(sizes, panel + hMargin, panel + vMargin, spacing, fontMetrics().height());
+    for (const MenuBox& box : layout.boxes)
+        barRects_.push_back(toRect(box));
+    barHeight_ = layout.bottom + vMargin + panel;
+    barWidth_ = layout.right + hMargin + panel;
     for (std::size_t i = 0; i < menu_.items.size(); ++i) {
         if (menu_.items[i].popup) {
             openDropDown(static_cast<int>(i));
@@ -255,9 +238,7 @@ QRect MenuPreview::barItemRect(int index) const {
 
 QRect MenuPreview::visual(const QRect& logical) const {
     if (!isRightToLeft()) return logical;
-    QRect mirrored = logical;
-    mirrored.moveLeft(width() - logical.right() - 1);
-    return mirrored;
+    return toRect(MirroredMenuBox({logical.x(), logical.y(), logical.width(), logical.height()}, width()));
 }
 
 void MenuPreview::openDropDown(int index) {
