@@ -20,6 +20,7 @@
 
 #include "core/platform/byte_reader.h"
 #include "gui_test_support.h"
+#include "support/dib_builders.h"
 #include "ui/image_wnd.h"
 #include "ui/pane_host.h"
 
@@ -31,14 +32,7 @@ using pebuilder::ByteVector;
 
 // A 1 × 1 24-bit BMP of one 0xRRGGBB colour.
 ByteVector onePixelBmp(std::uint32_t colour) {
-    ByteWriter dib;
-    for (std::uint32_t field : {40u, 1u, 1u, 1u | 24u << 16})
-        dib.u32(field);
-    dib.zeros(24);
-    dib.u16(colour & 0xFFFF);
-    dib.u8(colour >> 16);
-    dib.alignTo(4);
-    return pebuilder::bmpFileFromDib(dib.bytes());
+    return pebuilder::bmpFileFromDib(testing::dib24({{colour}}));
 }
 
 QRgb pixelAt(QWidget& widget, QPoint point) {

@@ -21,6 +21,7 @@
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
+#include "support/dib_builders.h"
 #include "ui/colorize_wnd.h"
 #include "ui/pane_host.h"
 
@@ -49,19 +50,7 @@ ByteVector iconFile(const pebuilder::IconImage& image, bool cursor) {
 
 // A 24-bit BMP from rows of 0xRRGGBB colours, top row first.
 ByteVector bmp24(const std::vector<std::vector<std::uint32_t>>& rows) {
-    const auto width = static_cast<std::uint32_t>(rows.front().size());
-    ByteWriter dib;
-    for (std::uint32_t field : {40u, width, static_cast<std::uint32_t>(rows.size()), 1u | 24u << 16})
-        dib.u32(field);
-    dib.zeros(24);
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-        for (std::uint32_t colour : *row) {
-            dib.u16(colour & 0xFFFF);
-            dib.u8(colour >> 16);
-        }
-        dib.alignTo(4);
-    }
-    return pebuilder::bmpFileFromDib(dib.bytes());
+    return pebuilder::bmpFileFromDib(testing::dib24(rows));
 }
 
 // GIF89a, 4-colour palette, one image per frame. The LZW stream sends a clear code after every
@@ -125,9 +114,10 @@ ByteVector aviFile(int width, int height, const std::vector<std::uint8_t>& fills
     avih.zeros(16);
     strh.append(asBytes(std::string_view("vids")));
     strh.zeros(52);
-    for (std::uint32_t field : {40u, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
-                                1u | 8u << 16, 0u, 0u, 0u, 0u, 2u, 0u, 0u, 0x00FFFFFFu})
-        strf.u32(field);
+    // Eight bits with a two-colour palette: black and white.
+    testing::writeInfoHeader(strf, width, height, 8, 0, 2);
+    strf.u32(0);
+    strf.u32(0x00FFFFFF);
     chunk(strl, "strh", strh.bytes());
     chunk(strl, "strf", strf.bytes());
     chunk(hdrl, "avih", avih.bytes());
@@ -326,8 +316,9 @@ TEST_F(ImageWndTest, DrawsRowsTopDownNearestNeighbourAndAlphaOverTheCheckerboard
 
     // 32 bits: an opaque red pixel and a transparent one, which shows the checkerboard.
     ByteWriter dib;
-    for (std::uint32_t field : {40u, 2u, 1u, 1u | 32u << 16, 0u, 0u, 0u, 0u, 0u, 0u, 0xFFFF0000u, 0u})
-        dib.u32(field);
+    testing::writeInfoHeader(dib, 2, 1, 32);
+    dib.u32(0xFFFF0000u);
+    dib.u32(0);
     open(temp_.write("alpha.bmp", pebuilder::bmpFileFromDib(dib.bytes())));
     EXPECT_EQ(pixelAt(*wnd, {8 + 10, 75 + 10}), 0xFF0000u);
     const QRgb background = pixelAt(*wnd, {8 + 131, 75 + 1});

@@ -16,6 +16,7 @@
 #include "app/ks_app.h"
 #include "app/ks_doc.h"
 #include "gui_test_support.h"
+#include "main_window_run.h"
 #include "ui/gui_main.h"
 #include "ui/ks_frame.h"
 #include "ui/ks_view.h"
@@ -305,26 +306,7 @@ TEST_F(OptionsTest, DialogOkStopsAtTheFirstFailingPageAndCancelDiscards) {
 class OptionsWindowTest : public OptionsTest {
   protected:
     void runWindow(const std::function<void(CKsFrame&)>& script) {
-        QElapsedTimer clock;
-        clock.start();
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* frame = qobject_cast<CKsFrame*>(widget);
-                if (frame == nullptr || !frame->isVisible()) continue;
-                const bool exposed = frame->windowHandle() != nullptr && frame->windowHandle()->isExposed();
-                if (!exposed && clock.elapsed() < 30000) continue;
-                poll.stop();
-                script(*frame);
-                frame->close();
-                return;
-            }
-        });
-        poll.start();
-        CKsApp app({}, &runMainWindow);
-        app.InitInstance();
-        app.ExitInstance();
+        testing::runMainWindowOnce({}, [&](CKsFrame& frame, bool) { script(frame); });
     }
 
     // Runs `action`, which opens the options dialog; `handle` gets the open dialog.

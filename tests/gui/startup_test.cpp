@@ -9,6 +9,7 @@
 #include "app/ks_app.h"
 #include "core/platform/paths.h"
 #include "gui_test_support.h"
+#include "main_window_run.h"
 #include "ui/ks_frame.h"
 
 namespace kestrel::ui {
@@ -16,34 +17,13 @@ namespace {
 
 class StartupTest : public testing::IsolatedGuiTest {
   protected:
-    // Start-up on a slow machine (a sanitizer build) may take a while; a window that is not on
-    // screen by then is closed anyway, so that the test fails instead of waiting forever.
-    static constexpr qint64 kShowLimitMs = 30000;
-
     // Runs start-up with the main window; the window is looked at and closed as soon as it is on
     // screen.
     bool runAndClose(CKsCommandLineInfo commandLine) {
-        QElapsedTimer clock;
-        clock.start();
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* frame = qobject_cast<CKsFrame*>(widget);
-                if (frame == nullptr || !frame->isVisible()) continue;
-                const bool exposed = frame->windowHandle() != nullptr && frame->windowHandle()->isExposed();
-                if (!exposed && clock.elapsed() < kShowLimitMs) continue;
-                shown = exposed;
-                title = frame->windowTitle();
-                poll.stop();
-                frame->close();
-            }
+        return testing::runMainWindowOnce(std::move(commandLine), [this](CKsFrame& frame, bool exposed) {
+            shown = exposed;
+            title = frame.windowTitle();
         });
-        poll.start();
-        CKsApp app(std::move(commandLine), &runMainWindow);
-        bool started = app.InitInstance();
-        app.ExitInstance();
-        return started;
     }
 
     testing::GuiScriptedSink sink;
