@@ -697,7 +697,8 @@ struct Setting {
     const char* name;
     void (*apply)(ColorizeEngine&);
     // Whether the tables suit the 64-pixel path (sums within 16 bits) and the 8-pixel path (entries
-    // within the packed lanes).
+    // within the packed lanes): the cases lie on both sides of each limit, so that the comparisons
+    // with the scalar loop also go through the narrower loops the wide ones fall back to.
     bool sliced = true;
     bool packed = true;
 };
