@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (shown.compare(static_cast<std::size_t>(text.paneOffset), text.text.size(), text.text) != 0)
                 std::abort();
         } else if (text.escapedOffsets.size() != text.text.size() + 1 ||
-                   text.paneOffset + text.escapedOffsets.back() > shown.size()) {
+                   static_cast<std::size_t>(text.paneOffset) + text.escapedOffsets.back() > shown.size()) {
             std::abort();
         }
     }
