@@ -19,8 +19,10 @@ namespace kestrel {
 
 namespace {
 
-// A long text (a manifest, a script) shows the line of its match, cut to this many units.
+// A text of several lines or a long one (a manifest, a script) shows the line of its match without
+// its indentation, cut to this many units, with at most kExcerptLead units before the match.
 constexpr std::size_t kExcerptLimit = 160;
+constexpr std::size_t kExcerptLead = 40;
 // Files larger than this are not looked at for text: no text resource comes near it.
 constexpr std::size_t kTextFileLimit = 16u << 20;
 
@@ -391,12 +393,14 @@ void ResourceSearchIndex::search(const SearchQuery& query, std::size_t begin, st
             const std::u16string_view text = entry.text;
             std::size_t lineStart = 0;
             std::size_t lineEnd = text.size();
-            if (text.size() > kExcerptLimit) {
+            if (text.size() > kExcerptLimit || text.find(u'\n') != std::u16string_view::npos) {
                 const std::size_t newline = at == 0 ? std::u16string_view::npos : text.rfind(u'\n', at - 1);
                 lineStart = newline == std::u16string_view::npos ? 0 : newline + 1;
+                while (lineStart < at && (text[lineStart] == u' ' || text[lineStart] == u'\t'))
+                    ++lineStart;
                 lineEnd = std::min(text.find(u'\n', at + needle.size()), text.size());
-                // Keep the match in view when the line is long.
-                if (at - lineStart > kExcerptLimit / 2) lineStart = at - kExcerptLimit / 2;
+                // A match far into its line keeps some text before it in view.
+                if (at - lineStart > kExcerptLead) lineStart = at - kExcerptLead;
                 lineEnd = std::min(lineEnd, std::max(at + needle.size(), lineStart + kExcerptLimit));
             }
             hit.excerpt = std::u16string(text.substr(lineStart, lineEnd - lineStart));

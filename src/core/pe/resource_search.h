@@ -81,7 +81,8 @@ struct SearchHit {
     SearchPlace place = SearchPlace::kName;
     std::uint32_t detail = 0;
     std::u16string label;
-    // The matched text: the whole text, or for a long one the line around the match.
+    // The matched text: the whole text, or for a long one or one of several lines the line around
+    // the match.
     std::u16string excerpt;
     std::size_t matchStart = 0;  // in `excerpt`
     std::size_t matchLength = 0;

@@ -103,6 +103,7 @@ TEST_F(ResourceSearch, EveryKindOfTextIsFoundWithThePlaceItCameFrom) {
     EXPECT_EQ(hits[1].label, u"14150");
     EXPECT_EQ(hits[2].detail, 300u);
     EXPECT_EQ(hits[3].label, u"FileDescription");
+    EXPECT_EQ(hits[4].excerpt, u"<description>Folder view</description>");  // its line, not indented
     EXPECT_EQ(owner(hits[5]).name, ResourceKey::ofName(u"FOLDER_DATA"));
     EXPECT_EQ(hits[6].detail, 7u);
     EXPECT_EQ(owner(hits[6]), resource(resource_type::kString, ResourceKey::ofId(1), 1033));
