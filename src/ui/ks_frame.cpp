@@ -245,6 +245,7 @@ void CKsFrame::showResourceSearch() {
     if (searchDock_ == nullptr) {
         searchDock_ = new ResourceSearchDock(view_, context_.document, this);
         addDockWidget(Qt::BottomDockWidgetArea, searchDock_);
+        resizeDocks({searchDock_}, {height() * 2 / 5}, Qt::Vertical);
     }
     searchDock_->activate();
 }

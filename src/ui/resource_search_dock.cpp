@@ -292,11 +292,17 @@ void ResourceSearchDock::addRows(const std::vector<SearchHit>& hits, std::size_t
         items.append(item);
     }
     results_->addTopLevelItems(items);
-    if (first == 0 && !items.isEmpty())
+    if (first == 0 && !items.isEmpty()) {
+        // Later batches may hold longer language names and places than the first one.
+        const QFontMetrics metrics(results_->font());
+        const int least[3] = {0, metrics.horizontalAdvance(QStringLiteral("English (United States)")),
+                              metrics.horizontalAdvance(tr("控件 %1 (ID %2)").arg(99).arg(99999))};
         for (int column = 0; column < 3; ++column) {
             results_->resizeColumnToContents(column);
-            results_->setColumnWidth(column, std::min(results_->columnWidth(column), kMaxColumnWidth));
+            const int wanted = std::max(results_->columnWidth(column), least[column] + 12);
+            results_->setColumnWidth(column, std::min(wanted, kMaxColumnWidth));
         }
+    }
 }
 
 QString ResourceSearchDock::placeText(const SearchHit& hit) const {
@@ -325,16 +331,20 @@ QTreeWidgetItem* ResourceSearchDock::treeItemOf(const SearchResource& resource) 
     ResourceTree* tree = view_->tree();
     const bool stringBlock = !resource.type.isName && resource.type.id == resource_type::kString;
     XmlDocument& description = document_->description();
-    // The tree lists each string-table language once, under the first block in that language.
+    // The tree lists a string-table language under the first block it comes first in; every one of
+    // them shows STRINGS.XML, which holds the strings of all languages. A language that comes first
+    // in no block is reached through the first string-table item.
+    QTreeWidgetItem* anyStringTable = nullptr;
     for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
         XmlElement* element = tree->elementOf(*it);
         if (element == nullptr) continue;
         const std::optional<DescribedResource> described = DescribeResourceEntry(description, element);
-        if (!described || described->type != resource.type || described->language != resource.language)
-            continue;
+        if (!described || described->type != resource.type) continue;
+        if (stringBlock && anyStringTable == nullptr) anyStringTable = *it;
+        if (described->language != resource.language) continue;
         if (stringBlock || described->name == resource.name) return *it;
     }
-    return nullptr;
+    return anyStringTable;
 }
 
 void ResourceSearchDock::choose(int row) {
