@@ -227,13 +227,24 @@ void ResourceSearchDock::startSearch() {
             },
             Qt::QueuedConnection);
     };
+    // A complete index is handed over even when its search is cancelled later: the next search, one
+    // key later, needs it too.
+    auto offer = [this,
+                  treeGeneration = tree->generation()](std::shared_ptr<const ResourceSearchIndex> built) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, treeGeneration, built = std::move(built)]() mutable {
+                keepIndex(treeGeneration, std::move(built));
+            },
+            Qt::QueuedConnection);
+    };
     QThread* thread =
-        QThread::create([index, sources = std::move(sources), query = *query, cancel, post]() mutable {
+        QThread::create([index, sources = std::move(sources), query = *query, cancel, post, offer]() mutable {
             if (!index) {
                 auto built = std::make_shared<ResourceSearchIndex>();
-                BuildSearchIndex(sources, *built, cancel.get());
-                if (cancel->load()) return;
+                if (!BuildSearchIndex(sources, *built, cancel.get())) return;
                 index = std::move(built);
+                offer(index);
             }
             if (query.options.hexBytes) {
                 searchFiles(*index, query, *cancel,
@@ -257,7 +268,6 @@ void ResourceSearchDock::startSearch() {
 void ResourceSearchDock::receive(std::uint64_t generation, std::shared_ptr<const ResourceSearchIndex> index,
                                  std::vector<SearchHit> hits, bool done) {
     if (generation != generation_) return;
-    if (!index_) index_ = index;
     shownIndex_ = std::move(index);
     const std::size_t first = hits_.size();
     hits_.insert(hits_.end(), std::make_move_iterator(hits.begin()), std::make_move_iterator(hits.end()));
@@ -267,6 +277,13 @@ void ResourceSearchDock::receive(std::uint64_t generation, std::shared_ptr<const
     cancel_.reset();
     status_->setText(hits_.empty() ? tr("没有找到。") : tr("找到 %1 处。").arg(hits_.size()));
     emit searchFinished();
+}
+
+void ResourceSearchDock::keepIndex(std::uint64_t treeGeneration,
+                                   std::shared_ptr<const ResourceSearchIndex> index) {
+    if (index_ || view_ == nullptr || view_->tree()->generation() != treeGeneration) return;
+    index_ = std::move(index);
+    indexGeneration_ = treeGeneration;
 }
 
 void ResourceSearchDock::addRows(const std::vector<SearchHit>& hits, std::size_t first) {

@@ -69,6 +69,8 @@ class ResourceSearchDock : public QDockWidget {
     void cancelSearch();
     void receive(std::uint64_t generation, std::shared_ptr<const ResourceSearchIndex> index,
                  std::vector<SearchHit> hits, bool done);
+    // Keeps an index a worker completed, when the tree still shows the description it was built from.
+    void keepIndex(std::uint64_t treeGeneration, std::shared_ptr<const ResourceSearchIndex> index);
     void addRows(const std::vector<SearchHit>& hits, std::size_t first);
     QString placeText(const SearchHit& hit) const;
     QTreeWidgetItem* treeItemOf(const SearchResource& resource) const;

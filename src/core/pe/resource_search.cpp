@@ -488,11 +488,11 @@ std::vector<SearchSource> ListSearchSources(const XmlDocument& description,
     return sources;
 }
 
-void BuildSearchIndex(const std::vector<SearchSource>& sources, ResourceSearchIndex& index,
+bool BuildSearchIndex(const std::vector<SearchSource>& sources, ResourceSearchIndex& index,
                       const std::atomic<bool>* cancel) {
     std::vector<std::byte> bytes;
     for (const SearchSource& source : sources) {
-        if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return;
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return false;
         if (source.stringsXml) {
             if (ReadWholeFile(source.file, bytes).failed()) continue;
             const std::size_t first = index.resources().size();
@@ -508,6 +508,7 @@ void BuildSearchIndex(const std::vector<SearchSource>& sources, ResourceSearchIn
         if (ReadWholeFile(source.file, bytes).succeeded())
             (void)index.addResourceData(resource, asBytes(bytes), source.wideText);
     }
+    return true;
 }
 
 }  // namespace kestrel

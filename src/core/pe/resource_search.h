@@ -148,8 +148,9 @@ std::vector<SearchSource> ListSearchSources(const XmlDocument& description,
                                             const std::filesystem::path& folder);
 
 // Reads and indexes `sources` (files of types that hold no text are only recorded). Files that
-// cannot be read or decoded are skipped. Stops early, with what it has, when `cancel` becomes true.
-void BuildSearchIndex(const std::vector<SearchSource>& sources, ResourceSearchIndex& index,
+// cannot be read or decoded are skipped. Stops early, with what it has, when `cancel` becomes true,
+// and then returns false.
+bool BuildSearchIndex(const std::vector<SearchSource>& sources, ResourceSearchIndex& index,
                       const std::atomic<bool>* cancel = nullptr);
 
 // True for the resource types whose files hold no searchable text (pictures, icons, cursors and their
