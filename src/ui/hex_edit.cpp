@@ -635,4 +635,13 @@ void HexEdit::selectAll() {
     refresh();
 }
 
+void HexEdit::selectBytes(std::int64_t start, std::int64_t end) {
+    if (!model_.hasData() || end <= start) return;
+    const std::int64_t unitBytes = std::max(1, model_.bytesPerUnit());
+    model_.setCaret(start / unitBytes);
+    model_.select(start / unitBytes, (end - 1) / unitBytes);
+    model_.makeCaretVisible();
+    refresh();
+}
+
 }  // namespace kestrel::ui

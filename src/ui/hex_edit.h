@@ -67,6 +67,8 @@ class HexEdit : public QAbstractScrollArea {
     void cut();
     void paste();
     void selectAll();
+    // Selects bytes [start, end) and scrolls them into view (the caret goes to the start).
+    void selectBytes(std::int64_t start, std::int64_t end);
 
     const HexModel& model() const { return model_; }
 

@@ -32,6 +32,7 @@
 #include "ui/app_icons.h"
 #include "ui/pane_host.h"
 #include "ui/qt_ui_sink.h"
+#include "ui/resource_search_dock.h"
 #include "ui/resource_tree.h"
 #include "ui/translation_commands.h"
 #include "ui/ui_text.h"
@@ -240,6 +241,15 @@ QAction* CKsFrame::action(std::string_view name) const {
     return nullptr;
 }
 
+void CKsFrame::showResourceSearch() {
+    if (searchDock_ == nullptr) {
+        searchDock_ = new ResourceSearchDock(view_, context_.document, this);
+        addDockWidget(Qt::BottomDockWidgetArea, searchDock_);
+        resizeDocks({searchDock_}, {height() * 2 / 5}, Qt::Vertical);
+    }
+    searchDock_->activate();
+}
+
 void CKsFrame::createActions() {
     auto make = [this](std::string_view name, const QString& text, const QList<QKeySequence>& keys,
                        const std::function<void()>& handler) {
@@ -289,6 +299,9 @@ void CKsFrame::createActions() {
     make("undo", tr("撤消(&U)"),
          {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)},
          [this] { view_->edit(EditCommand::kUndo); });
+    make("findInResources", tr("在资源中查找(&F)…"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)},
+         [this] { showResourceSearch(); })
+        ->setStatusTip(tr("在项目的全部资源中查找文本或字节。"));
     make("delete", tr("删除资源(&D)"), {QKeySequence(Qt::CTRL | Qt::Key_D)}, [this] {
         view_->deleteResource();
         updateActions();
@@ -348,6 +361,8 @@ void CKsFrame::createMenus() {
     edit->addSeparator();
     edit->addAction(action("delete"));
     edit->addAction(action("add"));
+    edit->addSeparator();
+    edit->addAction(action("findInResources"));
     connect(edit, &QMenu::aboutToShow, this, &CKsFrame::updateActions);
 
     QMenu* tools = bar->addMenu(tr("工具(&T)"));

@@ -25,6 +25,8 @@ class RecentFileList;
 
 namespace kestrel::ui {
 
+class ResourceSearchDock;
+
 // "点击发送反馈" at the right end of the menu bar: a small box that lights up under the mouse and
 // opens the feedback mail when clicked.
 class FeedbackLink : public QWidget {
@@ -73,6 +75,9 @@ class CKsFrame : public QMainWindow {
     QToolBar* toolBar() const { return toolBar_; }
     QLabel* overwriteIndicator() const { return ovr_; }
     QMenu* fileMenu() const { return fileMenu_; }
+    // The find-in-resources dock, made on first use (null before).
+    ResourceSearchDock* searchDock() const { return searchDock_; }
+    void showResourceSearch();
 
     // The rectangle of the first start: the creation position, half the desktop's size.
     SettingsRect defaultRect() const;
@@ -116,6 +121,7 @@ class CKsFrame : public QMainWindow {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    ResourceSearchDock* searchDock_ = nullptr;
     void createActions();
     void createMenus();
     void createToolBar();

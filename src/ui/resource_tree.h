@@ -71,6 +71,9 @@ class ResourceTree : public QTreeWidget {
     XmlElement* elementOf(const QTreeWidgetItem* item) const;
     ElementHandle handleOf(const QTreeWidgetItem* item) const;
     XmlElement* resolve(ElementHandle handle) const { return handles_.resolve(handle); }
+    // Changes whenever the tree is filled again or cleared: what was derived from the shown
+    // description (the search index) is out of date then.
+    std::uint64_t generation() const { return handles_.generation(); }
     TreeImage imageOf(const QTreeWidgetItem* item) const;
 
     // Which items are expanded and which is current, by their labels, so that a tree filled again

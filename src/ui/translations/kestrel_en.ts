@@ -310,6 +310,14 @@ Do you want to choose a different destination?</translation>
 <context>
     <name>kestrel::ui::CKsFrame</name>
     <message>
+        <source>在资源中查找(&amp;F)…</source>
+        <translation>&amp;Find in Resources…</translation>
+    </message>
+    <message>
+        <source>在项目的全部资源中查找文本或字节。</source>
+        <translation>Find text or bytes in every resource of the project.</translation>
+    </message>
+    <message>
         <source>导出(&amp;E)...</source>
         <translation>&amp;Export...</translation>
     </message>
@@ -1201,6 +1209,85 @@ Are you sure?</translation>
     <message>
         <source>语言中立</source>
         <translation>Language neutral</translation>
+    </message>
+</context>
+<context>
+    <name>kestrel::ui::ResourceSearchDock</name>
+    <message>
+        <source>在资源中查找</source>
+        <translation>Find in Resources</translation>
+    </message>
+    <message>
+        <source>要查找的文本</source>
+        <translation>Text to find</translation>
+    </message>
+    <message>
+        <source>区分大小写(&amp;C)</source>
+        <translation>Match &amp;case</translation>
+    </message>
+    <message>
+        <source>十六进制字节(&amp;X)</source>
+        <translation>He&amp;x bytes</translation>
+    </message>
+    <message>
+        <source>资源</source>
+        <translation>Resource</translation>
+    </message>
+    <message>
+        <source>语言</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>位置</source>
+        <translation>Place</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>请以十六进制写出整字节，如 4D 5A</source>
+        <translation>Write whole bytes in hex, such as 4D 5A</translation>
+    </message>
+    <message>
+        <source>正在查找…</source>
+        <translation>Searching…</translation>
+    </message>
+    <message>
+        <source>没有找到。</source>
+        <translation>Not found.</translation>
+    </message>
+    <message>
+        <source>找到 %1 处。</source>
+        <translation>%1 found.</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>字符串 %1</source>
+        <translation>String %1</translation>
+    </message>
+    <message>
+        <source>标题</source>
+        <translation>Caption</translation>
+    </message>
+    <message>
+        <source>控件 %1 (ID %2)</source>
+        <translation>Control %1 (ID %2)</translation>
+    </message>
+    <message>
+        <source>菜单项 %1</source>
+        <translation>Menu item %1</translation>
+    </message>
+    <message>
+        <source>偏移 0x%1</source>
+        <translation>Offset 0x%1</translation>
+    </message>
+    <message>
+        <source>这个资源已不在项目中。</source>
+        <translation>This resource is no longer in the project.</translation>
     </message>
 </context>
 </TS>
