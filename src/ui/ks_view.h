@@ -165,12 +165,8 @@ class CKsView : public QWidget, public DocumentView {
     // Writes pe.xml, rebuilds the tree and selects the item of `element` (none when null or gone).
     void rebuildAfterEdit(XmlElement* element);
     bool selectElement(XmlElement* element);
-    // Starts an undo step before an edit that writes `touched` (files it creates are found
-    // without being named); finishes it after the edit, selecting `selectAfter` on redo.
-    void beginProjectStep(const std::vector<std::filesystem::path>& touched = {});
-    void finishProjectStep(XmlElement* selectAfter);
     void travelHistory(bool forward);
-    // Moves the selected resource to (name, language) as the user asked in `typed`.
+    // Asks for the new name (or language) of the selected resource and moves it there.
     void moveResource(bool language);
 
     ViewContext context_;
