@@ -166,6 +166,7 @@ HResult CheckImportable(const std::filesystem::path& peFile, std::string* cause)
 CKsDoc::CKsDoc(std::filesystem::path workingFolder) : workingFolder_(std::move(workingFolder)) {}
 
 void CKsDoc::releaseProject() {
+    history_.clear();
     description_.Reset();
     project_.Reset();
     descriptionPath_.clear();
@@ -295,6 +296,7 @@ void CKsDoc::MarkCompiled() {
     compiledState_ =
         descriptionPath_.empty() ? FolderState{} : ReadFolderState(descriptionPath_.parent_path());
     modified_ = false;
+    history_.clear();
 }
 
 bool CKsDoc::keepsBackup() const {

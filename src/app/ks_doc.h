@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/pe/decompile_file.h"
+#include "core/pe/project_history.h"
 #include "core/platform/status.h"
 #include "core/xml/xml_document.h"
 
@@ -83,6 +84,8 @@ class CKsDoc {
 
     XmlDocument& description() { return description_; }
     XmlDocument& project() { return project_; }
+    // The undo steps of the edits made since the project was opened or last compiled.
+    ProjectHistory& history() { return history_; }
     const std::filesystem::path& descriptionPath() const { return descriptionPath_; }
     const std::filesystem::path& resourceFilePath() const { return resourceFilePath_; }
     const std::filesystem::path& projectPath() const { return projectPath_; }
@@ -123,7 +126,7 @@ class CKsDoc {
     // the document modified. Returns IsModified().
     bool CheckModified();
     // The working folder's present state is the compiled one (after a compile, or when the user
-    // chose to drop the edits); the document is no longer modified.
+    // chose to drop the edits); the document is no longer modified and the undo steps are gone.
     void MarkCompiled();
     // True when the last OnSaveDocument left the compiled file where it was asked for (copied over
     // the PE file, or written to the Save As name), not only in the working folder.
@@ -150,6 +153,7 @@ class CKsDoc {
     SettingsStore* settings_ = nullptr;
     XmlDocument description_;
     XmlDocument project_;
+    ProjectHistory history_;
     std::filesystem::path descriptionPath_;
     std::filesystem::path resourceFilePath_;
     std::filesystem::path projectPath_;

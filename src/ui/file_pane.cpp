@@ -12,6 +12,7 @@
 
 #include "app/ks_doc.h"
 #include "core/errors/errors.h"
+#include "core/pe/description_edit.h"
 #include "core/pe/resource_types.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
@@ -25,7 +26,6 @@ namespace kestrel::ui {
 
 namespace {
 
-constexpr std::string_view kSource = "FilePane";
 constexpr const char* kContext = "FilePane";
 
 constexpr std::string_view kDifferentExtension = QT_TRANSLATE_NOOP(
@@ -34,32 +34,12 @@ constexpr std::string_view kDifferentExtension = QT_TRANSLATE_NOOP(
     "你希望要继续吗？");
 constexpr std::string_view kOverwriteOther =
     QT_TRANSLATE_NOOP("FilePane", "文件 '%s' 已存在并被其他资源使用。\r\n\r\n要覆盖它吗？");
-constexpr std::string_view kCopyFailed =
-    QT_TRANSLATE_NOOP("FilePane", "复制 '%s' 文件到 '%s' 的时候发生错误。");
 constexpr std::string_view kReplaceStrings = QT_TRANSLATE_NOOP(
     "FilePane",
     "字串表由 STRINGS.XML 编译，所有字串表项共用这个文件。\r\n\r\n要用 '%s' 覆盖 STRINGS.XML 吗？");
-constexpr std::string_view kStringsFile = "STRINGS.XML";
 
 QString pathText(const std::filesystem::path& path) {
     return QString::fromStdString(pathToUtf8(path));
-}
-
-// Copies `chosen` over `target` (atomically); a failure is recorded with both names.
-HResult copyOver(const std::filesystem::path& chosen, const std::filesystem::path& target) {
-    std::error_code error;
-    // A read-only target is made writable first, as the copy over it expects.
-    if (std::filesystem::exists(target, error)) {
-        std::filesystem::permissions(target, std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::add, error);
-    }
-    if (HResult hr = CopyFileAtomic(chosen, target); hr.failed()) {
-        RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, uiTextUtf8(kContext, kCopyFailed),
-                      {pathToUtf8(chosen), pathToUtf8(target)});
-        return hr;
-    }
-    return kOk;
 }
 
 }  // namespace
@@ -177,6 +157,43 @@ void requestShow(PaneHost* host, CKsDoc* document, XmlElement* fileElement, cons
         Qt::QueuedConnection);
 }
 
+// ----- Undo steps ---------------------------------------------------------------------------------
+
+namespace {
+
+// The resource `element` belongs to: the language Entry itself or the one above it.
+std::optional<DescribedResource> resourceOf(CKsDoc& document, const XmlElement* element) {
+    for (; element != nullptr; element = element->parent()) {
+        if (std::optional<DescribedResource> resource =
+                DescribeResourceEntry(document.description(), element))
+            return resource;
+    }
+    return std::nullopt;
+}
+
+std::string descriptionText(CKsDoc& document) {
+    std::string text;
+    if (document.description().SaveToString(text).failed()) ClearErrorRecord();
+    return text;
+}
+
+}  // namespace
+
+void beginProjectEdit(CKsDoc* document, const std::vector<std::filesystem::path>& touched,
+                      const XmlElement* selection) {
+    if (document == nullptr || !document->isOpen()) return;
+    if (document->history()
+            .begin(document->descriptionPath().parent_path(), descriptionText(*document), touched,
+                   resourceOf(*document, selection))
+            .failed())
+        ShowErrorDialog();
+}
+
+void finishProjectEdit(CKsDoc* document, const XmlElement* selection) {
+    if (document == nullptr || !document->history().pending()) return;
+    document->history().finish(descriptionText(*document), resourceOf(*document, selection));
+}
+
 // ----- Replace ------------------------------------------------------------------------------------
 
 std::filesystem::path workingFolderOf(const CKsDoc* document, const std::filesystem::path& shown) {
@@ -187,66 +204,41 @@ std::filesystem::path workingFolderOf(const CKsDoc* document, const std::filesys
 
 HResult ReplacePaneFile(CKsDoc* document, XmlElement* fileElement, const std::filesystem::path& current,
                         const std::filesystem::path& chosen, std::filesystem::path& shown) {
-    if (current.empty() || chosen.empty()) return kFalse;
-    if (chosen == current || IsSameFile(chosen, current)) return kFalse;
-    const std::string chosenName = pathToUtf8(chosen.filename());
-    const std::string chosenExtension = extensionOf(chosenName);
-    const int type = document != nullptr && fileElement != nullptr
-                         ? resourceTypeOf(document->description(), fileElement)
-                         : 0;
-
-    if (type == resource_type::kString) {
-        // Every string-table entry names STRINGS.XML; the compile reads the strings from there, so
-        // renaming one entry's file would change nothing. The chosen file replaces STRINGS.XML.
-        std::filesystem::path strings;
-        const std::filesystem::path folder = workingFolderOf(document, current);
-        if (resolveStored(folder, kStringsFile, strings).failed()) strings = folder / kStringsFile;
-        if (IsSameFile(chosen, strings)) return kFalse;
-        if (uiSink().ask(safeFormat(uiTextUtf8(kContext, kReplaceStrings), {pathToUtf8(chosen)}), kAppName,
-                         Buttons::kYesNo, 1, MessageIcon::kExclamation) != Answer::kYes) {
-            return kFalse;
+    // Outside a project there is no description: only the file is replaced.
+    XmlDocument none;
+    if (document == nullptr) fileElement = nullptr;
+    XmlDocument& description = document != nullptr ? document->description() : none;
+    const std::optional<FileReplacement> plan =
+        PlanFileReplacement(description, fileElement, workingFolderOf(document, current), current, chosen);
+    if (!plan) return kFalse;
+    const auto ask = [](const FileReplacement::Ask& question) {
+        std::string text;
+        int defaultButton = 1;
+        switch (question.question) {
+            case FileReplacement::Question::kOverwriteStrings:
+                text = safeFormat(uiTextUtf8(kContext, kReplaceStrings), {pathToUtf8(question.about)});
+                break;
+            case FileReplacement::Question::kDifferentExtension:
+                text = uiTextUtf8(kContext, kDifferentExtension);
+                defaultButton = 0;
+                break;
+            case FileReplacement::Question::kOverwriteOther:
+                text = safeFormat(uiTextUtf8(kContext, kOverwriteOther), {pathToUtf8(question.about)});
+                break;
         }
-        if (HResult hr = copyOver(chosen, strings); hr.failed()) return hr;
-        shown = strings;
-        return kOk;
+        return uiSink().ask(text, kAppName, Buttons::kYesNo, defaultButton, MessageIcon::kExclamation) ==
+               Answer::kYes;
+    };
+    // A question answered No changes nothing, and the step is dropped as empty.
+    beginProjectEdit(document, {plan->written}, fileElement);
+    const HResult hr = ReplaceResourceFile(description, fileElement, chosen, *plan, ask);
+    if (hr.failed()) {
+        if (document != nullptr) document->history().abandon();
+        return hr;
     }
-
-    if (!iequalsAscii(chosenExtension, extensionOf(pathToUtf8(current.filename()))) &&
-        uiSink().ask(uiTextUtf8(kContext, kDifferentExtension), kAppName, Buttons::kYesNo, 0,
-                     MessageIcon::kExclamation) != Answer::kYes) {
-        return kFalse;
-    }
-
-    const std::filesystem::path target = current.parent_path() / chosen.filename();
-    if (!IsSameFile(chosen, target)) {
-        std::error_code error;
-        if (std::filesystem::exists(target, error) && !IsSameFile(target, current) &&
-            uiSink().ask(safeFormat(uiTextUtf8(kContext, kOverwriteOther), {pathToUtf8(target)}), kAppName,
-                         Buttons::kYesNo, 1, MessageIcon::kExclamation) != Answer::kYes) {
-            return kFalse;
-        }
-        // Written beside the target and renamed over it: a failed copy leaves the target as it was.
-        if (HResult hr = copyOver(chosen, target); hr.failed()) return hr;
-    }
-
-    if (document != nullptr && fileElement != nullptr) {
-        XmlDocument& description = document->description();
-        XmlElement* previous = description.SetCurrent(fileElement);
-        std::string name;
-        if (description.GetAttribute("", "Name", name).failed()) name.clear();
-        const std::size_t slash = name.rfind('\\');
-        std::string stored = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-        const bool png = iequalsAscii(chosenExtension, ".png");
-        const bool bitmap = type == resource_type::kBitmap;
-        // The compile turns X.png into the bitmap X.BMP: a bitmap entry keeps naming the bitmap.
-        stored += chosenName.substr(0, chosenName.size() - chosenExtension.size());
-        stored += png && bitmap ? std::string(".BMP") : chosenExtension;
-        description.SetCurrentAttribute("Name", stored);
-        if (bitmap) description.SetCurrentAttribute("Png", png ? "1" : "0");
-        description.SetCurrent(previous);
-    }
-    shown = target;
-    return kOk;
+    finishProjectEdit(document, fileElement);
+    if (hr == kOk) shown = plan->shown;
+    return hr;
 }
 
 }  // namespace kestrel::ui

@@ -1,7 +1,7 @@
 // What the panes that show one file of the working folder (image, hex, text) have in common: the
 // application services they reach, the toolbar with its "编辑" drop-down of external editors, the
-// painted band under the toolbar, the two-second file watch, and replacing the shown file by
-// another one (with the questions and the description updates that keep the project consistent).
+// painted band under the toolbar, the two-second file watch, replacing the shown file by another
+// one (asking the questions the replacement plan names), and the undo steps of the panes' edits.
 #pragma once
 
 #include <QObject>
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <vector>
 
 #include "app/editors.h"
 #include "core/platform/status.h"
@@ -105,17 +106,22 @@ class FileWatch : public QObject {
 void requestShow(PaneHost* host, CKsDoc* document, XmlElement* fileElement, const std::filesystem::path& path,
                  ShowMode mode);
 
+// Undo steps of the project's edits: begun before an edit that writes `touched` (files it creates
+// are found without being named), with the resource of `selection` (a language Entry or an
+// element under one) to select when it is undone; finished after the edit, with the resource to
+// select when it is redone. Nothing happens without a project. A failure to take the snapshot is
+// shown, and the edit goes on without a step.
+void beginProjectEdit(CKsDoc* document, const std::vector<std::filesystem::path>& touched,
+                      const XmlElement* selection);
+void finishProjectEdit(CKsDoc* document, const XmlElement* selection);
+
 // The project's working folder: where its pe.xml lies, else the shown file's folder.
 std::filesystem::path workingFolderOf(const CKsDoc* document, const std::filesystem::path& shown);
 
-// Replaces the shown file `current` by `chosen`. String-table entries (type 6) are compiled from
-// STRINGS.XML, so for them the chosen file is copied over STRINGS.XML after a confirmation and the
-// entry keeps its name. Any other entry: a different extension is confirmed, the file is copied
-// (atomically) into the shown file's folder — overwriting a file that another resource uses only
-// after a confirmation — and the File element is pointed at it (a chosen PNG keeps a bitmap entry
-// naming its .BMP and sets Png). Returns kOk with `shown` set to the file to show now, kFalse when
-// nothing changed (same file, or a question answered No), or the failure (recorded for the error
-// dialog).
+// Replaces the shown file `current` by `chosen` as PlanFileReplacement plans it (the project's
+// rules live there), asking the plan's questions in message boxes, as one undo step. Returns kOk
+// with `shown` set to the file to show now, kFalse when nothing changed (same file, or a question
+// answered No), or the failure (recorded for the error dialog).
 HResult ReplacePaneFile(CKsDoc* document, XmlElement* fileElement, const std::filesystem::path& current,
                         const std::filesystem::path& chosen, std::filesystem::path& shown);
 

@@ -759,12 +759,15 @@ void ImageWnd::ReplaceWith(const std::filesystem::path& chosen) {
                              (kind_ == ImageKind::kIconGroup && hasPngSignatureFile(chosen));
     if (group && document_ != nullptr && fileElement_ != nullptr && groupSource) {
         XmlElement* language = fileElement_->parent();
+        beginProjectEdit(document_, {path_}, language);
         if (HResult hr =
                 ReplaceGroupFromIconFile(document_->description(), recolourFolder(), language, chosen);
             hr.failed()) {
+            document_->history().abandon();
             ShowErrorDialog();
             return;
         }
+        finishProjectEdit(document_, language);
         if (services_.descriptionEdited) services_.descriptionEdited(language);
         return;
     }
@@ -862,6 +865,39 @@ std::vector<std::filesystem::path> ImageWnd::allImageFolders() const {
     return folders;
 }
 
+// The files a recolouring may write: the shown file (a group's member files), or every image file
+// of the folders "all images" covers.
+std::vector<std::filesystem::path> ImageWnd::recolourTargets(bool currentOnly) const {
+    std::vector<std::filesystem::path> files;
+    if (currentOnly && (kind_ == ImageKind::kIconGroup || kind_ == ImageKind::kCursorGroup)) {
+        std::vector<std::byte> group;
+        if (ReadWholeFile(path_, group).failed()) {
+            ClearErrorRecord();
+            return files;
+        }
+        const IconGroupKind groupKind =
+            kind_ == ImageKind::kIconGroup ? IconGroupKind::kIcon : IconGroupKind::kCursor;
+        for (const GroupEntry& entry : ParseGroupEntries(asBytes(group))) {
+            std::filesystem::path member;
+            if (memberFile(entry, groupKind, member).succeeded()) files.push_back(member);
+        }
+        ClearErrorRecord();
+        return files;
+    }
+    if (currentOnly) return {path_};
+    for (const std::filesystem::path& folder : allImageFolders()) {
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error)) {
+            const std::string extension = extensionOf(pathToUtf8(it->path().filename()));
+            if (iequalsAscii(extension, ".bmp") || iequalsAscii(extension, ".png") ||
+                iequalsAscii(extension, ".ico") || iequalsAscii(extension, ".cur"))
+                files.push_back(it->path());
+        }
+    }
+    return files;
+}
+
 int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
     if (!currentOnly && !allImages) {
         uiSink().message(uiTextUtf8(kContext, kSelectFirst), kAppName, MessageIcon::kExclamation);
@@ -877,6 +913,7 @@ int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
 
     HResult failure = kOk;
     ColorizeEngine::FolderRun run;
+    beginProjectEdit(document_, recolourTargets(currentOnly), fileElement_);
     if (currentOnly && (kind_ == ImageKind::kIconGroup || kind_ == ImageKind::kCursorGroup)) {
         std::vector<std::byte> group;
         if (ReadWholeFile(path_, group).succeeded()) {
@@ -894,9 +931,14 @@ int ImageWnd::ApplyColorize(bool currentOnly, bool allImages) {
         failure = colorizeEngine().RecolorFile(path_);
     } else {
         const QPointer<ImageWnd> pane(this);
+        CKsDoc* document = document_;
         failure = recolourAll(run);
-        if (pane.isNull()) return 1;
+        if (pane.isNull()) {
+            finishProjectEdit(document, nullptr);
+            return 1;
+        }
     }
+    finishProjectEdit(document_, fileElement_);
     if (failure.failed()) ShowErrorDialog();
     // The file now holds the colouring: what is shown next is the file, and applying again would
     // recolour it a second time, so the panel starts again from values that change nothing.

@@ -183,6 +183,7 @@ class ImageWnd : public FilePaneWindow<CDragWnd> {
     void loadOther();
     void showNextAviFrame();
     std::filesystem::path recolourFolder() const;
+    std::vector<std::filesystem::path> recolourTargets(bool currentOnly) const;
     std::vector<std::filesystem::path> allImageFolders() const;
     HResult recolourAll(ColorizeEngine::FolderRun& run);
     void placeColorizePanel();

@@ -296,9 +296,21 @@ void CKsFrame::createActions() {
     make("paste", tr("粘贴(&P)"),
          {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)},
          [this] { view_->edit(EditCommand::kPaste); });
+    // Outside the pane (the tree has the focus) undo and redo are the project's; in the pane, its own.
     make("undo", tr("撤消(&U)"),
-         {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)},
-         [this] { view_->edit(EditCommand::kUndo); });
+         {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)}, [this] {
+             if (projectUndoApplies()) {
+                 view_->undoProject();
+                 updateActions();
+             } else {
+                 view_->edit(EditCommand::kUndo);
+             }
+         });
+    make("redo", tr("重做(&R)"), {QKeySequence(Qt::CTRL | Qt::Key_Y)}, [this] {
+        if (!projectUndoApplies()) return;
+        view_->redoProject();
+        updateActions();
+    });
     make("findInResources", tr("在资源中查找(&F)…"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)},
          [this] { showResourceSearch(); })
         ->setStatusTip(tr("在项目的全部资源中查找文本或字节。"));
@@ -358,6 +370,7 @@ void CKsFrame::createMenus() {
     edit->addAction(action("paste"));
     edit->addSeparator();
     edit->addAction(action("undo"));
+    edit->addAction(action("redo"));
     edit->addSeparator();
     edit->addAction(action("delete"));
     edit->addAction(action("add"));
@@ -538,7 +551,9 @@ void CKsFrame::updateActions() {
     action("cut")->setEnabled(view_->canEdit(EditCommand::kCut));
     action("copy")->setEnabled(view_->canEdit(EditCommand::kCopy));
     action("paste")->setEnabled(view_->canEdit(EditCommand::kPaste));
-    action("undo")->setEnabled(view_->canEdit(EditCommand::kUndo));
+    const bool project = projectUndoApplies();
+    action("undo")->setEnabled(project ? view_->canUndoProject() : view_->canEdit(EditCommand::kUndo));
+    action("redo")->setEnabled(project && view_->canRedoProject());
     action("delete")->setEnabled(view_->canDeleteResource());
     action("add")->setEnabled(view_->canAddResource());
     action("addLanguage")->setEnabled(view_->canAddResource());
@@ -548,6 +563,11 @@ void CKsFrame::updateActions() {
     if (context_.settings != nullptr) (void)context_.settings->GetIntSetting("Flag", "Insert", insert, 0);
     ovr_->setText(insert == 0 ? QStringLiteral("OVR") : QString());
     setWindowModified(isDocumentModified());
+}
+
+bool CKsFrame::projectUndoApplies() const {
+    QWidget* focus = QApplication::focusWidget();
+    return focus == nullptr || !view_->paneHost()->isAncestorOf(focus);
 }
 
 bool CKsFrame::isDocumentModified() const {

@@ -133,6 +133,8 @@ class CKsFrame : public QMainWindow {
     // After a compile: a compiled file whose kept signature no longer matches gets one question,
     // whether to remove the signature.
     void offerSignatureRemoval();
+    // True when Undo and Redo act on the project's history: the focus is not inside the pane.
+    bool projectUndoApplies() const;
     bool isDocumentModified() const;
 
     FrameContext context_;

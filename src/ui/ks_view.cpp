@@ -2,13 +2,17 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QToolButton>
 #include <QTreeWidgetItemIterator>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/ks_app.h"
@@ -18,10 +22,12 @@
 #include "core/pe/decompile_file.h"
 #include "core/pe/description_edit.h"
 #include "core/pe/resource_export.h"
+#include "core/pe/section_names.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
+#include "ui/file_pane.h"
 #include "ui/import_dlg.h"
 #include "ui/pane_host.h"
 #include "ui/qt_ui_sink.h"
@@ -40,6 +46,8 @@ constexpr std::string_view kLanguageCopied = QT_TRANSLATE_NOOP(
     "kestrel::ui::CKsView", "已复制 %d 个资源、%d 个字串块（%d 个字串）；%d 个位图保留原来的语言。");
 constexpr std::string_view kImportDone =
     QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "顺利插入。\r\n\r\n你想要现在就打开这个文件吗？");
+constexpr std::string_view kBadName = QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "'%s' 不是有效的名称或 ID。");
+constexpr std::string_view kBadLanguage = QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "'%s' 不是有效的语言。");
 constexpr std::string_view kAskDelete =
     QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "要从描述中删除资源 %s 吗？\r\n\r\n文件留在磁盘上。");
 constexpr std::string_view kExportTitle = QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "导出资源");
@@ -100,6 +108,7 @@ CKsView::CKsView(ViewContext context, QWidget* parent) : QWidget(parent), contex
         menu->popup(tree_->viewport()->mapToGlobal(at));
     });
     connect(tree_, &ResourceTree::deleteRequested, this, &CKsView::deleteResource);
+    connect(tree_, &ResourceTree::renameRequested, this, &CKsView::renameResource);
     connect(paneHost_, &PaneHost::statusMessage, this, &CKsView::statusMessage);
     connect(paneHost_, &PaneHost::commandsChanged, this, &CKsView::commandsChanged);
     connect(paneHost_, &PaneHost::editsStored, this, [this] {
@@ -246,6 +255,8 @@ void CKsView::compile() {
         ShowErrorDialog();
         return;
     }
+    // The undo steps end with the compile: what was compiled is the state to work from.
+    document->history().clear();
     // The edits are safe once the compiled file is where the project's PE file is, or lies in a
     // folder that no import clears.
     const std::filesystem::path compiled =
@@ -365,6 +376,7 @@ void CKsView::addResource() {
     if (!request) return;
     XmlElement* selected = tree_->elementOf(tree_->currentItem());
     paneHost_->Select(document, nullptr);
+    beginProjectEdit(document, {}, selected);
     XmlElement* added = nullptr;
     HResult hr;
     {
@@ -373,10 +385,12 @@ void CKsView::addResource() {
                          request->name, request->language, request->file, added);
     }
     if (hr.failed()) {
+        document->history().abandon();
         ShowErrorDialog();
         paneHost_->Select(document, selected);
         return;
     }
+    finishProjectEdit(document, added);
     rebuildAfterEdit(added);
 }
 
@@ -399,6 +413,12 @@ void CKsView::addLanguage() {
     XmlElement* selected = tree_->elementOf(tree_->currentItem());
     // The pane commits first: the copies are made of what the files hold.
     if (!paneHost_->Select(document, nullptr)) return;
+    std::filesystem::path strings;
+    if (resolveStored(document->descriptionPath().parent_path(), kStringsFileName, strings).failed()) {
+        ClearErrorRecord();
+        strings = document->descriptionPath().parent_path() / kStringsFileName;
+    }
+    beginProjectEdit(document, {strings}, selected);
     LanguageCopy copy;
     HResult hr;
     {
@@ -407,10 +427,12 @@ void CKsView::addLanguage() {
                          request->target, copy);
     }
     if (hr.failed()) {
+        document->history().abandon();
         ShowErrorDialog();
         paneHost_->Select(document, selected);
         return;
     }
+    finishProjectEdit(document, copy.first);
     rebuildAfterEdit(copy.first);
     // Bitmaps stay in their one language: the status bar says so with what was copied.
     emit statusMessage(QString::fromStdString(
@@ -435,11 +457,14 @@ void CKsView::deleteResource() {
     const int typeRow = tree_->indexOfTopLevelItem(typeItem != nullptr ? typeItem : item);
     const int row = typeItem != nullptr ? typeItem->indexOfChild(item) : 0;
     paneHost_->Select(document, nullptr);
+    beginProjectEdit(document, {}, entry);
     if (DeleteResource(document->description(), document->descriptionPath().parent_path(), entry).failed()) {
+        document->history().abandon();
         ShowErrorDialog();
         paneHost_->Select(document, entry);
         return;
     }
+    finishProjectEdit(document, nullptr);
     rebuildAfterEdit(nullptr);
     QTreeWidgetItem* neighbour = nullptr;
     for (int i = 0; i < tree_->topLevelItemCount() && neighbour == nullptr; ++i) {
@@ -453,6 +478,152 @@ void CKsView::deleteResource() {
         tree_->setCurrentItem(neighbour);
         tree_->scrollToItem(neighbour);
     }
+}
+
+bool CKsView::canMoveResource() const {
+    // The same resources as Delete: string tables take their numbers and languages from STRINGS.XML.
+    return canDeleteResource();
+}
+
+void CKsView::renameResource() {
+    moveResource(false);
+}
+
+void CKsView::changeResourceLanguage() {
+    moveResource(true);
+}
+
+namespace {
+
+// Asks for one line of text: a new name or ID, or a language offered by name.
+std::optional<QString> askMoveText(QWidget* parent, bool language, const QString& current) {
+    QDialog dialog(parent);
+    dialog.setWindowTitle(language ? CKsView::tr("更改语言") : CKsView::tr("重命名资源"));
+    auto* label =
+        new QLabel(language ? CKsView::tr("新的语言(&L):") : CKsView::tr("新的名称或 ID(&N):"), &dialog);
+    auto* field = new QLineEdit(current, &dialog);
+    field->setMinimumWidth(field->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
+    label->setBuddy(field);
+    if (language) offerLanguageNames(field);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(label);
+    layout->addWidget(field);
+    layout->addWidget(buttons);
+    field->selectAll();
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return field->text();
+}
+
+QString keyLabel(const ResourceKey& key) {
+    return key.isName ? QString::fromStdU16String(key.name) : QString::number(key.id);
+}
+
+}  // namespace
+
+void CKsView::moveResource(bool language) {
+    if (!canMoveResource()) return;
+    CKsDoc* document = context_.document;
+    XmlElement* entry = tree_->elementOf(tree_->currentItem());
+    const std::optional<DescribedResource> resource = DescribeResourceEntry(document->description(), entry);
+    if (!resource) return;
+    const QString current = language ? QString::number(resource->language) : keyLabel(resource->name);
+    const std::optional<QString> typed =
+        moveChooser_ ? moveChooser_(language, current) : askMoveText(window(), language, current);
+    if (!typed) return;
+    ResourceKey name = resource->name;
+    std::uint16_t target = resource->language;
+    const std::string text = typed->trimmed().toStdString();
+    if (language) {
+        const std::optional<std::uint16_t> parsed =
+            parseLanguage(languageNumberPart(typed->trimmed()).toStdString());
+        if (!parsed) {
+            uiSink().message(safeFormat(uiTextUtf8(kContext, kBadLanguage), {text}), kAppName,
+                             MessageIcon::kExclamation);
+            return;
+        }
+        target = *parsed;
+    } else {
+        const std::optional<ResourceKey> parsed = parseResourceName(text);
+        if (!parsed) {
+            uiSink().message(safeFormat(uiTextUtf8(kContext, kBadName), {text}), kAppName,
+                             MessageIcon::kExclamation);
+            return;
+        }
+        name = *parsed;
+    }
+    if (!paneHost_->Select(document, nullptr)) return;
+    beginProjectEdit(document, {}, entry);
+    XmlElement* moved = nullptr;
+    const HResult hr = MoveResource(document->description(), document->descriptionPath().parent_path(), entry,
+                                    name, target, moved);
+    if (hr.failed()) {
+        document->history().abandon();
+        ShowErrorDialog();
+        paneHost_->Select(document, entry);
+        return;
+    }
+    if (hr != kOk) {
+        document->history().abandon();
+        paneHost_->Select(document, entry);
+        return;
+    }
+    finishProjectEdit(document, moved);
+    rebuildAfterEdit(moved);
+}
+
+bool CKsView::canUndoProject() const {
+    return canAddResource() && context_.document->history().canUndo();
+}
+
+bool CKsView::canRedoProject() const {
+    return canAddResource() && context_.document->history().canRedo();
+}
+
+void CKsView::undoProject() {
+    travelHistory(false);
+}
+
+void CKsView::redoProject() {
+    travelHistory(true);
+}
+
+void CKsView::travelHistory(bool forward) {
+    if (forward ? !canRedoProject() : !canUndoProject()) return;
+    CKsDoc* document = context_.document;
+    // The pane stores its edits first; they are then part of what the step replaces.
+    if (!paneHost_->Select(document, nullptr)) return;
+    std::string current;
+    if (HResult hr = document->description().SaveToString(current); hr.failed()) {
+        RecordError(true, kSource, __LINE__, hr);
+        ShowErrorDialog();
+        return;
+    }
+    std::string restored;
+    std::optional<DescribedResource> select;
+    ProjectHistory& history = document->history();
+    HResult hr = forward ? history.redo(current, restored, select) : history.undo(current, restored, select);
+    if (hr.failed()) {
+        ShowErrorDialog();
+        paneHost_->Select(document, tree_->elementOf(tree_->currentItem()));
+        return;
+    }
+    const ResourceTree::ViewState look = tree_->saveViewState();
+    tree_->clearItems();
+    // pe.xml gets the restored text and the description is loaded from it again.
+    hr = WriteFileAtomic(document->descriptionPath(), std::string_view(restored));
+    if (hr.succeeded()) hr = document->description().LoadFile(document->descriptionPath());
+    if (hr.failed()) RecordError(true, kSource, __LINE__, hr);
+    document->SetModifiedFlag();
+    tree_->Populate(document);
+    tree_->restoreViewState(look);
+    if (select)
+        selectElement(
+            FindResourceEntry(document->description(), select->type, select->name, select->language));
+    emit commandsChanged();
+    if (hr.failed()) ShowErrorDialog();
 }
 
 void CKsView::descriptionEdited(XmlElement* select) {
@@ -597,6 +768,10 @@ QMenu* CKsView::makeContextMenu(QWidget* parent) {
     add("replace", tr("替换(&R)..."), entry && replace != nullptr && replace->isEnabled(),
         [replace] { replace->trigger(); });
     add("delete", tr("删除资源(&D)"), canDeleteResource(), [this] { deleteResource(); });
+    add("rename", tr("重命名(&M)..."), canMoveResource(), [this] {
+        renameResource();
+    })->setShortcut(QKeySequence(Qt::Key_F2));
+    add("changeLanguage", tr("更改语言(&G)..."), canMoveResource(), [this] { changeResourceLanguage(); });
     add("add", tr("添加资源(&A)..."), canAddResource(), [this] { addResource(); });
     menu->addSeparator();
     add("hex", tr("十六进制查看(&H)"), entry && !shown.empty(), [this, shown] {

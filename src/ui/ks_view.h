@@ -88,6 +88,22 @@ class CKsView : public QWidget, public DocumentView {
     // Add Language: asks which language to copy to which new one, copies every resource of it,
     // writes pe.xml and selects the first copy.
     void addLanguage();
+    // Rename (F2): gives the selected resource another name or ID. Change Language: moves it to
+    // another language. Both are refused with a message when the new place is taken.
+    bool canMoveResource() const;
+    void renameResource();
+    void changeResourceLanguage();
+    // Replaces the dialog of Rename and Change Language (tests): gets whether a language is asked
+    // for and the present text, returns the text typed.
+    using MoveChooser = std::function<std::optional<QString>(bool language, const QString& current)>;
+    void setMoveChooser(MoveChooser chooser) { moveChooser_ = std::move(chooser); }
+    // Undo and redo of the project's edits (delete, add, replace, recolour, ...): the files and
+    // the description go back to how the step found them, the tree is filled again and the
+    // resource of the step is selected. The pane commits its own edits first.
+    bool canUndoProject() const;
+    bool canRedoProject() const;
+    void undoProject();
+    void redoProject();
     // After the description was edited elsewhere (a pane): writes pe.xml and rebuilds the tree,
     // selecting `select` when it is still there. Runs from the event loop, since the pane that asks
     // may be closed by the new selection.
@@ -149,6 +165,9 @@ class CKsView : public QWidget, public DocumentView {
     // Writes pe.xml, rebuilds the tree and selects the item of `element` (none when null or gone).
     void rebuildAfterEdit(XmlElement* element);
     bool selectElement(XmlElement* element);
+    void travelHistory(bool forward);
+    // Asks for the new name (or language) of the selected resource and moves it there.
+    void moveResource(bool language);
 
     ViewContext context_;
     ResourceTree* tree_ = nullptr;
@@ -162,6 +181,7 @@ class CKsView : public QWidget, public DocumentView {
     AddLanguageChooser languageChooser_;
     ExportChooser exportChooser_;
     ExportFolderChooser exportFolderChooser_;
+    MoveChooser moveChooser_;
     // The tree's look before the description was released, for the same project filled again.
     ResourceTree::ViewState savedTree_;
     std::filesystem::path savedTreeProject_;

@@ -348,6 +348,11 @@ void ResourceTree::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier && currentItem() != nullptr) {
+        emit renameRequested();
+        event->accept();
+        return;
+    }
     QTreeWidget::keyPressEvent(event);
 }
 

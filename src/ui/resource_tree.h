@@ -92,6 +92,8 @@ class ResourceTree : public QTreeWidget {
   signals:
     // The Delete key was pressed on an item.
     void deleteRequested();
+    // F2 was pressed on an item.
+    void renameRequested();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

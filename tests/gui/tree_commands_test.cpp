@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTreeWidgetItemIterator>
+#include <set>
 
 #include "core/images/icon_files.h"
 #include "core/pe/decompile_file.h"
@@ -211,6 +212,96 @@ TEST_F(TreeCommandsTest, TreeKeepsExpansionAndSelectionWhenFilledAgain) {
     ASSERT_NE(view->tree()->currentItem(), nullptr);
     EXPECT_EQ(view->tree()->currentItem()->text(0), "101 (简体中文 (中国))");
     EXPECT_EQ(view->paneHost()->kind(), PaneKind::kHex);  // the selection reached the pane host
+}
+
+// Undo brings a deleted group back into the tree and into pe.xml, with its members; redo deletes it
+// again; an added resource's file goes with its undo. A compile ends the steps.
+TEST_F(TreeCommandsTest, UndoAndRedoOfDeleteAndAddSurviveSelectionChangesAndEndWithACompile) {
+    std::vector<pb::IconImage> images;
+    open(iconsAndData(images));
+    const std::filesystem::path peXml = document->descriptionPath();
+    // pe.xml as the window writes it (the import writes the same tree in its own layout).
+    std::string original;
+    ASSERT_TRUE(document->description().SaveToString(original).succeeded());
+    QTreeWidgetItem* group = item("Icon Group")->child(0);
+    const QString groupLabel = group->text(0);
+    view->tree()->setCurrentItem(group);
+    sink.answers = {Answer::kYes};
+    view->deleteResource();
+    EXPECT_EQ(item("Icon Group"), nullptr);
+    EXPECT_EQ(testing::readText(peXml).find("MAIN"), std::string::npos);
+    ASSERT_TRUE(view->canUndoProject());
+
+    // Another resource is selected in between: the step does not depend on the selection.
+    view->tree()->setCurrentItem(item("RC Data", "101 (简体中文 (中国))"));
+    view->undoProject();
+    ASSERT_NE(item("Icon Group", groupLabel), nullptr);
+    EXPECT_EQ(view->tree()->currentItem(), item("Icon Group", groupLabel));
+    EXPECT_NE(item("Icon"), nullptr);
+    EXPECT_EQ(testing::readText(peXml), original);
+    EXPECT_TRUE(view->canRedoProject());
+
+    view->redoProject();
+    EXPECT_EQ(item("Icon Group"), nullptr);
+    view->undoProject();
+    ASSERT_NE(item("Icon Group", groupLabel), nullptr);
+
+    const std::filesystem::path source = temp_.write("data.bin", "payload");
+    view->setAddResourceChooser([&](std::uint16_t) {
+        return AddResourceRequest{ResourceKey::ofId(10), ResourceKey::ofId(300), 0x409, source};
+    });
+    const std::set<std::filesystem::path> before = [&] {
+        std::set<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(peXml.parent_path()))
+            files.insert(entry.path());
+        return files;
+    }();
+    view->addResource();
+    ASSERT_NE(item("RC Data", "300 (English (United States))"), nullptr);
+    view->undoProject();
+    EXPECT_EQ(item("RC Data", "300 (English (United States))"), nullptr);
+    std::set<std::filesystem::path> after;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(peXml.parent_path()))
+        after.insert(entry.path());
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(testing::readText(peXml), original);
+
+    view->redoProject();
+    ASSERT_NE(item("RC Data", "300 (English (United States))"), nullptr);
+    view->compile();
+    EXPECT_FALSE(view->canUndoProject());
+    EXPECT_FALSE(view->canRedoProject());
+}
+
+// F2 renames the selected resource and Change Language moves it; a taken place is refused with the
+// tree unchanged, and undo puts the name back.
+TEST_F(TreeCommandsTest, F2AndChangeLanguageMoveTheResourceAndAreUndone) {
+    std::vector<pb::IconImage> images;
+    open(iconsAndData(images));
+    QString typed;
+    view->setMoveChooser([&](bool, const QString&) { return std::optional<QString>(typed); });
+    view->tree()->setCurrentItem(item("RC Data", "101 (Deutsch (Deutschland))"));
+    typed = QStringLiteral("settings");
+    QKeyEvent f2(QEvent::KeyPress, Qt::Key_F2, Qt::NoModifier);
+    QApplication::sendEvent(view->tree(), &f2);
+    ASSERT_NE(item("RC Data", "SETTINGS (Deutsch (Deutschland))"), nullptr);
+    EXPECT_EQ(view->tree()->currentItem(), item("RC Data", "SETTINGS (Deutsch (Deutschland))"));
+
+    // 101 in Chinese is there already: the move to it is refused.
+    typed = QStringLiteral("2052 简体中文 (中国)");
+    view->tree()->setCurrentItem(item("RC Data", "SETTINGS (Deutsch (Deutschland))"));
+    view->changeResourceLanguage();
+    EXPECT_NE(item("RC Data", "SETTINGS (简体中文 (中国))"), nullptr);
+    typed = QStringLiteral("101");
+    view->renameResource();
+    EXPECT_NE(item("RC Data", "SETTINGS (简体中文 (中国))"), nullptr);
+    EXPECT_FALSE(sink.errors.empty());
+
+    view->undoProject();
+    EXPECT_NE(item("RC Data", "SETTINGS (Deutsch (Deutschland))"), nullptr);
+    view->undoProject();
+    EXPECT_NE(item("RC Data", "101 (Deutsch (Deutschland))"), nullptr);
+    EXPECT_EQ(item("RC Data", "SETTINGS (Deutsch (Deutschland))"), nullptr);
 }
 
 }  // namespace

@@ -1124,4 +1124,231 @@ HResult AddLanguage(XmlDocument& description, const std::filesystem::path& folde
     return kOk;
 }
 
+// --- Renaming and moving a resource ---------------------------------------------------------------
+
+namespace {
+
+// An attribute of a File element as text (empty when missing).
+std::string attributeText(const XmlElement* element, std::string_view name) {
+    const XmlAttribute* attribute = XmlDocument::FindAttribute(element, name);
+    return attribute != nullptr ? attribute->value() : std::string();
+}
+
+// One language Entry that moves, with its file's old and new stored names.
+struct EntryMove {
+    XmlElement* entry = nullptr;
+    DescribedResource to;
+    std::string oldName;  // empty: the entry has no file
+    std::string newName;
+    bool pngSibling = false;  // a bitmap kept as PNG: the PNG beside the name moves too
+};
+
+// Renames the files of `moves` (the PNG of a bitmap kept as one); on failure the files renamed
+// before get their names back.
+HResult renameFiles(const fs::path& folder, const std::vector<EntryMove>& moves) {
+    std::vector<std::pair<fs::path, fs::path>> done;
+    auto undo = [&] {
+        for (auto it = done.rbegin(); it != done.rend(); ++it) {
+            std::error_code ignored;
+            fs::rename(it->second, it->first, ignored);
+        }
+    };
+    for (const EntryMove& move : moves) {
+        if (move.oldName.empty() || iequalsAscii(move.oldName, move.newName)) continue;
+        const std::string from = move.pngSibling ? pngSiblingName(move.oldName) : move.oldName;
+        const std::string to = move.pngSibling ? pngSiblingName(move.newName) : move.newName;
+        fs::path source, target;
+        std::error_code error;
+        if (resolveStored(folder, from, source).failed() || resolveStored(folder, to, target).failed() ||
+            CreateFolderPath(target.parent_path()).failed()) {
+            undo();
+            return refuse(__LINE__, kFail, "未能建立文件 %s", {pathToUtf8(folder / to)});
+        }
+        if (!fs::exists(source, error)) continue;  // a missing file stays missing; the compile says so
+        fs::rename(source, target, error);
+        if (error) {
+            undo();
+            return refuse(__LINE__, kFail, "未能建立文件 %s", {pathToUtf8(target)});
+        }
+        done.emplace_back(source, target);
+    }
+    return kOk;
+}
+
+}  // namespace
+
+HResult MoveResource(XmlDocument& description, const std::filesystem::path& folder, XmlElement* languageEntry,
+                     const ResourceKey& name, std::uint16_t language, XmlElement*& moved) {
+    moved = nullptr;
+    DescriptionEditor editor(description, folder);
+    if (HResult hr = editor.requireRoot(__LINE__); hr.failed()) return hr;
+    const std::optional<DescribedResource> from = locate(description, languageEntry);
+    if (!from) return refuse(__LINE__, kInvalidArg, "所选项不是一个资源。");
+    if (isNumericType(from->type, resource_type::kString))
+        return refuse(__LINE__, kInvalidArg, "字串表的编号和语言由 STRINGS.XML 决定，不能在这里更改。");
+    if (name.isName && name.name.empty()) return refuse(__LINE__, kInvalidArg, "资源名称不能是空的。");
+    if (sameKey(from->name, name) && from->language == language) {
+        moved = languageEntry;
+        return kFalse;
+    }
+    auto clash = [&](const ResourceKey& type, const ResourceKey& to, std::uint16_t toLanguage,
+                     const XmlElement* self) {
+        const XmlElement* there = FindResourceEntry(description, type, to, toLanguage);
+        return there != nullptr && there != self;
+    };
+    if (clash(from->type, name, language, languageEntry))
+        return refuse(__LINE__, hresultFromWin32(win32::kAlreadyExists), "资源 (%s) 已经存在。",
+                      {resourceText(from->type, name, language)});
+    if (isNumericType(from->type, resource_type::kBitmap)) {
+        for (XmlElement* other :
+             entriesOf(subdirectoryOf(findEntry(editor.typeDirectory(from->type), name)))) {
+            if (other != languageEntry)
+                return refuse(__LINE__, hresultFromWin32(win32::kAlreadyExists),
+                              "位图 %s 已经有一种语言；每个位图只能保存一种语言。", {keyText(name)});
+        }
+    }
+
+    std::vector<EntryMove> moves{{languageEntry, {from->type, name, language}, {}, {}, false}};
+    // A group in another language finds its members in that language: those no other group uses
+    // go along.
+    if (isGroupType(from->type) && from->language != language) {
+        const std::uint16_t memberType =
+            from->type.id == resource_type::kGroupCursor ? resource_type::kCursor : resource_type::kIcon;
+        std::vector<std::uint16_t> ids;
+        const std::vector<std::byte> data = editor.fileBytes(languageEntry);
+        for (const GroupEntry& entry : ParseGroupEntries(asBytes(data)))
+            ids.push_back(entry.id);
+        const std::vector<GroupUse> others = editor.groups(from->type.id, languageEntry);
+        for (XmlElement* member : editor.unusedMembers(memberType, from->language, ids, others)) {
+            const std::optional<DescribedResource> described = locate(description, member);
+            if (!described || described->language != from->language) continue;
+            if (clash(described->type, described->name, language, member))
+                return refuse(__LINE__, hresultFromWin32(win32::kAlreadyExists), "资源 (%s) 已经存在。",
+                              {resourceText(described->type, described->name, language)});
+            moves.push_back({member, {described->type, described->name, language}, {}, {}, false});
+        }
+    }
+
+    std::unordered_set<const XmlElement*> leaving;
+    for (const EntryMove& move : moves)
+        leaving.insert(move.entry);
+    NameChooser names(description, folder, leaving);
+    for (EntryMove& move : moves) {
+        const XmlElement* file = childNamed(move.entry, "File");
+        if (file == nullptr) continue;
+        move.oldName = attributeText(file, "Name");
+        if (move.oldName.empty()) continue;
+        move.pngSibling =
+            isNumericType(move.to.type, resource_type::kBitmap) && attributeText(file, "Png") == "1";
+        move.newName = names.choose(storedResourceFileName(importFileName(move.to.type, move.to.name)),
+                                    move.to.language, move.pngSibling);
+    }
+    if (HResult hr = renameFiles(folder, moves); hr.failed()) return hr;
+
+    for (const EntryMove& move : moves) {
+        const XmlElement* oldFile = childNamed(move.entry, "File");
+        PlannedFile planned;
+        planned.storedName = move.newName;
+        planned.size = static_cast<std::uint64_t>(integerAttribute(oldFile, "Size").value_or(0));
+        XmlElement* added = nullptr;
+        HResult hr =
+            editor.addLanguage(move.to.type, move.to.name, move.to.language,
+                               oldFile != nullptr && !move.oldName.empty() ? &planned : nullptr, added);
+        if (hr.succeeded() && !copyFileAttributes(description, oldFile, childNamed(added, "File")))
+            hr = kOutOfMemory;
+        if (hr.succeeded()) hr = editor.removeLanguage(move.entry);
+        if (hr.failed()) return ReportError(true, kSource, __LINE__, hr);
+        if (moved == nullptr) moved = added;
+    }
+    description.SetCurrent(moved);
+    return kOk;
+}
+
+// --- Replacing a resource's file -------------------------------------------------------------------
+
+namespace {
+
+std::string extensionText(const fs::path& path) {
+    return extensionOf(pathToUtf8(path.filename()));
+}
+
+}  // namespace
+
+std::optional<FileReplacement> PlanFileReplacement(const XmlDocument& description,
+                                                   const XmlElement* fileElement,
+                                                   const std::filesystem::path& folder,
+                                                   const std::filesystem::path& current,
+                                                   const std::filesystem::path& chosen) {
+    if (current.empty() || chosen.empty()) return std::nullopt;
+    if (chosen == current || IsSameFile(chosen, current)) return std::nullopt;
+    const std::optional<DescribedResource> resource =
+        fileElement != nullptr ? locate(description, fileElement->parent()) : std::nullopt;
+    FileReplacement plan;
+    if (resource && isNumericType(resource->type, resource_type::kString)) {
+        fs::path strings;
+        if (resolveStored(folder, kStringsFileName, strings).failed()) {
+            ClearErrorRecord();
+            strings = folder / kStringsFileName;
+        }
+        if (IsSameFile(chosen, strings)) return std::nullopt;
+        plan.questions.push_back({FileReplacement::Question::kOverwriteStrings, chosen});
+        plan.written = strings;
+        plan.shown = strings;
+        return plan;
+    }
+
+    const std::string chosenExtension = extensionText(chosen);
+    if (!iequalsAscii(chosenExtension, extensionText(current)))
+        plan.questions.push_back({FileReplacement::Question::kDifferentExtension, {}});
+    const fs::path target = current.parent_path() / chosen.filename();
+    if (!IsSameFile(chosen, target)) {
+        std::error_code error;
+        if (fs::exists(target, error) && !IsSameFile(target, current))
+            plan.questions.push_back({FileReplacement::Question::kOverwriteOther, target});
+        plan.written = target;
+    }
+    plan.shown = target;
+    if (fileElement != nullptr && resource) {
+        // The stored name keeps the folder part of the old one ("sub\\name.ext").
+        const std::string name = attributeText(fileElement, "Name");
+        const std::size_t slash = name.rfind('\\');
+        std::string stored = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+        const std::string chosenName = pathToUtf8(chosen.filename());
+        const bool png = iequalsAscii(chosenExtension, ".png");
+        const bool bitmap = isNumericType(resource->type, resource_type::kBitmap);
+        // The compile turns X.png into the bitmap X.BMP: a bitmap entry keeps naming the bitmap.
+        stored += chosenName.substr(0, chosenName.size() - chosenExtension.size());
+        stored += png && bitmap ? std::string(".BMP") : chosenExtension;
+        plan.storedName = stored;
+        if (bitmap) plan.png = png;
+    }
+    return plan;
+}
+
+HResult ReplaceResourceFile(XmlDocument& description, XmlElement* fileElement,
+                            const std::filesystem::path& chosen, const FileReplacement& plan,
+                            const ReplacementQuestion& ask) {
+    for (const FileReplacement::Ask& question : plan.questions) {
+        if (!ask || !ask(question)) return kFalse;
+    }
+    if (!plan.written.empty()) {
+        std::error_code error;
+        // A read-only target is made writable first, as the copy over it expects.
+        if (fs::exists(plan.written, error))
+            fs::permissions(plan.written, fs::perms::owner_write, fs::perm_options::add, error);
+        // Written beside the target and renamed over it: a failed copy leaves the target as it was.
+        if (HResult hr = CopyFileAtomic(chosen, plan.written); hr.failed()) {
+            return refuse(__LINE__, hr, "复制 '%s' 文件到 '%s' 的时候发生错误。",
+                          {pathToUtf8(chosen), pathToUtf8(plan.written)});
+        }
+    }
+    if (fileElement != nullptr && (plan.storedName || plan.png)) {
+        XmlElement* previous = description.SetCurrent(fileElement);
+        if (plan.storedName) description.SetCurrentAttribute("Name", *plan.storedName);
+        if (plan.png) description.SetCurrentAttribute("Png", *plan.png ? "1" : "0");
+        description.SetCurrent(previous);
+    }
+    return kOk;
+}
+
 }  // namespace kestrel

@@ -14,7 +14,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/pe/resource_reader.h"
@@ -79,6 +81,60 @@ HResult AddResource(XmlDocument& description, const std::filesystem::path& folde
 // picture (see AddResource).
 HResult ReplaceGroupFromIconFile(XmlDocument& description, const std::filesystem::path& folder,
                                  XmlElement* groupLanguageEntry, const std::filesystem::path& iconFile);
+
+// Gives the resource of `languageEntry` the name (or ID) `name` and the language `language`: its
+// entry moves to its place in the import's order and its file is renamed as the import names the
+// file of the new resource (with `~<language>` when that name is taken); a bitmap kept as PNG has
+// its PNG renamed with it. An icon or cursor group that changes language takes along the members
+// no other group uses. The moved language Entry is returned in `moved` (also the current element).
+// kFalse when nothing changes (the same name and language). Refused with a report, nothing
+// changed: string tables (STRINGS.XML makes them), an empty name, a resource or member that
+// exists already at the new place, a second language for a bitmap name, and a failed rename (the
+// files renamed before it get their names back).
+HResult MoveResource(XmlDocument& description, const std::filesystem::path& folder, XmlElement* languageEntry,
+                     const ResourceKey& name, std::uint16_t language, XmlElement*& moved);
+
+// What replacing the file a resource is compiled from by another file will do, known before
+// anything is done.
+// - String tables (6): every string entry names STRINGS.XML, from which the compile reads the
+//   strings, so the chosen file is copied over STRINGS.XML and the entry keeps its name.
+// - Any other resource: the chosen file is copied into the shown file's folder and the File element
+//   names it. A bitmap entry chosen a PNG keeps naming the .BMP the compile makes of it and sets Png
+//   (a BMP clears it).
+struct FileReplacement {
+    enum class Question {
+        kOverwriteStrings,    // about: the chosen file (default answer No)
+        kDifferentExtension,  // the chosen file's extension differs from the shown one's
+        kOverwriteOther,      // about: the written file, which another resource uses (default No)
+    };
+    struct Ask {
+        Question question;
+        std::filesystem::path about;
+    };
+    std::vector<Ask> questions;             // asked in this order; any No cancels everything
+    std::filesystem::path written;          // the file the chosen one is copied over; empty: none
+    std::filesystem::path shown;            // the resource's file afterwards
+    std::optional<std::string> storedName;  // the File element's new Name; nullopt: unchanged
+    std::optional<bool> png;                // the bitmap entry's new Png flag; nullopt: unchanged
+};
+
+// Plans replacing `current` (the file of `fileElement`, which may be null outside a project) by
+// `chosen`; `folder` is the project's working folder. Nullopt when there is nothing to do: no
+// file, or the chosen file is the one the resource is compiled from already.
+std::optional<FileReplacement> PlanFileReplacement(const XmlDocument& description,
+                                                   const XmlElement* fileElement,
+                                                   const std::filesystem::path& folder,
+                                                   const std::filesystem::path& current,
+                                                   const std::filesystem::path& chosen);
+
+// Carries out `plan`: asks its questions through `ask` (true: go on), copies `chosen` over the
+// written file (atomically; a read-only target is made writable first) and updates the File
+// element. kFalse when a question was answered No (nothing changed); a failed copy is reported
+// (ReportError / ReportMessage) and leaves the target and the description as they were.
+using ReplacementQuestion = std::function<bool(const FileReplacement::Ask& ask)>;
+HResult ReplaceResourceFile(XmlDocument& description, XmlElement* fileElement,
+                            const std::filesystem::path& chosen, const FileReplacement& plan,
+                            const ReplacementQuestion& ask);
 
 // The languages the description's resources have, ascending, each once.
 std::vector<std::uint16_t> ListResourceLanguages(const XmlDocument& description);

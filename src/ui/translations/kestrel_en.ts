@@ -22,10 +22,6 @@ Do you want to continue?</translation>
 Do you want to overwrite it?</translation>
     </message>
     <message>
-        <source>复制 &apos;%s&apos; 文件到 &apos;%s&apos; 的时候发生错误。</source>
-        <translation>An error occurred while copying the file &apos;%s&apos; to &apos;%s&apos;.</translation>
-    </message>
-    <message>
         <source>字串表由 STRINGS.XML 编译，所有字串表项共用这个文件。<byte value="xd"/>
 <byte value="xd"/>
 要用 &apos;%s&apos; 覆盖 STRINGS.XML 吗？</source>
@@ -378,6 +374,10 @@ Discard the changes and close?</translation>
         <translation>&amp;Undo</translation>
     </message>
     <message>
+        <source>重做(&amp;R)</source>
+        <translation>&amp;Redo</translation>
+    </message>
+    <message>
         <source>删除资源(&amp;D)</source>
         <translation>&amp;Delete Resource</translation>
     </message>
@@ -508,6 +508,38 @@ Remove the signature?</translation>
 </context>
 <context>
     <name>kestrel::ui::CKsView</name>
+    <message>
+        <source>更改语言</source>
+        <translation>Change Language</translation>
+    </message>
+    <message>
+        <source>重命名资源</source>
+        <translation>Rename Resource</translation>
+    </message>
+    <message>
+        <source>新的语言(&amp;L):</source>
+        <translation>New &amp;language:</translation>
+    </message>
+    <message>
+        <source>新的名称或 ID(&amp;N):</source>
+        <translation>New &amp;name or ID:</translation>
+    </message>
+    <message>
+        <source>重命名(&amp;M)...</source>
+        <translation>Re&amp;name...</translation>
+    </message>
+    <message>
+        <source>更改语言(&amp;G)...</source>
+        <translation>Chan&amp;ge Language...</translation>
+    </message>
+    <message>
+        <source>&apos;%s&apos; 不是有效的名称或 ID。</source>
+        <translation>&apos;%s&apos; is not a valid name or ID.</translation>
+    </message>
+    <message>
+        <source>&apos;%s&apos; 不是有效的语言。</source>
+        <translation>&apos;%s&apos; is not a valid language.</translation>
+    </message>
     <message>
         <source>导出资源</source>
         <translation>Export Resource</translation>

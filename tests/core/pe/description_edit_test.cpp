@@ -3,6 +3,8 @@
 // description.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "compile_test_support.h"
 #include "core/images/bmp_reader.h"
 #include "core/images/icon_files.h"
@@ -532,6 +534,136 @@ TEST(DescriptionEdit, AddLanguageCopiesEveryResourceOfTheLanguageAndRefusesClash
     EXPECT_EQ(copy.bitmapsLeft, bitmaps);
     // The copies' files follow the import's naming: the taken name gets the language.
     EXPECT_TRUE(std::filesystem::exists(project.work.file("VERSION~1029")));
+}
+
+// Replacing a resource's file: the plan names the questions and what is written before anything
+// happens; a No leaves folder and description alone; a bitmap given a PNG keeps naming its .BMP.
+TEST(DescriptionEdit, ReplacementPlansFollowTheProjectsRulesAndANoChangesNothing) {
+    const Bytes8 dib = pb::makeDib({.width = 8, .height = 4, .bitCount = 24, .seed = 3});
+    Project project(
+        pb::buildImage(planWith({{pb::kRtBitmap, 101, pb::kLangEnUs, dib},
+                                 {pb::kRtRcData, 200, pb::kLangEnUs, pb::bytesOf("two hundred")},
+                                 {pb::kRtRcData, 201, pb::kLangEnUs, pb::bytesOf("two hundred one")}})));
+    const std::filesystem::path folder = project.work.folder;
+    auto fileOf = [&](std::uint16_t type, std::uint16_t name) {
+        return project.find(id(type), id(name))->firstChild();
+    };
+    auto nameOf = [](const XmlElement* file) { return XmlDocument::FindAttribute(file, "Name")->value(); };
+    TempDir sources;
+    const auto yes = [](const FileReplacement::Ask&) { return true; };
+    const auto no = [](const FileReplacement::Ask&) { return false; };
+
+    // A bitmap given a PNG: the extension question, the PNG written beside, Name X.BMP and Png=1.
+    XmlElement* bitmap = fileOf(2, 101);
+    const std::filesystem::path bitmapFile = folder / nameOf(bitmap);
+    const std::filesystem::path png = sources.write("logo.png", pb::makePngIconImage(16, 1).data);
+    std::optional<FileReplacement> plan =
+        PlanFileReplacement(project.description, bitmap, folder, bitmapFile, png);
+    ASSERT_TRUE(plan.has_value());
+    ASSERT_EQ(plan->questions.size(), 1u);
+    EXPECT_EQ(plan->questions[0].question, FileReplacement::Question::kDifferentExtension);
+    EXPECT_EQ(plan->written, folder / "logo.png");
+    EXPECT_EQ(plan->storedName, "logo.BMP");
+    EXPECT_EQ(plan->png, true);
+    ASSERT_EQ(ReplaceResourceFile(project.description, bitmap, png, *plan, yes), kOk);
+    EXPECT_EQ(nameOf(bitmap), "logo.BMP");
+    EXPECT_EQ(XmlDocument::FindAttribute(bitmap, "Png")->value(), "1");
+    EXPECT_EQ(readBytes(folder / "logo.png"), readBytes(png));
+
+    // A file another resource uses is only overwritten after a Yes; a No changes nothing.
+    XmlElement* data = fileOf(10, 200);
+    const std::string dataName = nameOf(data);
+    const std::filesystem::path other = folder / nameOf(fileOf(10, 201));
+    const std::filesystem::path sameName = sources.write(pathToUtf8(other.filename()), "replacement");
+    plan = PlanFileReplacement(project.description, data, folder, folder / dataName, sameName);
+    ASSERT_TRUE(plan.has_value());
+    ASSERT_FALSE(plan->questions.empty());
+    EXPECT_EQ(plan->questions.back().question, FileReplacement::Question::kOverwriteOther);
+    EXPECT_EQ(plan->questions.back().about, other);
+    EXPECT_EQ(ReplaceResourceFile(project.description, data, sameName, *plan, no), kFalse);
+    EXPECT_EQ(readText(other), "two hundred one");
+    EXPECT_EQ(nameOf(data), dataName);
+
+    // A string entry: STRINGS.XML is overwritten after its own question and the entry keeps its name.
+    ASSERT_TRUE(DescribeStringBlock(project.description, 1, pb::kLangEnUs, 10).succeeded());
+    XmlElement* strings = fileOf(6, 1);
+    const std::filesystem::path chosen = sources.write("other.xml", "<STRINGS/>");
+    plan = PlanFileReplacement(project.description, strings, folder, folder / "STRINGS.XML", chosen);
+    ASSERT_TRUE(plan.has_value());
+    ASSERT_EQ(plan->questions.size(), 1u);
+    EXPECT_EQ(plan->questions[0].question, FileReplacement::Question::kOverwriteStrings);
+    EXPECT_EQ(plan->written, folder / "STRINGS.XML");
+    EXPECT_FALSE(plan->storedName.has_value());
+
+    // The file the resource already has: nothing to do.
+    EXPECT_FALSE(
+        PlanFileReplacement(project.description, data, folder, folder / dataName, folder / dataName));
+}
+
+// Renaming a resource and moving it to another language: the entry and its file move together
+// (a group takes its own members along), the compile finds them, and a clash changes nothing.
+TEST(DescriptionEdit, RenamingAndChangingLanguageMoveEntriesAndFilesAndRefuseClashes) {
+    pb::ImagePlan plan = planWith({{pb::kRtRcData, 200, pb::kLangEnUs, pb::bytesOf("two hundred")},
+                                   {pb::kRtRcData, 201, pb::kLangEnUs, pb::bytesOf("two hundred one")}});
+    const std::vector<pb::IconImage> icons = {pb::makeIconImage(16, 4, 1), pb::makeIconImage(32, 8, 2)};
+    pb::addIconGroup(plan.resources, 1, pb::kLangEnUs, 1, icons);
+    Project project(pb::buildImage(plan));
+    const std::filesystem::path folder = project.work.folder;
+    auto listing = [&] {
+        std::set<std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+            files.insert(pathToUtf8(entry.path().lexically_relative(folder)));
+        return files;
+    };
+    XmlElement* moved = nullptr;
+
+    // Clashes: another resource's place, a member's place taken in the group's new language.
+    std::string before;
+    ASSERT_TRUE(project.description.SaveToString(before).succeeded());
+    const std::set<std::string> filesBefore = listing();
+    EXPECT_TRUE(MoveResource(project.description, folder, project.find(id(10), id(200)), id(201),
+                             pb::kLangEnUs, moved)
+                    .failed());
+    EXPECT_NE(errorText().find("201"), std::string::npos);
+    std::string after;
+    ASSERT_TRUE(project.description.SaveToString(after).succeeded());
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(listing(), filesBefore);
+    {
+        Project strings(pb::buildImage(planWith({})));
+        ASSERT_TRUE(DescribeStringBlock(strings.description, 1, pb::kLangEnUs, 10).succeeded());
+        EXPECT_TRUE(MoveResource(strings.description, strings.work.folder, strings.find(id(6), id(1)), id(2),
+                                 pb::kLangEnUs, moved)
+                        .failed());
+        EXPECT_NE(strings.find(id(6), id(1)), nullptr);
+    }
+
+    // A rename to a name, a language change, a group with its members in another language.
+    ASSERT_EQ(MoveResource(project.description, folder, project.find(id(10), id(200)), named(u"CONFIG"),
+                           pb::kLangEnUs, moved),
+              kOk);
+    EXPECT_EQ(moved, project.find(id(10), named(u"CONFIG")));
+    EXPECT_EQ(project.find(id(10), id(200)), nullptr);
+    ASSERT_EQ(MoveResource(project.description, folder, project.find(id(10), id(201)), id(201), pb::kLangDeDe,
+                           moved),
+              kOk);
+    ASSERT_EQ(
+        MoveResource(project.description, folder, project.find(id(14), id(1)), id(1), pb::kLangDeDe, moved),
+        kOk);
+    EXPECT_NE(project.find(id(3), id(1), pb::kLangDeDe), nullptr);
+    EXPECT_NE(project.find(id(3), id(2), pb::kLangDeDe), nullptr);
+    EXPECT_EQ(project.find(id(3), id(1)), nullptr);
+    // The same place again: nothing to do.
+    EXPECT_EQ(MoveResource(project.description, folder, moved, id(1), pb::kLangDeDe, moved), kFalse);
+
+    const auto resources = resourcesOf(project.saveAndCompile());
+    std::vector<std::string> keys;
+    for (const auto& [key, bytes] : resources)
+        keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"i:10/i:201/1031", "i:10/n:CONFIG/1033", "i:14/i:1/1031",
+                                              "i:3/i:1/1031", "i:3/i:2/1031"}));
+    EXPECT_EQ(resources.at("i:10/n:CONFIG/1033"), pb::bytesOf("two hundred"));
+    EXPECT_EQ(resources.at("i:3/i:2/1031"), icons[1].data);
 }
 
 }  // namespace
