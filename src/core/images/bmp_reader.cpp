@@ -33,15 +33,12 @@ std::string progressName(std::string_view path) {
 }
 
 constexpr std::uint16_t kBmpSignature = 0x4D42;  // "BM"
-constexpr std::uint64_t kPrefixSize = 128;
-constexpr std::uint64_t kFirstRead = 18;  // file header plus the size field of the info header
+constexpr std::uint64_t kFirstRead = 18;         // file header plus the size field of the info header
 
 std::string_view fail(ImageRecord& record, std::string_view message) {
     FreeImageRecord(record);
     return message;
 }
-
-constexpr std::uint64_t kBmpFileHeaderSize = 14;
 
 // The picture format a file's first bytes announce, when it is one we know.
 std::string_view pictureFormatOf(Bytes file) {
@@ -127,7 +124,7 @@ std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& 
     if (!file.contains(base, kFirstRead)) return bmp_skip::kPrematureEnd;
     if (file.u16(base) != kBmpSignature) {
         // Some bitmaps carry a 128-byte prefix; one is skipped, never two.
-        base = kPrefixSize;
+        base = kPictureFilePrefixSize;
         if (!file.contains(base, kFirstRead)) return bmp_skip::kPrematureEnd;
         if (file.u16(base) != kBmpSignature) return bmp_skip::kNotBmp;
     }
