@@ -116,7 +116,10 @@ ConverterLogHook SetConverterLogHook(ConverterLogHook hook) {
 // File header, little-endian: 0 "BM", 10 offset of the pixels; the DIB header follows at 14 (see
 // readDibHeader), then the palette in the gap up to the pixels: 3-byte entries after a core
 // header, 4 otherwise.
-std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& record) {
+namespace {
+
+// The decoding of ReadBmp: an empty view on success, else the skip message.
+std::string_view decodeBmp(std::string_view displayName, Bytes data, ImageRecord& record) {
     FreeImageRecord(record);
     ByteReader file(data);
 
@@ -198,6 +201,16 @@ std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& 
     return {};
 }
 
+}  // namespace
+
+HResult ReadBmp(std::string_view displayName, Bytes data, ImageRecord& record,
+                std::string_view* skipMessage) {
+    const std::string_view message = decodeBmp(displayName, data, record);
+    if (skipMessage) *skipMessage = message;
+    if (message.empty()) return kOk;
+    return message == bmp_skip::kOutOfMemory ? kOutOfMemory : kFail;
+}
+
 HResult ReadBmpFile(const std::filesystem::path& path, ImageRecord& record) {
     FreeImageRecord(record);
     const std::string name = pathToUtf8(path);
@@ -214,8 +227,8 @@ HResult ReadBmpFile(const std::filesystem::path& path, ImageRecord& record) {
         log(bmp_skip::kCannotOpen, name);
         return kFail;
     }
-    const std::string_view message = ReadBmp(name, asBytes(data), record);
-    if (!message.empty()) {
+    std::string_view message;
+    if (ReadBmp(name, asBytes(data), record, &message).failed()) {
         log(message, name);
         return kFail;
     }
