@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     ImageRecord record;
-    if (!ReadBmp("fuzz.bmp", input, record).empty()) {
+    if (ReadBmp("fuzz.bmp", input, record).failed()) {
         if (record.allocated()) std::abort();  // a refused file must leave nothing behind
         return 0;
     }
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<std::byte> bmp;
     ImageRecord again;
-    if (codec.WriteBmp(record, bmp).failed() || !ReadBmp("again.bmp", asBytes(bmp), again).empty())
+    if (codec.WriteBmp(record, bmp).failed() || ReadBmp("again.bmp", asBytes(bmp), again).failed())
         std::abort();
 
     std::vector<std::byte> png;

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<std::byte> bmp;
     ImageRecord fromBmp;
-    if (codec.WriteBmp(record, bmp).failed() || !ReadBmp("fuzz.bmp", asBytes(bmp), fromBmp).empty())
+    if (codec.WriteBmp(record, bmp).failed() || ReadBmp("fuzz.bmp", asBytes(bmp), fromBmp).failed())
         std::abort();
     if (fromBmp.pixels != record.pixels) std::abort();
 

@@ -14,6 +14,7 @@
 #include <charconv>
 #include <string>
 
+#include "core/pe/resource_types.h"
 #include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
 #include "ui/language_names.h"
@@ -24,7 +25,6 @@ namespace kestrel::ui {
 namespace {
 
 constexpr int kLastStandardType = 24;
-constexpr std::uint16_t kStringTableType = 6;
 
 QString toQt(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -75,7 +75,7 @@ QStringList standardTypeNames() {
     for (int number = 1; number <= kLastStandardType; ++number) {
         const std::string label = std::to_string(number);
         const std::string name = typeDisplayName(label);
-        if (name != label && number != kStringTableType) names << toQt(name);
+        if (name != label && number != resource_type::kString) names << toQt(name);
     }
     return names;
 }

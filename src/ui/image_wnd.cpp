@@ -31,10 +31,12 @@
 #include "core/images/alpha_draw.h"
 #include "core/images/avi_reader.h"
 #include "core/images/bmp_reader.h"
+#include "core/images/dib.h"
 #include "core/images/icon_files.h"
 #include "core/images/image_record.h"
 #include "core/images/picture_file.h"
 #include "core/images/png_codec.h"
+#include "core/pe/described_file.h"
 #include "core/pe/description_edit.h"
 #include "core/pe/resource_types.h"
 #include "core/platform/files.h"
@@ -47,11 +49,6 @@
 namespace kestrel::ui {
 
 namespace {
-
-std::string attributeValue(const XmlElement* element, std::string_view name) {
-    const XmlAttribute* attribute = XmlDocument::FindAttribute(element, name);
-    return attribute != nullptr ? attribute->value() : std::string();
-}
 
 // Geometry below the toolbar: separator lines, the band of the information lines, the picture.
 constexpr int kShadowLineY = kPaneShadowLineY;
@@ -814,16 +811,13 @@ void ImageWnd::fileDropped(const std::filesystem::path& file) {
 // suffixed name), else the member's usual name in the working folder.
 HResult ImageWnd::memberFile(const GroupEntry& entry, IconGroupKind kind, std::filesystem::path& out) const {
     const std::filesystem::path folder = recolourFolder();
-    XmlElement* language = fileElement_ != nullptr ? fileElement_->parent() : nullptr;
-    std::int64_t languageId = 0;
-    if (document_ != nullptr && language != nullptr && parseInt(attributeValue(language, "ID"), languageId)) {
+    const std::optional<std::uint16_t> language = DescribedFile::ofFileElement(fileElement_).language();
+    if (document_ != nullptr && language) {
         const ResourceKey type =
             ResourceKey::ofId(kind == IconGroupKind::kIcon ? resource_type::kIcon : resource_type::kCursor);
-        const XmlElement* member =
-            FindResourceEntry(document_->description(), type, ResourceKey::ofId(entry.id),
-                              static_cast<std::uint16_t>(languageId));
-        const XmlElement* file = member != nullptr ? member->firstChild() : nullptr;
-        const std::string name = file != nullptr ? attributeValue(file, "Name") : std::string();
+        XmlElement* member =
+            FindResourceEntry(document_->description(), type, ResourceKey::ofId(entry.id), *language);
+        const std::string name = DescribedFile(member).storedName().value_or(std::string());
         if (!name.empty() && resolveStored(folder, name, out).succeeded()) return kOk;
     }
     return MemberPath(folder / "pe.xml", entry, kind, out);
@@ -849,7 +843,7 @@ std::vector<std::filesystem::path> ImageWnd::allImageFolders() const {
         for (XmlElement* child = element->firstChild(); child != nullptr; child = child->next())
             pending.push_back(child);
         if (!iequalsAscii(element->name(), "File")) continue;
-        const std::string name = attributeValue(element, "Name");
+        const std::string name = DescribedFile::ofFileElement(element).storedName().value_or(std::string());
         const std::size_t separator = name.find_last_of("\\/");
         if (separator != std::string::npos && separator > 0) storedFolders.insert(name.substr(0, separator));
     }

@@ -23,6 +23,7 @@
 #include "core/pe/description_edit.h"
 #include "core/pe/resource_export.h"
 #include "core/pe/section_names.h"
+#include "core/pe/resource_types.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
@@ -55,8 +56,6 @@ constexpr std::string_view kExportAllTitle = QT_TRANSLATE_NOOP("kestrel::ui::CKs
 constexpr std::string_view kExportDone = QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "已导出 %d 个文件到 %s");
 constexpr std::string_view kExportProblems =
     QT_TRANSLATE_NOOP("kestrel::ui::CKsView", "有些资源未能完整导出：\r\n\r\n%s");
-constexpr std::uint16_t kStringTableType = 6;
-constexpr std::uint16_t kUsEnglish = 1033;
 
 }  // namespace
 
@@ -327,7 +326,7 @@ bool CKsView::canDeleteResource() const {
     std::optional<DescribedResource> resource =
         DescribeResourceEntry(context_.document->description(), element);
     // String tables are edited as a whole in STRINGS.XML.
-    return resource && (resource->type.isName || resource->type.id != kStringTableType);
+    return resource && (resource->type.isName || resource->type.id != resource_type::kString);
 }
 
 std::uint16_t CKsView::proposedLanguage() const {
@@ -337,7 +336,7 @@ std::uint16_t CKsView::proposedLanguage() const {
                 DescribeResourceEntry(description, tree_->elementOf(*it)))
             return resource->language;
     }
-    return kUsEnglish;
+    return resource_language::kUsEnglish;
 }
 
 bool CKsView::selectElement(XmlElement* element) {
@@ -400,8 +399,9 @@ void CKsView::addLanguage() {
     const std::vector<std::uint16_t> present = ListResourceLanguages(document->description());
     if (present.empty()) return;
     // Translations usually start from U.S. English.
-    const bool english = std::find(present.begin(), present.end(), kUsEnglish) != present.end();
-    const std::uint16_t proposed = english ? kUsEnglish : proposedLanguage();
+    const bool english =
+        std::find(present.begin(), present.end(), resource_language::kUsEnglish) != present.end();
+    const std::uint16_t proposed = english ? resource_language::kUsEnglish : proposedLanguage();
     std::optional<AddLanguageRequest> request;
     if (languageChooser_) {
         request = languageChooser_(present, proposed);

@@ -8,6 +8,7 @@
 #include "app/ks_doc.h"
 #include "core/errors/errors.h"
 #include "core/errors/message_codes.h"
+#include "core/pe/described_file.h"
 #include "core/pe/resource_types.h"
 #include "core/platform/format.h"
 #include "core/platform/paths.h"
@@ -92,18 +93,9 @@ PaneChoice choosePane(ShowMode mode, int resourceType, std::string_view fileName
     return choice;
 }
 
-int resourceTypeOf(XmlDocument& description, XmlElement* fileElement) {
-    // File → language Entry → Directory of the resource → resource Entry → Directory of the type.
-    // Every link is checked: a shallow, malformed description has fewer ancestors.
-    XmlElement* ancestor = fileElement;
-    for (int level = 0; level < 4 && ancestor != nullptr; ++level)
-        ancestor = ancestor->parent();
-    if (ancestor == nullptr) return 0;
-    XmlElement* previous = description.SetCurrent(ancestor);
-    std::int32_t type = 0;
-    if (description.GetAttributeInt("", "Type", type).failed()) type = 0;
-    description.SetCurrent(previous);
-    return type;
+int resourceTypeOf(XmlDocument&, XmlElement* fileElement) {
+    const std::int64_t type = DescribedFile::ofFileElement(fileElement).directoryType();
+    return type >= INT32_MIN && type <= INT32_MAX ? static_cast<int>(type) : 0;
 }
 
 PaneHost::PaneHost(QWidget* parent) : QWidget(parent) {
@@ -139,9 +131,8 @@ bool PaneHost::Select(CKsDoc* document, XmlElement* element) {
             XmlElement* file = element->firstChild();
             if (file != nullptr && iequalsAscii(file->name(), "File")) {
                 description.SetCurrent(file);
-                std::string name;
-                if (description.GetAttribute("", "Name", name).succeeded()) {
-                    ShowFile(document, name, file, ShowMode::kTreeSelection);
+                if (auto name = DescribedFile::ofFileElement(file).storedName()) {
+                    ShowFile(document, *name, file, ShowMode::kTreeSelection);
                     return true;
                 }
             }
@@ -158,12 +149,7 @@ void PaneHost::ShowFile(CKsDoc* document, std::string_view nameOrPath, XmlElemen
         return;
     }
     int type = fileElement != nullptr ? resourceTypeOf(document->description(), fileElement) : 0;
-    bool pngFlag = false;
-    if (fileElement != nullptr) {
-        XmlAttribute* png = XmlDocument::FindAttribute(fileElement, "Png");
-        std::int64_t value = 0;
-        pngFlag = png != nullptr && parseInt(png->value(), value) && value == 1;
-    }
+    const bool pngFlag = DescribedFile::ofFileElement(fileElement).png();
     if (mode != ShowMode::kTreeSelection && !CommitPane()) return;
 
     PaneChoice choice = choosePane(mode, type, nameOrPath, pngFlag);

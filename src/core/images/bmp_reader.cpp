@@ -33,15 +33,12 @@ std::string progressName(std::string_view path) {
 }
 
 constexpr std::uint16_t kBmpSignature = 0x4D42;  // "BM"
-constexpr std::uint64_t kPrefixSize = 128;
-constexpr std::uint64_t kFirstRead = 18;  // file header plus the size field of the info header
+constexpr std::uint64_t kFirstRead = 18;         // file header plus the size field of the info header
 
 std::string_view fail(ImageRecord& record, std::string_view message) {
     FreeImageRecord(record);
     return message;
 }
-
-constexpr std::uint64_t kBmpFileHeaderSize = 14;
 
 // The picture format a file's first bytes announce, when it is one we know.
 std::string_view pictureFormatOf(Bytes file) {
@@ -119,7 +116,10 @@ ConverterLogHook SetConverterLogHook(ConverterLogHook hook) {
 // File header, little-endian: 0 "BM", 10 offset of the pixels; the DIB header follows at 14 (see
 // readDibHeader), then the palette in the gap up to the pixels: 3-byte entries after a core
 // header, 4 otherwise.
-std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& record) {
+namespace {
+
+// The decoding of ReadBmp: an empty view on success, else the skip message.
+std::string_view decodeBmp(std::string_view displayName, Bytes data, ImageRecord& record) {
     FreeImageRecord(record);
     ByteReader file(data);
 
@@ -127,7 +127,7 @@ std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& 
     if (!file.contains(base, kFirstRead)) return bmp_skip::kPrematureEnd;
     if (file.u16(base) != kBmpSignature) {
         // Some bitmaps carry a 128-byte prefix; one is skipped, never two.
-        base = kPrefixSize;
+        base = kPictureFilePrefixSize;
         if (!file.contains(base, kFirstRead)) return bmp_skip::kPrematureEnd;
         if (file.u16(base) != kBmpSignature) return bmp_skip::kNotBmp;
     }
@@ -201,6 +201,16 @@ std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& 
     return {};
 }
 
+}  // namespace
+
+HResult ReadBmp(std::string_view displayName, Bytes data, ImageRecord& record,
+                std::string_view* skipMessage) {
+    const std::string_view message = decodeBmp(displayName, data, record);
+    if (skipMessage) *skipMessage = message;
+    if (message.empty()) return kOk;
+    return message == bmp_skip::kOutOfMemory ? kOutOfMemory : kFail;
+}
+
 HResult ReadBmpFile(const std::filesystem::path& path, ImageRecord& record) {
     FreeImageRecord(record);
     const std::string name = pathToUtf8(path);
@@ -217,8 +227,8 @@ HResult ReadBmpFile(const std::filesystem::path& path, ImageRecord& record) {
         log(bmp_skip::kCannotOpen, name);
         return kFail;
     }
-    const std::string_view message = ReadBmp(name, asBytes(data), record);
-    if (!message.empty()) {
+    std::string_view message;
+    if (ReadBmp(name, asBytes(data), record, &message).failed()) {
         log(message, name);
         return kFail;
     }

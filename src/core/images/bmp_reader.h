@@ -44,10 +44,12 @@ inline constexpr std::string_view kWritten = "OK      %s";
 using ConverterLogHook = std::function<void(std::string_view format, std::string_view name)>;
 ConverterLogHook SetConverterLogHook(ConverterLogHook hook);
 
-// Decodes a BMP file held in `data` (optionally behind one 128-byte prefix). Returns an empty view
-// on success, or the skip message (a bmp_skip text); the record is released on failure.
-// `displayName` is used for the "Read OK" line only.
-std::string_view ReadBmp(std::string_view displayName, Bytes data, ImageRecord& record);
+// Decodes a BMP file held in `data` (optionally behind one 128-byte prefix). On failure the record
+// is released and `skipMessage`, when given, gets the reason (a bmp_skip text); the result is
+// E_OUTOFMEMORY when the pixels could not be allocated, else E_FAIL. `displayName` is used for
+// the "Read OK" line only.
+HResult ReadBmp(std::string_view displayName, Bytes data, ImageRecord& record,
+                std::string_view* skipMessage = nullptr);
 
 // What a BMP file check found. `format` is empty when the file is a BMP file; otherwise it is a
 // message with two %s: the file's shown name, then `found` (the format the file really has, the

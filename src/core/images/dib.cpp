@@ -87,9 +87,9 @@ DibHeader readDibHeader(Bytes dib) {
 }
 
 std::vector<std::byte> MakeBmpFileHeader(Bytes dib) {
-    constexpr std::uint64_t kFileHeaderSize = 14;
-    const std::uint64_t fileSize = kFileHeaderSize + std::uint64_t{dib.size()};
-    const std::uint64_t pixelOffset = std::min(kFileHeaderSize + readDibHeader(dib).pixelOffset(), fileSize);
+    const std::uint64_t fileSize = kBmpFileHeaderSize + std::uint64_t{dib.size()};
+    const std::uint64_t pixelOffset =
+        std::min(kBmpFileHeaderSize + readDibHeader(dib).pixelOffset(), fileSize);
     ByteWriter header;
     header.u8('B');
     header.u8('M');

@@ -16,6 +16,9 @@ inline constexpr std::uint32_t kDibCoreHeaderSize = 12;  // OS/2 core header
 inline constexpr std::uint32_t kDibInfoHeaderSize = 40;
 inline constexpr std::uint32_t kDibMaxHeaderSize = 124;  // V5 header
 
+// The BITMAPFILEHEADER in front of a DIB in a .bmp file.
+inline constexpr std::uint64_t kBmpFileHeaderSize = 14;
+
 inline constexpr std::uint32_t kBiRgb = 0;
 inline constexpr std::uint32_t kBiRle8 = 1;
 inline constexpr std::uint32_t kBiRle4 = 2;

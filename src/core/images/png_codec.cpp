@@ -23,7 +23,6 @@ namespace {
 }
 void onPngWarning(png_structp, png_const_charp) {}
 
-constexpr std::size_t kPrefixSize = 128;
 // Deflate cannot compress better than 1032 to 1; a header claiming more pixels than the file could
 // hold is refused before anything is allocated.
 constexpr std::uint64_t kMaxDeflateRatio = 1032;
@@ -405,7 +404,7 @@ HResult decodePng(Bytes png, ImageRecord& record, std::vector<std::byte>* bmp) {
     std::size_t start = 0;
     const auto* data = reinterpret_cast<const png_byte*>(png.data());
     if (!HasPngSignature(png)) {
-        start = kPrefixSize;
+        start = kPictureFilePrefixSize;
         if (png.size() < start || !HasPngSignature(png.subspan(start))) return kFail;
     }
     MemoryReader reader{data, png.size(), start + kPngSignatureSize};

@@ -15,6 +15,9 @@ namespace kestrel {
 
 // The eight bytes every PNG stream starts with.
 inline constexpr std::size_t kPngSignatureSize = 8;
+// Some picture files (PNG and BMP alike) carry a 128-byte prefix before their signature; the
+// readers skip one, never two.
+inline constexpr std::size_t kPictureFilePrefixSize = 128;
 
 // True when `bytes` starts with the PNG signature. Every check for PNG data (PNG icon images, PNG
 // files given as bitmaps) asks here.

@@ -14,6 +14,7 @@
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
 #include "core/images/png_icon_group.h"
+#include "core/pe/described_file.h"
 #include "core/pe/exe_dump.h"
 #include "core/pe/resource_file_names.h"
 #include "core/pe/resource_types.h"
@@ -265,15 +266,14 @@ class NameChooser {
                 entryKey(typeEntry) == std::optional(ResourceKey::ofId(resource_type::kBitmap));
             for (XmlElement* nameEntry : entriesOf(subdirectoryOf(typeEntry))) {
                 for (XmlElement* languageEntry : entriesOf(subdirectoryOf(nameEntry))) {
-                    const XmlAttribute* name =
-                        XmlDocument::FindAttribute(childNamed(languageEntry, "File"), "Name");
+                    const std::optional<std::string> name = DescribedFile(languageEntry).storedName();
                     if (!name) continue;
                     if (leaving.count(languageEntry) != 0) {
-                        reusable_.insert(toLowerAscii(name->value()));
+                        reusable_.insert(toLowerAscii(*name));
                         continue;
                     }
-                    claimed_.claimFile(name->value());
-                    if (bitmaps) claimed_.claimFile(pngSiblingName(name->value()));
+                    claimed_.claimFile(*name);
+                    if (bitmaps) claimed_.claimFile(pngSiblingName(*name));
                 }
             }
         }
@@ -371,10 +371,9 @@ class DescriptionEditor {
     // The bytes of a resource's file; empty when it has none or it cannot be read.
     std::vector<std::byte> fileBytes(const XmlElement* languageEntry) const {
         std::vector<std::byte> bytes;
-        const XmlAttribute* name = XmlDocument::FindAttribute(childNamed(languageEntry, "File"), "Name");
+        const std::optional<std::string> name = DescribedFile(languageEntry).storedName();
         fs::path path;
-        if (!name || resolveStored(folder_, name->value(), path).failed() ||
-            ReadWholeFile(path, bytes).failed())
+        if (!name || resolveStored(folder_, *name, path).failed() || ReadWholeFile(path, bytes).failed())
             bytes.clear();
         return bytes;
     }
@@ -465,17 +464,17 @@ class DescriptionEditor {
         if (HResult hr = ensureEntry(typeDir, name, nameDir); hr.failed()) return hr;
         added = insertEntry(nameDir, ResourceKey::ofId(language), false);
         if (!added) return kOutOfMemory;
-        if (file) {
-            XmlElement* fileElement = description_.InsertElement(added, nullptr, "File");
-            if (!fileElement || !setFileAttributes(fileElement, *file)) return kOutOfMemory;
-        }
+        if (file && !setFileAttributes(added, *file)) return kOutOfMemory;
         return recount(nameDir) ? kOk : kOutOfMemory;
     }
 
-    bool setFileAttributes(XmlElement* fileElement, const PlannedFile& file) {
-        bool ok =
-            set(fileElement, "Name", file.storedName) && set(fileElement, "Size", std::to_string(file.size));
-        if (file.png) ok = ok && set(fileElement, "Png", *file.png ? "1" : "0");
+    // Names `file` in the File element of `languageEntry`, made when missing.
+    bool setFileAttributes(XmlElement* languageEntry, const PlannedFile& file) {
+        DescribedFile described(languageEntry);
+        bool ok = described.ensureFileElement(description_) &&
+                  described.setStoredName(description_, file.storedName) &&
+                  described.setSize(description_, file.size);
+        if (file.png) ok = ok && described.setPng(description_, *file.png);
         return ok;
     }
 
@@ -702,9 +701,9 @@ HResult commitGroup(DescriptionEditor& editor, const DescribedResource& group, X
     PlannedFile groupFile;
     groupFile.bytes = groupData(images, *ids, cursor);
     groupFile.size = groupFile.bytes.size();
-    const XmlAttribute* existingName = XmlDocument::FindAttribute(childNamed(groupEntry, "File"), "Name");
+    const std::optional<std::string> existingName = DescribedFile(groupEntry).storedName();
     if (existingName) {
-        groupFile.storedName = existingName->value();
+        groupFile.storedName = *existingName;
         groupFile.replacesExisting = true;
     } else {
         groupFile.storedName = names.choose(storedResourceFileName(importFileName(group.type, group.name)),
@@ -724,9 +723,7 @@ HResult commitGroup(DescriptionEditor& editor, const DescribedResource& group, X
     }
     if (!groupEntry) return editor.addLanguage(group.type, group.name, group.language, &files.back(), added);
 
-    XmlElement* fileElement = childNamed(groupEntry, "File");
-    if (!fileElement) fileElement = editor.description().InsertElement(groupEntry, nullptr, "File");
-    if (!fileElement || !editor.setFileAttributes(fileElement, files.back())) return kOutOfMemory;
+    if (!editor.setFileAttributes(groupEntry, files.back())) return kOutOfMemory;
     added = groupEntry;
     return kOk;
 }
@@ -972,7 +969,7 @@ HResult copyStrings(const fs::path& stringsXml, std::uint16_t source, std::uint1
 // lines without L.
 std::optional<std::uint16_t> defaultStringLanguage(const XmlDocument& description) {
     for (XmlElement* entry : ListResourceEntries(description, ResourceKey::ofId(resource_type::kString))) {
-        if (!childNamed(entry, "File")) continue;
+        if (!DescribedFile(entry).fileElement()) continue;
         if (auto resource = locate(description, entry)) return resource->language;
     }
     return std::nullopt;
@@ -1023,12 +1020,12 @@ HResult AddLanguage(XmlDocument& description, const std::filesystem::path& folde
             return refuse(__LINE__, hresultFromWin32(win32::kAlreadyExists), "资源 (%s) 已经存在。",
                           {resourceText(resource->type, resource->name, target)});
         Copy copy{*resource, entry, std::nullopt};
-        const XmlElement* file = childNamed(entry, "File");
-        if (file && !strings) {
-            const XmlAttribute* name = XmlDocument::FindAttribute(file, "Name");
+        const DescribedFile file(entry);
+        if (file.fileElement() && !strings) {
+            const std::optional<std::string> name = file.storedName();
             fs::path path;
             std::vector<std::byte> bytes;
-            if (!name || resolveStored(folder, name->value(), path).failed())
+            if (!name || resolveStored(folder, *name, path).failed())
                 return refuse(__LINE__, kFail, "资源 (%s) 的文件名无效。",
                               {resourceText(resource->type, resource->name, source)});
             if (HResult hr = readSource(path, bytes); hr.failed()) return hr;
@@ -1074,16 +1071,16 @@ HResult AddLanguage(XmlDocument& description, const std::filesystem::path& folde
         return ReportError(false, kSource, line, hr);
     };
     for (const Copy& copy : copies) {
-        const XmlElement* sourceFile = childNamed(copy.entry, "File");
+        const XmlElement* sourceFile = DescribedFile(copy.entry).fileElement();
         PlannedFile stringsFile;
         const PlannedFile* planned = nullptr;
         if (copy.file) {
             planned = &files[*copy.file];
         } else if (sourceFile) {
             // A string block names STRINGS.XML with its lines' size, as the import describes it.
-            const XmlAttribute* name = XmlDocument::FindAttribute(sourceFile, "Name");
-            stringsFile.storedName = name ? name->value() : std::string(kStringsFileName);
-            stringsFile.size = static_cast<std::uint64_t>(integerAttribute(sourceFile, "Size").value_or(0));
+            const DescribedFile source(copy.entry);
+            stringsFile.storedName = source.storedName().value_or(std::string(kStringsFileName));
+            stringsFile.size = static_cast<std::uint64_t>(source.size().value_or(0));
             planned = &stringsFile;
         }
         XmlElement* entry = nullptr;
@@ -1094,7 +1091,7 @@ HResult AddLanguage(XmlDocument& description, const std::filesystem::path& folde
             return undo(__LINE__, hr);
         }
         added.push_back(entry);
-        if (!copyFileAttributes(description, sourceFile, childNamed(entry, "File"))) {
+        if (!copyFileAttributes(description, sourceFile, DescribedFile(entry).fileElement())) {
             RecordError(true, kSource, __LINE__, kOutOfMemory);
             return undo(__LINE__, kOutOfMemory);
         }

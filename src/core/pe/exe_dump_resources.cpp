@@ -307,7 +307,7 @@ void CExeDump::convertPngJob(PngJob& job) {
     job.converted = false;
     try {
         ImageRecord record;
-        if (!ReadBmp(pathToUtf8(job.bmpPath), asBytes(job.bmp), record).empty()) return;
+        if (ReadBmp(pathToUtf8(job.bmpPath), asBytes(job.bmp), record).failed()) return;
         PngWriteSettings settings;
         settings.compressionLevel = 2;
         settings.filterMask = PNG_FILTER_UP;

@@ -9,6 +9,7 @@
 #include "core/errors/errors.h"
 #include "core/errors/message_codes.h"
 #include "core/pe/decompile_file.h"
+#include "core/pe/described_file.h"
 #include "core/pe/description_edit.h"
 #include "core/pe/exe_dump.h"
 #include "core/pe/manifest_edit.h"
@@ -31,26 +32,17 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kSource = "Edit";
-constexpr std::uint16_t kFallbackLanguage = 0x409;
 constexpr std::uint16_t kUnicodeCodePage = 1200;
 constexpr std::uint16_t kNewResourceId = 1;
 
-XmlElement* fileElementOf(const XmlElement* languageEntry) {
-    for (XmlElement* child = languageEntry ? languageEntry->firstChild() : nullptr; child;
-         child = child->next())
-        if (iequalsAscii(child->name(), "File")) return child;
-    return nullptr;
-}
-
 // The stored name of a language entry's file; empty when it has none.
 std::string storedFileName(const XmlElement* languageEntry) {
-    const XmlAttribute* name = XmlDocument::FindAttribute(fileElementOf(languageEntry), "Name");
-    return name ? name->value() : std::string();
+    return DescribedFile(languageEntry).storedName().value_or(std::string());
 }
 
 std::uint16_t languageOf(const XmlDocument& description, const XmlElement* languageEntry) {
     auto described = DescribeResourceEntry(description, languageEntry);
-    return described ? described->language : kFallbackLanguage;
+    return described ? described->language : resource_language::kUsEnglish;
 }
 
 // The version resource as FindVersionResource picks it in an image: name ID 1, else the first name,
@@ -69,7 +61,7 @@ XmlElement* versionEntry(const XmlDocument& description) {
 std::uint16_t fileLanguage(const XmlDocument& description) {
     if (XmlElement* version = versionEntry(description)) return languageOf(description, version);
     const std::vector<XmlElement*> all = ListResourceEntries(description);
-    return all.empty() ? kFallbackLanguage : languageOf(description, all.front());
+    return all.empty() ? resource_language::kUsEnglish : languageOf(description, all.front());
 }
 
 HResult isLibrary(const fs::path& folder, bool& library) {
@@ -136,7 +128,7 @@ void applyVersionEdits(VersionInfo& info, const ResourceEdits& edits, bool creat
     if (edits.fileVersion || edits.productVersion) {
         std::optional<FixedFileInfo> fixed = GetFixedFileInfo(info);
         if (!fixed) {
-            fixed = GetFixedFileInfo(MakeMinimalVersionInfo(kFallbackLanguage));
+            fixed = GetFixedFileInfo(MakeMinimalVersionInfo(resource_language::kUsEnglish));
             fixed->fileType = fileType;
         }
         if (edits.fileVersion) fixed->setFileVersion(edits.fileVersion->number);
@@ -169,8 +161,7 @@ HResult writeVersion(XmlDocument& description, XmlElement* entry, const fs::path
         return hr;
     }
     if (!entry) return kOk;
-    description.SetCurrent(fileElementOf(entry));
-    if (!description.SetCurrentAttribute("Size", std::to_string(bytes.size())))
+    if (!DescribedFile(entry).setSize(description, bytes.size()))
         return ReportError(true, kSource, __LINE__, kOutOfMemory);
     return kOk;
 }
@@ -282,7 +273,7 @@ HResult setStrings(XmlDocument& description, const fs::path& folder, const Resou
     const std::vector<XmlElement*> blocks =
         ListResourceEntries(description, ResourceKey::ofId(resource_type::kString));
     auto firstWithFile = std::find_if(blocks.begin(), blocks.end(), [](const XmlElement* entry) {
-        return fileElementOf(entry) != nullptr;
+        return DescribedFile(entry).fileElement() != nullptr;
     });
     std::optional<std::uint16_t> plainLanguage;
     if (firstWithFile != blocks.end()) plainLanguage = languageOf(description, *firstWithFile);
@@ -373,8 +364,7 @@ HResult replaceStoredBytes(XmlDocument& description, const fs::path& folder, Xml
         ReportMessage(false, kSource, __LINE__, "未能写入文件 %s", {pathToUtf8(path)});
         return hr;
     }
-    description.SetCurrent(fileElementOf(entry));
-    if (!description.SetCurrentAttribute("Size", std::to_string(bytes.size())))
+    if (!DescribedFile(entry).setSize(description, bytes.size()))
         return ReportError(true, kSource, __LINE__, kOutOfMemory);
     return kOk;
 }

@@ -165,12 +165,11 @@ std::string versionText(const VersionNumber& version) {
 // non-empty slot.
 StringPairs stringBlockPairs(const ResourceKey& name, std::optional<Bytes> block) {
     StringPairs pairs;
-    auto slots = block ? ReadStringBlock(*block) : std::nullopt;
-    if (!slots) return pairs;
+    std::array<std::u16string, 16> slots;
+    if (!block || ReadStringBlock(*block, slots).failed()) return pairs;
     const std::uint32_t base = !name.isName && name.id > 0 ? (std::uint32_t{name.id} - 1) * 16 : 0;
-    for (std::uint32_t slot = 0; slot < slots->size(); ++slot) {
-        if (!(*slots)[slot].empty())
-            pairs.emplace_back(asciiText(std::to_string(base + slot)), (*slots)[slot]);
+    for (std::uint32_t slot = 0; slot < slots.size(); ++slot) {
+        if (!slots[slot].empty()) pairs.emplace_back(asciiText(std::to_string(base + slot)), slots[slot]);
     }
     return pairs;
 }
@@ -687,20 +686,23 @@ std::string rangeJson(const std::optional<FileRangeDiff>& range) {
 
 }  // namespace
 
-std::optional<std::array<std::u16string, 16>> ReadStringBlock(Bytes block) {
-    std::array<std::u16string, 16> slots;
+HResult ReadStringBlock(Bytes block, std::array<std::u16string, 16>& slots) {
+    slots = {};
     ByteCursor cursor(block);
     for (std::u16string& slot : slots) {
         auto length = cursor.u16();
         if (!length) break;
         auto units = cursor.take(std::uint64_t{*length} * 2);
-        if (!units) return std::nullopt;
+        if (!units) {
+            slots = {};
+            return kFail;
+        }
         const ByteReader reader(*units);
         slot.resize(*length);
         for (std::size_t i = 0; i < slot.size(); ++i)
             slot[i] = static_cast<char16_t>(*reader.u16(i * 2));
     }
-    return slots;
+    return kOk;
 }
 
 std::string ResourceTypeLabel(const ResourceKey& type) {

@@ -99,9 +99,9 @@ std::string FormatPeDiffText(const PeDiff& diff);
 std::string FormatPeDiffJson(const PeDiff& diff, std::string_view oldName, std::string_view newName);
 
 // The 16 strings of a string-table block: each a 16-bit length and that many UTF-16 units; slots
-// missing at the end of a short block are empty, bytes after the 16th are ignored. Nothing when a
-// string runs past the end of the block.
-std::optional<std::array<std::u16string, 16>> ReadStringBlock(Bytes block);
+// missing at the end of a short block are empty, bytes after the 16th are ignored. E_FAIL, with
+// every slot empty, when a string runs past the end of the block.
+HResult ReadStringBlock(Bytes block, std::array<std::u16string, 16>& slots);
 
 // A resource type as people know it: "ICON", "VERSION", ... for the standard numbers, else the
 // number; a named type in double quotes.

@@ -9,6 +9,7 @@
 
 #include "core/pe/dialog_template.h"
 #include "core/pe/menu_template.h"
+#include "core/pe/resource_types.h"
 #include "core/pe/template_cursor.h"
 #include "core/platform/text.h"
 
@@ -1537,7 +1538,7 @@ HResult MessageTableToScript(Bytes data, const ScriptOptions& options, ScriptTex
     out = ScriptText{};
     std::vector<Message> messages;
     if (!readMessageTable(data, messages)) return kFail;
-    const std::uint16_t language = options.language != 0 ? options.language : 0x409;
+    const std::uint16_t language = options.language != 0 ? options.language : resource_language::kUsEnglish;
     const std::string name = languageName(language);
     char names[64];
     std::snprintf(names, sizeof names, "LanguageNames=(%s=0x%X:MSG%05X)\n", name.c_str(), language, language);

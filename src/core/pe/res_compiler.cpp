@@ -15,6 +15,7 @@
 #include "core/images/dib.h"
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
+#include "core/pe/described_file.h"
 #include "core/pe/resource_reader.h"
 #include "core/pe/resource_types.h"
 #include "core/pe/string_compile.h"
@@ -34,8 +35,6 @@ constexpr std::string_view kDuplicateStrings = "这个资源包含双重字串�
 
 // Deepest Directory: the root (level 0), types (1) and names (2); language entries lead to data.
 constexpr int kMaxDirectoryLevel = 2;
-
-constexpr std::uint64_t kBmpFileHeaderSize = 14;
 
 std::uint64_t alignUp8(std::uint64_t value) {
     return (value + 7) & ~std::uint64_t{7};
@@ -154,25 +153,22 @@ class DescriptionReader {
         }
         if (directory) return fail(out.label, "Directory='0' 的条目不能有 Directory 元素");
         if (file) {
-            const XmlAttribute* fileName = XmlDocument::FindAttribute(file, "Name");
-            if (!fileName || fileName->value().empty())
-                return fail(describe(file), "File 元素没有 Name 属性");
+            const DescribedFile described = DescribedFile::ofFileElement(file);
+            std::optional<std::string> fileName = described.storedName();
+            if (!fileName || fileName->empty()) return fail(describe(file), "File 元素没有 Name 属性");
             out.hasFile = true;
-            out.fileName = fileName->value();
+            out.fileName = std::move(*fileName);
             // Only a size of zero means anything: no data. The file's own size is what counts.
-            auto size = integerAttribute(file, "Size");
-            out.sizeIsZero = size && *size == 0;
-            auto png = integerAttribute(file, "Png");
-            out.png = png && *png != 0;
-            if (const XmlAttribute* tail = XmlDocument::FindAttribute(file, "Tail")) {
-                if (!parseHexBytes(tail->value(), out.tail))
+            out.sizeIsZero = described.size() == 0;
+            out.png = described.png();
+            if (auto tail = described.tail()) {
+                if (!parseHexBytes(*tail, out.tail))
                     return fail(describe(file), "Tail 必须是成对的十六进制数字");
             }
-            if (XmlDocument::FindAttribute(file, "CodePage")) {
-                auto codePage = integerAttribute(file, "CodePage");
-                if (!codePage || *codePage < 0 || *codePage > 0xFFFFFFFF)
-                    return fail(describe(file), "CodePage 必须是 0 到 4294967295 之间的数字");
-                out.codePage = static_cast<std::uint32_t>(*codePage);
+            if (described.hasCodePage()) {
+                auto codePage = described.codePage();
+                if (!codePage) return fail(describe(file), "CodePage 必须是 0 到 4294967295 之间的数字");
+                out.codePage = *codePage;
             }
         }
         return kOk;

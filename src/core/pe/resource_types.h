@@ -28,3 +28,10 @@ inline constexpr std::uint16_t kHtml = 23;
 inline constexpr std::uint16_t kManifest = 24;
 
 }  // namespace kestrel::resource_type
+
+namespace kestrel::resource_language {
+
+// U.S. English: the language of a resource when nothing says otherwise.
+inline constexpr std::uint16_t kUsEnglish = 0x409;
+
+}  // namespace kestrel::resource_language

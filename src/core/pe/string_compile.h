@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "core/pe/resource_types.h"
 #include "core/platform/byte_reader.h"
 #include "core/platform/status.h"
 
 namespace kestrel {
 
 // The language a string block gets when neither pe.xml nor the E element says otherwise.
-inline constexpr std::uint16_t kDefaultStringLanguage = 1033;
+inline constexpr std::uint16_t kDefaultStringLanguage = resource_language::kUsEnglish;
 
 // Collects the strings of STRINGS.XML in document order and lays them out as blocks of 16 counted
 // UTF-16 strings, one block per (block number, language).

@@ -12,6 +12,7 @@
 #include "core/errors/errors.h"
 #include "core/errors/message_codes.h"
 #include "core/pe/decompile_file.h"
+#include "core/pe/described_file.h"
 #include "core/pe/description_edit.h"
 #include "core/pe/dialog_template.h"
 #include "core/pe/exe_dump.h"
@@ -37,7 +38,6 @@ using ByteVector = std::vector<std::byte>;
 using Translations = std::vector<std::optional<std::u16string>>;
 
 constexpr std::string_view kSource = "Translate";
-constexpr std::uint16_t kUsEnglish = 0x409;
 
 // --- Languages -----------------------------------------------------------------------------------
 
@@ -407,16 +407,8 @@ HResult openWorkspace(const fs::path& input, Workspace& work) {
     return kOk;
 }
 
-XmlElement* fileElementOf(const XmlElement* languageEntry) {
-    for (XmlElement* child = languageEntry ? languageEntry->firstChild() : nullptr; child;
-         child = child->next())
-        if (iequalsAscii(child->name(), "File")) return child;
-    return nullptr;
-}
-
 std::string storedFileName(const XmlElement* languageEntry) {
-    const XmlAttribute* name = XmlDocument::FindAttribute(fileElementOf(languageEntry), "Name");
-    return name ? name->value() : std::string();
+    return DescribedFile(languageEntry).storedName().value_or(std::string());
 }
 
 HResult readStoredBytes(const fs::path& folder, const XmlElement* entry, ByteVector& bytes) {
@@ -454,7 +446,7 @@ std::optional<std::int64_t> integerAttribute(const XmlElement* element, std::str
 // names with a file, else the default one.
 std::uint16_t plainStringLanguage(const XmlDocument& description) {
     for (XmlElement* entry : ListResourceEntries(description, ResourceKey::ofId(resource_type::kString))) {
-        if (fileElementOf(entry) == nullptr) continue;
+        if (DescribedFile(entry).fileElement() == nullptr) continue;
         if (auto described = DescribeResourceEntry(description, entry)) return described->language;
     }
     return kDefaultStringLanguage;
@@ -636,7 +628,8 @@ std::uint16_t chooseSourceLanguage(const Catalog& catalog) {
     if (languages.empty())
         for (const ResourceTexts& resource : catalog.resources)
             if (!resource.texts.empty()) languages.insert(resource.language);
-    if (languages.empty() || languages.count(kUsEnglish)) return kUsEnglish;
+    if (languages.empty() || languages.count(resource_language::kUsEnglish))
+        return resource_language::kUsEnglish;
     return *languages.begin();
 }
 

@@ -488,7 +488,7 @@ void SetVersionString(VersionInfo& info, std::u16string_view key, std::u16string
             stringFileInfo = &*root.children.insert(before, newNode(kStringFileInfoKey, kTextType));
         }
         const VersionTranslation translation =
-            GetVersionTranslation(info).value_or(VersionTranslation{0x0409, 1200});
+            GetVersionTranslation(info).value_or(VersionTranslation{resource_language::kUsEnglish, 1200});
         prepareForChildren(*stringFileInfo, Role::kStringFileInfo);
         stringFileInfo->children.push_back(
             newNode(tableKey(translation.language, translation.codePage), kTextType));

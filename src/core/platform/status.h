@@ -7,6 +7,15 @@
 
 namespace kestrel {
 
+// The result of every operation that can fail, and of every decoder of untrusted bytes (a PE
+// image, a DIB, an icon directory, a string block, a template, a BMP or PNG file):
+//
+//   HResult DecodeThing(Bytes data, Thing& out);
+//
+// kOk with `out` filled, or a failure code (kFail for data that is not what it claims to be,
+// kOutOfMemory when an allocation fails) with `out` empty or reset. A reason a caller can show
+// comes back through an optional out-parameter, never as the return value. Plain checks that
+// cannot fail for want of data (does it start with a PNG signature?) may return bool.
 struct [[nodiscard]] HResult {
     std::int32_t code = 0;
 

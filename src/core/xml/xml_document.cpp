@@ -606,6 +606,423 @@ HResult XmlDocument::LoadFile(const std::filesystem::path& path) {
     return hr;
 }
 
+// Reads one text into the tree, a scanner per construct: the markup between elements (white space
+// and '<'), the prolog's declarations, comments and processing instructions, start and end tags,
+// the attributes of a start tag, and character data. Each scanner returns the step that follows;
+// a scanner that ends the parse records its result and returns kStop.
+class XmlDocument::Parser {
+  public:
+    Parser(XmlDocument& document, const char* data, std::size_t length)
+        : document_(document),
+          arena_(*document.arena_),
+          data_(data),
+          end_(length),
+          cursor_(document.documentNode_) {
+        // One past the last byte that is not white space, and one past the last byte that is no
+        // name character (0 when there is none). A scan for the end of white space or of a name
+        // that starts before its stop finds a byte that ends it by that stop at the latest, so it
+        // needs no check of `end_` per byte; one that starts later runs to `end_`. The scans look
+        // at four bytes per round, each only after the ones before it continued the run, so none
+        // reads past its stop.
+        whiteStop_ = end_;
+        while (whiteStop_ > 0 && isWhite(data_[whiteStop_ - 1]))
+            --whiteStop_;
+        nameStop_ = end_;
+        while (nameStop_ > 0 && isNameChar(data_[nameStop_ - 1]))
+            --nameStop_;
+    }
+
+    HResult run() {
+        Step step = Step::kMarkup;
+        try {
+            while (step != Step::kStop) {
+                switch (step) {
+                    case Step::kMarkup:
+                        step = scanMarkup();
+                        break;
+                    case Step::kAfterOpen:
+                        step = scanAfterOpen();
+                        break;
+                    case Step::kAttributes:
+                        step = scanAttributes();
+                        break;
+                    case Step::kContent:
+                        step = scanContent();
+                        break;
+                    case Step::kStop:
+                        break;
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            // Nothing more is allocated: what waits for the end of the tag stays undone.
+            waitingParent_ = nullptr;
+            longName_ = {};
+            longAttributes_.clear();
+            finish(kOutOfMemory);
+        }
+        return result_;
+    }
+
+  private:
+    enum class Step { kMarkup, kAfterOpen, kAttributes, kContent, kStop };
+
+    // An attribute whose lengths do not fit its record; its extension is made at the end of the tag.
+    struct LongAttribute {
+        XmlAttribute* record;
+        const char* name;
+        std::size_t nameLength;
+        std::size_t gap;
+        std::size_t valueLength;
+        bool needsDecoding;
+    };
+
+    // --- Scanners --------------------------------------------------------------------------------
+
+    // Between elements: white space, then '<'.
+    Step scanMarkup() {
+        skipWhite();
+        if (pos_ == end_) return finish(kOk);
+        if (data_[pos_] != '<') return finish(kFail);
+        ++pos_;
+        return Step::kAfterOpen;
+    }
+
+    // After '<': a declaration or comment, a processing instruction, an end tag or a start tag.
+    Step scanAfterOpen() {
+        if (pos_ == end_) return finish(kFail);
+        const char c = data_[pos_];
+        if (c == '!') return scanDeclaration();
+        if (c == '?') return scanProcessingInstruction();
+        if (c == '/') return scanEndTag();
+        if (isNameStart(c)) return scanStartTag();
+        return finish(kFail);
+    }
+
+    // "<!...>": nested '<' and '>' are counted.
+    Step scanDeclaration() {
+        int open = 1;
+        for (++pos_; pos_ < end_; ++pos_) {
+            if (data_[pos_] == '<') {
+                ++open;
+            } else if (data_[pos_] == '>' && --open == 0) {
+                break;
+            }
+        }
+        if (pos_ == end_) return finish(kFail);
+        ++pos_;
+        return Step::kMarkup;
+    }
+
+    // "<?...>" up to the first '>'.
+    Step scanProcessingInstruction() {
+        const void* close = std::memchr(data_ + pos_, '>', end_ - pos_);
+        if (!close) return finish(kFail);
+        pos_ = static_cast<std::size_t>(static_cast<const char*>(close) - data_) + 1;
+        return Step::kMarkup;
+    }
+
+    // "</name>" or "</>"; the name is not compared with the start tag's.
+    Step scanEndTag() {
+        ++pos_;
+        const bool bare = pos_ < end_ && data_[pos_] == '>';
+        if (!bare) {
+            if (pos_ == end_ || !isNameStart(data_[pos_])) return finish(kFail);
+            (void)readName();
+        }
+        // An end tag before any element has nothing to close.
+        if (nesting_ < 1) return finish(kFail);
+        if (cursorDepth_ > nesting_ - 1) {
+            XmlElement* parent = cursor_->parent();
+            if (!parent) return finish(kFail);
+            cursor_ = parent;
+            --cursorDepth_;
+        }
+        if (nesting_ == 1) return finish(kOk);  // the top-level element is closed
+        if (pos_ == end_ || data_[pos_] != '>') return finish(kFail);
+        ++pos_;
+        --nesting_;
+        return bare ? Step::kContent : Step::kMarkup;
+    }
+
+    // The name of a start tag: places the element's record and links it into the tree.
+    Step scanStartTag() {
+        const std::string_view name = readName();
+        const bool child = nesting_ != cursorDepth_;
+        XmlElement* first =
+            child && (cursor_->shape_ & (kExtended | kHasChild)) ? cursor_->firstChild() : nullptr;
+        // In the current block when its text reaches the name, else in a new block whose text
+        // starts at the name.
+        XmlArena::Header* header =
+            arena_.used + kElementUnits <= kBlockUnits ? &arena_.lastHeader() : nullptr;
+        if (header && !header->text) header->text = name.data();
+        if (!header || !XmlArena::reaches(header->text, name.data(), data_)) {
+            arena_.openBlock(name.data());
+            header = &arena_.lastHeader();
+        }
+        arena_.parsePosition = name.data();
+        auto* element = new (arena_.take(kElementUnits, 1, name.data())) XmlElement();
+        ++elements_;
+        element->shape_ = static_cast<std::uint32_t>(name.data() - header->text);
+        if (name.size() <= kMaxShortName) {
+            element->shape_ |= static_cast<std::uint32_t>(name.size()) << kLengthShift;
+        } else {
+            longName_ = name;
+        }
+        if (child) {
+            element->parent_ = XmlArena::linkOf(cursor_);
+            element->next_ = first ? XmlArena::linkOf(first) : 0;
+            if (cursor_->shape_ & kExtended) {
+                XmlArena::extensionOf(cursor_).firstChild = XmlArena::linkOf(element);
+            } else if (!first && adjacentToTag(cursor_) == element) {
+                cursor_->shape_ |= kHasChild;
+            } else {
+                waitingParent_ = cursor_;
+            }
+        } else {
+            element->parent_ = cursor_->parent_;
+            element->next_ = cursor_->next_;
+            cursor_->next_ = XmlArena::linkOf(element);
+        }
+        cursor_ = element;
+        cursorDepth_ = nesting_;
+        tag_ = element;
+        lastAttribute_ = nullptr;
+        ++nesting_;
+        return Step::kAttributes;
+    }
+
+    // The attributes of the start tag up to '>' or "/>", one after the other without going round
+    // the steps.
+    Step scanAttributes() {
+        for (;;) {
+            // White space here is a single space or nothing nearly always.
+            if (pos_ < end_ && isWhite(data_[pos_])) skipWhite();
+            if (pos_ == end_) return finish(kOk);
+            const char c = data_[pos_];
+            if (c == '>') {
+                ++pos_;
+                endTag();
+                return Step::kContent;
+            }
+            if (c == '/') {
+                ++pos_;
+                if (pos_ < end_ && data_[pos_] == '>') {
+                    ++pos_;
+                    endTag();
+                    if (nesting_ == 1) return finish(kOk);
+                    --nesting_;
+                    return Step::kContent;
+                }
+                continue;
+            }
+            if (!isNameStart(c)) return finish(kFail);
+            if (!scanAttribute()) return finish(kFail);
+        }
+    }
+
+    // One attribute: name, '=', quoted value. False for malformed input.
+    bool scanAttribute() {
+        const std::string_view name = readName();
+        // Until its value is read the attribute has an empty name and value (what a failure
+        // leaves).
+        auto* attribute = new (arena_.take(kAttributeUnits, 1, name.data())) XmlAttribute();
+        ++attributes_;
+        const char* text = headerOf(attribute).text;
+        // The block's text starts in this text, at the tag's name or at an earlier attribute's name
+        // (a block opened for this one starts at its name).
+        const bool near = addressOf(name.data()) - addressOf(text) <= kOffsetMask;
+        attribute->word_ = kLastOfRun | (near ? static_cast<std::uint32_t>(name.data() - text) : 0);
+        if (lastAttribute_) {
+            lastAttribute_->word_ &= ~kLastOfRun;
+        } else {
+            tag_->shape_ |= kHasAttributes;
+        }
+        lastAttribute_ = attribute;
+        if (pos_ < end_ && isWhite(data_[pos_])) skipWhite();
+        if (pos_ == end_ || data_[pos_] != '=') return false;
+        ++pos_;
+        if (pos_ < end_ && isWhite(data_[pos_])) skipWhite();
+        if (pos_ == end_ || (data_[pos_] != '"' && data_[pos_] != '\'')) return false;
+        const char quote = data_[pos_++];
+        bool needsDecoding = false;
+        const std::size_t valueEnd = findValueEnd(data_, pos_, end_, quote, needsDecoding);
+        if (valueEnd == end_) return false;
+        // Names and the white space around '=' are short in any real file; longer ones than 16
+        // bits are refused.
+        const std::size_t gap = pos_ - static_cast<std::size_t>(name.data() + name.size() - data_);
+        if (name.size() > kMaxAttributeNameLength || gap > kMaxValueGap) return false;
+        const std::size_t valueLength = valueEnd - pos_;
+        if (near && name.size() <= kMaxShortName && gap <= kMaxShortGap && valueLength <= kMaxShortValue) {
+            attribute->word_ |=
+                static_cast<std::uint32_t>(name.size()) << kLengthShift | (needsDecoding ? kDecode : 0u);
+            attribute->extra_ = static_cast<std::uint32_t>(gap | valueLength << kGapBits);
+        } else {
+            longAttributes_.push_back({attribute, name.data(), name.size(), gap, valueLength, needsDecoding});
+        }
+        pos_ = valueEnd + 1;
+        return true;
+    }
+
+    // Inside an element: white space, character data up to the next '<', then '<'.
+    Step scanContent() {
+        skipWhite();
+        if (pos_ == end_) return finish(kOk);
+        if (data_[pos_] != '<' && !scanText()) return finish(kFail);
+        ++pos_;
+        return Step::kAfterOpen;
+    }
+
+    // Character data up to the next '<' (trailing white space included), kept with the element it
+    // belongs to. False when no '<' follows or the text does not follow the element's start tag.
+    bool scanText() {
+        const void* open = std::memchr(data_ + pos_, '<', end_ - pos_);
+        if (!open) return false;
+        const std::size_t textEnd = static_cast<std::size_t>(static_cast<const char*>(open) - data_);
+        // The text follows the start tag of the element it belongs to.
+        const char* name = cursor_ == document_.documentNode_ ? nullptr : cursor_->name().data();
+        const auto nameAt = addressOf(name);
+        const auto textAt = addressOf(data_ + pos_);
+        if (nameAt < addressOf(data_) || nameAt >= textAt) return false;
+        ElementExtension& extension = arena_.extend(cursor_);
+        extension.textOffset = static_cast<std::uint32_t>(textAt - nameAt);
+        extension.textLength = static_cast<std::uint32_t>(textEnd - pos_) & kMaxTokenLength;
+        extension.textNeedsDecoding = std::memchr(data_ + pos_, '&', textEnd - pos_) != nullptr;
+        pos_ = textEnd;
+        return true;
+    }
+
+    // --- Helpers ---------------------------------------------------------------------------------
+
+    void skipWhite() {
+        if (pos_ >= whiteStop_) {
+            pos_ = end_;
+            return;
+        }
+        for (;; pos_ += 4) {
+            if (!isWhite(data_[pos_])) break;
+            if (!isWhite(data_[pos_ + 1])) {
+                pos_ += 1;
+                break;
+            }
+            if (!isWhite(data_[pos_ + 2])) {
+                pos_ += 2;
+                break;
+            }
+            if (!isWhite(data_[pos_ + 3])) {
+                pos_ += 3;
+                break;
+            }
+        }
+    }
+
+    // A name starting at `pos_` (a name-start byte).
+    std::string_view readName() {
+        const std::size_t start = pos_;
+        ++pos_;
+        if (pos_ >= nameStop_) {
+            pos_ = end_;
+        } else {
+            for (;; pos_ += 4) {
+                if (!isNameChar(data_[pos_])) break;
+                if (!isNameChar(data_[pos_ + 1])) {
+                    pos_ += 1;
+                    break;
+                }
+                if (!isNameChar(data_[pos_ + 2])) {
+                    pos_ += 2;
+                    break;
+                }
+                if (!isNameChar(data_[pos_ + 3])) {
+                    pos_ += 3;
+                    break;
+                }
+            }
+        }
+        return std::string_view(data_ + start, pos_ - start);
+    }
+
+    // Where the adjacent first child of `element`, the element of the last start tag, lies: after
+    // its attribute run, whose last record the parser still holds. Readers find the same place by
+    // walking the run.
+    const XmlElement* adjacentToTag(const XmlElement* element) const {
+        const std::byte* place = lastAttribute_ ? following(lastAttribute_, kAttributeUnits, kElementUnits)
+                                                : following(element, kElementUnits, kElementUnits);
+        return reinterpret_cast<const XmlElement*>(place);
+    }
+
+    // The start tag being read ends. Until then only its element and attribute records are placed,
+    // one after the other, so that the attributes and the first child land where readers expect
+    // them; what needs an extension waits for the end of the tag.
+    void endTag() {
+        if (waitingParent_ || !longName_.empty() || !longAttributes_.empty()) {
+            endLongTag();
+        } else {
+            tag_ = nullptr;
+        }
+    }
+
+    // What waits for the end of the tag; nothing, nearly always.
+    void endLongTag() {
+        XmlElement* element = tag_;
+        XmlElement* parent = waitingParent_;
+        const std::string_view name = longName_;
+        std::vector<LongAttribute> waiting;
+        waiting.swap(longAttributes_);
+        tag_ = nullptr;
+        waitingParent_ = nullptr;
+        longName_ = {};
+        // Should memory run out here, what is left stays empty: an attribute without name and
+        // value, an element without a name, a child missing from its parent's chain.
+        for (const LongAttribute& attribute : waiting) {
+            AttributeExtension& extension = arena_.lengthen(attribute.record);
+            extension.name = attribute.name;
+            extension.nameLength = static_cast<std::uint16_t>(attribute.nameLength);
+            extension.valueGap = static_cast<std::uint16_t>(attribute.gap);
+            extension.valueLength = static_cast<std::uint32_t>(attribute.valueLength) & kMaxTokenLength;
+            extension.valueNeedsDecoding = attribute.needsDecoding;
+        }
+        if (!name.empty()) {
+            ElementExtension& extension = arena_.extend(element);
+            extension.name = name.data();
+            extension.nameLength = static_cast<std::uint32_t>(name.size());
+        }
+        if (parent) arena_.extend(parent).firstChild = XmlArena::linkOf(element);
+    }
+
+    // Ends the parse with `hr`: the records made join the arena's counts, the open tag is ended
+    // and the document node becomes current.
+    Step finish(HResult hr) {
+        arena_.elements += elements_;
+        arena_.attributes += attributes_;
+        elements_ = attributes_ = 0;
+        endTag();
+        document_.current_ = document_.documentNode_;
+        result_ = hr;
+        return Step::kStop;
+    }
+
+    XmlDocument& document_;
+    XmlArena& arena_;
+    const char* data_;
+    // Every scan is bounded by `end_`; `pos_` never passes it.
+    const std::size_t end_;
+    std::size_t whiteStop_ = 0;
+    std::size_t nameStop_ = 0;
+    std::size_t pos_ = 0;
+    std::int64_t nesting_ = 0;
+    XmlElement* cursor_;
+    std::int64_t cursorDepth_ = 0;
+
+    XmlElement* tag_ = nullptr;  // the element of the start tag being read
+    XmlAttribute* lastAttribute_ = nullptr;
+    std::size_t elements_ = 0;  // records made, added to the arena's counts at the end
+    std::size_t attributes_ = 0;
+    std::string_view longName_;            // the tag's name when the short record cannot hold it
+    XmlElement* waitingParent_ = nullptr;  // the tag's parent when the tag is not its adjacent child
+    std::vector<LongAttribute> longAttributes_;
+    HResult result_ = kOk;
+};
+
 HResult XmlDocument::Parse(const char* data, std::size_t length) {
     if (length > kMaxTokenLength) return kFail;
     if (length > 0 && data == nullptr) return kPointer;
@@ -629,347 +1046,7 @@ HResult XmlDocument::Parse(const char* data, std::size_t length) {
         XmlArena& arena_;
     } scope(arena, data, length);
 
-    // Every scan below is bounded by `end`; `pos` never passes it.
-    const std::size_t end = length;
-    // One past the last byte that is not white space, and one past the last byte that is no name
-    // character (0 when there is none). A scan for the end of white space or of a name that starts
-    // before its stop finds a byte that ends it by that stop at the latest, so it needs no check of
-    // `end` per byte; one that starts later runs to `end`. The scans look at four bytes per round,
-    // each only after the ones before it continued the run, so none reads past its stop.
-    std::size_t whiteStop = end;
-    while (whiteStop > 0 && isWhite(data[whiteStop - 1]))
-        --whiteStop;
-    std::size_t nameStop = end;
-    while (nameStop > 0 && isNameChar(data[nameStop - 1]))
-        --nameStop;
-    std::size_t pos = 0;
-    std::int64_t nesting = 0;
-    XmlElement* cursor = documentNode_;
-    std::int64_t cursorDepth = 0;
-
-    // The start tag being read. Until it ends only its element and attribute records are placed,
-    // one after the other, so that the attributes and the first child land where readers expect
-    // them; what needs an extension waits for the end of the tag.
-    struct LongAttribute {
-        XmlAttribute* record;
-        const char* name;
-        std::size_t nameLength;
-        std::size_t gap;
-        std::size_t valueLength;
-        bool needsDecoding;
-    };
-    XmlElement* tag = nullptr;
-    XmlAttribute* lastAttribute = nullptr;
-    std::size_t elements = 0;  // records made, added to the arena's counts at the end
-    std::size_t attributes = 0;
-    std::string_view longName;            // the tag's name when the short record cannot hold it
-    XmlElement* waitingParent = nullptr;  // the tag's parent when the tag is not its adjacent child
-    std::vector<LongAttribute> longAttributes;
-
-    // What waits for the end of the tag; nothing, nearly always.
-    auto endLongTag = [&] {
-        XmlElement* element = tag;
-        XmlElement* parent = waitingParent;
-        const std::string_view name = longName;
-        std::vector<LongAttribute> waiting;
-        waiting.swap(longAttributes);
-        tag = nullptr;
-        waitingParent = nullptr;
-        longName = {};
-        // Should memory run out here, what is left stays empty: an attribute without name and
-        // value, an element without a name, a child missing from its parent's chain.
-        for (const LongAttribute& attribute : waiting) {
-            AttributeExtension& extension = arena.lengthen(attribute.record);
-            extension.name = attribute.name;
-            extension.nameLength = static_cast<std::uint16_t>(attribute.nameLength);
-            extension.valueGap = static_cast<std::uint16_t>(attribute.gap);
-            extension.valueLength = static_cast<std::uint32_t>(attribute.valueLength) & kMaxTokenLength;
-            extension.valueNeedsDecoding = attribute.needsDecoding;
-        }
-        if (!name.empty()) {
-            ElementExtension& extension = arena.extend(element);
-            extension.name = name.data();
-            extension.nameLength = static_cast<std::uint32_t>(name.size());
-        }
-        if (parent) arena.extend(parent).firstChild = XmlArena::linkOf(element);
-    };
-    auto endTag = [&] {
-        if (waitingParent || !longName.empty() || !longAttributes.empty()) {
-            endLongTag();
-        } else {
-            tag = nullptr;
-        }
-    };
-    auto skipWhite = [&] {
-        if (pos >= whiteStop) {
-            pos = end;
-            return;
-        }
-        for (;; pos += 4) {
-            if (!isWhite(data[pos])) break;
-            if (!isWhite(data[pos + 1])) {
-                pos += 1;
-                break;
-            }
-            if (!isWhite(data[pos + 2])) {
-                pos += 2;
-                break;
-            }
-            if (!isWhite(data[pos + 3])) {
-                pos += 3;
-                break;
-            }
-        }
-    };
-    // Where the adjacent first child of `element`, the element of the last start tag, lies: after
-    // its attribute run, whose last record the parser still holds. Readers find the same place by
-    // walking the run.
-    auto adjacentToTag = [&](const XmlElement* element) {
-        const std::byte* place = lastAttribute ? following(lastAttribute, kAttributeUnits, kElementUnits)
-                                               : following(element, kElementUnits, kElementUnits);
-        return reinterpret_cast<const XmlElement*>(place);
-    };
-    auto readName = [&] {
-        std::size_t start = pos;
-        ++pos;  // the name-start byte
-        if (pos >= nameStop) {
-            pos = end;
-        } else {
-            for (;; pos += 4) {
-                if (!isNameChar(data[pos])) break;
-                if (!isNameChar(data[pos + 1])) {
-                    pos += 1;
-                    break;
-                }
-                if (!isNameChar(data[pos + 2])) {
-                    pos += 2;
-                    break;
-                }
-                if (!isNameChar(data[pos + 3])) {
-                    pos += 3;
-                    break;
-                }
-            }
-        }
-        return std::string_view(data + start, pos - start);
-    };
-    auto finish = [&](HResult hr) {
-        arena.elements += elements;
-        arena.attributes += attributes;
-        elements = attributes = 0;
-        endTag();
-        current_ = documentNode_;
-        return hr;
-    };
-
-    enum class Step { kMarkup, kAfterOpen, kAttributes, kContent };
-    Step step = Step::kMarkup;
-    try {
-        for (;;) {
-            switch (step) {
-                case Step::kMarkup:
-                    skipWhite();
-                    if (pos == end) return finish(kOk);
-                    if (data[pos] != '<') return finish(kFail);
-                    ++pos;
-                    step = Step::kAfterOpen;
-                    break;
-
-                case Step::kAfterOpen: {
-                    if (pos == end) return finish(kFail);
-                    char c = data[pos];
-                    if (c == '!') {
-                        // Declaration or comment: nested '<' and '>' are counted.
-                        int open = 1;
-                        for (++pos; pos < end; ++pos) {
-                            if (data[pos] == '<') {
-                                ++open;
-                            } else if (data[pos] == '>' && --open == 0) {
-                                break;
-                            }
-                        }
-                        if (pos == end) return finish(kFail);
-                        ++pos;
-                        step = Step::kMarkup;
-                    } else if (c == '?') {
-                        const void* close = std::memchr(data + pos, '>', end - pos);
-                        if (!close) return finish(kFail);
-                        pos = static_cast<std::size_t>(static_cast<const char*>(close) - data) + 1;
-                        step = Step::kMarkup;
-                    } else if (c == '/') {
-                        ++pos;
-                        bool bare = pos < end && data[pos] == '>';  // "</>"
-                        if (!bare) {
-                            if (pos == end || !isNameStart(data[pos])) return finish(kFail);
-                            (void)readName();  // end-tag names are not compared
-                        }
-                        // An end tag before any element has nothing to close.
-                        if (nesting < 1) return finish(kFail);
-                        if (cursorDepth > nesting - 1) {
-                            XmlElement* parent = cursor->parent();
-                            if (!parent) return finish(kFail);
-                            cursor = parent;
-                            --cursorDepth;
-                        }
-                        if (nesting == 1) return finish(kOk);  // the top-level element is closed
-                        if (pos == end || data[pos] != '>') return finish(kFail);
-                        ++pos;
-                        --nesting;
-                        step = bare ? Step::kContent : Step::kMarkup;
-                    } else if (isNameStart(c)) {
-                        const std::string_view name = readName();
-                        const bool child = nesting != cursorDepth;
-                        XmlElement* first = child && (cursor->shape_ & (kExtended | kHasChild))
-                                                ? cursor->firstChild()
-                                                : nullptr;
-                        // In the current block when its text reaches the name, else in a new block
-                        // whose text starts at the name.
-                        XmlArena::Header* header =
-                            arena.used + kElementUnits <= kBlockUnits ? &arena.lastHeader() : nullptr;
-                        if (header && !header->text) header->text = name.data();
-                        if (!header || !XmlArena::reaches(header->text, name.data(), data)) {
-                            arena.openBlock(name.data());
-                            header = &arena.lastHeader();
-                        }
-                        arena.parsePosition = name.data();
-                        auto* element = new (arena.take(kElementUnits, 1, name.data())) XmlElement();
-                        ++elements;
-                        element->shape_ = static_cast<std::uint32_t>(name.data() - header->text);
-                        if (name.size() <= kMaxShortName) {
-                            element->shape_ |= static_cast<std::uint32_t>(name.size()) << kLengthShift;
-                        } else {
-                            longName = name;
-                        }
-                        if (child) {
-                            element->parent_ = XmlArena::linkOf(cursor);
-                            element->next_ = first ? XmlArena::linkOf(first) : 0;
-                            if (cursor->shape_ & kExtended) {
-                                XmlArena::extensionOf(cursor).firstChild = XmlArena::linkOf(element);
-                            } else if (!first && adjacentToTag(cursor) == element) {
-                                cursor->shape_ |= kHasChild;
-                            } else {
-                                waitingParent = cursor;
-                            }
-                        } else {
-                            element->parent_ = cursor->parent_;
-                            element->next_ = cursor->next_;
-                            cursor->next_ = XmlArena::linkOf(element);
-                        }
-                        cursor = element;
-                        cursorDepth = nesting;
-                        tag = element;
-                        lastAttribute = nullptr;
-                        ++nesting;
-                        step = Step::kAttributes;
-                    } else {
-                        return finish(kFail);
-                    }
-                    break;
-                }
-
-                case Step::kAttributes: {
-                    // One attribute after the other without going round the steps.
-                    for (;;) {
-                        // White space here is a single space or nothing nearly always.
-                        if (pos < end && isWhite(data[pos])) skipWhite();
-                        if (pos == end) return finish(kOk);
-                        char c = data[pos];
-                        if (c == '>') {
-                            ++pos;
-                            endTag();
-                            step = Step::kContent;
-                            break;
-                        }
-                        if (c == '/') {
-                            ++pos;
-                            if (pos < end && data[pos] == '>') {
-                                ++pos;
-                                endTag();
-                                if (nesting == 1) return finish(kOk);
-                                --nesting;
-                                step = Step::kContent;
-                                break;
-                            }
-                            continue;
-                        }
-                        if (!isNameStart(c)) return finish(kFail);
-                        const std::string_view name = readName();
-                        // Until its value is read the attribute has an empty name and value (what
-                        // a failure leaves).
-                        auto* attribute = new (arena.take(kAttributeUnits, 1, name.data())) XmlAttribute();
-                        ++attributes;
-                        const char* text = headerOf(attribute).text;
-                        // The block's text starts in this text, at the tag's name or at an earlier
-                        // attribute's name (a block opened for this one starts at its name).
-                        const bool near = addressOf(name.data()) - addressOf(text) <= kOffsetMask;
-                        attribute->word_ =
-                            kLastOfRun | (near ? static_cast<std::uint32_t>(name.data() - text) : 0);
-                        if (lastAttribute) {
-                            lastAttribute->word_ &= ~kLastOfRun;
-                        } else {
-                            tag->shape_ |= kHasAttributes;
-                        }
-                        lastAttribute = attribute;
-                        if (pos < end && isWhite(data[pos])) skipWhite();
-                        if (pos == end || data[pos] != '=') return finish(kFail);
-                        ++pos;
-                        if (pos < end && isWhite(data[pos])) skipWhite();
-                        if (pos == end || (data[pos] != '"' && data[pos] != '\'')) return finish(kFail);
-                        char quote = data[pos++];
-                        bool needsDecoding = false;
-                        const std::size_t valueEnd = findValueEnd(data, pos, end, quote, needsDecoding);
-                        if (valueEnd == end) return finish(kFail);
-                        // Names and the white space around '=' are short in any real file; longer
-                        // ones than 16 bits are refused.
-                        std::size_t gap = pos - static_cast<std::size_t>(name.data() + name.size() - data);
-                        if (name.size() > kMaxAttributeNameLength || gap > kMaxValueGap) return finish(kFail);
-                        const std::size_t valueLength = valueEnd - pos;
-                        if (near && name.size() <= kMaxShortName && gap <= kMaxShortGap &&
-                            valueLength <= kMaxShortValue) {
-                            attribute->word_ |= static_cast<std::uint32_t>(name.size()) << kLengthShift |
-                                                (needsDecoding ? kDecode : 0u);
-                            attribute->extra_ = static_cast<std::uint32_t>(gap | valueLength << kGapBits);
-                        } else {
-                            longAttributes.push_back(
-                                {attribute, name.data(), name.size(), gap, valueLength, needsDecoding});
-                        }
-                        pos = valueEnd + 1;
-                    }
-                    break;
-                }
-
-                case Step::kContent: {
-                    skipWhite();
-                    if (pos == end) return finish(kOk);
-                    if (data[pos] != '<') {
-                        // Character data up to the next '<' (trailing white space included).
-                        const void* open = std::memchr(data + pos, '<', end - pos);
-                        if (!open) return finish(kFail);
-                        std::size_t textEnd = static_cast<std::size_t>(static_cast<const char*>(open) - data);
-                        // The text follows the start tag of the element it belongs to.
-                        const char* name = cursor == documentNode_ ? nullptr : cursor->name().data();
-                        auto nameAt = addressOf(name);
-                        auto textAt = addressOf(data + pos);
-                        if (nameAt < addressOf(data) || nameAt >= textAt) return finish(kFail);
-                        ElementExtension& extension = arena.extend(cursor);
-                        extension.textOffset = static_cast<std::uint32_t>(textAt - nameAt);
-                        extension.textLength = static_cast<std::uint32_t>(textEnd - pos) & kMaxTokenLength;
-                        extension.textNeedsDecoding = std::memchr(data + pos, '&', textEnd - pos) != nullptr;
-                        pos = textEnd;
-                    }
-                    ++pos;
-                    step = Step::kAfterOpen;
-                    break;
-                }
-            }
-        }
-    } catch (const std::bad_alloc&) {
-        // Nothing more is allocated: what waits for the end of the tag stays undone.
-        waitingParent = nullptr;
-        longName = {};
-        longAttributes.clear();
-        return finish(kOutOfMemory);
-    }
+    return Parser(*this, data, length).run();
 }
 
 // --- Path walks ----------------------------------------------------------------------------------

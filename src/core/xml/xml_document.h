@@ -481,6 +481,7 @@ class XmlDocument {
   private:
     struct StringBlock;
     class Writer;
+    class Parser;
 
     void releaseSource();
     // A program-made element named `name` (copied into the string pool), not linked yet.

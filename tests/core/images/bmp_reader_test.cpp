@@ -42,8 +42,12 @@ BmpPlan bmp32(const std::vector<Row>& rows) {
     return plan;
 }
 
+// The skip message of a refused file, empty when the file was read; the result must agree.
 std::string_view read(const testing::ByteVector& bytes, ImageRecord& record) {
-    return ReadBmp("test.bmp", asBytes(bytes), record);
+    std::string_view message = "not set";
+    const HResult hr = ReadBmp("test.bmp", asBytes(bytes), record, &message);
+    EXPECT_EQ(hr.failed(), !message.empty()) << message;
+    return message;
 }
 
 std::vector<Row> recordRows(const ImageRecord& record) {
@@ -222,14 +226,14 @@ TEST(ReadBmp, ShortFilesEndPrematurely) {
     const auto full = makeBmp(with([](BmpPlan&) {}));
     for (std::size_t size : {0, 10, 17, 30}) {
         ImageRecord record;
-        EXPECT_EQ(ReadBmp("x", asBytes(testing::ByteVector(full.begin(), full.begin() + size)), record),
+        EXPECT_EQ(read(testing::ByteVector(full.begin(), full.begin() + size), record),
                   bmp_skip::kPrematureEnd)
             << size;
     }
     // With a 128-byte prefix, the second look must also find 18 bytes.
     testing::ByteVector prefixed(140, std::byte{0});
     ImageRecord record;
-    EXPECT_EQ(ReadBmp("x", asBytes(prefixed), record), bmp_skip::kPrematureEnd);
+    EXPECT_EQ(read(prefixed, record), bmp_skip::kPrematureEnd);
 }
 
 class ConvertBmpToPngTest : public ::testing::Test {

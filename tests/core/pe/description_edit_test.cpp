@@ -163,7 +163,7 @@ TEST_P(AddToFileWithoutResources, CompiledResourcesAreTheAddedOnesAndImportBackI
     Bytes8 rgbPng;  // the 24-bit bitmap as an RGB PNG
     {
         ImageRecord record;
-        ASSERT_TRUE(ReadBmp("rgb", asBytes(pb::bmpFileFromDib(dib24)), record).empty());
+        ASSERT_EQ(ReadBmp("rgb", asBytes(pb::bmpFileFromDib(dib24)), record), kOk);
         ASSERT_TRUE(WritePng(record, rgbPng).succeeded());
     }
     const Bytes8 settings = pb::bytesOf("volume=11\r\n");

@@ -205,15 +205,16 @@ TEST(PeDiff, DamagedTreesAreComparedAsFarAsTheyCanBeRead) {
 TEST(PeDiff, ReadStringBlockTakesShortBlocksAndRefusesStringsPastTheEnd) {
     pb::ByteVector shortBlock = pb::makeStringBlock({u"a", u"bc"});
     shortBlock.resize(2 + 2 + 2 + 4);  // the first two slots only
-    auto slots = ReadStringBlock(asBytes(shortBlock));
-    ASSERT_TRUE(slots);
-    EXPECT_EQ((*slots)[1], u"bc");
-    EXPECT_TRUE((*slots)[15].empty());
+    std::array<std::u16string, 16> slots;
+    ASSERT_EQ(ReadStringBlock(asBytes(shortBlock), slots), kOk);
+    EXPECT_EQ(slots[1], u"bc");
+    EXPECT_TRUE(slots[15].empty());
     pb::ByteVector padded = pb::makeStringBlock({u"x"});
     padded.resize(padded.size() + 2);  // a zero word after the 16th string
-    EXPECT_TRUE(ReadStringBlock(asBytes(padded)));
+    EXPECT_EQ(ReadStringBlock(asBytes(padded), slots), kOk);
     shortBlock.pop_back();
-    EXPECT_FALSE(ReadStringBlock(asBytes(shortBlock)));
+    EXPECT_EQ(ReadStringBlock(asBytes(shortBlock), slots), kFail);
+    EXPECT_TRUE(slots[0].empty()) << "a refused block leaves nothing behind";
 }
 
 }  // namespace
