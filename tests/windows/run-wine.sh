@@ -4,7 +4,7 @@
 # one with a space) and of a few corpus files, /Edit, /Diff and kestrel-rcedit. With --unit it first
 # runs the cross-built core test programs under Wine. With --all it then imports and compiles every
 # PE file of the corpus with both programs (two at a time, one wineserver kept running) and compares
-# the exit statuses and the output folders; that takes about an hour on two busy cores.
+# the exit statuses and the output folders; that takes 15 minutes to an hour on two busy cores.
 #
 #   tests/windows/run-wine.sh [--unit] [--corpus N] [--all]
 #
