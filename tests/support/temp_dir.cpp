@@ -5,6 +5,9 @@
 #include <random>
 #include <stdexcept>
 
+#include "core/platform/paths.h"
+#include "core/platform/text.h"
+
 namespace kestrel::testing {
 
 TempDir::TempDir() {
@@ -31,8 +34,12 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+std::filesystem::path TempDir::operator/(std::string_view name) const {
+    return path_ / pathFromUtf8(name);
+}
+
 std::filesystem::path TempDir::write(std::string_view name, std::string_view content) const {
-    auto target = path_ / std::string(name);
+    auto target = *this / name;
     std::filesystem::create_directories(target.parent_path());
     std::ofstream out(target, std::ios::binary);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
@@ -41,6 +48,23 @@ std::filesystem::path TempDir::write(std::string_view name, std::string_view con
 
 std::filesystem::path TempDir::write(std::string_view name, const std::vector<std::byte>& content) const {
     return write(name, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
+}
+
+bool TempDir::namesAreCaseSensitive() const {
+    const auto probe = write("case-probe", "");
+    std::error_code ec;
+    const bool sensitive = !std::filesystem::exists(path_ / "CASE-PROBE", ec);
+    std::filesystem::remove(probe, ec);
+    return sensitive;
+}
+
+bool TempDir::holdsLoneSurrogateNames() const {
+    const auto probe = path_ / pathFromUtf8(utf16ToUtf8(std::u16string(1, u'\xD800')));
+    std::ofstream(probe, std::ios::binary).close();
+    std::error_code ec;
+    const bool made = std::filesystem::exists(probe, ec);
+    std::filesystem::remove(probe, ec);
+    return made;
 }
 
 std::string readText(const std::filesystem::path& path) {

@@ -16,11 +16,21 @@ class TempDir {
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(std::string_view name) const { return path_ / std::string(name); }
+    // Names are UTF-8 (on Windows too, where a narrow name would mean the ANSI code page).
+    std::filesystem::path operator/(std::string_view name) const;
 
     // Writes a file under the folder (creating subfolders) and returns its path.
     std::filesystem::path write(std::string_view name, std::string_view content) const;
     std::filesystem::path write(std::string_view name, const std::vector<std::byte>& content) const;
+
+    // Whether the folder's file system tells "a" from "A" (Linux does, Windows does not): tests of
+    // names that differ only in case check this first.
+    bool namesAreCaseSensitive() const;
+
+    // Whether a file named with a lone UTF-16 surrogate can be made here: Linux (as its WTF-8
+    // bytes) and Windows' own file systems hold one; Wine, whose files are UTF-8 names on the
+    // host, does not.
+    bool holdsLoneSurrogateNames() const;
 
   private:
     std::filesystem::path path_;

@@ -2,9 +2,11 @@
 # Runs the Windows command line under Wine beside the Linux one and compares what they make, byte
 # for byte: /Decompile and /Compile of the synthetic sample (under a name with Chinese letters and
 # one with a space) and of a few corpus files, /Edit, /Diff and kestrel-rcedit. With --unit it first
-# runs the cross-built core test programs under Wine.
+# runs the cross-built core test programs under Wine. With --all it then imports and compiles every
+# PE file of the corpus with both programs (two at a time, one wineserver kept running) and compares
+# the exit statuses and the output folders; that takes 15 minutes to an hour on two busy cores.
 #
-#   tests/windows/run-wine.sh [--unit] [--corpus N]
+#   tests/windows/run-wine.sh [--unit] [--corpus N] [--all]
 #
 # Needs scripts/build-windows.sh (with --tests for --unit) and the Linux build in build/debug
 # (KESTREL_NATIVE_BUILD, KESTREL_WINDOWS_BUILD, KESTREL_WINDOWS_TESTS_BUILD choose others). The corpus comes from
@@ -15,12 +17,14 @@ native=${KESTREL_NATIVE_BUILD:-$root/build/debug}
 windows=${KESTREL_WINDOWS_BUILD:-$root/build/windows}
 windows_tests=${KESTREL_WINDOWS_TESTS_BUILD:-$root/build/windows-tests}
 unit=0
+all=0
 corpus_count=6
 while [ $# -gt 0 ]; do
     case $1 in
         --unit) unit=1 ;;
         --corpus) corpus_count=$2; shift ;;
-        *) echo "usage: $0 [--unit] [--corpus N]" >&2; exit 2 ;;
+        --all) all=1 ;;
+        *) echo "usage: $0 [--unit] [--corpus N] [--all]" >&2; exit 2 ;;
     esac
     shift
 done
@@ -56,19 +60,8 @@ fail() {
 }
 
 if [ "$unit" = 1 ]; then
-    for test in "$windows_tests"/tests/tests_*.exe; do
-        [ -f "$test" ] || continue
-        name=$(basename "$test" .exe)
-        (cd "$work" && "$wine" "$test" --gtest_brief=1 >"$work/$name.log" 2>&1)
-        status=$?
-        checks=$((checks + 1))
-        if [ $status -ne 0 ]; then
-            fail "$name under Wine (status $status); see below"
-            tail -n 30 "$work/$name.log"
-        else
-            echo "ok: $name: $(grep '^\[  PASSED  \]' "$work/$name.log")"
-        fi
-    done
+    checks=$((checks + 1))
+    "$root/tests/windows/run-unit-tests.sh" || fail "the core test programs under Wine"
 fi
 
 # Runs one command in linux/ with the Linux program and in windows/ with the Windows one (relative
@@ -144,6 +137,73 @@ if [ -n "$corpus" ] && [ -d "$corpus" ]; then
     done
 else
     echo "note: no corpus; only the sample was compared"
+fi
+
+# Import and compile of one file with both programs in a folder of its own; prints one line,
+# "same <file> <status>" or "DIFFERENT <file>: <what>". Runs in the subshells xargs starts.
+roundtrip_one() {
+    local source=$1 dir name linux_status windows_status side
+    dir=$(mktemp -d "$work/all/file.XXXXXX")
+    name=$(basename "$source")
+    for side in linux windows; do
+        mkdir -p "$dir/$side"
+        cp "$source" "$dir/$side/$name"
+    done
+    (cd "$dir/linux" && "$native/kestrel" /Decompile /Output:out "$name" >/dev/null 2>&1)
+    linux_status=$?
+    (cd "$dir/windows" && "$wine" "$windows/kestrel.exe" /Decompile /Output:out "$name" >/dev/null 2>&1)
+    windows_status=$?
+    if [ "$linux_status" != "$windows_status" ]; then
+        echo "DIFFERENT $source: /Decompile exits $linux_status on Linux, $windows_status under Wine"
+    elif ! diff -r -q "$dir/linux/out" "$dir/windows/out" >"$dir/diff.txt" 2>&1 &&
+        [ -e "$dir/linux/out" -o -e "$dir/windows/out" ]; then
+        echo "DIFFERENT $source: /Decompile output: $(head -n 1 "$dir/diff.txt")"
+    elif [ ! -f "$dir/linux/out/pe.xml" ]; then
+        echo "same $source refused $linux_status"
+    else
+        (cd "$dir/linux" && "$native/kestrel" /Compile /Output:out "$name" </dev/null >/dev/null 2>&1)
+        linux_status=$?
+        (cd "$dir/windows" && "$wine" "$windows/kestrel.exe" /Compile /Output:out "$name" </dev/null \
+            >/dev/null 2>&1)
+        windows_status=$?
+        if [ "$linux_status" != "$windows_status" ]; then
+            echo "DIFFERENT $source: /Compile exits $linux_status on Linux, $windows_status under Wine"
+        elif ! diff -r -q "$dir/linux/out" "$dir/windows/out" >"$dir/diff.txt" 2>&1; then
+            echo "DIFFERENT $source: /Compile output: $(head -n 1 "$dir/diff.txt")"
+        else
+            echo "same $source compiled $linux_status"
+        fi
+    fi
+    rm -rf "$dir"
+}
+
+if [ "$all" = 1 ]; then
+    if [ -z "$corpus" ] || [ ! -d "$corpus" ]; then
+        fail "--all needs the corpus (tests/corpus/fetch)"
+    else
+        mkdir -p "$work/all"
+        # One wineserver for the whole run, ending a minute after it: each program then starts
+        # in a fraction of a second.
+        wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+        "$wineserver" -p60 2>/dev/null
+        export -f roundtrip_one
+        export native windows wine work
+        started=$SECONDS
+        # Every file that starts like a PE file (MZ, with a PE header or not): the Linux build's
+        # refusals must be the Windows build's too.
+        find "$corpus" -type f -size +63c -print0 | sort -z |
+            xargs -0 -r -n 64 sh -c 'for f; do [ "$(head -c 2 "$f")" = MZ ] && printf "%s\0" "$f"; done' _ |
+            xargs -0 -r -P "${KESTREL_JOBS:-2}" -n 1 bash -c 'roundtrip_one "$1"' _ >"$work/all.txt"
+        total=$(wc -l <"$work/all.txt")
+        compiled=$(grep -c '^same .* compiled ' "$work/all.txt")
+        refused=$(grep -c '^same .* refused ' "$work/all.txt")
+        different=$(grep -c '^DIFFERENT ' "$work/all.txt")
+        grep '^DIFFERENT ' "$work/all.txt" | sed 's/^/FAILED: /'
+        checks=$((checks + total))
+        failures=$((failures + different))
+        echo "whole corpus: $total files in $((SECONDS - started)) s: $compiled imported and compiled the" \
+            "same, $refused refused by both with the same status, $different different"
+    fi
 fi
 
 echo "$checks checks, $failures failed"

@@ -55,6 +55,14 @@ std::string oracleKey(const ResourceId& id) {
     return text;
 }
 
+bool oracleRuns() {
+#ifdef _WIN32
+    return false;
+#else
+    return true;
+#endif
+}
+
 std::string oraclePython() {
     if (const char* configured = std::getenv("KESTREL_PYTHON"); configured && *configured) return configured;
     std::error_code error;

@@ -45,6 +45,10 @@ struct OracleListing {
 // kept and every other UTF-16 unit written as \uXXXX.
 std::string oracleKey(const ResourceId& id);
 
+// Whether the oracle can run here: it is a Python program started through the POSIX shell, which
+// a Windows build (run under Wine) does not have.
+bool oracleRuns();
+
 // The interpreter that has pefile: $KESTREL_PYTHON, else /usr/bin/python3 when present, else python3.
 std::string oraclePython();
 

@@ -355,8 +355,8 @@ TEST_F(CompileResources, EveryResourceStartsOnAnEightByteBoundary) {
 TEST(CompileNames, NamedEntriesKeepTheirCaseAndUtf16Length) {
     CompileSink sink;
     pb::ImagePlan plan;
-    const std::u16string names[] = {u"MixedCase", u"Grüße中文", std::u16string(u"lone\xD800surrogate"),
-                                    std::u16string(80, u'名')};
+    std::vector<std::u16string> names = {u"MixedCase", u"Grüße中文", std::u16string(80, u'名')};
+    if (TempDir().holdsLoneSurrogateNames()) names.push_back(std::u16string(u"lone\xD800surrogate"));
     for (const auto& name : names)
         plan.resources.push_back({u"Custom", name, pb::kLangEnUs, pb::bytesOf("x")});
     plan.resources.push_back({u"Custom", 5, pb::kLangEnUs, pb::bytesOf("id after names")});
@@ -378,7 +378,7 @@ TEST(CompileNames, NamedEntriesKeepTheirCaseAndUtf16Length) {
     std::sort(found.begin(), found.end());
     EXPECT_EQ(found, expected);
     EXPECT_EQ(idEntries, 1u);
-    EXPECT_EQ(expectSameResources(work.image, rebuilt), std::size(names) + 1);
+    EXPECT_EQ(expectSameResources(work.image, rebuilt), names.size() + 1);
 }
 
 // --- Data entry code pages --------------------------------------------------------------------------

@@ -219,14 +219,17 @@ TEST_P(AddToFileWithoutResources, CompiledResourcesAreTheAddedOnesAndImportBackI
     };
     expectResources(resourcesOf(compiled), expected);
 
-    // The independent reader sees the same resources.
-    std::string error;
-    auto listing = pb::readWithOracle(kOracle, project.work.output(), &error);
-    ASSERT_TRUE(listing.has_value()) << error;
-    std::map<std::string, Bytes8> seen;
-    for (const auto& resource : listing->resources)
-        seen[resource.type + "/" + resource.name + "/" + std::to_string(resource.language)] = resource.data;
-    expectResources(seen, expected);
+    // The independent reader (where it runs) sees the same resources.
+    if (pb::oracleRuns()) {
+        std::string error;
+        auto listing = pb::readWithOracle(kOracle, project.work.output(), &error);
+        ASSERT_TRUE(listing.has_value()) << error;
+        std::map<std::string, Bytes8> seen;
+        for (const auto& resource : listing->resources)
+            seen[resource.type + "/" + resource.name + "/" + std::to_string(resource.language)] =
+                resource.data;
+        expectResources(seen, expected);
+    }
 
     // Imported again, the file gives the edited description and the same resource files (PNGs are
     // encoded anew by the import).

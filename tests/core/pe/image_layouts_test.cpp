@@ -44,8 +44,9 @@ void copyResources(const WorkingFolder& from, const WorkingFolder& to) {
     for (const auto& entry : std::filesystem::directory_iterator(from.folder)) {
         const std::string name = entry.path().filename().string();
         if (name.ends_with(".BIN") || name.ends_with(".kestrel")) continue;
-        std::filesystem::copy_file(entry.path(), to.folder / name,
-                                   std::filesystem::copy_options::overwrite_existing);
+        // Removed first: MinGW's copy_file refuses to overwrite any file ("File exists").
+        std::filesystem::remove(to.folder / name);
+        std::filesystem::copy_file(entry.path(), to.folder / name);
     }
 }
 

@@ -151,8 +151,9 @@ TEST_P(ImportIntoOwnFolder, NeverOverwritesTheFileBeingImported) {
     } else {
         EXPECT_EQ(hr.value(), 0x80070050u);
         EXPECT_NE(reportText().find("位于工作目录中"), std::string::npos) << reportText();
-        EXPECT_FALSE(std::filesystem::exists(dir / "work" / "NTHEADER.BIN"));
-        EXPECT_FALSE(std::filesystem::exists(dir / "work" / "pe.xml") && name != "pe.xml");
+        // Nothing was written: the folder holds the file being imported and nothing else.
+        for (const auto& entry : std::filesystem::directory_iterator(dir / "work"))
+            EXPECT_EQ(entry.path(), pe);
     }
 }
 

@@ -179,6 +179,8 @@ TEST_P(ImportOddNames, AreDescribedExactlyAndStayInsideTheFolder) {
     TempDir outer;
     std::filesystem::path folder = outer / "work";
     std::filesystem::create_directories(folder);
+    if (name.find(u'\xD800') != std::u16string::npos && !outer.holdsLoneSurrogateNames())
+        GTEST_SKIP() << "this file system has no names with lone surrogates";
     ASSERT_EQ(dumpInto(pb::buildImage(planWith({resource, typed})), folder), kOk) << reportText();
     auto described = readDescription(folder);
     ASSERT_TRUE(described.has_value());

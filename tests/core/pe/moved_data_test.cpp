@@ -48,9 +48,9 @@ TEST(MovedData, AddedResourceSectionStartsPastTheDeclaredImageMemory) {
     for (const auto& entry : std::filesystem::directory_iterator(donor.folder)) {
         const std::string name = entry.path().filename().string();
         if (name.ends_with(".BIN") || name.ends_with(".kestrel")) continue;
-        std::filesystem::copy(
-            entry.path(), work.folder / name,
-            std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
+        // Removed first: MinGW's copy_file refuses to overwrite any file ("File exists").
+        std::filesystem::remove_all(work.folder / name);
+        std::filesystem::copy(entry.path(), work.folder / name, std::filesystem::copy_options::recursive);
     }
     ASSERT_TRUE(work.compile().succeeded()) << errorText();
     PeFields rebuilt(readBytes(work.output()));

@@ -27,17 +27,30 @@ INSTANTIATE_TEST_SUITE_P(Names, RefusedStoredName,
                                            "\\\\server\\share", "C:\\x", "C:x", "c:", "a:b",
                                            std::string_view("a\0b", 3)));
 
+// `out` names `expected`: spelled as it is where the file system tells names apart by case, the
+// same file where it does not (there the name as written opens it).
+void expectNames(const TempDir& dir, const fs::path& out, const char* expected) {
+    if (dir.namesAreCaseSensitive()) {
+        EXPECT_EQ(out, dir / expected);
+    } else {
+        std::error_code ec;
+        EXPECT_TRUE(fs::equivalent(out, dir / expected, ec)) << pathToUtf8(out) << " " << expected;
+    }
+}
+
 TEST(ResolveStored, MapsBackslashesAndMatchesCaseInsensitively) {
     TempDir dir;
     dir.write("Blue/Arrow.png", "x");
     fs::path out;
     ASSERT_EQ(resolveStored(dir.path(), "BLUE\\ARROW.PNG", out), kOk);
-    EXPECT_EQ(out, dir / "Blue/Arrow.png");
+    expectNames(dir, out, "Blue/Arrow.png");
     ASSERT_EQ(resolveStored(dir.path(), "./blue//arrow.png", out), kOk);
-    EXPECT_EQ(out, dir / "Blue/Arrow.png");
+    expectNames(dir, out, "Blue/Arrow.png");
     // Names that exist in no spelling are kept as written below the last match.
     ASSERT_EQ(resolveStored(dir.path(), "BLUE\\New\\File.BMP", out), kOk);
-    EXPECT_EQ(out, dir / "Blue/New/File.BMP");
+    expectNames(dir, out.parent_path().parent_path(), "Blue");
+    EXPECT_EQ(out.parent_path().filename(), "New");
+    EXPECT_EQ(out.filename(), "File.BMP");
 }
 
 // The exact path is the name as written, whatever the folder holds; resolving finds the twin.
@@ -55,6 +68,8 @@ TEST(ExactStoredPath, JoinsTheNameAsWrittenWithoutLookingAtTheFolder) {
 
 TEST(ResolveStored, PrefersTheExactTwinAndChoosesAmongOthersByName) {
     TempDir dir;
+    if (!dir.namesAreCaseSensitive())
+        GTEST_SKIP() << "names that differ only in case need a file system that has them";
     dir.write("a.png", "lower");
     dir.write("A.png", "upper");
     dir.write("A.PNG", "caps");
@@ -71,14 +86,17 @@ TEST(ResolveStored, FoldsNonAsciiLettersAndMatchesCp936Names) {
     TempDir dir;
     dir.write("\xC3\x84rger.txt", "latin");                 // Ärger.txt
     dir.write("\xD0\x9F\xD1\x80\xD0\xB8.bmp", "cyrillic");  // При.bmp
-    dir.write("\xD6\xD0.ico", "cp936");                     // 中.ico written by a Windows tool
     fs::path out;
     ASSERT_EQ(resolveStored(dir.path(), "\xC3\xA4RGER.TXT", out), kOk);
-    EXPECT_EQ(out, dir / "\xC3\x84rger.txt");
+    expectNames(dir, out, "\xC3\x84rger.txt");
     ASSERT_EQ(resolveStored(dir.path(), "\xD0\xBF\xD0\xA0\xD0\x98.BMP", out), kOk);
-    EXPECT_EQ(out, dir / "\xD0\x9F\xD1\x80\xD0\xB8.bmp");
+    expectNames(dir, out, "\xD0\x9F\xD1\x80\xD0\xB8.bmp");
+#ifndef _WIN32
+    // Only a file system of byte names holds a name in another encoding than UTF-8.
+    dir.write("\xD6\xD0.ico", "cp936");  // 中.ico written by a Windows tool
     ASSERT_EQ(resolveStored(dir.path(), "\xE4\xB8\xAD.ICO", out), kOk);
     EXPECT_EQ(out, dir / "\xD6\xD0.ico");
+#endif
 }
 
 struct PathPieces {
