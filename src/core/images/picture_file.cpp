@@ -16,7 +16,6 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::uint32_t kBmpFileHeaderSize = 14;
 // How much of a file decides its format.
 constexpr std::uint64_t kHeadBytes = 64;
 
