@@ -56,6 +56,50 @@ bool isRelocationSectionName(const SectionNameBytes& name) {
     return iequalsAscii(sectionNameText(name), ".reloc");
 }
 
+// The bytes of the original image that the output takes unchanged: in memory, or, when only its
+// headers and resources were read, in its file, from which they are read or copied on demand.
+class SourceBytes {
+  public:
+    SourceBytes() = default;
+    SourceBytes(Bytes image, FileReader* file) : image_(image), file_(file) {}
+
+    // True when the bytes of `view` (a part of the image) are to be taken from the file.
+    bool inFile(Bytes view) const { return file_ && !view.empty(); }
+    // `into.size()` bytes of `view`, from `within`.
+    HResult read(Bytes view, std::uint64_t within, std::span<std::byte> into) const {
+        if (within > view.size() || into.size() > view.size() - within) return kFail;
+        if (into.empty()) return kOk;
+        if (inFile(view)) return file_->readAt(offsetOf(view) + within, into);
+        std::memcpy(into.data(), view.data() + within, into.size());
+        return kOk;
+    }
+    // Sums `view` into the checksum, reading it from the file in pieces that stay in the cache.
+    HResult sum(Bytes view, PeChecksum& checksum) const {
+        if (!inFile(view)) {
+            checksum.add(view);
+            return kOk;
+        }
+        constexpr std::size_t kPiece = 256 * 1024;
+        std::vector<std::byte> buffer(std::min(view.size(), kPiece));
+        for (std::size_t at = 0; at < view.size(); at += buffer.size()) {
+            const std::span<std::byte> piece(buffer.data(), std::min(buffer.size(), view.size() - at));
+            if (HResult hr = file_->readAt(offsetOf(view) + at, piece); hr.failed()) return hr;
+            checksum.add(Bytes{piece.data(), piece.size()});
+        }
+        return kOk;
+    }
+    HResult write(Bytes view, AtomicFileWriter& writer) const {
+        return inFile(view) ? writer.copyFrom(*file_, offsetOf(view), view.size()) : writer.write(view);
+    }
+
+  private:
+    std::uint64_t offsetOf(Bytes view) const {
+        return static_cast<std::uint64_t>(view.data() - image_.data());
+    }
+    Bytes image_;
+    FileReader* file_ = nullptr;
+};
+
 // The output laid out first as a list of pieces: bytes held in memory, runs of zeros, files that
 // are read only when the output is assembled, and the resource section, written in place. The
 // assembly fills one buffer of the final size, reading each file with one call straight into its
@@ -64,6 +108,8 @@ bool isRelocationSectionName(const SectionNameBytes& name) {
 class OutputPlan {
   public:
     using Fill = std::function<HResult(std::span<std::byte>)>;
+
+    explicit OutputPlan(const SourceBytes& source) : source_(source) {}
 
     void append(std::shared_ptr<const std::vector<std::byte>> data) {
         size_ += data->size();
@@ -104,7 +150,7 @@ class OutputPlan {
             if (piece.data) {
                 if (count != 0) std::memcpy(place.data(), piece.data->data(), count);
             } else if (!piece.view.empty()) {
-                std::memcpy(place.data(), piece.view.data(), count);
+                if (HResult hr = source_.read(piece.view, 0, place); hr.failed()) return transferFailed(hr);
             } else if (piece.fill) {
                 if (HResult hr = piece.fill(place); hr.failed()) return hr;
             } else if (!piece.path.empty()) {
@@ -147,7 +193,7 @@ class OutputPlan {
             } else if (piece.data && !owned->empty()) {
                 std::memcpy(owned->data(), piece.data->data(), owned->size());
             } else if (!piece.view.empty()) {
-                std::memcpy(owned->data(), piece.view.data(), owned->size());
+                if (HResult hr = source_.read(piece.view, 0, *owned); hr.failed()) return transferFailed(hr);
             }
             for (const Patch& patch : patches_) {
                 if (patch.offset < at - count || patch.offset + 4 > at) continue;
@@ -157,16 +203,17 @@ class OutputPlan {
         }
         return kOk;
     }
-    void checksum(PeChecksum& sum) const {
+    HResult checksum(PeChecksum& sum) const {
         for (const Piece& piece : pieces_) {
             if (piece.data) {
                 sum.add(Bytes{piece.data->data(), piece.data->size()});
             } else if (!piece.view.empty()) {
-                sum.add(piece.view);
+                if (HResult hr = source_.sum(piece.view, sum); hr.failed()) return transferFailed(hr);
             } else {
                 sum.addZeros(piece.size);
             }
         }
+        return kOk;
     }
     HResult write(AtomicFileWriter& writer) const {
         static const std::vector<std::byte> zeros(0x10000);
@@ -175,7 +222,7 @@ class OutputPlan {
             if (piece.data) {
                 hr = writer.write(Bytes{piece.data->data(), piece.data->size()});
             } else if (!piece.view.empty()) {
-                hr = writer.write(piece.view);
+                hr = source_.write(piece.view, writer);
             } else {
                 for (std::uint64_t left = piece.size; left != 0 && hr.succeeded();) {
                     const std::size_t chunk =
@@ -190,6 +237,9 @@ class OutputPlan {
     }
 
   private:
+    // The original file could not be read again (it became shorter since it was opened).
+    static HResult transferFailed(HResult hr) { return ReportError(false, kSource, __LINE__, hr); }
+
     struct Piece {
         std::shared_ptr<const std::vector<std::byte>> data;
         std::uint64_t size;  // of anything but `data`
@@ -202,6 +252,7 @@ class OutputPlan {
         std::uint64_t offset;
         std::uint32_t value;
     };
+    SourceBytes source_;
     std::vector<Piece> pieces_;
     std::vector<Patch> patches_;
     std::uint64_t size_ = 0;
@@ -231,14 +282,15 @@ struct Section {
 };
 
 // `into.size()` bytes of a placed section's raw data from `within`.
-HResult readPlaced(const Section& section, std::uint64_t within, std::span<std::byte> into) {
+HResult readPlaced(const Section& section, const SourceBytes& source, std::uint64_t within,
+                   std::span<std::byte> into) {
     if (!section.file.empty()) return ReadFileRangeInto(section.file, section.placedSize, within, into);
     if (within > section.placedSize || into.size() > section.placedSize - within) return kFail;
     std::fill(into.begin(), into.end(), std::byte{0});
     if (within < section.memory.size()) {
         const std::size_t count =
             static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), section.memory.size() - within));
-        std::memcpy(into.data(), section.memory.data() + within, count);
+        return source.read(section.memory, within, into.first(count));
     }
     return kOk;
 }
@@ -269,8 +321,8 @@ HResult movePointer(std::vector<std::byte>& ntHeader, std::size_t field, std::st
 // The debug directory's entries keep their data's file offset (PointerToRawData) besides its
 // address in memory; data outside every section (in the overlay, say) has the file offset alone.
 // Each entry whose data moved gets its new offset, written into the section data as it is copied.
-HResult moveDebugPointers(const std::vector<Section>& sections, std::uint32_t rva, std::uint32_t size,
-                          const FileRangeMap& ranges, OutputPlan& plan) {
+HResult moveDebugPointers(const std::vector<Section>& sections, const SourceBytes& source, std::uint32_t rva,
+                          std::uint32_t size, const FileRangeMap& ranges, OutputPlan& plan) {
     if (rva == 0 || size < kDebugEntrySize) return kOk;
     for (const Section& section : sections) {
         if (!section.stored || rva < section.originalVirtualAddress) continue;
@@ -280,7 +332,7 @@ HResult moveDebugPointers(const std::vector<Section>& sections, std::uint32_t rv
                                               (section.placedSize - within) / kDebugEntrySize});
         if (count == 0) return kOk;
         std::vector<std::byte> entries(static_cast<std::size_t>(count * kDebugEntrySize));
-        if (HResult hr = readPlaced(section, within, entries); hr.failed()) {
+        if (HResult hr = readPlaced(section, source, within, entries); hr.failed()) {
             ReportMessage(false, kSource, __LINE__, kTransferFailed, {sectionNameText(section.name)});
             return ReportError(false, kSource, __LINE__, hr);
         }
@@ -329,7 +381,7 @@ HResult writeStreamed(const std::filesystem::path& output, OutputPlan& plan, std
     if (HResult hr = plan.materialize(); hr.failed()) return hr;
     if (newChecksum) {
         PeChecksum sum;
-        plan.checksum(sum);
+        if (HResult hr = plan.checksum(sum); hr.failed()) return hr;
         putU32(ntHeader, nt_field::kCheckSum, sum.finish());
     }
     return writeOutput(output, [&](AtomicFileWriter& writer) { return plan.write(writer); });
@@ -502,7 +554,8 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
             {sectionNameText(section.name), section.pointerToRawData, h1});
     }
 
-    OutputPlan plan;
+    const SourceBytes sourceBytes = sourceImage_ ? SourceBytes(*sourceImage_, sourceFile_) : SourceBytes();
+    OutputPlan plan(sourceBytes);
     plan.append(dosHeader);
     plan.append(ntHeader);  // corrected in place below, before anything is written
     if (h1 < lowest) plan.zeros(lowest - h1);
@@ -712,7 +765,8 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
     if (kDebugDirectory < directoryCount) {
         const std::uint32_t rva = originalDirectoryRvas[kDebugDirectory];
         const std::uint32_t size = getU32(*ntHeader, directoryAddress(kDebugDirectory) + 4);
-        if (HResult hr = moveDebugPointers(sections, rva, size, fileRanges_, plan); hr.failed()) return hr;
+        if (HResult hr = moveDebugPointers(sections, sourceBytes, rva, size, fileRanges_, plan); hr.failed())
+            return hr;
     }
 
     // Header corrections.
