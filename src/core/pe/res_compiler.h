@@ -143,6 +143,7 @@ class CResCompiler {
     const CompileDirectoryNode* root() const { return root_.get(); }
 
   private:
+    friend class ImageRebuild;  // the steps of rebuild (pe_rebuild.cpp)
     HResult rebuild(const std::filesystem::path& peXmlPath);
     HResult CompileDirectory(CompileEntryNode& entry, std::uint32_t type, std::uint64_t offset, bool write);
     HResult CompileDirectoryTable(CompileDirectoryNode& directory, std::uint32_t type, std::uint64_t offset,
