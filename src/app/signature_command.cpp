@@ -11,6 +11,7 @@
 #include "core/errors/errors.h"
 #include "core/pe/certificate_table.h"
 #include "core/pe/one_shot_edit.h"
+#include "core/pe/pe_image.h"
 #include "core/platform/files.h"
 #include "core/platform/paths.h"
 #include "core/platform/system.h"
@@ -126,9 +127,23 @@ int writeResult(const fs::path& destination, const std::vector<std::byte>& image
     return kExitSuccess;
 }
 
-bool isSigned(const std::vector<std::byte>& image) {
+// The DOS header and the NT headers (up to the largest optional header) of `file`: all that the
+// signature check reads.
+bool readNtHeaders(const fs::path& file, PartialFileImage& image) {
+    constexpr std::uint64_t kFirstBytes = 4096;
+    constexpr std::uint64_t kLargestNtHeaders = 4 + 20 + 0xFFFF;
+    if (image.open(file).failed()) return false;
+    const std::uint64_t size = image.bytes().size();
+    if (image.load(0, std::min(size, kFirstBytes)).failed()) return false;
+    const std::optional<std::int32_t> peHeader = readPeHeaderOffset(image.bytes());
+    if (!peHeader || *peHeader <= 0) return true;
+    return image.load(0, std::min(size, static_cast<std::uint64_t>(*peHeader) + kLargestNtHeaders))
+        .succeeded();
+}
+
+bool isSigned(Bytes image) {
     SignatureLayout layout;
-    return readSignatureLayout(asBytes(image), layout).succeeded() && layout.hasTable();
+    return readSignatureLayout(image, layout).succeeded() && layout.hasTable();
 }
 
 }  // namespace
@@ -306,12 +321,19 @@ int runEditCommand(const CKsCommandLineInfo& commandLine) {
     const SignatureArguments& arguments = commandLine.signing;
     const fs::path file = pathFromUtf8(commandLine.fileName);
     const fs::path destination = destinationOf(commandLine, file);
+    const bool postProcess = arguments.stripSignature || arguments.signingRequested();
+    // The whole file is read only when the signature step needs it; an edit alone reads the
+    // headers here (the signature check looks at nothing else) and leaves the rest to the edit,
+    // which copies what it does not change straight from the file.
+    const bool wholeFile = postProcess || !commandLine.hasSetFlags();
     std::vector<std::byte> original;
-    const bool readable = ReadWholeFile(file, original).succeeded();
+    PartialFileImage headers;
+    const bool readable =
+        wholeFile ? ReadWholeFile(file, original).succeeded() : readNtHeaders(file, headers);
     if (!readable) ClearErrorRecord();  // the edit reports it
     const bool choiceMade =
         arguments.stripSignature || arguments.keepSignature || arguments.signingRequested();
-    if (readable && isSigned(original) && !choiceMade) {
+    if (readable && isSigned(wholeFile ? asBytes(original) : headers.bytes()) && !choiceMade) {
         printUsageError(
             "'" + commandLine.fileName +
             "' is signed, and changing it breaks the signature: choose --strip-signature (the "
@@ -319,7 +341,6 @@ int runEditCommand(const CKsCommandLineInfo& commandLine) {
             "or a signing option (--pkcs12 <file>, or --cert <file> --key <file>) to sign it anew");
         return kExitUsage;
     }
-    const bool postProcess = arguments.stripSignature || arguments.signingRequested();
     if (!commandLine.hasSetFlags()) {
         // Only the signature changes: no import and compile.
         if (!readable) {
@@ -329,10 +350,11 @@ int runEditCommand(const CKsCommandLineInfo& commandLine) {
         if (!applySignatureChoice(commandLine, commandLine.fileName, original)) return kExitFailure;
         return writeResult(destination, original);
     }
-    // The bytes read for the signature check are the edit's input: a big file is read once.
+    // Bytes read whole for the signature step are the edit's input: a big file is read once.
     auto editTo = [&](const fs::path& output) {
-        return readable ? EditResources(file, asBytes(original), output, commandLine.resourceEdits())
-                        : EditResources(file, output, commandLine.resourceEdits());
+        return readable && wholeFile
+                   ? EditResources(file, asBytes(original), output, commandLine.resourceEdits())
+                   : EditResources(file, output, commandLine.resourceEdits());
     };
     if (!postProcess) {
         if (editTo(pathFromUtf8(commandLine.output)).failed()) {

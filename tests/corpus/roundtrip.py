@@ -195,6 +195,7 @@ def compare(original_path, rebuilt_path, pe32plus, optional_size):
         problems.append("section count %d -> %d" % (len(old["sections"]), len(new["sections"])))
         return problems, len(old_resources)
     delta_va = 0
+    delta_raw = 0
     after_resources = False
     for a, b in zip(old["sections"], new["sections"]):
         name = a["name"]
@@ -202,6 +203,7 @@ def compare(original_path, rebuilt_path, pe32plus, optional_size):
             problems.append("section %r changed its name or characteristics" % name)
         if name.lower() == b".rsrc":
             delta_va = align_up(b["raw_size"], section_alignment) - align_up(a["raw_size"], section_alignment)
+            delta_raw = b["raw_size"] - a["raw_size"]
             after_resources = True
             if a["virtual_address"] != b["virtual_address"]:
                 problems.append("resource section moved in memory")
@@ -229,7 +231,8 @@ def compare(original_path, rebuilt_path, pe32plus, optional_size):
     # Header fields: unchanged, or corrected as the rebuild must.
     expected = dict(old_header)
     expected["size_of_image"] = (old_header["size_of_image"] + delta_va) & 0xFFFFFFFF
-    expected["size_of_initialized_data"] = (old_header["size_of_initialized_data"] + delta_va) & 0xFFFFFFFF
+    # Initialized data is counted in raw sizes, as linkers count it.
+    expected["size_of_initialized_data"] = (old_header["size_of_initialized_data"] + delta_raw) & 0xFFFFFFFF
     expected["pointer_to_symbol_table"] = shifted_if_in_overlay(old_header["pointer_to_symbol_table"])
     expected["checksum"] = new_header["checksum"] if old_header["checksum"] else 0
     directories = [list(d) for d in old_header["data_directories"]]

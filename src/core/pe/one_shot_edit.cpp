@@ -13,6 +13,7 @@
 #include "core/pe/description_edit.h"
 #include "core/pe/exe_dump.h"
 #include "core/pe/manifest_edit.h"
+#include "core/pe/pe_image.h"
 #include "core/pe/pe_layout.h"
 #include "core/pe/res_compiler.h"
 #include "core/pe/resource_types.h"
@@ -460,6 +461,28 @@ HResult importResources(const fs::path& peFile, Bytes image, const fs::path& fol
     return kOk;
 }
 
+// Of `peFile`, the parts the resources-only import reads: the headers and the resource section's raw
+// data. The sections and the overlay stay in the file, from which the compile copies them. A file
+// whose headers are not those of a valid image is read whole, so that the import reports on it
+// exactly as on any file.
+HResult readHeadersAndResources(const fs::path& peFile, PartialFileImage& image) {
+    if (HResult hr = image.open(peFile); hr.failed()) return hr;
+    const std::uint64_t size = image.bytes().size();
+    constexpr std::uint64_t kHeaderGuess = 4096;
+    if (HResult hr = image.load(0, std::min(size, kHeaderGuess)); hr.failed()) return hr;
+    PeImage pe;
+    bool valid = parsePeImage(image.bytes(), pe).succeeded();
+    if (valid && pe.sizeOfHeaders > kHeaderGuess) {
+        if (HResult hr = image.load(0, pe.sizeOfHeaders); hr.failed()) return hr;
+        valid = parsePeImage(image.bytes(), pe).succeeded();
+    }
+    if (!valid) return image.load(0, size);
+    if (!pe.resourceSection) return kOk;
+    const Bytes resources = pe.availableRawData(pe.sections[*pe.resourceSection]);
+    if (resources.empty()) return kOk;
+    return image.load(static_cast<std::uint64_t>(resources.data() - image.bytes().data()), resources.size());
+}
+
 HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destination, const ResourceEdits& edits,
                               EditRoute route, std::optional<Bytes> given) {
     TemporaryFolder temporary;
@@ -470,9 +493,9 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
     }
     const fs::path folder = temporary.path() / "work";
     fs::path projectPath;
-    MappedFile read;
+    PartialFileImage read;
     if (route == EditRoute::kResourcesOnly && !given) {
-        if (HResult hr = OpenMappedFile(peFile, read); hr.failed()) {
+        if (HResult hr = readHeadersAndResources(peFile, read); hr.failed()) {
             RecordError(true, kSource, __LINE__, hr);
             return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(peFile)});
         }
@@ -526,7 +549,13 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
     compiler.setWorkingFolder(folder);
     compiler.setOutputName(destination);
     compiler.setTrace([](std::string_view) {});
-    if (route == EditRoute::kResourcesOnly) compiler.setSourceImage(original);
+    if (route == EditRoute::kResourcesOnly) {
+        if (given) {
+            compiler.setSourceImage(original);
+        } else {
+            compiler.setSourceImage(original, read.file());
+        }
+    }
     if (HResult hr = compiler.Compile(descriptionPath); hr.failed()) {
         RecordError(false, kSource, __LINE__, msg::kCompileFailed, {pathToUtf8(destination)});
         return hr;

@@ -21,6 +21,18 @@ std::optional<std::int32_t> readPeHeaderOffset(Bytes file) {
     return ByteReader(file).i32(kPeHeaderOffsetField);
 }
 
+SectionHeader readSectionHeader(const ByteReader& entry) {
+    SectionHeader section;
+    for (std::size_t b = 0; b < section.name.size(); ++b)
+        section.name[b] = entry.u8Or(section_field::kName + b, 0);
+    section.virtualSize = entry.u32Or(section_field::kVirtualSize, 0);
+    section.virtualAddress = entry.u32Or(section_field::kVirtualAddress, 0);
+    section.sizeOfRawData = entry.u32Or(section_field::kSizeOfRawData, 0);
+    section.pointerToRawData = entry.u32Or(section_field::kPointerToRawData, 0);
+    section.characteristics = entry.u32Or(section_field::kCharacteristics, 0);
+    return section;
+}
+
 Bytes PeImage::availableRawData(const SectionHeader& section) const {
     if (!section.hasRawData() || section.pointerToRawData >= file.size()) return {};
     std::uint64_t available =
@@ -90,14 +102,7 @@ HResult parsePeImage(Bytes file, PeImage& out, std::string* reason, std::uint64_
     out.sections.reserve(static_cast<std::size_t>(sectionCount));
     for (std::uint64_t i = 0; i < sectionCount; ++i) {
         ByteReader entry = *reader.slice(tableOffset + i * kSectionHeaderSize, kSectionHeaderSize);
-        SectionHeader section;
-        for (std::size_t b = 0; b < section.name.size(); ++b)
-            section.name[b] = *entry.u8(b);
-        section.virtualSize = *entry.u32(section_field::kVirtualSize);
-        section.virtualAddress = *entry.u32(section_field::kVirtualAddress);
-        section.sizeOfRawData = *entry.u32(section_field::kSizeOfRawData);
-        section.pointerToRawData = *entry.u32(section_field::kPointerToRawData);
-        section.characteristics = *entry.u32(section_field::kCharacteristics);
+        SectionHeader section = readSectionHeader(entry);
         if (section.hasRawData()) {
             std::uint64_t rawEnd = std::uint64_t{section.pointerToRawData} + section.sizeOfRawData;
             if (section.pointerToRawData >= file.size() ||

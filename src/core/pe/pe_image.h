@@ -28,6 +28,9 @@ struct SectionHeader {
     bool hasRawData() const { return sizeOfRawData != 0; }
 };
 
+// The fields of one section header; `entry` holds its kSectionHeaderSize bytes.
+SectionHeader readSectionHeader(const ByteReader& entry);
+
 struct PeImage {
     Bytes file;
     std::uint32_t peHeaderOffset = 0;  // e_lfanew

@@ -38,14 +38,11 @@ std::uint64_t alignUp(std::uint64_t value, std::uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
 
-void putU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
+// Writes `value` little-endian at `offset` of `bytes` (the caller has checked that it fits).
+template <typename T>
+void putLe(std::span<std::byte> bytes, std::size_t offset, T value) {
+    for (std::size_t i = 0; i < sizeof(T); ++i)
         bytes[offset + i] = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
-}
-
-void putU16(std::vector<std::byte>& bytes, std::size_t offset, std::uint16_t value) {
-    bytes[offset] = static_cast<std::byte>(value & 0xFF);
-    bytes[offset + 1] = static_cast<std::byte>(value >> 8);
 }
 
 std::uint32_t getU32(const std::vector<std::byte>& bytes, std::size_t offset) {
@@ -56,6 +53,50 @@ bool isRelocationSectionName(const SectionNameBytes& name) {
     return iequalsAscii(sectionNameText(name), ".reloc");
 }
 
+// The bytes of the original image that the output takes unchanged: in memory, or, when only its
+// headers and resources were read, in its file, from which they are read or copied on demand.
+class SourceBytes {
+  public:
+    SourceBytes() = default;
+    SourceBytes(Bytes image, FileReader* file) : image_(image), file_(file) {}
+
+    // True when the bytes of `view` (a part of the image) are to be taken from the file.
+    bool inFile(Bytes view) const { return file_ && !view.empty(); }
+    // `into.size()` bytes of `view`, from `within`.
+    HResult read(Bytes view, std::uint64_t within, std::span<std::byte> into) const {
+        if (within > view.size() || into.size() > view.size() - within) return kFail;
+        if (into.empty()) return kOk;
+        if (inFile(view)) return file_->readAt(offsetOf(view) + within, into);
+        std::memcpy(into.data(), view.data() + within, into.size());
+        return kOk;
+    }
+    // Sums `view` into the checksum, reading it from the file in pieces that stay in the cache.
+    HResult sum(Bytes view, PeChecksum& checksum) const {
+        if (!inFile(view)) {
+            checksum.add(view);
+            return kOk;
+        }
+        constexpr std::size_t kPiece = 256 * 1024;
+        std::vector<std::byte> buffer(std::min(view.size(), kPiece));
+        for (std::size_t at = 0; at < view.size(); at += buffer.size()) {
+            const std::span<std::byte> piece(buffer.data(), std::min(buffer.size(), view.size() - at));
+            if (HResult hr = file_->readAt(offsetOf(view) + at, piece); hr.failed()) return hr;
+            checksum.add(Bytes{piece.data(), piece.size()});
+        }
+        return kOk;
+    }
+    HResult write(Bytes view, AtomicFileWriter& writer) const {
+        return inFile(view) ? writer.copyFrom(*file_, offsetOf(view), view.size()) : writer.write(view);
+    }
+
+  private:
+    std::uint64_t offsetOf(Bytes view) const {
+        return static_cast<std::uint64_t>(view.data() - image_.data());
+    }
+    Bytes image_;
+    FileReader* file_ = nullptr;
+};
+
 // The output laid out first as a list of pieces: bytes held in memory, runs of zeros, files that
 // are read only when the output is assembled, and the resource section, written in place. The
 // assembly fills one buffer of the final size, reading each file with one call straight into its
@@ -64,6 +105,8 @@ bool isRelocationSectionName(const SectionNameBytes& name) {
 class OutputPlan {
   public:
     using Fill = std::function<HResult(std::span<std::byte>)>;
+
+    explicit OutputPlan(const SourceBytes& source) : source_(source) {}
 
     void append(std::shared_ptr<const std::vector<std::byte>> data) {
         size_ += data->size();
@@ -104,7 +147,7 @@ class OutputPlan {
             if (piece.data) {
                 if (count != 0) std::memcpy(place.data(), piece.data->data(), count);
             } else if (!piece.view.empty()) {
-                std::memcpy(place.data(), piece.view.data(), count);
+                if (HResult hr = source_.read(piece.view, 0, place); hr.failed()) return transferFailed(hr);
             } else if (piece.fill) {
                 if (HResult hr = piece.fill(place); hr.failed()) return hr;
             } else if (!piece.path.empty()) {
@@ -119,9 +162,7 @@ class OutputPlan {
             }
             for (const Patch& patch : patches_) {
                 if (patch.offset < at - count || patch.offset + 4 > at) continue;
-                for (std::size_t b = 0; b < 4; ++b)
-                    place[static_cast<std::size_t>(patch.offset - (at - count)) + b] =
-                        static_cast<std::byte>((patch.value >> (8 * b)) & 0xFF);
+                putLe(place, static_cast<std::size_t>(patch.offset - (at - count)), patch.value);
             }
             sum.add(place);
         }
@@ -147,26 +188,28 @@ class OutputPlan {
             } else if (piece.data && !owned->empty()) {
                 std::memcpy(owned->data(), piece.data->data(), owned->size());
             } else if (!piece.view.empty()) {
-                std::memcpy(owned->data(), piece.view.data(), owned->size());
+                if (HResult hr = source_.read(piece.view, 0, *owned); hr.failed()) return transferFailed(hr);
             }
             for (const Patch& patch : patches_) {
                 if (patch.offset < at - count || patch.offset + 4 > at) continue;
-                putU32(*owned, static_cast<std::size_t>(patch.offset - (at - count)), patch.value);
+                putLe<std::uint32_t>(*owned, static_cast<std::size_t>(patch.offset - (at - count)),
+                                     patch.value);
             }
             piece = Piece{std::move(owned), 0, {}, {}, {}, {}};
         }
         return kOk;
     }
-    void checksum(PeChecksum& sum) const {
+    HResult checksum(PeChecksum& sum) const {
         for (const Piece& piece : pieces_) {
             if (piece.data) {
                 sum.add(Bytes{piece.data->data(), piece.data->size()});
             } else if (!piece.view.empty()) {
-                sum.add(piece.view);
+                if (HResult hr = source_.sum(piece.view, sum); hr.failed()) return transferFailed(hr);
             } else {
                 sum.addZeros(piece.size);
             }
         }
+        return kOk;
     }
     HResult write(AtomicFileWriter& writer) const {
         static const std::vector<std::byte> zeros(0x10000);
@@ -175,7 +218,7 @@ class OutputPlan {
             if (piece.data) {
                 hr = writer.write(Bytes{piece.data->data(), piece.data->size()});
             } else if (!piece.view.empty()) {
-                hr = writer.write(piece.view);
+                hr = source_.write(piece.view, writer);
             } else {
                 for (std::uint64_t left = piece.size; left != 0 && hr.succeeded();) {
                     const std::size_t chunk =
@@ -190,6 +233,9 @@ class OutputPlan {
     }
 
   private:
+    // The original file could not be read again (it became shorter since it was opened).
+    static HResult transferFailed(HResult hr) { return ReportError(false, kSource, __LINE__, hr); }
+
     struct Piece {
         std::shared_ptr<const std::vector<std::byte>> data;
         std::uint64_t size;  // of anything but `data`
@@ -202,6 +248,7 @@ class OutputPlan {
         std::uint64_t offset;
         std::uint32_t value;
     };
+    SourceBytes source_;
     std::vector<Piece> pieces_;
     std::vector<Patch> patches_;
     std::uint64_t size_ = 0;
@@ -231,14 +278,15 @@ struct Section {
 };
 
 // `into.size()` bytes of a placed section's raw data from `within`.
-HResult readPlaced(const Section& section, std::uint64_t within, std::span<std::byte> into) {
+HResult readPlaced(const Section& section, const SourceBytes& source, std::uint64_t within,
+                   std::span<std::byte> into) {
     if (!section.file.empty()) return ReadFileRangeInto(section.file, section.placedSize, within, into);
     if (within > section.placedSize || into.size() > section.placedSize - within) return kFail;
     std::fill(into.begin(), into.end(), std::byte{0});
     if (within < section.memory.size()) {
         const std::size_t count =
             static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), section.memory.size() - within));
-        std::memcpy(into.data(), section.memory.data() + within, count);
+        return source.read(section.memory, within, into.first(count));
     }
     return kOk;
 }
@@ -257,7 +305,7 @@ HResult movePointer(std::vector<std::byte>& ntHeader, std::size_t field, std::st
     if (offset == 0) return kOk;
     if (const auto moved = ranges.newOffsetOf(offset)) {
         if (*moved > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
-        putU32(ntHeader, field, static_cast<std::uint32_t>(*moved));
+        putLe<std::uint32_t>(ntHeader, field, static_cast<std::uint32_t>(*moved));
         return kOk;
     }
     if (ranges.replaced(offset))
@@ -269,8 +317,8 @@ HResult movePointer(std::vector<std::byte>& ntHeader, std::size_t field, std::st
 // The debug directory's entries keep their data's file offset (PointerToRawData) besides its
 // address in memory; data outside every section (in the overlay, say) has the file offset alone.
 // Each entry whose data moved gets its new offset, written into the section data as it is copied.
-HResult moveDebugPointers(const std::vector<Section>& sections, std::uint32_t rva, std::uint32_t size,
-                          const FileRangeMap& ranges, OutputPlan& plan) {
+HResult moveDebugPointers(const std::vector<Section>& sections, const SourceBytes& source, std::uint32_t rva,
+                          std::uint32_t size, const FileRangeMap& ranges, OutputPlan& plan) {
     if (rva == 0 || size < kDebugEntrySize) return kOk;
     for (const Section& section : sections) {
         if (!section.stored || rva < section.originalVirtualAddress) continue;
@@ -280,7 +328,7 @@ HResult moveDebugPointers(const std::vector<Section>& sections, std::uint32_t rv
                                               (section.placedSize - within) / kDebugEntrySize});
         if (count == 0) return kOk;
         std::vector<std::byte> entries(static_cast<std::size_t>(count * kDebugEntrySize));
-        if (HResult hr = readPlaced(section, within, entries); hr.failed()) {
+        if (HResult hr = readPlaced(section, source, within, entries); hr.failed()) {
             ReportMessage(false, kSource, __LINE__, kTransferFailed, {sectionNameText(section.name)});
             return ReportError(false, kSource, __LINE__, hr);
         }
@@ -329,8 +377,8 @@ HResult writeStreamed(const std::filesystem::path& output, OutputPlan& plan, std
     if (HResult hr = plan.materialize(); hr.failed()) return hr;
     if (newChecksum) {
         PeChecksum sum;
-        plan.checksum(sum);
-        putU32(ntHeader, nt_field::kCheckSum, sum.finish());
+        if (HResult hr = plan.checksum(sum); hr.failed()) return hr;
+        putLe<std::uint32_t>(ntHeader, nt_field::kCheckSum, sum.finish());
     }
     return writeOutput(output, [&](AtomicFileWriter& writer) { return plan.write(writer); });
 }
@@ -347,26 +395,27 @@ HResult CResCompiler::Compile(const std::filesystem::path& peXmlPath) {
     return hr;
 }
 
-HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
-    if (HResult hr = ProcessXML(peXmlPath); hr.failed()) {
-        uiSink().message("ProcessXML", pathToUtf8(peXmlPath), MessageIcon::kNone);
-        return hr;
+// The rebuild of an image from the working folder, step by step: read the headers, read the section
+// table, lay out the sections with the new resource section in place of the old one (or after the
+// last one), place the overlay, move the file offsets the image stores, patch the headers, and
+// assemble the output.
+class ImageRebuild {
+  public:
+    explicit ImageRebuild(CResCompiler& compiler) : compiler_(compiler) {}
+
+    HResult run() {
+        if (HResult hr = readHeaders(); hr.failed()) return hr;
+        if (HResult hr = readSectionTable(); hr.failed()) return hr;
+        if (HResult hr = layOutSections(); hr.failed()) return hr;
+        if (appendResources_)
+            if (HResult hr = appendResourceSection(); hr.failed()) return hr;
+        if (HResult hr = placeOverlay(); hr.failed()) return hr;
+        if (HResult hr = moveStoredOffsets(); hr.failed()) return hr;
+        patchHeaders();
+        return assemble();
     }
 
-    // The headers are read now: the layout comes from them, and they are corrected in memory.
-    auto readPiece = [&](std::string_view storedName,
-                         std::shared_ptr<std::vector<std::byte>>& out) -> HResult {
-        std::filesystem::path path;
-        HResult hr = resolveStored(folder_, storedName, path);
-        out = std::make_shared<std::vector<std::byte>>();
-        if (hr.succeeded()) hr = ReadWholeFile(path, *out);
-        if (hr.failed()) {
-            ReportMessage(false, kSource, __LINE__, kTransferFailed,
-                          {pathToUtf8(folder_ / std::string(storedName))});
-            return ReportError(false, kSource, __LINE__, hr);
-        }
-        return kOk;
-    };
+  private:
     // A file that goes into the output unchanged: only its path and size are needed until the
     // output is assembled.
     struct SizedFile {
@@ -374,392 +423,501 @@ HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
         std::uint64_t size = 0;
         std::string shownName;
     };
-    auto sizePiece = [&](std::string_view storedName, SizedFile& out, bool mayBeMissing = false) -> HResult {
-        out = SizedFile{};
-        out.shownName = pathToUtf8(folder_ / std::string(storedName));
-        HResult hr = resolveStored(folder_, storedName, out.path);
-        if (hr.succeeded()) {
-            std::error_code ec;
-            if (mayBeMissing &&
-                std::filesystem::symlink_status(out.path, ec).type() == std::filesystem::file_type::not_found)
-                return kFalse;
-            hr = RegularFileSize(out.path, out.size);
-        }
-        if (hr.failed()) {
-            ReportMessage(false, kSource, __LINE__, kTransferFailed, {out.shownName});
-            return ReportError(false, kSource, __LINE__, hr);
-        }
-        return kOk;
-    };
-    auto badHeader = [&](int line, std::string_view storedName) {
-        ReportMessage(false, kSource, line, kTransferFailed, {pathToUtf8(folder_ / std::string(storedName))});
-        return ReportError(false, kSource, line, kFail);
-    };
 
-    // Headers.
-    std::shared_ptr<std::vector<std::byte>> dosHeader, ntHeader;
-    if (HResult hr = readPiece(kDosHeaderFileName, dosHeader); hr.failed()) return hr;
-    if (HResult hr = readPiece(kNtHeaderFileName, ntHeader); hr.failed()) return hr;
-    if (dosHeader->empty()) return badHeader(__LINE__, kDosHeaderFileName);
-    if (dosHeader->size() >= 64 && getU32(*dosHeader, kPeHeaderOffsetField) != dosHeader->size())
+    HResult readStoredFile(std::string_view storedName, std::shared_ptr<std::vector<std::byte>>& out) const;
+    HResult sizeStoredFile(std::string_view storedName, SizedFile& out, bool mayBeMissing = false) const;
+    HResult badHeader(int line, std::string_view storedName) const;
+    std::size_t directoryAddress(std::size_t index) const { return layout_.directory(index); }
+    std::uint32_t ntU32(std::size_t offset) const { return getU32(*ntHeader_, offset); }
+    std::optional<std::size_t> directoryInto(const Section& section) const;
+
+    HResult readHeaders();
+    HResult readSectionTable();
+    HResult layOutSections();
+    HResult padTo(Section& section, std::uint64_t pointer);
+    HResult placeResourceSection(Section& section);
+    HResult placeSection(std::size_t index);
+    HResult appendResourceSection();
+    HResult placeOverlay();
+    HResult moveStoredOffsets();
+    void patchHeaders();
+    HResult assemble();
+
+    CResCompiler& compiler_;
+    std::shared_ptr<std::vector<std::byte>> dosHeader_, ntHeader_;
+    NtLayout layout_{};
+    std::uint64_t h0_ = 0;  // where the NT headers start
+    std::uint64_t h1_ = 0;  // where they end
+    std::uint64_t fileAlignment_ = 0;
+    std::uint64_t sectionAlignment_ = 0;
+    std::array<std::uint32_t, kMaxDataDirectories> originalDirectoryRvas_{};
+    std::uint32_t originalSizeOfHeaders_ = 0;
+    std::uint32_t originalChecksum_ = 0;
+    std::uint32_t originalSizeOfImage_ = 0;
+
+    std::vector<Section> sections_;
+    std::vector<std::string> sectionFiles_;
+    std::optional<std::size_t> resourceIndex_;
+    Section originalResource_;
+    PeImage source_;
+    SourceBytes sourceBytes_;
+    bool appendResources_ = false;
+    bool unchanged_ = false;
+    std::uint64_t originalOverlayStart_ = 0;
+    std::uint64_t lowest_ = 0;  // the lowest raw address of any section
+
+    std::unique_ptr<OutputPlan> plan_;
+    bool resourceWritten_ = false;
+    std::int64_t deltaRaw_ = 0;
+    std::int64_t deltaVa_ = 0;
+    bool newChecksum_ = false;
+};
+
+HResult ImageRebuild::readStoredFile(std::string_view storedName,
+                                     std::shared_ptr<std::vector<std::byte>>& out) const {
+    std::filesystem::path path;
+    HResult hr = resolveStored(compiler_.folder_, storedName, path);
+    out = std::make_shared<std::vector<std::byte>>();
+    if (hr.succeeded()) hr = ReadWholeFile(path, *out);
+    if (hr.failed()) {
+        ReportMessage(false, kSource, __LINE__, kTransferFailed,
+                      {pathToUtf8(compiler_.folder_ / std::string(storedName))});
+        return ReportError(false, kSource, __LINE__, hr);
+    }
+    return kOk;
+}
+
+HResult ImageRebuild::sizeStoredFile(std::string_view storedName, SizedFile& out, bool mayBeMissing) const {
+    out = SizedFile{};
+    out.shownName = pathToUtf8(compiler_.folder_ / std::string(storedName));
+    HResult hr = resolveStored(compiler_.folder_, storedName, out.path);
+    if (hr.succeeded()) {
+        std::error_code ec;
+        if (mayBeMissing &&
+            std::filesystem::symlink_status(out.path, ec).type() == std::filesystem::file_type::not_found)
+            return kFalse;
+        hr = RegularFileSize(out.path, out.size);
+    }
+    if (hr.failed()) {
+        ReportMessage(false, kSource, __LINE__, kTransferFailed, {out.shownName});
+        return ReportError(false, kSource, __LINE__, hr);
+    }
+    return kOk;
+}
+
+HResult ImageRebuild::badHeader(int line, std::string_view storedName) const {
+    ReportMessage(false, kSource, line, kTransferFailed,
+                  {pathToUtf8(compiler_.folder_ / std::string(storedName))});
+    return ReportError(false, kSource, line, kFail);
+}
+
+// The data directory that points into a section (RVA inside its memory extent), if any.
+std::optional<std::size_t> ImageRebuild::directoryInto(const Section& section) const {
+    std::uint64_t start = section.virtualAddress;
+    std::uint64_t end = start + std::max(section.virtualSize, section.sizeOfRawData);
+    for (std::size_t d = 0; d < layout_.directoryCount; ++d) {
+        if (d == kDirectorySecurity) continue;
+        std::uint32_t rva = originalDirectoryRvas_[d];
+        if (rva != 0 && rva >= start && rva < end) return d;
+    }
+    return std::nullopt;
+}
+
+// The headers are read first: the layout comes from them, and they are corrected in memory.
+HResult ImageRebuild::readHeaders() {
+    if (HResult hr = readStoredFile(kDosHeaderFileName, dosHeader_); hr.failed()) return hr;
+    if (HResult hr = readStoredFile(kNtHeaderFileName, ntHeader_); hr.failed()) return hr;
+    if (dosHeader_->empty()) return badHeader(__LINE__, kDosHeaderFileName);
+    if (dosHeader_->size() >= 64 && getU32(*dosHeader_, kPeHeaderOffsetField) != dosHeader_->size())
         return badHeader(__LINE__, kDosHeaderFileName);
-    ByteReader nt(Bytes{ntHeader->data(), ntHeader->size()});
+    ByteReader nt(Bytes{ntHeader_->data(), ntHeader_->size()});
     const std::optional<NtLayout> layout = readNtLayout(nt);
     if (!layout) return badHeader(__LINE__, kNtHeaderFileName);
-    const std::size_t sectionCount = layout->sectionCount;
-    if (!nt.contains(layout->sectionTable, std::uint64_t{kSectionHeaderSize} * sectionCount))
+    layout_ = *layout;
+    if (!nt.contains(layout_.sectionTable, std::uint64_t{kSectionHeaderSize} * layout_.sectionCount))
         return badHeader(__LINE__, kNtHeaderFileName);
 
-    const std::uint64_t h0 = dosHeader->size();
-    const std::uint64_t h1 = h0 + ntHeader->size();
-    const std::uint64_t fileAlignment = *nt.u32(nt_field::kFileAlignment);
-    const std::uint64_t sectionAlignment = *nt.u32(nt_field::kSectionAlignment);
-    if (fileAlignment == 0 || fileAlignment > kMaxFileAlignment || sectionAlignment == 0)
-        return layoutError(__LINE__, "文件对齐 0x%X 或节对齐 0x%X 无效。", {fileAlignment, sectionAlignment});
-    const std::size_t directoryCount = layout->directoryCount;
-    auto directoryAddress = [&](std::size_t index) { return layout->directory(index); };
-    std::array<std::uint32_t, kMaxDataDirectories> originalDirectoryRvas{};
-    for (std::size_t d = 0; d < directoryCount; ++d)
-        originalDirectoryRvas[d] = *nt.u32(directoryAddress(d));
+    h0_ = dosHeader_->size();
+    h1_ = h0_ + ntHeader_->size();
+    fileAlignment_ = ntU32(nt_field::kFileAlignment);
+    sectionAlignment_ = ntU32(nt_field::kSectionAlignment);
+    if (fileAlignment_ == 0 || fileAlignment_ > kMaxFileAlignment || sectionAlignment_ == 0)
+        return layoutError(__LINE__, "文件对齐 0x%X 或节对齐 0x%X 无效。",
+                           {fileAlignment_, sectionAlignment_});
+    for (std::size_t d = 0; d < layout_.directoryCount; ++d)
+        originalDirectoryRvas_[d] = ntU32(directoryAddress(d));
+    originalSizeOfHeaders_ = ntU32(nt_field::kSizeOfHeaders);
+    originalChecksum_ = ntU32(nt_field::kCheckSum);
+    originalSizeOfImage_ = ntU32(nt_field::kSizeOfImage);
+    return kOk;
+}
 
-    std::vector<Section> sections(sectionCount);
+// The section table as the image reader reads it, where each section's data is, and where the
+// overlay began in the original.
+HResult ImageRebuild::readSectionTable() {
+    const ByteReader nt(Bytes{ntHeader_->data(), ntHeader_->size()});
+    const std::size_t sectionCount = layout_.sectionCount;
+    sections_.assign(sectionCount, Section{});
     std::vector<SectionNameBytes> names(sectionCount);
-    std::optional<std::size_t> resourceIndex;
     for (std::size_t i = 0; i < sectionCount; ++i) {
-        Section& section = sections[i];
-        section.headerOffset = layout->sectionHeader(i);
-        for (std::size_t b = 0; b < 8; ++b)
-            section.name[b] = *nt.u8(section.headerOffset + section_field::kName + b);
-        section.virtualSize = *nt.u32(section.headerOffset + section_field::kVirtualSize);
-        section.virtualAddress = *nt.u32(section.headerOffset + section_field::kVirtualAddress);
-        section.sizeOfRawData = *nt.u32(section.headerOffset + section_field::kSizeOfRawData);
-        section.pointerToRawData = *nt.u32(section.headerOffset + section_field::kPointerToRawData);
-        section.characteristics = *nt.u32(section.headerOffset + section_field::kCharacteristics);
+        Section& section = sections_[i];
+        section.headerOffset = layout_.sectionHeader(i);
+        const SectionHeader header = readSectionHeader(*nt.slice(section.headerOffset, kSectionHeaderSize));
+        section.name = header.name;
+        section.virtualSize = header.virtualSize;
+        section.virtualAddress = header.virtualAddress;
+        section.sizeOfRawData = header.sizeOfRawData;
+        section.pointerToRawData = header.pointerToRawData;
+        section.characteristics = header.characteristics;
         section.originalPointerToRawData = section.pointerToRawData;
         section.originalVirtualAddress = section.virtualAddress;
         names[i] = section.name;
         if (isResourceSectionName(section.name)) {
-            if (resourceIndex) return layoutError(__LINE__, "这个文件有多个资源部分。");
-            resourceIndex = i;
+            if (resourceIndex_) return layoutError(__LINE__, "这个文件有多个资源部分。");
+            resourceIndex_ = i;
         }
     }
-    const std::vector<std::string> sectionFiles = sectionFileNames(names);
+    sectionFiles_ = sectionFileNames(names);
     // Section data and overlay from the original image: its headers are the ones the folder holds.
-    PeImage source;
-    if (sourceImage_) {
+    if (compiler_.sourceImage_) {
         std::string reason;
-        if (parsePeImage(*sourceImage_, source, &reason).failed() || source.sections.size() != sectionCount)
+        if (parsePeImage(*compiler_.sourceImage_, source_, &reason).failed() ||
+            source_.sections.size() != sectionCount)
             return layoutError(__LINE__, "无法导入这个 PE 文件：%s", {reason});
+        sourceBytes_ = SourceBytes(*compiler_.sourceImage_, compiler_.sourceFile_);
     }
     // An image without a resource section stays exactly as it is while the description lists no
     // resource; resources added to it go into a new section after the last one.
-    const bool appendResources = !resourceIndex && root_ && !root_->entries.empty();
-    const bool unchanged = !resourceIndex && !appendResources;
-    const Section originalResource = resourceIndex ? sections[*resourceIndex] : Section{};
-    const std::uint32_t originalSizeOfHeaders = *nt.u32(nt_field::kSizeOfHeaders);
-    const std::uint32_t originalChecksum = *nt.u32(nt_field::kCheckSum);
-    const std::uint32_t originalSizeOfImage = *nt.u32(nt_field::kSizeOfImage);
-    fileRanges_ = FileRangeMap{};
-    fileRanges_.add(0, h1, 0);  // the headers stay where they are
-
-    // The data directory that points into a section (RVA inside its memory extent), if any.
-    auto directoryInto = [&](const Section& section) -> std::optional<std::size_t> {
-        std::uint64_t start = section.virtualAddress;
-        std::uint64_t end = start + std::max(section.virtualSize, section.sizeOfRawData);
-        for (std::size_t d = 0; d < directoryCount; ++d) {
-            if (d == kDirectorySecurity) continue;
-            std::uint32_t rva = originalDirectoryRvas[d];
-            if (rva != 0 && rva >= start && rva < end) return d;
-        }
-        return std::nullopt;
-    };
+    appendResources_ = !resourceIndex_ && compiler_.root_ && !compiler_.root_->entries.empty();
+    unchanged_ = !resourceIndex_ && !appendResources_;
+    originalResource_ = resourceIndex_ ? sections_[*resourceIndex_] : Section{};
 
     // Where the overlay began in the original: after the headers and every section's raw data.
-    std::uint64_t originalOverlayStart = originalSizeOfHeaders;
-    for (const Section& section : sections)
+    originalOverlayStart_ = originalSizeOfHeaders_;
+    for (const Section& section : sections_)
         if (section.sizeOfRawData != 0)
-            originalOverlayStart = std::max(originalOverlayStart,
-                                            std::uint64_t{section.pointerToRawData} + section.sizeOfRawData);
+            originalOverlayStart_ = std::max(originalOverlayStart_,
+                                             std::uint64_t{section.pointerToRawData} + section.sizeOfRawData);
 
     // Sections with raw data start at the lowest raw address; the headers are padded up to it.
-    std::uint64_t lowest = h1;
+    lowest_ = h1_;
     bool haveLowest = false;
-    for (const Section& section : sections) {
+    for (const Section& section : sections_) {
         if (section.sizeOfRawData == 0 || section.pointerToRawData == 0) continue;
-        lowest =
-            haveLowest ? std::min<std::uint64_t>(lowest, section.pointerToRawData) : section.pointerToRawData;
+        lowest_ = haveLowest ? std::min<std::uint64_t>(lowest_, section.pointerToRawData)
+                             : section.pointerToRawData;
         haveLowest = true;
     }
-    trace(safeFormat("Min Address is %8X\n", {lowest}));
-    trace(safeFormat("Must pad %8X\n", {lowest > h1 ? lowest - h1 : 0}));
+    compiler_.trace(safeFormat("Min Address is %8X\n", {lowest_}));
+    compiler_.trace(safeFormat("Must pad %8X\n", {lowest_ > h1_ ? lowest_ - h1_ : 0}));
     // Raw data inside the headers (as packers lay files out) cannot be rebuilt piece by piece.
-    for (const Section& section : sections) {
-        if (section.sizeOfRawData == 0 || section.pointerToRawData == 0 || section.pointerToRawData >= h1)
+    for (const Section& section : sections_) {
+        if (section.sizeOfRawData == 0 || section.pointerToRawData == 0 || section.pointerToRawData >= h1_)
             continue;
         return layoutError(
             __LINE__,
             "节 %s 的原始数据从 0x%X 开始，位于文件头 (到 0x%X) 之内：无法安全地重新排列，编译被拒绝。",
-            {sectionNameText(section.name), section.pointerToRawData, h1});
+            {sectionNameText(section.name), section.pointerToRawData, h1_});
     }
+    return kOk;
+}
 
-    OutputPlan plan;
-    plan.append(dosHeader);
-    plan.append(ntHeader);  // corrected in place below, before anything is written
-    if (h1 < lowest) plan.zeros(lowest - h1);
+// The headers, then every section in section-table order at its raw address (moved by the change
+// in size of the resource section when it follows that section).
+HResult ImageRebuild::layOutSections() {
+    compiler_.fileRanges_ = FileRangeMap{};
+    compiler_.fileRanges_.add(0, h1_, 0);  // the headers stay where they are
+    plan_ = std::make_unique<OutputPlan>(sourceBytes_);
+    plan_->append(dosHeader_);
+    plan_->append(ntHeader_);  // corrected in place below, before anything is written
+    if (h1_ < lowest_) plan_->zeros(lowest_ - h1_);
 
-    bool resourceWritten = false;
-    std::int64_t deltaRaw = 0;
-    std::int64_t deltaVa = 0;
-    for (std::size_t i = 0; i < sectionCount; ++i) {
-        Section& section = sections[i];
-        std::string shownName = sectionNameText(section.name);
-        trace(safeFormat("SECTION: %s\n", {shownName}));
-
-        auto padTo = [&](std::uint64_t pointer) -> HResult {
-            if (plan.size() > pointer && resourceWritten) {
-                // The stored raw data began inside the old resource section's raw range, which the
-                // new section has filled: the section goes to the next boundary of the output.
-                section.pointerToRawData = static_cast<std::uint32_t>(alignUp(plan.size(), fileAlignment));
-                pointer = section.pointerToRawData;
-            }
-            if (plan.size() > pointer)
-                return layoutError(__LINE__, "节 %s 的原始数据位于 0x%X，但是前面的数据已经写到 0x%X。",
-                                   {shownName, pointer, plan.size()});
-            plan.zeros(pointer - plan.size());
-            return kOk;
-        };
-
-        if (resourceIndex && i == *resourceIndex) {
-            trace("RESOURCE section\n");
-            if (section.sizeOfRawData != 0 && section.pointerToRawData != 0)
-                if (HResult hr = padTo(section.pointerToRawData); hr.failed()) return hr;
-            std::uint64_t start = plan.size();
-            if (start > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
-            if (section.pointerToRawData != 0)
-                fileRanges_.addReplaced(section.originalPointerToRawData, section.sizeOfRawData);
-            std::uint64_t size = 0;
-            if (HResult hr = MeasureRoot(section.virtualAddress, size); hr.failed()) return hr;
-            plan.generated(size, [this](std::span<std::byte> place) { return WriteRoot(place); });
-            trace(safeFormat("RESOURCE at 0x%.8x\n", {plan.size()}));
-            std::uint64_t padding = alignUp(plan.size(), fileAlignment) - plan.size();
-            plan.zeros(padding);
-
-            std::uint64_t newRawSize = size + padding;
-            if (newRawSize > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
-            deltaRaw = static_cast<std::int64_t>(newRawSize) - section.sizeOfRawData;
-            deltaVa = static_cast<std::int64_t>(alignUp(newRawSize, sectionAlignment)) -
-                      static_cast<std::int64_t>(alignUp(section.sizeOfRawData, sectionAlignment));
-            section.pointerToRawData = static_cast<std::uint32_t>(start);
-            section.virtualSize = static_cast<std::uint32_t>(size);
-            section.sizeOfRawData = static_cast<std::uint32_t>(newRawSize);
-            if (kDirectoryResource < directoryCount) {
-                std::size_t at = directoryAddress(kDirectoryResource);
-                std::uint32_t rva = getU32(*ntHeader, at);
-                if (rva != 0 && rva != section.virtualAddress)
-                    return layoutError(__LINE__, "资源数据目录 (0x%X) 不在资源部分 %s (0x%X) 的开头。",
-                                       {rva, shownName, section.virtualAddress});
-                putU32(*ntHeader, at + 4, static_cast<std::uint32_t>(size));
-            }
-            resourceWritten = true;
-        } else {
-            SizedFile data;
-            std::uint64_t missing = 0;
-            if (sourceImage_) {
-                section.memory = source.availableRawData(source.sections[i]);
-                missing = source.missingRawData(source.sections[i]);
-                data.size = section.memory.size() + missing;
-            } else if (HResult hr = sizePiece(sectionFiles[i], data); hr.failed()) {
-                return hr;
-            }
-            if (resourceWritten) {
-                if (deltaVa != 0) {
-                    // Code and data may point into a section that moves in memory; only relocations
-                    // and discardable sections (debug information) can move safely.
-                    bool relocations = isRelocationSectionName(section.name);
-                    if (!relocations && !(section.characteristics & kSectionDiscardable))
-                        return layoutError(
-                            __LINE__,
-                            "资源部分的大小改变了 0x%X 字节的内存，但是其后的节 %s 既不是 .reloc "
-                            "也不可丢弃：它的代码和数据引用无法修正，编译被拒绝。",
-                            {static_cast<long long>(deltaVa), shownName});
-                    auto directory = directoryInto(section);
-                    if (directory && !(relocations && *directory == kDirectoryBaseRelocations))
-                        return layoutError(__LINE__, "数据目录 %d 指向需要在内存中移动的节 %s，编译被拒绝。",
-                                           {*directory, shownName});
-                    std::int64_t moved = static_cast<std::int64_t>(section.virtualAddress) + deltaVa;
-                    if (moved < 0 || moved > 0xFFFFFFFF)
-                        return layoutError(__LINE__, "节 %s 无法移动。", {shownName});
-                    if (directory) {
-                        std::size_t at = directoryAddress(kDirectoryBaseRelocations);
-                        putU32(*ntHeader, at, static_cast<std::uint32_t>(getU32(*ntHeader, at) + deltaVa));
-                    }
-                    section.virtualAddress = static_cast<std::uint32_t>(moved);
-                }
-                if (section.pointerToRawData != 0) {
-                    std::int64_t moved = static_cast<std::int64_t>(section.pointerToRawData) + deltaRaw;
-                    if (moved <= 0 || moved > 0xFFFFFFFF)
-                        return layoutError(__LINE__, "节 %s 无法移动。", {shownName});
-                    section.pointerToRawData = static_cast<std::uint32_t>(moved);
-                }
-            }
-            if (section.sizeOfRawData != 0 && section.pointerToRawData != 0)
-                if (HResult hr = padTo(section.pointerToRawData); hr.failed()) return hr;
-            // Raw data keeps its size: a section that ends unaligned is followed by padding only
-            // when something comes after it (the next section is padded up to its own pointer).
-            section.placedAt = plan.size();
-            section.placedSize = data.size;
-            section.file = data.path;
-            section.stored = true;
-            if (section.originalPointerToRawData != 0)
-                fileRanges_.add(section.originalPointerToRawData, data.size, section.placedAt);
-            if (sourceImage_) {
-                plan.view(section.memory);
-                plan.zeros(missing);
-            } else {
-                plan.file(std::move(data.path), data.size, std::move(data.shownName));
-            }
-        }
+    for (std::size_t i = 0; i < sections_.size(); ++i) {
+        compiler_.trace(safeFormat("SECTION: %s\n", {sectionNameText(sections_[i].name)}));
+        HResult hr =
+            resourceIndex_ && i == *resourceIndex_ ? placeResourceSection(sections_[i]) : placeSection(i);
+        if (hr.failed()) return hr;
     }
 
     // A section listed before the resource section but placed after it in memory would not move.
-    if (deltaVa != 0) {
-        for (std::size_t i = 0; i < *resourceIndex; ++i)
-            if (sections[i].virtualAddress > originalResource.virtualAddress)
+    if (deltaVa_ != 0) {
+        for (std::size_t i = 0; i < *resourceIndex_; ++i)
+            if (sections_[i].virtualAddress > originalResource_.virtualAddress)
                 return layoutError(__LINE__,
                                    "节 %s 在内存中位于资源部分之后，但在节表中位于它之前，编译被拒绝。",
-                                   {sectionNameText(sections[i].name)});
+                                   {sectionNameText(sections_[i].name)});
     }
+    return kOk;
+}
 
-    if (appendResources) {
-        // The new section header goes right after the table, into header space that must be unused.
-        const std::size_t headerAt = layout->sectionHeader(sectionCount);
-        if (directoryCount <= kDirectoryResource)
-            return layoutError(__LINE__, "这个文件没有资源数据目录，无法添加资源部分。");
-        bool room = sectionCount < 0xFFFF && nt.contains(headerAt, kSectionHeaderSize) &&
-                    h0 + headerAt + kSectionHeaderSize <= lowest;
-        for (std::size_t b = 0; room && b < kSectionHeaderSize; ++b)
-            room = (*ntHeader)[headerAt + b] == std::byte{0};
-        if (!room)
-            return layoutError(__LINE__,
-                               "文件头中节表之后没有空间再放一个节头（%d 字节）：无法为添加的资源建立 .rsrc "
-                               "节，编译被拒绝。",
-                               {kSectionHeaderSize});
-        // The image's memory ends at SizeOfImage, which may lie well past the last section (memory
-        // the program uses zero-filled): the new section starts after both.
-        std::uint64_t virtualEnd = std::max(alignUp(originalSizeOfHeaders, sectionAlignment),
-                                            alignUp(originalSizeOfImage, sectionAlignment));
-        for (const Section& section : sections)
-            virtualEnd =
-                std::max(virtualEnd, alignUp(std::uint64_t{section.virtualAddress} +
-                                                 std::max(section.virtualSize, section.sizeOfRawData),
-                                             sectionAlignment));
-        plan.zeros(alignUp(plan.size(), fileAlignment) - plan.size());
-        const std::uint64_t start = plan.size();
-        if (virtualEnd > 0xFFFFFFFFu || start > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
-        trace("RESOURCE section\n");
-        std::uint64_t size = 0;
-        if (HResult hr = MeasureRoot(static_cast<std::uint32_t>(virtualEnd), size); hr.failed()) return hr;
-        plan.generated(size, [this](std::span<std::byte> place) { return WriteRoot(place); });
-        trace(safeFormat("RESOURCE at 0x%.8x\n", {plan.size()}));
-        const std::uint64_t rawSize = alignUp(size, fileAlignment);
-        plan.zeros(rawSize - size);
-        if (rawSize > 0xFFFFFFFFu || plan.size() > 0xFFFFFFFFu)
-            return layoutError(__LINE__, "输出文件太大。");
-
-        Section added;
-        const std::string_view name = ".rsrc";
-        std::copy(name.begin(), name.end(), added.name.begin());
-        added.headerOffset = headerAt;
-        added.virtualAddress = static_cast<std::uint32_t>(virtualEnd);
-        added.virtualSize = static_cast<std::uint32_t>(size);
-        added.sizeOfRawData = static_cast<std::uint32_t>(rawSize);
-        added.pointerToRawData = static_cast<std::uint32_t>(start);
-        added.characteristics = kResourceSectionCharacteristics;
-        for (std::size_t b = 0; b < added.name.size(); ++b)
-            (*ntHeader)[headerAt + section_field::kName + b] = static_cast<std::byte>(added.name[b]);
-        putU32(*ntHeader, headerAt + section_field::kCharacteristics, added.characteristics);
-        sections.push_back(added);
-        putU16(*ntHeader, nt_field::kNumberOfSections, static_cast<std::uint16_t>(sectionCount + 1));
-        putU32(*ntHeader, directoryAddress(kDirectoryResource), added.virtualAddress);
-        putU32(*ntHeader, directoryAddress(kDirectoryResource) + 4, added.virtualSize);
-        putU32(*ntHeader, nt_field::kSizeOfInitializedData,
-               getU32(*ntHeader, nt_field::kSizeOfInitializedData) + added.sizeOfRawData);
+// Zeros up to a section's raw address.
+HResult ImageRebuild::padTo(Section& section, std::uint64_t pointer) {
+    if (plan_->size() > pointer && resourceWritten_) {
+        // The stored raw data began inside the old resource section's raw range, which the new
+        // section has filled: the section goes to the next boundary of the output.
+        section.pointerToRawData = static_cast<std::uint32_t>(alignUp(plan_->size(), fileAlignment_));
+        pointer = section.pointerToRawData;
     }
+    if (plan_->size() > pointer)
+        return layoutError(__LINE__, "节 %s 的原始数据位于 0x%X，但是前面的数据已经写到 0x%X。",
+                           {sectionNameText(section.name), pointer, plan_->size()});
+    plan_->zeros(pointer - plan_->size());
+    return kOk;
+}
 
-    // The overlay (certificate table, symbol table, appended data) follows the last section.
+// The new resource section where the old one was; what follows moves by the change in its size.
+HResult ImageRebuild::placeResourceSection(Section& section) {
+    compiler_.trace("RESOURCE section\n");
+    if (section.sizeOfRawData != 0 && section.pointerToRawData != 0)
+        if (HResult hr = padTo(section, section.pointerToRawData); hr.failed()) return hr;
+    std::uint64_t start = plan_->size();
+    if (start > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+    if (section.pointerToRawData != 0)
+        compiler_.fileRanges_.addReplaced(section.originalPointerToRawData, section.sizeOfRawData);
+    std::uint64_t size = 0;
+    if (HResult hr = compiler_.MeasureRoot(section.virtualAddress, size); hr.failed()) return hr;
+    plan_->generated(size, [this](std::span<std::byte> place) { return compiler_.WriteRoot(place); });
+    compiler_.trace(safeFormat("RESOURCE at 0x%.8x\n", {plan_->size()}));
+    std::uint64_t padding = alignUp(plan_->size(), fileAlignment_) - plan_->size();
+    plan_->zeros(padding);
+
+    std::uint64_t newRawSize = size + padding;
+    if (newRawSize > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+    deltaRaw_ = static_cast<std::int64_t>(newRawSize) - section.sizeOfRawData;
+    deltaVa_ = static_cast<std::int64_t>(alignUp(newRawSize, sectionAlignment_)) -
+               static_cast<std::int64_t>(alignUp(section.sizeOfRawData, sectionAlignment_));
+    section.pointerToRawData = static_cast<std::uint32_t>(start);
+    section.virtualSize = static_cast<std::uint32_t>(size);
+    section.sizeOfRawData = static_cast<std::uint32_t>(newRawSize);
+    if (kDirectoryResource < layout_.directoryCount) {
+        std::size_t at = directoryAddress(kDirectoryResource);
+        std::uint32_t rva = ntU32(at);
+        if (rva != 0 && rva != section.virtualAddress)
+            return layoutError(__LINE__, "资源数据目录 (0x%X) 不在资源部分 %s (0x%X) 的开头。",
+                               {rva, sectionNameText(section.name), section.virtualAddress});
+        putLe<std::uint32_t>(*ntHeader_, at + 4, static_cast<std::uint32_t>(size));
+    }
+    resourceWritten_ = true;
+    return kOk;
+}
+
+// A section other than the resource section keeps its raw data; after the resource section it
+// moves in the file, and in memory when the resource section's memory changed size.
+HResult ImageRebuild::placeSection(std::size_t index) {
+    Section& section = sections_[index];
+    const std::string shownName = sectionNameText(section.name);
+    SizedFile data;
+    std::uint64_t missing = 0;
+    if (compiler_.sourceImage_) {
+        section.memory = source_.availableRawData(source_.sections[index]);
+        missing = source_.missingRawData(source_.sections[index]);
+        data.size = section.memory.size() + missing;
+    } else if (HResult hr = sizeStoredFile(sectionFiles_[index], data); hr.failed()) {
+        return hr;
+    }
+    if (resourceWritten_) {
+        if (deltaVa_ != 0) {
+            // Code and data may point into a section that moves in memory; only relocations and
+            // discardable sections (debug information) can move safely.
+            bool relocations = isRelocationSectionName(section.name);
+            if (!relocations && !(section.characteristics & kSectionDiscardable))
+                return layoutError(__LINE__,
+                                   "资源部分的大小改变了 0x%X 字节的内存，但是其后的节 %s 既不是 .reloc "
+                                   "也不可丢弃：它的代码和数据引用无法修正，编译被拒绝。",
+                                   {static_cast<long long>(deltaVa_), shownName});
+            auto directory = directoryInto(section);
+            if (directory && !(relocations && *directory == kDirectoryBaseRelocations))
+                return layoutError(__LINE__, "数据目录 %d 指向需要在内存中移动的节 %s，编译被拒绝。",
+                                   {*directory, shownName});
+            std::int64_t moved = static_cast<std::int64_t>(section.virtualAddress) + deltaVa_;
+            if (moved < 0 || moved > 0xFFFFFFFF)
+                return layoutError(__LINE__, "节 %s 无法移动。", {shownName});
+            if (directory) {
+                std::size_t at = directoryAddress(kDirectoryBaseRelocations);
+                putLe<std::uint32_t>(*ntHeader_, at, static_cast<std::uint32_t>(ntU32(at) + deltaVa_));
+            }
+            section.virtualAddress = static_cast<std::uint32_t>(moved);
+        }
+        if (section.pointerToRawData != 0) {
+            std::int64_t moved = static_cast<std::int64_t>(section.pointerToRawData) + deltaRaw_;
+            if (moved <= 0 || moved > 0xFFFFFFFF)
+                return layoutError(__LINE__, "节 %s 无法移动。", {shownName});
+            section.pointerToRawData = static_cast<std::uint32_t>(moved);
+        }
+    }
+    if (section.sizeOfRawData != 0 && section.pointerToRawData != 0)
+        if (HResult hr = padTo(section, section.pointerToRawData); hr.failed()) return hr;
+    // Raw data keeps its size: a section that ends unaligned is followed by padding only when
+    // something comes after it (the next section is padded up to its own pointer).
+    section.placedAt = plan_->size();
+    section.placedSize = data.size;
+    section.file = data.path;
+    section.stored = true;
+    if (section.originalPointerToRawData != 0)
+        compiler_.fileRanges_.add(section.originalPointerToRawData, data.size, section.placedAt);
+    if (compiler_.sourceImage_) {
+        plan_->view(section.memory);
+        plan_->zeros(missing);
+    } else {
+        plan_->file(std::move(data.path), data.size, std::move(data.shownName));
+    }
+    return kOk;
+}
+
+// Resources added to an image without a resource section: a new section after the last one, its
+// header right after the section table, into header space that must be unused.
+HResult ImageRebuild::appendResourceSection() {
+    const std::size_t sectionCount = sections_.size();
+    const std::size_t headerAt = layout_.sectionHeader(sectionCount);
+    if (layout_.directoryCount <= kDirectoryResource)
+        return layoutError(__LINE__, "这个文件没有资源数据目录，无法添加资源部分。");
+    const ByteReader nt(Bytes{ntHeader_->data(), ntHeader_->size()});
+    bool room = sectionCount < 0xFFFF && nt.contains(headerAt, kSectionHeaderSize) &&
+                h0_ + headerAt + kSectionHeaderSize <= lowest_;
+    for (std::size_t b = 0; room && b < kSectionHeaderSize; ++b)
+        room = (*ntHeader_)[headerAt + b] == std::byte{0};
+    if (!room)
+        return layoutError(__LINE__,
+                           "文件头中节表之后没有空间再放一个节头（%d 字节）：无法为添加的资源建立 .rsrc "
+                           "节，编译被拒绝。",
+                           {kSectionHeaderSize});
+    // The image's memory ends at SizeOfImage, which may lie well past the last section (memory the
+    // program uses zero-filled): the new section starts after both.
+    std::uint64_t virtualEnd = std::max(alignUp(originalSizeOfHeaders_, sectionAlignment_),
+                                        alignUp(originalSizeOfImage_, sectionAlignment_));
+    for (const Section& section : sections_)
+        virtualEnd = std::max(virtualEnd, alignUp(std::uint64_t{section.virtualAddress} +
+                                                      std::max(section.virtualSize, section.sizeOfRawData),
+                                                  sectionAlignment_));
+    plan_->zeros(alignUp(plan_->size(), fileAlignment_) - plan_->size());
+    const std::uint64_t start = plan_->size();
+    if (virtualEnd > 0xFFFFFFFFu || start > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+    compiler_.trace("RESOURCE section\n");
+    std::uint64_t size = 0;
+    if (HResult hr = compiler_.MeasureRoot(static_cast<std::uint32_t>(virtualEnd), size); hr.failed())
+        return hr;
+    plan_->generated(size, [this](std::span<std::byte> place) { return compiler_.WriteRoot(place); });
+    compiler_.trace(safeFormat("RESOURCE at 0x%.8x\n", {plan_->size()}));
+    const std::uint64_t rawSize = alignUp(size, fileAlignment_);
+    plan_->zeros(rawSize - size);
+    if (rawSize > 0xFFFFFFFFu || plan_->size() > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+
+    Section added;
+    const std::string_view name = ".rsrc";
+    std::copy(name.begin(), name.end(), added.name.begin());
+    added.headerOffset = headerAt;
+    added.virtualAddress = static_cast<std::uint32_t>(virtualEnd);
+    added.virtualSize = static_cast<std::uint32_t>(size);
+    added.sizeOfRawData = static_cast<std::uint32_t>(rawSize);
+    added.pointerToRawData = static_cast<std::uint32_t>(start);
+    added.characteristics = kResourceSectionCharacteristics;
+    std::memcpy(ntHeader_->data() + headerAt + section_field::kName, added.name.data(), added.name.size());
+    putLe<std::uint32_t>(*ntHeader_, headerAt + section_field::kCharacteristics, added.characteristics);
+    sections_.push_back(added);
+    putLe<std::uint16_t>(*ntHeader_, nt_field::kNumberOfSections,
+                         static_cast<std::uint16_t>(sectionCount + 1));
+    putLe<std::uint32_t>(*ntHeader_, directoryAddress(kDirectoryResource), added.virtualAddress);
+    putLe<std::uint32_t>(*ntHeader_, directoryAddress(kDirectoryResource) + 4, added.virtualSize);
+    // The added section's raw size is counted in SizeOfInitializedData in patchHeaders.
+    deltaRaw_ = added.sizeOfRawData;
+    return kOk;
+}
+
+// The overlay (certificate table, symbol table, appended data) follows the last section.
+HResult ImageRebuild::placeOverlay() {
     SizedFile overlay;
-    HResult overlayResult = sourceImage_ ? kFalse : sizePiece(kOverlayFileName, overlay, true);
+    HResult overlayResult = compiler_.sourceImage_ ? kFalse : sizeStoredFile(kOverlayFileName, overlay, true);
     if (overlayResult.failed()) return overlayResult;
-    if (sourceImage_ && !source.overlay().empty()) {
-        fileRanges_.add(originalOverlayStart, source.overlay().size(), plan.size());
-        plan.view(source.overlay());
+    if (compiler_.sourceImage_ && !source_.overlay().empty()) {
+        compiler_.fileRanges_.add(originalOverlayStart_, source_.overlay().size(), plan_->size());
+        plan_->view(source_.overlay());
     } else if (overlayResult == kOk && overlay.size != 0) {
-        fileRanges_.add(originalOverlayStart, overlay.size, plan.size());
-        plan.file(std::move(overlay.path), overlay.size, std::move(overlay.shownName));
+        compiler_.fileRanges_.add(originalOverlayStart_, overlay.size, plan_->size());
+        plan_->file(std::move(overlay.path), overlay.size, std::move(overlay.shownName));
     }
-    if (plan.size() > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+    if (plan_->size() > 0xFFFFFFFFu) return layoutError(__LINE__, "输出文件太大。");
+    return kOk;
+}
 
-    // Every file offset the image stores follows the data it points at.
-    if (HResult hr =
-            movePointer(*ntHeader, nt_field::kPointerToSymbolTable, "PointerToSymbolTable", fileRanges_);
+// Every file offset the image stores follows the data it points at.
+HResult ImageRebuild::moveStoredOffsets() {
+    const FileRangeMap& ranges = compiler_.fileRanges_;
+    if (HResult hr = movePointer(*ntHeader_, nt_field::kPointerToSymbolTable, "PointerToSymbolTable", ranges);
         hr.failed())
         return hr;
-    if (kDirectorySecurity < directoryCount)
+    if (kDirectorySecurity < layout_.directoryCount)
         if (HResult hr =
-                movePointer(*ntHeader, directoryAddress(kDirectorySecurity), "CertificateTable", fileRanges_);
+                movePointer(*ntHeader_, directoryAddress(kDirectorySecurity), "CertificateTable", ranges);
             hr.failed())
             return hr;
-    if (kDebugDirectory < directoryCount) {
-        const std::uint32_t rva = originalDirectoryRvas[kDebugDirectory];
-        const std::uint32_t size = getU32(*ntHeader, directoryAddress(kDebugDirectory) + 4);
-        if (HResult hr = moveDebugPointers(sections, rva, size, fileRanges_, plan); hr.failed()) return hr;
+    if (kDebugDirectory < layout_.directoryCount) {
+        const std::uint32_t rva = originalDirectoryRvas_[kDebugDirectory];
+        const std::uint32_t size = ntU32(directoryAddress(kDebugDirectory) + 4);
+        if (HResult hr = moveDebugPointers(sections_, sourceBytes_, rva, size, ranges, *plan_); hr.failed())
+            return hr;
     }
+    return kOk;
+}
 
-    // Header corrections.
-    for (const Section& section : sections) {
-        putU32(*ntHeader, section.headerOffset + section_field::kVirtualSize, section.virtualSize);
-        putU32(*ntHeader, section.headerOffset + section_field::kVirtualAddress, section.virtualAddress);
-        putU32(*ntHeader, section.headerOffset + section_field::kSizeOfRawData, section.sizeOfRawData);
-        putU32(*ntHeader, section.headerOffset + section_field::kPointerToRawData, section.pointerToRawData);
+// The section headers, SizeOfImage and SizeOfInitializedData follow the new layout; the checksum
+// field is zero while the checksum is summed.
+void ImageRebuild::patchHeaders() {
+    std::vector<std::byte>& nt = *ntHeader_;
+    for (const Section& section : sections_) {
+        putLe<std::uint32_t>(nt, section.headerOffset + section_field::kVirtualSize, section.virtualSize);
+        putLe<std::uint32_t>(nt, section.headerOffset + section_field::kVirtualAddress,
+                             section.virtualAddress);
+        putLe<std::uint32_t>(nt, section.headerOffset + section_field::kSizeOfRawData, section.sizeOfRawData);
+        putLe<std::uint32_t>(nt, section.headerOffset + section_field::kPointerToRawData,
+                             section.pointerToRawData);
     }
-    std::uint32_t sizeOfImage =
-        getU32(*ntHeader, nt_field::kSizeOfImage) + static_cast<std::uint32_t>(deltaVa);
+    std::uint32_t sizeOfImage = ntU32(nt_field::kSizeOfImage) + static_cast<std::uint32_t>(deltaVa_);
     // The image must still cover the new resource section (it does unless its raw size lay beyond
     // its virtual extent in the original). An image left unchanged keeps every field as it was.
-    for (const Section& section : sections) {
-        if (unchanged) break;
+    for (const Section& section : sections_) {
+        if (unchanged_) break;
         std::uint64_t end = alignUp(
             std::uint64_t{section.virtualAddress} + std::max(section.virtualSize, section.sizeOfRawData),
-            sectionAlignment);
+            sectionAlignment_);
         if (end > sizeOfImage && end <= 0xFFFFFFFFu) sizeOfImage = static_cast<std::uint32_t>(end);
     }
-    putU32(*ntHeader, nt_field::kSizeOfImage, sizeOfImage);
-    putU32(*ntHeader, nt_field::kSizeOfInitializedData,
-           getU32(*ntHeader, nt_field::kSizeOfInitializedData) + static_cast<std::uint32_t>(deltaVa));
-    // The checksum is summed over the output with its own field zero, then put into that field.
-    const bool newChecksum = originalChecksum != 0 && !unchanged;
-    if (newChecksum) putU32(*ntHeader, nt_field::kCheckSum, 0);
+    putLe<std::uint32_t>(nt, nt_field::kSizeOfImage, sizeOfImage);
+    // Initialized data is counted in raw sizes, as linkers count it: the resource section's new raw
+    // size replaces its old one (or is added, for an added section).
+    putLe<std::uint32_t>(nt, nt_field::kSizeOfInitializedData,
+                         ntU32(nt_field::kSizeOfInitializedData) + static_cast<std::uint32_t>(deltaRaw_));
+    newChecksum_ = originalChecksum_ != 0 && !unchanged_;
+    if (newChecksum_) putLe<std::uint32_t>(nt, nt_field::kCheckSum, 0);
+}
 
-    if (sourceImage_) return writeStreamed(outputPath(), plan, *ntHeader, newChecksum);
+// An output whose sections and overlay lie in the source image goes to the file straight from
+// there; otherwise it is assembled in one buffer from the working folder's files.
+HResult ImageRebuild::assemble() {
+    const std::filesystem::path output = compiler_.outputPath();
+    if (compiler_.sourceImage_) return writeStreamed(output, *plan_, *ntHeader_, newChecksum_);
 
     // A zeroed buffer, so that the padding pieces need no writing: memory of this size comes fresh
     // from the system, already zero, and calloc does not clear it again.
-    const auto outputSize = static_cast<std::size_t>(plan.size());
+    const auto outputSize = static_cast<std::size_t>(plan_->size());
     std::unique_ptr<std::byte, decltype(&std::free)> assembled(
         static_cast<std::byte*>(std::calloc(std::max<std::size_t>(outputSize, 1), 1)), &std::free);
     if (!assembled) return ReportError(false, kSource, __LINE__, kOutOfMemory);
     const std::span<std::byte> image{assembled.get(), outputSize};
     PeChecksum sum;
-    if (HResult hr = plan.assemble(image, sum); hr.failed()) return hr;
-    if (newChecksum) {
-        const std::uint32_t checksum = sum.finish();
-        for (std::size_t b = 0; b < 4; ++b)
-            image[h0 + nt_field::kCheckSum + b] = static_cast<std::byte>((checksum >> (8 * b)) & 0xFF);
-    }
-
-    return writeOutput(outputPath(), [&](AtomicFileWriter& writer) {
+    if (HResult hr = plan_->assemble(image, sum); hr.failed()) return hr;
+    if (newChecksum_)
+        putLe<std::uint32_t>(image, static_cast<std::size_t>(h0_ + nt_field::kCheckSum), sum.finish());
+    return writeOutput(output, [&](AtomicFileWriter& writer) {
         return writer.write(Bytes{image.data(), image.size()});
     });
+}
+
+HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {
+    if (HResult hr = ProcessXML(peXmlPath); hr.failed()) {
+        uiSink().message("ProcessXML", pathToUtf8(peXmlPath), MessageIcon::kNone);
+        return hr;
+    }
+    return ImageRebuild(*this).run();
 }
 
 }  // namespace kestrel

@@ -103,6 +103,12 @@ class CResCompiler {
     // CExeDump::Switches::sectionData): the compile copies those straight from these bytes, which
     // must stay valid until Compile returns. The headers and resources still come from the folder.
     void setSourceImage(Bytes image) { sourceImage_ = image; }
+    // The same for an image of which only the headers and the resource section were read (see
+    // PartialFileImage): the sections and the overlay are read or copied from its open file.
+    void setSourceImage(Bytes image, FileReader& file) {
+        sourceImage_ = image;
+        sourceFile_ = &file;
+    }
 
     // Trace lines ("SECTION: .text\n" ...) go to standard output unless redirected here.
     void setTrace(std::function<void(std::string_view)> trace) { trace_ = std::move(trace); }
@@ -137,6 +143,7 @@ class CResCompiler {
     const CompileDirectoryNode* root() const { return root_.get(); }
 
   private:
+    friend class ImageRebuild;  // the steps of rebuild (pe_rebuild.cpp)
     HResult rebuild(const std::filesystem::path& peXmlPath);
     HResult CompileDirectory(CompileEntryNode& entry, std::uint32_t type, std::uint64_t offset, bool write);
     HResult CompileDirectoryTable(CompileDirectoryNode& directory, std::uint32_t type, std::uint64_t offset,
@@ -156,6 +163,7 @@ class CResCompiler {
     std::filesystem::path folder_;
     std::filesystem::path outputName_;
     std::optional<Bytes> sourceImage_;
+    FileReader* sourceFile_ = nullptr;
     std::function<void(std::string_view)> trace_;
 
     std::unique_ptr<CompileDirectoryNode> root_;

@@ -2,8 +2,10 @@
 // files_posix.cpp and files_windows.cpp.
 #include "core/platform/files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <string>
 #include <system_error>
 
@@ -118,6 +120,13 @@ HResult AtomicFileWriter::write(Bytes data) {
     return hr;
 }
 
+HResult AtomicFileWriter::copyFrom(FileReader& from, std::uint64_t offset, std::uint64_t size) {
+    if (writeFailure_.failed()) return writeFailure_;
+    HResult hr = file_.copyFrom(from, offset, size);
+    if (hr.failed()) writeFailure_ = hr;
+    return hr;
+}
+
 HResult AtomicFileWriter::commit() {
     if (temporary_.empty()) return hresultFromWin32(win32::kInvalidHandle);
     if (writeFailure_.failed()) {
@@ -146,6 +155,48 @@ void AtomicFileWriter::discard() {
         temporary_.clear();
     }
 }
+
+PartialFileImage::~PartialFileImage() {
+    if (data_) native::releaseZeroed(data_, size_);
+}
+
+HResult PartialFileImage::open(const fs::path& path) {
+    if (data_) native::releaseZeroed(data_, size_);
+    data_ = nullptr;
+    size_ = 0;
+    if (HResult hr = file_.open(path); hr.failed()) return hr;
+    if (file_.size() == 0) return hresultFromWin32(win32::kFileInvalid);
+    if (file_.size() >= std::numeric_limits<std::size_t>::max() / 2) return kOutOfMemory;
+    size_ = static_cast<std::size_t>(file_.size());
+    data_ = native::allocateZeroed(size_);
+    if (!data_) {
+        size_ = 0;
+        return kOutOfMemory;
+    }
+    return kOk;
+}
+
+HResult PartialFileImage::load(std::uint64_t offset, std::uint64_t size) {
+    if (offset > size_ || size > size_ - offset) return kFail;
+    return file_.readAt(offset, std::span<std::byte>(data_ + offset, static_cast<std::size_t>(size)));
+}
+
+namespace native {
+
+HResult copyThroughMemory(FileReader& from, std::uint64_t offset, std::uint64_t size, OutputFile& to) {
+    constexpr std::uint64_t kPiece = 1 << 20;
+    std::vector<std::byte> buffer(static_cast<std::size_t>(std::min(size, kPiece)));
+    while (size != 0) {
+        const std::span<std::byte> piece(buffer.data(), static_cast<std::size_t>(std::min(size, kPiece)));
+        if (HResult hr = from.readAt(offset, piece); hr.failed()) return hr;
+        if (HResult hr = to.write(Bytes{piece.data(), piece.size()}); hr.failed()) return hr;
+        offset += piece.size();
+        size -= piece.size();
+    }
+    return kOk;
+}
+
+}  // namespace native
 
 HResult WriteFileAtomic(const fs::path& target, Bytes data) {
     AtomicFileWriter writer;

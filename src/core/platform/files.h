@@ -69,8 +69,35 @@ class FileReader {
     HResult readAt(std::uint64_t offset, std::span<std::byte> into);
 
   private:
+    friend class OutputFile;
     std::intptr_t handle_ = -1;  // a descriptor, or a Windows handle
     std::uint64_t size_ = 0;
+};
+
+// A file of which only chosen ranges are read into memory: a view of the file's whole size in which
+// every byte not loaded reads as zero. The memory comes from the system untouched, so the parts
+// never loaded cost neither time nor memory. The file stays open, so that the other parts can be
+// copied straight into an output (OutputFile::copyFrom) without passing through memory.
+class PartialFileImage {
+  public:
+    PartialFileImage() = default;
+    PartialFileImage(const PartialFileImage&) = delete;
+    PartialFileImage& operator=(const PartialFileImage&) = delete;
+    ~PartialFileImage();
+
+    // Opens the file; refuses what FileReader refuses, and an empty file with 0x800703EE as
+    // OpenMappedFile does.
+    HResult open(const fs::path& path);
+    // Reads `size` bytes from `offset` into their place; E_FAIL when they do not lie inside the
+    // file (or it has become shorter since it was opened).
+    HResult load(std::uint64_t offset, std::uint64_t size);
+    Bytes bytes() const { return {data_, size_}; }
+    FileReader& file() { return file_; }
+
+  private:
+    FileReader file_;
+    std::byte* data_ = nullptr;
+    std::size_t size_ = 0;
 };
 
 enum class Disposition {
@@ -93,6 +120,10 @@ class OutputFile {
     HResult open(const fs::path& path, Disposition disposition);
     HResult write(Bytes data);
     HResult write(std::string_view text) { return write(asBytes(text)); }
+    // Appends `size` bytes of `from`, starting at `offset`. Where the system can, it copies them
+    // between the files itself (no pass through our memory, a shared extent on file systems that
+    // offer it); otherwise they are read and written in pieces. E_FAIL when `from` ends before.
+    HResult copyFrom(FileReader& from, std::uint64_t offset, std::uint64_t size);
     // Forces the written data to the storage device (fsync).
     HResult sync();
     // Closes the file; reports errors of the final close (some file systems report a full disk
@@ -126,6 +157,7 @@ class AtomicFileWriter {
     HResult open(const fs::path& target);
     HResult write(Bytes data);
     HResult write(std::string_view text) { return write(asBytes(text)); }
+    HResult copyFrom(FileReader& from, std::uint64_t offset, std::uint64_t size);
     // Syncs and renames the temporary file over the target. After any failed write, commit()
     // refuses (returns that failure) and discards, so a partial file never replaces the target.
     HResult commit();

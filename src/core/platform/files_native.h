@@ -7,6 +7,11 @@
 
 #include "core/platform/status.h"
 
+namespace kestrel {
+class FileReader;
+class OutputFile;
+}  // namespace kestrel
+
 namespace kestrel::native {
 
 // Closes a descriptor or handle held by FileReader or OutputFile.
@@ -16,5 +21,13 @@ void closeFile(std::intptr_t handle);
 // we may not write to is refused with 0x80070005 and left as it was; the replacement takes over
 // the target's permissions.
 HResult replaceFile(const std::filesystem::path& replacement, const std::filesystem::path& target);
+
+// Memory of `size` bytes that reads as zeros and is given real pages only where it is written;
+// nullptr when there is none. Released with releaseZeroed.
+std::byte* allocateZeroed(std::size_t size);
+void releaseZeroed(std::byte* data, std::size_t size);
+
+// OutputFile::copyFrom without help from the system: pieces read into memory and written.
+HResult copyThroughMemory(FileReader& from, std::uint64_t offset, std::uint64_t size, OutputFile& to);
 
 }  // namespace kestrel::native

@@ -107,6 +107,16 @@ void closeFile(std::intptr_t handle) {
     if (handle != -1) ::close(static_cast<int>(handle));
 }
 
+std::byte* allocateZeroed(std::size_t size) {
+    void* data = ::mmap(nullptr, std::max<std::size_t>(size, 1), PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return data == MAP_FAILED ? nullptr : static_cast<std::byte*>(data);
+}
+
+void releaseZeroed(std::byte* data, std::size_t size) {
+    if (data) ::munmap(data, std::max<std::size_t>(size, 1));
+}
+
 HResult replaceFile(const fs::path& replacement, const fs::path& target) {
     struct stat info {};
     if (::stat(target.c_str(), &info) == 0) {
@@ -233,6 +243,28 @@ HResult OutputFile::write(Bytes data) {
     }
     written_ += done;
     return kOk;
+}
+
+HResult OutputFile::copyFrom(FileReader& from, std::uint64_t offset, std::uint64_t size) {
+    if (handle_ == -1 || from.handle_ == -1) return hresultFromWin32(win32::kInvalidHandle);
+    if (offset > from.size_ || size > from.size_ - offset) return kFail;
+#ifdef __linux__
+    // The kernel copies between the files (or shares the extents); a system or file pair that
+    // cannot falls back to reads and writes, which is also how a copy that failed half-way ends.
+    while (size != 0) {
+        auto in = static_cast<off_t>(offset);
+        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
+        ssize_t copied = ::copy_file_range(static_cast<int>(from.handle_), &in, static_cast<int>(handle_),
+                                           nullptr, chunk, 0);
+        if (copied < 0 && errno == EINTR) continue;
+        if (copied < 0) break;
+        if (copied == 0) return kFail;  // the input became shorter than it was
+        offset += static_cast<std::uint64_t>(copied);
+        size -= static_cast<std::uint64_t>(copied);
+        written_ += static_cast<std::uint64_t>(copied);
+    }
+#endif
+    return size == 0 ? kOk : native::copyThroughMemory(from, offset, size, *this);
 }
 
 HResult OutputFile::sync() {

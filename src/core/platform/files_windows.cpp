@@ -120,6 +120,15 @@ std::string randomSuffix() {
 
 namespace native {
 
+std::byte* allocateZeroed(std::size_t size) {
+    return static_cast<std::byte*>(
+        ::VirtualAlloc(nullptr, std::max<std::size_t>(size, 1), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+}
+
+void releaseZeroed(std::byte* data, std::size_t) {
+    if (data) ::VirtualFree(data, 0, MEM_RELEASE);
+}
+
 void closeFile(std::intptr_t handle) {
     if (handle != -1) ::CloseHandle(asHandle(handle));
 }
@@ -238,6 +247,11 @@ HResult OutputFile::write(Bytes data) {
     }
     written_ += done;
     return kOk;
+}
+
+HResult OutputFile::copyFrom(FileReader& from, std::uint64_t offset, std::uint64_t size) {
+    if (handle_ == -1 || from.handle_ == -1) return hresultFromWin32(win32::kInvalidHandle);
+    return native::copyThroughMemory(from, offset, size, *this);
 }
 
 HResult OutputFile::sync() {

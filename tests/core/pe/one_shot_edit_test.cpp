@@ -116,6 +116,9 @@ TEST(OneShotEdit, DecodingOnlyTheResourcesGivesTheFileOfTheWholeImport) {
         const std::vector<std::byte> expected = readBytes(whole);
         EXPECT_TRUE(readBytes(fast) == expected);
         EXPECT_NE(resourcesOf(expected), resourcesOf(layout.image));
+        // The same from the bytes a caller has read whole.
+        ASSERT_TRUE(EditResources(file, asBytes(layout.image), fast, edits).succeeded()) << errorText();
+        EXPECT_TRUE(readBytes(fast) == expected);
         // Edited in place: the file it reads is the one it replaces.
         ASSERT_TRUE(EditResources(file, {}, edits).succeeded()) << errorText();
         EXPECT_TRUE(readBytes(file) == expected);

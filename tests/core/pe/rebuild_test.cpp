@@ -195,6 +195,8 @@ TEST(RebuildMoves, GrowingResourceSectionMovesRelocationsInFileAndMemory) {
     EXPECT_EQ(rebuilt.virtualAddress(reloc), original.virtualAddress(reloc) + 0x1000);
     EXPECT_EQ(rebuilt.directoryRva(5), original.directoryRva(5) + 0x1000);
     EXPECT_EQ(rebuilt.sizeOfImage(), original.sizeOfImage() + 0x1000);
+    // Initialized data is counted in raw sizes, as linkers count it: 0x600 more, not 0x1000.
+    EXPECT_EQ(rebuilt.optional(8), original.optional(8) + 0x600);
     EXPECT_EQ(rebuilt.rawData(reloc), original.rawData(reloc));
     EXPECT_EQ(rebuilt.checksum(), pb::peChecksum(rebuilt.bytes, rebuilt.lfanew + 24 + 64));
     EXPECT_NE(trace.find(safeFormat("RESOURCE at 0x%.8x\n", {original.rawPointer(rsrc) + 0x2300})),

@@ -79,6 +79,47 @@ TEST(ReadFileInto, FillsExactlyItsPlaceAndRefusesAFileOfAnotherSize) {
     EXPECT_EQ(ReadFileInto("/dev/zero", std::span<std::byte>(buffer).first(0)).value(), 0x80070005u);
 }
 
+// Only the loaded ranges of a partly read file hold its bytes; the rest of the view is zeros. A range
+// copied from it lands after what was written, whether the system copies it or we do, and a file
+// that became shorter since it was opened fails the copy and the load instead of giving less.
+TEST(PartialFileImage, LoadsOnlyItsRangesAndCopiesTheRestStraightFromTheFile) {
+    TempDir dir;
+    std::string content(3 << 20, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>('a' + i % 23);
+    const fs::path source = dir.write("source.bin", content);
+    PartialFileImage image;
+    ASSERT_EQ(image.open(source), kOk);
+    ASSERT_EQ(image.bytes().size(), content.size());
+    ASSERT_EQ(image.load(10, 5), kOk);
+    const auto text = [&](std::size_t at, std::size_t count) {
+        return std::string(reinterpret_cast<const char*>(image.bytes().data()) + at, count);
+    };
+    EXPECT_EQ(text(8, 9), std::string(2, '\0') + content.substr(10, 5) + std::string(2, '\0'));
+    EXPECT_EQ(image.load(content.size() - 1, 2), kFail);
+    EXPECT_EQ(image.load(~std::uint64_t{0}, 2), kFail);
+
+    OutputFile out;
+    const fs::path copy = dir / "copy.bin";
+    ASSERT_EQ(out.open(copy, Disposition::kCreateAlways), kOk);
+    ASSERT_EQ(out.write(std::string_view("head")), kOk);
+    ASSERT_EQ(out.copyFrom(image.file(), 7, content.size() - 7), kOk);
+    ASSERT_EQ(out.copyFrom(image.file(), 0, 3), kOk);
+    EXPECT_EQ(out.copyFrom(image.file(), content.size() - 2, 3), kFail);
+    EXPECT_EQ(out.written(), 4 + content.size() - 7 + 3);
+    ASSERT_EQ(out.close(), kOk);
+    EXPECT_TRUE(readText(copy) == "head" + content.substr(7) + content.substr(0, 3));
+
+    ASSERT_EQ(::truncate(source.c_str(), 100), 0);
+    ASSERT_EQ(out.open(copy, Disposition::kCreateAlways), kOk);
+    EXPECT_EQ(out.copyFrom(image.file(), 50, 1000), kFail);
+    EXPECT_EQ(image.load(50, 1000), kFail);
+    (void)out.close();
+
+    EXPECT_EQ(image.open(dir.write("empty.bin", "")).value(), 0x800703EEu);
+    EXPECT_EQ(image.open(dir.path()).value(), 0x80070005u);
+}
+
 TEST(OutputFile, HonoursTheDispositions) {
     TempDir dir;
     auto path = dir.write("f.txt", "0123456789");
