@@ -580,14 +580,15 @@ namespace {
 enum class SignatureState { kUnknown, kUnsigned, kSigned, kBroken };
 
 SignatureState signatureStateOf(const std::filesystem::path& file) {
-    std::vector<std::byte> image;
-    if (ReadWholeFile(file, image).failed()) {
+    // Read on every open and compile: into a buffer that is not zero-filled first.
+    HeldBytes image;
+    if (ReadWholeFileHeld(file, image).failed()) {
         ClearErrorRecord();
         return SignatureState::kUnknown;
     }
     SignatureReport report;
     std::string error;
-    if (inspectSignature(asBytes(image), nullptr, report, error).failed()) return SignatureState::kUnknown;
+    if (inspectSignature(image.bytes, nullptr, report, error).failed()) return SignatureState::kUnknown;
     if (!report.isSigned) return SignatureState::kUnsigned;
     return report.digestMatches && report.signatureValid ? SignatureState::kSigned : SignatureState::kBroken;
 }

@@ -79,8 +79,10 @@ BmpFileCheck CheckBmpFileHeader(Bytes file) {
     return {};
 }
 
-BmpFileCheck ReadBmpFileDib(Bytes file, std::vector<std::byte>& dib, std::uint64_t* pixelOffset) {
-    dib.clear();
+BmpFileCheck ViewBmpFileDib(Bytes file, Bytes& dib, std::vector<std::byte>& packed,
+                            std::uint64_t* pixelOffset) {
+    dib = {};
+    packed.clear();
     if (BmpFileCheck check = CheckBmpFileHeader(file); !check.ok()) return check;
     const ByteReader reader(file);
     const auto body = reader.from(kBmpFileHeaderSize);
@@ -94,19 +96,28 @@ BmpFileCheck ReadBmpFileDib(Bytes file, std::vector<std::byte>& dib, std::uint64
         // A gap between the colour table and the pixels: the resource holds them together.
         const Bytes table = *body->span(0, header.pixelOffset());
         const Bytes pixels = reader.from(pixelsAt)->bytes();
-        dib.reserve(table.size() + pixels.size());
-        dib.assign(table.begin(), table.end());
-        dib.insert(dib.end(), pixels.begin(), pixels.end());
+        packed.reserve(table.size() + pixels.size());
+        packed.assign(table.begin(), table.end());
+        packed.insert(packed.end(), pixels.begin(), pixels.end());
+        dib = asBytes(packed);
     } else {
-        dib.assign(body->bytes().begin(), body->bytes().end());
+        dib = body->bytes();
     }
     DibInfo info;
-    if (validateDib(asBytes(dib), info, DibLayout::kBitmap).failed()) {
-        dib.clear();
+    if (validateDib(dib, info, DibLayout::kBitmap).failed()) {
+        dib = {};
+        packed.clear();
         return {"BMP 文件 %s 的位图信息头无效（头大小 %s）。", std::to_string(header.headerSize)};
     }
     if (pixelOffset) *pixelOffset = pixelsAt;
     return {};
+}
+
+BmpFileCheck ReadBmpFileDib(Bytes file, std::vector<std::byte>& dib, std::uint64_t* pixelOffset) {
+    Bytes view;
+    BmpFileCheck check = ViewBmpFileDib(file, view, dib, pixelOffset);
+    if (check.ok() && dib.empty()) dib.assign(view.begin(), view.end());
+    return check;
 }
 
 ConverterLogHook SetConverterLogHook(ConverterLogHook hook) {

@@ -72,6 +72,12 @@ BmpFileCheck CheckBmpFileHeader(Bytes file);
 // file offset of the pixels. A picture in another format (JPEG, PNG, GIF, ...) is named as such.
 BmpFileCheck ReadBmpFileDib(Bytes file, std::vector<std::byte>& dib, std::uint64_t* pixelOffset = nullptr);
 
+// ReadBmpFileDib without the copy where none is needed: `dib` views the bytes after the file
+// header when the pixels follow the colour table directly, and `packed` then stays empty; with a
+// gap, `packed` receives the packed DIB and `dib` views it.
+BmpFileCheck ViewBmpFileDib(Bytes file, Bytes& dib, std::vector<std::byte>& packed,
+                            std::uint64_t* pixelOffset = nullptr);
+
 // Reads and decodes the file; failures are logged with the full path. kOk or E_FAIL.
 HResult ReadBmpFile(const std::filesystem::path& path, ImageRecord& record);
 

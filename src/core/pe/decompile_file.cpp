@@ -104,10 +104,13 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
         return hr;
     }
 
-    MappedFile file;
-    if (HResult hr = OpenMappedFile(peFile, file); hr.failed())
-        return ReportError(true, kSource, __LINE__, hr);
-    Bytes image = file.bytes();
+    // The file is read once into a buffer that is not zero-filled first; an empty one is refused
+    // as a file that cannot be mapped.
+    HeldBytes file;
+    HResult readResult = ReadWholeFileHeld(peFile, file);
+    if (readResult.succeeded() && file.bytes.empty()) readResult = hresultFromWin32(win32::kFileInvalid);
+    if (readResult.failed()) return ReportError(true, kSource, __LINE__, readResult);
+    Bytes image = file.bytes;
     if (image.size() < 2 || image[0] != std::byte{'M'} || image[1] != std::byte{'Z'}) {
         ReportMessage(true, kSource, __LINE__, "文件 %s 的格式无法被识别。", {pathToUtf8(peFile)});
         return kFail;
@@ -137,7 +140,7 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
         hr = dump->Dump(image, folder, kDescriptionFileName);
         if (summary) summary->bitFieldBitmaps = dump->bitFieldBitmaps();
     }
-    CloseMappedFile(file);
+    file = {};
     if (hr.failed()) {
         undo();
         return ReportError(false, kSource, __LINE__, hr);

@@ -435,15 +435,25 @@ std::uint16_t CResCompiler::defaultStringLanguage(const CompileEntryNode& string
     return kDefaultStringLanguage;
 }
 
-HResult CResCompiler::readKept(const std::filesystem::path& path,
-                               std::shared_ptr<const std::vector<std::byte>>& out) {
+namespace {
+
+// A PNG decoded to a BMP file.
+HResult decodeHeld(const PngConverter& converter, Bytes png, HeldBytes& bmp) {
+    auto converted = std::make_shared<std::vector<std::byte>>();
+    if (HResult hr = converter.ConvertPngToBmpBytes(png, *converted); hr.failed()) return hr;
+    bmp.bytes = Bytes{converted->data(), converted->size()};
+    bmp.owner = std::move(converted);
+    return kOk;
+}
+
+}  // namespace
+
+HResult CResCompiler::readKept(const std::filesystem::path& path, HeldBytes& out) {
     if (auto found = kept_.find(path); found != kept_.end()) {
         out = found->second;
         return kOk;
     }
-    auto data = std::make_shared<std::vector<std::byte>>();
-    if (HResult hr = ReadWholeFile(path, *data); hr.failed()) return hr;
-    out = data;
+    if (HResult hr = ReadWholeFileHeld(path, out); hr.failed()) return hr;
     kept_.emplace(path, out);
     return kOk;
 }
@@ -485,23 +495,11 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     return readIconImage(entry, type == resource_type::kCursor, path);
 }
 
-// The whole file into a buffer of its size: one open, one read, no zero-filling first.
 HResult CResCompiler::readStored(CompileEntryNode& entry, const std::filesystem::path& path) {
-    FileReader file;
-    if (HResult hr = file.open(path); hr.failed()) return hr;
-    const std::uint64_t size = file.size();
-    if (size > std::numeric_limits<std::size_t>::max() / 2) return kOutOfMemory;
-    std::shared_ptr<std::byte[]> bytes;
-    try {
-        bytes = std::make_shared_for_overwrite<std::byte[]>(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        return kOutOfMemory;
-    }
-    if (HResult hr = file.readAt(0, std::span<std::byte>(bytes.get(), static_cast<std::size_t>(size)));
-        hr.failed())
-        return hr;
-    entry.data = Bytes{bytes.get(), static_cast<std::size_t>(size)};
-    entry.dataOwner = std::move(bytes);
+    HeldBytes file;
+    if (HResult hr = ReadWholeFileHeld(path, file); hr.failed()) return hr;
+    entry.data = file.bytes;
+    entry.dataOwner = std::move(file.owner);
     return kOk;
 }
 
@@ -563,17 +561,16 @@ void CResCompiler::decodePngBitmaps() {
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
     if (paths.size() < 2) return;  // one PNG is no work to share
 
-    std::vector<std::shared_ptr<const std::vector<std::byte>>> results(paths.size());
+    std::vector<HeldBytes> results(paths.size());
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         const PngConverter converter;
         for (std::size_t i = next++; i < paths.size(); i = next++) {
             try {
-                std::vector<std::byte> png;
-                if (ReadWholeFile(paths[i], png).failed()) continue;
-                auto bmp = std::make_shared<std::vector<std::byte>>();
-                if (converter.ConvertPngToBmpBytes(Bytes{png.data(), png.size()}, *bmp).succeeded())
-                    results[i] = std::move(bmp);
+                HeldBytes png;
+                if (ReadWholeFileHeld(paths[i], png).failed()) continue;
+                HeldBytes bmp;
+                if (decodeHeld(converter, png.bytes, bmp).succeeded()) results[i] = std::move(bmp);
             } catch (const std::bad_alloc&) {
                 // Left to the layout, which reports it.
             }
@@ -600,39 +597,29 @@ void CResCompiler::decodePngBitmaps() {
 // entry's own name is taken instead, as the user may have put a BMP there.
 HResult CResCompiler::readBitmap(CompileEntryNode& entry, std::filesystem::path path) {
     PngConverter converter;
-    auto convert = [&](const std::shared_ptr<const std::vector<std::byte>>& png,
-                       std::shared_ptr<const std::vector<std::byte>>& bmp) -> HResult {
-        auto converted = std::make_shared<std::vector<std::byte>>();
-        if (HResult hr = converter.ConvertPngToBmpBytes(Bytes{png->data(), png->size()}, *converted);
-            hr.failed())
-            return hr;
-        bmp = std::move(converted);
-        return kOk;
-    };
-
-    std::shared_ptr<const std::vector<std::byte>> bmp;
+    HeldBytes bmp;
     HResult pngError = kOk;
     std::filesystem::path pngPath;
     if (entry.png) {
         std::string pngName = pathToUtf8(replaceLastThree(pathFromUtf8(entry.fileName), "png"));
-        std::shared_ptr<const std::vector<std::byte>> png;
         if (pngName.empty()) {
             pngError = kInvalidArg;
         } else if (pngError = resolveStored(folder_, pngName, pngPath); pngError.succeeded()) {
             if (auto decoded = decodedPngs_.find(pngPath); decoded != decodedPngs_.end()) {
                 bmp = decoded->second;
             } else {
+                HeldBytes png;
                 pngError = readKept(pngPath, png);
-                if (pngError.succeeded()) pngError = convert(png, bmp);
+                if (pngError.succeeded()) pngError = decodeHeld(converter, png.bytes, bmp);
             }
         }
     }
     if (!bmp) {
-        std::shared_ptr<const std::vector<std::byte>> file;
+        HeldBytes file;
         HResult hr = entry.png ? resolveStored(folder_, entry.fileName, path) : kOk;
         if (hr.succeeded()) hr = readKept(path, file);
-        if (hr.succeeded() && HasPngSignature(Bytes{file->data(), file->size()}))
-            hr = convert(file, bmp);
+        if (hr.succeeded() && HasPngSignature(file.bytes))
+            hr = decodeHeld(converter, file.bytes, bmp);
         else if (hr.succeeded())
             bmp = file;
         if (hr.failed()) {
@@ -643,13 +630,15 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, std::filesystem::path 
             return hr;
         }
     }
-    const Bytes file{bmp->data(), bmp->size()};
-    auto dib = std::make_shared<std::vector<std::byte>>();
-    const BmpFileCheck check = ReadBmpFileDib(file, *dib);
-    if (check.ok() && dib->size() + kBmpFileHeaderSize != file.size()) {
+    const Bytes file = bmp.bytes;
+    // The DIB is checked where it lies; it is copied only to close a gap before the pixels.
+    auto packed = std::make_shared<std::vector<std::byte>>();
+    Bytes dib;
+    const BmpFileCheck check = ViewBmpFileDib(file, dib, *packed);
+    if (check.ok() && !packed->empty()) {
         // The pixels lay after a gap: the resource holds the DIB packed.
-        entry.dataOwner = dib;
-        entry.data = Bytes{dib->data(), dib->size()};
+        entry.dataOwner = packed;
+        entry.data = dib;
         return kOk;
     }
     // A bitmap file as the import writes it keeps its bytes, however odd the DIB in the resource
@@ -661,7 +650,7 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, std::filesystem::path 
         ReportMessage(false, kSource, __LINE__, check.format, {pathToUtf8(path), check.found});
         return ReportError(false, kSource, __LINE__, kFail);
     }
-    entry.dataOwner = bmp;
+    entry.dataOwner = std::move(bmp.owner);
     entry.data = file.subspan(kBmpFileHeaderSize);
     return kOk;
 }

@@ -152,7 +152,7 @@ class CResCompiler {
     HResult CompileStrings(CompileEntryNode& entry, std::uint64_t offset, bool write);
 
     HResult loadData(CompileEntryNode& entry, std::uint32_t type);
-    HResult readKept(const std::filesystem::path& path, std::shared_ptr<const std::vector<std::byte>>& out);
+    HResult readKept(const std::filesystem::path& path, HeldBytes& out);
     HResult readBitmap(CompileEntryNode& entry, std::filesystem::path path);
     void decodePngBitmaps();
     HResult readStored(CompileEntryNode& entry, const std::filesystem::path& path);
@@ -168,10 +168,10 @@ class CResCompiler {
 
     std::unique_ptr<CompileDirectoryNode> root_;
     // Each file is read once per compile and kept until the section is written.
-    std::map<std::filesystem::path, std::shared_ptr<const std::vector<std::byte>>> kept_;
+    std::map<std::filesystem::path, HeldBytes> kept_;
 
     // Bitmaps stored as PNG, decoded to BMP files before the layout, by the PNG's path.
-    std::map<std::filesystem::path, std::shared_ptr<const std::vector<std::byte>>> decodedPngs_;
+    std::map<std::filesystem::path, HeldBytes> decodedPngs_;
 
     // String table, built once in the measuring pass.
     std::unique_ptr<StringTableBuilder> strings_;

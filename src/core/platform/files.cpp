@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -228,16 +231,47 @@ bool IsSameFile(const fs::path& a, const fs::path& b) {
     return !ec && same;
 }
 
+HResult ReadWholeFileHeld(const fs::path& path, HeldBytes& out) {
+    out = {};
+    FileReader file;
+    if (HResult hr = file.open(path); hr.failed()) return hr;
+    const std::uint64_t size = file.size();
+    if (size > std::numeric_limits<std::size_t>::max() / 2) return kOutOfMemory;
+    std::shared_ptr<std::byte[]> bytes;
+    try {
+        bytes = std::make_shared_for_overwrite<std::byte[]>(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
+    const std::span<std::byte> place(bytes.get(), static_cast<std::size_t>(size));
+    if (HResult hr = file.readAt(0, place); hr.failed()) return hr;
+    out.bytes = place;
+    out.owner = std::move(bytes);
+    return kOk;
+}
+
+// Compared piece by piece through two small buffers that stay in the cache: no buffer of the
+// files' size is allocated and faulted in.
 bool FilesHaveSameContent(const fs::path& a, const fs::path& b) {
-    std::error_code error;
-    auto sizeA = fs::file_size(a, error);
-    if (error) return false;
-    auto sizeB = fs::file_size(b, error);
-    if (error || sizeA != sizeB) return false;
-    std::vector<std::byte> bytesA;
-    std::vector<std::byte> bytesB;
-    if (ReadWholeFile(a, bytesA).failed() || ReadWholeFile(b, bytesB).failed()) return false;
-    return bytesA == bytesB;
+    FileReader readerA;
+    FileReader readerB;
+    if (readerA.open(a).failed() || readerB.open(b).failed()) return false;
+    const std::uint64_t size = readerA.size();
+    if (readerB.size() != size) return false;
+    constexpr std::size_t kPiece = 64 * 1024;
+    std::unique_ptr<std::byte[]> buffers(new (std::nothrow) std::byte[2 * kPiece]);
+    if (!buffers) return false;
+    const std::span<std::byte> pieceA(buffers.get(), kPiece);
+    const std::span<std::byte> pieceB(buffers.get() + kPiece, kPiece);
+    for (std::uint64_t at = 0; at < size;) {
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size - at));
+        if (readerA.readAt(at, pieceA.first(count)).failed() ||
+            readerB.readAt(at, pieceB.first(count)).failed())
+            return false;
+        if (std::memcmp(pieceA.data(), pieceB.data(), count) != 0) return false;
+        at += count;
+    }
+    return true;
 }
 
 }  // namespace kestrel

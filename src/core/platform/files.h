@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,18 @@ struct MappedFile {
 
     bool open_ = false;
 };
+
+// Bytes with what keeps them alive.
+struct HeldBytes {
+    std::shared_ptr<const void> owner;
+    Bytes bytes;
+    explicit operator bool() const { return owner != nullptr; }
+};
+
+// The whole file in a buffer of its size that is not zero-filled first, with one open and one
+// read: for files read once in full, where filling the buffer would cost as much as the read.
+// Folders and anything else that is not a regular file fail with 0x80070005.
+HResult ReadWholeFileHeld(const fs::path& path, HeldBytes& out);
 
 // Reads the whole file. A 0-byte file fails with 0x800703EE, as mapping an empty file does on
 // Windows. Any earlier content of `file` is released first. Folders and anything that is not a

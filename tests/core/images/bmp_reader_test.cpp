@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -119,6 +120,45 @@ TEST(ReadBmp, PaletteComesFromTheGapNotFromColoursUsed) {
     EXPECT_EQ(record.paletteCount, 4u);
     EXPECT_EQ(Row(record.palette.begin() + 9, record.palette.end()), (Row{33, 20, 10}));  // red, green, blue
     EXPECT_EQ(Row(record.pixels.begin(), record.pixels.end()), plan.pixels);
+}
+
+TEST(ViewBmpFileDib, ViewsAPackedDibInPlaceAndPacksOnlyAcrossAGap) {
+    BmpPlan plan{.width = 2, .height = 1, .bitDepth = 8, .colorsUsed = 4, .pixels = {3, 1, 0, 0}};
+    for (int i = 0; i < 4; ++i)
+        plan.palette.insert(plan.palette.end(), {10, 20, std::uint8_t(30 + i), 0});
+    const testing::ByteVector plain = makeBmp(plan);
+    plan.gapTail = {0xEE, 0xEE};
+    const testing::ByteVector gapped = makeBmp(plan);
+
+    // No gap: the DIB is the file after its header, viewed where it lies.
+    Bytes dib;
+    std::vector<std::byte> packed;
+    std::uint64_t pixelsAt = 0;
+    ASSERT_TRUE(ViewBmpFileDib(asBytes(plain), dib, packed, &pixelsAt).ok());
+    EXPECT_TRUE(packed.empty());
+    EXPECT_EQ(dib.data(), asBytes(plain).data() + 14);
+    EXPECT_EQ(dib.size(), plain.size() - 14);
+    EXPECT_EQ(pixelsAt, 14u + 40u + 16u);
+    std::vector<std::byte> copy;
+    ASSERT_TRUE(ReadBmpFileDib(asBytes(plain), copy).ok());
+    EXPECT_TRUE(std::ranges::equal(copy, dib));
+
+    // A gap: the packed copy leaves the gap's bytes out, the same as ReadBmpFileDib gives.
+    ASSERT_TRUE(ViewBmpFileDib(asBytes(gapped), dib, packed, &pixelsAt).ok());
+    EXPECT_EQ(dib.data(), packed.data());
+    EXPECT_EQ(pixelsAt, 14u + 40u + 16u + 2u);
+    EXPECT_TRUE(std::ranges::equal(dib, asBytes(plain).subspan(14)));
+    ASSERT_TRUE(ReadBmpFileDib(asBytes(gapped), copy).ok());
+    EXPECT_TRUE(std::ranges::equal(copy, dib));
+
+    // An invalid DIB leaves nothing behind in either form.
+    plan.bitDepth = 7;
+    const testing::ByteVector invalid = makeBmp(plan);
+    EXPECT_FALSE(ViewBmpFileDib(asBytes(invalid), dib, packed).ok());
+    EXPECT_TRUE(dib.empty());
+    EXPECT_TRUE(packed.empty());
+    EXPECT_FALSE(ReadBmpFileDib(asBytes(invalid), copy).ok());
+    EXPECT_TRUE(copy.empty());
 }
 
 TEST(ReadBmp, PaletteFromAWideGapIsCappedAtTheBitDepth) {

@@ -296,5 +296,33 @@ TEST(IsSameFile, ComparesIdentityNotSpelling) {
     EXPECT_GT(FileModificationTime(file), 0);
 }
 
+TEST(FilesHaveSameContent, ComparesEveryPieceOfLargeFiles) {
+    TempDir dir;
+    // Longer than one piece of the comparison, and not a whole number of them.
+    std::string text(3 * 64 * 1024 + 17, 'a');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<char>('a' + i % 23);
+    const fs::path a = dir.write("a.bin", text);
+    const fs::path same = dir.write("same.bin", text);
+    std::string late = text;
+    late.back() = '#';  // differs only in the last, partial piece
+    const fs::path lateDifference = dir.write("late.bin", late);
+    std::string second = text;
+    second[64 * 1024] = '#';  // the first byte of the second piece
+    const fs::path secondPiece = dir.write("second.bin", second);
+    const fs::path shorter = dir.write("short.bin", text.substr(0, text.size() - 1));
+    const fs::path empty = dir.write("empty.bin", "");
+    const fs::path empty2 = dir.write("empty2.bin", "");
+
+    EXPECT_TRUE(FilesHaveSameContent(a, same));
+    EXPECT_FALSE(FilesHaveSameContent(a, lateDifference));
+    EXPECT_FALSE(FilesHaveSameContent(a, secondPiece));
+    EXPECT_FALSE(FilesHaveSameContent(a, shorter));
+    EXPECT_FALSE(FilesHaveSameContent(shorter, a));
+    EXPECT_TRUE(FilesHaveSameContent(empty, empty2));
+    EXPECT_FALSE(FilesHaveSameContent(a, dir / "missing.bin"));
+    EXPECT_FALSE(FilesHaveSameContent(dir.path(), dir.path()));
+}
+
 }  // namespace
 }  // namespace kestrel
