@@ -13,6 +13,7 @@
 
 #include "app/ks_doc.h"
 #include "core/errors/errors.h"
+#include "core/errors/text_encode_report.h"
 #include "core/pe/description_edit.h"
 #include "core/pe/resource_script.h"
 #include "core/pe/resource_types.h"
@@ -237,7 +238,10 @@ HResult TextWnd::Commit() {
     // Lines that end differently from one another keep their own ends where the edit left them.
     if (!format.lineEnds.empty()) format.lineEnds = LineEndsAfterEdit(writtenText_, *format_, text);
     std::vector<std::byte> bytes;
-    if (HResult hr = EncodeTextFile(text, format, bytes); hr.failed()) return hr;
+    if (const auto failure = EncodeTextFile(text, format, bytes)) {
+        ReportTextEncodeError(*failure, kSource, __LINE__);
+        return kFail;
+    }
     if (HResult hr = WriteFileAtomic(path_, bytes); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, uiTextUtf8("kestrel::ui::TextWnd", kOpenFailed),

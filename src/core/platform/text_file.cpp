@@ -8,7 +8,6 @@
 #include <string>
 #include <utility>
 
-#include "core/errors/errors.h"
 #include "core/platform/byte_reader.h"
 #include "core/platform/iconv_compat.h"
 #include "core/platform/paths.h"
@@ -17,7 +16,6 @@
 namespace kestrel {
 namespace {
 
-constexpr std::string_view kSource = "TextFile";
 constexpr std::size_t kNone = std::u16string_view::npos;
 
 // Windows' code page 936 puts the euro sign at the single byte 0x80.
@@ -452,24 +450,24 @@ void encodeUtf16(std::u16string_view text, const LineEndPlan& lineEnds, ByteWrit
     }
 }
 
-// Records that the character at `index` of `text` cannot be written in `encodingName`.
-void reportUnencodable(std::u16string_view text, std::size_t index, std::string_view encodingName) {
-    const int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + index, u'\n'));
-    char32_t codePoint = text[index];
+// Why the character at `index` of `text` cannot be written in `encodingName`.
+TextEncodeError unencodable(std::u16string_view text, std::size_t index, std::string_view encodingName) {
+    TextEncodeError error;
+    error.encodingName = encodingName;
+    error.line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + index, u'\n'));
+    error.codePoint = text[index];
     std::size_t length = 1;
-    if (isHighSurrogate(codePoint) && index + 1 < text.size() && isLowSurrogate(text[index + 1])) {
-        codePoint = combineSurrogates(codePoint, text[index + 1]);
+    if (isHighSurrogate(error.codePoint) && index + 1 < text.size() && isLowSurrogate(text[index + 1])) {
+        error.codePoint = combineSurrogates(error.codePoint, text[index + 1]);
         length = 2;
     }
-    const auto number = static_cast<unsigned>(codePoint);
-    if (isSurrogate(codePoint)) {
-        ReportMessage(true, kSource, __LINE__,
-                      "文本第 %d 行有不成对的代理项 U+%04X，无法以文件的编码 (%s) 保存。",
-                      {line, number, encodingName});
+    if (isSurrogate(error.codePoint)) {
+        error.kind = TextEncodeError::Kind::kUnpairedSurrogate;
     } else {
-        ReportMessage(true, kSource, __LINE__, "文本第 %d 行的字符“%s”(U+%04X) 无法以文件的编码 (%s) 保存。",
-                      {line, utf16ToUtf8(text.substr(index, length)), number, encodingName});
+        error.kind = TextEncodeError::Kind::kUnencodable;
+        error.character = utf16ToUtf8(text.substr(index, length));
     }
+    return error;
 }
 
 }  // namespace
@@ -510,7 +508,8 @@ DecodedText DecodeTextFile(std::span<const std::byte> bytes, bool wide) {
     return result;
 }
 
-HResult EncodeTextFile(std::u16string_view text, const DecodedText& format, std::vector<std::byte>& out) {
+std::optional<TextEncodeError> EncodeTextFile(std::u16string_view text, const DecodedText& format,
+                                              std::vector<std::byte>& out) {
     const LineEndPlan lineEnd{lineEndUnits(format.lineEnd), format.lineEnds};
     ByteWriter writer;
     std::size_t failed = kNone;
@@ -523,11 +522,9 @@ HResult EncodeTextFile(std::u16string_view text, const DecodedText& format, std:
             break;
         case TextEncoding::kCp936:
             encodingName = "GBK/CP936";
-            if (!cp936Encoder().valid()) {
-                ReportMessage(true, kSource, __LINE__, "系统缺少到文件的编码 (%s) 的转换，无法保存。",
-                              {encodingName});
-                return kFail;
-            }
+            if (!cp936Encoder().valid())
+                return TextEncodeError{.kind = TextEncodeError::Kind::kNoConverter,
+                                       .encodingName = encodingName};
             failed = encodeCp936(text, lineEnd, writer.bytes());
             break;
         case TextEncoding::kUtf8:
@@ -540,12 +537,9 @@ HResult EncodeTextFile(std::u16string_view text, const DecodedText& format, std:
             failed = encodeUtf8(text, lineEnd, writer);
             break;
     }
-    if (failed != kNone) {
-        reportUnencodable(text, failed, encodingName);
-        return kFail;
-    }
+    if (failed != kNone) return unencodable(text, failed, encodingName);
     out = std::move(writer.bytes());
-    return kOk;
+    return std::nullopt;
 }
 
 namespace {

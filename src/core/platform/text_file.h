@@ -16,8 +16,6 @@
 #include <string_view>
 #include <vector>
 
-#include "core/platform/status.h"
-
 namespace kestrel {
 
 enum class TextEncoding {
@@ -51,14 +49,31 @@ bool prefersUtf16(const std::filesystem::path& path);
 // encoding accepts are carried as escapes. CR LF, LF and lone CR all become '\n'.
 DecodedText DecodeTextFile(std::span<const std::byte> bytes, bool wide);
 
+// Why a text cannot be written in its file's encoding; the caller turns it into its message.
+struct TextEncodeError {
+    enum class Kind {
+        kNoConverter,        // the system has no conversion to the encoding
+        kUnpairedSurrogate,  // a lone surrogate that carries no byte
+        kUnencodable,        // a character the encoding cannot hold
+    };
+    Kind kind = Kind::kUnencodable;
+    std::string_view encodingName;  // "UTF-8" or "GBK/CP936"; a literal, never owned
+    int line = 0;                   // 1-based line of the character (not for kNoConverter)
+    char32_t codePoint = 0;
+    std::string character = {};  // the character in UTF-8 (kUnencodable only)
+
+    friend bool operator==(const TextEncodeError&, const TextEncodeError&) = default;
+};
+
 // Encodes `text` ('\n' line ends) the way `format` was read: its encoding, its byte-order mark, the
 // n-th '\n' as format.lineEnds[n] (the dominant line end past its end), and a UTF-16 file's odd last
-// byte. Lone surrogates are written as
-// they are in UTF-16; in UTF-8, U+DC80..U+DCFF write the byte they carry. A character the encoding
-// cannot hold (another lone surrogate in UTF-8; anything outside GBK in code page 936) fails with
-// kFail and a report naming the character and its line; nothing is ever replaced by a substitute.
-// `out` is replaced on success and left as it was on failure.
-HResult EncodeTextFile(std::u16string_view text, const DecodedText& format, std::vector<std::byte>& out);
+// byte. Lone surrogates are written as they are in UTF-16; in UTF-8, U+DC80..U+DCFF write the byte
+// they carry. A character the encoding cannot hold (another lone surrogate in UTF-8; anything outside
+// GBK in code page 936) fails with the first such character and its line; nothing is ever replaced by
+// a substitute. Returns nothing on success. `out` is replaced on success and left as it was on failure.
+[[nodiscard]] std::optional<TextEncodeError> EncodeTextFile(std::u16string_view text,
+                                                            const DecodedText& format,
+                                                            std::vector<std::byte>& out);
 
 // The line ends for `after`, an edit of `before` whose lines ended as `format` says: every line of
 // `after` that is a line of `before` the edit left in place (found by a line diff) keeps that line's

@@ -1,4 +1,5 @@
 #include "core/errors/errors.h"
+#include "core/errors/text_encode_report.h"
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,29 @@ TEST_F(ErrorReporting, EveryCodeWeProduceHasAText) {
     EXPECT_FALSE(ProgramMessageText(HResult::fromValue(0xC004000Fu)).has_value());
     EXPECT_EQ(*ProgramMessageText(HResult::fromValue(0xC0040011u)),
               "无法重命名色彩方案为 \"%s\" 。名称已存在。\r\n");
+}
+
+// Each reason a text file cannot be saved reads as its own sentence, with the line, the character,
+// its code point and the encoding filled in, and starts a new record.
+TEST_F(ErrorReporting, TextEncodeErrorsNameTheLineCharacterAndEncoding) {
+    using Kind = TextEncodeError::Kind;
+    (void)ReportError(true, "Earlier", 1, kFail);
+    ReportTextEncodeError({.kind = Kind::kUnencodable,
+                           .encodingName = "GBK/CP936",
+                           .line = 3,
+                           .codePoint = 0x1F600,
+                           .character = "\U0001F600"},
+                          "TextWnd", 9);
+    EXPECT_EQ(description(),
+              "文本第 3 行的字符“\U0001F600”(U+1F600) 无法以文件的编码 (GBK/CP936) 保存。\r\nTextWnd(   "
+              "9)\r\n\r\n");
+    ReportTextEncodeError(
+        {.kind = Kind::kUnpairedSurrogate, .encodingName = "UTF-8", .line = 2, .codePoint = 0xD800},
+        "TextWnd", 9);
+    EXPECT_EQ(description(),
+              "文本第 2 行有不成对的代理项 U+D800，无法以文件的编码 (UTF-8) 保存。\r\nTextWnd(   9)\r\n\r\n");
+    ReportTextEncodeError({.kind = Kind::kNoConverter, .encodingName = "GBK/CP936"}, "TextWnd", 9);
+    EXPECT_EQ(description(), "系统缺少到文件的编码 (GBK/CP936) 的转换，无法保存。\r\nTextWnd(   9)\r\n\r\n");
 }
 
 TEST_F(ErrorReporting, NewestReportComesFirstAndStartNewDiscards) {

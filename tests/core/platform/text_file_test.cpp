@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/errors/errors.h"
 #include "support/temp_dir.h"
 
 namespace kestrel {
@@ -12,7 +11,7 @@ using testing::toBytes;
 
 std::vector<std::byte> encode(std::u16string_view text, const DecodedText& format) {
     std::vector<std::byte> out;
-    EXPECT_EQ(EncodeTextFile(text, format, out), kOk);
+    EXPECT_EQ(EncodeTextFile(text, format, out), std::nullopt);
     return out;
 }
 
@@ -89,14 +88,13 @@ TEST(EncodeTextFile, CarriesInvalidBytesThroughAnEdit) {
     std::vector<std::byte> out = toBytes("untouched");
     for (TextEncoding encoding : {TextEncoding::kUtf8Escaped, TextEncoding::kUtf8}) {
         decoded.encoding = encoding;
-        ClearErrorRecord();
-        EXPECT_EQ(EncodeTextFile(u"a\nb\xD800", decoded, out), kFail);
+        const auto failure = EncodeTextFile(u"a\nb\xD800", decoded, out);
         EXPECT_EQ(out, toBytes("untouched"));
-        ASSERT_TRUE(PeekErrorRecord().has_value());
-        EXPECT_NE(PeekErrorRecord()->description.find("U+D800"), std::string::npos);
-        EXPECT_NE(PeekErrorRecord()->description.find("第 2 行"), std::string::npos);
+        EXPECT_EQ(failure, (TextEncodeError{.kind = TextEncodeError::Kind::kUnpairedSurrogate,
+                                            .encodingName = "UTF-8",
+                                            .line = 2,
+                                            .codePoint = 0xD800}));
     }
-    ClearErrorRecord();
 }
 
 TEST(EncodeTextFile, KeepsEachLinesOwnEndAndWritesNewOnesDominant) {
@@ -124,11 +122,9 @@ TEST(EncodeTextFile, KeepsEachLinesOwnEndAndWritesNewOnesDominant) {
     ASSERT_EQ(decoded.encoding, TextEncoding::kCp936);
     EXPECT_EQ(encode(decoded.text, decoded), toBytes("\xD6\xD0\r\xCE\xC4\r\n\n"));
     std::vector<std::byte> out;
-    ClearErrorRecord();
-    EXPECT_EQ(EncodeTextFile(u"中\n文\n한", decoded, out), kFail);
-    ASSERT_TRUE(PeekErrorRecord().has_value());
-    EXPECT_NE(PeekErrorRecord()->description.find("第 3 行"), std::string::npos);
-    ClearErrorRecord();
+    const auto failure = EncodeTextFile(u"中\n文\n한", decoded, out);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->line, 3);
 }
 
 // A file whose decoded text holds a NUL, or more than a few bytes no encoding accepts, unpaired
@@ -209,18 +205,15 @@ TEST(EncodeTextFile, RefusesCharactersGbkCannotHold) {
 
     std::vector<std::byte> out;
     for (std::u16string_view text : {u"中\n\n한"sv, u"中\n\n\U0001F600"sv}) {
-        ClearErrorRecord();
-        EXPECT_EQ(EncodeTextFile(text, decoded, out), kFail);
+        const auto failure = EncodeTextFile(text, decoded, out);
         EXPECT_TRUE(out.empty());
-        ASSERT_TRUE(PeekErrorRecord().has_value());
-        const std::string message = PeekErrorRecord()->description;
-        EXPECT_NE(message.find("GBK/CP936"), std::string::npos);
-        EXPECT_NE(message.find("第 3 行"), std::string::npos);
-        EXPECT_NE(message.find(text == u"中\n\n한" ? "“한”(U+D55C)" : "“\U0001F600”(U+1F600)"),
-                  std::string::npos)
-            << message;
+        const bool hangul = text == u"中\n\n한";
+        EXPECT_EQ(failure, (TextEncodeError{.kind = TextEncodeError::Kind::kUnencodable,
+                                            .encodingName = "GBK/CP936",
+                                            .line = 3,
+                                            .codePoint = hangul ? 0xD55Cu : 0x1F600u,
+                                            .character = hangul ? "한" : "\U0001F600"}));
     }
-    ClearErrorRecord();
 }
 
 TEST(PrefersUtf16, MatchesIniInAnyCase) {
