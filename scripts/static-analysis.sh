@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# clang-tidy (checks in .clang-tidy) and cppcheck over every source file of src/.
+# The layers of the include graph (check-layers.sh), clang-tidy (checks in .clang-tidy) and cppcheck
+# over every source file of src/.
 #   scripts/static-analysis.sh [BUILD_FOLDER]
 # BUILD_FOLDER holds compile_commands.json (default build/debug; configured here when missing).
 # Exit status 1 when either tool reports a finding or is not installed.
@@ -29,6 +30,11 @@ done
 cd "$ROOT"
 status=0
 sources=$(git ls-files 'src/*.cpp')
+
+echo "== layers"
+if ! "$ROOT/scripts/check-layers.sh"; then
+    status=1
+fi
 
 echo "== clang-tidy ($tidy)"
 log=$(mktemp)
