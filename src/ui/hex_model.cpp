@@ -8,7 +8,7 @@
 #include <new>
 #include <utility>
 
-namespace kestrel::ui {
+namespace kestrel {
 
 namespace {
 
@@ -707,4 +707,4 @@ void HexModel::selectAll() {
     nibble_ = 0;
 }
 
-}  // namespace kestrel::ui
+}  // namespace kestrel

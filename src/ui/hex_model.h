@@ -13,7 +13,7 @@
 #include "core/platform/byte_reader.h"
 #include "core/platform/status.h"
 
-namespace kestrel::ui {
+namespace kestrel {
 
 enum class HexArea { kHex, kCharacters };
 
@@ -242,4 +242,4 @@ class HexModel {
     int lastY_ = 0;
 };
 
-}  // namespace kestrel::ui
+}  // namespace kestrel
