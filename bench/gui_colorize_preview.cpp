@@ -24,8 +24,8 @@
 #include "core/platform/files.h"
 #include "core/platform/paths.h"
 #include "core/platform/ui_sink.h"
-#include "ui/colorize_wnd.h"
-#include "ui/image_wnd.h"
+#include "ui/panes/colorize_wnd.h"
+#include "ui/panes/image_wnd.h"
 
 namespace fs = std::filesystem;
 using namespace kestrel;

@@ -14,8 +14,8 @@
 #include "core/pe/dialog_template.h"
 #include "core/pe/resource_types.h"
 #include "core/platform/files.h"
-#include "ui/dialog_preview.h"
-#include "ui/resource_module.h"
+#include "ui/panes/dialog_preview.h"
+#include "ui/panes/resource_module.h"
 
 namespace fs = std::filesystem;
 using namespace kestrel;

@@ -25,7 +25,7 @@
 
 #include "core/platform/byte_reader.h"
 #include "core/platform/files.h"
-#include "ui/hex_edit.h"
+#include "ui/widgets/hex_edit.h"
 
 namespace fs = std::filesystem;
 using namespace kestrel;

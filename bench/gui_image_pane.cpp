@@ -15,7 +15,7 @@
 #include "bench_timing.h"
 #include "core/platform/byte_reader.h"
 #include "core/platform/files.h"
-#include "ui/image_wnd.h"
+#include "ui/panes/image_wnd.h"
 
 namespace fs = std::filesystem;
 using namespace kestrel;

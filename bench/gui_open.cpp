@@ -38,8 +38,8 @@
 #include "app/settings_store.h"
 #include "core/errors/errors.h"
 #include "core/platform/ui_sink.h"
-#include "ui/ks_frame.h"
-#include "ui/resource_tree.h"
+#include "ui/frame/ks_frame.h"
+#include "ui/frame/resource_tree.h"
 
 namespace fs = std::filesystem;
 using namespace kestrel;

@@ -15,8 +15,8 @@
 
 #include "bench_timing.h"
 #include "core/platform/files.h"
-#include "ui/code_editor.h"
-#include "ui/text_wnd.h"
+#include "ui/panes/text_wnd.h"
+#include "ui/widgets/code_editor.h"
 
 namespace fs = std::filesystem;
 using namespace kestrel;

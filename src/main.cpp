@@ -1,7 +1,7 @@
 // The two programs: kestrel, the command line (no Qt), which starts kestrel-gui when a window is
 // wanted; and kestrel-gui, the desktop interface.
 #if defined(KESTREL_GUI_PROGRAM)
-#include "ui/gui_main.h"
+#include "ui/frame/gui_main.h"
 
 int main(int argc, char** argv) {
     return kestrel::ui::runGuiProgram(argc, argv);
@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
 #include <string>
 #include <vector>
 
-#include "app/cli_program.h"
+#include "cli/cli_program.h"
 #include "core/platform/system.h"
 
 int main(int argc, char** argv) {

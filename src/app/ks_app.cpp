@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "app/ks_doc.h"
-#include "app/user_folders.h"
+#include "cli/user_folders.h"
 #include "core/errors/errors.h"
 #include "core/pe/compile_file.h"
 #include "core/pe/decompile_file.h"

@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "app/cli_program.h"
-#include "app/command_line.h"
 #include "app/editors.h"
 #include "app/settings_store.h"
+#include "cli/cli_program.h"
+#include "cli/command_line.h"
 #include "core/platform/status.h"
 
 namespace kestrel {

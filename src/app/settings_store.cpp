@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/user_folders.h"
+#include "cli/user_folders.h"
 #include "core/platform/format.h"
 
 namespace kestrel {

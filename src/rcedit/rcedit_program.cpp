@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "app/settings_file.h"
+#include "cli/settings_file.h"
 #include "core/errors/errors.h"
 #include "core/errors/language.h"
 #include "core/images/icon_files.h"

@@ -1,4 +1,4 @@
-#include "app/cli_program.h"
+#include "cli/cli_program.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

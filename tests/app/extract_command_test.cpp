@@ -1,9 +1,9 @@
 // /Extract on the command line: its flags and usage problems, and a run over a built PE file.
-#include "app/extract_command.h"
+#include "cli/extract_command.h"
 
 #include <gtest/gtest.h>
 
-#include "app/cli_program.h"
+#include "cli/cli_program.h"
 #include "core/platform/files.h"
 #include "core/platform/paths.h"
 #include "pe_builder/pe_builder.h"

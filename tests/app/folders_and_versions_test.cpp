@@ -1,5 +1,5 @@
-#include "app/file_version.h"
-#include "app/user_folders.h"
+#include "cli/file_version.h"
+#include "cli/user_folders.h"
 
 #include <gtest/gtest.h>
 

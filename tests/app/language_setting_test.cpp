@@ -2,10 +2,10 @@
 // settings store writes must be what that reader finds.
 #include <gtest/gtest.h>
 
-#include "app/settings_file.h"
 #include "app/settings_store.h"
-#include "app/user_folders.h"
 #include "app_test_env.h"
+#include "cli/settings_file.h"
+#include "cli/user_folders.h"
 
 namespace kestrel {
 namespace {

@@ -7,10 +7,10 @@
 #include "core/pe/resource_reader.h"
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
-#include "ui/add_resource_dlg.h"
-#include "ui/ks_view.h"
-#include "ui/pane_host.h"
-#include "ui/resource_tree.h"
+#include "ui/dialogs/add_resource_dlg.h"
+#include "ui/frame/ks_view.h"
+#include "ui/frame/resource_tree.h"
+#include "ui/panes/pane_host.h"
 
 namespace kestrel::ui {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/colorize_wnd.h"
+#include "ui/panes/colorize_wnd.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -21,8 +21,8 @@
 #include "core/platform/byte_reader.h"
 #include "gui_test_support.h"
 #include "support/dib_builders.h"
-#include "ui/image_wnd.h"
-#include "ui/pane_host.h"
+#include "ui/panes/image_wnd.h"
+#include "ui/panes/pane_host.h"
 
 namespace kestrel::ui {
 namespace {

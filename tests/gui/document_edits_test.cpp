@@ -16,13 +16,13 @@
 #include "core/pe/resource_reader.h"
 #include "core/pe/version_info.h"
 #include "gui_test_support.h"
-#include "ui/code_editor.h"
-#include "ui/image_wnd.h"
-#include "ui/ks_frame.h"
-#include "ui/pane_host.h"
-#include "ui/resource_tree.h"
-#include "ui/text_wnd.h"
-#include "ui/version_wnd.h"
+#include "ui/frame/ks_frame.h"
+#include "ui/frame/resource_tree.h"
+#include "ui/panes/image_wnd.h"
+#include "ui/panes/pane_host.h"
+#include "ui/panes/text_wnd.h"
+#include "ui/panes/version_wnd.h"
+#include "ui/widgets/code_editor.h"
 
 namespace kestrel::ui {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/error_dlg.h"
+#include "ui/dialogs/error_dlg.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "gui_test_support.h"
-#include "ui/url_opener.h"
+#include "ui/frame/url_opener.h"
 
 namespace kestrel::ui {
 namespace {

@@ -10,7 +10,7 @@
 #include "core/pe/certificate_table.h"
 #include "core/sign/authenticode.h"
 #include "gui_test_support.h"
-#include "ui/ks_frame.h"
+#include "ui/frame/ks_frame.h"
 
 namespace kestrel::ui {
 namespace {

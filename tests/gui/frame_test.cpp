@@ -1,4 +1,4 @@
-#include "ui/ks_frame.h"
+#include "ui/frame/ks_frame.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,9 +18,9 @@
 #include "app/recent_files.h"
 #include "core/platform/paths.h"
 #include "gui_test_support.h"
-#include "ui/image_wnd.h"
-#include "ui/pane_host.h"
-#include "ui/resource_tree.h"
+#include "ui/frame/resource_tree.h"
+#include "ui/panes/image_wnd.h"
+#include "ui/panes/pane_host.h"
 
 namespace kestrel::ui {
 namespace {

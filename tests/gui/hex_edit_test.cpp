@@ -1,4 +1,4 @@
-#include "ui/hex_edit.h"
+#include "ui/widgets/hex_edit.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,16 +1,16 @@
-#include "ui/hex_wnd.h"
+#include "ui/panes/hex_wnd.h"
 
 #include <QAction>
 #include <QKeyEvent>
 #include <chrono>
 
+#include "core/hex/hex_model.h"
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
-#include "ui/hex_edit.h"
-#include "ui/hex_model.h"
-#include "ui/ks_view.h"
-#include "ui/pane_host.h"
+#include "ui/frame/ks_view.h"
+#include "ui/panes/pane_host.h"
+#include "ui/widgets/hex_edit.h"
 
 namespace kestrel::ui {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/app_icons.h"
+#include "ui/frame/app_icons.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,8 +12,8 @@
 
 #include "app/recent_files.h"
 #include "gui_test_support.h"
-#include "ui/ks_frame.h"
-#include "ui/resource_tree.h"
+#include "ui/frame/ks_frame.h"
+#include "ui/frame/resource_tree.h"
 
 namespace kestrel::ui {
 namespace {

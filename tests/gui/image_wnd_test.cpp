@@ -1,4 +1,4 @@
-#include "ui/image_wnd.h"
+#include "ui/panes/image_wnd.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -22,8 +22,8 @@
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
 #include "support/dib_builders.h"
-#include "ui/colorize_wnd.h"
-#include "ui/pane_host.h"
+#include "ui/panes/colorize_wnd.h"
+#include "ui/panes/pane_host.h"
 
 namespace kestrel::ui {
 namespace {

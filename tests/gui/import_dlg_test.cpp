@@ -1,4 +1,4 @@
-#include "ui/import_dlg.h"
+#include "ui/dialogs/import_dlg.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -8,7 +8,7 @@
 
 #include "core/platform/paths.h"
 #include "gui_test_support.h"
-#include "ui/qt_ui_sink.h"
+#include "ui/frame/qt_ui_sink.h"
 
 namespace kestrel::ui {
 namespace {

@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "app/ks_app.h"
-#include "ui/gui_main.h"
-#include "ui/ks_frame.h"
+#include "ui/frame/gui_main.h"
+#include "ui/frame/ks_frame.h"
 
 namespace kestrel::testing {
 

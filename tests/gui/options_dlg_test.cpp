@@ -1,4 +1,4 @@
-#include "ui/options_dlg.h"
+#include "ui/dialogs/options_dlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -17,11 +17,11 @@
 #include "app/ks_doc.h"
 #include "gui_test_support.h"
 #include "main_window_run.h"
-#include "ui/gui_main.h"
-#include "ui/ks_frame.h"
-#include "ui/ks_view.h"
-#include "ui/pane_host.h"
-#include "ui/resource_tree.h"
+#include "ui/frame/gui_main.h"
+#include "ui/frame/ks_frame.h"
+#include "ui/frame/ks_view.h"
+#include "ui/frame/resource_tree.h"
+#include "ui/panes/pane_host.h"
 
 namespace kestrel {
 

@@ -1,4 +1,4 @@
-#include "ui/pane_host.h"
+#include "ui/panes/pane_host.h"
 
 #include <QLabel>
 
@@ -6,8 +6,8 @@
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
-#include "ui/ks_view.h"
-#include "ui/resource_tree.h"
+#include "ui/frame/ks_view.h"
+#include "ui/frame/resource_tree.h"
 
 namespace kestrel::ui {
 namespace {

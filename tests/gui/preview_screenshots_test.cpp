@@ -6,9 +6,9 @@
 
 #include "core/pe/resource_types.h"
 #include "gui_test_support.h"
-#include "ui/dialog_preview.h"
-#include "ui/menu_preview.h"
-#include "ui/resource_module.h"
+#include "ui/panes/dialog_preview.h"
+#include "ui/panes/menu_preview.h"
+#include "ui/panes/resource_module.h"
 
 namespace kestrel::ui {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/preview_wnd.h"
+#include "ui/panes/preview_wnd.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -20,10 +20,10 @@
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
-#include "ui/dialog_preview.h"
-#include "ui/hex_wnd.h"
-#include "ui/menu_preview.h"
-#include "ui/pane_host.h"
+#include "ui/panes/dialog_preview.h"
+#include "ui/panes/hex_wnd.h"
+#include "ui/panes/menu_preview.h"
+#include "ui/panes/pane_host.h"
 
 namespace kestrel::ui {
 namespace {

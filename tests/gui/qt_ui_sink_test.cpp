@@ -1,4 +1,4 @@
-#include "ui/qt_ui_sink.h"
+#include "ui/frame/qt_ui_sink.h"
 
 #include <gtest/gtest.h>
 #include <QPushButton>

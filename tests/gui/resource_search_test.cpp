@@ -14,14 +14,14 @@
 #include "core/pe/description_edit.h"
 #include "core/pe/resource_types.h"
 #include "gui_test_support.h"
-#include "ui/code_editor.h"
-#include "ui/hex_edit.h"
-#include "ui/hex_wnd.h"
-#include "ui/ks_frame.h"
-#include "ui/pane_host.h"
-#include "ui/resource_search_dock.h"
-#include "ui/resource_tree.h"
-#include "ui/text_wnd.h"
+#include "ui/frame/ks_frame.h"
+#include "ui/frame/resource_search_dock.h"
+#include "ui/frame/resource_tree.h"
+#include "ui/panes/hex_wnd.h"
+#include "ui/panes/pane_host.h"
+#include "ui/panes/text_wnd.h"
+#include "ui/widgets/code_editor.h"
+#include "ui/widgets/hex_edit.h"
 
 namespace kestrel::ui {
 namespace {

@@ -1,16 +1,16 @@
-#include "ui/gui_main.h"
+#include "ui/frame/gui_main.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWindow>
 
-#include "app/cli_program.h"
 #include "app/ks_app.h"
+#include "cli/cli_program.h"
 #include "core/platform/paths.h"
 #include "gui_test_support.h"
 #include "main_window_run.h"
-#include "ui/ks_frame.h"
+#include "ui/frame/ks_frame.h"
 
 namespace kestrel::ui {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/text_wnd.h"
+#include "ui/panes/text_wnd.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,8 +15,8 @@
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
-#include "ui/code_editor.h"
-#include "ui/pane_host.h"
+#include "ui/panes/pane_host.h"
+#include "ui/widgets/code_editor.h"
 
 namespace kestrel::ui {
 namespace {

@@ -11,9 +11,9 @@
 #include "core/pe/resource_types.h"
 #include "core/platform/text.h"
 #include "gui_test_support.h"
-#include "ui/ks_view.h"
-#include "ui/resource_tree.h"
-#include "ui/translation_commands.h"
+#include "ui/frame/ks_view.h"
+#include "ui/frame/resource_tree.h"
+#include "ui/frame/translation_commands.h"
 
 namespace kestrel::ui {
 namespace {

@@ -15,11 +15,11 @@
 #include "core/pe/decompile_file.h"
 #include "core/platform/files.h"
 #include "gui_test_support.h"
-#include "ui/add_resource_dlg.h"
-#include "ui/ks_view.h"
-#include "ui/language_names.h"
-#include "ui/pane_host.h"
-#include "ui/resource_tree.h"
+#include "ui/dialogs/add_resource_dlg.h"
+#include "ui/frame/ks_view.h"
+#include "ui/frame/resource_tree.h"
+#include "ui/panes/pane_host.h"
+#include "ui/widgets/language_names.h"
 
 namespace kestrel::ui {
 namespace {

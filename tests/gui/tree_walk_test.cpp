@@ -11,10 +11,10 @@
 #include "app/ks_app.h"
 #include "core/platform/paths.h"
 #include "gui_test_support.h"
-#include "ui/gui_main.h"
-#include "ui/ks_frame.h"
-#include "ui/ks_view.h"
-#include "ui/resource_tree.h"
+#include "ui/frame/gui_main.h"
+#include "ui/frame/ks_frame.h"
+#include "ui/frame/ks_view.h"
+#include "ui/frame/resource_tree.h"
 
 namespace kestrel::ui {
 namespace {

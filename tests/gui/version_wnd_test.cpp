@@ -1,4 +1,4 @@
-#include "ui/version_wnd.h"
+#include "ui/panes/version_wnd.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -7,8 +7,8 @@
 
 #include "core/platform/paths.h"
 #include "gui_test_support.h"
-#include "ui/hex_wnd.h"
-#include "ui/pane_host.h"
+#include "ui/panes/hex_wnd.h"
+#include "ui/panes/pane_host.h"
 
 namespace kestrel::ui {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/ks_view.h"
+#include "ui/frame/ks_view.h"
 
 #include <QIcon>
 #include <QPixmap>
@@ -7,9 +7,9 @@
 #include "core/platform/paths.h"
 #include "core/xml/xml_document.h"
 #include "gui_test_support.h"
-#include "ui/pane_host.h"
-#include "ui/resource_tree.h"
-#include "ui/url_opener.h"
+#include "ui/frame/resource_tree.h"
+#include "ui/frame/url_opener.h"
+#include "ui/panes/pane_host.h"
 
 namespace kestrel::ui {
 namespace {

@@ -18,7 +18,7 @@ using testing::SourceText;
 
 std::vector<SourceText> programTexts() {
     std::vector<SourceText> texts;
-    for (const char* folder : {"src/core", "src/app"}) {
+    for (const char* folder : {"src/core", "src/cli", "src/app"}) {
         // english_texts.cpp is the table itself.
         for (SourceText& text :
              testing::chineseLiteralsUnder(KESTREL_SOURCE_DIR, folder, {"english_texts.cpp"}))
