@@ -9,8 +9,20 @@
 
 #include <vector>
 #include "core/platform/byte_reader.h"
+#include "core/platform/ui_sink.h"
 
 namespace kestrel::bench {
+
+// A sink that shows nothing and answers every question with its default, for timing the core alone.
+class QuietSink : public UiSink {
+  public:
+    void message(std::string_view, std::string_view, MessageIcon) override {}
+    Answer ask(std::string_view, std::string_view, Buttons buttons, int defaultButton, MessageIcon) override {
+        return buttonAnswer(buttons, defaultButton);
+    }
+    int showError() override { return 1; }
+    void busy(bool) override {}
+};
 
 // The median of `runs` timings of `work`, in milliseconds.
 template <typename Work>

@@ -36,6 +36,7 @@
 #include "app/ks_doc.h"
 #include "app/recent_files.h"
 #include "app/settings_store.h"
+#include "bench_timing.h"
 #include "core/errors/errors.h"
 #include "core/platform/ui_sink.h"
 #include "ui/frame/ks_frame.h"
@@ -48,15 +49,7 @@ namespace {
 
 constexpr int kIterations = 6;  // each of the three orders twice
 
-class QuietSink : public UiSink {
-  public:
-    void message(std::string_view, std::string_view, MessageIcon) override {}
-    Answer ask(std::string_view, std::string_view, Buttons buttons, int defaultButton, MessageIcon) override {
-        return buttonAnswer(buttons, defaultButton);
-    }
-    int showError() override { return 1; }
-    void busy(bool) override {}
-};
+using bench::QuietSink;
 
 fs::path scratchFolder() {
     return fs::temp_directory_path() / ("bench_gui_open_" + std::to_string(::getpid()));

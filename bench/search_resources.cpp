@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "core/errors/errors.h"
 #include "core/pe/exe_dump.h"
 #include "core/pe/resource_search.h"
@@ -30,15 +31,7 @@ using namespace kestrel;
 
 namespace {
 
-class QuietSink : public UiSink {
-  public:
-    void message(std::string_view, std::string_view, MessageIcon) override {}
-    Answer ask(std::string_view, std::string_view, Buttons buttons, int defaultButton, MessageIcon) override {
-        return buttonAnswer(buttons, defaultButton);
-    }
-    int showError() override { return 1; }
-    void busy(bool) override {}
-};
+using bench::QuietSink;
 
 using Clock = std::chrono::steady_clock;
 

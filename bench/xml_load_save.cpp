@@ -37,6 +37,7 @@
 
 #include <pugixml.hpp>
 
+#include "bench_timing.h"
 #include "core/pe/decompile_file.h"
 #include "core/platform/files.h"
 #include "core/platform/ui_sink.h"
@@ -145,15 +146,7 @@ using namespace kestrel;
 
 namespace {
 
-class QuietSink : public UiSink {
-  public:
-    void message(std::string_view, std::string_view, MessageIcon) override {}
-    Answer ask(std::string_view, std::string_view, Buttons buttons, int defaultButton, MessageIcon) override {
-        return buttonAnswer(buttons, defaultButton);
-    }
-    int showError() override { return 1; }
-    void busy(bool) override {}
-};
+using bench::QuietSink;
 
 // Named and numbered resources under a handful of types, nested Directory / Entry / Directory /
 // Entry / Directory / Entry / File as the import writes them.

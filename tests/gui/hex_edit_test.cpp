@@ -14,10 +14,7 @@ namespace fs = std::filesystem;
 using testing::toBytes;
 
 std::vector<std::byte> bytes(std::initializer_list<int> values) {
-    std::vector<std::byte> out;
-    for (int value : values)
-        out.push_back(static_cast<std::byte>(value));
-    return out;
+    return testing::bytesOf(values);
 }
 
 // ----- The widget -------------------------------------------------------------------------------

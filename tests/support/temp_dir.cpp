@@ -76,6 +76,14 @@ std::vector<std::byte> readBytes(const std::filesystem::path& path) {
     return toBytes(readText(path));
 }
 
+std::vector<std::byte> bytesOf(std::initializer_list<int> values) {
+    std::vector<std::byte> out;
+    out.reserve(values.size());
+    for (int value : values)
+        out.push_back(static_cast<std::byte>(value));
+    return out;
+}
+
 std::vector<std::byte> toBytes(std::string_view text) {
     std::vector<std::byte> out(text.size());
     for (std::size_t i = 0; i < text.size(); ++i)

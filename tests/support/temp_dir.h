@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,5 +41,7 @@ class TempDir {
 std::string readText(const std::filesystem::path& path);
 std::vector<std::byte> readBytes(const std::filesystem::path& path);
 std::vector<std::byte> toBytes(std::string_view text);
+// Bytes written as numbers: bytesOf({0x4D, 0x5A}).
+std::vector<std::byte> bytesOf(std::initializer_list<int> values);
 
 }  // namespace kestrel::testing

@@ -16,10 +16,7 @@ namespace {
 using testing::toBytes;
 
 std::vector<std::byte> bytes(std::initializer_list<int> values) {
-    std::vector<std::byte> out;
-    for (int value : values)
-        out.push_back(static_cast<std::byte>(value));
-    return out;
+    return testing::bytesOf(values);
 }
 
 // 16 units a line, 10 lines, cells of 8 × 18 pixels: the hex area starts at column 10, the
