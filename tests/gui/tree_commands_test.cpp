@@ -161,6 +161,9 @@ TEST_F(TreeCommandsTest, LanguagesShowTheirNamesWithTheNumberInATooltip) {
     EXPECT_EQ(languageDisplayName(0x0C0A), "Español (España)");
     EXPECT_EQ(languageDisplayName(0x0413), "Nederlands (Nederland)");
     EXPECT_EQ(languageDisplayName(0x7C09), "English");  // a country the table lacks: the language
+    // Neutral sub-languages as shell32 carries them (91 is Sinhala, 76 Malayalam): named, not numbered.
+    for (std::uint16_t neutral : {0x005B, 0x004C, 0x0046, 0x0048})
+        EXPECT_NE(languageDisplayName(neutral), QString::number(neutral)) << neutral;
     EXPECT_EQ(languageDisplayName(0x00FF), "255");
 
     pb::ImagePlan plan;
