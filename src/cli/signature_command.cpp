@@ -135,9 +135,9 @@ bool readNtHeaders(const fs::path& file, PartialFileImage& image) {
     if (image.open(file).failed()) return false;
     const std::uint64_t size = image.bytes().size();
     if (image.load(0, std::min(size, kFirstBytes)).failed()) return false;
-    const std::optional<std::int32_t> peHeader = readPeHeaderOffset(image.bytes());
-    if (!peHeader || *peHeader <= 0) return true;
-    return image.load(0, std::min(size, static_cast<std::uint64_t>(*peHeader) + kLargestNtHeaders))
+    std::int32_t peHeader = 0;
+    if (readPeHeaderOffset(image.bytes(), peHeader).failed() || peHeader <= 0) return true;
+    return image.load(0, std::min(size, static_cast<std::uint64_t>(peHeader) + kLargestNtHeaders))
         .succeeded();
 }
 

@@ -133,8 +133,10 @@ bool usableIcon(const fs::path& path) {
     std::vector<std::byte> bytes;
     if (!readable(path, bytes)) return false;
     if (HasPngSignature(asBytes(bytes))) return true;
-    auto directory = ReadIconDirectory(asBytes(bytes));
-    return directory && directory->type == kIconFileType && FirstIconFileImage(asBytes(bytes)).has_value();
+    IconDirectory directory;
+    IconFileImage first;
+    return ReadIconDirectory(asBytes(bytes), directory).succeeded() && directory.type == kIconFileType &&
+           FirstIconFileImage(asBytes(bytes), first).succeeded();
 }
 
 bool wellFormedXml(const fs::path& path) {

@@ -95,11 +95,11 @@ TEST_F(TreeCommandsTest, ExportWritesFilesFromTheWorkingFolder) {
     EXPECT_EQ(proposed, "MAIN.ico");
     std::vector<std::byte> file;
     ASSERT_EQ(ReadWholeFile(target, file), kOk);
-    auto directory = ReadIconDirectory(asBytes(file));
-    ASSERT_TRUE(directory.has_value());
-    ASSERT_EQ(directory->entries.size(), 2u);
+    IconDirectory directory;
+    ASSERT_EQ(ReadIconDirectory(asBytes(file), directory), kOk);
+    ASSERT_EQ(directory.entries.size(), 2u);
     for (std::size_t i = 0; i < images.size(); ++i) {
-        const IconDirectoryEntry& entry = directory->entries[i];
+        const IconDirectoryEntry& entry = directory.entries[i];
         ASSERT_LE(std::uint64_t{entry.imageOffset} + entry.imageBytes, file.size());
         EXPECT_EQ(std::vector<std::byte>(file.begin() + entry.imageOffset,
                                          file.begin() + entry.imageOffset + entry.imageBytes),

@@ -1113,8 +1113,8 @@ HResult ColorizeEngine::recolorDibFile(const fs::path& path, bool icon, bool sta
     std::uint64_t base;
     std::optional<std::uint32_t> filePixelOffset;
     if (icon) {
-        const auto directory = ReadIconDirectory(reader.bytes());
-        if (!directory || !directory->knownType())
+        IconDirectory directory;
+        if (ReadIconDirectory(reader.bytes(), directory).failed() || !directory.knownType())
             return reportFailure(startNewReport, __LINE__, kFail, path);
         base = IconImageOffset(reader.bytes());
         if (auto image = reader.from(base); image && HasPngSignature(image->bytes()))
@@ -1192,10 +1192,11 @@ HResult ColorizeEngine::recolorIconPng(const std::vector<std::byte>& file, std::
     // The image runs to the end of the file, or for as many bytes as its directory entry says when
     // the entry points at it.
     const ByteReader reader(asBytes(file));
-    const std::optional<IconDirectoryEntry> first = ReadIconDirectoryEntry(reader.bytes(), 0);
+    IconDirectoryEntry first;
     std::uint64_t end = file.size();
-    const bool sized = first && first->imageOffset == offset && first->imageBytes <= file.size() - offset;
-    if (sized) end = offset + first->imageBytes;
+    const bool sized = ReadIconDirectoryEntry(reader.bytes(), 0, first).succeeded() &&
+                       first.imageOffset == offset && first.imageBytes <= file.size() - offset;
+    if (sized) end = offset + first.imageBytes;
     const auto image = reader.slice(offset, end - offset);
     if (!image) return reportFailure(startNewReport, __LINE__, kFail, path);
     std::vector<std::byte> png;
@@ -1208,11 +1209,13 @@ HResult ColorizeEngine::recolorIconPng(const std::vector<std::byte>& file, std::
     rebuilt.append(asBytes(png));
     rebuilt.append(reader.bytes().subspan(static_cast<std::size_t>(end)));
     // The entry of the image takes the new size; images stored after it move by the difference.
-    const std::optional<IconDirectory> directory = ReadIconDirectory(reader.bytes());
+    // A file too short for a directory has no entries to patch: `directory` stays empty.
+    IconDirectory directory;
+    (void)ReadIconDirectory(reader.bytes(), directory);
     const auto newSize = static_cast<std::uint32_t>(png.size());
     const auto shift = static_cast<std::int64_t>(png.size()) - static_cast<std::int64_t>(end - offset);
-    for (std::size_t i = 0; directory && i < directory->entries.size(); ++i) {
-        const IconDirectoryEntry& entry = directory->entries[i];
+    for (std::size_t i = 0; i < directory.entries.size(); ++i) {
+        const IconDirectoryEntry& entry = directory.entries[i];
         const std::size_t at = kIconDirectoryHeaderSize + kIconDirectoryEntrySize * i;
         if (i == 0 && sized) rebuilt.patchU32(at + 8, newSize);
         if (entry.imageOffset >= end && entry.imageOffset > offset)

@@ -21,46 +21,55 @@ constexpr std::uint64_t kGroupEntrySize = 14;
 
 }  // namespace
 
-std::optional<IconDirectory> ReadIconDirectory(Bytes file) {
+HResult ReadIconDirectory(Bytes file, IconDirectory& out) {
+    out = {};
     const ByteReader reader(file);
-    if (!reader.contains(0, kIconDirectoryHeaderSize)) return std::nullopt;
-    IconDirectory directory;
-    directory.reserved = *reader.u16(0);
-    directory.type = *reader.u16(2);
-    directory.count = *reader.u16(4);
+    if (!reader.contains(0, kIconDirectoryHeaderSize)) return kFail;
+    out.reserved = *reader.u16(0);
+    out.type = *reader.u16(2);
+    out.count = *reader.u16(4);
     const std::uint64_t held = std::min<std::uint64_t>(
-        directory.count, (file.size() - kIconDirectoryHeaderSize) / kIconDirectoryEntrySize);
-    directory.entries.reserve(static_cast<std::size_t>(held));
-    for (std::uint64_t i = 0; i < held; ++i)
-        directory.entries.push_back(*ReadIconDirectoryEntry(file, i));
-    return directory;
+        out.count, (file.size() - kIconDirectoryHeaderSize) / kIconDirectoryEntrySize);
+    out.entries.resize(static_cast<std::size_t>(held));
+    for (std::uint64_t i = 0; i < held; ++i) {
+        // Every entry up to `held` lies inside the file.
+        if (ReadIconDirectoryEntry(file, i, out.entries[static_cast<std::size_t>(i)]).failed()) {
+            out = {};
+            return kFail;
+        }
+    }
+    return kOk;
 }
 
-std::optional<IconDirectoryEntry> ReadIconDirectoryEntry(Bytes file, std::uint64_t index) {
-    if (index > (std::uint64_t{1} << 16)) return std::nullopt;
+HResult ReadIconDirectoryEntry(Bytes file, std::uint64_t index, IconDirectoryEntry& out) {
+    out = {};
+    if (index > (std::uint64_t{1} << 16)) return kFail;
     const auto entry = ByteReader(file).slice(kIconDirectoryHeaderSize + kIconDirectoryEntrySize * index,
                                               kIconDirectoryEntrySize);
-    if (!entry) return std::nullopt;
-    return IconDirectoryEntry{*entry->u8(0),  *entry->u8(1),  *entry->u8(2),  *entry->u16(4),
-                              *entry->u16(6), *entry->u32(8), *entry->u32(12)};
+    if (!entry) return kFail;
+    out = IconDirectoryEntry{*entry->u8(0),  *entry->u8(1),  *entry->u8(2),  *entry->u16(4),
+                             *entry->u16(6), *entry->u32(8), *entry->u32(12)};
+    return kOk;
 }
 
-std::optional<IconFileImage> FirstIconFileImage(Bytes file) {
-    return FirstIconFileImage(file, file.size());
+HResult FirstIconFileImage(Bytes file, IconFileImage& out) {
+    return FirstIconFileImage(file, file.size(), out);
 }
 
-std::optional<IconFileImage> FirstIconFileImage(Bytes head, std::uint64_t fileSize) {
-    if (head.size() > fileSize) return std::nullopt;
-    const auto directory = ReadIconDirectory(head);
-    if (!directory || !directory->knownType() || directory->count == 0 ||
-        directory->entries.size() != directory->count)
-        return std::nullopt;
-    const IconDirectoryEntry& entry = directory->entries.front();
+HResult FirstIconFileImage(Bytes head, std::uint64_t fileSize, IconFileImage& out) {
+    out = {};
+    if (head.size() > fileSize) return kFail;
+    IconDirectory directory;
+    if (ReadIconDirectory(head, directory).failed() || !directory.knownType() || directory.count == 0 ||
+        directory.entries.size() != directory.count)
+        return kFail;
+    const IconDirectoryEntry& entry = directory.entries.front();
     // Both are 32-bit: their sum cannot overflow in 64 bits.
-    if (entry.imageBytes == 0 || entry.imageOffset < directory->entriesEnd() ||
+    if (entry.imageBytes == 0 || entry.imageOffset < directory.entriesEnd() ||
         std::uint64_t{entry.imageOffset} + entry.imageBytes > fileSize)
-        return std::nullopt;
-    return IconFileImage{entry.imageOffset, entry.imageBytes, entry};
+        return kFail;
+    out = IconFileImage{entry.imageOffset, entry.imageBytes, entry};
+    return kOk;
 }
 
 std::uint64_t IconDirectoryExtent(Bytes start, std::uint64_t fileSize) {
@@ -113,10 +122,10 @@ std::vector<std::byte> MakeSingleIconFileHeader(Bytes image, IconGroupKind kind,
 }
 
 std::uint64_t IconImageOffset(Bytes file) {
-    const auto directory = ReadIconDirectory(file);
-    if (directory && directory->count > 1 && !directory->entries.empty()) {
-        const std::uint64_t offset = directory->entries.front().imageOffset;
-        if (offset >= directory->entriesEnd() && offset < file.size()) return offset;
+    IconDirectory directory;
+    if (ReadIconDirectory(file, directory).succeeded() && directory.count > 1 && !directory.entries.empty()) {
+        const std::uint64_t offset = directory.entries.front().imageOffset;
+        if (offset >= directory.entriesEnd() && offset < file.size()) return offset;
     }
     return kSingleIconImageOffset;
 }

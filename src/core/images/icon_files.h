@@ -57,22 +57,25 @@ struct IconDirectory {
     std::uint64_t entriesEnd() const { return kIconDirectoryHeaderSize + kIconDirectoryEntrySize * count; }
 };
 
-// The directory header and the entries the file holds; nullopt when it is shorter than the header.
-std::optional<IconDirectory> ReadIconDirectory(Bytes file);
-// Entry `index` of the directory whatever its count says; nullopt when the file does not hold it.
-std::optional<IconDirectoryEntry> ReadIconDirectoryEntry(Bytes file, std::uint64_t index);
+// The directory header and the entries the file holds; kFail with `out` empty when the file is
+// shorter than the header.
+HResult ReadIconDirectory(Bytes file, IconDirectory& out);
+// Entry `index` of the directory whatever its count says; kFail with `out` empty when the file does
+// not hold it.
+HResult ReadIconDirectoryEntry(Bytes file, std::uint64_t index, IconDirectoryEntry& out);
 
 // The first image as the directory gives it, when all of it holds: a known type, at least one
 // entry, every entry inside the file, and a non-empty image after the entries and inside the file.
+// kFail with `out` empty otherwise.
 struct IconFileImage {
     std::uint64_t offset = 0;
     std::uint64_t size = 0;
     IconDirectoryEntry entry;
 };
-std::optional<IconFileImage> FirstIconFileImage(Bytes file);
+HResult FirstIconFileImage(Bytes file, IconFileImage& out);
 // The same from the start of a file of `fileSize` bytes, for a caller that reads the image itself
 // later: `head` must hold the first IconDirectoryExtent bytes of the file.
-std::optional<IconFileImage> FirstIconFileImage(Bytes head, std::uint64_t fileSize);
+HResult FirstIconFileImage(Bytes head, std::uint64_t fileSize, IconFileImage& out);
 // How much of the start of a file of `fileSize` bytes the directory takes: the header and every
 // entry it counts (at least one), or the whole file when that is shorter. `start` holds the file's
 // first kSingleIconImageOffset bytes, or all of it when shorter.

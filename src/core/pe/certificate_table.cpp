@@ -10,17 +10,18 @@ namespace kestrel {
 
 HResult readSignatureLayout(Bytes file, SignatureLayout& out) {
     const ByteReader reader(file);
-    auto lfanew = readPeHeaderOffset(file);
-    if (!lfanew || *lfanew <= 0) return kFail;
-    const std::uint64_t nt = static_cast<std::uint32_t>(*lfanew);
+    std::int32_t lfanew = 0;
+    if (readPeHeaderOffset(file, lfanew).failed() || lfanew <= 0) return kFail;
+    const std::uint64_t nt = static_cast<std::uint32_t>(lfanew);
     auto ntHeaders = reader.from(nt);
     if (!ntHeaders) return kFail;
-    auto layout = readNtLayout(*ntHeaders);
-    if (!layout || layout->directoryCount <= kDirectorySecurity) return kFail;
+    NtLayout layout;
+    if (readNtLayout(*ntHeaders, layout).failed() || layout.directoryCount <= kDirectorySecurity)
+        return kFail;
     SignatureLayout result;
-    result.pe32Plus = layout->pe32Plus;
+    result.pe32Plus = layout.pe32Plus;
     result.checksumOffset = nt + nt_field::kCheckSum;
-    result.directoryOffset = nt + layout->directory(kDirectorySecurity);
+    result.directoryOffset = nt + layout.directory(kDirectorySecurity);
     const auto tableOffset = reader.u32(result.directoryOffset);
     const auto tableSize = reader.u32(result.directoryOffset + 4);
     if (!tableOffset || !tableSize) return kFail;

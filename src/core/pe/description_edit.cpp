@@ -182,43 +182,48 @@ std::uint32_t bigEndian32(const ByteReader& reader, std::uint64_t offset) {
     return value;
 }
 
-// nullopt when the image is neither a valid icon DIB nor a PNG stream with its header.
-std::optional<ImageFacts> imageFacts(Bytes image) {
-    ImageFacts facts;
+// kFail with `facts` empty when the image is neither a valid icon DIB nor a PNG stream with its
+// header.
+HResult imageFacts(Bytes image, ImageFacts& facts) {
+    facts = {};
     if (HasPngSignature(image)) {
         // IHDR follows the signature: length, "IHDR", width, height (big-endian).
         ByteReader reader(image);
-        if (image.size() < kPngHeaderBytes || bigEndian32(reader, 12) != 0x49484452u) return std::nullopt;
+        if (image.size() < kPngHeaderBytes || bigEndian32(reader, 12) != 0x49484452u) return kFail;
         facts.png = true;
         facts.width = bigEndian32(reader, 16);
         facts.height = bigEndian32(reader, 20);
-        return facts;
+        return kOk;
     }
     DibInfo info;
-    if (validateDib(image, info, DibLayout::kIconImage).failed()) return std::nullopt;
+    if (validateDib(image, info, DibLayout::kIconImage).failed()) return kFail;
     const DibHeader header = readDibHeader(image);
     facts.width = static_cast<std::uint32_t>(header.width);
     facts.height = static_cast<std::uint32_t>(header.height);
     facts.planes = header.planes;
     facts.bitCount = header.bitCount;
-    return facts;
+    return kOk;
 }
 
-// Every image of an icon or cursor file; nullopt when the directory or an image does not hold.
-std::optional<std::vector<SourceImage>> readIconFile(Bytes file, std::uint16_t fileType) {
-    const auto directory = ReadIconDirectory(file);
-    if (!directory || !directory->knownType() || directory->type != fileType || directory->count == 0 ||
-        directory->entries.size() != directory->count)
-        return std::nullopt;
-    std::vector<SourceImage> images;
-    for (const IconDirectoryEntry& entry : directory->entries) {
+// Every image of an icon or cursor file; kFail with `images` empty when the directory or an image
+// does not hold.
+HResult readIconFile(Bytes file, std::uint16_t fileType, std::vector<SourceImage>& images) {
+    images.clear();
+    IconDirectory directory;
+    if (ReadIconDirectory(file, directory).failed() || !directory.knownType() || directory.type != fileType ||
+        directory.count == 0 || directory.entries.size() != directory.count)
+        return kFail;
+    for (const IconDirectoryEntry& entry : directory.entries) {
         auto image = ByteReader(file).span(entry.imageOffset, entry.imageBytes);
-        if (entry.imageBytes == 0 || entry.imageOffset < directory->entriesEnd() || !image ||
-            !imageFacts(*image))
-            return std::nullopt;
+        ImageFacts facts;
+        if (entry.imageBytes == 0 || entry.imageOffset < directory.entriesEnd() || !image ||
+            imageFacts(*image, facts).failed()) {
+            images.clear();
+            return kFail;
+        }
         images.push_back(SourceImage{entry, *image});
     }
-    return images;
+    return kOk;
 }
 
 // The single-image .ICO / .CUR file the import writes for an icon or cursor resource.
@@ -593,19 +598,19 @@ HResult planIconOrCursor(const ResourceKey& type, const ResourceKey& name, Bytes
                          const fs::path& sourcePath, NameChooser& names, std::uint16_t language,
                          PlannedFile& planned) {
     const bool cursor = type.id == resource_type::kCursor;
-    auto images = readIconFile(source, cursor ? kCursorFileType : kIconFileType);
-    if (!images)
+    std::vector<SourceImage> images;
+    if (readIconFile(source, cursor ? kCursorFileType : kIconFileType, images).failed())
         return refuse(__LINE__, kFail, "%s 不是有效的 %s 文件。",
                       {pathToUtf8(sourcePath), cursor ? ".cur" : ".ico"});
-    if (images->size() != 1)
+    if (images.size() != 1)
         return refuse(__LINE__, kInvalidArg,
                       "%s 有 %d 个图象；单个%s资源只能有一个图象，请作为%s组 (%d) 添加。",
-                      {pathToUtf8(sourcePath), images->size(), Localized(cursor ? "光标" : "图标"),
+                      {pathToUtf8(sourcePath), images.size(), Localized(cursor ? "光标" : "图标"),
                        Localized(cursor ? "光标" : "图标"),
                        cursor ? resource_type::kGroupCursor : resource_type::kGroupIcon});
     planned.storedName = names.choose(storedResourceFileName(importFileName(type, name)), language, false);
-    planned.bytes = singleImageFile(images->front(), cursor);
-    planned.size = images->front().image.size();
+    planned.bytes = singleImageFile(images.front(), cursor);
+    planned.size = images.front().image.size();
     return kOk;
 }
 
@@ -622,7 +627,9 @@ std::vector<std::byte> groupData(const std::vector<SourceImage>& images,
     out.u16(static_cast<std::uint32_t>(images.size()));
     for (std::size_t i = 0; i < images.size(); ++i) {
         const SourceImage& image = images[i];
-        const ImageFacts facts = imageFacts(image.image).value_or(ImageFacts{});
+        // Images that do not decode were refused when the file was read; empty facts stand in.
+        ImageFacts facts;
+        (void)imageFacts(image.image, facts);
         if (cursor) {
             out.u16(facts.width);
             out.u16(facts.png ? 2 * facts.height : facts.height);
@@ -805,12 +812,12 @@ HResult AddResource(XmlDocument& description, const std::filesystem::path& folde
     if (isGroupType(type)) {
         const bool cursor = type.id == resource_type::kGroupCursor;
         if (HResult hr = iconFileFromPng(source, cursor, bytes); hr.failed()) return hr;
-        auto images = readIconFile(asBytes(bytes), cursor ? kCursorFileType : kIconFileType);
-        if (!images)
+        std::vector<SourceImage> images;
+        if (readIconFile(asBytes(bytes), cursor ? kCursorFileType : kIconFileType, images).failed())
             return refuse(__LINE__, kFail, "%s 不是有效的 %s 文件。",
                           {pathToUtf8(source), cursor ? ".cur" : ".ico"});
         const std::vector<GroupUse> others = editor.groups(type.id, nullptr);
-        if (HResult hr = commitGroup(editor, resource, nullptr, *images, {}, others, added); hr.failed())
+        if (HResult hr = commitGroup(editor, resource, nullptr, images, {}, others, added); hr.failed())
             return hr;
         description.SetCurrent(added);
         return kOk;
@@ -853,8 +860,8 @@ HResult ReplaceGroupFromIconFile(XmlDocument& description, const std::filesystem
     std::vector<std::byte> bytes;
     if (HResult hr = readSource(iconFile, bytes); hr.failed()) return hr;
     if (HResult hr = iconFileFromPng(iconFile, cursor, bytes); hr.failed()) return hr;
-    auto images = readIconFile(asBytes(bytes), cursor ? kCursorFileType : kIconFileType);
-    if (!images)
+    std::vector<SourceImage> images;
+    if (readIconFile(asBytes(bytes), cursor ? kCursorFileType : kIconFileType, images).failed())
         return refuse(__LINE__, kFail, "%s 不是有效的 %s 文件。",
                       {pathToUtf8(iconFile), cursor ? ".cur" : ".ico"});
 
@@ -867,7 +874,7 @@ HResult ReplaceGroupFromIconFile(XmlDocument& description, const std::filesystem
         cursor ? resource_type::kCursor : resource_type::kIcon, group.language, oldMembers, others);
 
     XmlElement* replaced = nullptr;
-    if (HResult hr = commitGroup(editor, group, groupLanguageEntry, *images, leaving, others, replaced);
+    if (HResult hr = commitGroup(editor, group, groupLanguageEntry, images, leaving, others, replaced);
         hr.failed())
         return hr;
     description.SetCurrent(replaced);

@@ -57,7 +57,7 @@ DialogItem readItem(TemplateCursor& in, bool extended) {
     return item;
 }
 
-bool decode(Bytes data, DialogTemplate& dialog) {
+HResult decode(Bytes data, DialogTemplate& dialog) {
     TemplateCursor in(data);
     const ByteReader peek(data);
     dialog.extended = peek.u16(0) == kExtendedVersion && peek.u16(2) == kExtendedSignature;
@@ -76,22 +76,22 @@ bool decode(Bytes data, DialogTemplate& dialog) {
     dialog.cx = in.i16();
     dialog.cy = in.i16();
     readNamesAndFont(in, dialog);
-    if (!in.ok()) return false;
+    if (!in.ok()) return kFail;
 
     dialog.items.reserve(std::min<std::size_t>(count, in.remaining() / kMinItemSize));
     for (std::uint16_t i = 0; i < count; ++i) {
         in.alignTo4();
         dialog.items.push_back(readItem(in, dialog.extended));
-        if (!in.ok()) return false;
+        if (!in.ok()) return kFail;
     }
-    return true;
+    return kOk;
 }
 
 }  // namespace
 
 HResult DecodeDialogTemplate(Bytes data, DialogTemplate& dialog) {
     DialogTemplate decoded;
-    if (!decode(data, decoded)) {
+    if (decode(data, decoded).failed()) {
         dialog = DialogTemplate{};
         return kFail;
     }

@@ -84,11 +84,11 @@ HResult CExeDump::Dump(Bytes image, const std::filesystem::path& folder, std::st
 
     // The DOS header and stub are written before the image is validated, as far as e_lfanew is a
     // sensible length: a file with a bad signature at a readable offset still leaves them behind.
-    auto peHeaderOffset = readPeHeaderOffset(image);
-    if (switches_.dosHeader && peHeaderOffset && *peHeaderOffset > 0 &&
-        static_cast<std::uint64_t>(*peHeaderOffset) <= image.size()) {
+    std::int32_t peHeaderOffset = 0;
+    if (switches_.dosHeader && readPeHeaderOffset(image, peHeaderOffset).succeeded() && peHeaderOffset > 0 &&
+        static_cast<std::uint64_t>(peHeaderOffset) <= image.size()) {
         if (HResult hr =
-                writeFixedFile(kDosHeaderFileName, image.first(static_cast<std::size_t>(*peHeaderOffset)));
+                writeFixedFile(kDosHeaderFileName, image.first(static_cast<std::size_t>(peHeaderOffset)));
             hr.failed()) {
             report(__LINE__, kCannotWriteFile, {kDosHeaderFileName});
             return hr;

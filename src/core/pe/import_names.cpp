@@ -42,13 +42,13 @@ HResult readImportTable(Bytes file, std::vector<std::string>& names) {
     if (image.u16Or(0, 0) != 0x5A4D || !ntOffset) return kFail;
     const auto nt = image.from(*ntOffset);
     if (!nt) return kFail;
-    const auto layout = readNtLayout(*nt);
-    if (!layout) return kFail;
-    if (layout->directoryCount <= kDirectoryImport) return kOk;
-    const auto tableRva = nt->u32(layout->directory(kDirectoryImport));
+    NtLayout layout;
+    if (readNtLayout(*nt, layout).failed()) return kFail;
+    if (layout.directoryCount <= kDirectoryImport) return kOk;
+    const auto tableRva = nt->u32(layout.directory(kDirectoryImport));
     if (!tableRva) return kFail;
     if (*tableRva == 0) return kOk;
-    const auto table = fileOffsetOf(*nt, *layout, *tableRva);
+    const auto table = fileOffsetOf(*nt, layout, *tableRva);
     if (!table) return kFail;
     for (std::size_t i = 0;; ++i) {
         if (i == kMaxImportDescriptors) return kFail;
@@ -58,7 +58,7 @@ HResult readImportTable(Bytes file, std::vector<std::string>& names) {
         for (std::size_t k = 0; k < kImportDescriptorSize; k += 4)
             allZero = allZero && descriptor->u32Or(k, 1) == 0;
         if (allZero) return kOk;
-        const auto nameOffset = fileOffsetOf(*nt, *layout, descriptor->u32Or(kImportNameField, 0));
+        const auto nameOffset = fileOffsetOf(*nt, layout, descriptor->u32Or(kImportNameField, 0));
         if (!nameOffset) return kFail;
         std::string name;
         for (std::size_t k = 0;; ++k) {

@@ -95,23 +95,25 @@ bool readExtendedList(TemplateCursor& in, int level, std::vector<MenuItem>& item
     }
 }
 
-bool decode(Bytes data, MenuTemplate& menu) {
+HResult decode(Bytes data, MenuTemplate& menu) {
     TemplateCursor in(data);
     const std::uint16_t version = in.u16();
     const std::uint16_t offset = in.u16();
-    if (!in.ok() || (version != kClassicVersion && version != kExtendedVersion)) return false;
+    if (!in.ok() || (version != kClassicVersion && version != kExtendedVersion)) return kFail;
     menu.extended = version == kExtendedVersion;
     if (menu.extended && offset >= kHelpIdOffset) menu.helpId = in.u32();
     in.seek(kHeaderSize + std::size_t{offset});
-    if (!in.ok()) return false;
-    return menu.extended ? readExtendedList(in, 1, menu.items) : readClassicList(in, 1, menu.items);
+    if (!in.ok()) return kFail;
+    const bool read =
+        menu.extended ? readExtendedList(in, 1, menu.items) : readClassicList(in, 1, menu.items);
+    return read ? kOk : kFail;
 }
 
 }  // namespace
 
 HResult DecodeMenuTemplate(Bytes data, MenuTemplate& menu) {
     MenuTemplate decoded;
-    if (!decode(data, decoded)) {
+    if (decode(data, decoded).failed()) {
         menu = MenuTemplate{};
         return kFail;
     }

@@ -17,8 +17,10 @@ constexpr std::size_t kLongestNtHeaders = nt_field::kOptionalHeader + 240;
 
 }  // namespace
 
-std::optional<std::int32_t> readPeHeaderOffset(Bytes file) {
-    return ByteReader(file).i32(kPeHeaderOffsetField);
+HResult readPeHeaderOffset(Bytes file, std::int32_t& out) {
+    const auto offset = ByteReader(file).i32(kPeHeaderOffsetField);
+    out = offset.value_or(0);
+    return offset ? kOk : kFail;
 }
 
 SectionHeader readSectionHeader(const ByteReader& entry) {
@@ -66,19 +68,19 @@ HResult parsePeImage(Bytes file, PeImage& out, std::string* reason, std::uint64_
         return refuse(format, args);
     };
     ByteReader reader(file);
-    auto lfanew = readPeHeaderOffset(file);
+    std::int32_t lfanew = 0;
     static constexpr std::string_view kBadPeOffset =
         "DOS 头中的 NT 头偏移 (e_lfanew = 0x%X) 不在文件 (%u 字节) 之内。";
-    if (!lfanew) return cutShort(kBadPeOffset, {0, file.size()});
-    if (*lfanew <= 0) return refuse(kBadPeOffset, {*lfanew, file.size()});
-    std::uint64_t nt = static_cast<std::uint32_t>(*lfanew);
+    if (readPeHeaderOffset(file, lfanew).failed()) return cutShort(kBadPeOffset, {0, file.size()});
+    if (lfanew <= 0) return refuse(kBadPeOffset, {lfanew, file.size()});
+    std::uint64_t nt = static_cast<std::uint32_t>(lfanew);
     if (nt >= file.size()) return cutShort(kBadPeOffset, {nt, file.size()});
     auto ntHeaders = reader.from(nt);
     static constexpr std::string_view kBadNtHeaders =
         "位于 0x%X 的 NT 头无效：没有 \"PE\" 签名、PE32 或 PE32+ 可选头，或者它的大小不对。";
     if (!ntHeaders || ntHeaders->size() < kPeSignatureSize) return cutShort(kBadNtHeaders, {nt});
-    auto layout = readNtLayout(*ntHeaders);
-    if (!layout) {
+    NtLayout layout;
+    if (readNtLayout(*ntHeaders, layout).failed()) {
         // A PE signature whose headers run past the end of the file.
         const bool signature = *ntHeaders->u8(0) == 'P' && *ntHeaders->u8(1) == 'E' &&
                                *ntHeaders->u8(2) == 0 && *ntHeaders->u8(3) == 0;
@@ -86,16 +88,16 @@ HResult parsePeImage(Bytes file, PeImage& out, std::string* reason, std::uint64_
                                                                   : refuse(kBadNtHeaders, {nt});
     }
 
-    std::uint64_t sectionCount = layout->sectionCount;
+    std::uint64_t sectionCount = layout.sectionCount;
     std::uint64_t sizeOfHeaders = *ntHeaders->u32(nt_field::kSizeOfHeaders);
-    std::uint64_t tableOffset = nt + layout->sectionTable;
+    std::uint64_t tableOffset = nt + layout.sectionTable;
     if (sizeOfHeaders > file.size())
         return cutShort("SizeOfHeaders (0x%X) 大于文件 (0x%X 字节)。", {sizeOfHeaders, file.size()});
     if (tableOffset + kSectionHeaderSize * sectionCount > sizeOfHeaders)
         return refuse("节表 (%u 个节，到 0x%X) 超出 SizeOfHeaders (0x%X)。",
                       {sectionCount, tableOffset + kSectionHeaderSize * sectionCount, sizeOfHeaders});
     out.peHeaderOffset = static_cast<std::uint32_t>(nt);
-    out.layout = *layout;
+    out.layout = layout;
     out.sizeOfHeaders = static_cast<std::uint32_t>(sizeOfHeaders);
 
     std::uint64_t end = sizeOfHeaders;

@@ -47,8 +47,8 @@ struct PeImage {
     Bytes overlay() const;
 };
 
-// e_lfanew when the file is long enough to hold it.
-std::optional<std::int32_t> readPeHeaderOffset(Bytes file);
+// e_lfanew when the file is long enough to hold it; kFail with `out` 0 otherwise.
+HResult readPeHeaderOffset(Bytes file, std::int32_t& out);
 
 // Parses and validates a PE32 or PE32+ image of any machine: signature, an optional header that
 // readNtLayout accepts, headers and section table inside SizeOfHeaders inside the file, raw data

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "core/platform/byte_reader.h"
+#include "core/platform/status.h"
 
 namespace kestrel {
 
@@ -76,14 +77,15 @@ struct NtLayout {
 // Reads the layout from NT headers (starting at the signature). Accepts the PE32 (0x10B) and PE32+
 // (0x20B) optional headers of any machine, when the optional header as SizeOfOptionalHeader gives
 // it holds the fixed fields and the data directories NumberOfRvaAndSizes counts (up to 16).
-// Nothing when the signature, the magic or the sizes do not fit, or `nt` is too short for them.
-// The section table itself is not checked against `nt`.
-inline std::optional<NtLayout> readNtLayout(const ByteReader& nt) {
-    if (nt.u32(0) != kPeSignature) return std::nullopt;
+// kFail with `out` empty when the signature, the magic or the sizes do not fit, or `nt` is too
+// short for them. The section table itself is not checked against `nt`.
+inline HResult readNtLayout(const ByteReader& nt, NtLayout& out) {
+    out = {};
+    if (nt.u32(0) != kPeSignature) return kFail;
     const auto magic = nt.u16(nt_field::kMagic);
     const auto optionalSize = nt.u16(nt_field::kSizeOfOptionalHeader);
     const auto sections = nt.u16(nt_field::kNumberOfSections);
-    if (!magic || !optionalSize || !sections) return std::nullopt;
+    if (!magic || !optionalSize || !sections) return kFail;
     NtLayout layout;
     if (*magic == kPe32Magic) {
         layout.numberOfRvaAndSizes = nt_field::kOptionalHeader + 92;
@@ -91,18 +93,19 @@ inline std::optional<NtLayout> readNtLayout(const ByteReader& nt) {
         layout.pe32Plus = true;
         layout.numberOfRvaAndSizes = nt_field::kOptionalHeader + 108;
     } else {
-        return std::nullopt;
+        return kFail;
     }
     layout.dataDirectories = layout.numberOfRvaAndSizes + 4;
     layout.sectionTable = nt_field::kOptionalHeader + std::size_t{*optionalSize};
-    if (layout.sectionTable < layout.dataDirectories) return std::nullopt;
+    if (layout.sectionTable < layout.dataDirectories) return kFail;
     const auto count = nt.u32(layout.numberOfRvaAndSizes);
-    if (!count) return std::nullopt;
+    if (!count) return kFail;
     layout.directoryCount = std::min<std::size_t>(kMaxDataDirectories, *count);
-    if (layout.directory(layout.directoryCount) > layout.sectionTable) return std::nullopt;
-    if (!nt.contains(0, layout.sectionTable)) return std::nullopt;
+    if (layout.directory(layout.directoryCount) > layout.sectionTable) return kFail;
+    if (!nt.contains(0, layout.sectionTable)) return kFail;
     layout.sectionCount = *sections;
-    return layout;
+    out = layout;
+    return kOk;
 }
 
 }  // namespace kestrel

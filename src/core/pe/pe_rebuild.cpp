@@ -531,9 +531,7 @@ HResult ImageRebuild::readHeaders() {
     if (dosHeader_->size() >= 64 && getU32(*dosHeader_, kPeHeaderOffsetField) != dosHeader_->size())
         return badHeader(__LINE__, kDosHeaderFileName);
     ByteReader nt(Bytes{ntHeader_->data(), ntHeader_->size()});
-    const std::optional<NtLayout> layout = readNtLayout(nt);
-    if (!layout) return badHeader(__LINE__, kNtHeaderFileName);
-    layout_ = *layout;
+    if (readNtLayout(nt, layout_).failed()) return badHeader(__LINE__, kNtHeaderFileName);
     if (!nt.contains(layout_.sectionTable, std::uint64_t{kSectionHeaderSize} * layout_.sectionCount))
         return badHeader(__LINE__, kNtHeaderFileName);
 

@@ -1169,25 +1169,25 @@ struct Message {
     int line = 0;
 };
 
-bool readMessageTable(Bytes data, std::vector<Message>& messages) {
+HResult readMessageTable(Bytes data, std::vector<Message>& messages) {
     const ByteReader reader(data);
     const std::optional<std::uint32_t> count = reader.u32(0);
-    if (!count || *count > data.size() / kMessageBlockSize) return false;
+    if (!count || *count > data.size() / kMessageBlockSize) return kFail;
     // Every entry takes at least its 4-byte header; more entries than fit mean blocks that overlap.
     const std::size_t maxMessages = data.size() / kMessageEntryHeader;
     for (std::uint32_t block = 0; block < *count; ++block) {
         const std::size_t at = 4 + block * kMessageBlockSize;
         const std::optional<std::uint32_t> low = reader.u32(at), high = reader.u32(at + 4),
                                            offset = reader.u32(at + 8);
-        if (!low || !high || !offset || *high < *low) return false;
+        if (!low || !high || !offset || *high < *low) return kFail;
         // Each entry takes at least its 4-byte header, which bounds how many a block can have.
-        if (*high - *low >= data.size() / kMessageEntryHeader) return false;
+        if (*high - *low >= data.size() / kMessageEntryHeader) return kFail;
         std::uint64_t position = *offset;
         for (std::uint64_t id = *low; id <= *high; ++id) {
             const std::optional<std::uint16_t> length = reader.u16(position),
                                                flags = reader.u16(position + 2);
             if (!length || !flags || *length < kMessageEntryHeader || !reader.contains(position, *length))
-                return false;
+                return kFail;
             Message message;
             message.id = static_cast<std::uint32_t>(id);
             message.ansi = (*flags & kMessageUnicode) == 0;
@@ -1203,12 +1203,12 @@ bool readMessageTable(Bytes data, std::vector<Message>& messages) {
             }
             while (!message.text.empty() && message.text.back() == 0)
                 message.text.pop_back();
-            if (messages.size() >= maxMessages) return false;
+            if (messages.size() >= maxMessages) return kFail;
             messages.push_back(std::move(message));
             position += *length;
         }
     }
-    return true;
+    return kOk;
 }
 
 void writeMessageEntry(const Message& message, ByteWriter& out) {
@@ -1537,7 +1537,7 @@ HResult MenuToScript(Bytes data, const ScriptOptions& options, ScriptText& out) 
 HResult MessageTableToScript(Bytes data, const ScriptOptions& options, ScriptText& out) {
     out = ScriptText{};
     std::vector<Message> messages;
-    if (!readMessageTable(data, messages)) return kFail;
+    if (readMessageTable(data, messages).failed()) return kFail;
     const std::uint16_t language = options.language != 0 ? options.language : resource_language::kUsEnglish;
     const std::string name = languageName(language);
     char names[64];

@@ -510,10 +510,11 @@ HResult CResCompiler::readIconImage(CompileEntryNode& entry, bool cursor, const 
     const Bytes file = entry.data;
     const std::uint64_t fileSize = file.size();
     bool namedAsFile = entry.fileName.size() > 3 && iendsWithAscii(entry.fileName, cursor ? "cur" : "ico");
-    std::optional<IconFileImage> image = FirstIconFileImage(file);
-    if (!image && namedAsFile) {
-        const auto onlyEntry = ReadIconDirectoryEntry(file, 0);
-        if (fileSize < kSingleIconImageOffset || !onlyEntry) {
+    IconFileImage image;
+    bool found = FirstIconFileImage(file, image).succeeded();
+    if (!found && namedAsFile) {
+        IconDirectoryEntry onlyEntry;
+        if (fileSize < kSingleIconImageOffset || ReadIconDirectoryEntry(file, 0, onlyEntry).failed()) {
             ReportMessage(false, kSource, __LINE__, "文件 %s 太短（%u 字节），不是有效的 %s 文件。",
                           {pathToUtf8(path), fileSize, cursor ? ".CUR" : ".ICO"});
             entry.data = {};
@@ -522,13 +523,14 @@ HResult CResCompiler::readIconImage(CompileEntryNode& entry, bool cursor, const 
         }
         // The layout the import writes, whatever the directory says: one entry, the image right
         // after it.
-        image = IconFileImage{kSingleIconImageOffset, fileSize - kSingleIconImageOffset, *onlyEntry};
+        image = IconFileImage{kSingleIconImageOffset, fileSize - kSingleIconImageOffset, onlyEntry};
+        found = true;
     }
-    if (!image) return kOk;
-    entry.data = file.subspan(static_cast<std::size_t>(image->offset), static_cast<std::size_t>(image->size));
+    if (!found) return kOk;
+    entry.data = file.subspan(static_cast<std::size_t>(image.offset), static_cast<std::size_t>(image.size));
     if (cursor) {
         // A cursor file keeps the hot spot in the entry's planes and bit-count fields.
-        const std::uint16_t hotSpotX = image->entry.planes, hotSpotY = image->entry.bitCount;
+        const std::uint16_t hotSpotX = image.entry.planes, hotSpotY = image.entry.bitCount;
         entry.prefix = {std::byte(hotSpotX & 0xFF), std::byte(hotSpotX >> 8), std::byte(hotSpotY & 0xFF),
                         std::byte(hotSpotY >> 8)};
         entry.hasPrefix = true;

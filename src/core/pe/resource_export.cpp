@@ -183,18 +183,19 @@ HResult exportGroup(const ResourceLookup& lookup, Bytes group, IconGroupKind kin
     return kOk;
 }
 
-// A script decoder's text, or nothing when the bytes do not decode.
+// A script decoder's text in `out`; kFail with `out` empty when the bytes do not decode.
 using ScriptDecoder = HResult (*)(Bytes, const ScriptOptions&, ScriptText&);
-bool exportScript(ScriptDecoder decode, Bytes data, const ResourceKey& name, std::uint16_t language,
-                  std::vector<std::byte>& out) {
+HResult exportScript(ScriptDecoder decode, Bytes data, const ResourceKey& name, std::uint16_t language,
+                     std::vector<std::byte>& out) {
+    out.clear();
     ScriptOptions options;
     options.name = name.isName ? utf16ToUtf8(name.name) : std::to_string(name.id);
     options.language = language;
     ScriptText script;
-    if (decode(data, options, script).failed()) return false;
+    if (decode(data, options, script).failed()) return kFail;
     const Bytes text = asBytes(script.text);
     out.assign(text.begin(), text.end());
-    return true;
+    return kOk;
 }
 
 // The extension content of an unknown type has, from its first bytes.
@@ -275,16 +276,16 @@ HResult ExportResource(const ResourceLookup& lookup, const ResourceKey& type, co
         append(out.bytes, data);
         extension = ".bmp";
     } else if (isId(type, resource_type::kDialog) &&
-               exportScript(DialogToScript, data, name, language, out.bytes)) {
+               exportScript(DialogToScript, data, name, language, out.bytes).succeeded()) {
         extension = ".rc";
     } else if (isId(type, resource_type::kMenu) &&
-               exportScript(MenuToScript, data, name, language, out.bytes)) {
+               exportScript(MenuToScript, data, name, language, out.bytes).succeeded()) {
         extension = ".rc";
     } else if (isId(type, resource_type::kAccelerator) &&
-               exportScript(AcceleratorsToScript, data, name, language, out.bytes)) {
+               exportScript(AcceleratorsToScript, data, name, language, out.bytes).succeeded()) {
         extension = ".rc";
     } else if (isId(type, resource_type::kMessageTable) &&
-               exportScript(MessageTableToScript, data, name, language, out.bytes)) {
+               exportScript(MessageTableToScript, data, name, language, out.bytes).succeeded()) {
         extension = ".mc";
     } else {
         out.bytes.assign(data.begin(), data.end());

@@ -11,18 +11,20 @@ namespace {
 
 constexpr std::uint64_t kStringsPerBlock = 16;
 
-// Slot `slot` of a string block: 16 counted UTF-16 strings; nullopt when the block ends early.
-std::optional<std::u16string> blockString(Bytes block, std::uint64_t slot) {
+// Slot `slot` of a string block: 16 counted UTF-16 strings; kFail with `text` empty when the block
+// ends before it.
+HResult blockString(Bytes block, std::uint64_t slot, std::u16string& text) {
+    text.clear();
     ByteReader reader(block);
     std::uint64_t at = 0;
     for (std::uint64_t index = 0;; ++index) {
         const auto length = reader.u16(at);
-        if (!length || !reader.contains(at + 2, std::uint64_t{*length} * 2)) return std::nullopt;
+        if (!length || !reader.contains(at + 2, std::uint64_t{*length} * 2)) return kFail;
         if (index == slot) {
-            std::u16string text(*length, u'\0');
+            text.resize(*length);
             for (std::uint64_t unit = 0; unit < *length; ++unit)
                 text[unit] = static_cast<char16_t>(*reader.u16(at + 2 + unit * 2));
-            return text;
+            return kOk;
         }
         at += 2 + std::uint64_t{*length} * 2;
     }
@@ -62,8 +64,8 @@ HResult QueryResourceString(const std::filesystem::path& peFile, std::uint16_t i
     const auto block = static_cast<std::uint16_t>(id / kStringsPerBlock + 1);
     const std::optional<Bytes> data = lookup.find(type, ResourceKey::ofId(block), languages.front());
     if (!data) return kOk;
-    std::optional<std::u16string> text = blockString(*data, id % kStringsPerBlock);
-    if (text && !text->empty()) value = std::move(text);
+    std::u16string text;
+    if (blockString(*data, id % kStringsPerBlock, text).succeeded() && !text.empty()) value = std::move(text);
     return kOk;
 }
 

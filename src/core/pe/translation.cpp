@@ -179,8 +179,8 @@ bool isPictureControl(const DialogItem& item) {
 
 // Walks a dialog template; `walk.texts` gets the caption (when not empty) and the control texts.
 // `items` receives, per text, the position of its control (0 for the caption).
-bool walkDialog(Bytes data, TemplateWalk& walk, DialogTemplate& dialog, std::vector<std::size_t>& items) {
-    if (DecodeDialogTemplate(data, dialog).failed()) return false;
+HResult walkDialog(Bytes data, TemplateWalk& walk, DialogTemplate& dialog, std::vector<std::size_t>& items) {
+    if (DecodeDialogTemplate(data, dialog).failed()) return kFail;
     walk.skip(dialog.extended ? 26 : 18);
     walk.nameOrOrdinal(false);
     walk.nameOrOrdinal(false);
@@ -198,7 +198,7 @@ bool walkDialog(Bytes data, TemplateWalk& walk, DialogTemplate& dialog, std::vec
         if (walk.texts.size() > before) items.push_back(i + 1);
         walk.skip(walk.u16());
     }
-    return walk.ok();
+    return walk.ok() ? kOk : kFail;
 }
 
 // Walks the items of a menu list; `paths` receives, per text, its position path ("2.3").
@@ -224,12 +224,12 @@ bool walkMenuList(TemplateWalk& walk, bool extended, const std::vector<MenuItem>
     return walk.ok();
 }
 
-bool walkMenu(Bytes data, TemplateWalk& walk, std::vector<std::string>& paths) {
+HResult walkMenu(Bytes data, TemplateWalk& walk, std::vector<std::string>& paths) {
     MenuTemplate menu;
-    if (DecodeMenuTemplate(data, menu).failed()) return false;
+    if (DecodeMenuTemplate(data, menu).failed()) return kFail;
     walk.skip(2);
     walk.seek(4 + std::size_t{walk.u16()});
-    return walkMenuList(walk, menu.extended, menu.items, "", paths);
+    return walkMenuList(walk, menu.extended, menu.items, "", paths) ? kOk : kFail;
 }
 
 // The template with its texts replaced: bytes between sites are copied, padding is kept while the
@@ -284,10 +284,10 @@ std::u16string latin1(Bytes bytes) {
     return text;
 }
 
-bool readMessageBlocks(Bytes data, std::vector<MessageBlock>& blocks) {
+HResult readMessageBlocks(Bytes data, std::vector<MessageBlock>& blocks) {
     const ByteReader reader(data);
     const std::optional<std::uint32_t> count = reader.u32(0);
-    if (!count || *count > (data.size() - 4) / 12) return false;
+    if (!count || *count > (data.size() - 4) / 12) return kFail;
     // Every entry takes at least 4 bytes; blocks that share their entries could otherwise list
     // far more of them than the table holds.
     std::uint64_t total = 0;
@@ -297,15 +297,15 @@ bool readMessageBlocks(Bytes data, std::vector<MessageBlock>& blocks) {
         block.low = reader.u32Or(at, 0);
         block.high = reader.u32Or(at + 4, 0);
         std::uint64_t offset = reader.u32Or(at + 8, 0);
-        if (block.high < block.low || block.high - block.low >= data.size() / 4) return false;
+        if (block.high < block.low || block.high - block.low >= data.size() / 4) return kFail;
         total += std::uint64_t{block.high} - block.low + 1;
-        if (total > data.size() / 4) return false;
+        if (total > data.size() / 4) return kFail;
         for (std::uint64_t id = block.low; id <= block.high; ++id) {
             const std::optional<std::uint16_t> length = reader.u16(offset);
             const std::optional<std::uint16_t> flags = reader.u16(offset + 2);
-            if (!length || !flags || *length < 4) return false;
+            if (!length || !flags || *length < 4) return kFail;
             const std::optional<Bytes> entry = reader.span(offset, *length);
-            if (!entry) return false;
+            if (!entry) return kFail;
             MessageEntry message;
             message.id = static_cast<std::uint32_t>(id);
             message.bytes = *entry;
@@ -325,7 +325,7 @@ bool readMessageBlocks(Bytes data, std::vector<MessageBlock>& blocks) {
         }
         blocks.push_back(std::move(block));
     }
-    return true;
+    return kOk;
 }
 
 // A message text for translators: lines end with a line feed alone.
@@ -948,7 +948,7 @@ HResult DialogTexts(Bytes data, std::string_view name, std::vector<TranslatableT
     TemplateWalk walk(data);
     DialogTemplate dialog;
     std::vector<std::size_t> items;
-    if (!walkDialog(data, walk, dialog, items)) return kFail;
+    if (walkDialog(data, walk, dialog, items).failed()) return kFail;
     const std::string prefix = "DIALOG " + std::string(name);
     for (std::size_t i = 0; i < walk.texts.size(); ++i) {
         TranslatableText text;
@@ -973,7 +973,7 @@ HResult DialogTexts(Bytes data, std::string_view name, std::vector<TranslatableT
 HResult MenuTexts(Bytes data, std::string_view name, std::vector<TranslatableText>& texts) {
     TemplateWalk walk(data);
     std::vector<std::string> paths;
-    if (!walkMenu(data, walk, paths)) return kFail;
+    if (walkMenu(data, walk, paths).failed()) return kFail;
     for (std::size_t i = 0; i < walk.texts.size(); ++i)
         texts.push_back(TranslatableText{
             "MENU " + std::string(name) + " " + paths[i], "MENU/" + std::string(name), {}, walk.texts[i]});
@@ -982,7 +982,7 @@ HResult MenuTexts(Bytes data, std::string_view name, std::vector<TranslatableTex
 
 HResult MessageTableTexts(Bytes data, std::string_view name, std::vector<TranslatableText>& texts) {
     std::vector<MessageBlock> blocks;
-    if (!readMessageBlocks(data, blocks)) return kFail;
+    if (readMessageBlocks(data, blocks).failed()) return kFail;
     for (const MessageBlock& block : blocks)
         for (const MessageEntry& entry : block.entries)
             texts.push_back(TranslatableText{"MESSAGETABLE " + std::string(name) + " " + hexId(entry.id),
@@ -997,7 +997,7 @@ HResult TranslateDialog(Bytes data, const Translations& translations, std::vecto
     TemplateWalk walk(data);
     DialogTemplate dialog;
     std::vector<std::size_t> items;
-    if (!walkDialog(data, walk, dialog, items)) return kFail;
+    if (walkDialog(data, walk, dialog, items).failed()) return kFail;
     out = rewriteTemplate(data, walk.sites, translations);
     return kOk;
 }
@@ -1005,14 +1005,14 @@ HResult TranslateDialog(Bytes data, const Translations& translations, std::vecto
 HResult TranslateMenu(Bytes data, const Translations& translations, std::vector<std::byte>& out) {
     TemplateWalk walk(data);
     std::vector<std::string> paths;
-    if (!walkMenu(data, walk, paths)) return kFail;
+    if (walkMenu(data, walk, paths).failed()) return kFail;
     out = rewriteTemplate(data, walk.sites, translations);
     return kOk;
 }
 
 HResult TranslateMessageTable(Bytes data, const Translations& translations, std::vector<std::byte>& out) {
     std::vector<MessageBlock> blocks;
-    if (!readMessageBlocks(data, blocks)) return kFail;
+    if (readMessageBlocks(data, blocks).failed()) return kFail;
     if (std::none_of(translations.begin(), translations.end(),
                      [](const std::optional<std::u16string>& t) { return t.has_value(); })) {
         out.assign(data.begin(), data.end());

@@ -184,18 +184,23 @@ TEST(IconDirectory, FirstImageOnlyWhenTheDirectoryHolds) {
             changed.at(at + static_cast<std::size_t>(i)) = std::byte((value >> (8 * i)) & 0xFF);
         return changed;
     };
-    const auto first = FirstIconFileImage(asBytes(file));
-    ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(first->offset, 22u);
-    EXPECT_EQ(first->size, 40u);
-    EXPECT_FALSE(FirstIconFileImage(asBytes(with(2, 3, 2))));    // neither icon nor cursor
-    EXPECT_FALSE(FirstIconFileImage(asBytes(with(4, 0, 2))));    // no entry
-    EXPECT_FALSE(FirstIconFileImage(asBytes(with(4, 9, 2))));    // entries beyond the image start
-    EXPECT_FALSE(FirstIconFileImage(asBytes(with(4, 900, 2))));  // entries beyond the file
-    EXPECT_FALSE(FirstIconFileImage(asBytes(with(14, 0, 4))));   // empty image
-    EXPECT_FALSE(FirstIconFileImage(asBytes(with(14, 41, 4))));  // image beyond the file
-    EXPECT_FALSE(FirstIconFileImage(asBytes(with(18, 21, 4))));  // image inside the directory
-    EXPECT_FALSE(ReadIconDirectory(Bytes(file.data(), 5)).has_value());
+    IconFileImage first;
+    ASSERT_EQ(FirstIconFileImage(asBytes(file), first), kOk);
+    EXPECT_EQ(first.offset, 22u);
+    EXPECT_EQ(first.size, 40u);
+    auto refused = [](const std::vector<std::byte>& changed) {
+        IconFileImage image;
+        return FirstIconFileImage(asBytes(changed), image).failed();
+    };
+    EXPECT_TRUE(refused(with(2, 3, 2)));    // neither icon nor cursor
+    EXPECT_TRUE(refused(with(4, 0, 2)));    // no entry
+    EXPECT_TRUE(refused(with(4, 9, 2)));    // entries beyond the image start
+    EXPECT_TRUE(refused(with(4, 900, 2)));  // entries beyond the file
+    EXPECT_TRUE(refused(with(14, 0, 4)));   // empty image
+    EXPECT_TRUE(refused(with(14, 41, 4)));  // image beyond the file
+    EXPECT_TRUE(refused(with(18, 21, 4)));  // image inside the directory
+    IconDirectory directory;
+    EXPECT_EQ(ReadIconDirectory(Bytes(file.data(), 5), directory), kFail);
 
     // The pane takes the entry's offset only for files of several images.
     EXPECT_EQ(IconImageOffset(asBytes(with(18, 30, 4))), 22u);
@@ -205,6 +210,29 @@ TEST(IconDirectory, FirstImageOnlyWhenTheDirectoryHolds) {
     several[4] = std::byte{2};
     several[18] = std::byte{40};
     EXPECT_EQ(IconImageOffset(asBytes(several)), 40u);
+}
+
+// A caller that reads several files into the same variables must not see the last good file's
+// directory or image after a read that fails.
+TEST(IconDirectory, AFailedReadLeavesNothingOfAnEarlierOne) {
+    const std::vector<std::byte> good = iconFile(std::vector<std::byte>(40, std::byte{1}));
+    const std::vector<std::byte> shortFile(good.begin(), good.begin() + 5);
+    IconDirectory directory;
+    IconDirectoryEntry entry;
+    IconFileImage image;
+    ASSERT_EQ(ReadIconDirectory(asBytes(good), directory), kOk);
+    ASSERT_EQ(ReadIconDirectoryEntry(asBytes(good), 0, entry), kOk);
+    ASSERT_EQ(FirstIconFileImage(asBytes(good), image), kOk);
+
+    EXPECT_EQ(ReadIconDirectory(asBytes(shortFile), directory), kFail);
+    EXPECT_EQ(directory.count, 0);
+    EXPECT_TRUE(directory.entries.empty());
+    EXPECT_EQ(ReadIconDirectoryEntry(asBytes(good), 3, entry), kFail);  // past the end of the file
+    EXPECT_EQ(entry.imageBytes, 0u);
+    EXPECT_EQ(entry.imageOffset, 0u);
+    EXPECT_EQ(FirstIconFileImage(asBytes(shortFile), image), kFail);
+    EXPECT_EQ(image.size, 0u);
+    EXPECT_EQ(image.entry.imageBytes, 0u);
 }
 
 struct BadIcon {

@@ -55,14 +55,14 @@ TEST(PngIconGroupTest, MakesEightSizesLargestFirstThatDecodeToTheResampledPictur
     const PngPlan plan = squarePicture(300);
     std::vector<std::byte> icon;
     ASSERT_TRUE(MakeIconFileFromPng(makePng(plan), icon).succeeded());
-    const std::optional<IconDirectory> directory = ReadIconDirectory(icon);
-    ASSERT_TRUE(directory.has_value());
-    EXPECT_EQ(directory->type, kIconFileType);
-    ASSERT_EQ(directory->entries.size(), kPngIconSizes.size());
+    IconDirectory directory;
+    ASSERT_EQ(ReadIconDirectory(icon, directory), kOk);
+    EXPECT_EQ(directory.type, kIconFileType);
+    ASSERT_EQ(directory.entries.size(), kPngIconSizes.size());
 
     for (std::size_t i = 0; i < kPngIconSizes.size(); ++i) {
         const int size = kPngIconSizes[i];
-        const IconDirectoryEntry& entry = directory->entries[i];
+        const IconDirectoryEntry& entry = directory.entries[i];
         SCOPED_TRACE(size);
         EXPECT_EQ(entry.width, size & 0xFF);
         EXPECT_EQ(entry.height, size & 0xFF);
@@ -104,9 +104,10 @@ TEST(PngIconGroupTest, APictureOf256PixelsIsItsOwnLargestImage) {
     const std::vector<std::byte> png = makePng(squarePicture(256));
     std::vector<std::byte> icon;
     ASSERT_TRUE(MakeIconFileFromPng(png, icon).succeeded());
-    const std::optional<IconDirectory> directory = ReadIconDirectory(icon);
-    ASSERT_TRUE(directory && !directory->entries.empty());
-    const Bytes first = member(icon, directory->entries.front());
+    IconDirectory directory;
+    ASSERT_EQ(ReadIconDirectory(icon, directory), kOk);
+    ASSERT_FALSE(directory.entries.empty());
+    const Bytes first = member(icon, directory.entries.front());
     EXPECT_EQ(std::vector<std::byte>(first.begin(), first.end()), png);
 }
 

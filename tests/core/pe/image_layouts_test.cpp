@@ -52,8 +52,9 @@ void copyResources(const WorkingFolder& from, const WorkingFolder& to) {
 
 std::size_t dataDirectoryOf(const std::vector<std::byte>& image, std::size_t index) {
     const std::uint32_t lfanew = u32At(image, kPeHeaderOffsetField);
-    auto layout = readNtLayout(*ByteReader(Bytes(image.data(), image.size())).from(lfanew));
-    return lfanew + layout->directory(index);
+    NtLayout layout;
+    EXPECT_EQ(readNtLayout(*ByteReader(Bytes(image.data(), image.size())).from(lfanew), layout), kOk);
+    return lfanew + layout.directory(index);
 }
 
 TEST(ImageLayouts, ImagesOfBothKindsRoundTripWithAndWithoutResources) {
@@ -93,10 +94,10 @@ TEST(ImageLayouts, ResourcesAddedToAnImageWithoutThemGetASectionOfTheirOwn) {
         EXPECT_EQ(resourcesOf(rebuilt), resourcesOf(donor));
 
         const std::uint32_t lfanew = u32At(rebuilt, kPeHeaderOffsetField);
-        auto layout = readNtLayout(*ByteReader(Bytes(rebuilt.data(), rebuilt.size())).from(lfanew));
-        ASSERT_TRUE(layout.has_value());
-        ASSERT_EQ(layout->sectionCount, bare.sections.size() + 1);
-        const std::size_t added = lfanew + layout->sectionHeader(bare.sections.size());
+        NtLayout layout;
+        ASSERT_EQ(readNtLayout(*ByteReader(Bytes(rebuilt.data(), rebuilt.size())).from(lfanew), layout), kOk);
+        ASSERT_EQ(layout.sectionCount, bare.sections.size() + 1);
+        const std::size_t added = lfanew + layout.sectionHeader(bare.sections.size());
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(&rebuilt[added]), 5), ".rsrc");
         const std::uint32_t rva = u32At(rebuilt, added + section_field::kVirtualAddress);
         const std::uint32_t raw = u32At(rebuilt, added + section_field::kPointerToRawData);

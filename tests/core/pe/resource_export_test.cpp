@@ -46,30 +46,29 @@ TEST(ResourceExport, IconGroupBecomesAnIconFileOfItsMembers) {
         kOk);
     EXPECT_EQ(exported.fileName, "7.ico");
     EXPECT_TRUE(exported.missingMembers.empty());
-    auto directory = ReadIconDirectory(asBytes(exported.bytes));
-    ASSERT_TRUE(directory.has_value());
-    EXPECT_EQ(directory->type, kIconFileType);
-    ASSERT_EQ(directory->count, 3);
-    ASSERT_EQ(directory->entries.size(), 3u);
+    IconDirectory directory;
+    ASSERT_EQ(ReadIconDirectory(asBytes(exported.bytes), directory), kOk);
+    EXPECT_EQ(directory.type, kIconFileType);
+    ASSERT_EQ(directory.count, 3);
+    ASSERT_EQ(directory.entries.size(), 3u);
     for (std::size_t i = 0; i < images.size(); ++i) {
-        const IconDirectoryEntry& entry = directory->entries[i];
+        const IconDirectoryEntry& entry = directory.entries[i];
         EXPECT_EQ(entry.width, images[i].width & 0xFF) << i;
         EXPECT_EQ(entry.height, images[i].height & 0xFF) << i;
         EXPECT_EQ(entry.colorCount, images[i].colorCount) << i;
         EXPECT_EQ(entry.bitCount, images[i].bitCount) << i;
         EXPECT_EQ(bytesAt(exported.bytes, entry.imageOffset, entry.imageBytes), images[i].data) << i;
     }
-    EXPECT_EQ(directory->entries.back().imageOffset + directory->entries.back().imageBytes,
+    EXPECT_EQ(directory.entries.back().imageOffset + directory.entries.back().imageBytes,
               exported.bytes.size());
 
     ASSERT_EQ(
         ExportResource(built.lookup, ResourceKey::ofId(14), ResourceKey::ofId(8), pb::kLangEnUs, exported),
         kOk);
     EXPECT_EQ(exported.missingMembers, std::vector<std::uint16_t>{99});
-    directory = ReadIconDirectory(asBytes(exported.bytes));
-    ASSERT_TRUE(directory.has_value());
-    ASSERT_EQ(directory->count, 1);
-    EXPECT_EQ(bytesAt(exported.bytes, directory->entries[0].imageOffset, directory->entries[0].imageBytes),
+    ASSERT_EQ(ReadIconDirectory(asBytes(exported.bytes), directory), kOk);
+    ASSERT_EQ(directory.count, 1);
+    EXPECT_EQ(bytesAt(exported.bytes, directory.entries[0].imageOffset, directory.entries[0].imageBytes),
               images[0].data);
 }
 
@@ -86,13 +85,13 @@ TEST(ResourceExport, CursorGroupMovesTheHotSpotIntoTheDirectory) {
                              pb::kLangDeDe, exported),
               kOk);
     EXPECT_EQ(exported.fileName, "ARROW.cur");
-    auto directory = ReadIconDirectory(asBytes(exported.bytes));
-    ASSERT_TRUE(directory.has_value());
-    EXPECT_EQ(directory->type, kCursorFileType);
-    ASSERT_EQ(directory->entries.size(), 2u);
+    IconDirectory directory;
+    ASSERT_EQ(ReadIconDirectory(asBytes(exported.bytes), directory), kOk);
+    EXPECT_EQ(directory.type, kCursorFileType);
+    ASSERT_EQ(directory.entries.size(), 2u);
     const std::pair<std::uint16_t, std::uint16_t> hotSpots[] = {{5, 9}, {24, 2}};
     for (std::size_t i = 0; i < images.size(); ++i) {
-        const IconDirectoryEntry& entry = directory->entries[i];
+        const IconDirectoryEntry& entry = directory.entries[i];
         EXPECT_EQ(entry.width, images[i].width) << i;
         EXPECT_EQ(entry.height, images[i].height) << i;  // the group's height counts the mask too
         EXPECT_EQ(entry.planes, hotSpots[i].first) << i;
@@ -106,11 +105,11 @@ TEST(ResourceExport, CursorGroupMovesTheHotSpotIntoTheDirectory) {
         ExportResource(built.lookup, ResourceKey::ofId(1), ResourceKey::ofId(4), pb::kLangDeDe, exported),
         kOk);
     EXPECT_EQ(exported.fileName, "4.cur");
-    auto single = FirstIconFileImage(asBytes(exported.bytes));
-    ASSERT_TRUE(single.has_value());
-    EXPECT_EQ(single->entry.planes, 24);
-    EXPECT_EQ(single->entry.bitCount, 2);
-    EXPECT_EQ(single->size, images[1].data.size() - 4);
+    IconFileImage single;
+    ASSERT_EQ(FirstIconFileImage(asBytes(exported.bytes), single), kOk);
+    EXPECT_EQ(single.entry.planes, 24);
+    EXPECT_EQ(single.entry.bitCount, 2);
+    EXPECT_EQ(single.size, images[1].data.size() - 4);
 }
 
 TEST(ResourceExport, OtherTypesGetAFileOfTheirKind) {
