@@ -62,6 +62,7 @@ HResult ResourceLookup::open(Bytes file) {
     if (!image_.resourceSection) return kFail;
     reader_ = ResourceReader::forImage(image_);
     open_ = true;
+    indexDirectories();
     return kOk;
 }
 
@@ -69,6 +70,7 @@ void ResourceLookup::openSection(Bytes section, std::uint32_t sectionRva) {
     image_ = PeImage{};
     reader_ = ResourceReader(section, sectionRva);
     open_ = true;
+    indexDirectories();
 }
 
 std::vector<ResourceKey> ResourceLookup::keysOf(std::uint32_t directoryOffset) const {
@@ -87,37 +89,80 @@ std::vector<ResourceKey> ResourceLookup::keysOf(std::uint32_t directoryOffset) c
 
 namespace {
 
-bool sameName(const std::u16string& a, const std::u16string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i] < 0x80 ? static_cast<char16_t>(asciiUpper(static_cast<char>(a[i]))) : a[i];
-        char16_t y = b[i] < 0x80 ? static_cast<char16_t>(asciiUpper(static_cast<char>(b[i]))) : b[i];
-        if (x != y) return false;
-    }
-    return true;
+std::u16string looseName(const std::u16string& name) {
+    std::u16string upper = name;
+    for (char16_t& unit : upper)
+        if (unit < 0x80) unit = static_cast<char16_t>(asciiUpper(static_cast<char>(unit)));
+    return upper;
 }
 
 }  // namespace
+
+// Reads the three levels once. As in the import, a directory is followed from the first entry that
+// leads to it only: a crafted file whose entries share directories (or point back up) does not
+// multiply into millions of resources, and every lookup afterwards is a hash look-up instead of a
+// walk that decodes each name of a directory with thousands of them.
+void ResourceLookup::indexDirectories() {
+    index_.clear();
+    index_[0];
+    std::vector<std::uint32_t> pending{0};
+    for (int level = 0; level < 2; ++level) {
+        std::vector<std::uint32_t> next;
+        for (std::uint32_t offset : pending) {
+            auto dir = reader_.directory(offset);
+            if (!dir) continue;
+            for (const auto& entry : dir->entries) {
+                if (!entry.leadsToDirectory()) continue;
+                const std::uint32_t target = entry.target();
+                if (!index_.try_emplace(target).second) continue;
+                next.push_back(target);
+                DirectoryIndex& index = index_.at(offset);
+                if (!entry.named) {
+                    index.ids.emplace(entry.id(), target);
+                } else if (auto text = reader_.name(entry.nameOffset())) {
+                    index.looseNames.emplace(looseName(*text), target);
+                    index.names.emplace(std::move(*text), target);
+                }
+            }
+        }
+        pending = std::move(next);
+    }
+    for (std::uint32_t offset : pending) {  // the name directories: their languages
+        auto dir = reader_.directory(offset);
+        if (!dir) continue;
+        DirectoryIndex& index = index_.at(offset);
+        for (const auto& entry : dir->entries) {
+            if (entry.named || entry.leadsToDirectory()) continue;
+            index.languageOrder.push_back(entry.id());
+            index.languageEntries.emplace(entry.id(), entry.target());
+        }
+    }
+}
 
 // The subdirectory a key leads to. Names match exactly first, then ignoring ASCII case, as the
 // system's own lookup ignores case.
 std::optional<std::uint32_t> ResourceLookup::subdirectory(std::uint32_t directoryOffset,
                                                           const ResourceKey& key) const {
-    auto dir = reader_.directory(directoryOffset);
-    if (!dir) return std::nullopt;
-    std::optional<std::uint32_t> loose;
-    for (const auto& entry : dir->entries) {
-        if (!entry.leadsToDirectory() || entry.named != key.isName) continue;
-        if (!key.isName) {
-            if (entry.id() == key.id) return entry.target();
-            continue;
-        }
-        auto text = reader_.name(entry.nameOffset());
-        if (!text) continue;
-        if (*text == key.name) return entry.target();
-        if (!loose && sameName(*text, key.name)) loose = entry.target();
+    auto indexed = index_.find(directoryOffset);
+    if (indexed == index_.end()) return std::nullopt;
+    const DirectoryIndex& index = indexed->second;
+    if (!key.isName) {
+        auto found = index.ids.find(key.id);
+        return found == index.ids.end() ? std::nullopt : std::optional<std::uint32_t>(found->second);
     }
-    return loose;
+    if (auto found = index.names.find(key.name); found != index.names.end()) return found->second;
+    auto found = index.looseNames.find(looseName(key.name));
+    return found == index.looseNames.end() ? std::nullopt : std::optional<std::uint32_t>(found->second);
+}
+
+const ResourceLookup::DirectoryIndex* ResourceLookup::nameDirectory(const ResourceKey& type,
+                                                                    const ResourceKey& name) const {
+    if (!open_) return nullptr;
+    auto typeDir = subdirectory(0, type);
+    auto nameDir = typeDir ? subdirectory(*typeDir, name) : std::nullopt;
+    if (!nameDir) return nullptr;
+    auto indexed = index_.find(*nameDir);
+    return indexed == index_.end() ? nullptr : &indexed->second;
 }
 
 std::vector<ResourceKey> ResourceLookup::types() const {
@@ -132,32 +177,19 @@ std::vector<ResourceKey> ResourceLookup::names(const ResourceKey& type) const {
 }
 
 std::vector<std::uint16_t> ResourceLookup::languages(const ResourceKey& type, const ResourceKey& name) const {
-    std::vector<std::uint16_t> result;
-    if (!open_) return result;
-    auto typeDir = subdirectory(0, type);
-    auto nameDir = typeDir ? subdirectory(*typeDir, name) : std::nullopt;
-    auto dir = nameDir ? reader_.directory(*nameDir) : std::nullopt;
-    if (!dir) return result;
-    for (const auto& entry : dir->entries)
-        if (!entry.named && !entry.leadsToDirectory()) result.push_back(entry.id());
-    return result;
+    const DirectoryIndex* index = nameDirectory(type, name);
+    return index ? index->languageOrder : std::vector<std::uint16_t>{};
 }
 
 std::optional<Bytes> ResourceLookup::find(const ResourceKey& type, const ResourceKey& name,
                                           std::optional<std::uint16_t> language) const {
-    if (!open_) return std::nullopt;
-    auto typeDir = subdirectory(0, type);
-    auto nameDir = typeDir ? subdirectory(*typeDir, name) : std::nullopt;
-    auto dir = nameDir ? reader_.directory(*nameDir) : std::nullopt;
-    if (!dir) return std::nullopt;
-    for (const auto& entry : dir->entries) {
-        if (entry.named || entry.leadsToDirectory()) continue;
-        if (language && entry.id() != *language) continue;
-        auto data = reader_.dataEntry(entry.target());
-        if (!data) return std::nullopt;
-        return reader_.data(*data);
-    }
-    return std::nullopt;
+    const DirectoryIndex* index = nameDirectory(type, name);
+    if (!index || index->languageOrder.empty()) return std::nullopt;
+    auto found = index->languageEntries.find(language ? *language : index->languageOrder.front());
+    if (found == index->languageEntries.end()) return std::nullopt;
+    auto data = reader_.dataEntry(found->second);
+    if (!data) return std::nullopt;
+    return reader_.data(*data);
 }
 
 }  // namespace kestrel

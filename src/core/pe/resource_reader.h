@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/pe/pe_image.h"
@@ -98,12 +99,25 @@ class ResourceLookup {
     const ResourceReader& reader() const { return reader_; }
 
   private:
+    // The subdirectories of one directory by key, first entry kept, so that a lookup does not decode
+    // and compare every name of a directory with thousands of them.
+    struct DirectoryIndex {
+        std::unordered_map<std::uint16_t, std::uint32_t> ids;
+        std::unordered_map<std::u16string, std::uint32_t> names;
+        std::unordered_map<std::u16string, std::uint32_t> looseNames;      // ASCII letters upper-cased
+        std::vector<std::uint16_t> languageOrder;                          // a name directory's languages
+        std::unordered_map<std::uint16_t, std::uint32_t> languageEntries;  // language -> its data entry
+    };
+
     std::vector<ResourceKey> keysOf(std::uint32_t directoryOffset) const;
     std::optional<std::uint32_t> subdirectory(std::uint32_t directoryOffset, const ResourceKey& key) const;
+    const DirectoryIndex* nameDirectory(const ResourceKey& type, const ResourceKey& name) const;
+    void indexDirectories();
 
     PeImage image_;
     ResourceReader reader_;
     bool open_ = false;
+    std::unordered_map<std::uint32_t, DirectoryIndex> index_;  // every directory, by offset
 };
 
 }  // namespace kestrel
