@@ -494,6 +494,17 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
     const fs::path folder = temporary.path() / "work";
     fs::path projectPath;
     PartialFileImage read;
+    std::vector<std::byte> whole;
+    if (route == EditRoute::kResourcesOnly && !given && !CanReplaceOpenFile() &&
+        IsSameFile(peFile, destination)) {
+        // The edit replaces its own input, and this system cannot rename over a file that is still
+        // open: read it whole and close it, instead of copying its sections from the open file.
+        if (HResult hr = ReadWholeFile(peFile, whole); hr.failed()) {
+            RecordError(true, kSource, __LINE__, hr);
+            return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(peFile)});
+        }
+        given = Bytes(whole.data(), whole.size());
+    }
     if (route == EditRoute::kResourcesOnly && !given) {
         if (HResult hr = readHeadersAndResources(peFile, read); hr.failed()) {
             RecordError(true, kSource, __LINE__, hr);

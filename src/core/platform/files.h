@@ -221,6 +221,10 @@ HResult RemoveFileIfPresent(const fs::path& path);
 // True when both names denote the same existing file (file identity, never string comparison).
 bool IsSameFile(const fs::path& a, const fs::path& b);
 
+// Whether a file that is open for reading can be replaced by renaming another file over it: POSIX
+// systems allow it, Windows refuses the rename while any handle to the target is open.
+bool CanReplaceOpenFile();
+
 // True when both files exist and hold the same bytes.
 bool FilesHaveSameContent(const fs::path& a, const fs::path& b);
 

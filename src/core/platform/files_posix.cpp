@@ -334,5 +334,9 @@ std::int64_t FileModificationTime(const fs::path& path) {
     return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
 }
 
+bool CanReplaceOpenFile() {
+    return true;
+}
+
 }  // namespace kestrel
 #endif

@@ -343,5 +343,9 @@ std::int64_t FileModificationTime(const fs::path& path) {
     return static_cast<std::int64_t>(ticks - kEpochTicks) * 100;
 }
 
+bool CanReplaceOpenFile() {
+    return false;
+}
+
 }  // namespace kestrel
 #endif
