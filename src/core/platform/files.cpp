@@ -130,6 +130,13 @@ HResult AtomicFileWriter::copyFrom(FileReader& from, std::uint64_t offset, std::
     return hr;
 }
 
+HResult AtomicFileWriter::writeAt(std::uint64_t offset, Bytes data) {
+    if (writeFailure_.failed()) return writeFailure_;
+    HResult hr = file_.writeAt(offset, data);
+    if (hr.failed()) writeFailure_ = hr;
+    return hr;
+}
+
 HResult AtomicFileWriter::commit() {
     if (temporary_.empty()) return hresultFromWin32(win32::kInvalidHandle);
     if (writeFailure_.failed()) {
@@ -159,19 +166,39 @@ void AtomicFileWriter::discard() {
     }
 }
 
+ZeroedBuffer::~ZeroedBuffer() {
+    release();
+}
+
+void ZeroedBuffer::release() {
+    if (data_) native::releaseZeroed(data_, size_, large_);
+    data_ = nullptr;
+    size_ = 0;
+}
+
+HResult ZeroedBuffer::allocate(std::size_t size, bool filledWhole) {
+    release();
+    data_ = native::allocateZeroed(size, filledWhole);
+    if (!data_) return kOutOfMemory;
+    size_ = size;
+    large_ = filledWhole;
+    return kOk;
+}
+
 PartialFileImage::~PartialFileImage() {
-    if (data_) native::releaseZeroed(data_, size_);
+    if (data_) native::releaseZeroed(data_, size_, true);
 }
 
 HResult PartialFileImage::open(const fs::path& path) {
-    if (data_) native::releaseZeroed(data_, size_);
+    if (data_) native::releaseZeroed(data_, size_, true);
     data_ = nullptr;
     size_ = 0;
     if (HResult hr = file_.open(path); hr.failed()) return hr;
     if (file_.size() == 0) return hresultFromWin32(win32::kFileInvalid);
     if (file_.size() >= std::numeric_limits<std::size_t>::max() / 2) return kOutOfMemory;
     size_ = static_cast<std::size_t>(file_.size());
-    data_ = native::allocateZeroed(size_);
+    // Large pages: the ranges loaded are the headers and whole sections, read in long runs.
+    data_ = native::allocateZeroed(size_, true);
     if (!data_) {
         size_ = 0;
         return kOutOfMemory;

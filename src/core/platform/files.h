@@ -87,6 +87,28 @@ class FileReader {
     std::uint64_t size_ = 0;
 };
 
+// Memory of a fixed size that reads as zeros, straight from the system: nothing clears it first, and
+// a buffer that is filled whole (an output assembled in place) comes in large pages where the system
+// offers them, so that filling it costs one page fault per 2 MiB instead of one per 4 KiB.
+class ZeroedBuffer {
+  public:
+    ZeroedBuffer() = default;
+    ZeroedBuffer(const ZeroedBuffer&) = delete;
+    ZeroedBuffer& operator=(const ZeroedBuffer&) = delete;
+    ~ZeroedBuffer();
+
+    // Replaces any earlier memory; kOutOfMemory when there is none.
+    HResult allocate(std::size_t size, bool filledWhole);
+    std::span<std::byte> span() { return {data_, size_}; }
+    Bytes bytes() const { return {data_, size_}; }
+
+  private:
+    void release();
+    std::byte* data_ = nullptr;
+    std::size_t size_ = 0;
+    bool large_ = false;
+};
+
 // A file of which only chosen ranges are read into memory: a view of the file's whole size in which
 // every byte not loaded reads as zero. The memory comes from the system untouched, so the parts
 // never loaded cost neither time nor memory. The file stays open, so that the other parts can be
@@ -137,6 +159,10 @@ class OutputFile {
     // between the files itself (no pass through our memory, a shared extent on file systems that
     // offer it); otherwise they are read and written in pieces. E_FAIL when `from` ends before.
     HResult copyFrom(FileReader& from, std::uint64_t offset, std::uint64_t size);
+    // Overwrites bytes already written, at `offset` from where the file was opened (a field whose
+    // value is known only once everything after it is written); later writes still append. E_FAIL
+    // when the bytes do not lie inside what was written.
+    HResult writeAt(std::uint64_t offset, Bytes data);
     // Forces the written data to the storage device (fsync).
     HResult sync();
     // Closes the file; reports errors of the final close (some file systems report a full disk
@@ -171,6 +197,7 @@ class AtomicFileWriter {
     HResult write(Bytes data);
     HResult write(std::string_view text) { return write(asBytes(text)); }
     HResult copyFrom(FileReader& from, std::uint64_t offset, std::uint64_t size);
+    HResult writeAt(std::uint64_t offset, Bytes data);
     // Syncs and renames the temporary file over the target. After any failed write, commit()
     // refuses (returns that failure) and discards, so a partial file never replaces the target.
     HResult commit();

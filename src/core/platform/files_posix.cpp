@@ -107,14 +107,48 @@ void closeFile(std::intptr_t handle) {
     if (handle != -1) ::close(static_cast<int>(handle));
 }
 
-std::byte* allocateZeroed(std::size_t size) {
-    void* data = ::mmap(nullptr, std::max<std::size_t>(size, 1), PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return data == MAP_FAILED ? nullptr : static_cast<std::byte*>(data);
+namespace {
+
+constexpr std::size_t kLargePage = 2u << 20;
+
+// Large pages pay only for memory of at least one of them: below that, a large page would clear
+// more memory than the small pages it saves faults for.
+bool useLargePages(std::size_t size, bool largePages) {
+    return largePages && size >= kLargePage &&
+           size <= std::numeric_limits<std::size_t>::max() - 2 * kLargePage;
 }
 
-void releaseZeroed(std::byte* data, std::size_t size) {
-    if (data) ::munmap(data, std::max<std::size_t>(size, 1));
+// What is mapped for `size` bytes: whole large pages when they are used.
+std::size_t mappedLength(std::size_t size, bool large) {
+    const std::size_t length = std::max<std::size_t>(size, 1);
+    return large ? (length + kLargePage - 1) / kLargePage * kLargePage : length;
+}
+
+}  // namespace
+
+std::byte* allocateZeroed(std::size_t size, bool largePages) {
+    const bool large = useLargePages(size, largePages);
+    const std::size_t length = mappedLength(size, large);
+    if (!large) {
+        void* data = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return data == MAP_FAILED ? nullptr : static_cast<std::byte*>(data);
+    }
+    // A large page must start on a boundary of its size: one page more is mapped, and what lies
+    // before the first boundary and after the end is given back.
+    void* mapped =
+        ::mmap(nullptr, length + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    auto* start = static_cast<std::byte*>(mapped);
+    const std::size_t head = (kLargePage - reinterpret_cast<std::uintptr_t>(start) % kLargePage) % kLargePage;
+    if (head != 0) (void)::munmap(start, head);
+    (void)::munmap(start + head + length, kLargePage - head);
+    // A hint only: memory the system will not back with large pages works as before.
+    (void)::madvise(start + head, length, MADV_HUGEPAGE);
+    return start + head;
+}
+
+void releaseZeroed(std::byte* data, std::size_t size, bool largePages) {
+    if (data) ::munmap(data, mappedLength(size, useLargePages(size, largePages)));
 }
 
 HResult replaceFile(const fs::path& replacement, const fs::path& target) {
@@ -242,6 +276,24 @@ HResult OutputFile::write(Bytes data) {
         done += static_cast<std::size_t>(put);
     }
     written_ += done;
+    return kOk;
+}
+
+HResult OutputFile::writeAt(std::uint64_t offset, Bytes data) {
+    if (handle_ == -1) return hresultFromWin32(win32::kInvalidHandle);
+    if (offset > written_ || data.size() > written_ - offset) return kFail;
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t put = ::pwrite(static_cast<int>(handle_), data.data() + done, data.size() - done,
+                               static_cast<off_t>(offset + done));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return hresultFromErrno(errno);
+        }
+        // Space that was written once is there: no progress is a fault of the device.
+        if (put == 0) return hresultFromWin32(win32::kDiskFull);
+        done += static_cast<std::size_t>(put);
+    }
     return kOk;
 }
 

@@ -120,12 +120,12 @@ std::string randomSuffix() {
 
 namespace native {
 
-std::byte* allocateZeroed(std::size_t size) {
+std::byte* allocateZeroed(std::size_t size, bool) {
     return static_cast<std::byte*>(
         ::VirtualAlloc(nullptr, std::max<std::size_t>(size, 1), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
 }
 
-void releaseZeroed(std::byte* data, std::size_t) {
+void releaseZeroed(std::byte* data, std::size_t, bool) {
     if (data) ::VirtualFree(data, 0, MEM_RELEASE);
 }
 
@@ -246,6 +246,29 @@ HResult OutputFile::write(Bytes data) {
         done += put;
     }
     written_ += done;
+    return kOk;
+}
+
+HResult OutputFile::writeAt(std::uint64_t offset, Bytes data) {
+    if (handle_ == -1) return hresultFromWin32(win32::kInvalidHandle);
+    if (offset > written_ || data.size() > written_ - offset) return kFail;
+    std::size_t done = 0;
+    while (done < data.size()) {
+        OVERLAPPED position{};
+        const std::uint64_t at = offset + done;
+        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
+        DWORD put = 0;
+        if (!::WriteFile(asHandle(handle_), data.data() + done, chunk, &put, &position)) return lastError();
+        if (put == 0) return hresultFromWin32(win32::kDiskFull);
+        done += put;
+    }
+    // A positioned write moves the file pointer of a synchronous handle: back to the end, where the
+    // next write appends.
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(written_);
+    if (!::SetFilePointerEx(asHandle(handle_), end, nullptr, FILE_BEGIN)) return lastError();
     return kOk;
 }
 

@@ -150,6 +150,57 @@ TEST(OutputFile, HonoursTheDispositions) {
     EXPECT_EQ(out.open(dir.path(), Disposition::kCreateAlways).value(), 0x80070005u);
 }
 
+// A field known only once everything after it is written (a checksum) is written in place; what
+// follows still appends, and nothing is written beyond what was written.
+TEST(OutputFile, WriteAtOverwritesInPlaceAndLaterWritesStillAppend) {
+    TempDir dir;
+    const fs::path path = dir / "out.bin";
+    OutputFile out;
+    ASSERT_EQ(out.open(path, Disposition::kCreateAlways), kOk);
+    ASSERT_EQ(out.write("0123456789"), kOk);
+    ASSERT_EQ(out.writeAt(2, asBytes(std::string_view("ab"))), kOk);
+    ASSERT_EQ(out.writeAt(8, asBytes(std::string_view("YZ"))), kOk);
+    EXPECT_EQ(out.writeAt(9, asBytes(std::string_view("no"))), kFail);
+    EXPECT_EQ(out.writeAt(~std::uint64_t{0}, asBytes(std::string_view("x"))), kFail);
+    ASSERT_EQ(out.write("tail"), kOk);
+    EXPECT_EQ(out.written(), 14u);
+    ASSERT_EQ(out.close(), kOk);
+    EXPECT_EQ(readText(path), "01ab4567YZtail");
+
+    // Through the atomic writer: the replacement holds the field, the target is replaced once.
+    const fs::path target = dir.write("target.bin", "old");
+    AtomicFileWriter writer;
+    ASSERT_EQ(writer.open(target), kOk);
+    ASSERT_EQ(writer.write("....body"), kOk);
+    ASSERT_EQ(writer.writeAt(0, asBytes(std::string_view("HEAD"))), kOk);
+    EXPECT_EQ(readText(target), "old");
+    ASSERT_EQ(writer.commit(), kOk);
+    EXPECT_EQ(readText(target), "HEADbody");
+}
+
+// Memory from the system in large pages is mapped from a page boundary and given back in full;
+// sizes just below, at and above a large page, and a buffer replaced by one of another size, read
+// as zeros and keep every byte written to their last byte.
+TEST(ZeroedBuffer, ReadsAsZerosAndHoldsWhatIsWrittenAtEverySize) {
+    constexpr std::size_t kLarge = 2u << 20;
+    ZeroedBuffer buffer;
+    for (std::size_t size : {std::size_t{1}, kLarge - 1, kLarge, kLarge + 1, 5 * kLarge + 4095}) {
+        for (bool filledWhole : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << size << (filledWhole ? " filled whole" : ""));
+            ASSERT_EQ(buffer.allocate(size, filledWhole), kOk);
+            std::span<std::byte> bytes = buffer.span();
+            ASSERT_EQ(bytes.size(), size);
+            EXPECT_EQ(bytes.front(), std::byte{0});
+            EXPECT_EQ(bytes.back(), std::byte{0});
+            EXPECT_EQ(bytes[size / 2], std::byte{0});
+            std::fill(bytes.begin(), bytes.end(), std::byte{0x5A});
+            EXPECT_EQ(buffer.bytes()[size - 1], std::byte{0x5A});
+        }
+    }
+    EXPECT_EQ(buffer.allocate(~std::size_t{0} / 2, true).value(), kOutOfMemory.value());
+    EXPECT_TRUE(buffer.bytes().empty());
+}
+
 TEST(OutputFile, ReportsAFullDeviceAndWritesWhenClosed) {
     OutputFile out;
     if (out.open("/dev/full", Disposition::kOpenExisting).failed()) GTEST_SKIP() << "no /dev/full";
