@@ -19,19 +19,34 @@ void PeChecksum::add(Bytes data) {
     // overflow for any input that fits in memory.
     std::uint64_t total = 0;
     if constexpr (std::endian::native == std::endian::little) {
-        // Four words at a time: the even and the odd words of 8 bytes go into two 32-bit lanes,
-        // emptied into the total before a lane can carry into its neighbour.
-        constexpr std::uint64_t kLanes = 0x0000FFFF0000FFFFull;
-        constexpr std::size_t kBlock = 8 * 16384;
-        while (data.size() - index >= 8) {
-            const std::size_t end = index + std::min(kBlock, (data.size() - index) & ~std::size_t{7});
-            std::uint64_t lanes = 0;
-            for (; index < end; index += 8) {
-                std::uint64_t eight = 0;
-                std::memcpy(&eight, data.data() + index, 8);
-                lanes += (eight & kLanes) + ((eight >> 16) & kLanes);
+        // Sixteen bytes at a time: the even and the odd words go into 32-bit lanes, emptied into the
+        // total before a lane can carry into its neighbour (a lane grows by less than 2^17 a step).
+        // Written so that the compiler keeps it in vector registers: the sum runs while the output is
+        // copied, and at a scalar word per step it would cost a third of the copy.
+        constexpr std::size_t kBlock = 16 * 16384;
+#if defined(__GNUC__)
+        using Lanes = std::uint32_t __attribute__((vector_size(16)));
+        constexpr Lanes kLow = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+#endif
+        while (data.size() - index >= 16) {
+            const std::size_t end = index + std::min(kBlock, (data.size() - index) & ~std::size_t{15});
+#if defined(__GNUC__)
+            Lanes lanes = {0, 0, 0, 0};
+            for (; index < end; index += 16) {
+                Lanes sixteen;
+                std::memcpy(&sixteen, data.data() + index, 16);
+                lanes += (sixteen & kLow) + (sixteen >> 16);
             }
-            total += (lanes & 0xFFFFFFFF) + (lanes >> 32);
+            total += std::uint64_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
+#else
+            std::uint64_t lanes = 0;
+            for (; index < end; index += 4) {
+                std::uint32_t four = 0;
+                std::memcpy(&four, data.data() + index, 4);
+                lanes += (four & 0xFFFF) + (four >> 16);
+            }
+            total += lanes;
+#endif
         }
     }
     for (; index + 1 < data.size(); index += 2)

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -70,23 +69,30 @@ class SourceBytes {
         std::memcpy(into.data(), view.data() + within, into.size());
         return kOk;
     }
-    // Sums `view` into the checksum, reading it from the file in pieces that stay in the cache.
-    HResult sum(Bytes view, PeChecksum& checksum) const {
+    // Appends `view` to the output. With a checksum to sum, bytes in the file are read into
+    // `buffer` a piece at a time, summed while the piece is still in the cache and written from
+    // there, so that each byte is read once; without one the system copies them between the files.
+    HResult write(Bytes view, AtomicFileWriter& writer, PeChecksum* checksum,
+                  std::vector<std::byte>& buffer) const {
+        if (!checksum)
+            return inFile(view) ? writer.copyFrom(*file_, offsetOf(view), view.size()) : writer.write(view);
         if (!inFile(view)) {
-            checksum.add(view);
-            return kOk;
+            checksum->add(view);
+            return writer.write(view);
         }
         constexpr std::size_t kPiece = 256 * 1024;
-        std::vector<std::byte> buffer(std::min(view.size(), kPiece));
-        for (std::size_t at = 0; at < view.size(); at += buffer.size()) {
+        if (buffer.size() < std::min(view.size(), kPiece)) buffer.resize(std::min(view.size(), kPiece));
+        for (std::size_t at = 0; at < view.size();) {
             const std::span<std::byte> piece(buffer.data(), std::min(buffer.size(), view.size() - at));
-            if (HResult hr = file_->readAt(offsetOf(view) + at, piece); hr.failed()) return hr;
-            checksum.add(Bytes{piece.data(), piece.size()});
+            // The original could not be read again (it became shorter since it was opened).
+            if (HResult hr = file_->readAt(offsetOf(view) + at, piece); hr.failed())
+                return ReportError(false, kSource, __LINE__, hr);
+            const Bytes filled(piece.data(), piece.size());
+            checksum->add(filled);
+            if (HResult hr = writer.write(filled); hr.failed()) return hr;
+            at += piece.size();
         }
         return kOk;
-    }
-    HResult write(Bytes view, AtomicFileWriter& writer) const {
-        return inFile(view) ? writer.copyFrom(*file_, offsetOf(view), view.size()) : writer.write(view);
     }
 
   private:
@@ -110,27 +116,27 @@ class OutputPlan {
 
     void append(std::shared_ptr<const std::vector<std::byte>> data) {
         size_ += data->size();
-        pieces_.push_back({std::move(data), 0, {}, {}, {}, {}});
+        pieces_.push_back({std::move(data), 0, {}, {}, {}, {}, {}});
     }
     // Bytes that stay valid until the output is assembled (the mapped original image).
     void view(Bytes data) {
         if (data.empty()) return;
         size_ += data.size();
-        pieces_.push_back({nullptr, data.size(), {}, {}, {}, data});
+        pieces_.push_back({nullptr, data.size(), {}, {}, {}, data, {}});
     }
     void zeros(std::uint64_t count) {
         if (count == 0) return;
         size_ += count;
-        pieces_.push_back({nullptr, count, {}, {}, {}, {}});
+        pieces_.push_back({nullptr, count, {}, {}, {}, {}, {}});
     }
     // A file of `size` bytes; `shownName` names it when it cannot be read.
     void file(std::filesystem::path path, std::uint64_t size, std::string shownName) {
         size_ += size;
-        pieces_.push_back({nullptr, size, std::move(path), std::move(shownName), {}, {}});
+        pieces_.push_back({nullptr, size, std::move(path), std::move(shownName), {}, {}, {}});
     }
     void generated(std::uint64_t size, Fill fill) {
         size_ += size;
-        pieces_.push_back({nullptr, size, {}, {}, std::move(fill), {}});
+        pieces_.push_back({nullptr, size, {}, {}, std::move(fill), {}, {}});
     }
     std::uint64_t size() const { return size_; }
 
@@ -182,44 +188,42 @@ class OutputPlan {
             });
             if (!patched && !piece.fill) continue;
             if (!piece.path.empty()) return kFail;
-            auto owned = std::make_shared<std::vector<std::byte>>(static_cast<std::size_t>(count));
+            // Memory from the system, filled whole: the resource section is megabytes long.
+            auto held = std::make_shared<ZeroedBuffer>();
+            if (HResult hr = held->allocate(static_cast<std::size_t>(count), true); hr.failed())
+                return ReportError(false, kSource, __LINE__, hr);
+            const std::span<std::byte> owned = held->span();
             if (piece.fill) {
-                if (HResult hr = piece.fill(*owned); hr.failed()) return hr;
-            } else if (piece.data && !owned->empty()) {
-                std::memcpy(owned->data(), piece.data->data(), owned->size());
+                if (HResult hr = piece.fill(owned); hr.failed()) return hr;
+            } else if (piece.data && !owned.empty()) {
+                std::memcpy(owned.data(), piece.data->data(), owned.size());
             } else if (!piece.view.empty()) {
-                if (HResult hr = source_.read(piece.view, 0, *owned); hr.failed()) return transferFailed(hr);
+                if (HResult hr = source_.read(piece.view, 0, owned); hr.failed()) return transferFailed(hr);
             }
             for (const Patch& patch : patches_) {
                 if (patch.offset < at - count || patch.offset + 4 > at) continue;
-                putLe<std::uint32_t>(*owned, static_cast<std::size_t>(patch.offset - (at - count)),
+                putLe<std::uint32_t>(owned, static_cast<std::size_t>(patch.offset - (at - count)),
                                      patch.value);
             }
-            piece = Piece{std::move(owned), 0, {}, {}, {}, {}};
+            piece = Piece{nullptr, count, {}, {}, {}, {}, std::move(held)};
         }
         return kOk;
     }
-    HResult checksum(PeChecksum& sum) const {
-        for (const Piece& piece : pieces_) {
-            if (piece.data) {
-                sum.add(Bytes{piece.data->data(), piece.data->size()});
-            } else if (!piece.view.empty()) {
-                if (HResult hr = source_.sum(piece.view, sum); hr.failed()) return transferFailed(hr);
-            } else {
-                sum.addZeros(piece.size);
-            }
-        }
-        return kOk;
-    }
-    HResult write(AtomicFileWriter& writer) const {
+    // Hands the pieces to the writer one by one, summing them into `sum` when there is one.
+    HResult write(AtomicFileWriter& writer, PeChecksum* sum) const {
         static const std::vector<std::byte> zeros(0x10000);
+        std::vector<std::byte> buffer;
         for (const Piece& piece : pieces_) {
             HResult hr = kOk;
-            if (piece.data) {
-                hr = writer.write(Bytes{piece.data->data(), piece.data->size()});
+            if (piece.data || piece.held) {
+                const Bytes bytes =
+                    piece.held ? piece.held->bytes() : Bytes(piece.data->data(), piece.data->size());
+                if (sum) sum->add(bytes);
+                hr = writer.write(bytes);
             } else if (!piece.view.empty()) {
-                hr = source_.write(piece.view, writer);
+                hr = source_.write(piece.view, writer, sum, buffer);
             } else {
+                if (sum) sum->addZeros(piece.size);
                 for (std::uint64_t left = piece.size; left != 0 && hr.succeeded();) {
                     const std::size_t chunk =
                         static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
@@ -243,6 +247,7 @@ class OutputPlan {
         std::string shownName;
         Fill fill;
         Bytes view;
+        std::shared_ptr<const ZeroedBuffer> held;  // a piece filled before the output is written
     };
     struct Patch {
         std::uint64_t offset;
@@ -370,17 +375,19 @@ HResult writeOutput(const std::filesystem::path& output,
 }
 
 // An output whose sections and overlay lie in the source image goes to the file straight from
-// there, the checksum summed over the same pieces first: each byte is read twice from memory but
-// copied once. The checksum goes into the NT headers (`ntHeader`, a piece of the plan).
-HResult writeStreamed(const std::filesystem::path& output, OutputPlan& plan, std::vector<std::byte>& ntHeader,
+// there. Its checksum is summed over the pieces as they are written and put into the field at
+// `checksumOffset` last, so that each byte of the original is read once.
+HResult writeStreamed(const std::filesystem::path& output, OutputPlan& plan, std::uint64_t checksumOffset,
                       bool newChecksum) {
     if (HResult hr = plan.materialize(); hr.failed()) return hr;
-    if (newChecksum) {
+    return writeOutput(output, [&](AtomicFileWriter& writer) {
+        if (!newChecksum) return plan.write(writer, nullptr);
         PeChecksum sum;
-        if (HResult hr = plan.checksum(sum); hr.failed()) return hr;
-        putLe<std::uint32_t>(ntHeader, nt_field::kCheckSum, sum.finish());
-    }
-    return writeOutput(output, [&](AtomicFileWriter& writer) { return plan.write(writer); });
+        if (HResult hr = plan.write(writer, &sum); hr.failed()) return hr;
+        std::array<std::byte, 4> field{};
+        putLe<std::uint32_t>(field, 0, sum.finish());
+        return writer.writeAt(checksumOffset, Bytes{field.data(), field.size()});
+    });
 }
 
 }  // namespace
@@ -892,15 +899,14 @@ void ImageRebuild::patchHeaders() {
 // there; otherwise it is assembled in one buffer from the working folder's files.
 HResult ImageRebuild::assemble() {
     const std::filesystem::path output = compiler_.outputPath();
-    if (compiler_.sourceImage_) return writeStreamed(output, *plan_, *ntHeader_, newChecksum_);
+    if (compiler_.sourceImage_) return writeStreamed(output, *plan_, h0_ + nt_field::kCheckSum, newChecksum_);
 
-    // A zeroed buffer, so that the padding pieces need no writing: memory of this size comes fresh
-    // from the system, already zero, and calloc does not clear it again.
-    const auto outputSize = static_cast<std::size_t>(plan_->size());
-    std::unique_ptr<std::byte, decltype(&std::free)> assembled(
-        static_cast<std::byte*>(std::calloc(std::max<std::size_t>(outputSize, 1), 1)), &std::free);
-    if (!assembled) return ReportError(false, kSource, __LINE__, kOutOfMemory);
-    const std::span<std::byte> image{assembled.get(), outputSize};
+    // A zeroed buffer, so that the padding pieces need no writing: it comes from the system, already
+    // zero, and in large pages, as it is filled whole.
+    ZeroedBuffer assembled;
+    if (HResult hr = assembled.allocate(static_cast<std::size_t>(plan_->size()), true); hr.failed())
+        return ReportError(false, kSource, __LINE__, hr);
+    const std::span<std::byte> image = assembled.span();
     PeChecksum sum;
     if (HResult hr = plan_->assemble(image, sum); hr.failed()) return hr;
     if (newChecksum_)

@@ -2,6 +2,7 @@
 
 #include "compile_compare.h"
 #include "compile_test_support.h"
+#include "core/pe/one_shot_edit.h"
 #include "core/pe/pe_checksum.h"
 #include "core/platform/format.h"
 
@@ -162,6 +163,69 @@ TEST(PeChecksum, LongPiecesFoldAsWordByWord) {
         EXPECT_EQ(sum.finish(), pb::peChecksum(all, input.size())) << input.size();
         EXPECT_EQ(computePeChecksum(all, input.size()), pb::peChecksum(all, input.size())) << input.size();
     }
+}
+
+// Long pieces of varied bytes, split at odd and even offsets: a sum that took whole blocks of bytes
+// at a time must still pair each byte with its neighbour as words of the file do (uniform words, as
+// above, would hide a swapped half or a block end that loses bytes).
+TEST(PeChecksum, LongPiecesOfVariedBytesSplitAnywhereSumAsWordByWord) {
+    std::vector<std::byte> data(700001);
+    std::uint32_t state = 99;
+    for (std::byte& b : data) {
+        state = state * 1664525u + 1013904223u;
+        b = static_cast<std::byte>(state >> 24);
+    }
+    const Bytes all(data.data(), data.size());
+    const std::uint32_t expected = pb::peChecksum(all, data.size());
+    for (std::size_t split : {std::size_t{1}, std::size_t{15}, std::size_t{16}, std::size_t{17},
+                              std::size_t{262143}, std::size_t{262144}, std::size_t{350001}}) {
+        PeChecksum sum;
+        sum.add(all.first(split));
+        sum.add(all.subspan(split, 3));
+        sum.add(all.subspan(split + 3));
+        EXPECT_EQ(sum.finish(), expected) << split;
+    }
+    PeChecksum whole;
+    whole.add(all);
+    EXPECT_EQ(whole.finish(), expected);
+}
+
+// An edit copies the sections and the overlay it keeps from the original in pieces and sums the
+// checksum on the way, putting it into the headers last. Data longer than a piece, an overlay of
+// odd length and an edit in place must give the checksum of the whole file, as the full import
+// and compile do.
+TEST(StreamedOutput, ChecksumOfSectionsAndOverlayLongerThanAPieceIsThatOfTheWholeFile) {
+    CompileSink sink;
+    TempDir temp;
+    auto varied = [](std::size_t size, std::uint32_t state) {
+        pb::ByteVector bytes(size);
+        for (std::byte& b : bytes) {
+            state = state * 1103515245u + 12345u;
+            b = static_cast<std::byte>(state >> 16);
+        }
+        return bytes;
+    };
+    pb::ImagePlan plan = pb::sampleImagePlan();
+    pb::SectionPlan text = pb::defaultTextSection();
+    const pb::ByteVector code = varied(600 * 1024, 3);
+    text.data.insert(text.data.end(), code.begin(), code.end());
+    plan.sectionsBeforeResources = {text};
+    plan.overlay = varied(3 * 262144 + 7, 5);
+    const std::vector<std::byte> image = pb::buildImage(plan);
+    ASSERT_NE(PeFields(image).checksum(), 0u);
+
+    ResourceEdits edits;
+    edits.strings = {{1, u"one"}, {40, u"forty"}};
+    const std::filesystem::path file = temp.write("in/file.exe", image);
+    const std::filesystem::path whole = temp / "whole.exe";
+    const std::filesystem::path fast = temp / "fast.exe";
+    ASSERT_TRUE(EditResources(file, whole, edits, EditRoute::kWholeImport).succeeded()) << errorText();
+    ASSERT_TRUE(EditResources(file, fast, edits, EditRoute::kResourcesOnly).succeeded()) << errorText();
+    const PeFields edited(readBytes(fast));
+    EXPECT_EQ(edited.checksum(), pb::peChecksum(edited.bytes, edited.lfanew + 24 + 64));
+    EXPECT_TRUE(edited.bytes == readBytes(whole));
+    ASSERT_TRUE(EditResources(file, {}, edits).succeeded()) << errorText();
+    EXPECT_TRUE(readBytes(file) == edited.bytes);
 }
 
 // --- Moving the sections after the resource section ---------------------------------------------
