@@ -1,6 +1,7 @@
 #include "core/platform/file_arena.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <new>
 
@@ -26,16 +27,25 @@ std::size_t roundUp(std::size_t value, std::size_t multiple) {
 
 }  // namespace
 
+void AdviseHugePages(std::span<std::byte> memory) {
+#if defined(__linux__)
+    // The hint takes whole pages: the part of the range that begins and ends on a page boundary.
+    constexpr std::uintptr_t kPage = 4096;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(memory.data()) + kPage - 1) & ~(kPage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(memory.data()) + memory.size()) & ~(kPage - 1);
+    if (end >= begin + kHugePage) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)memory;
+#endif
+}
+
 bool FileArena::startBlock(std::size_t size) {
     const bool first = size_ == 0;
     const std::size_t blockSize =
         first && size <= kFirstBlockSize ? kFirstBlockSize : std::max(kBlockSize, roundUp(size, kHugePage));
     void* memory = ::operator new[](blockSize, std::align_val_t{kHugePage}, std::nothrow);
     if (!memory) return false;
-#if defined(__linux__)
-    // Only a hint: without huge pages the block is filled page by page as any other memory.
-    if (blockSize >= kHugePage) madvise(memory, blockSize, MADV_HUGEPAGE);
-#endif
+    AdviseHugePages({static_cast<std::byte*>(memory), blockSize});
     try {
         block_ = std::shared_ptr<std::byte[]>(static_cast<std::byte*>(memory), [](std::byte* bytes) {
             ::operator delete[](bytes, std::align_val_t{kHugePage});
