@@ -76,22 +76,25 @@ std::optional<std::int64_t> integerAttribute(const XmlElement* element, std::str
     const XmlAttribute* attribute = XmlDocument::FindAttribute(element, name);
     if (!attribute) return std::nullopt;
     std::int64_t value = 0;
-    if (!parseInt(attribute->value(), value)) return std::nullopt;
+    // Numbers hold no entities as a rule: the stored text is read in place, without a decoded copy.
+    const bool parsed = attribute->valueNeedsDecoding() ? parseInt(attribute->value(), value)
+                                                        : parseInt(attribute->rawValue(), value);
+    if (!parsed) return std::nullopt;
     return value;
 }
 
-// Reading pe.xml into the checked tree. Every failure names the element.
+// Reading pe.xml into the checked tree. Every failure names the element; its start tag is spelled
+// out only then, as a description has thousands of elements and no failure as a rule.
 class DescriptionReader {
   public:
     explicit DescriptionReader(std::string shownPath) : shownPath_(std::move(shownPath)) {}
 
     HResult readDirectory(const XmlElement* element, int level, CompileDirectoryNode& out) {
-        out.label = describe(element);
         auto type = integerAttribute(element, "Type");
         auto named = integerAttribute(element, "Named_Entries");
         auto ids = integerAttribute(element, "ID_Entries");
         if (!named || !ids || *named < 0 || *ids < 0 || *named > 0xFFFF || *ids > 0xFFFF)
-            return fail(out.label, "Named_Entries 和 ID_Entries 必须是 0 到 65535 之间的数字");
+            return fail(element, "Named_Entries 和 ID_Entries 必须是 0 到 65535 之间的数字");
         out.type = type ? static_cast<std::uint32_t>(*type) : 0;
 
         std::vector<const XmlElement*> children;
@@ -99,8 +102,8 @@ class DescriptionReader {
             if (iequalsAscii(child->name(), "Entry")) children.push_back(child);
         auto expected = static_cast<std::size_t>(*named + *ids);
         if (children.size() != expected)
-            return fail(out.label, safeFormat(Localized("目录说明有 %d 个条目，但是有 %d 个 Entry 元素"),
-                                              {static_cast<long long>(expected), children.size()}));
+            return fail(element, safeFormat(Localized("目录说明有 %d 个条目，但是有 %d 个 Entry 元素"),
+                                            {static_cast<long long>(expected), children.size()}));
 
         out.namedCount = static_cast<std::size_t>(*named);
         out.entries.resize(children.size());
@@ -114,68 +117,67 @@ class DescriptionReader {
 
   private:
     HResult readEntry(const XmlElement* element, int level, bool named, CompileEntryNode& out) {
-        out.label = describe(element);
         const XmlAttribute* name = XmlDocument::FindAttribute(element, "Name");
         if (named) {
-            if (!name) return fail(out.label, "命名条目必须有 Name 属性（命名条目在 ID 条目之前）");
+            if (!name) return fail(element, "命名条目必须有 Name 属性（命名条目在 ID 条目之前）");
             out.named = true;
             out.name = utf8ToUtf16(name->value());
-            if (out.name.size() > 0xFFFF) return fail(out.label, "名称太长");
+            if (out.name.size() > 0xFFFF) return fail(element, "名称太长");
         } else {
-            if (name) return fail(out.label, "ID 条目不能有 Name 属性（命名条目在 ID 条目之前）");
+            if (name) return fail(element, "ID 条目不能有 Name 属性（命名条目在 ID 条目之前）");
             auto id = integerAttribute(element, "ID");
-            if (!id || *id < 0 || *id > 0xFFFF) return fail(out.label, "ID 必须是 0 到 65535 之间的数字");
+            if (!id || *id < 0 || *id > 0xFFFF) return fail(element, "ID 必须是 0 到 65535 之间的数字");
             out.id = static_cast<std::uint16_t>(*id);
         }
 
         auto isDirectory = integerAttribute(element, "Directory");
         if (!isDirectory || (*isDirectory != 0 && *isDirectory != 1))
-            return fail(out.label, "Directory 属性必须是 0 或 1");
+            return fail(element, "Directory 属性必须是 0 或 1");
 
         const XmlElement* directory = nullptr;
         const XmlElement* file = nullptr;
         for (const XmlElement* child = element->firstChild(); child; child = child->next()) {
             if (iequalsAscii(child->name(), "Directory")) {
-                if (directory) return fail(out.label, "条目有多个 Directory 元素");
+                if (directory) return fail(element, "条目有多个 Directory 元素");
                 directory = child;
             } else if (iequalsAscii(child->name(), "File")) {
-                if (file) return fail(out.label, "条目有多个 File 元素");
+                if (file) return fail(element, "条目有多个 File 元素");
                 file = child;
             }
         }
 
         if (*isDirectory == 1) {
-            if (!directory) return fail(out.label, "Directory='1' 的条目没有 Directory 元素");
-            if (file) return fail(out.label, "Directory='1' 的条目不能有 File 元素");
-            if (level > kMaxDirectoryLevel) return fail(out.label, "资源目录最多有三层");
+            if (!directory) return fail(element, "Directory='1' 的条目没有 Directory 元素");
+            if (file) return fail(element, "Directory='1' 的条目不能有 File 元素");
+            if (level > kMaxDirectoryLevel) return fail(element, "资源目录最多有三层");
             out.directory = std::make_unique<CompileDirectoryNode>();
             return readDirectory(directory, level, *out.directory);
         }
-        if (directory) return fail(out.label, "Directory='0' 的条目不能有 Directory 元素");
+        if (directory) return fail(element, "Directory='0' 的条目不能有 Directory 元素");
         if (file) {
             const DescribedFile described = DescribedFile::ofFileElement(file);
             std::optional<std::string> fileName = described.storedName();
-            if (!fileName || fileName->empty()) return fail(describe(file), "File 元素没有 Name 属性");
+            if (!fileName || fileName->empty()) return fail(file, "File 元素没有 Name 属性");
             out.hasFile = true;
             out.fileName = std::move(*fileName);
             // Only a size of zero means anything: no data. The file's own size is what counts.
             out.sizeIsZero = described.size() == 0;
             out.png = described.png();
             if (auto tail = described.tail()) {
-                if (!parseHexBytes(*tail, out.tail))
-                    return fail(describe(file), "Tail 必须是成对的十六进制数字");
+                if (!parseHexBytes(*tail, out.tail)) return fail(file, "Tail 必须是成对的十六进制数字");
             }
             if (described.hasCodePage()) {
                 auto codePage = described.codePage();
-                if (!codePage) return fail(describe(file), "CodePage 必须是 0 到 4294967295 之间的数字");
+                if (!codePage) return fail(file, "CodePage 必须是 0 到 4294967295 之间的数字");
                 out.codePage = *codePage;
             }
         }
         return kOk;
     }
 
-    HResult fail(const std::string& element, std::string_view reason) {
-        ReportMessage(false, kSource, __LINE__, "pe.xml 中的 %s 无效：%s。", {element, Localized(reason)});
+    HResult fail(const XmlElement* element, std::string_view reason) {
+        ReportMessage(false, kSource, __LINE__, "pe.xml 中的 %s 无效：%s。",
+                      {describe(element), Localized(reason)});
         return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {shownPath_});
     }
 
@@ -270,6 +272,7 @@ HResult CResCompiler::MeasureRoot(std::uint32_t sectionRva, std::uint64_t& size)
     // Files are kept by the entries now; the lookup tables are only needed while measuring.
     kept_.clear();
     decodedPngs_.clear();
+    storedFiles_ = {};
     if (hr.failed()) return hr;
     if (root_->measuredSize > std::uint64_t{0xFFFFFFFF} - sectionRva) {
         ReportMessage(false, kSource, __LINE__, "资源部分太大（%u 字节）。", {root_->measuredSize});
@@ -453,7 +456,7 @@ HResult CResCompiler::readKept(const std::filesystem::path& path, HeldBytes& out
         out = found->second;
         return kOk;
     }
-    if (HResult hr = ReadWholeFileHeld(path, out); hr.failed()) return hr;
+    if (HResult hr = storedFiles_.read(path, out); hr.failed()) return hr;
     kept_.emplace(path, out);
     return kOk;
 }
@@ -466,6 +469,14 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
 
     std::filesystem::path path;
     if (type == resource_type::kBitmap) {
+        // A BMP file that opens under its name as written needs no look-up of the name's folders;
+        // it is kept, so that the conversion below reads it from memory.
+        if (!entry.png) {
+            HeldBytes file;
+            if (exactStoredPath(folder_, entry.fileName, path).succeeded() &&
+                readKept(path, file).succeeded())
+                return readBitmap(entry, path);
+        }
         // A bitmap stored as PNG has no file under its own name as a rule: that name is looked up
         // (a listing of the folder when it is missing) only if the PNG cannot be used.
         if (HResult hr = entry.png ? exactStoredPath(folder_, entry.fileName, path)
@@ -497,7 +508,7 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
 
 HResult CResCompiler::readStored(CompileEntryNode& entry, const std::filesystem::path& path) {
     HeldBytes file;
-    if (HResult hr = ReadWholeFileHeld(path, file); hr.failed()) return hr;
+    if (HResult hr = storedFiles_.read(path, file); hr.failed()) return hr;
     entry.data = file.bytes;
     entry.dataOwner = std::move(file.owner);
     return kOk;
@@ -551,9 +562,12 @@ void CResCompiler::decodePngBitmaps() {
                 continue;
             }
             if (!entry.hasFile || entry.sizeIsZero || !entry.png) continue;
+            // The name as written: a PNG that does not open there is left to the layout, which
+            // looks its name up.
             std::string pngName = pathToUtf8(replaceLastThree(pathFromUtf8(entry.fileName), "png"));
             std::filesystem::path path;
-            if (!pngName.empty() && resolveStored(folder_, pngName, path).succeeded()) paths.push_back(path);
+            if (!pngName.empty() && exactStoredPath(folder_, pngName, path).succeeded())
+                paths.push_back(path);
         }
     };
     for (const CompileEntryNode& type : root_->entries)
@@ -604,8 +618,15 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, std::filesystem::path 
     std::filesystem::path pngPath;
     if (entry.png) {
         std::string pngName = pathToUtf8(replaceLastThree(pathFromUtf8(entry.fileName), "png"));
+        std::filesystem::path exactPng;
         if (pngName.empty()) {
             pngError = kInvalidArg;
+        } else if (auto decoded = exactStoredPath(folder_, pngName, exactPng).succeeded()
+                                      ? decodedPngs_.find(exactPng)
+                                      : decodedPngs_.end();
+                   decoded != decodedPngs_.end()) {
+            pngPath = std::move(exactPng);
+            bmp = decoded->second;
         } else if (pngError = resolveStored(folder_, pngName, pngPath); pngError.succeeded()) {
             if (auto decoded = decodedPngs_.find(pngPath); decoded != decodedPngs_.end()) {
                 bmp = decoded->second;

@@ -17,6 +17,7 @@
 #include "core/pe/file_ranges.h"
 #include "core/pe/string_compile.h"
 #include "core/platform/byte_reader.h"
+#include "core/platform/file_arena.h"
 #include "core/platform/files.h"
 #include "core/platform/status.h"
 
@@ -68,8 +69,6 @@ struct CompileEntryNode {
     std::vector<std::byte> tail;  // a string block's bytes after its 16th string (Tail attribute)
     std::uint32_t codePage = 0;   // the data entry's code page (CodePage attribute; absent: 0)
 
-    std::string label;  // the start tag, for messages
-
     // Filled by the measuring pass, used by the writing pass: the data, held in memory by
     // `dataOwner` (the file as read, a converted bitmap) until it is copied into the section.
     std::uint64_t measuredSize = 0;
@@ -83,7 +82,6 @@ struct CompileDirectoryNode {
     std::vector<CompileEntryNode> entries;  // named entries first
     std::size_t namedCount = 0;
     std::uint32_t type = 0;  // the Type attribute, for the trace
-    std::string label;
     std::uint64_t measuredSize = 0;
 };
 
@@ -169,6 +167,8 @@ class CResCompiler {
     std::unique_ptr<CompileDirectoryNode> root_;
     // Each file is read once per compile and kept until the section is written.
     std::map<std::filesystem::path, HeldBytes> kept_;
+    // The memory the measuring pass reads stored files into.
+    FileArena storedFiles_;
 
     // Bitmaps stored as PNG, decoded to BMP files before the layout, by the PNG's path.
     std::map<std::filesystem::path, HeldBytes> decodedPngs_;

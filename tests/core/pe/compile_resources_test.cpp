@@ -164,6 +164,26 @@ TEST_F(CompileResources, FilesInAnotherCaseAreStillFound) {
     ASSERT_FALSE(asWritten.empty());
     std::filesystem::rename(work.file("Icon00001.ICO"), work.folder / "icon00001.ico");
     EXPECT_EQ(compiledResource("i:3/i:1/1033"), asWritten);
+
+    // A bitmap kept as a BMP file is tried under its name as written first as well.
+    const std::vector<std::byte> bitmap = compiledResource("i:2/i:103/1033");
+    ASSERT_FALSE(bitmap.empty());
+    std::filesystem::rename(work.file("Bitmap00103.BMP"), work.folder / "bitmap00103.bmp");
+    EXPECT_EQ(compiledResource("i:2/i:103/1033"), bitmap);
+}
+
+// Numbers are read from the stored text unless it holds a character reference, which is decoded
+// first: an ID written as a reference is the same ID.
+TEST_F(CompileResources, NumberWrittenAsCharacterReference) {
+    const std::vector<std::byte> beta = compiledResource("i:10/i:2/1033");
+    ASSERT_FALSE(beta.empty());
+    replaceInFile(work.folder / "pe.xml", "<Entry ID='2' Directory='1'>\r\n        <Directory Type='2'",
+                  "<Entry ID='&#50;' Directory='1'>\r\n        <Directory Type='2'");
+    EXPECT_EQ(compiledResource("i:10/i:2/1033"), beta);
+    // Checked as decoded, named as written.
+    std::filesystem::remove(work.output());
+    replaceInFile(work.folder / "pe.xml", "<Entry ID='&#50;'", "<Entry ID='&#55;0000'");
+    expectFailure("<Entry ID='&#55;0000' Directory='1'>");
 }
 
 struct ShortFileCase {
@@ -280,8 +300,10 @@ TEST(CompilePngBitmaps, DecodedAheadEachResourceGetsItsOwnPixels) {
         ASSERT_TRUE(std::filesystem::exists(work.folder / ("Bitmap0000" + std::to_string(id) + ".png")))
             << id;
 
-    // Entry 9 is made to name the PNG of entry 8.
+    // Entry 9 is made to name the PNG of entry 8; the PNG of entry 3 is saved in another case, so
+    // that only the layout's look-up finds it.
     replaceInFile(work.folder / "pe.xml", "File Name='Bitmap00009.BMP'", "File Name='Bitmap00008.BMP'");
+    std::filesystem::rename(work.folder / "Bitmap00003.png", work.folder / "bitmap00003.PNG");
     ASSERT_TRUE(work.compile().succeeded()) << errorText();
     const std::vector<std::byte> rebuilt = readBytes(work.output());
     for (std::uint16_t id = 1; id <= 9; ++id) {
