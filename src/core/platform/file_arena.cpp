@@ -5,10 +5,6 @@
 #include <limits>
 #include <new>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 namespace kestrel {
 
 namespace {
@@ -26,18 +22,6 @@ std::size_t roundUp(std::size_t value, std::size_t multiple) {
 }
 
 }  // namespace
-
-void AdviseHugePages(std::span<std::byte> memory) {
-#if defined(__linux__)
-    // The hint takes whole pages: the part of the range that begins and ends on a page boundary.
-    constexpr std::uintptr_t kPage = 4096;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(memory.data()) + kPage - 1) & ~(kPage - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(memory.data()) + memory.size()) & ~(kPage - 1);
-    if (end >= begin + kHugePage) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)memory;
-#endif
-}
 
 bool FileArena::startBlock(std::size_t size) {
     const bool first = size_ == 0;

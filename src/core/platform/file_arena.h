@@ -9,11 +9,6 @@
 
 namespace kestrel {
 
-// Asks the system to back a large buffer that is about to be filled with huge pages, where it
-// has them (Linux with transparent huge pages): one page fault per 2 MiB instead of one per 4 KiB.
-// Only a hint, and nothing for a buffer smaller than a huge page or on other systems.
-void AdviseHugePages(std::span<std::byte> memory);
-
 // The files share large blocks of memory instead of each taking its own buffer: the memory is asked
 // of the system once per block, and where the system offers huge pages the block is backed by
 // them, so that filling it costs one page fault per 2 MiB instead of one per 4 KiB page (thousands

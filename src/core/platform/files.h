@@ -87,6 +87,11 @@ class FileReader {
     std::uint64_t size_ = 0;
 };
 
+// Asks the system to back a large buffer that is about to be filled with huge pages, where it
+// has them (Linux with transparent huge pages): one page fault per 2 MiB instead of one per 4 KiB.
+// Only a hint, and nothing for a buffer smaller than a huge page or on other systems.
+void AdviseHugePages(std::span<std::byte> memory);
+
 // Memory of a fixed size that reads as zeros, straight from the system: nothing clears it first, and
 // a buffer that is filled whole (an output assembled in place) comes in large pages where the system
 // offers them, so that filling it costs one page fault per 2 MiB instead of one per 4 KiB.

@@ -49,11 +49,7 @@ class FdGuard {
 // far fewer page faults while it is filled. A hint only; nothing changes when it is not taken.
 void adviseHugePages(std::byte* data, std::size_t size) {
     constexpr std::size_t kHugePage = 2u << 20;
-    if (size < 8 * kHugePage) return;
-    // The whole huge pages inside the buffer: from the first boundary at or after its start.
-    const std::size_t skip = (kHugePage - reinterpret_cast<std::uintptr_t>(data) % kHugePage) % kHugePage;
-    const std::size_t length = (size - skip) / kHugePage * kHugePage;
-    if (length > 0) (void)::madvise(data + skip, length, MADV_HUGEPAGE);
+    if (size >= 8 * kHugePage) AdviseHugePages({data, size});
 }
 
 HResult readAll(int fd, const fs::path& path, std::vector<std::byte>& out) {
@@ -142,8 +138,7 @@ std::byte* allocateZeroed(std::size_t size, bool largePages) {
     const std::size_t head = (kLargePage - reinterpret_cast<std::uintptr_t>(start) % kLargePage) % kLargePage;
     if (head != 0) (void)::munmap(start, head);
     (void)::munmap(start + head + length, kLargePage - head);
-    // A hint only: memory the system will not back with large pages works as before.
-    (void)::madvise(start + head, length, MADV_HUGEPAGE);
+    AdviseHugePages({start + head, length});
     return start + head;
 }
 
@@ -388,6 +383,16 @@ std::int64_t FileModificationTime(const fs::path& path) {
 
 bool CanReplaceOpenFile() {
     return true;
+}
+
+void AdviseHugePages(std::span<std::byte> memory) {
+    // The hint takes whole pages: the part of the range that begins and ends on a page boundary.
+    // A hint only: memory the system will not back with huge pages works as before.
+    constexpr std::uintptr_t kPage = 4096;
+    constexpr std::uintptr_t kHugePage = 2u << 20;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(memory.data()) + kPage - 1) & ~(kPage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(memory.data()) + memory.size()) & ~(kPage - 1);
+    if (end >= begin + kHugePage) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 }  // namespace kestrel

@@ -370,5 +370,7 @@ bool CanReplaceOpenFile() {
     return false;
 }
 
+void AdviseHugePages(std::span<std::byte>) {}
+
 }  // namespace kestrel
 #endif
