@@ -16,6 +16,7 @@
 #include "core/images/png_icon_group.h"
 #include "core/pe/described_file.h"
 #include "core/pe/exe_dump.h"
+#include "core/pe/memory_folder.h"
 #include "core/pe/resource_file_names.h"
 #include "core/pe/resource_types.h"
 #include "core/pe/section_names.h"
@@ -263,8 +264,8 @@ struct PlannedFile {
 class NameChooser {
   public:
     NameChooser(const XmlDocument& description, const fs::path& folder,
-                const std::unordered_set<const XmlElement*>& leaving)
-        : folder_(folder), claimed_(folder) {
+                const std::unordered_set<const XmlElement*>& leaving, const MemoryFolder* memory = nullptr)
+        : folder_(folder), memory_(memory), claimed_(folder) {
         XmlElement* root = rootDirectory(description);
         for (XmlElement* typeEntry : entriesOf(root)) {
             const bool bitmaps =
@@ -294,6 +295,7 @@ class NameChooser {
   private:
     bool inFolder(const std::string& name) const {
         if (reusable_.count(toLowerAscii(name)) != 0) return false;
+        if (memory_ && memory_->contains(name)) return true;
         // A name the resolver refuses is left to the write, which reports it.
         fs::path path;
         if (resolveStored(folder_, name, path).failed()) return false;
@@ -302,12 +304,20 @@ class NameChooser {
     }
 
     fs::path folder_;
+    const MemoryFolder* memory_;
     ClaimedNames claimed_;
     std::unordered_set<std::string> reusable_;
 };
 
-// Writes the planned files; on failure the files this call created are removed again.
-HResult writePlannedFiles(const fs::path& folder, std::vector<PlannedFile>& files) {
+// Writes the planned files; on failure the files this call created are removed again. With a
+// memory folder the files go there, and 32-bit bitmaps stay BMP files as that folder's import
+// keeps them.
+HResult writePlannedFiles(const fs::path& folder, std::vector<PlannedFile>& files, MemoryFolder* memory) {
+    if (memory) {
+        for (const PlannedFile& file : files)
+            memory->put(file.writePngSibling ? pngSiblingName(file.storedName) : file.storedName, file.bytes);
+        return kOk;
+    }
     std::vector<fs::path> created;
     auto fail = [&](int line, HResult hr, const fs::path& path) {
         for (const fs::path& done : created)
@@ -353,12 +363,13 @@ struct GroupUse {
 
 class DescriptionEditor {
   public:
-    DescriptionEditor(XmlDocument& description, const fs::path& folder)
-        : description_(description), folder_(folder), root_(rootDirectory(description)) {}
+    DescriptionEditor(XmlDocument& description, const fs::path& folder, MemoryFolder* memory = nullptr)
+        : description_(description), folder_(folder), memory_(memory), root_(rootDirectory(description)) {}
 
     XmlElement* root() const { return root_; }
     XmlDocument& description() { return description_; }
     const fs::path& folder() const { return folder_; }
+    MemoryFolder* memory() const { return memory_; }
 
     HResult requireRoot(int line) const {
         if (root_) return kOk;
@@ -377,6 +388,8 @@ class DescriptionEditor {
     std::vector<std::byte> fileBytes(const XmlElement* languageEntry) const {
         std::vector<std::byte> bytes;
         const std::optional<std::string> name = DescribedFile(languageEntry).storedName();
+        if (const HeldBytes* held = name && memory_ ? memory_->find(*name) : nullptr)
+            return std::vector<std::byte>(held->bytes.begin(), held->bytes.end());
         fs::path path;
         if (!name || resolveStored(folder_, *name, path).failed() || ReadWholeFile(path, bytes).failed())
             bytes.clear();
@@ -550,6 +563,7 @@ class DescriptionEditor {
 
     XmlDocument& description_;
     fs::path folder_;
+    MemoryFolder* memory_;
     XmlElement* root_;
 };
 
@@ -703,7 +717,7 @@ HResult commitGroup(DescriptionEditor& editor, const DescribedResource& group, X
     auto ids = editor.freeMemberIds(memberType, images.size(), others, leavingSet);
     if (!ids) return refuse(__LINE__, kFail, "没有足够的未用 ID 给 %d 个图象。", {images.size()});
 
-    NameChooser names(editor.description(), editor.folder(), leavingSet);
+    NameChooser names(editor.description(), editor.folder(), leavingSet, editor.memory());
     std::vector<PlannedFile> files = planMembers(images, *ids, cursor, group.language, names);
     PlannedFile groupFile;
     groupFile.bytes = groupData(images, *ids, cursor);
@@ -717,7 +731,7 @@ HResult commitGroup(DescriptionEditor& editor, const DescribedResource& group, X
                                             group.language, false);
     }
     files.push_back(groupFile);
-    if (HResult hr = writePlannedFiles(editor.folder(), files); hr.failed()) return hr;
+    if (HResult hr = writePlannedFiles(editor.folder(), files, editor.memory()); hr.failed()) return hr;
 
     for (XmlElement* member : leaving)
         if (HResult hr = editor.removeLanguage(member); hr.failed()) return hr;
@@ -785,9 +799,9 @@ HResult DescribeStringBlock(XmlDocument& description, std::uint16_t block, std::
 
 HResult AddResource(XmlDocument& description, const std::filesystem::path& folder, const ResourceKey& type,
                     const ResourceKey& name, std::uint16_t language, const std::filesystem::path& source,
-                    XmlElement*& added) {
+                    XmlElement*& added, MemoryFolder* memory) {
     added = nullptr;
-    DescriptionEditor editor(description, folder);
+    DescriptionEditor editor(description, folder, memory);
     if (HResult hr = editor.requireRoot(__LINE__); hr.failed()) return hr;
     if ((type.isName && type.name.empty()) || (!type.isName && type.id == 0))
         return refuse(__LINE__, kInvalidArg, "资源类型不能是空的名称或 0。");
@@ -823,7 +837,7 @@ HResult AddResource(XmlDocument& description, const std::filesystem::path& folde
         return kOk;
     }
 
-    NameChooser names(description, folder, {});
+    NameChooser names(description, folder, {}, memory);
     std::vector<PlannedFile> files(1);
     PlannedFile& planned = files.front();
     HResult hr = kOk;
@@ -841,7 +855,7 @@ HResult AddResource(XmlDocument& description, const std::filesystem::path& folde
         files.clear();
     }
     if (hr.failed()) return hr;
-    if (hr = writePlannedFiles(folder, files); hr.failed()) return hr;
+    if (hr = writePlannedFiles(folder, files, memory); hr.failed()) return hr;
     if (hr = editor.addLanguage(type, name, language, files.empty() ? nullptr : &files.front(), added);
         hr.failed())
         return ReportError(true, kSource, __LINE__, hr);
@@ -850,8 +864,9 @@ HResult AddResource(XmlDocument& description, const std::filesystem::path& folde
 }
 
 HResult ReplaceGroupFromIconFile(XmlDocument& description, const std::filesystem::path& folder,
-                                 XmlElement* groupLanguageEntry, const std::filesystem::path& iconFile) {
-    DescriptionEditor editor(description, folder);
+                                 XmlElement* groupLanguageEntry, const std::filesystem::path& iconFile,
+                                 MemoryFolder* memory) {
+    DescriptionEditor editor(description, folder, memory);
     const auto found = locate(description, groupLanguageEntry);
     if (!found || !isGroupType(found->type))
         return refuse(__LINE__, kInvalidArg, "所选的条目不是图标组或光标组 (类型 14 或 12)。");
@@ -1064,7 +1079,7 @@ HResult AddLanguage(XmlDocument& description, const std::filesystem::path& folde
             return hr;
     }
 
-    if (HResult hr = writePlannedFiles(folder, files); hr.failed()) return hr;
+    if (HResult hr = writePlannedFiles(folder, files, nullptr); hr.failed()) return hr;
     std::vector<XmlElement*> added;
     // Takes the copy back: its entries leave the description and its files the folder.
     auto undo = [&](int line, HResult hr) {

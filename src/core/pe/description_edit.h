@@ -24,6 +24,7 @@
 
 namespace kestrel {
 
+class MemoryFolder;
 class XmlDocument;
 class XmlElement;
 
@@ -71,16 +72,20 @@ HResult DescribeStringBlock(XmlDocument& description, std::uint16_t block, std::
 // - Any other type: the file's bytes as they are.
 // A resource that already exists, a source that does not suit the type and a failed write are
 // refused with a report (ReportError / ReportMessage); the description is then left unchanged.
+// With `memory`, the resource files are read from and written into it instead of `folder` (see
+// MemoryFolder); 32-bit bitmaps then stay BMP files.
 HResult AddResource(XmlDocument& description, const std::filesystem::path& folder, const ResourceKey& type,
                     const ResourceKey& name, std::uint16_t language, const std::filesystem::path& source,
-                    XmlElement*& added);
+                    XmlElement*& added, MemoryFolder* memory = nullptr);
 
 // Makes the icon or cursor group of `groupLanguageEntry` hold the images of `iconFile`: the group
 // file is rewritten, member resources that no group uses any more leave the description, and the
 // new images become members under IDs nothing else uses. An icon group also takes a square PNG
 // picture (see AddResource).
+// With `memory`, as AddResource.
 HResult ReplaceGroupFromIconFile(XmlDocument& description, const std::filesystem::path& folder,
-                                 XmlElement* groupLanguageEntry, const std::filesystem::path& iconFile);
+                                 XmlElement* groupLanguageEntry, const std::filesystem::path& iconFile,
+                                 MemoryFolder* memory = nullptr);
 
 // Gives the resource of `languageEntry` the name (or ID) `name` and the language `language`: its
 // entry moves to its place in the import's order and its file is renamed as the import names the

@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/pe/memory_folder.h"
 #include "core/pe/pe_image.h"
 #include "core/pe/resource_file_names.h"
 #include "core/pe/resource_reader.h"
@@ -50,6 +51,11 @@ class CExeDump {
     CExeDump& operator=(const CExeDump&) = delete;
 
     Switches& switches() { return switches_; }
+
+    // Resource files and STRINGS.XML go into `files` instead of the working folder (which then gets
+    // only the header files and the description). A resource stored as it is stays a view into the
+    // image given to Dump, which must outlive `files`; bitmaps stay .BMP files (no PNG step).
+    void setMemoryFolder(MemoryFolder* files) { memory_ = files; }
 
     // A further file name of the working folder that no resource may take (the project file).
     void reserveFileName(std::string_view name) { reserved_.emplace_back(name); }
@@ -120,6 +126,7 @@ class CExeDump {
     void stopPngWorkers();
 
     Switches switches_;
+    MemoryFolder* memory_ = nullptr;
     std::vector<std::string> reserved_;
     std::filesystem::path folder_;
     ResourceReader resources_;

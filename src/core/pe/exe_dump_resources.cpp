@@ -198,6 +198,16 @@ HResult CExeDump::writeResourceFile(Bytes header, Bytes data, bool enabled, bool
         lastWriteSize_ = data.size();
         return kOk;
     }
+    if (memory_) {
+        chooseShownName(pngSibling);
+        if (header.empty()) {
+            memory_->putView(shownFileName_, data);
+        } else {
+            memory_->putJoined(shownFileName_, header, data);
+        }
+        lastWriteSize_ = data.size();
+        return kOk;
+    }
     if (HResult hr = CreateOutFile(Disposition::kCreateAlways, pngSibling); hr.failed()) return hr;
     HResult hr = kOk;
     if (header.empty()) {
@@ -264,7 +274,7 @@ HResult CExeDump::dumpBitmap(Bytes data) {
     if (dib.compression == kBiBitfields && ++bitFieldBitmaps_ == 1 && switches_.bitFieldBox)
         uiSink().message("biCompression", "Bad", MessageIcon::kNone);
 
-    bool pngStep = switches_.pngBitmaps && dib.bitCount == 32 &&
+    bool pngStep = switches_.pngBitmaps && !memory_ && dib.bitCount == 32 &&
                    iendsWithAscii(storedResourceFileName(currentFileName_), ".bmp");
     // The converter takes uncompressed pixels only: bit-field bitmaps stay .BMP without a try.
     const bool refused = dib.headerSize >= 20 && dib.compression != kBiRgb;

@@ -83,6 +83,10 @@ HResult CExeDump::CloseStrings() {
     if (!switches_.strings || !stringsStarted_) return kOk;
     strings_ += kStringsXmlFooter;
     stringsStarted_ = false;
+    if (memory_) {
+        memory_->put(kStringsFileName, std::string_view(strings_));
+        return kOk;
+    }
     if (HResult hr = WriteFileAtomic(outputPath(kStringsFileName), std::string_view(strings_)); hr.failed()) {
         report(__LINE__, "未能写入 STRINGS.XML 错误  0x%.8x\n", {hr.value()});
         return hr;

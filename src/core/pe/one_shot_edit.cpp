@@ -13,6 +13,7 @@
 #include "core/pe/description_edit.h"
 #include "core/pe/exe_dump.h"
 #include "core/pe/manifest_edit.h"
+#include "core/pe/memory_folder.h"
 #include "core/pe/pe_image.h"
 #include "core/pe/pe_layout.h"
 #include "core/pe/res_compiler.h"
@@ -35,6 +36,47 @@ namespace fs = std::filesystem;
 constexpr std::string_view kSource = "Edit";
 constexpr std::uint16_t kUnicodeCodePage = 1200;
 constexpr std::uint16_t kNewResourceId = 1;
+
+// The resource files of the working folder: held in memory by the resources-only route (the
+// folder on disk then has the headers only), in the folder itself for the whole import.
+struct WorkFiles {
+    fs::path folder;
+    MemoryFolder* memory = nullptr;
+
+    // The file `stored`; `path` names it in messages.
+    HResult read(std::string_view stored, fs::path& path, std::vector<std::byte>& bytes) const {
+        if (HResult hr = memory ? exactStoredPath(folder, stored, path) : resolveStored(folder, stored, path);
+            hr.failed())
+            return hr;
+        if (!memory) return ReadWholeFile(path, bytes);
+        const HeldBytes* held = memory->find(stored);
+        if (!held) return hresultFromWin32(win32::kFileNotFound);
+        bytes.assign(held->bytes.begin(), held->bytes.end());
+        return kOk;
+    }
+    bool exists(std::string_view stored) const {
+        if (memory) return memory->contains(stored);
+        fs::path path;
+        std::error_code error;
+        return resolveStored(folder, stored, path).succeeded() && fs::exists(path, error);
+    }
+    // Reports a failure to write.
+    HResult write(std::string_view stored, Bytes bytes) const {
+        if (memory) {
+            memory->put(stored, std::vector<std::byte>(bytes.begin(), bytes.end()));
+            return kOk;
+        }
+        fs::path path;
+        HResult hr = resolveStored(folder, stored, path);
+        if (hr.succeeded()) hr = WriteFileAtomic(path, bytes);
+        if (hr.failed()) {
+            RecordError(true, kSource, __LINE__, hr);
+            ReportMessage(false, kSource, __LINE__, "未能写入文件 %s",
+                          {pathToUtf8(folder / std::string(stored))});
+        }
+        return hr;
+    }
+};
 
 // The stored name of a language entry's file; empty when it has none.
 std::string storedFileName(const XmlElement* languageEntry) {
@@ -82,14 +124,14 @@ HResult isLibrary(const fs::path& folder, bool& library) {
 
 // Every language of the first icon group takes the icon file's images, so that the file shows the
 // new icon whatever the user's language.
-HResult setMainIcon(XmlDocument& description, const fs::path& folder, const fs::path& iconFile,
+HResult setMainIcon(XmlDocument& description, const WorkFiles& files, const fs::path& iconFile,
                     std::uint16_t language) {
     const ResourceKey groupType = ResourceKey::ofId(resource_type::kGroupIcon);
     const std::vector<XmlElement*> groups = ListResourceEntries(description, groupType);
     if (groups.empty()) {
         XmlElement* added = nullptr;
-        return AddResource(description, folder, groupType, ResourceKey::ofId(kNewResourceId), language,
-                           iconFile, added);
+        return AddResource(description, files.folder, groupType, ResourceKey::ofId(kNewResourceId), language,
+                           iconFile, added, files.memory);
     }
     const ResourceKey mainName = DescribeResourceEntry(description, groups.front())->name;
     std::vector<std::uint16_t> languages;
@@ -100,7 +142,8 @@ HResult setMainIcon(XmlDocument& description, const fs::path& folder, const fs::
     // Each replacement edits the tree, so every entry is looked up afresh.
     for (std::uint16_t groupLanguage : languages) {
         XmlElement* entry = FindResourceEntry(description, groupType, mainName, groupLanguage);
-        if (HResult hr = ReplaceGroupFromIconFile(description, folder, entry, iconFile); hr.failed())
+        if (HResult hr = ReplaceGroupFromIconFile(description, files.folder, entry, iconFile, files.memory);
+            hr.failed())
             return hr;
     }
     return kOk;
@@ -112,11 +155,11 @@ bool touchesVersion(const ResourceEdits& edits) {
     return edits.fileVersion || edits.productVersion || !edits.versionStrings.empty();
 }
 
-HResult readVersion(const fs::path& folder, const XmlElement* entry, fs::path& path, VersionInfo& info) {
+HResult readVersion(const WorkFiles& files, const XmlElement* entry, VersionInfo& info) {
     const std::string stored = storedFileName(entry);
     std::vector<std::byte> bytes;
-    HResult hr = stored.empty() ? kFail : resolveStored(folder, stored, path);
-    if (hr.succeeded()) hr = ReadWholeFile(path, bytes);
+    fs::path path;
+    HResult hr = stored.empty() ? kFail : files.read(stored, path, bytes);
     if (hr.succeeded()) hr = ParseVersionInfo(asBytes(bytes), info);
     if (hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
@@ -148,20 +191,25 @@ void applyVersionEdits(VersionInfo& info, const ResourceEdits& edits, bool creat
         SetVersionStringInEveryTable(info, key, value);
 }
 
-HResult writeVersion(XmlDocument& description, XmlElement* entry, const fs::path& path,
-                     const VersionInfo& info) {
+// The version resource of `entry` takes `info`; without an entry, `info` is written to `source` on
+// disk, from which a new resource is added.
+HResult writeVersion(XmlDocument& description, const WorkFiles& files, XmlElement* entry,
+                     const fs::path& source, const VersionInfo& info) {
     std::vector<std::byte> bytes;
     if (HResult hr = WriteVersionInfo(info, bytes); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "版本资源超过 65535 字节。");
         return hr;
     }
-    if (HResult hr = WriteFileAtomic(path, asBytes(bytes)); hr.failed()) {
-        RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, "未能写入文件 %s", {pathToUtf8(path)});
-        return hr;
+    if (!entry) {
+        if (HResult hr = WriteFileAtomic(source, asBytes(bytes)); hr.failed()) {
+            RecordError(true, kSource, __LINE__, hr);
+            ReportMessage(false, kSource, __LINE__, "未能写入文件 %s", {pathToUtf8(source)});
+            return hr;
+        }
+        return kOk;
     }
-    if (!entry) return kOk;
+    if (HResult hr = files.write(storedFileName(entry), asBytes(bytes)); hr.failed()) return hr;
     if (!DescribedFile(entry).setSize(description, bytes.size()))
         return ReportError(true, kSource, __LINE__, kOutOfMemory);
     return kOk;
@@ -169,10 +217,10 @@ HResult writeVersion(XmlDocument& description, XmlElement* entry, const fs::path
 
 // Every language of the version resource gets the same edits: a viewer shows the one that
 // matches the user's language, and all of them must show the new version.
-HResult setVersion(XmlDocument& description, const fs::path& folder, const fs::path& scratch,
+HResult setVersion(XmlDocument& description, const WorkFiles& files, const fs::path& scratch,
                    const ResourceEdits& edits, std::uint16_t language) {
     bool library = false;
-    if (HResult hr = isLibrary(folder, library); hr.failed()) return hr;
+    if (HResult hr = isLibrary(files.folder, library); hr.failed()) return hr;
     const std::uint32_t fileType = library ? kVersionFileTypeDll : kVersionFileTypeApp;
     const ResourceKey versionType = ResourceKey::ofId(resource_type::kVersion);
 
@@ -186,10 +234,9 @@ HResult setVersion(XmlDocument& description, const fs::path& folder, const fs::p
         for (std::uint16_t versionLanguage : languages) {
             XmlElement* entry = FindResourceEntry(description, versionType, name, versionLanguage);
             VersionInfo info;
-            fs::path path;
-            if (HResult hr = readVersion(folder, entry, path, info); hr.failed()) return hr;
+            if (HResult hr = readVersion(files, entry, info); hr.failed()) return hr;
             applyVersionEdits(info, edits, false, fileType);
-            if (HResult hr = writeVersion(description, entry, path, info); hr.failed()) return hr;
+            if (HResult hr = writeVersion(description, files, entry, {}, info); hr.failed()) return hr;
         }
         return kOk;
     }
@@ -201,10 +248,10 @@ HResult setVersion(XmlDocument& description, const fs::path& folder, const fs::p
     applyVersionEdits(info, edits, true, fileType);
     // The new resource is added from a file of its own, under the import's name for it.
     const fs::path source = scratch / "VERSION";
-    if (HResult hr = writeVersion(description, nullptr, source, info); hr.failed()) return hr;
+    if (HResult hr = writeVersion(description, files, nullptr, source, info); hr.failed()) return hr;
     XmlElement* added = nullptr;
-    return AddResource(description, folder, versionType, ResourceKey::ofId(kNewResourceId), language, source,
-                       added);
+    return AddResource(description, files.folder, versionType, ResourceKey::ofId(kNewResourceId), language,
+                       source, added, files.memory);
 }
 
 // --- String table ------------------------------------------------------------------------------------
@@ -224,9 +271,16 @@ std::optional<std::int64_t> integerAttribute(const XmlElement* element, std::str
 
 // The E elements of STRINGS.XML. Elements the compile drops (no usable ID, another name) are left
 // out, which changes nothing in the compiled table.
-HResult readStringLines(const fs::path& path, std::vector<StringLine>& lines) {
+HResult readStringLines(const WorkFiles& files, std::vector<StringLine>& lines) {
+    fs::path path;
+    std::vector<std::byte> bytes;
     XmlDocument document;
-    if (HResult hr = document.LoadFile(path); hr.failed()) {
+    HResult hr = files.read(kStringsFileName, path, bytes);
+    // An empty file cannot be read, as on disk.
+    if (hr.succeeded())
+        hr =
+            bytes.empty() ? kFail : document.Parse(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
         return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(path)});
     }
@@ -267,7 +321,7 @@ void setStringLine(std::vector<StringLine>& lines, std::optional<std::uint16_t> 
     lines.insert(after, StringLine{id, language, std::move(text)});
 }
 
-HResult setStrings(XmlDocument& description, const fs::path& folder, const ResourceEdits& edits,
+HResult setStrings(XmlDocument& description, const WorkFiles& files, const ResourceEdits& edits,
                    std::uint16_t fileLanguage) {
     // The compile gives lines without L the language of the first block the description names
     // with a file (without one, the default string language).
@@ -290,13 +344,9 @@ HResult setStrings(XmlDocument& description, const fs::path& folder, const Resou
     const std::optional<std::uint16_t> lineLanguage =
         allLinesWithLanguage ? std::optional(language) : std::nullopt;
 
-    fs::path path;
-    if (HResult hr = resolveStored(folder, kStringsFileName, path); hr.failed())
-        return ReportError(true, kSource, __LINE__, hr);
     std::vector<StringLine> lines;
-    std::error_code error;
-    if (fs::exists(path, error))
-        if (HResult hr = readStringLines(path, lines); hr.failed()) return hr;
+    if (files.exists(kStringsFileName))
+        if (HResult hr = readStringLines(files, lines); hr.failed()) return hr;
     if (allLinesWithLanguage) {
         for (StringLine& line : lines)
             if (!line.language) line.language = plainLanguage.value_or(kDefaultStringLanguage);
@@ -313,11 +363,7 @@ HResult setStrings(XmlDocument& description, const fs::path& folder, const Resou
             blockSizes[static_cast<std::uint16_t>(line.id / 16 + 1)] += file.size() - before;
     }
     file += kStringsXmlFooter;
-    if (HResult hr = WriteFileAtomic(path, std::string_view(file)); hr.failed()) {
-        RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, "未能写入 STRINGS.XML 错误  0x%.8x\n", {hr.value()});
-        return hr;
-    }
+    if (HResult hr = files.write(kStringsFileName, asBytes(std::string_view(file))); hr.failed()) return hr;
     // The compile only writes a string table when the description has the type; blocks are named
     // as the import would name them in the compiled file.
     for (const auto& [id, text] : edits.strings) {
@@ -342,11 +388,10 @@ std::vector<std::uint16_t> languagesOf(const XmlDocument& description, const Res
     return languages;
 }
 
-HResult readStoredBytes(const fs::path& folder, const XmlElement* entry, fs::path& path,
-                        std::vector<std::byte>& bytes) {
+HResult readStoredBytes(const WorkFiles& files, const XmlElement* entry, std::vector<std::byte>& bytes) {
     const std::string stored = storedFileName(entry);
-    HResult hr = stored.empty() ? kFail : resolveStored(folder, stored, path);
-    if (hr.succeeded()) hr = ReadWholeFile(path, bytes);
+    fs::path path;
+    HResult hr = stored.empty() ? kFail : files.read(stored, path, bytes);
     if (hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
         return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {stored});
@@ -355,16 +400,10 @@ HResult readStoredBytes(const fs::path& folder, const XmlElement* entry, fs::pat
 }
 
 // The resource of `entry` takes `bytes`: its file in the folder is rewritten and its size noted.
-HResult replaceStoredBytes(XmlDocument& description, const fs::path& folder, XmlElement* entry, Bytes bytes) {
-    fs::path path;
+HResult replaceStoredBytes(XmlDocument& description, const WorkFiles& files, XmlElement* entry, Bytes bytes) {
     const std::string stored = storedFileName(entry);
-    if (HResult hr = stored.empty() ? kFail : resolveStored(folder, stored, path); hr.failed())
-        return ReportError(true, kSource, __LINE__, hr);
-    if (HResult hr = WriteFileAtomic(path, bytes); hr.failed()) {
-        RecordError(true, kSource, __LINE__, hr);
-        ReportMessage(false, kSource, __LINE__, "未能写入文件 %s", {pathToUtf8(path)});
-        return hr;
-    }
+    if (stored.empty()) return ReportError(true, kSource, __LINE__, kFail);
+    if (HResult hr = files.write(stored, bytes); hr.failed()) return hr;
     if (!DescribedFile(entry).setSize(description, bytes.size()))
         return ReportError(true, kSource, __LINE__, kOutOfMemory);
     return kOk;
@@ -372,12 +411,12 @@ HResult replaceStoredBytes(XmlDocument& description, const fs::path& folder, Xml
 
 // Every language of (type, name) takes the bytes of `source`; without any, the resource is added
 // in `language` from `source`.
-HResult setBytesResource(XmlDocument& description, const fs::path& folder, const ResourceKey& type,
+HResult setBytesResource(XmlDocument& description, const WorkFiles& files, const ResourceKey& type,
                          const ResourceKey& name, std::uint16_t language, const fs::path& source) {
     const std::vector<std::uint16_t> languages = languagesOf(description, type, name);
     if (languages.empty()) {
         XmlElement* added = nullptr;
-        return AddResource(description, folder, type, name, language, source, added);
+        return AddResource(description, files.folder, type, name, language, source, added, files.memory);
     }
     std::vector<std::byte> bytes;
     if (HResult hr = ReadWholeFile(source, bytes); hr.failed()) {
@@ -386,7 +425,7 @@ HResult setBytesResource(XmlDocument& description, const fs::path& folder, const
     }
     for (std::uint16_t existing : languages) {
         XmlElement* entry = FindResourceEntry(description, type, name, existing);
-        if (HResult hr = replaceStoredBytes(description, folder, entry, asBytes(bytes)); hr.failed())
+        if (HResult hr = replaceStoredBytes(description, files, entry, asBytes(bytes)); hr.failed())
             return hr;
     }
     return kOk;
@@ -401,7 +440,7 @@ std::optional<ResourceKey> applicationManifestName(const XmlDocument& descriptio
     return DescribeResourceEntry(description, entries.front())->name;
 }
 
-HResult setExecutionLevel(XmlDocument& description, const fs::path& folder, const fs::path& scratch,
+HResult setExecutionLevel(XmlDocument& description, const WorkFiles& files, const fs::path& scratch,
                           const std::string& level, std::uint16_t language) {
     const ResourceKey manifestType = ResourceKey::ofId(resource_type::kManifest);
     const std::optional<ResourceKey> name = applicationManifestName(description);
@@ -413,14 +452,13 @@ HResult setExecutionLevel(XmlDocument& description, const fs::path& folder, cons
             return hr;
         }
         XmlElement* added = nullptr;
-        return AddResource(description, folder, manifestType, ResourceKey::ofId(kNewResourceId), language,
-                           source, added);
+        return AddResource(description, files.folder, manifestType, ResourceKey::ofId(kNewResourceId),
+                           language, source, added, files.memory);
     }
     for (std::uint16_t manifestLanguage : languagesOf(description, manifestType, *name)) {
         XmlElement* entry = FindResourceEntry(description, manifestType, *name, manifestLanguage);
-        fs::path path;
         std::vector<std::byte> bytes;
-        if (HResult hr = readStoredBytes(folder, entry, path, bytes); hr.failed()) return hr;
+        if (HResult hr = readStoredBytes(files, entry, bytes); hr.failed()) return hr;
         std::string text(bytes.size(), '\0');
         std::memcpy(text.data(), bytes.data(), bytes.size());
         const std::optional<std::string> edited = SetRequestedExecutionLevel(text, level);
@@ -430,7 +468,7 @@ HResult setExecutionLevel(XmlDocument& description, const fs::path& folder, cons
                           {storedFileName(entry)});
             return kFail;
         }
-        if (HResult hr = replaceStoredBytes(description, folder, entry, asBytes(std::string_view(*edited)));
+        if (HResult hr = replaceStoredBytes(description, files, entry, asBytes(std::string_view(*edited)));
             hr.failed())
             return hr;
     }
@@ -442,7 +480,8 @@ HResult setExecutionLevel(XmlDocument& description, const fs::path& folder, cons
 // The resources of `image` (the bytes of `peFile`) into `folder` with the headers: the sections and
 // the overlay stay in `image`, from which the compile copies them. The resource files are named as
 // the whole import names them, so both routes describe the resources alike.
-HResult importResources(const fs::path& peFile, Bytes image, const fs::path& folder) {
+HResult importResources(const fs::path& peFile, Bytes image, const fs::path& folder, MemoryFolder& files,
+                        std::string& description) {
     if (HResult hr = CreateFolderPath(folder); hr.failed()) {
         hr = ReportError(true, kSource, __LINE__, hr);
         ReportMessage(false, kSource, __LINE__, "未能建立目录 %s", {pathToUtf8(folder)});
@@ -454,10 +493,12 @@ HResult importResources(const fs::path& peFile, Bytes image, const fs::path& fol
     }
     auto dump = std::make_unique<CExeDump>();
     dump->switches().sectionData = false;
-    dump->switches().pngBitmaps = true;
+    dump->switches().peXml = false;
+    dump->setMemoryFolder(&files);
     dump->reserveFileName(pathToUtf8(peFile.stem()) + ".kestrel");
     if (HResult hr = dump->Dump(image, folder, kDescriptionFileName); hr.failed())
         return ReportError(false, kSource, __LINE__, hr);
+    description = dump->xmlText();
     return kOk;
 }
 
@@ -512,44 +553,52 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
         }
     }
     const Bytes original = given ? *given : read.bytes();
+    // The resources-only route keeps the resource files and the description in memory: the
+    // folder gets the header files only.
+    MemoryFolder memory;
+    std::string descriptionText;
+    const WorkFiles files{folder, route == EditRoute::kResourcesOnly ? &memory : nullptr};
     {
         NotesDropped quiet;
-        HResult hr = route == EditRoute::kResourcesOnly ? importResources(peFile, original, folder)
-                                                        : DecompileFile(peFile, folder, projectPath);
+        HResult hr = route == EditRoute::kResourcesOnly
+                         ? importResources(peFile, original, folder, memory, descriptionText)
+                         : DecompileFile(peFile, folder, projectPath);
         if (hr.failed()) return hr;
     }
 
     const fs::path descriptionPath = folder / std::string(kDescriptionFileName);
     XmlDocument description;
-    if (HResult hr = description.LoadFile(descriptionPath); hr.failed()) {
+    if (HResult hr =
+            files.memory ? description.Parse(descriptionText) : description.LoadFile(descriptionPath);
+        hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
         return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(descriptionPath)});
     }
     const std::uint16_t language = fileLanguage(description);
     if (edits.iconFile) {
-        if (HResult hr = setMainIcon(description, folder, *edits.iconFile, language); hr.failed()) return hr;
+        if (HResult hr = setMainIcon(description, files, *edits.iconFile, language); hr.failed()) return hr;
     }
     if (touchesVersion(edits))
-        if (HResult hr = setVersion(description, folder, temporary.path(), edits, language); hr.failed())
+        if (HResult hr = setVersion(description, files, temporary.path(), edits, language); hr.failed())
             return hr;
     if (!edits.strings.empty())
-        if (HResult hr = setStrings(description, folder, edits, language); hr.failed()) return hr;
+        if (HResult hr = setStrings(description, files, edits, language); hr.failed()) return hr;
     if (edits.manifestFile)
-        if (HResult hr = setBytesResource(description, folder, ResourceKey::ofId(resource_type::kManifest),
+        if (HResult hr = setBytesResource(description, files, ResourceKey::ofId(resource_type::kManifest),
                                           ResourceKey::ofId(kNewResourceId), language, *edits.manifestFile);
             hr.failed())
             return hr;
     if (edits.executionLevel)
         if (HResult hr =
-                setExecutionLevel(description, folder, temporary.path(), *edits.executionLevel, language);
+                setExecutionLevel(description, files, temporary.path(), *edits.executionLevel, language);
             hr.failed())
             return hr;
     for (const auto& [id, source] : edits.rcData)
-        if (HResult hr = setBytesResource(description, folder, ResourceKey::ofId(resource_type::kRcData),
+        if (HResult hr = setBytesResource(description, files, ResourceKey::ofId(resource_type::kRcData),
                                           ResourceKey::ofId(id), language, source);
             hr.failed())
             return hr;
-    if (HResult hr = description.SaveFile(); hr.failed()) {
+    if (HResult hr = files.memory ? kOk : description.SaveFile(); hr.failed()) {
         RecordError(true, kSource, __LINE__, hr);
         return ReportError(false, kSource, __LINE__, msg::kProcessFileError, {pathToUtf8(descriptionPath)});
     }
@@ -561,6 +610,8 @@ HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destinatio
     compiler.setOutputName(destination);
     compiler.setTrace([](std::string_view) {});
     if (route == EditRoute::kResourcesOnly) {
+        compiler.setMemoryFolder(&memory);
+        compiler.setDescription(&description);
         if (given) {
             compiler.setSourceImage(original);
         } else {

@@ -1,6 +1,6 @@
 // One-shot edits of a PE file's resources for build pipelines (the command line's /Edit): the main
 // icon, the version numbers and strings, and entries of the string table, applied together in one
-// import → edit → compile run in a private working folder that holds only the resources.
+// import → edit → compile run that holds the resources in memory.
 #pragma once
 
 #include <cstdint>
@@ -46,8 +46,9 @@ struct ResourceEdits {
 
 // Applies `edits` to `peFile` and writes the result to `output`, or over `peFile` when `output` is
 // empty; an existing folder as `output` receives the file under its own name. The target is
-// replaced atomically, so a failure leaves it (and the original) as it was. The work happens in a
-// folder under the system's temporary folder that is removed afterwards, whatever the outcome.
+// replaced atomically, so a failure leaves it (and the original) as it was. The resource files are
+// held in memory; the headers go to a folder under the system's temporary folder that is removed
+// afterwards, whatever the outcome.
 //
 // - Icon: every language of the first icon group (type 14) gets the .ico file's images (a PNG
 //   picture is first made into an icon file of every size, see MakeIconFileFromPng); a file
@@ -73,10 +74,12 @@ struct ResourceEdits {
 HResult EditResources(const std::filesystem::path& peFile, const std::filesystem::path& output,
                       const ResourceEdits& edits);
 
-// How EditResources reaches the resources. kResourcesOnly (what it uses) reads the file once,
-// decodes only its resource section into the working folder and copies the other sections and
-// the overlay from the bytes read; kWholeImport imports the whole file into the working folder and
-// compiles it back, the slower route, kept to check the other against. Both give the same file.
+// How EditResources reaches the resources. kResourcesOnly (what it uses) reads the headers and the
+// resource section, decodes the resources into memory (every resource the edit does not change
+// keeps its bytes, 32-bit bitmaps included) and copies the other sections and the overlay from
+// the file; kWholeImport imports the whole file into the working folder and compiles it back, the
+// slower route, kept to check the other against. Both give the same file, except that the whole
+// import keeps 32-bit bitmaps as PNG pictures, which do not hold every header a bitmap can have.
 enum class EditRoute { kResourcesOnly, kWholeImport };
 // The same for a caller that has read the file already: `original` holds the bytes of `peFile`
 // and is not read again (it must stay valid until the call returns).

@@ -16,8 +16,10 @@
 #include "core/images/icon_files.h"
 #include "core/images/png_codec.h"
 #include "core/pe/described_file.h"
+#include "core/pe/memory_folder.h"
 #include "core/pe/resource_reader.h"
 #include "core/pe/resource_types.h"
+#include "core/pe/section_names.h"
 #include "core/pe/string_compile.h"
 #include "core/platform/files.h"
 #include "core/platform/format.h"
@@ -228,6 +230,7 @@ void CResCompiler::trace(std::string_view text) const {
 HResult CResCompiler::ProcessXML(const std::filesystem::path& peXmlPath) {
     root_.reset();
     std::string shownPath = pathToUtf8(peXmlPath);
+    if (description_) return ProcessDescription(*description_, shownPath);
     XmlDocument document;
     if (HResult hr = document.LoadFile(peXmlPath); hr.failed()) {
         RecordError(false, kSource, __LINE__, hr);
@@ -397,9 +400,16 @@ HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, s
 HResult CResCompiler::CompileStrings(CompileEntryNode& entry, std::uint64_t offset, bool write) {
     if (!write) {
         strings_ = std::make_unique<StringTableBuilder>(defaultStringLanguage(entry));
+        const HeldBytes* held = memory_ ? memory_->find(kStringsFileName) : nullptr;
         std::filesystem::path path;
-        if (HResult hr = resolveStored(folder_, "STRINGS.XML", path); hr.failed()) return hr;
-        if (HResult hr = readStringsXml(path, *strings_); hr.failed()) return hr;
+        if (HResult hr = held ? exactStoredPath(folder_, kStringsFileName, path)
+                              : resolveStored(folder_, kStringsFileName, path);
+            hr.failed())
+            return hr;
+        if (HResult hr = held ? readStringsXml(held->bytes, pathToUtf8(path), *strings_)
+                              : readStringsXml(path, *strings_);
+            hr.failed())
+            return hr;
         // Bytes a block held after its strings and its code page, kept by the import in the block's
         // language entry.
         if (entry.directory) {
@@ -451,7 +461,12 @@ HResult decodeHeld(const PngConverter& converter, Bytes png, HeldBytes& bmp) {
 
 }  // namespace
 
-HResult CResCompiler::readKept(const std::filesystem::path& path, HeldBytes& out) {
+HResult CResCompiler::readKept(std::string_view storedName, const std::filesystem::path& path,
+                               HeldBytes& out) {
+    if (const HeldBytes* held = memory_ ? memory_->find(storedName) : nullptr) {
+        out = *held;
+        return kOk;
+    }
     if (auto found = kept_.find(path); found != kept_.end()) {
         out = found->second;
         return kOk;
@@ -468,19 +483,21 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     if (!entry.hasFile || entry.sizeIsZero) return kOk;
 
     std::filesystem::path path;
+    const HeldBytes* held = memory_ ? memory_->find(entry.fileName) : nullptr;
     if (type == resource_type::kBitmap) {
         // A BMP file that opens under its name as written needs no look-up of the name's folders;
         // it is kept, so that the conversion below reads it from memory.
         if (!entry.png) {
             HeldBytes file;
             if (exactStoredPath(folder_, entry.fileName, path).succeeded() &&
-                readKept(path, file).succeeded())
+                readKept(entry.fileName, path, file).succeeded())
                 return readBitmap(entry, path);
         }
         // A bitmap stored as PNG has no file under its own name as a rule: that name is looked up
-        // (a listing of the folder when it is missing) only if the PNG cannot be used.
-        if (HResult hr = entry.png ? exactStoredPath(folder_, entry.fileName, path)
-                                   : resolveStored(folder_, entry.fileName, path);
+        // (a listing of the folder when it is missing) only if the PNG cannot be used. One held in
+        // memory needs no look-up.
+        if (HResult hr = entry.png || held ? exactStoredPath(folder_, entry.fileName, path)
+                                           : resolveStored(folder_, entry.fileName, path);
             hr.failed()) {
             RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
             return hr;
@@ -491,7 +508,14 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     // Every other type is its file, read once here with one read call; an icon's or cursor's
     // directory is taken from the bytes read.
     // The file is there under its name as written: no look-up of the name's folders needed.
-    if (exactStoredPath(folder_, entry.fileName, path).failed() || readStored(entry, path).failed()) {
+    if (held) {
+        if (HResult hr = exactStoredPath(folder_, entry.fileName, path); hr.failed()) {
+            RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
+            return hr;
+        }
+        entry.data = held->bytes;
+        entry.dataOwner = held->owner;
+    } else if (exactStoredPath(folder_, entry.fileName, path).failed() || readStored(entry, path).failed()) {
         if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
             RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
             return hr;
@@ -566,8 +590,9 @@ void CResCompiler::decodePngBitmaps() {
             // looks its name up.
             std::string pngName = pathToUtf8(replaceLastThree(pathFromUtf8(entry.fileName), "png"));
             std::filesystem::path path;
-            if (!pngName.empty() && exactStoredPath(folder_, pngName, path).succeeded())
-                paths.push_back(path);
+            // A PNG held in memory is decoded by the layout.
+            if (pngName.empty() || (memory_ && memory_->contains(pngName))) continue;
+            if (exactStoredPath(folder_, pngName, path).succeeded()) paths.push_back(path);
         }
     };
     for (const CompileEntryNode& type : root_->entries)
@@ -618,29 +643,33 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, std::filesystem::path 
     std::filesystem::path pngPath;
     if (entry.png) {
         std::string pngName = pathToUtf8(replaceLastThree(pathFromUtf8(entry.fileName), "png"));
+        const bool pngHeld = memory_ && memory_->contains(pngName);
         std::filesystem::path exactPng;
         if (pngName.empty()) {
             pngError = kInvalidArg;
-        } else if (auto decoded = exactStoredPath(folder_, pngName, exactPng).succeeded()
+        } else if (auto decoded = !pngHeld && exactStoredPath(folder_, pngName, exactPng).succeeded()
                                       ? decodedPngs_.find(exactPng)
                                       : decodedPngs_.end();
                    decoded != decodedPngs_.end()) {
             pngPath = std::move(exactPng);
             bmp = decoded->second;
-        } else if (pngError = resolveStored(folder_, pngName, pngPath); pngError.succeeded()) {
+        } else if (pngError = pngHeld ? exactStoredPath(folder_, pngName, pngPath)
+                                      : resolveStored(folder_, pngName, pngPath);
+                   pngError.succeeded()) {
             if (auto decoded = decodedPngs_.find(pngPath); decoded != decodedPngs_.end()) {
                 bmp = decoded->second;
             } else {
                 HeldBytes png;
-                pngError = readKept(pngPath, png);
+                pngError = readKept(pngName, pngPath, png);
                 if (pngError.succeeded()) pngError = decodeHeld(converter, png.bytes, bmp);
             }
         }
     }
     if (!bmp) {
         HeldBytes file;
-        HResult hr = entry.png ? resolveStored(folder_, entry.fileName, path) : kOk;
-        if (hr.succeeded()) hr = readKept(path, file);
+        const bool held = memory_ && memory_->contains(entry.fileName);
+        HResult hr = entry.png && !held ? resolveStored(folder_, entry.fileName, path) : kOk;
+        if (hr.succeeded()) hr = readKept(entry.fileName, path, file);
         if (hr.succeeded() && HasPngSignature(file.bytes))
             hr = decodeHeld(converter, file.bytes, bmp);
         else if (hr.succeeded())

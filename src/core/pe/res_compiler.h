@@ -23,6 +23,7 @@
 
 namespace kestrel {
 
+class MemoryFolder;
 class XmlDocument;
 class XmlElement;
 
@@ -108,6 +109,13 @@ class CResCompiler {
         sourceFile_ = &file;
     }
 
+    // Resource files and STRINGS.XML held in memory (see CExeDump::setMemoryFolder): a file found
+    // there is taken instead of the working folder's; `files` must outlive Compile.
+    void setMemoryFolder(const MemoryFolder* files) { memory_ = files; }
+    // The description already loaded: Compile takes it instead of reading pe.xml; `description`
+    // must outlive Compile.
+    void setDescription(const XmlDocument* description) { description_ = description; }
+
     // Trace lines ("SECTION: .text\n" ...) go to standard output unless redirected here.
     void setTrace(std::function<void(std::string_view)> trace) { trace_ = std::move(trace); }
 
@@ -150,7 +158,7 @@ class CResCompiler {
     HResult CompileStrings(CompileEntryNode& entry, std::uint64_t offset, bool write);
 
     HResult loadData(CompileEntryNode& entry, std::uint32_t type);
-    HResult readKept(const std::filesystem::path& path, HeldBytes& out);
+    HResult readKept(std::string_view storedName, const std::filesystem::path& path, HeldBytes& out);
     HResult readBitmap(CompileEntryNode& entry, std::filesystem::path path);
     void decodePngBitmaps();
     HResult readStored(CompileEntryNode& entry, const std::filesystem::path& path);
@@ -162,6 +170,8 @@ class CResCompiler {
     std::filesystem::path outputName_;
     std::optional<Bytes> sourceImage_;
     FileReader* sourceFile_ = nullptr;
+    const MemoryFolder* memory_ = nullptr;
+    const XmlDocument* description_ = nullptr;
     std::function<void(std::string_view)> trace_;
 
     std::unique_ptr<CompileDirectoryNode> root_;

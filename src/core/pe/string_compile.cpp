@@ -146,6 +146,13 @@ void StringTableBuilder::write(ByteWriter& out, std::uint32_t sectionOffset, std
     }
 }
 
+namespace {
+
+HResult readStringsDocument(const XmlDocument& document, const std::string& shownPath,
+                            StringTableBuilder& table);
+
+}  // namespace
+
 HResult readStringsXml(const std::filesystem::path& stringsXml, StringTableBuilder& table) {
     std::error_code ec;
     auto status = std::filesystem::status(stringsXml, ec);
@@ -157,6 +164,25 @@ HResult readStringsXml(const std::filesystem::path& stringsXml, StringTableBuild
         RecordError(false, "compile", __LINE__, hr);
         return ReportError(false, "compile", __LINE__, msg::kProcessFileError, {shownPath});
     }
+    return readStringsDocument(document, shownPath, table);
+}
+
+HResult readStringsXml(Bytes text, const std::string& shownPath, StringTableBuilder& table) {
+    XmlDocument document;
+    // An empty file cannot be read, as on disk.
+    HResult hr =
+        text.empty() ? kFail : document.Parse(reinterpret_cast<const char*>(text.data()), text.size());
+    if (hr.failed()) {
+        RecordError(false, "compile", __LINE__, hr);
+        return ReportError(false, "compile", __LINE__, msg::kProcessFileError, {shownPath});
+    }
+    return readStringsDocument(document, shownPath, table);
+}
+
+namespace {
+
+HResult readStringsDocument(const XmlDocument& document, const std::string& shownPath,
+                            StringTableBuilder& table) {
     const XmlElement* root = document.documentNode()->next();
     if (!root || !iequalsAscii(root->name(), "ROOT")) {
         ReportMessage(false, "compile", __LINE__, "STRINGS.XML 的根元素必须是 ROOT。");
@@ -180,5 +206,7 @@ HResult readStringsXml(const std::filesystem::path& stringsXml, StringTableBuild
     }
     return kOk;
 }
+
+}  // namespace
 
 }  // namespace kestrel

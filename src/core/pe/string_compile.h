@@ -74,5 +74,7 @@ class StringTableBuilder {
 // present but cannot be read or parsed, or whose top element is not ROOT, fails (reported), as does
 // a string longer than 65535 UTF-16 units.
 HResult readStringsXml(const std::filesystem::path& stringsXml, StringTableBuilder& table);
+// The same for the file's bytes held in memory; `shownPath` names it in messages.
+HResult readStringsXml(Bytes text, const std::string& shownPath, StringTableBuilder& table);
 
 }  // namespace kestrel

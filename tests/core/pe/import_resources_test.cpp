@@ -4,10 +4,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 #include "core/images/png_codec.h"
 #include "core/pe/decompile_file.h"
+#include "core/pe/memory_folder.h"
 #include "core/pe/resource_reader.h"
+#include "core/pe/section_names.h"
 #include "core/platform/files.h"
 #include "import_test_support.h"
 
@@ -205,6 +208,65 @@ INSTANTIATE_TEST_SUITE_P(Names, ImportOddNames,
                                            u"中文_名字", u"CAFÉ_é", std::u16string(u"LONE\xD800SURROGATE"),
                                            std::u16string(), u"_", u"X_",
                                            u"DLLS/MSI/I386-WINDOWS/MSISERVER_T.RES"));
+
+// The import into memory (that of a one-shot edit) holds exactly the resource files the import
+// into a folder writes, under the same names (folder parts and case-only twins included) and
+// STRINGS.XML; a resource stored as it is stays a view into the image, with no copy.
+TEST(ImportResources, IntoMemoryHoldsTheFolderFilesAndViewsOfPlainResources) {
+    pb::ImagePlan plan =
+        planWith({raw(pb::kRtRcData, u"Name", 1033, "a"),
+                  raw(pb::kRtRcData, u"NAME", 1033, "b"),
+                  raw(pb::kRtRcData, u"BLUE", 1033, "file"),
+                  raw(pb::kRtRcData, u"BLUE_ARROW", 1033, "in folder"),
+                  raw(u"AVI", 5, 1033, "riff"),
+                  {pb::kRtBitmap, 1, 1033, pb::makeDib({8, 8, 32, false, false, false, 1})},
+                  {pb::kRtBitmap, u"NORMAL_BMP", 1033, pb::makeDib({8, 8, 8, false, false, false, 2})}});
+    pb::addIconGroup(plan.resources, 1, 1033, 1, {pb::makeIconImage(16, 8), pb::makePngIconImage(48)});
+    pb::addCursorGroup(plan.resources, 1, 1033, 1, {pb::makeCursorImage(32, 32, 3, 4)});
+    pb::addStrings(plan.resources, 1033, {{1, u"one"}, {40, u"forty"}});
+    const pb::ByteVector image = pb::buildImage(plan);
+    TempDir onDisk;
+    TempDir headers;
+    // Both without the section files, as the edit imports.
+    CExeDump toDisk;
+    toDisk.switches().sectionData = false;
+    ASSERT_EQ(toDisk.Dump(Bytes(image.data(), image.size()), onDisk.path(), "pe.xml"), kOk) << reportText();
+    MemoryFolder memory;
+    CExeDump dump;
+    dump.switches().sectionData = false;
+    dump.setMemoryFolder(&memory);
+    ASSERT_EQ(dump.Dump(Bytes(image.data(), image.size()), headers.path(), "pe.xml"), kOk) << reportText();
+
+    std::size_t resourceFiles = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(onDisk.path())) {
+        if (!entry.is_regular_file()) continue;
+        const std::filesystem::path relative = entry.path().lexically_relative(onDisk.path());
+        if (std::filesystem::exists(headers.path() / relative)) {
+            EXPECT_EQ(readBytes(headers.path() / relative), readBytes(entry.path())) << relative;
+            continue;
+        }
+        const HeldBytes* held = memory.find(relative.generic_string());
+        ASSERT_NE(held, nullptr) << relative;
+        EXPECT_TRUE(std::ranges::equal(held->bytes, readBytes(entry.path()))) << relative;
+        ++resourceFiles;
+    }
+    EXPECT_EQ(memory.size(), resourceFiles);
+    EXPECT_TRUE(memory.contains("strings.xml"));
+    // The folder gets the headers and the description only.
+    std::set<std::string> written;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(headers.path()))
+        written.insert(entry.path().lexically_relative(headers.path()).generic_string());
+    EXPECT_EQ(written, (std::set<std::string>{std::string(kDosHeaderFileName), std::string(kNtHeaderFileName),
+                                              "pe.xml"}));
+    EXPECT_EQ(dump.xmlText(), readText(onDisk / "pe.xml"));
+
+    auto described = readDescription(onDisk.path());
+    ASSERT_TRUE(described.has_value());
+    const HeldBytes* plain = memory.find(findDumped(*described, u"AVI", 5, 1033)->file);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_GE(plain->bytes.data(), image.data());
+    EXPECT_LE(plain->bytes.data() + plain->bytes.size(), image.data() + image.size());
+}
 
 TEST(ImportResources, NamedTypesAndNamedBitmaps) {
     pb::ByteVector dib = pb::makeDib({8, 8, 24, false, false, false, 1});

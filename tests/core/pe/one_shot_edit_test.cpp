@@ -60,6 +60,28 @@ std::vector<std::byte> withTruncatedLastSection() {
     return built.bytes;
 }
 
+// Resources the import stores in other shapes than their bytes: bitmaps (the whole import keeps
+// 32-bit ones as PNG), a cursor, a named resource; the main icon group in a second
+// language, and a second group sharing a member of the main one, which must stay when the main
+// group takes new images.
+pb::ImagePlan manyKinds() {
+    pb::ImagePlan plan = brandedProgram();
+    std::uint16_t id = 1;
+    for (const pb::DibPlan& dib : std::initializer_list<pb::DibPlan>{{.bitCount = 32},
+                                                                     {.bitCount = 32, .bitfields = true},
+
+                                                                     {.bitCount = 24, .topDown = true},
+                                                                     {.bitCount = 8}})
+        plan.resources.push_back({pb::kRtBitmap, id++, pb::kLangEnUs, pb::makeDib(dib)});
+    pb::addCursorGroup(plan.resources, 1, pb::kLangEnUs, 20, {pb::makeCursorImage(32, 32, 3, 4)});
+    plan.resources.push_back({pb::kRtRcData, u"CONFIG", pb::kLangEnUs, pb::bytesOf("named")});
+    pb::addIconGroup(plan.resources, 1, pb::kLangDeDe, 30, {pb::makeIconImage(16, 8, 9)});
+    // Member 2 of the main group.
+    plan.resources.push_back(
+        {pb::kRtGroupIcon, 2, pb::kLangEnUs, pb::makeIconGroup({{pb::makeIconImage(32, 32), 2}})});
+    return plan;
+}
+
 struct Layout {
     const char* label;
     std::vector<std::byte> image;
@@ -88,6 +110,7 @@ std::vector<Layout> layouts() {
     out.push_back({"PE32+ without a checksum", pb::buildImage(unsummed)});
     out.push_back({"debug directory", withDebugDirectory()});
     out.push_back({"truncated last section", withTruncatedLastSection()});
+    out.push_back({"bitmaps, cursor, named resource, shared member", pb::buildImage(manyKinds())});
     return out;
 }
 
@@ -122,6 +145,32 @@ TEST(OneShotEdit, DecodingOnlyTheResourcesGivesTheFileOfTheWholeImport) {
         // Edited in place: the file it reads is the one it replaces.
         ASSERT_TRUE(EditResources(file, {}, edits).succeeded()) << errorText();
         EXPECT_TRUE(readBytes(file) == expected);
+    }
+}
+
+// A 32-bit bitmap with a header the PNG form does not keep (a V5 header, a top-down one) comes
+// out of an edit with its bytes, as every resource the edit does not change.
+TEST(OneShotEdit, UneditedBitmapsKeepTheirBytes) {
+    CompileSink sink;
+    TempDir temp;
+    pb::ImagePlan plan = brandedProgram();
+    std::uint16_t id = 1;
+    for (const pb::DibPlan& dib : std::initializer_list<pb::DibPlan>{{.bitCount = 32, .v5Header = true},
+                                                                     {.bitCount = 32, .topDown = true},
+                                                                     {.bitCount = 32, .seed = 5}})
+        plan.resources.push_back({pb::kRtBitmap, id++, pb::kLangEnUs, pb::makeDib(dib)});
+    const std::vector<std::byte> image = pb::buildImage(plan);
+    const std::filesystem::path file = temp.write("file.exe", image);
+    ResourceEdits edits;
+    edits.fileVersion = VersionEdit{{1, 2, 3, 4}, "1.2.3.4"};
+    ASSERT_TRUE(EditResources(file, temp / "out.exe", edits).succeeded()) << errorText();
+    const auto before = resourcesOf(image);
+    const auto after = resourcesOf(readBytes(temp / "out.exe"));
+    for (std::uint16_t bitmap = 1; bitmap < id; ++bitmap) {
+        SCOPED_TRACE(bitmap);
+        const std::string key = "i:2/i:" + std::to_string(bitmap) + "/" + std::to_string(pb::kLangEnUs);
+        ASSERT_TRUE(before.count(key) && after.count(key));
+        EXPECT_TRUE(after.at(key) == before.at(key));
     }
 }
 
