@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <dirent.h>
+#include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -48,12 +52,59 @@ constexpr int kFolderStateDepth = 2;
 
 }  // namespace
 
-FolderState ReadFolderState(const std::filesystem::path& folder) {
-    FolderState state;
+namespace {
+
+std::int64_t modificationTime(const struct stat& info) {
+    return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
+#ifndef _WIN32
+// Calls `visit(name, time, size)` for every file of the folder open as `folderFd` (which this
+// takes over), names prefixed with `prefix`, and walks into subfolders while the depth allows.
+// Each file is looked at relative to its folder's descriptor, so no path is walked again per file.
+// False as soon as `visit` returns false.
+template <typename Visit>
+bool visitFolderFiles(int folderFd, const std::string& prefix, int depth, Visit& visit) {
+    DIR* dir = ::fdopendir(folderFd);
+    if (dir == nullptr) {
+        ::close(folderFd);
+        return true;
+    }
+    bool going = true;
+    std::string name;
+    while (going) {
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) break;
+        const std::string_view leaf = entry->d_name;
+        if (leaf == "." || leaf == "..") continue;
+        struct stat info {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        name.assign(prefix).append(leaf);
+        if (S_ISDIR(info.st_mode)) {
+            if (depth + 1 >= kFolderStateDepth) continue;
+            const int sub = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0) going = visitFolderFiles(sub, name + '/', depth + 1, visit);
+            continue;
+        }
+        going = visit(name, modificationTime(info), static_cast<std::uintmax_t>(info.st_size));
+    }
+    ::closedir(dir);
+    return going;
+}
+
+template <typename Visit>
+bool forEachFolderFile(const std::filesystem::path& folder, Visit visit) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return true;
+    return visitFolderFiles(fd, std::string(), 0, visit);
+}
+#else
+template <typename Visit>
+bool forEachFolderFile(const std::filesystem::path& folder, Visit visit) {
     std::error_code error;
     std::filesystem::recursive_directory_iterator entries(
         folder, std::filesystem::directory_options::skip_permission_denied, error);
-    if (error) return state;
+    if (error) return true;
     for (auto it = entries; it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
         if (error) break;
         struct stat info {};
@@ -62,12 +113,35 @@ FolderState ReadFolderState(const std::filesystem::path& folder) {
             if (it.depth() + 1 >= kFolderStateDepth) it.disable_recursion_pending();
             continue;
         }
-        const std::int64_t time =
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
-        state[pathToUtf8(it->path().lexically_relative(folder))] = {
-            time, static_cast<std::uintmax_t>(info.st_size)};
+        if (!visit(pathToUtf8(it->path().lexically_relative(folder)), modificationTime(info),
+                   static_cast<std::uintmax_t>(info.st_size)))
+            return false;
     }
+    return true;
+}
+#endif
+
+}  // namespace
+
+FolderState ReadFolderState(const std::filesystem::path& folder) {
+    FolderState state;
+    forEachFolderFile(folder, [&](const std::string& name, std::int64_t time, std::uintmax_t size) {
+        state.emplace(name, std::pair(time, size));
+        return true;
+    });
     return state;
+}
+
+bool FolderMatchesState(const std::filesystem::path& folder, const FolderState& state) {
+    std::size_t seen = 0;
+    const bool same =
+        forEachFolderFile(folder, [&](const std::string& name, std::int64_t time, std::uintmax_t size) {
+            auto it = state.find(name);
+            if (it == state.end() || it->second != std::pair(time, size)) return false;
+            ++seen;
+            return true;
+        });
+    return same && seen == state.size();
 }
 
 HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesystem::path& keep) {
@@ -132,6 +206,143 @@ HResult ClearWorkingFolder(const std::filesystem::path& folder, const std::files
         std::filesystem::remove_all(subfolder, removeError);
     }
     return kOk;
+}
+
+namespace {
+
+// True when `path` names something inside `folder` (at any depth), as written or once its links
+// are followed.
+bool liesInside(const std::filesystem::path& path, const std::filesystem::path& folder) {
+    if (path.empty()) return false;
+    auto inside = [](const std::filesystem::path& file, const std::filesystem::path& base) {
+        const std::filesystem::path relative = file.lexically_relative(base);
+        return !relative.empty() && *relative.begin() != ".." && *relative.begin() != ".";
+    };
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error).lexically_normal();
+    const std::filesystem::path base = std::filesystem::absolute(folder, error).lexically_normal();
+    if (inside(absolute, base)) return true;
+    std::error_code realError;
+    const std::filesystem::path real = std::filesystem::weakly_canonical(path, realError);
+    const std::filesystem::path realBase = std::filesystem::weakly_canonical(folder, realError);
+    return !realError && inside(real, realBase);
+}
+
+}  // namespace
+
+FolderDiscarder::~FolderDiscarder() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+bool FolderDiscarder::moveAside(const std::filesystem::path& folder,
+                                const std::vector<std::filesystem::path>& spare) {
+    std::error_code error;
+    // A link is left to the in-place clear, which empties what it leads to as before.
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(folder, error)) || error) return false;
+    const std::filesystem::path parent = folder.parent_path().empty() ? "." : folder.parent_path();
+    const std::string prefix = pathToUtf8(folder.filename()) + std::string(kMarker);
+
+    // Folders moved aside by a process that ended before it deleted them. Only real folders of our
+    // naming next to the working folder are taken, and none that holds a file still in use.
+    bool seek = false;
+    {
+        std::lock_guard lock(mutex_);
+        seek = !std::exchange(leftoversSought_, true);
+    }
+    if (seek) {
+        std::error_code listError;
+        for (const auto& entry : std::filesystem::directory_iterator(parent, listError)) {
+            std::error_code statusError;
+            if (!pathToUtf8(entry.path().filename()).starts_with(prefix) ||
+                !std::filesystem::is_directory(entry.symlink_status(statusError)) || statusError)
+                continue;
+            const bool inUse = std::any_of(spare.begin(), spare.end(), [&](const std::filesystem::path& file) {
+                return liesInside(file, entry.path());
+            });
+            if (!inUse) queue(entry.path());
+        }
+    }
+
+    std::filesystem::path aside;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned n = 0;
+        {
+            std::lock_guard lock(mutex_);
+            n = ++counter_;
+        }
+        std::filesystem::path candidate =
+            parent / pathFromUtf8(prefix + std::to_string(::getpid()) + "-" + std::to_string(n));
+        std::error_code existsError;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, existsError))) {
+            aside = std::move(candidate);
+            break;
+        }
+    }
+    if (aside.empty()) return false;
+    std::filesystem::rename(folder, aside, error);
+    if (error) return false;
+    queue(aside);
+    return CreateFolderPath(folder).succeeded();
+}
+
+void FolderDiscarder::queue(std::filesystem::path folder) {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(folder));
+        due_ = std::chrono::steady_clock::now() + delay_;
+        if (!worker_.joinable()) worker_ = std::thread(&FolderDiscarder::work, this);
+    }
+    wake_.notify_all();
+}
+
+void FolderDiscarder::work() {
+#ifdef __linux__
+    // The deletion gives way to everything else; on Linux the nice value belongs to the thread.
+    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+#endif
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (queue_.empty()) {
+            if (stop_) return;
+            wake_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+            continue;
+        }
+        if (!now_ && !stop_ && std::chrono::steady_clock::now() < due_) {
+            wake_.wait_until(lock, due_, [&] { return stop_ || now_; });
+            continue;
+        }
+        deleting_ = std::move(queue_.front());
+        queue_.pop_front();
+        const std::filesystem::path folder = deleting_;
+        lock.unlock();
+        // remove_all deletes links themselves and never descends through them.
+        std::error_code error;
+        std::filesystem::remove_all(folder, error);
+        lock.lock();
+        deleting_.clear();
+        wake_.notify_all();
+    }
+}
+
+void FolderDiscarder::finish() {
+    std::unique_lock lock(mutex_);
+    if (!worker_.joinable()) return;
+    now_ = true;
+    wake_.notify_all();
+    wake_.wait(lock, [&] { return queue_.empty() && deleting_.empty(); });
+    now_ = false;
+}
+
+std::vector<std::filesystem::path> FolderDiscarder::pending() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::filesystem::path> folders(queue_.begin(), queue_.end());
+    if (!deleting_.empty()) folders.push_back(deleting_);
+    return folders;
 }
 
 HResult CheckImportable(const std::filesystem::path& peFile, std::string* cause) {
@@ -221,7 +432,12 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
             ShowErrorDialog();
             return false;
         }
-        if (HResult hr = ClearWorkingFolder(workingFolder_, path); hr.failed()) {
+        // The previous import is moved aside in one rename and deleted later; a file being imported
+        // from inside the working folder keeps it where it is, and then the folder is cleared in
+        // place around that file.
+        const bool movedAside = !liesInside(path, workingFolder_) &&
+                                discarder_.moveAside(workingFolder_, {path, projectPath_, resourceFilePath_});
+        if (HResult hr = movedAside ? HResult(kOk) : ClearWorkingFolder(workingFolder_, path); hr.failed()) {
             // Files of an earlier import would be mixed into this one.
             RecordError(true, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, "未能清空工作目录 %s。", {pathToUtf8(workingFolder_)});
@@ -287,7 +503,7 @@ std::string CKsDoc::takeImportNotice() {
 }
 
 bool CKsDoc::CheckModified() {
-    if (!modified_ && isOpen() && ReadFolderState(descriptionPath_.parent_path()) != compiledState_)
+    if (!modified_ && isOpen() && !FolderMatchesState(descriptionPath_.parent_path(), compiledState_))
         modified_ = true;
     return modified_;
 }
