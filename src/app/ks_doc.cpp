@@ -82,7 +82,8 @@ bool visitFolderFiles(int folderFd, const std::string& prefix, int depth, Visit&
         name.assign(prefix).append(leaf);
         if (S_ISDIR(info.st_mode)) {
             if (depth + 1 >= kFolderStateDepth) continue;
-            const int sub = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int sub =
+                ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (sub >= 0) going = visitFolderFiles(sub, name + '/', depth + 1, visit);
             continue;
         }
@@ -261,9 +262,9 @@ bool FolderDiscarder::moveAside(const std::filesystem::path& folder,
             if (!pathToUtf8(entry.path().filename()).starts_with(prefix) ||
                 !std::filesystem::is_directory(entry.symlink_status(statusError)) || statusError)
                 continue;
-            const bool inUse = std::any_of(spare.begin(), spare.end(), [&](const std::filesystem::path& file) {
-                return liesInside(file, entry.path());
-            });
+            const bool inUse = std::any_of(
+                spare.begin(), spare.end(),
+                [&](const std::filesystem::path& file) { return liesInside(file, entry.path()); });
             if (!inUse) queue(entry.path());
         }
     }
