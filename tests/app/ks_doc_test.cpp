@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/document_controller.h"
 #include "app/recent_files.h"
@@ -455,6 +456,107 @@ TEST_F(DocTest, ClearingTempRemovesSubfoldersButNothingALinkLeadsTo) {
     EXPECT_FALSE(std::filesystem::exists(tempFolder_ / "HOLDER"));
     EXPECT_EQ(readText(outside / "mine.txt"), "mine");
     EXPECT_TRUE(std::filesystem::exists(inside));
+}
+
+// The folders an earlier process moved aside and did not live to delete go with the next open;
+// nothing that is in use, lies outside or merely resembles their name is touched.
+TEST_F(DocTest, LeftoversOfAnEarlierProcessGoButNothingInUseOrOutside) {
+    namespace fs = std::filesystem;
+    temp_.write("data/Quillon/Kestrel/Temp/stale.BIN", "old");
+    const fs::path leftover =
+        temp_.write("data/Quillon/Kestrel/Temp.discarded-999999-1/OLD.BMP", "x").parent_path();
+    // The user opens a compiled file that was left in such a folder: it is imported, not deleted.
+    const fs::path opened =
+        temp_.write("data/Quillon/Kestrel/Temp.discarded-999999-2/again.dll", testing::smallPe(3));
+    const fs::path outside = temp_.write("outside/mine.txt", "mine").parent_path();
+    fs::create_directory_symlink(outside, dataFolder() / "Temp.discarded-999999-3");
+    const fs::path other = temp_.write("data/Quillon/Kestrel/Other.discarded-1/keep.txt", "keep");
+
+    ASSERT_TRUE(controller_.openDocument(opened));
+    EXPECT_FALSE(fs::exists(tempFolder_ / "stale.BIN")) << "the previous import is out of the folder at once";
+    EXPECT_TRUE(fs::exists(tempFolder_ / "pe.xml"));
+    document_.discarder().finish();
+    EXPECT_TRUE(document_.discarder().pending().empty());
+
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_TRUE(fs::exists(opened));
+    EXPECT_TRUE(fs::is_symlink(dataFolder() / "Temp.discarded-999999-3"));
+    EXPECT_EQ(readText(outside / "mine.txt"), "mine");
+    EXPECT_EQ(readText(other), "keep");
+    // Of this process's own folders moved aside, none is left.
+    for (const auto& entry : fs::directory_iterator(dataFolder()))
+        EXPECT_FALSE(
+            entry.path().filename().string().starts_with("Temp.discarded-" + std::to_string(::getpid())))
+            << entry.path();
+
+    // The project still works from the folder it was imported into.
+    EXPECT_EQ(document_.projectPath(), tempFolder_ / "again.kestrel");
+    EXPECT_FALSE(document_.CheckModified());
+}
+
+// A working folder that is a link is emptied where it leads, as before, and stays a link.
+TEST_F(DocTest, AWorkingFolderThatIsALinkIsEmptiedInPlace) {
+    namespace fs = std::filesystem;
+    const fs::path real = temp_.write("elsewhere/Temp/stale.BIN", "old").parent_path();
+    fs::remove_all(tempFolder_);
+    fs::create_directory_symlink(real, tempFolder_);
+    openOriginal();
+    EXPECT_TRUE(fs::is_symlink(tempFolder_));
+    EXPECT_FALSE(fs::exists(real / "stale.BIN"));
+    EXPECT_TRUE(fs::exists(real / "pe.xml"));
+    EXPECT_TRUE(document_.discarder().pending().empty());
+}
+
+// A folder moved aside waits out its delay and is gone, at the latest, when its owner ends.
+TEST(FolderDiscarderTest, KeepsTheMovedFolderUntilItsTimeAndDeletesItAtTheEnd) {
+    namespace fs = std::filesystem;
+    testing::TempDir temp;
+    const fs::path folder = temp.write("Temp/sub/a.txt", "a").parent_path().parent_path();
+    fs::path aside;
+    {
+        FolderDiscarder discarder(std::chrono::hours(1));
+        ASSERT_TRUE(discarder.moveAside(folder));
+        EXPECT_TRUE(fs::is_directory(folder));
+        EXPECT_TRUE(fs::is_empty(folder));
+        ASSERT_EQ(discarder.pending().size(), 1u);
+        aside = discarder.pending()[0];
+        EXPECT_EQ(aside.parent_path(), temp.path());
+        EXPECT_EQ(readText(aside / "sub" / "a.txt"), "a");
+        EXPECT_FALSE(discarder.moveAside(temp / "missing")) << "nothing to move: the caller clears in place";
+    }
+    EXPECT_FALSE(fs::exists(aside));
+    EXPECT_TRUE(fs::is_directory(folder));
+}
+
+// The modified check sees every change the full state would: a changed, an added and a removed
+// file, also in a subfolder; below the first level of subfolders nothing is looked at.
+TEST(FolderStateTest, TheCheckSeesWhatTheStateSees) {
+    namespace fs = std::filesystem;
+    testing::TempDir temp;
+    const fs::path folder = temp / "w";
+    temp.write("w/a.txt", "a");
+    temp.write("w/SUB/b.txt", "b");
+    temp.write("w/SUB/DEEP/c.txt", "c");
+    const FolderState state = ReadFolderState(folder);
+    EXPECT_EQ(state.size(), 2u);
+    EXPECT_TRUE(state.count("SUB/b.txt"));
+    EXPECT_TRUE(FolderMatchesState(folder, state));
+
+    temp.write("w/SUB/DEEP/c.txt", "changed deep down");
+    EXPECT_TRUE(FolderMatchesState(folder, state));
+    temp.write("w/SUB/b.txt", "bigger");
+    EXPECT_FALSE(FolderMatchesState(folder, state));
+    temp.write("w/SUB/b.txt", "b");
+    fs::last_write_time(folder / "SUB" / "b.txt", fs::file_time_type::clock::now() - std::chrono::hours(1));
+    EXPECT_FALSE(FolderMatchesState(folder, state)) << "same size, other time";
+
+    const FolderState now = ReadFolderState(folder);
+    temp.write("w/new.txt", "");
+    EXPECT_FALSE(FolderMatchesState(folder, now));
+    fs::remove(folder / "new.txt");
+    EXPECT_TRUE(FolderMatchesState(folder, now));
+    fs::remove(folder / "a.txt");
+    EXPECT_FALSE(FolderMatchesState(folder, now)) << "a file that is gone";
 }
 
 TEST_F(DocTest, AFileThatCannotBeOpenedSaysWhyInTheFirstLines) {
