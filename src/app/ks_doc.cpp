@@ -63,8 +63,19 @@ std::int64_t modificationTime(const struct stat& info) {
 // takes over), names prefixed with `prefix`, and walks into subfolders while the depth allows.
 // Each file is looked at relative to its folder's descriptor, so no path is walked again per file.
 // False as soon as `visit` returns false.
+// `known`, sorted by name, holds files whose time and size are known already: they are not looked
+// at again.
+const WrittenFile* findKnown(const std::vector<WrittenFile>* known, const std::string& name) {
+    if (known == nullptr) return nullptr;
+    auto it =
+        std::lower_bound(known->begin(), known->end(), name,
+                         [](const WrittenFile& file, const std::string& key) { return file.name < key; });
+    return it != known->end() && it->name == name ? &*it : nullptr;
+}
+
 template <typename Visit>
-bool visitFolderFiles(int folderFd, const std::string& prefix, int depth, Visit& visit) {
+bool visitFolderFiles(int folderFd, const std::string& prefix, int depth, Visit& visit,
+                      const std::vector<WrittenFile>* known) {
     DIR* dir = ::fdopendir(folderFd);
     if (dir == nullptr) {
         ::close(folderFd);
@@ -77,14 +88,20 @@ bool visitFolderFiles(int folderFd, const std::string& prefix, int depth, Visit&
         if (entry == nullptr) break;
         const std::string_view leaf = entry->d_name;
         if (leaf == "." || leaf == "..") continue;
+        name.assign(prefix).append(leaf);
+        if (entry->d_type == DT_REG) {
+            if (const WrittenFile* file = findKnown(known, name)) {
+                going = visit(name, file->time, file->size);
+                continue;
+            }
+        }
         struct stat info {};
         if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        name.assign(prefix).append(leaf);
         if (S_ISDIR(info.st_mode)) {
             if (depth + 1 >= kFolderStateDepth) continue;
             const int sub =
                 ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub >= 0) going = visitFolderFiles(sub, name + '/', depth + 1, visit);
+            if (sub >= 0) going = visitFolderFiles(sub, name + '/', depth + 1, visit, known);
             continue;
         }
         going = visit(name, modificationTime(info), static_cast<std::uintmax_t>(info.st_size));
@@ -94,14 +111,16 @@ bool visitFolderFiles(int folderFd, const std::string& prefix, int depth, Visit&
 }
 
 template <typename Visit>
-bool forEachFolderFile(const std::filesystem::path& folder, Visit visit) {
+bool forEachFolderFile(const std::filesystem::path& folder, Visit visit,
+                       const std::vector<WrittenFile>* known = nullptr) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return true;
-    return visitFolderFiles(fd, std::string(), 0, visit);
+    return visitFolderFiles(fd, std::string(), 0, visit, known);
 }
 #else
 template <typename Visit>
-bool forEachFolderFile(const std::filesystem::path& folder, Visit visit) {
+bool forEachFolderFile(const std::filesystem::path& folder, Visit visit,
+                       const std::vector<WrittenFile>* /*known*/ = nullptr) {
     std::error_code error;
     std::filesystem::recursive_directory_iterator entries(
         folder, std::filesystem::directory_options::skip_permission_denied, error);
@@ -124,12 +143,17 @@ bool forEachFolderFile(const std::filesystem::path& folder, Visit visit) {
 
 }  // namespace
 
-FolderState ReadFolderState(const std::filesystem::path& folder) {
+FolderState ReadFolderState(const std::filesystem::path& folder, std::vector<WrittenFile> known) {
+    std::sort(known.begin(), known.end(),
+              [](const WrittenFile& a, const WrittenFile& b) { return a.name < b.name; });
     FolderState state;
-    forEachFolderFile(folder, [&](const std::string& name, std::int64_t time, std::uintmax_t size) {
-        state.emplace(name, std::pair(time, size));
-        return true;
-    });
+    forEachFolderFile(
+        folder,
+        [&](const std::string& name, std::int64_t time, std::uintmax_t size) {
+            state.emplace(name, std::pair(time, size));
+            return true;
+        },
+        known.empty() ? nullptr : &known);
     return state;
 }
 
@@ -418,6 +442,9 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
     project_.Reset();
 
     std::filesystem::path projectFile;
+    // The files the import wrote, as it left them: the state to compare with later is taken from
+    // them rather than from looking at each file again.
+    std::vector<WrittenFile> importedFiles;
     if (!hasProjectExtension(path)) {
         // Temp is only cleared for a file that can be imported, and never of the file itself: it
         // may be the compiled output lying in Temp.
@@ -447,7 +474,9 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
         }
         ImportSummary summary;
         summary.callerTellsBitFields = true;
+        summary.callerWantsWrittenFiles = true;
         const HResult imported = DecompileProject(path, workingFolder_, projectFile, &summary);
+        importedFiles = std::move(summary.writtenFiles);
         importNotice_ = ImportNotice(summary);
         if (imported.failed()) {
             ShowErrorDialog();
@@ -490,7 +519,9 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
     descriptionPath_ = description;
     resourceFilePath_ = pathFromUtf8(resourceFile);
     projectPath_ = projectFile;
-    MarkCompiled();
+    const bool importedHere =
+        !importedFiles.empty() && IsSameFile(descriptionPath_.parent_path(), workingFolder_);
+    markCompiled(importedHere ? std::move(importedFiles) : std::vector<WrittenFile>());
     return true;
 }
 
@@ -510,8 +541,13 @@ bool CKsDoc::CheckModified() {
 }
 
 void CKsDoc::MarkCompiled() {
-    compiledState_ =
-        descriptionPath_.empty() ? FolderState{} : ReadFolderState(descriptionPath_.parent_path());
+    markCompiled({});
+}
+
+void CKsDoc::markCompiled(std::vector<WrittenFile> known) {
+    compiledState_ = descriptionPath_.empty()
+                         ? FolderState{}
+                         : ReadFolderState(descriptionPath_.parent_path(), std::move(known));
     modified_ = false;
     history_.clear();
 }

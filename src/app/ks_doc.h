@@ -17,6 +17,7 @@
 
 #include "core/pe/decompile_file.h"
 #include "core/pe/project_history.h"
+#include "core/platform/files.h"
 #include "core/platform/status.h"
 #include "core/xml/xml_document.h"
 
@@ -51,7 +52,9 @@ class DocumentView {
 // links) with their sizes and modification times: a change to any of them is an edit that the
 // compiled file does not hold yet.
 using FolderState = std::map<std::string, std::pair<std::int64_t, std::uintmax_t>>;
-FolderState ReadFolderState(const std::filesystem::path& folder);
+// `known` lists files whose time and size are known already (the import's own files); they are
+// taken as listed instead of being looked at again.
+FolderState ReadFolderState(const std::filesystem::path& folder, std::vector<WrittenFile> known = {});
 // True when the folder's files are exactly those of `state`, with the same sizes and times. Stops
 // at the first difference and builds no state of its own.
 bool FolderMatchesState(const std::filesystem::path& folder, const FolderState& state);
@@ -200,6 +203,7 @@ class CKsDoc {
     bool reopenPrevious(const std::filesystem::path& resourceFile, const std::filesystem::path& project,
                         const std::filesystem::path& failedPath);
     void releaseProject();
+    void markCompiled(std::vector<WrittenFile> known);
 
     std::filesystem::path workingFolder_;
     DocumentView* view_ = nullptr;

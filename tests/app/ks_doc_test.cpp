@@ -559,6 +559,41 @@ TEST(FolderStateTest, TheCheckSeesWhatTheStateSees) {
     EXPECT_FALSE(FolderMatchesState(folder, now)) << "a file that is gone";
 }
 
+// The open takes the state to compare with from the import's own list: each listed file, also
+// those in a subfolder, must carry exactly the time and size the folder shows, or a fresh open
+// would count as modified (or hide a change).
+TEST_F(DocTest, TheImportListsItsFilesAsTheFolderShowsThem) {
+    namespace fs = std::filesystem;
+    pebuilder::ImagePlan plan;
+    plan.resources.push_back(
+        {u"DATA", u"BLUE_ARROW_BIN", pebuilder::kLangEnUs, pebuilder::ByteVector(300, std::byte{7}), 0});
+    plan.resources.push_back({pebuilder::kRtBitmap, std::uint16_t{101}, pebuilder::kLangEnUs,
+                              pebuilder::makeDib({16, 16, 8, false, false, false, 1}), 0});
+    const fs::path pe = temp_.write("in/named.dll", pebuilder::buildImage(plan));
+    ImportSummary summary;
+    summary.callerWantsWrittenFiles = true;
+    fs::path project;
+    ASSERT_TRUE(DecompileProject(pe, temp_ / "work", project, &summary).succeeded());
+    const FolderState onDisk = ReadFolderState(temp_ / "work");
+    ASSERT_GE(summary.writtenFiles.size(), 2u);
+    bool inSubfolder = false;
+    for (const WrittenFile& file : summary.writtenFiles) {
+        auto it = onDisk.find(file.name);
+        ASSERT_NE(it, onDisk.end()) << file.name;
+        EXPECT_EQ(it->second, std::pair(file.time, static_cast<std::uintmax_t>(file.size))) << file.name;
+        inSubfolder = inSubfolder || file.name.find('/') != std::string::npos;
+    }
+    EXPECT_TRUE(inSubfolder);
+    EXPECT_EQ(ReadFolderState(temp_ / "work", summary.writtenFiles), onDisk);
+
+    // Opened in the window: not modified, and a changed resource file is seen.
+    ASSERT_TRUE(controller_.openDocument(pe));
+    EXPECT_FALSE(document_.CheckModified());
+    fs::path listed = tempFolder_ / pathFromUtf8(summary.writtenFiles.front().name);
+    fs::last_write_time(listed, fs::last_write_time(listed) + std::chrono::seconds(5));
+    EXPECT_TRUE(document_.CheckModified());
+}
+
 TEST_F(DocTest, AFileThatCannotBeOpenedSaysWhyInTheFirstLines) {
     std::vector<std::byte> pe = testing::smallPe();
     pe.resize(300);
