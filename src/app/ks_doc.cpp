@@ -375,6 +375,25 @@ HResult CheckImportable(const std::filesystem::path& peFile, std::string* cause)
         if (cause != nullptr) *cause = std::move(text);
     };
     because({});
+    // Most files are decided by their first bytes alone: the checked headers and the section table
+    // lie inside SizeOfHeaders. A file read only that far passes when its SizeOfHeaders lies inside
+    // what was read, so every byte the check looked at was the file's own; anything else is decided
+    // on the whole file as before, with the same reasons.
+    {
+        constexpr std::uint64_t kHeadBytes = 64 * 1024;
+        // More than the NT headers' fixed fields and data directories take, whatever their stated size.
+        constexpr std::uint64_t kNtHeadersReach = 1024;
+        PartialFileImage head;
+        if (head.open(peFile).succeeded()) {
+            const std::uint64_t loaded = std::min<std::uint64_t>(head.bytes().size(), kHeadBytes);
+            Bytes image = head.bytes();
+            PeImage parsed;
+            if (head.load(0, loaded).succeeded() && image.size() >= 2 && image[0] == std::byte{'M'} &&
+                image[1] == std::byte{'Z'} && parsePeImage(image, parsed).succeeded() &&
+                parsed.sizeOfHeaders <= loaded && parsed.peHeaderOffset + kNtHeadersReach <= loaded)
+                return kOk;
+        }
+    }
     MappedFile file;
     if (HResult hr = OpenMappedFile(peFile, file); hr.failed()) {
         if (hr == hresultFromWin32(win32::kFileNotFound) || hr == hresultFromWin32(win32::kPathNotFound)) {

@@ -594,6 +594,26 @@ TEST_F(DocTest, TheImportListsItsFilesAsTheFolderShowsThem) {
     EXPECT_TRUE(document_.CheckModified());
 }
 
+// The check before Temp is cleared reads a file's first 64 KiB only when its headers lie inside
+// them; headers that reach further are checked on the whole file, and such a file still opens.
+TEST_F(DocTest, HeadersBeyondTheFirstBytesAreCheckedOnTheWholeFile) {
+    pebuilder::ImagePlan plan;
+    plan.fileAlignment = 0x20000;  // SizeOfHeaders 128 KiB
+    plan.resources.push_back({pebuilder::kRtBitmap, std::uint16_t{101}, pebuilder::kLangEnUs,
+                              pebuilder::makeDib({16, 16, 8, false, false, false, 2}), 0});
+    const std::filesystem::path wide = temp_.write("in/wide.dll", pebuilder::buildImage(plan));
+    std::string cause;
+    EXPECT_EQ(CheckImportable(wide, &cause), kOk) << cause;
+    EXPECT_TRUE(controller_.openDocument(wide));
+    // Cut inside its headers, it is refused with the reason of the whole file.
+    std::vector<std::byte> bytes = readBytes(wide);
+    bytes.resize(0x18000);
+    const std::filesystem::path cut = temp_.write("in/cut.dll", bytes);
+    EXPECT_TRUE(CheckImportable(cut, &cause).failed());
+    EXPECT_NE(cause.find("98304"), std::string::npos) << cause;
+    ClearErrorRecord();
+}
+
 TEST_F(DocTest, AFileThatCannotBeOpenedSaysWhyInTheFirstLines) {
     std::vector<std::byte> pe = testing::smallPe();
     pe.resize(300);
