@@ -1,7 +1,7 @@
 // Opening a real PE file in the window against the command-line import of the same file, measured
 // side by side in one run:
 // - window: File > Open of the PE file in a shown main window, from the start of the document open
-//   (Temp emptied of the previous import's top-level files, the file imported into it, project and
+//   (the previous import moved out of Temp, the file imported into it, project and
 //   pe.xml loaded, the tree filled) until the window with its tree has been painted;
 // - command line: the import the /Decompile flag runs (DecompileProject), into the folder of its
 //   own previous import, which is the like-for-like baseline (both write over an earlier import of
