@@ -19,7 +19,7 @@ struct ImportSummary {
     // Set by the caller: the resource files written are listed in `writtenFiles` (names relative to
     // the folder, with '/'), with the times and sizes they were left with.
     bool callerWantsWrittenFiles = false;
-    std::vector<WrittenFile> writtenFiles;
+    std::vector<WrittenFile> writtenFiles{};
 };
 
 // The command line's warning after an import with bit-field bitmaps; %d is their number.
