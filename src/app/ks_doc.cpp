@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <dirent.h>
+#include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -48,12 +52,79 @@ constexpr int kFolderStateDepth = 2;
 
 }  // namespace
 
-FolderState ReadFolderState(const std::filesystem::path& folder) {
-    FolderState state;
+namespace {
+
+std::int64_t modificationTime(const struct stat& info) {
+    return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
+#ifndef _WIN32
+// Calls `visit(name, time, size)` for every file of the folder open as `folderFd` (which this
+// takes over), names prefixed with `prefix`, and walks into subfolders while the depth allows.
+// Each file is looked at relative to its folder's descriptor, so no path is walked again per file.
+// False as soon as `visit` returns false.
+// `known`, sorted by name, holds files whose time and size are known already: they are not looked
+// at again.
+const WrittenFile* findKnown(const std::vector<WrittenFile>* known, const std::string& name) {
+    if (known == nullptr) return nullptr;
+    auto it =
+        std::lower_bound(known->begin(), known->end(), name,
+                         [](const WrittenFile& file, const std::string& key) { return file.name < key; });
+    return it != known->end() && it->name == name ? &*it : nullptr;
+}
+
+template <typename Visit>
+bool visitFolderFiles(int folderFd, const std::string& prefix, int depth, Visit& visit,
+                      const std::vector<WrittenFile>* known) {
+    DIR* dir = ::fdopendir(folderFd);
+    if (dir == nullptr) {
+        ::close(folderFd);
+        return true;
+    }
+    bool going = true;
+    std::string name;
+    while (going) {
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) break;
+        const std::string_view leaf = entry->d_name;
+        if (leaf == "." || leaf == "..") continue;
+        name.assign(prefix).append(leaf);
+        if (entry->d_type == DT_REG) {
+            if (const WrittenFile* file = findKnown(known, name)) {
+                going = visit(name, file->time, file->size);
+                continue;
+            }
+        }
+        struct stat info {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(info.st_mode)) {
+            if (depth + 1 >= kFolderStateDepth) continue;
+            const int sub =
+                ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0) going = visitFolderFiles(sub, name + '/', depth + 1, visit, known);
+            continue;
+        }
+        going = visit(name, modificationTime(info), static_cast<std::uintmax_t>(info.st_size));
+    }
+    ::closedir(dir);
+    return going;
+}
+
+template <typename Visit>
+bool forEachFolderFile(const std::filesystem::path& folder, Visit visit,
+                       const std::vector<WrittenFile>* known = nullptr) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return true;
+    return visitFolderFiles(fd, std::string(), 0, visit, known);
+}
+#else
+template <typename Visit>
+bool forEachFolderFile(const std::filesystem::path& folder, Visit visit,
+                       const std::vector<WrittenFile>* /*known*/ = nullptr) {
     std::error_code error;
     std::filesystem::recursive_directory_iterator entries(
         folder, std::filesystem::directory_options::skip_permission_denied, error);
-    if (error) return state;
+    if (error) return true;
     for (auto it = entries; it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
         if (error) break;
         struct stat info {};
@@ -62,12 +133,40 @@ FolderState ReadFolderState(const std::filesystem::path& folder) {
             if (it.depth() + 1 >= kFolderStateDepth) it.disable_recursion_pending();
             continue;
         }
-        const std::int64_t time =
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
-        state[pathToUtf8(it->path().lexically_relative(folder))] = {
-            time, static_cast<std::uintmax_t>(info.st_size)};
+        if (!visit(pathToUtf8(it->path().lexically_relative(folder)), modificationTime(info),
+                   static_cast<std::uintmax_t>(info.st_size)))
+            return false;
     }
+    return true;
+}
+#endif
+
+}  // namespace
+
+FolderState ReadFolderState(const std::filesystem::path& folder, std::vector<WrittenFile> known) {
+    std::sort(known.begin(), known.end(),
+              [](const WrittenFile& a, const WrittenFile& b) { return a.name < b.name; });
+    FolderState state;
+    forEachFolderFile(
+        folder,
+        [&](const std::string& name, std::int64_t time, std::uintmax_t size) {
+            state.emplace(name, std::pair(time, size));
+            return true;
+        },
+        known.empty() ? nullptr : &known);
     return state;
+}
+
+bool FolderMatchesState(const std::filesystem::path& folder, const FolderState& state) {
+    std::size_t seen = 0;
+    const bool same =
+        forEachFolderFile(folder, [&](const std::string& name, std::int64_t time, std::uintmax_t size) {
+            auto it = state.find(name);
+            if (it == state.end() || it->second != std::pair(time, size)) return false;
+            ++seen;
+            return true;
+        });
+    return same && seen == state.size();
 }
 
 HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesystem::path& keep) {
@@ -134,11 +233,167 @@ HResult ClearWorkingFolder(const std::filesystem::path& folder, const std::files
     return kOk;
 }
 
+namespace {
+
+// True when `path` names something inside `folder` (at any depth), as written or once its links
+// are followed.
+bool liesInside(const std::filesystem::path& path, const std::filesystem::path& folder) {
+    if (path.empty()) return false;
+    auto inside = [](const std::filesystem::path& file, const std::filesystem::path& base) {
+        const std::filesystem::path relative = file.lexically_relative(base);
+        return !relative.empty() && *relative.begin() != ".." && *relative.begin() != ".";
+    };
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error).lexically_normal();
+    const std::filesystem::path base = std::filesystem::absolute(folder, error).lexically_normal();
+    if (inside(absolute, base)) return true;
+    std::error_code realError;
+    const std::filesystem::path real = std::filesystem::weakly_canonical(path, realError);
+    const std::filesystem::path realBase = std::filesystem::weakly_canonical(folder, realError);
+    return !realError && inside(real, realBase);
+}
+
+}  // namespace
+
+FolderDiscarder::~FolderDiscarder() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+bool FolderDiscarder::moveAside(const std::filesystem::path& folder,
+                                const std::vector<std::filesystem::path>& spare) {
+    std::error_code error;
+    // A link is left to the in-place clear, which empties what it leads to as before.
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(folder, error)) || error) return false;
+    const std::filesystem::path parent = folder.parent_path().empty() ? "." : folder.parent_path();
+    const std::string prefix = pathToUtf8(folder.filename()) + std::string(kMarker);
+
+    // Folders moved aside by a process that ended before it deleted them. Only real folders of our
+    // naming next to the working folder are taken, and none that holds a file still in use.
+    bool seek = false;
+    {
+        std::lock_guard lock(mutex_);
+        seek = !std::exchange(leftoversSought_, true);
+    }
+    if (seek) {
+        std::error_code listError;
+        for (const auto& entry : std::filesystem::directory_iterator(parent, listError)) {
+            std::error_code statusError;
+            if (!pathToUtf8(entry.path().filename()).starts_with(prefix) ||
+                !std::filesystem::is_directory(entry.symlink_status(statusError)) || statusError)
+                continue;
+            const bool inUse = std::any_of(
+                spare.begin(), spare.end(),
+                [&](const std::filesystem::path& file) { return liesInside(file, entry.path()); });
+            if (!inUse) queue(entry.path());
+        }
+    }
+
+    std::filesystem::path aside;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned n = 0;
+        {
+            std::lock_guard lock(mutex_);
+            n = ++counter_;
+        }
+        std::filesystem::path candidate =
+            parent / pathFromUtf8(prefix + std::to_string(::getpid()) + "-" + std::to_string(n));
+        std::error_code existsError;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, existsError))) {
+            aside = std::move(candidate);
+            break;
+        }
+    }
+    if (aside.empty()) return false;
+    std::filesystem::rename(folder, aside, error);
+    if (error) return false;
+    queue(aside);
+    return CreateFolderPath(folder).succeeded();
+}
+
+void FolderDiscarder::queue(std::filesystem::path folder) {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(folder));
+        due_ = std::chrono::steady_clock::now() + delay_;
+        if (!worker_.joinable()) worker_ = std::thread(&FolderDiscarder::work, this);
+    }
+    wake_.notify_all();
+}
+
+void FolderDiscarder::work() {
+#ifdef __linux__
+    // The deletion gives way to everything else; on Linux the nice value belongs to the thread.
+    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+#endif
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (queue_.empty()) {
+            if (stop_) return;
+            wake_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+            continue;
+        }
+        if (!now_ && !stop_ && std::chrono::steady_clock::now() < due_) {
+            wake_.wait_until(lock, due_, [&] { return stop_ || now_; });
+            continue;
+        }
+        deleting_ = std::move(queue_.front());
+        queue_.pop_front();
+        const std::filesystem::path folder = deleting_;
+        lock.unlock();
+        // remove_all deletes links themselves and never descends through them.
+        std::error_code error;
+        std::filesystem::remove_all(folder, error);
+        lock.lock();
+        deleting_.clear();
+        wake_.notify_all();
+    }
+}
+
+void FolderDiscarder::finish() {
+    std::unique_lock lock(mutex_);
+    if (!worker_.joinable()) return;
+    now_ = true;
+    wake_.notify_all();
+    wake_.wait(lock, [&] { return queue_.empty() && deleting_.empty(); });
+    now_ = false;
+}
+
+std::vector<std::filesystem::path> FolderDiscarder::pending() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::filesystem::path> folders(queue_.begin(), queue_.end());
+    if (!deleting_.empty()) folders.push_back(deleting_);
+    return folders;
+}
+
 HResult CheckImportable(const std::filesystem::path& peFile, std::string* cause) {
     auto because = [&](std::string text) {
         if (cause != nullptr) *cause = std::move(text);
     };
     because({});
+    // Most files are decided by their first bytes alone: the checked headers and the section table
+    // lie inside SizeOfHeaders. A file read only that far passes when its SizeOfHeaders lies inside
+    // what was read, so every byte the check looked at was the file's own; anything else is decided
+    // on the whole file as before, with the same reasons.
+    {
+        constexpr std::uint64_t kHeadBytes = 64 * 1024;
+        // More than the NT headers' fixed fields and data directories take, whatever their stated size.
+        constexpr std::uint64_t kNtHeadersReach = 1024;
+        PartialFileImage head;
+        if (head.open(peFile).succeeded()) {
+            const std::uint64_t loaded = std::min<std::uint64_t>(head.bytes().size(), kHeadBytes);
+            Bytes image = head.bytes();
+            PeImage parsed;
+            if (head.load(0, loaded).succeeded() && image.size() >= 2 && image[0] == std::byte{'M'} &&
+                image[1] == std::byte{'Z'} && parsePeImage(image, parsed).succeeded() &&
+                parsed.sizeOfHeaders <= loaded && parsed.peHeaderOffset + kNtHeadersReach <= loaded)
+                return kOk;
+        }
+    }
     MappedFile file;
     if (HResult hr = OpenMappedFile(peFile, file); hr.failed()) {
         if (hr == hresultFromWin32(win32::kFileNotFound) || hr == hresultFromWin32(win32::kPathNotFound)) {
@@ -206,6 +461,9 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
     project_.Reset();
 
     std::filesystem::path projectFile;
+    // The files the import wrote, as it left them: the state to compare with later is taken from
+    // them rather than from looking at each file again.
+    std::vector<WrittenFile> importedFiles;
     if (!hasProjectExtension(path)) {
         // Temp is only cleared for a file that can be imported, and never of the file itself: it
         // may be the compiled output lying in Temp.
@@ -221,7 +479,12 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
             ShowErrorDialog();
             return false;
         }
-        if (HResult hr = ClearWorkingFolder(workingFolder_, path); hr.failed()) {
+        // The previous import is moved aside in one rename and deleted later; a file being imported
+        // from inside the working folder keeps it where it is, and then the folder is cleared in
+        // place around that file.
+        const bool movedAside = !liesInside(path, workingFolder_) &&
+                                discarder_.moveAside(workingFolder_, {path, projectPath_, resourceFilePath_});
+        if (HResult hr = movedAside ? HResult(kOk) : ClearWorkingFolder(workingFolder_, path); hr.failed()) {
             // Files of an earlier import would be mixed into this one.
             RecordError(true, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, "未能清空工作目录 %s。", {pathToUtf8(workingFolder_)});
@@ -230,7 +493,9 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
         }
         ImportSummary summary;
         summary.callerTellsBitFields = true;
+        summary.callerWantsWrittenFiles = true;
         const HResult imported = DecompileProject(path, workingFolder_, projectFile, &summary);
+        importedFiles = std::move(summary.writtenFiles);
         importNotice_ = ImportNotice(summary);
         if (imported.failed()) {
             ShowErrorDialog();
@@ -273,7 +538,9 @@ bool CKsDoc::openProjectOnce(const std::filesystem::path& path) {
     descriptionPath_ = description;
     resourceFilePath_ = pathFromUtf8(resourceFile);
     projectPath_ = projectFile;
-    MarkCompiled();
+    const bool importedHere =
+        !importedFiles.empty() && IsSameFile(descriptionPath_.parent_path(), workingFolder_);
+    markCompiled(importedHere ? std::move(importedFiles) : std::vector<WrittenFile>());
     return true;
 }
 
@@ -287,14 +554,19 @@ std::string CKsDoc::takeImportNotice() {
 }
 
 bool CKsDoc::CheckModified() {
-    if (!modified_ && isOpen() && ReadFolderState(descriptionPath_.parent_path()) != compiledState_)
+    if (!modified_ && isOpen() && !FolderMatchesState(descriptionPath_.parent_path(), compiledState_))
         modified_ = true;
     return modified_;
 }
 
 void CKsDoc::MarkCompiled() {
-    compiledState_ =
-        descriptionPath_.empty() ? FolderState{} : ReadFolderState(descriptionPath_.parent_path());
+    markCompiled({});
+}
+
+void CKsDoc::markCompiled(std::vector<WrittenFile> known) {
+    compiledState_ = descriptionPath_.empty()
+                         ? FolderState{}
+                         : ReadFolderState(descriptionPath_.parent_path(), std::move(known));
     modified_ = false;
     history_.clear();
 }

@@ -2,15 +2,22 @@
 // (*.kestrel) that ties them together, and the loaded description (pe.xml) the view shows.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "core/pe/decompile_file.h"
 #include "core/pe/project_history.h"
+#include "core/platform/files.h"
 #include "core/platform/status.h"
 #include "core/xml/xml_document.h"
 
@@ -45,7 +52,12 @@ class DocumentView {
 // links) with their sizes and modification times: a change to any of them is an edit that the
 // compiled file does not hold yet.
 using FolderState = std::map<std::string, std::pair<std::int64_t, std::uintmax_t>>;
-FolderState ReadFolderState(const std::filesystem::path& folder);
+// `known` lists files whose time and size are known already (the import's own files); they are
+// taken as listed instead of being looked at again.
+FolderState ReadFolderState(const std::filesystem::path& folder, std::vector<WrittenFile> known = {});
+// True when the folder's files are exactly those of `state`, with the same sizes and times. Stops
+// at the first difference and builds no state of its own.
+bool FolderMatchesState(const std::filesystem::path& folder, const FolderState& state);
 
 // Deletes every plain file directly in `folder` (subfolders stay). `keep`, when it names a file in
 // the folder, is left alone. Every file is tried; the result is 0, or the first failure (to list
@@ -56,6 +68,48 @@ HResult ClearFolderFiles(const std::filesystem::path& folder, const std::filesys
 // subfolders with everything in them, except the folders that hold `keep`. Links are removed as
 // links; nothing they point to outside the folder is touched.
 HResult ClearWorkingFolder(const std::filesystem::path& folder, const std::filesystem::path& keep = {});
+
+// Empties working folders without making anyone wait for the deletion of thousands of files: the
+// folder is renamed aside in one step and made anew, and what was in it is deleted on a background
+// thread once the delay has passed, at low priority. A folder moved aside is named
+// "<name>.discarded-<pid>-<n>" next to the working folder; those left by a process that ended before
+// deleting them are found and deleted with the next folder moved aside.
+class FolderDiscarder {
+  public:
+    explicit FolderDiscarder(std::chrono::milliseconds delay = std::chrono::seconds(2)) : delay_(delay) {}
+    // Deletes whatever is still pending before it returns.
+    ~FolderDiscarder();
+    FolderDiscarder(const FolderDiscarder&) = delete;
+    FolderDiscarder& operator=(const FolderDiscarder&) = delete;
+
+    // Renames `folder` (a real folder, not a link) aside and makes it anew, empty. False when that
+    // cannot be done; the folder is then as it was (or, if only the new one could not be made,
+    // missing) and the caller clears it in place. Leftover folders that hold a path of `spare` are
+    // never deleted.
+    bool moveAside(const std::filesystem::path& folder, const std::vector<std::filesystem::path>& spare = {});
+    // Deletes now what is pending and waits until it is gone.
+    void finish();
+    // The folders moved aside and not yet deleted.
+    std::vector<std::filesystem::path> pending() const;
+    // The name part that marks a folder moved aside: "<name>" + kMarker + "<pid>-<n>".
+    static constexpr std::string_view kMarker = ".discarded-";
+
+  private:
+    void work();
+    void queue(std::filesystem::path folder);
+
+    std::chrono::milliseconds delay_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::filesystem::path> queue_;
+    std::filesystem::path deleting_;
+    std::chrono::steady_clock::time_point due_{};
+    bool now_ = false;
+    bool stop_ = false;
+    bool leftoversSought_ = false;
+    unsigned counter_ = 0;
+    std::thread worker_;
+};
 
 // Checks, without writing anything, that `peFile` can be read and has valid MZ and PE headers.
 // Failures are reported (new report) and returned; `cause`, when given, says in words why when
@@ -136,6 +190,9 @@ class CKsDoc {
     // True when the open project lives in the working folder that every import clears.
     bool isInWorkingFolder() const;
 
+    // Where the previous import's files go when the working folder is cleared for the next one.
+    FolderDiscarder& discarder() { return discarder_; }
+
     void setSaveAs(bool saveAs) { saveAs_ = saveAs; }
     bool isSaveAs() const { return saveAs_; }
     // Save is possible exactly when a project is open.
@@ -146,6 +203,7 @@ class CKsDoc {
     bool reopenPrevious(const std::filesystem::path& resourceFile, const std::filesystem::path& project,
                         const std::filesystem::path& failedPath);
     void releaseProject();
+    void markCompiled(std::vector<WrittenFile> known);
 
     std::filesystem::path workingFolder_;
     DocumentView* view_ = nullptr;
@@ -164,6 +222,8 @@ class CKsDoc {
     bool lastSaveReachedTarget_ = false;
     FolderState compiledState_;
     std::string importNotice_;
+    // Last member: its destructor waits for the deletions it still has pending.
+    FolderDiscarder discarder_;
 };
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/document_controller.h"
 #include "app/recent_files.h"
@@ -455,6 +456,162 @@ TEST_F(DocTest, ClearingTempRemovesSubfoldersButNothingALinkLeadsTo) {
     EXPECT_FALSE(std::filesystem::exists(tempFolder_ / "HOLDER"));
     EXPECT_EQ(readText(outside / "mine.txt"), "mine");
     EXPECT_TRUE(std::filesystem::exists(inside));
+}
+
+// The folders an earlier process moved aside and did not live to delete go with the next open;
+// nothing that is in use, lies outside or merely resembles their name is touched.
+TEST_F(DocTest, LeftoversOfAnEarlierProcessGoButNothingInUseOrOutside) {
+    namespace fs = std::filesystem;
+    temp_.write("data/Quillon/Kestrel/Temp/stale.BIN", "old");
+    const fs::path leftover =
+        temp_.write("data/Quillon/Kestrel/Temp.discarded-999999-1/OLD.BMP", "x").parent_path();
+    // The user opens a compiled file that was left in such a folder: it is imported, not deleted.
+    const fs::path opened =
+        temp_.write("data/Quillon/Kestrel/Temp.discarded-999999-2/again.dll", testing::smallPe(3));
+    const fs::path outside = temp_.write("outside/mine.txt", "mine").parent_path();
+    fs::create_directory_symlink(outside, dataFolder() / "Temp.discarded-999999-3");
+    const fs::path other = temp_.write("data/Quillon/Kestrel/Other.discarded-1/keep.txt", "keep");
+
+    ASSERT_TRUE(controller_.openDocument(opened));
+    EXPECT_FALSE(fs::exists(tempFolder_ / "stale.BIN")) << "the previous import is out of the folder at once";
+    EXPECT_TRUE(fs::exists(tempFolder_ / "pe.xml"));
+    document_.discarder().finish();
+    EXPECT_TRUE(document_.discarder().pending().empty());
+
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_TRUE(fs::exists(opened));
+    EXPECT_TRUE(fs::is_symlink(dataFolder() / "Temp.discarded-999999-3"));
+    EXPECT_EQ(readText(outside / "mine.txt"), "mine");
+    EXPECT_EQ(readText(other), "keep");
+    // Of this process's own folders moved aside, none is left.
+    for (const auto& entry : fs::directory_iterator(dataFolder()))
+        EXPECT_FALSE(
+            entry.path().filename().string().starts_with("Temp.discarded-" + std::to_string(::getpid())))
+            << entry.path();
+
+    // The project still works from the folder it was imported into.
+    EXPECT_EQ(document_.projectPath(), tempFolder_ / "again.kestrel");
+    EXPECT_FALSE(document_.CheckModified());
+}
+
+// A working folder that is a link is emptied where it leads, as before, and stays a link.
+TEST_F(DocTest, AWorkingFolderThatIsALinkIsEmptiedInPlace) {
+    namespace fs = std::filesystem;
+    const fs::path real = temp_.write("elsewhere/Temp/stale.BIN", "old").parent_path();
+    fs::remove_all(tempFolder_);
+    fs::create_directory_symlink(real, tempFolder_);
+    openOriginal();
+    EXPECT_TRUE(fs::is_symlink(tempFolder_));
+    EXPECT_FALSE(fs::exists(real / "stale.BIN"));
+    EXPECT_TRUE(fs::exists(real / "pe.xml"));
+    EXPECT_TRUE(document_.discarder().pending().empty());
+}
+
+// A folder moved aside waits out its delay and is gone, at the latest, when its owner ends.
+TEST(FolderDiscarderTest, KeepsTheMovedFolderUntilItsTimeAndDeletesItAtTheEnd) {
+    namespace fs = std::filesystem;
+    testing::TempDir temp;
+    const fs::path folder = temp.write("Temp/sub/a.txt", "a").parent_path().parent_path();
+    fs::path aside;
+    {
+        FolderDiscarder discarder(std::chrono::hours(1));
+        ASSERT_TRUE(discarder.moveAside(folder));
+        EXPECT_TRUE(fs::is_directory(folder));
+        EXPECT_TRUE(fs::is_empty(folder));
+        ASSERT_EQ(discarder.pending().size(), 1u);
+        aside = discarder.pending()[0];
+        EXPECT_EQ(aside.parent_path(), temp.path());
+        EXPECT_EQ(readText(aside / "sub" / "a.txt"), "a");
+        EXPECT_FALSE(discarder.moveAside(temp / "missing")) << "nothing to move: the caller clears in place";
+    }
+    EXPECT_FALSE(fs::exists(aside));
+    EXPECT_TRUE(fs::is_directory(folder));
+}
+
+// The modified check sees every change the full state would: a changed, an added and a removed
+// file, also in a subfolder; below the first level of subfolders nothing is looked at.
+TEST(FolderStateTest, TheCheckSeesWhatTheStateSees) {
+    namespace fs = std::filesystem;
+    testing::TempDir temp;
+    const fs::path folder = temp / "w";
+    temp.write("w/a.txt", "a");
+    temp.write("w/SUB/b.txt", "b");
+    temp.write("w/SUB/DEEP/c.txt", "c");
+    const FolderState state = ReadFolderState(folder);
+    EXPECT_EQ(state.size(), 2u);
+    EXPECT_TRUE(state.count("SUB/b.txt"));
+    EXPECT_TRUE(FolderMatchesState(folder, state));
+
+    temp.write("w/SUB/DEEP/c.txt", "changed deep down");
+    EXPECT_TRUE(FolderMatchesState(folder, state));
+    temp.write("w/SUB/b.txt", "bigger");
+    EXPECT_FALSE(FolderMatchesState(folder, state));
+    temp.write("w/SUB/b.txt", "b");
+    fs::last_write_time(folder / "SUB" / "b.txt", fs::file_time_type::clock::now() - std::chrono::hours(1));
+    EXPECT_FALSE(FolderMatchesState(folder, state)) << "same size, other time";
+
+    const FolderState now = ReadFolderState(folder);
+    temp.write("w/new.txt", "");
+    EXPECT_FALSE(FolderMatchesState(folder, now));
+    fs::remove(folder / "new.txt");
+    EXPECT_TRUE(FolderMatchesState(folder, now));
+    fs::remove(folder / "a.txt");
+    EXPECT_FALSE(FolderMatchesState(folder, now)) << "a file that is gone";
+}
+
+// The open takes the state to compare with from the import's own list: each listed file, also
+// those in a subfolder, must carry exactly the time and size the folder shows, or a fresh open
+// would count as modified (or hide a change).
+TEST_F(DocTest, TheImportListsItsFilesAsTheFolderShowsThem) {
+    namespace fs = std::filesystem;
+    pebuilder::ImagePlan plan;
+    plan.resources.push_back(
+        {u"DATA", u"BLUE_ARROW_BIN", pebuilder::kLangEnUs, pebuilder::ByteVector(300, std::byte{7}), 0});
+    plan.resources.push_back({pebuilder::kRtBitmap, std::uint16_t{101}, pebuilder::kLangEnUs,
+                              pebuilder::makeDib({16, 16, 8, false, false, false, 1}), 0});
+    const fs::path pe = temp_.write("in/named.dll", pebuilder::buildImage(plan));
+    ImportSummary summary;
+    summary.callerWantsWrittenFiles = true;
+    fs::path project;
+    ASSERT_TRUE(DecompileProject(pe, temp_ / "work", project, &summary).succeeded());
+    const FolderState onDisk = ReadFolderState(temp_ / "work");
+    ASSERT_GE(summary.writtenFiles.size(), 2u);
+    bool inSubfolder = false;
+    for (const WrittenFile& file : summary.writtenFiles) {
+        auto it = onDisk.find(file.name);
+        ASSERT_NE(it, onDisk.end()) << file.name;
+        EXPECT_EQ(it->second, std::pair(file.time, static_cast<std::uintmax_t>(file.size))) << file.name;
+        inSubfolder = inSubfolder || file.name.find('/') != std::string::npos;
+    }
+    EXPECT_TRUE(inSubfolder);
+    EXPECT_EQ(ReadFolderState(temp_ / "work", summary.writtenFiles), onDisk);
+
+    // Opened in the window: not modified, and a changed resource file is seen.
+    ASSERT_TRUE(controller_.openDocument(pe));
+    EXPECT_FALSE(document_.CheckModified());
+    fs::path listed = tempFolder_ / pathFromUtf8(summary.writtenFiles.front().name);
+    fs::last_write_time(listed, fs::last_write_time(listed) + std::chrono::seconds(5));
+    EXPECT_TRUE(document_.CheckModified());
+}
+
+// The check before Temp is cleared reads a file's first 64 KiB only when its headers lie inside
+// them; headers that reach further are checked on the whole file, and such a file still opens.
+TEST_F(DocTest, HeadersBeyondTheFirstBytesAreCheckedOnTheWholeFile) {
+    pebuilder::ImagePlan plan;
+    plan.fileAlignment = 0x20000;  // SizeOfHeaders 128 KiB
+    plan.resources.push_back({pebuilder::kRtBitmap, std::uint16_t{101}, pebuilder::kLangEnUs,
+                              pebuilder::makeDib({16, 16, 8, false, false, false, 2}), 0});
+    const std::filesystem::path wide = temp_.write("in/wide.dll", pebuilder::buildImage(plan));
+    std::string cause;
+    EXPECT_EQ(CheckImportable(wide, &cause), kOk) << cause;
+    EXPECT_TRUE(controller_.openDocument(wide));
+    // Cut inside its headers, it is refused with the reason of the whole file.
+    std::vector<std::byte> bytes = readBytes(wide);
+    bytes.resize(0x18000);
+    const std::filesystem::path cut = temp_.write("in/cut.dll", bytes);
+    EXPECT_TRUE(CheckImportable(cut, &cause).failed());
+    EXPECT_NE(cause.find("98304"), std::string::npos) << cause;
+    ClearErrorRecord();
 }
 
 TEST_F(DocTest, AFileThatCannotBeOpenedSaysWhyInTheFirstLines) {

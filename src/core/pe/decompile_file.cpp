@@ -92,9 +92,11 @@ void removeAdded(const std::filesystem::path& folder, const std::set<std::filesy
 HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem::path& folder,
                       std::filesystem::path& projectPath, ImportSummary* summary) {
     const bool callerTellsBitFields = summary != nullptr && summary->callerTellsBitFields;
+    const bool callerWantsWrittenFiles = summary != nullptr && summary->callerWantsWrittenFiles;
     if (summary) {
         *summary = ImportSummary{};
         summary->callerTellsBitFields = callerTellsBitFields;
+        summary->callerWantsWrittenFiles = callerWantsWrittenFiles;
     }
     std::error_code existsError;
     const bool folderCreated = !std::filesystem::exists(folder, existsError) && !existsError;
@@ -135,10 +137,14 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
         auto dump = std::make_unique<CExeDump>();
         dump->switches().pngBitmaps = true;
         dump->switches().bitFieldBox = !callerTellsBitFields;
+        dump->recordWrittenFiles(callerWantsWrittenFiles);
         dump->reserveFileName(projectName);
         if (!inside.empty()) dump->reserveFileName(inside);
         hr = dump->Dump(image, folder, kDescriptionFileName);
-        if (summary) summary->bitFieldBitmaps = dump->bitFieldBitmaps();
+        if (summary) {
+            summary->bitFieldBitmaps = dump->bitFieldBitmaps();
+            summary->writtenFiles = dump->writtenFiles();
+        }
     }
     file = {};
     if (hr.failed()) {

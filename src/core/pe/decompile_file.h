@@ -3,7 +3,9 @@
 
 #include <filesystem>
 #include <string_view>
+#include <vector>
 
+#include "core/platform/files.h"
 #include "core/platform/status.h"
 
 namespace kestrel {
@@ -14,6 +16,10 @@ struct ImportSummary {
     // Set by the caller: it tells the user about bit-field bitmaps itself once the import is done,
     // so the import shows no box when it meets the first one.
     bool callerTellsBitFields = false;
+    // Set by the caller: the resource files written are listed in `writtenFiles` (names relative to
+    // the folder, with '/'), with the times and sizes they were left with.
+    bool callerWantsWrittenFiles = false;
+    std::vector<WrittenFile> writtenFiles{};
 };
 
 // The command line's warning after an import with bit-field bitmaps; %d is their number.

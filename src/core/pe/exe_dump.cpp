@@ -233,6 +233,12 @@ HResult CExeDump::WriteOut(Bytes data) {
 
 HResult CExeDump::CloseOut() {
     if (!out_.isOpen()) return kFail;
+    WrittenFile file;
+    if (recordWritten_ && out_.currentState(file.time, file.size)) {
+        file.name = shownFileName_;
+        std::replace(file.name.begin(), file.name.end(), '\\', '/');
+        written_.push_back(std::move(file));
+    }
     if (HResult hr = out_.close(); hr.failed()) {
         report(__LINE__, "关闭文件时错误 0x%.8x\n", {hr.value()});
         return hr;

@@ -88,6 +88,10 @@ class CExeDump {
     // Bitmaps with BI_BITFIELDS compression met so far; they are kept as .BMP files.
     int bitFieldBitmaps() const { return bitFieldBitmaps_; }
     const std::string& shownFileName() const { return shownFileName_; }
+    // With `record` on, each resource file closed by CloseOut is listed with the time and size it
+    // was left with, so that the caller need not look at the folder again.
+    void recordWrittenFiles(bool record) { recordWritten_ = record; }
+    const std::vector<WrittenFile>& writtenFiles() const { return written_; }
 
   private:
     HResult dumpHeaders(const PeImage& image);
@@ -164,6 +168,8 @@ class CExeDump {
     bool freshFolder_ = false;
     std::unordered_set<std::string> createdFolders_;
     std::vector<std::byte> joined_;  // header and data of a resource file, written in one call
+    bool recordWritten_ = false;
+    std::vector<WrittenFile> written_;
 
     // PNG conversions run on worker threads while the walk goes on; the deque keeps each job in
     // place while more are added.

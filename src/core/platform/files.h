@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -147,6 +148,14 @@ enum class Disposition {
     kCreateNew,     // create only if nothing of that name exists (0x80070050 otherwise)
 };
 
+// A file as a writer left it: its name relative to the folder written into ('/' between folders),
+// its modification time (nanoseconds since 1970) and its size.
+struct WrittenFile {
+    std::string name;
+    std::int64_t time = 0;
+    std::uint64_t size = 0;
+};
+
 // A file opened for writing. Writes retry short writes; a failed write yields the errno code.
 class OutputFile {
   public:
@@ -173,6 +182,9 @@ class OutputFile {
     // Closes the file; reports errors of the final close (some file systems report a full disk
     // only there).
     HResult close();
+    // The open file's modification time (nanoseconds since 1970) and size as the system now keeps
+    // them; false where that cannot be asked of the open file.
+    bool currentState(std::int64_t& time, std::uint64_t& size) const;
     bool isOpen() const { return handle_ != -1; }
     const fs::path& path() const { return path_; }
     std::uint64_t written() const { return written_; }

@@ -325,6 +325,14 @@ HResult OutputFile::sync() {
     return kOk;
 }
 
+bool OutputFile::currentState(std::int64_t& time, std::uint64_t& size) const {
+    struct stat info {};
+    if (handle_ == -1 || ::fstat(static_cast<int>(handle_), &info) != 0) return false;
+    time = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
 HResult OutputFile::close() {
     if (handle_ == -1) return kOk;
     const int fd = static_cast<int>(handle_);

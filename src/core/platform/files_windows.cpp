@@ -287,6 +287,10 @@ HResult OutputFile::sync() {
     return kOk;
 }
 
+bool OutputFile::currentState(std::int64_t&, std::uint64_t&) const {
+    return false;
+}
+
 HResult OutputFile::close() {
     if (handle_ == -1) return kOk;
     HANDLE file = asHandle(handle_);

@@ -580,6 +580,20 @@ namespace {
 enum class SignatureState { kUnknown, kUnsigned, kSigned, kBroken };
 
 SignatureState signatureStateOf(const std::filesystem::path& file) {
+    // A file whose certificate directory is empty is unsigned: told from its first bytes alone when
+    // everything the layout reads lies among them.
+    {
+        constexpr std::uint64_t kHeadBytes = 64 * 1024;
+        constexpr std::uint64_t kLayoutReach = 1024;  // past the directory entry, more than is read
+        PartialFileImage head;
+        SignatureLayout layout;
+        if (head.open(file).succeeded()) {
+            const std::uint64_t loaded = std::min<std::uint64_t>(head.bytes().size(), kHeadBytes);
+            if (head.load(0, loaded).succeeded() && readSignatureLayout(head.bytes(), layout).succeeded() &&
+                layout.directoryOffset + kLayoutReach <= loaded && !layout.hasTable())
+                return SignatureState::kUnsigned;
+        }
+    }
     // Read on every open and compile: into a buffer that is not zero-filled first.
     HeldBytes image;
     if (ReadWholeFileHeld(file, image).failed()) {
