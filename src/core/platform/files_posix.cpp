@@ -396,11 +396,12 @@ bool CanReplaceOpenFile() {
 void AdviseHugePages(std::span<std::byte> memory) {
     // The hint takes whole pages: the part of the range that begins and ends on a page boundary.
     // A hint only: memory the system will not back with huge pages works as before.
-    constexpr std::uintptr_t kPage = 4096;
-    constexpr std::uintptr_t kHugePage = 2u << 20;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(memory.data()) + kPage - 1) & ~(kPage - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(memory.data()) + memory.size()) & ~(kPage - 1);
-    if (end >= begin + kHugePage) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    constexpr std::size_t kPage = 4096;
+    constexpr std::size_t kHugePage = 2u << 20;
+    const std::size_t skip = (kPage - reinterpret_cast<std::uintptr_t>(memory.data()) % kPage) % kPage;
+    if (memory.size() < skip) return;
+    const std::size_t length = (memory.size() - skip) / kPage * kPage;
+    if (length >= kHugePage) (void)::madvise(memory.data() + skip, length, MADV_HUGEPAGE);
 }
 
 }  // namespace kestrel
