@@ -71,6 +71,8 @@ const char* kHandMadeDescription =
     "Name='s'/></Entry></Directory></Entry>"
     "  <Entry ID='3' Directory='1'><Directory><Entry ID='2052' Directory='0'><File "
     "Name='s'/></Entry></Directory></Entry>"
+    "  <Entry ID='4' Directory='1'><Directory><Entry ID='1033' Directory='0'><File Name='s'/></Entry>"
+    "    <Entry ID='1031' Directory='0'><File Name='s'/></Entry></Directory></Entry>"
     "</Directory></Entry>"
     "<Entry Directory='1'><Directory><Entry ID='24' Directory='1'></Entry></Directory></Entry>"
     "</Directory>";
@@ -81,7 +83,9 @@ TEST_F(ViewTest, LabelsUseDisplayNamesEveryLanguageAndDistinctStringLanguages) {
     // One item per language of a resource; a resource without languages adds nothing.
     EXPECT_EQ(childLabels("Bitmap"), (QStringList{"101 (English (United States))", "101 (简体中文 (中国))"}));
     EXPECT_EQ(childLabels("PNG"), QStringList{"LOGO (eng)"});
-    EXPECT_EQ(childLabels("String Table"), (QStringList{"English (United States)", "简体中文 (中国)"}));
+    // A language that is only ever a block's second language is listed too.
+    EXPECT_EQ(childLabels("String Table"),
+              (QStringList{"English (United States)", "简体中文 (中国)", "Deutsch (Deutschland)"}));
     EXPECT_EQ(view->tree()->imageOf(view->tree()->topLevelItem(0)), TreeImage::kClosed);
     EXPECT_EQ(view->tree()->imageOf(view->tree()->topLevelItem(2)), TreeImage::kEntry);
 }

@@ -252,18 +252,22 @@ void ResourceTree::addStringLanguages(XmlDocument&, XmlElement* typeEntry, QTree
         for (XmlElement* resource = directory->firstChild(); resource != nullptr;
              resource = resource->next()) {
             if (!isEntry(resource)) continue;
+            // Every language of every block: a language that is never a block's first (a translation
+            // added after the original) still gets its item.
             XmlElement* languages = resource->firstChild();
-            XmlElement* language = languages != nullptr ? languages->firstChild() : nullptr;
-            if (language == nullptr || !hasAttribute(language, "ID")) continue;
-            const std::string id = attributeText(language, "ID");
-            bool listed = false;
-            for (const std::string& known : seen)
-                listed = listed || iequalsAscii(known, id);
-            if (listed) continue;
-            seen.push_back(id);
-            const QString text = languageLabel(language);
-            QTreeWidgetItem* item = insert(typeItem, text, language, TreeImage::kEntry);
-            item->setToolTip(0, languageToolTip(text, language));
+            for (XmlElement* language = languages != nullptr ? languages->firstChild() : nullptr;
+                 language != nullptr; language = language->next()) {
+                if (!isEntry(language) || !hasAttribute(language, "ID")) continue;
+                const std::string id = attributeText(language, "ID");
+                bool listed = false;
+                for (const std::string& known : seen)
+                    listed = listed || iequalsAscii(known, id);
+                if (listed) continue;
+                seen.push_back(id);
+                const QString text = languageLabel(language);
+                QTreeWidgetItem* item = insert(typeItem, text, language, TreeImage::kEntry);
+                item->setToolTip(0, languageToolTip(text, language));
+            }
         }
     }
 }
