@@ -123,6 +123,14 @@ edited=$("$build/make-sample" --summary "$root/check/work/sample.dll")
 echo "$edited"
 grep -q '^FileVersion 2.3.4.5$' <<<"$edited" || fail "the file version is not 2.3.4.5 after /Edit"
 
+step "kestrel /Signature (loads the signing module from /usr/lib/kestrel)"
+status=0
+in_root kestrel /Signature /check/work/sample.dll >"$root/check/signature.log" 2>&1 || status=$?
+cat "$root/check/signature.log"
+# Exit status 1 is "not signed"; anything else means the signature could not be checked.
+[ "$status" -eq 1 ] && grep -q '^Signed: no' "$root/check/signature.log" ||
+    fail "kestrel /Signature ended with status $status"
+
 step "the window starts (kestrel finds /usr/lib/kestrel/kestrel-gui; offscreen, stopped after 10 s)"
 missing=$(in_root ldd /usr/lib/kestrel/kestrel-gui | grep 'not found' || true)
 [ -z "$missing" ] || fail "kestrel-gui misses libraries: $missing"

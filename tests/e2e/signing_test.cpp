@@ -315,6 +315,30 @@ TEST_F(SigningTest, RefusedEditsAndFailedSigningLeaveTheFileUnchanged) {
     temp_.write("damaged.dll", damaged);
     EXPECT_EQ(run({"/Signature", (temp_ / "damaged.dll").string()}).status, 2);
     EXPECT_EQ(run({"/Signature", (temp_ / "missing.dll").string()}).status, 2);
+
+    // The signing code is loaded only when it is needed. A damaged module beside the program is a
+    // clear error for signing and checking, and the file stays as it was; everything else works.
+    if (KESTREL_SIGNING_MODULE_BUILT) {
+        const fs::path programs = temp_ / "programs";
+        fs::create_directory(programs);
+        fs::copy_file(KESTREL_PROGRAM, programs / "kestrel");
+        temp_.write("programs/libkestrel-signing.so", "not a library");
+        const std::string copy = (programs / "kestrel").string();
+        std::vector<std::string> sign = {"/Edit", file.string(), "--set-file-version", "9.9"};
+        for (const std::string& option : pkcs12Options())
+            sign.push_back(option);
+        const Outcome unloadable = run(sign, {}, copy.c_str());
+        EXPECT_EQ(unloadable.status, 1);
+        EXPECT_NE(unloadable.err.find("no signing support"), std::string::npos) << unloadable.err;
+        EXPECT_NE(unloadable.err.find("libkestrel-signing.so"), std::string::npos) << unloadable.err;
+        EXPECT_EQ(readBytes(file), before);
+        const Outcome unchecked = run({"/Signature", file.string()}, {}, copy.c_str());
+        EXPECT_EQ(unchecked.status, 2);
+        EXPECT_NE(unchecked.err.find("no signing support"), std::string::npos) << unchecked.err;
+        EXPECT_EQ(run({"/Decompile", plain.string(), "/Output:" + (temp_ / "folder").string()}, {}, copy.c_str())
+                      .status,
+                  0);
+    }
 }
 
 // An RFC 3161 responder on 127.0.0.1: openssl ts behind a minimal HTTP server, started by the test.

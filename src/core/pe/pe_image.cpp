@@ -17,12 +17,6 @@ constexpr std::size_t kLongestNtHeaders = nt_field::kOptionalHeader + 240;
 
 }  // namespace
 
-HResult readPeHeaderOffset(Bytes file, std::int32_t& out) {
-    const auto offset = ByteReader(file).i32(kPeHeaderOffsetField);
-    out = offset.value_or(0);
-    return offset ? kOk : kFail;
-}
-
 SectionHeader readSectionHeader(const ByteReader& entry) {
     SectionHeader section;
     for (std::size_t b = 0; b < section.name.size(); ++b)

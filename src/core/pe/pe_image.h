@@ -48,7 +48,11 @@ struct PeImage {
 };
 
 // e_lfanew when the file is long enough to hold it; kFail with `out` 0 otherwise.
-HResult readPeHeaderOffset(Bytes file, std::int32_t& out);
+inline HResult readPeHeaderOffset(Bytes file, std::int32_t& out) {
+    const auto offset = ByteReader(file).i32(kPeHeaderOffsetField);
+    out = offset.value_or(0);
+    return offset ? kOk : kFail;
+}
 
 // Parses and validates a PE32 or PE32+ image of any machine: signature, an optional header that
 // readNtLayout accepts, headers and section table inside SizeOfHeaders inside the file, raw data
