@@ -335,9 +335,10 @@ TEST_F(SigningTest, RefusedEditsAndFailedSigningLeaveTheFileUnchanged) {
         const Outcome unchecked = run({"/Signature", file.string()}, {}, copy.c_str());
         EXPECT_EQ(unchecked.status, 2);
         EXPECT_NE(unchecked.err.find("no signing support"), std::string::npos) << unchecked.err;
-        EXPECT_EQ(run({"/Decompile", plain.string(), "/Output:" + (temp_ / "folder").string()}, {}, copy.c_str())
-                      .status,
-                  0);
+        EXPECT_EQ(
+            run({"/Decompile", plain.string(), "/Output:" + (temp_ / "folder").string()}, {}, copy.c_str())
+                .status,
+            0);
     }
 }
 
