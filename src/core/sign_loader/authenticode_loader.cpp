@@ -2,9 +2,9 @@
 // loaded on the first call and kept for the life of the process. A run that never signs or checks a
 // signature never maps libcrypto, whose loading and relocation cost more than a small compile.
 //
-// The module is looked for next to the program (the build tree, and the window's folder when
-// installed), in lib/kestrel beside the program's bin folder (the installed command line), and
-// then by name, through the library search path.
+// The module is looked for next to the program (the build tree), in the modules folder beside it
+// (the installed window, in lib/kestrel), in lib/kestrel/modules beside the program's bin folder
+// (the installed command line), and then by name, through the library search path.
 #include <dlfcn.h>
 
 #include "core/platform/system.h"
@@ -24,7 +24,9 @@ LoadedModule loadModule() {
     if (const std::filesystem::path self = CurrentProgramPath(); !self.empty()) {
         const std::filesystem::path folder = self.parent_path();
         candidates.push_back((folder / kSigningModuleFile).string());
-        candidates.push_back((folder.parent_path() / "lib" / "kestrel" / kSigningModuleFile).string());
+        candidates.push_back((folder / "modules" / kSigningModuleFile).string());
+        candidates.push_back(
+            (folder.parent_path() / "lib" / "kestrel" / "modules" / kSigningModuleFile).string());
     }
     candidates.emplace_back(kSigningModuleFile);
 
