@@ -69,7 +69,7 @@ base="$cache/bookworm-minbase-man-db.tar"
 if [ ! -f "$base" ]; then
     step "creating the minimal bookworm root (once): $base"
     mkdir -p "$cache"
-    mmdebstrap --variant=minbase --include=man-db,ca-certificates --components=main bookworm \
+    mmdebstrap --variant=minbase --format=tar --include=man-db,ca-certificates --components=main bookworm \
         "$base.part" \
         "deb http://deb.debian.org/debian bookworm main" \
         "deb http://deb.debian.org/debian bookworm-updates main" \
