@@ -123,7 +123,7 @@ edited=$("$build/make-sample" --summary "$root/check/work/sample.dll")
 echo "$edited"
 grep -q '^FileVersion 2.3.4.5$' <<<"$edited" || fail "the file version is not 2.3.4.5 after /Edit"
 
-step "kestrel /Signature (loads the signing module from /usr/lib/kestrel)"
+step "kestrel /Signature (loads the signing module from /usr/lib/kestrel/modules)"
 status=0
 in_root kestrel /Signature /check/work/sample.dll >"$root/check/signature.log" 2>&1 || status=$?
 cat "$root/check/signature.log"
