@@ -57,6 +57,11 @@ class CExeDump {
     // image given to Dump, which must outlive `files`; bitmaps stay .BMP files (no PNG step).
     void setMemoryFolder(MemoryFolder* files) { memory_ = files; }
 
+    // The header and section files and PEOVERLAY.BIN are copied from `file`, the open file whose
+    // bytes Dump is given, instead of being written from those bytes: the image given to Dump then
+    // needs to hold only the headers and the resource section (PartialFileImage).
+    void setSourceFile(FileReader* file) { source_ = file; }
+
     // A further file name of the working folder that no resource may take (the project file).
     void reserveFileName(std::string_view name) { reserved_.emplace_back(name); }
 
@@ -131,6 +136,8 @@ class CExeDump {
 
     Switches switches_;
     MemoryFolder* memory_ = nullptr;
+    FileReader* source_ = nullptr;
+    Bytes image_;
     std::vector<std::string> reserved_;
     std::filesystem::path folder_;
     ResourceReader resources_;

@@ -3,6 +3,9 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -303,6 +306,19 @@ HResult OutputFile::copyFrom(FileReader& from, std::uint64_t offset, std::uint64
         const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
         ssize_t copied = ::copy_file_range(static_cast<int>(from.handle_), &in, static_cast<int>(handle_),
                                            nullptr, chunk, 0);
+        if (copied < 0 && errno == EINTR) continue;
+        if (copied < 0) break;
+        if (copied == 0) return kFail;  // the input became shorter than it was
+        offset += static_cast<std::uint64_t>(copied);
+        size -= static_cast<std::uint64_t>(copied);
+        written_ += static_cast<std::uint64_t>(copied);
+    }
+    // Files on two different file systems: sendfile still moves the bytes inside the kernel,
+    // page by page, without a buffer of ours that would be faulted in and copied through.
+    while (size != 0) {
+        auto in = static_cast<off_t>(offset);
+        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
+        ssize_t copied = ::sendfile(static_cast<int>(handle_), static_cast<int>(from.handle_), &in, chunk);
         if (copied < 0 && errno == EINTR) continue;
         if (copied < 0) break;
         if (copied == 0) return kFail;  // the input became shorter than it was
