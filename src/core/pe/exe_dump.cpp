@@ -238,6 +238,16 @@ HResult CExeDump::WriteOut(Bytes data) {
     return kOk;
 }
 
+HResult CExeDump::WriteOut(Bytes head, Bytes data) {
+    if (!out_.isOpen()) return kFail;
+    if (HResult hr = out_.write(head, data); hr.failed()) {
+        report(__LINE__, "写入文件时错误 0x%.8x\n", {hr.value()});
+        return hr;
+    }
+    lastWriteSize_ = data.size();
+    return kOk;
+}
+
 HResult CExeDump::CloseOut() {
     if (!out_.isOpen()) return kFail;
     WrittenFile file;

@@ -74,6 +74,8 @@ class CExeDump {
     // is claimed too. WriteOut records the size of the last write.
     HResult CreateOutFile(Disposition disposition, bool pngSibling = false);
     HResult WriteOut(Bytes data);
+    // `head` and then `data` (a file header in front of the resource); the size recorded is the data's.
+    HResult WriteOut(Bytes head, Bytes data);
     HResult CloseOut();
     void AppendXml(std::string_view format, std::initializer_list<FormatArg> args = {});
     // Writes the collected pe.xml text (replacing the file atomically).
@@ -174,7 +176,6 @@ class CExeDump {
     // checked on disk and no stale sibling file removed.
     bool freshFolder_ = false;
     std::unordered_set<std::string> createdFolders_;
-    std::vector<std::byte> joined_;  // header and data of a resource file, written in one call
     bool recordWritten_ = false;
     std::vector<WrittenFile> written_;
 

@@ -169,6 +169,9 @@ class OutputFile {
     HResult open(const fs::path& path, Disposition disposition);
     HResult write(Bytes data);
     HResult write(std::string_view text) { return write(asBytes(text)); }
+    // Writes `head`, then `body`, with one system call where the system has a gathering write: a
+    // header goes in front of its data without copying both into one buffer first.
+    HResult write(Bytes head, Bytes body);
     // Appends `size` bytes of `from`, starting at `offset`. Where the system can, it copies them
     // between the files itself (no pass through our memory, a shared extent on file systems that
     // offer it); otherwise they are read and written in pieces. E_FAIL when `from` ends before.

@@ -7,6 +7,7 @@
 #include <sys/sendfile.h>
 #endif
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -275,6 +276,27 @@ HResult OutputFile::write(Bytes data) {
     }
     written_ += done;
     return kOk;
+}
+
+HResult OutputFile::write(Bytes head, Bytes body) {
+    if (handle_ == -1) return hresultFromWin32(win32::kInvalidHandle);
+    // What one gathering write leaves over (a short write) goes out through the plain writes.
+    std::size_t done = 0;
+    for (;;) {
+        iovec parts[2] = {{const_cast<std::byte*>(head.data()), head.size()},
+                          {const_cast<std::byte*>(body.data()), body.size()}};
+        ssize_t put = ::writev(static_cast<int>(handle_), parts, 2);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return hresultFromErrno(errno);
+        done = static_cast<std::size_t>(put);
+        break;
+    }
+    written_ += done;
+    if (done < head.size()) {
+        if (HResult hr = write(head.subspan(done)); hr.failed()) return hr;
+        return write(body);
+    }
+    return write(body.subspan(done - head.size()));
 }
 
 HResult OutputFile::writeAt(std::uint64_t offset, Bytes data) {
