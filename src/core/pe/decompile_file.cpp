@@ -90,7 +90,8 @@ void removeAdded(const std::filesystem::path& folder, const std::set<std::filesy
 }  // namespace
 
 HResult readHeadersAndResources(const std::filesystem::path& peFile, PartialFileImage& image) {
-    if (HResult hr = image.open(peFile); hr.failed()) return hr;
+    // Small pages for the headers; the resource section, one long run, gets large ones.
+    if (HResult hr = image.open(peFile, false); hr.failed()) return hr;
     const std::uint64_t size = image.bytes().size();
     constexpr std::uint64_t kHeaderGuess = 4096;
     if (HResult hr = image.load(0, std::min(size, kHeaderGuess)); hr.failed()) return hr;
