@@ -89,6 +89,25 @@ void removeAdded(const std::filesystem::path& folder, const std::set<std::filesy
 
 }  // namespace
 
+HResult readHeadersAndResources(const std::filesystem::path& peFile, PartialFileImage& image) {
+    // Small pages for the headers; the resource section, one long run, gets large ones.
+    if (HResult hr = image.open(peFile, false); hr.failed()) return hr;
+    const std::uint64_t size = image.bytes().size();
+    constexpr std::uint64_t kHeaderGuess = 4096;
+    if (HResult hr = image.load(0, std::min(size, kHeaderGuess)); hr.failed()) return hr;
+    PeImage pe;
+    bool valid = parsePeImage(image.bytes(), pe).succeeded();
+    if (valid && pe.sizeOfHeaders > kHeaderGuess) {
+        if (HResult hr = image.load(0, pe.sizeOfHeaders); hr.failed()) return hr;
+        valid = parsePeImage(image.bytes(), pe).succeeded();
+    }
+    if (!valid) return image.load(0, size);
+    if (!pe.resourceSection) return kOk;
+    const Bytes resources = pe.availableRawData(pe.sections[*pe.resourceSection]);
+    if (resources.empty()) return kOk;
+    return image.load(static_cast<std::uint64_t>(resources.data() - image.bytes().data()), resources.size());
+}
+
 HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem::path& folder,
                       std::filesystem::path& projectPath, ImportSummary* summary) {
     const bool callerTellsBitFields = summary != nullptr && summary->callerTellsBitFields;
@@ -106,13 +125,12 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
         return hr;
     }
 
-    // The file is read once into a buffer that is not zero-filled first; an empty one is refused
-    // as a file that cannot be mapped.
-    HeldBytes file;
-    HResult readResult = ReadWholeFileHeld(peFile, file);
-    if (readResult.succeeded() && file.bytes.empty()) readResult = hresultFromWin32(win32::kFileInvalid);
-    if (readResult.failed()) return ReportError(true, kSource, __LINE__, readResult);
-    Bytes image = file.bytes;
+    // Only the headers and the resource section are read into memory; the header and section
+    // files and the overlay are copied from the open file, without passing through our memory.
+    auto file = std::make_unique<PartialFileImage>();
+    if (HResult hr = readHeadersAndResources(peFile, *file); hr.failed())
+        return ReportError(true, kSource, __LINE__, hr);
+    Bytes image = file->bytes();
     if (image.size() < 2 || image[0] != std::byte{'M'} || image[1] != std::byte{'Z'}) {
         ReportMessage(true, kSource, __LINE__, "文件 %s 的格式无法被识别。", {pathToUtf8(peFile)});
         return kFail;
@@ -138,6 +156,7 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
         dump->switches().pngBitmaps = true;
         dump->switches().bitFieldBox = !callerTellsBitFields;
         dump->recordWrittenFiles(callerWantsWrittenFiles);
+        dump->setSourceFile(&file->file());
         dump->reserveFileName(projectName);
         if (!inside.empty()) dump->reserveFileName(inside);
         hr = dump->Dump(image, folder, kDescriptionFileName);
@@ -146,7 +165,7 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
             summary->writtenFiles = dump->writtenFiles();
         }
     }
-    file = {};
+    file.reset();
     if (hr.failed()) {
         undo();
         return ReportError(false, kSource, __LINE__, hr);

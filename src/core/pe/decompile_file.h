@@ -39,4 +39,10 @@ HResult DecompileFile(const std::filesystem::path& peFile, const std::filesystem
 HResult DecompileProject(const std::filesystem::path& peFile, const std::filesystem::path& folder,
                          std::filesystem::path& projectPath, ImportSummary* summary = nullptr);
 
+// Of `peFile`, the parts an import reads into memory: the headers and the resource section's raw
+// data. The sections and the overlay stay in the file, from which they are copied into their files
+// (or into the compiled image). A file whose headers are not those of a valid image is read whole,
+// so that the import reports on it exactly as on any file.
+HResult readHeadersAndResources(const std::filesystem::path& peFile, PartialFileImage& image);
+
 }  // namespace kestrel

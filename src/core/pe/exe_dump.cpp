@@ -63,6 +63,7 @@ std::filesystem::path CExeDump::outputPath(std::string_view stored) const {
 
 HResult CExeDump::Dump(Bytes image, const std::filesystem::path& folder, std::string_view peXmlName) {
     folder_ = folder;
+    image_ = image;
     {
         std::error_code error;
         std::filesystem::directory_iterator entries(folder_, error);
@@ -178,7 +179,13 @@ HResult CExeDump::dumpHeaders(const PeImage& pe) {
 HResult CExeDump::writeFixedFile(std::string_view name, Bytes data, std::uint64_t zeroPadding) {
     OutputFile file;
     if (HResult hr = file.open(outputPath(name), Disposition::kCreateAlways); hr.failed()) return hr;
-    if (HResult hr = file.write(data); hr.failed()) return hr;
+    if (source_ && !data.empty()) {
+        // The bytes lie in the source file at the place they have in the image.
+        const auto offset = static_cast<std::uint64_t>(data.data() - image_.data());
+        if (HResult hr = file.copyFrom(*source_, offset, data.size()); hr.failed()) return hr;
+    } else if (HResult hr = file.write(data); hr.failed()) {
+        return hr;
+    }
     if (zeroPadding != 0) {
         std::vector<std::byte> zeros(static_cast<std::size_t>(std::min<std::uint64_t>(zeroPadding, 0x10000)));
         while (zeroPadding != 0) {
@@ -224,6 +231,16 @@ HResult CExeDump::createSubfolderOf(std::string_view stored) {
 HResult CExeDump::WriteOut(Bytes data) {
     if (!out_.isOpen()) return kFail;
     if (HResult hr = out_.write(data); hr.failed()) {
+        report(__LINE__, "写入文件时错误 0x%.8x\n", {hr.value()});
+        return hr;
+    }
+    lastWriteSize_ = data.size();
+    return kOk;
+}
+
+HResult CExeDump::WriteOut(Bytes head, Bytes data) {
+    if (!out_.isOpen()) return kFail;
+    if (HResult hr = out_.write(head, data); hr.failed()) {
         report(__LINE__, "写入文件时错误 0x%.8x\n", {hr.value()});
         return hr;
     }

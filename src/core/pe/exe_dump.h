@@ -57,6 +57,11 @@ class CExeDump {
     // image given to Dump, which must outlive `files`; bitmaps stay .BMP files (no PNG step).
     void setMemoryFolder(MemoryFolder* files) { memory_ = files; }
 
+    // The header and section files and PEOVERLAY.BIN are copied from `file`, the open file whose
+    // bytes Dump is given, instead of being written from those bytes: the image given to Dump then
+    // needs to hold only the headers and the resource section (PartialFileImage).
+    void setSourceFile(FileReader* file) { source_ = file; }
+
     // A further file name of the working folder that no resource may take (the project file).
     void reserveFileName(std::string_view name) { reserved_.emplace_back(name); }
 
@@ -69,6 +74,8 @@ class CExeDump {
     // is claimed too. WriteOut records the size of the last write.
     HResult CreateOutFile(Disposition disposition, bool pngSibling = false);
     HResult WriteOut(Bytes data);
+    // `head` and then `data` (a file header in front of the resource); the size recorded is the data's.
+    HResult WriteOut(Bytes head, Bytes data);
     HResult CloseOut();
     void AppendXml(std::string_view format, std::initializer_list<FormatArg> args = {});
     // Writes the collected pe.xml text (replacing the file atomically).
@@ -131,6 +138,8 @@ class CExeDump {
 
     Switches switches_;
     MemoryFolder* memory_ = nullptr;
+    FileReader* source_ = nullptr;
+    Bytes image_;
     std::vector<std::string> reserved_;
     std::filesystem::path folder_;
     ResourceReader resources_;
@@ -167,7 +176,6 @@ class CExeDump {
     // checked on disk and no stale sibling file removed.
     bool freshFolder_ = false;
     std::unordered_set<std::string> createdFolders_;
-    std::vector<std::byte> joined_;  // header and data of a resource file, written in one call
     bool recordWritten_ = false;
     std::vector<WrittenFile> written_;
 

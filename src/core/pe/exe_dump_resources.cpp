@@ -209,16 +209,8 @@ HResult CExeDump::writeResourceFile(Bytes header, Bytes data, bool enabled, bool
         return kOk;
     }
     if (HResult hr = CreateOutFile(Disposition::kCreateAlways, pngSibling); hr.failed()) return hr;
-    HResult hr = kOk;
-    if (header.empty()) {
-        hr = WriteOut(data);
-    } else {
-        // One write call per file: the header goes in front of the data in a reused buffer.
-        joined_.assign(header.begin(), header.end());
-        joined_.insert(joined_.end(), data.begin(), data.end());
-        hr = WriteOut(asBytes(joined_));
-        lastWriteSize_ = data.size();
-    }
+    // One write call per file: the header goes out in front of the data in the same call.
+    HResult hr = header.empty() ? WriteOut(data) : WriteOut(header, data);
     HResult closed = CloseOut();
     return hr.failed() ? hr : closed;
 }

@@ -502,28 +502,6 @@ HResult importResources(const fs::path& peFile, Bytes image, const fs::path& fol
     return kOk;
 }
 
-// Of `peFile`, the parts the resources-only import reads: the headers and the resource section's raw
-// data. The sections and the overlay stay in the file, from which the compile copies them. A file
-// whose headers are not those of a valid image is read whole, so that the import reports on it
-// exactly as on any file.
-HResult readHeadersAndResources(const fs::path& peFile, PartialFileImage& image) {
-    if (HResult hr = image.open(peFile); hr.failed()) return hr;
-    const std::uint64_t size = image.bytes().size();
-    constexpr std::uint64_t kHeaderGuess = 4096;
-    if (HResult hr = image.load(0, std::min(size, kHeaderGuess)); hr.failed()) return hr;
-    PeImage pe;
-    bool valid = parsePeImage(image.bytes(), pe).succeeded();
-    if (valid && pe.sizeOfHeaders > kHeaderGuess) {
-        if (HResult hr = image.load(0, pe.sizeOfHeaders); hr.failed()) return hr;
-        valid = parsePeImage(image.bytes(), pe).succeeded();
-    }
-    if (!valid) return image.load(0, size);
-    if (!pe.resourceSection) return kOk;
-    const Bytes resources = pe.availableRawData(pe.sections[*pe.resourceSection]);
-    if (resources.empty()) return kOk;
-    return image.load(static_cast<std::uint64_t>(resources.data() - image.bytes().data()), resources.size());
-}
-
 HResult editInTemporaryFolder(const fs::path& peFile, const fs::path& destination, const ResourceEdits& edits,
                               EditRoute route, std::optional<Bytes> given) {
     TemporaryFolder temporary;

@@ -186,19 +186,21 @@ HResult ZeroedBuffer::allocate(std::size_t size, bool filledWhole) {
 }
 
 PartialFileImage::~PartialFileImage() {
-    if (data_) native::releaseZeroed(data_, size_, true);
+    if (data_) native::releaseZeroed(data_, size_, large_);
 }
 
-HResult PartialFileImage::open(const fs::path& path) {
-    if (data_) native::releaseZeroed(data_, size_, true);
+HResult PartialFileImage::open(const fs::path& path, bool largePages) {
+    if (data_) native::releaseZeroed(data_, size_, large_);
     data_ = nullptr;
     size_ = 0;
     if (HResult hr = file_.open(path); hr.failed()) return hr;
     if (file_.size() == 0) return hresultFromWin32(win32::kFileInvalid);
     if (file_.size() >= std::numeric_limits<std::size_t>::max() / 2) return kOutOfMemory;
     size_ = static_cast<std::size_t>(file_.size());
-    // Large pages: the ranges loaded are the headers and whole sections, read in long runs.
-    data_ = native::allocateZeroed(size_, true);
+    // Large pages: the ranges loaded are the headers and whole sections, read in long runs. Without
+    // them, each long run loaded asks for large pages over itself alone (load).
+    large_ = largePages;
+    data_ = native::allocateZeroed(size_, large_);
     if (!data_) {
         size_ = 0;
         return kOutOfMemory;
@@ -208,6 +210,7 @@ HResult PartialFileImage::open(const fs::path& path) {
 
 HResult PartialFileImage::load(std::uint64_t offset, std::uint64_t size) {
     if (offset > size_ || size > size_ - offset) return kFail;
+    if (!large_) AdviseHugePages(std::span<std::byte>(data_ + offset, static_cast<std::size_t>(size)));
     return file_.readAt(offset, std::span<std::byte>(data_ + offset, static_cast<std::size_t>(size)));
 }
 

@@ -127,8 +127,9 @@ class PartialFileImage {
     ~PartialFileImage();
 
     // Opens the file; refuses what FileReader refuses, and an empty file with 0x800703EE as
-    // OpenMappedFile does.
-    HResult open(const fs::path& path);
+    // OpenMappedFile does. Without `largePages` the memory comes in small pages except inside the
+    // long runs loaded: a large page for a few header bytes costs more than it saves.
+    HResult open(const fs::path& path, bool largePages = true);
     // Reads `size` bytes from `offset` into their place; E_FAIL when they do not lie inside the
     // file (or it has become shorter since it was opened).
     HResult load(std::uint64_t offset, std::uint64_t size);
@@ -139,6 +140,7 @@ class PartialFileImage {
     FileReader file_;
     std::byte* data_ = nullptr;
     std::size_t size_ = 0;
+    bool large_ = true;
 };
 
 enum class Disposition {
@@ -169,6 +171,9 @@ class OutputFile {
     HResult open(const fs::path& path, Disposition disposition);
     HResult write(Bytes data);
     HResult write(std::string_view text) { return write(asBytes(text)); }
+    // Writes `head`, then `body`, with one system call where the system has a gathering write: a
+    // header goes in front of its data without copying both into one buffer first.
+    HResult write(Bytes head, Bytes body);
     // Appends `size` bytes of `from`, starting at `offset`. Where the system can, it copies them
     // between the files itself (no pass through our memory, a shared extent on file systems that
     // offer it); otherwise they are read and written in pieces. E_FAIL when `from` ends before.

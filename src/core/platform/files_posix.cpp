@@ -3,7 +3,11 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -274,6 +278,27 @@ HResult OutputFile::write(Bytes data) {
     return kOk;
 }
 
+HResult OutputFile::write(Bytes head, Bytes body) {
+    if (handle_ == -1) return hresultFromWin32(win32::kInvalidHandle);
+    // What one gathering write leaves over (a short write) goes out through the plain writes.
+    std::size_t done = 0;
+    for (;;) {
+        iovec parts[2] = {{const_cast<std::byte*>(head.data()), head.size()},
+                          {const_cast<std::byte*>(body.data()), body.size()}};
+        ssize_t put = ::writev(static_cast<int>(handle_), parts, 2);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return hresultFromErrno(errno);
+        done = static_cast<std::size_t>(put);
+        break;
+    }
+    written_ += done;
+    if (done < head.size()) {
+        if (HResult hr = write(head.subspan(done)); hr.failed()) return hr;
+        return write(body);
+    }
+    return write(body.subspan(done - head.size()));
+}
+
 HResult OutputFile::writeAt(std::uint64_t offset, Bytes data) {
     if (handle_ == -1) return hresultFromWin32(win32::kInvalidHandle);
     if (offset > written_ || data.size() > written_ - offset) return kFail;
@@ -303,6 +328,19 @@ HResult OutputFile::copyFrom(FileReader& from, std::uint64_t offset, std::uint64
         const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
         ssize_t copied = ::copy_file_range(static_cast<int>(from.handle_), &in, static_cast<int>(handle_),
                                            nullptr, chunk, 0);
+        if (copied < 0 && errno == EINTR) continue;
+        if (copied < 0) break;
+        if (copied == 0) return kFail;  // the input became shorter than it was
+        offset += static_cast<std::uint64_t>(copied);
+        size -= static_cast<std::uint64_t>(copied);
+        written_ += static_cast<std::uint64_t>(copied);
+    }
+    // Files on two different file systems: sendfile still moves the bytes inside the kernel,
+    // page by page, without a buffer of ours that would be faulted in and copied through.
+    while (size != 0) {
+        auto in = static_cast<off_t>(offset);
+        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
+        ssize_t copied = ::sendfile(static_cast<int>(handle_), static_cast<int>(from.handle_), &in, chunk);
         if (copied < 0 && errno == EINTR) continue;
         if (copied < 0) break;
         if (copied == 0) return kFail;  // the input became shorter than it was

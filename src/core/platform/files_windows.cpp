@@ -249,6 +249,11 @@ HResult OutputFile::write(Bytes data) {
     return kOk;
 }
 
+HResult OutputFile::write(Bytes head, Bytes body) {
+    if (HResult hr = write(head); hr.failed()) return hr;
+    return write(body);
+}
+
 HResult OutputFile::writeAt(std::uint64_t offset, Bytes data) {
     if (handle_ == -1) return hresultFromWin32(win32::kInvalidHandle);
     if (offset > written_ || data.size() > written_ - offset) return kFail;

@@ -31,6 +31,66 @@ TEST(DecompileFile, WritesTheProjectFile) {
     EXPECT_TRUE(std::filesystem::exists(folder / "pe.xml"));
 }
 
+// The import reads only the headers and the resource section; the header and section files and
+// the overlay are copied from the file. Whatever the layout (headers longer than the first part
+// read, a last section cut short, an overlay), those files hold the file's own bytes and the
+// resources come out as from a whole read.
+TEST(DecompileFile, FilesCopiedFromThePeFileHoldItsBytesWhateverTheLayout) {
+    struct Layout {
+        const char* what;
+        std::uint32_t fileAlignment;
+        std::size_t cut;
+        const char* overlay;
+    };
+    for (const Layout& layout : {Layout{"headers past 4 KiB, overlay", 0x2000, 0, "appended payload"},
+                                 Layout{"last section cut short", 0x200, 0x20, ""}}) {
+        SCOPED_TRACE(layout.what);
+        pb::ImagePlan plan;
+        plan.resources.push_back({pb::kRtRcData, 1, pb::kLangEnUs, pb::bytesOf("payload")});
+        plan.fileAlignment = layout.fileAlignment;
+        plan.overlay = pb::bytesOf(layout.overlay);
+        pb::BuiltImage built = pb::buildImageWithLayout(plan);
+        pb::ByteVector bytes(built.bytes.begin(),
+                             built.bytes.end() - static_cast<std::ptrdiff_t>(layout.cut));
+        const auto part = [&](std::size_t offset, std::size_t count) {
+            std::vector<std::byte> out(
+                bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                bytes.begin() + static_cast<std::ptrdiff_t>(std::min(offset + count, bytes.size())));
+            out.resize(count, std::byte{0});  // a section cut short is padded with zeros
+            return out;
+        };
+        TempDir dir;
+        const std::filesystem::path pe = dir / "image.dll";
+        ASSERT_EQ(WriteWholeFile(pe, asBytes(bytes)), kOk);
+        std::filesystem::path project;
+        ASSERT_EQ(DecompileFile(pe, dir / "work", project), kOk) << reportText();
+
+        const std::uint32_t headersEnd = built.sections.front().rawOffset;
+        EXPECT_EQ(readBytes(dir / "work/DOSHEADER.BIN"), part(0, built.peHeaderOffset));
+        EXPECT_EQ(readBytes(dir / "work/NTHEADER.BIN"),
+                  part(built.peHeaderOffset, headersEnd - built.peHeaderOffset));
+        for (const pb::SectionLayout& section : built.sections) {
+            if (section.name == ".rsrc") continue;
+            EXPECT_EQ(readBytes(dir / "work" / (section.name.substr(1) + ".BIN")),
+                      part(section.rawOffset, section.rawSize))
+                << section.name;
+        }
+        if (*layout.overlay != 0) {
+            EXPECT_EQ(readBytes(dir / "work/PEOVERLAY.BIN"),
+                      part(built.overlayOffset, bytes.size() - built.overlayOffset));
+        }
+        bool resourceFound = false;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "work"))
+            resourceFound = resourceFound || (entry.is_regular_file() && readText(entry.path()) == "payload");
+        EXPECT_TRUE(resourceFound);
+
+        // The same file handed over whole gives the same description.
+        TempDir whole;
+        ASSERT_EQ(dumpInto(bytes, whole.path()), kOk) << reportText();
+        EXPECT_EQ(readText(dir / "work/pe.xml"), readText(whole / "pe.xml"));
+    }
+}
+
 struct RefusedFileCase {
     const char* what;
     std::string content;

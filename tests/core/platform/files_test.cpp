@@ -120,6 +120,55 @@ TEST(PartialFileImage, LoadsOnlyItsRangesAndCopiesTheRestStraightFromTheFile) {
     EXPECT_EQ(image.open(dir.path()).value(), 0x80070005u);
 }
 
+// A file header and the data behind it go out in one call, in order, and count as written.
+TEST(OutputFile, WritesHeadAndBodyInOrderWithEitherEmpty) {
+    TempDir dir;
+    const fs::path path = dir / "joined.bin";
+    OutputFile out;
+    EXPECT_EQ(out.write(asBytes(std::string_view("a")), asBytes(std::string_view("b"))).value(), 0x80070006u);
+    ASSERT_EQ(out.open(path, Disposition::kCreateAlways), kOk);
+    const std::string big(200000, 'x');
+    ASSERT_EQ(out.write(asBytes(std::string_view("HEAD")), asBytes(std::string_view(big))), kOk);
+    ASSERT_EQ(out.write(Bytes{}, asBytes(std::string_view("body"))), kOk);
+    ASSERT_EQ(out.write(asBytes(std::string_view("head")), Bytes{}), kOk);
+    EXPECT_EQ(out.written(), 4 + big.size() + 8);
+    ASSERT_EQ(out.close(), kOk);
+    EXPECT_TRUE(readText(path) == "HEAD" + big + "bodyhead");
+}
+
+// The import copies section files from the PE file, which often lies on another file system than
+// the working folder (a download folder and a RAM disk): the kernel copy between file systems takes
+// the bytes as they are and notices an input that became shorter.
+TEST(OutputFile, CopyFromAnotherFileSystemTakesTheBytesAndNoticesAShorterInput) {
+    TempDir dir;
+    struct stat shm {};
+    struct stat here {};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(dir.path().c_str(), &here) != 0 || shm.st_dev == here.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    const fs::path source = fs::path("/dev/shm") / ("kestrel-copy-" + std::to_string(::getpid()) + ".bin");
+    std::string content(1 << 20, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>('a' + i % 29);
+    ASSERT_EQ(WriteWholeFile(source, asBytes(std::string_view(content))), kOk);
+    FileReader reader;
+    ASSERT_EQ(reader.open(source), kOk);
+    OutputFile out;
+    const fs::path copy = dir / "copy.bin";
+    ASSERT_EQ(out.open(copy, Disposition::kCreateAlways), kOk);
+    ASSERT_EQ(out.write(std::string_view("<")), kOk);
+    ASSERT_EQ(out.copyFrom(reader, 5, content.size() - 5), kOk);
+    ASSERT_EQ(out.copyFrom(reader, 0, 5), kOk);
+    EXPECT_EQ(out.written(), 1 + content.size());
+    ASSERT_EQ(out.close(), kOk);
+    EXPECT_TRUE(readText(copy) == "<" + content.substr(5) + content.substr(0, 5));
+
+    ASSERT_EQ(::truncate(source.c_str(), 100), 0);
+    ASSERT_EQ(out.open(copy, Disposition::kCreateAlways), kOk);
+    EXPECT_EQ(out.copyFrom(reader, 50, 1000), kFail);
+    (void)out.close();
+    fs::remove(source);
+}
+
 TEST(OutputFile, HonoursTheDispositions) {
     TempDir dir;
     auto path = dir.write("f.txt", "0123456789");
