@@ -195,7 +195,15 @@ void SpanWriter::u16(std::uint32_t value) {
     field[1] = static_cast<std::byte>((value >> 8) & 0xFF);
 }
 
-void SpanWriter::append(Bytes data) {
+void SpanWriter::append(Bytes data, const std::shared_ptr<const void>& owner) {
+    // Below this a piece of its own costs more than the copy.
+    constexpr std::size_t kShortestPiece = 256;
+    if (gathered_ && owner && data.size() >= kShortestPiece) {
+        ranges_.push_back({data.data(), 0, data.size()});
+        gathered_->owners.push_back(owner);
+        used_ += data.size();
+        return;
+    }
     std::span<std::byte> place = take(data.size());
     if (!place.empty()) std::memcpy(place.data(), data.data(), data.size());
 }
@@ -207,6 +215,17 @@ void SpanWriter::alignTo(std::size_t alignment) {
 }
 
 std::span<std::byte> SpanWriter::take(std::size_t count) {
+    if (gathered_) {
+        std::vector<std::byte>& tables = gathered_->tables;
+        const std::size_t at = tables.size();
+        tables.resize(at + count);
+        if (!ranges_.empty() && !ranges_.back().external && ranges_.back().at + ranges_.back().size == at)
+            ranges_.back().size += count;
+        else
+            ranges_.push_back({nullptr, at, count});
+        used_ += count;
+        return std::span<std::byte>(tables).subspan(at, count);
+    }
     if (count > buffer_.size() - used_) {
         overflowed_ = true;
         return {};
@@ -214,6 +233,16 @@ std::span<std::byte> SpanWriter::take(std::size_t count) {
     std::span<std::byte> place = buffer_.subspan(used_, count);
     used_ += count;
     return place;
+}
+
+void SpanWriter::finishGathering() {
+    if (!gathered_) return;
+    gathered_->pieces.clear();
+    gathered_->pieces.reserve(ranges_.size());
+    for (const Range& range : ranges_)
+        gathered_->pieces.push_back(range.external ? Bytes{range.external, range.size}
+                                                   : Bytes{gathered_->tables.data() + range.at, range.size});
+    gathered_->size = used_;
 }
 
 CResCompiler::CResCompiler() = default;
@@ -293,6 +322,22 @@ HResult CResCompiler::WriteRoot(std::span<std::byte> section) {
     out_ = nullptr;
     if (hr.failed()) return hr;
     if (out.overflowed() || out.size() != root_->measuredSize || out.size() != section.size()) {
+        ReportMessage(false, kSource, __LINE__, "资源部分的大小与测量的不一致。");
+        return ReportError(false, kSource, __LINE__, kFail);
+    }
+    return kOk;
+}
+
+HResult CResCompiler::GatherRoot(GatheredSection& section) {
+    section = {};
+    if (!root_) return ReportError(false, kSource, __LINE__, kFail);
+    SpanWriter out(section);
+    out_ = &out;
+    HResult hr = CompileDirectoryTable(*root_, 0, 0, true, true);
+    out_ = nullptr;
+    if (hr.failed()) return hr;
+    out.finishGathering();
+    if (out.size() != root_->measuredSize) {
         ReportMessage(false, kSource, __LINE__, "资源部分的大小与测量的不一致。");
         return ReportError(false, kSource, __LINE__, kFail);
     }
@@ -389,9 +434,9 @@ HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, s
     out.u32(entry.codePage);
     out.u32(0);  // reserved
     if (entry.hasPrefix) out.append(Bytes{entry.prefix.data(), entry.prefix.size()});
-    out.append(entry.data);
+    out.append(entry.data, entry.dataOwner);
     out.alignTo(8);
-    // The bytes are in the section now.
+    // The bytes are in the section now, or held by it.
     entry.data = {};
     entry.dataOwner.reset();
     return kOk;
@@ -432,7 +477,8 @@ HResult CResCompiler::CompileStrings(CompileEntryNode& entry, std::uint64_t offs
     ByteWriter table;
     table.bytes().reserve(static_cast<std::size_t>(entry.measuredSize));
     strings_->write(table, static_cast<std::uint32_t>(offset), sectionRva_);
-    out_->append(Bytes{table.bytes().data(), table.size()});
+    auto held = std::make_shared<const std::vector<std::byte>>(std::move(table.bytes()));
+    out_->append(Bytes{held->data(), held->size()}, held);
     return kOk;
 }
 

@@ -27,12 +27,24 @@ class MemoryFolder;
 class XmlDocument;
 class XmlElement;
 
+// A resource section as the pieces it is written from: the tables, names and padding the compile
+// generates, in a buffer of their own, and the resources' bytes where they already lie (the files as
+// read, converted bitmaps), kept alive by `owners`. No buffer of the section's size is filled.
+struct GatheredSection {
+    std::vector<Bytes> pieces;  // in output order; valid while this object and `owners` live
+    std::vector<std::byte> tables;
+    std::vector<std::shared_ptr<const void>> owners;
+    std::uint64_t size = 0;
+};
+
 // Writes little-endian fields into a buffer that was sized beforehand, so that an output laid out
 // first is filled in place without growing or copying. A write that does not fit writes nothing
-// and marks the writer as overflowed; the caller checks once at the end.
+// and marks the writer as overflowed; the caller checks once at the end. Made on a GatheredSection
+// instead, it keeps what it writes in that section's tables and takes long data by reference.
 class SpanWriter {
   public:
     explicit SpanWriter(std::span<std::byte> buffer) : buffer_(buffer) {}
+    explicit SpanWriter(GatheredSection& gathered) : gathered_(&gathered) {}
     std::size_t size() const { return used_; }
     bool overflowed() const { return overflowed_; }
 
@@ -41,13 +53,25 @@ class SpanWriter {
         u16(value & 0xFFFF);
         u16(value >> 16);
     }
-    void append(Bytes data);
+    // Copies `data`; when gathering, data that `owner` keeps alive is taken where it lies instead
+    // (unless it is short enough that copying it costs less than another piece).
+    void append(Bytes data, const std::shared_ptr<const void>& owner = nullptr);
     void alignTo(std::size_t alignment);
-    // The next `count` bytes, for the caller to fill; empty (and overflowed) when they do not fit.
+    // The next `count` bytes, for the caller to fill at once (when gathering, the place is valid
+    // only until the next write); empty (and overflowed) when they do not fit.
     std::span<std::byte> take(std::size_t count);
+    // Turns the gathered section's table ranges into its pieces; call once, after the last write.
+    void finishGathering();
 
   private:
+    struct Range {
+        const std::byte* external;  // nullptr: `size` bytes of the tables from `at`
+        std::size_t at;
+        std::size_t size;
+    };
     std::span<std::byte> buffer_;
+    GatheredSection* gathered_ = nullptr;
+    std::vector<Range> ranges_;
     std::size_t used_ = 0;
     bool overflowed_ = false;
 };
@@ -140,6 +164,8 @@ class CResCompiler {
     // `section` (exactly the measured size), reading those files straight into their places.
     HResult MeasureRoot(std::uint32_t sectionRva, std::uint64_t& size);
     HResult WriteRoot(std::span<std::byte> section);
+    // The second step for an output written from pieces: the section as GatheredSection describes.
+    HResult GatherRoot(GatheredSection& section);
 
     // After a successful Compile: where each range of the original file (as the working folder
     // stores it) lies in the compiled file, for code that must find original data in the output.

@@ -249,6 +249,13 @@ HResult OutputFile::write(Bytes data) {
     return kOk;
 }
 
+// One WriteFile per piece: the system has no gathered write for ordinary (buffered) files.
+HResult OutputFile::writeGathered(std::span<const Bytes> pieces) {
+    for (const Bytes piece : pieces)
+        if (HResult hr = write(piece); hr.failed()) return hr;
+    return kOk;
+}
+
 HResult OutputFile::writeAt(std::uint64_t offset, Bytes data) {
     if (handle_ == -1) return hresultFromWin32(win32::kInvalidHandle);
     if (offset > written_ || data.size() > written_ - offset) return kFail;
