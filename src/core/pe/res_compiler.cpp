@@ -513,12 +513,12 @@ HResult CResCompiler::readKept(std::string_view storedName, const std::filesyste
         out = *held;
         return kOk;
     }
-    if (auto found = kept_.find(path); found != kept_.end()) {
+    if (auto found = kept_.find(path.native()); found != kept_.end()) {
         out = found->second;
         return kOk;
     }
     if (HResult hr = storedFiles_.read(path, out); hr.failed()) return hr;
-    kept_.emplace(path, out);
+    kept_.emplace(path.native(), out);
     return kOk;
 }
 
@@ -675,7 +675,7 @@ void CResCompiler::decodePngBitmaps() {
     for (std::thread& helper : helpers)
         helper.join();
     for (std::size_t i = 0; i < paths.size(); ++i)
-        if (results[i]) decodedPngs_.emplace(std::move(paths[i]), std::move(results[i]));
+        if (results[i]) decodedPngs_.emplace(paths[i].native(), std::move(results[i]));
 }
 
 // Bitmaps are .BMP files (the resource is the file without its 14-byte header). A bitmap stored as
@@ -694,7 +694,7 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, std::filesystem::path 
         if (pngName.empty()) {
             pngError = kInvalidArg;
         } else if (auto decoded = !pngHeld && exactStoredPath(folder_, pngName, exactPng).succeeded()
-                                      ? decodedPngs_.find(exactPng)
+                                      ? decodedPngs_.find(exactPng.native())
                                       : decodedPngs_.end();
                    decoded != decodedPngs_.end()) {
             pngPath = std::move(exactPng);
@@ -702,7 +702,7 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, std::filesystem::path 
         } else if (pngError = pngHeld ? exactStoredPath(folder_, pngName, pngPath)
                                       : resolveStored(folder_, pngName, pngPath);
                    pngError.succeeded()) {
-            if (auto decoded = decodedPngs_.find(pngPath); decoded != decodedPngs_.end()) {
+            if (auto decoded = decodedPngs_.find(pngPath.native()); decoded != decodedPngs_.end()) {
                 bmp = decoded->second;
             } else {
                 HeldBytes png;

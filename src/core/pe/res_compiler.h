@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/pe/file_ranges.h"
@@ -202,12 +203,14 @@ class CResCompiler {
 
     std::unique_ptr<CompileDirectoryNode> root_;
     // Each file is read once per compile and kept until the section is written.
-    std::map<std::filesystem::path, HeldBytes> kept_;
+    // Keyed by the path's spelling: the names come from the same look-ups every time, and a hash of
+    // the spelling costs far less than comparing paths element by element.
+    std::unordered_map<std::filesystem::path::string_type, HeldBytes> kept_;
     // The memory the measuring pass reads stored files into.
     FileArena storedFiles_;
 
     // Bitmaps stored as PNG, decoded to BMP files before the layout, by the PNG's path.
-    std::map<std::filesystem::path, HeldBytes> decodedPngs_;
+    std::unordered_map<std::filesystem::path::string_type, HeldBytes> decodedPngs_;
 
     // String table, built once in the measuring pass.
     std::unique_ptr<StringTableBuilder> strings_;
