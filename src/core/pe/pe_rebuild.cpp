@@ -243,8 +243,7 @@ class OutputPlan {
             } else if (piece.held) {
                 hr = out.add(piece.held->bytes());
             } else if (piece.gathered) {
-                for (const Bytes part : piece.gathered->pieces)
-                    if (hr = out.add(part); hr.failed()) break;
+                hr = writeGathered(*piece.gathered, at, out, buffer);
             } else if (piece.gather) {
                 hr = ReportError(false, kSource, __LINE__, kFail);  // not materialized
             } else if (!piece.view.empty()) {
@@ -254,7 +253,7 @@ class OutputPlan {
                     hr = source_.write(piece.view, writer, sum, buffer);
                 }
             } else if (!piece.path.empty()) {
-                hr = writeFile(piece, at, out, buffer);
+                hr = writeFile(piece.path, piece.size, piece.shownName, at, out, buffer);
             } else {
                 hr = out.addZeros(count);
             }
@@ -296,30 +295,49 @@ class OutputPlan {
         }
     }
 
+    // The resource section's pieces, with the files it holds unread read in their places.
+    HResult writeGathered(const GatheredSection& section, std::uint64_t at, GatheredWriter& out,
+                          std::vector<std::byte>& buffer) const {
+        std::size_t nextFile = 0;
+        for (std::size_t i = 0; i <= section.pieces.size(); ++i) {
+            for (; nextFile < section.files.size() && section.files[nextFile].before == i; ++nextFile) {
+                const GatheredSection::LaterFile& file = section.files[nextFile];
+                if (HResult hr = writeFile(file.path, file.size, pathToUtf8(file.path), at, out, buffer);
+                    hr.failed())
+                    return hr;
+                at += file.size;
+            }
+            if (i == section.pieces.size()) break;
+            if (HResult hr = out.add(section.pieces[i]); hr.failed()) return hr;
+            at += section.pieces[i].size();
+        }
+        return kOk;
+    }
+
     // A stored file, read a part at a time into `buffer` (reused: each part is written before the
     // next is read), patched, and handed on with the pieces around it.
-    HResult writeFile(const Piece& piece, std::uint64_t at, GatheredWriter& out,
-                      std::vector<std::byte>& buffer) const {
+    HResult writeFile(const std::filesystem::path& path, std::uint64_t size, const std::string& shownName,
+                      std::uint64_t at, GatheredWriter& out, std::vector<std::byte>& buffer) const {
         FileReader file;
-        HResult hr = file.open(piece.path);
+        HResult hr = file.open(path);
         // A file whose size changed since the layout was made would not fit its place.
-        if (hr.succeeded() && file.size() != piece.size) hr = kFail;
-        if (hr.failed()) return unreadable(piece, hr);
+        if (hr.succeeded() && file.size() != size) hr = kFail;
+        if (hr.failed()) return unreadable(shownName, hr);
         constexpr std::size_t kPart = 256 * 1024;
-        for (std::uint64_t done = 0; done < piece.size;) {
+        for (std::uint64_t done = 0; done < size;) {
             if (hr = out.flush(); hr.failed()) return hr;  // what `buffer` held is written
-            const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size - done, kPart));
+            const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, kPart));
             if (buffer.size() < part) buffer.resize(part);
             const std::span<std::byte> place(buffer.data(), part);
-            if (hr = file.readAt(done, place); hr.failed()) return unreadable(piece, hr);
+            if (hr = file.readAt(done, place); hr.failed()) return unreadable(shownName, hr);
             applyPatches(place, at + done);
             if (hr = out.add(Bytes{place.data(), place.size()}); hr.failed()) return hr;
             done += part;
         }
         return kOk;
     }
-    static HResult unreadable(const Piece& piece, HResult hr) {
-        ReportMessage(false, kSource, __LINE__, kTransferFailed, {piece.shownName});
+    static HResult unreadable(const std::string& shownName, HResult hr) {
+        ReportMessage(false, kSource, __LINE__, kTransferFailed, {shownName});
         return ReportError(false, kSource, __LINE__, hr);
     }
 

@@ -208,6 +208,21 @@ void SpanWriter::append(Bytes data, const std::shared_ptr<const void>& owner) {
     if (!place.empty()) std::memcpy(place.data(), data.data(), data.size());
 }
 
+HResult SpanWriter::appendFile(const std::filesystem::path& path, std::uint64_t size) {
+    if (gathered_) {
+        gathered_->files.push_back({ranges_.size(), path, size});
+        // An empty range keeps the file's place among the pieces.
+        ranges_.push_back({nullptr, gathered_->tables.size(), 0});
+        used_ += static_cast<std::size_t>(size);
+        return kOk;
+    }
+    if (size > buffer_.size() - used_) {
+        overflowed_ = true;
+        return kOk;
+    }
+    return ReadFileInto(path, take(static_cast<std::size_t>(size)));
+}
+
 void SpanWriter::alignTo(std::size_t alignment) {
     if (alignment <= 1 || used_ % alignment == 0) return;
     std::span<std::byte> padding = take(alignment - used_ % alignment);
@@ -422,7 +437,7 @@ HResult CResCompiler::CompileDirectory(CompileEntryNode& entry, std::uint32_t ty
 // does; the data is padded to 8 bytes for whatever follows.
 HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, std::uint64_t offset,
                                   bool write) {
-    auto dataSize = [&] { return entry.data.size() + (entry.hasPrefix ? 4 : 0); };
+    auto dataSize = [&] { return entry.data.size() + entry.laterSize + (entry.hasPrefix ? 4 : 0); };
     if (!write) {
         if (HResult hr = loadData(entry, type); hr.failed()) return hr;
         entry.measuredSize = kResourceDataEntrySize + alignUp8(dataSize());
@@ -434,7 +449,14 @@ HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, s
     out.u32(entry.codePage);
     out.u32(0);  // reserved
     if (entry.hasPrefix) out.append(Bytes{entry.prefix.data(), entry.prefix.size()});
-    out.append(entry.data, entry.dataOwner);
+    if (!entry.laterPath.empty()) {
+        if (HResult hr = out.appendFile(entry.laterPath, entry.laterSize); hr.failed()) {
+            ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(entry.laterPath)});
+            return ReportError(false, kSource, __LINE__, hr);
+        }
+    } else {
+        out.append(entry.data, entry.dataOwner);
+    }
     out.alignTo(8);
     // The bytes are in the section now, or held by it.
     entry.data = {};
@@ -525,6 +547,8 @@ HResult CResCompiler::readKept(std::string_view storedName, const std::filesyste
 HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     entry.data = {};
     entry.dataOwner.reset();
+    entry.laterPath.clear();
+    entry.laterSize = 0;
     entry.hasPrefix = false;
     if (!entry.hasFile || entry.sizeIsZero) return kOk;
 
@@ -561,12 +585,14 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
         }
         entry.data = held->bytes;
         entry.dataOwner = held->owner;
-    } else if (exactStoredPath(folder_, entry.fileName, path).failed() || readStored(entry, path).failed()) {
+    } else if (const bool mayWait = type != resource_type::kCursor && type != resource_type::kIcon;
+               exactStoredPath(folder_, entry.fileName, path).failed() ||
+               readStored(entry, path, mayWait).failed()) {
         if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
             RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
             return hr;
         }
-        if (HResult hr = readStored(entry, path); hr.failed()) {
+        if (HResult hr = readStored(entry, path, mayWait); hr.failed()) {
             hr = ReportError(false, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(path)});
             return hr;
@@ -576,9 +602,20 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     return readIconImage(entry, type == resource_type::kCursor, path);
 }
 
-HResult CResCompiler::readStored(CompileEntryNode& entry, const std::filesystem::path& path) {
+// With `mayWait`, a large file is only sized here: it goes into the section unchanged and is read
+// when the section is written, a part at a time through one reused buffer, instead of being held
+// in fresh memory (which the system must clear first) until then.
+HResult CResCompiler::readStored(CompileEntryNode& entry, const std::filesystem::path& path, bool mayWait) {
+    constexpr std::uint64_t kReadWhenWritten = 256 * 1024;
+    FileReader reader;
+    if (HResult hr = reader.open(path); hr.failed()) return hr;
+    if (mayWait && reader.size() >= kReadWhenWritten) {
+        entry.laterPath = path;
+        entry.laterSize = reader.size();
+        return kOk;
+    }
     HeldBytes file;
-    if (HResult hr = storedFiles_.read(path, file); hr.failed()) return hr;
+    if (HResult hr = storedFiles_.read(reader, file); hr.failed()) return hr;
     entry.data = file.bytes;
     entry.dataOwner = std::move(file.owner);
     return kOk;

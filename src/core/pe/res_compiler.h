@@ -31,8 +31,16 @@ class XmlElement;
 // A resource section as the pieces it is written from: the tables, names and padding the compile
 // generates, in a buffer of their own, and the resources' bytes where they already lie (the files as
 // read, converted bitmaps), kept alive by `owners`. No buffer of the section's size is filled.
+// Large files that go in unchanged are not held at all: they are read when the section is written.
 struct GatheredSection {
+    // A file read when written, in its place right before pieces[before].
+    struct LaterFile {
+        std::size_t before = 0;
+        std::filesystem::path path;
+        std::uint64_t size = 0;
+    };
     std::vector<Bytes> pieces;  // in output order; valid while this object and `owners` live
+    std::vector<LaterFile> files;
     std::vector<std::byte> tables;
     std::vector<std::shared_ptr<const void>> owners;
     std::uint64_t size = 0;
@@ -57,6 +65,8 @@ class SpanWriter {
     // Copies `data`; when gathering, data that `owner` keeps alive is taken where it lies instead
     // (unless it is short enough that copying it costs less than another piece).
     void append(Bytes data, const std::shared_ptr<const void>& owner = nullptr);
+    // A file of `size` bytes, unchanged: read into its place, or when gathering, read when written.
+    HResult appendFile(const std::filesystem::path& path, std::uint64_t size);
     void alignTo(std::size_t alignment);
     // The next `count` bytes, for the caller to fill at once (when gathering, the place is valid
     // only until the next write); empty (and overflowed) when they do not fit.
@@ -100,6 +110,9 @@ struct CompileEntryNode {
     std::uint64_t measuredSize = 0;
     std::shared_ptr<const void> dataOwner;
     Bytes data;
+    // Or a large file that goes in unchanged, read only when the section is written.
+    std::filesystem::path laterPath;
+    std::uint64_t laterSize = 0;
     std::array<std::byte, 4> prefix{};  // a cursor's hot spot, taken from its file's directory entry
     bool hasPrefix = false;
 };
@@ -188,7 +201,7 @@ class CResCompiler {
     HResult readKept(std::string_view storedName, const std::filesystem::path& path, HeldBytes& out);
     HResult readBitmap(CompileEntryNode& entry, std::filesystem::path path);
     void decodePngBitmaps();
-    HResult readStored(CompileEntryNode& entry, const std::filesystem::path& path);
+    HResult readStored(CompileEntryNode& entry, const std::filesystem::path& path, bool mayWait);
     HResult readIconImage(CompileEntryNode& entry, bool cursor, const std::filesystem::path& path);
     std::uint16_t defaultStringLanguage(const CompileEntryNode& stringType) const;
     void trace(std::string_view text) const;

@@ -48,6 +48,11 @@ HResult FileArena::read(const fs::path& path, HeldBytes& out) {
     out = {};
     FileReader file;
     if (HResult hr = file.open(path); hr.failed()) return hr;
+    return read(file, out);
+}
+
+HResult FileArena::read(FileReader& file, HeldBytes& out) {
+    out = {};
     const std::uint64_t fileSize = file.size();
     if (fileSize > std::numeric_limits<std::size_t>::max() / 2) return kOutOfMemory;
     const auto size = static_cast<std::size_t>(fileSize);

@@ -471,8 +471,8 @@ TEST(CompileCodePages, NonZeroCodePagesSurviveTheRoundTripAndOnlyThoseAreDescrib
 }
 
 // The section is written from many pieces: resources short and long (long ones go to the file
-// from where they were read), odd lengths, a cursor whose hot spot precedes its image, more
-// pieces and bytes than one batch of the writer holds. Every resource comes back whole and in
+// from where they were read, a large one is read only then), odd lengths, a cursor whose hot spot precedes
+// its image, more pieces and bytes than one batch of the writer holds. Every resource comes back whole and in
 // its place, and the checksum, summed batch by batch, is the checksum of the whole file.
 TEST(CompileGathered, ManyPiecesOfOddLengthsComeBackWholeWithTheRightChecksum) {
     CompileSink sink;
@@ -483,6 +483,11 @@ TEST(CompileGathered, ManyPiecesOfOddLengthsComeBackWholeWithTheRightChecksum) {
         plan.resources.push_back({pb::kRtRcData, id, pb::kLangEnUs, pb::bytesOf(data)});
     }
     pb::addCursorGroup(plan.resources, 200, pb::kLangEnUs, 1, {pb::makeCursorImage(32, 1, 5, 9, 2)});
+    // Large enough to be read only when the section is written, between two held pieces.
+    std::string large(300001, 'L');
+    large[150000] = 'M';
+    plan.resources.push_back({pb::kRtRcData, 3000, pb::kLangEnUs, pb::bytesOf(large)});
+    plan.resources.push_back({pb::kRtRcData, 3001, pb::kLangEnUs, pb::bytesOf(std::string(999, 'T'))});
     std::vector<std::byte> image = pb::buildImage(plan);
     PeFields fields(image);
     const std::size_t checksumAt = fields.lfanew + nt_field::kCheckSum;
