@@ -103,137 +103,164 @@ class SourceBytes {
     FileReader* file_ = nullptr;
 };
 
+// Pieces handed to the writer many at a time, each summed into the checksum right before its batch
+// is written, while it is still in the cache. The pieces must stay valid until `flush`.
+class GatheredWriter {
+  public:
+    GatheredWriter(AtomicFileWriter& writer, PeChecksum* sum) : writer_(writer), sum_(sum) {}
+
+    HResult add(Bytes bytes, bool zeros = false) {
+        if (bytes.empty()) return kOk;
+        pending_.push_back(bytes);
+        zeros_.push_back(zeros);
+        pendingBytes_ += bytes.size();
+        // A batch small enough to be summed and written while it is in the cache.
+        constexpr std::size_t kBatchPieces = 1024;
+        constexpr std::size_t kBatchBytes = 512 * 1024;
+        return pending_.size() >= kBatchPieces || pendingBytes_ >= kBatchBytes ? flush() : kOk;
+    }
+    HResult addZeros(std::uint64_t count) {
+        static const std::vector<std::byte> zeros(0x10000);
+        for (std::uint64_t left = count; left != 0;) {
+            const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+            if (HResult hr = add(Bytes{zeros.data(), chunk}, true); hr.failed()) return hr;
+            left -= chunk;
+        }
+        return kOk;
+    }
+    HResult flush() {
+        if (pending_.empty()) return kOk;
+        if (sum_) {
+            for (std::size_t i = 0; i < pending_.size(); ++i) {
+                if (zeros_[i])
+                    sum_->addZeros(pending_[i].size());
+                else
+                    sum_->add(pending_[i]);
+            }
+        }
+        HResult hr = writer_.writeGathered(pending_);
+        pending_.clear();
+        zeros_.clear();
+        pendingBytes_ = 0;
+        return hr;
+    }
+
+  private:
+    AtomicFileWriter& writer_;
+    PeChecksum* sum_;
+    std::vector<Bytes> pending_;
+    std::vector<bool> zeros_;
+    std::size_t pendingBytes_ = 0;
+};
+
 // The output laid out first as a list of pieces: bytes held in memory, runs of zeros, files that
-// are read only when the output is assembled, and the resource section, written in place. The
-// assembly fills one buffer of the final size, reading each file with one call straight into its
-// place and summing the checksum over each piece right after it is filled, while it is still in
-// the cache; the buffer is then written with one call.
+// are read only when the output is written, and the resource section, gathered from where its
+// parts lie. The output is written from the pieces as they are, many to a call, with the checksum
+// summed over each batch right before it is written: no buffer of the output's size is filled.
 class OutputPlan {
   public:
-    using Fill = std::function<HResult(std::span<std::byte>)>;
+    using Gather = std::function<HResult(GatheredSection&)>;
 
     explicit OutputPlan(const SourceBytes& source) : source_(source) {}
 
     void append(std::shared_ptr<const std::vector<std::byte>> data) {
         size_ += data->size();
-        pieces_.push_back({std::move(data), 0, {}, {}, {}, {}, {}});
+        pieces_.push_back({std::move(data), 0, {}, {}, {}, {}, {}, {}});
     }
-    // Bytes that stay valid until the output is assembled (the mapped original image).
+    // Bytes that stay valid until the output is written (the mapped original image).
     void view(Bytes data) {
         if (data.empty()) return;
         size_ += data.size();
-        pieces_.push_back({nullptr, data.size(), {}, {}, {}, data, {}});
+        pieces_.push_back({nullptr, data.size(), {}, {}, {}, data, {}, {}});
     }
     void zeros(std::uint64_t count) {
         if (count == 0) return;
         size_ += count;
-        pieces_.push_back({nullptr, count, {}, {}, {}, {}, {}});
+        pieces_.push_back({nullptr, count, {}, {}, {}, {}, {}, {}});
     }
     // A file of `size` bytes; `shownName` names it when it cannot be read.
     void file(std::filesystem::path path, std::uint64_t size, std::string shownName) {
         size_ += size;
-        pieces_.push_back({nullptr, size, std::move(path), std::move(shownName), {}, {}, {}});
+        pieces_.push_back({nullptr, size, std::move(path), std::move(shownName), {}, {}, {}, {}});
     }
-    void generated(std::uint64_t size, Fill fill) {
+    // `size` bytes that `gather` describes as pieces before the output is written.
+    void gathered(std::uint64_t size, Gather gather) {
         size_ += size;
-        pieces_.push_back({nullptr, size, {}, {}, std::move(fill), {}, {}});
+        pieces_.push_back({nullptr, size, {}, {}, std::move(gather), {}, {}, {}});
     }
     std::uint64_t size() const { return size_; }
 
-    // A 32-bit field of the output at `offset` that gets `value` once its piece is filled (a file
+    // A 32-bit field of the output at `offset` that gets `value` when its piece is written (a file
     // offset inside section data that is otherwise copied unchanged).
     void patch(std::uint64_t offset, std::uint32_t value) { patches_.push_back({offset, value}); }
 
-    HResult assemble(std::span<std::byte> out, PeChecksum& sum) const {
-        std::size_t at = 0;
-        for (const Piece& piece : pieces_) {
-            const std::size_t count = static_cast<std::size_t>(piece.data ? piece.data->size() : piece.size);
-            std::span<std::byte> place = out.subspan(at, count);
-            at += count;
-            if (piece.data) {
-                if (count != 0) std::memcpy(place.data(), piece.data->data(), count);
-            } else if (!piece.view.empty()) {
-                if (HResult hr = source_.read(piece.view, 0, place); hr.failed()) return transferFailed(hr);
-            } else if (piece.fill) {
-                if (HResult hr = piece.fill(place); hr.failed()) return hr;
-            } else if (!piece.path.empty()) {
-                if (HResult hr = ReadFileInto(piece.path, place); hr.failed()) {
-                    ReportMessage(false, kSource, __LINE__, kTransferFailed, {piece.shownName});
-                    return ReportError(false, kSource, __LINE__, hr);
-                }
-            } else {
-                // The buffer comes zeroed (see rebuild): a run of zeros is already there.
-                sum.addZeros(count);
-                continue;
-            }
-            for (const Patch& patch : patches_) {
-                if (patch.offset < at - count || patch.offset + 4 > at) continue;
-                putLe(place, static_cast<std::size_t>(patch.offset - (at - count)), patch.value);
-            }
-            sum.add(place);
-        }
-        return kOk;
-    }
-
-    // The other way to the output, for a plan without files: the generated pieces are filled and
-    // the patched ones copied, the checksum is summed over the pieces where they are, and `write`
-    // then hands them to the writer one by one. No buffer of the output's size is needed.
+    // Prepares the pieces that are not simply copied: the gathered ones are described, and the
+    // patched ones in memory are copied, so that `write` can hand every piece over where it is.
+    // A file is patched as it is read.
     HResult materialize() {
         std::uint64_t at = 0;
         for (Piece& piece : pieces_) {
             const std::uint64_t count = piece.data ? piece.data->size() : piece.size;
             at += count;
+            if (piece.gather) {
+                auto gathered = std::make_shared<GatheredSection>();
+                if (HResult hr = piece.gather(*gathered); hr.failed()) return hr;
+                if (gathered->size != count) return ReportError(false, kSource, __LINE__, kFail);
+                piece.gathered = std::move(gathered);
+                piece.gather = nullptr;
+                continue;
+            }
+            if (!piece.path.empty()) continue;
             const bool patched = std::any_of(patches_.begin(), patches_.end(), [&](const Patch& patch) {
                 return patch.offset >= at - count && patch.offset + 4 <= at;
             });
-            if (!patched && !piece.fill) continue;
-            if (!piece.path.empty()) return kFail;
-            // Memory from the system, filled whole: the resource section is megabytes long.
+            if (!patched) continue;
+            // Memory from the system, filled whole: a section may be megabytes long.
             auto held = std::make_shared<ZeroedBuffer>();
             if (HResult hr = held->allocate(static_cast<std::size_t>(count), true); hr.failed())
                 return ReportError(false, kSource, __LINE__, hr);
             const std::span<std::byte> owned = held->span();
-            if (piece.fill) {
-                if (HResult hr = piece.fill(owned); hr.failed()) return hr;
-            } else if (piece.data && !owned.empty()) {
+            if (piece.data && !owned.empty()) {
                 std::memcpy(owned.data(), piece.data->data(), owned.size());
             } else if (!piece.view.empty()) {
                 if (HResult hr = source_.read(piece.view, 0, owned); hr.failed()) return transferFailed(hr);
             }
-            for (const Patch& patch : patches_) {
-                if (patch.offset < at - count || patch.offset + 4 > at) continue;
-                putLe<std::uint32_t>(owned, static_cast<std::size_t>(patch.offset - (at - count)),
-                                     patch.value);
-            }
-            piece = Piece{nullptr, count, {}, {}, {}, {}, std::move(held)};
+            applyPatches(owned, at - count);
+            piece = Piece{nullptr, count, {}, {}, {}, {}, std::move(held), {}};
         }
         return kOk;
     }
-    // Hands the pieces to the writer one by one, summing them into `sum` when there is one.
+    // Hands the pieces to the writer in batches, summing them into `sum` when there is one.
     HResult write(AtomicFileWriter& writer, PeChecksum* sum) const {
-        static const std::vector<std::byte> zeros(0x10000);
+        GatheredWriter out(writer, sum);
         std::vector<std::byte> buffer;
+        std::uint64_t at = 0;
         for (const Piece& piece : pieces_) {
+            const std::uint64_t count = piece.data ? piece.data->size() : piece.size;
             HResult hr = kOk;
-            if (piece.data || piece.held) {
-                const Bytes bytes =
-                    piece.held ? piece.held->bytes() : Bytes(piece.data->data(), piece.data->size());
-                if (sum) sum->add(bytes);
-                hr = writer.write(bytes);
+            if (piece.data) {
+                hr = out.add(Bytes{piece.data->data(), piece.data->size()});
+            } else if (piece.held) {
+                hr = out.add(piece.held->bytes());
+            } else if (piece.gathered) {
+                hr = writeGathered(*piece.gathered, at, out, buffer);
+            } else if (piece.gather) {
+                hr = ReportError(false, kSource, __LINE__, kFail);  // not materialized
             } else if (!piece.view.empty()) {
-                hr = source_.write(piece.view, writer, sum, buffer);
-            } else {
-                if (sum) sum->addZeros(piece.size);
-                for (std::uint64_t left = piece.size; left != 0 && hr.succeeded();) {
-                    const std::size_t chunk =
-                        static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
-                    hr = writer.write(Bytes{zeros.data(), chunk});
-                    left -= chunk;
+                if (!source_.inFile(piece.view)) {
+                    hr = out.add(piece.view);
+                } else if (hr = out.flush(); hr.succeeded()) {
+                    hr = source_.write(piece.view, writer, sum, buffer);
                 }
+            } else if (!piece.path.empty()) {
+                hr = writeFile(piece.path, piece.size, piece.shownName, at, out, buffer);
+            } else {
+                hr = out.addZeros(count);
             }
             if (hr.failed()) return hr;
+            at += count;
         }
-        return kOk;
+        return out.flush();
     }
 
   private:
@@ -245,14 +272,75 @@ class OutputPlan {
         std::uint64_t size;  // of anything but `data`
         std::filesystem::path path;
         std::string shownName;
-        Fill fill;
+        Gather gather;
         Bytes view;
-        std::shared_ptr<const ZeroedBuffer> held;  // a piece filled before the output is written
+        std::shared_ptr<const ZeroedBuffer> held;  // a piece patched before the output is written
+        std::shared_ptr<const GatheredSection> gathered;
     };
     struct Patch {
         std::uint64_t offset;
         std::uint32_t value;
     };
+
+    // Puts the bytes of every patch that falls into `bytes`, which lie at `offset` of the output; a
+    // patch may straddle two of the parts a file is read in.
+    void applyPatches(std::span<std::byte> bytes, std::uint64_t offset) const {
+        for (const Patch& patch : patches_) {
+            for (std::uint64_t k = 0; k < 4; ++k) {
+                const std::uint64_t at = patch.offset + k;
+                if (at >= offset && at - offset < bytes.size())
+                    bytes[static_cast<std::size_t>(at - offset)] =
+                        static_cast<std::byte>((patch.value >> (8 * k)) & 0xFF);
+            }
+        }
+    }
+
+    // The resource section's pieces, with the files it holds unread read in their places.
+    HResult writeGathered(const GatheredSection& section, std::uint64_t at, GatheredWriter& out,
+                          std::vector<std::byte>& buffer) const {
+        std::size_t nextFile = 0;
+        for (std::size_t i = 0; i <= section.pieces.size(); ++i) {
+            for (; nextFile < section.files.size() && section.files[nextFile].before == i; ++nextFile) {
+                const GatheredSection::LaterFile& file = section.files[nextFile];
+                if (HResult hr = writeFile(file.path, file.size, pathToUtf8(file.path), at, out, buffer);
+                    hr.failed())
+                    return hr;
+                at += file.size;
+            }
+            if (i == section.pieces.size()) break;
+            if (HResult hr = out.add(section.pieces[i]); hr.failed()) return hr;
+            at += section.pieces[i].size();
+        }
+        return kOk;
+    }
+
+    // A stored file, read a part at a time into `buffer` (reused: each part is written before the
+    // next is read), patched, and handed on with the pieces around it.
+    HResult writeFile(const std::filesystem::path& path, std::uint64_t size, const std::string& shownName,
+                      std::uint64_t at, GatheredWriter& out, std::vector<std::byte>& buffer) const {
+        FileReader file;
+        HResult hr = file.open(path);
+        // A file whose size changed since the layout was made would not fit its place.
+        if (hr.succeeded() && file.size() != size) hr = kFail;
+        if (hr.failed()) return unreadable(shownName, hr);
+        constexpr std::size_t kPart = 256 * 1024;
+        for (std::uint64_t done = 0; done < size;) {
+            if (hr = out.flush(); hr.failed()) return hr;  // what `buffer` held is written
+            const auto part = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, kPart));
+            if (buffer.size() < part) buffer.resize(part);
+            const std::span<std::byte> place(buffer.data(), part);
+            if (hr = file.readAt(done, place); hr.failed()) return unreadable(shownName, hr);
+            applyPatches(place, at + done);
+            if (hr = out.add(Bytes{place.data(), place.size()}); hr.failed()) return hr;
+            done += part;
+        }
+        return kOk;
+    }
+    static HResult unreadable(const std::string& shownName, HResult hr) {
+        ReportMessage(false, kSource, __LINE__, kTransferFailed, {shownName});
+        return ReportError(false, kSource, __LINE__, hr);
+    }
+
     SourceBytes source_;
     std::vector<Piece> pieces_;
     std::vector<Patch> patches_;
@@ -374,9 +462,9 @@ HResult writeOutput(const std::filesystem::path& output,
     return kOk;
 }
 
-// An output whose sections and overlay lie in the source image goes to the file straight from
-// there. Its checksum is summed over the pieces as they are written and put into the field at
-// `checksumOffset` last, so that each byte of the original is read once.
+// The output goes to the file from its pieces where they lie. Its checksum is summed over the
+// pieces as they are written and put into the field at `checksumOffset` last, so that each byte is
+// read once.
 HResult writeStreamed(const std::filesystem::path& output, OutputPlan& plan, std::uint64_t checksumOffset,
                       bool newChecksum) {
     if (HResult hr = plan.materialize(); hr.failed()) return hr;
@@ -405,7 +493,7 @@ HResult CResCompiler::Compile(const std::filesystem::path& peXmlPath) {
 // The rebuild of an image from the working folder, step by step: read the headers, read the section
 // table, lay out the sections with the new resource section in place of the old one (or after the
 // last one), place the overlay, move the file offsets the image stores, patch the headers, and
-// assemble the output.
+// write the output.
 class ImageRebuild {
   public:
     explicit ImageRebuild(CResCompiler& compiler) : compiler_(compiler) {}
@@ -681,7 +769,7 @@ HResult ImageRebuild::placeResourceSection(Section& section) {
         compiler_.fileRanges_.addReplaced(section.originalPointerToRawData, section.sizeOfRawData);
     std::uint64_t size = 0;
     if (HResult hr = compiler_.MeasureRoot(section.virtualAddress, size); hr.failed()) return hr;
-    plan_->generated(size, [this](std::span<std::byte> place) { return compiler_.WriteRoot(place); });
+    plan_->gathered(size, [this](GatheredSection& section) { return compiler_.GatherRoot(section); });
     compiler_.trace(safeFormat("RESOURCE at 0x%.8x\n", {plan_->size()}));
     std::uint64_t padding = alignUp(plan_->size(), fileAlignment_) - plan_->size();
     plan_->zeros(padding);
@@ -801,7 +889,7 @@ HResult ImageRebuild::appendResourceSection() {
     std::uint64_t size = 0;
     if (HResult hr = compiler_.MeasureRoot(static_cast<std::uint32_t>(virtualEnd), size); hr.failed())
         return hr;
-    plan_->generated(size, [this](std::span<std::byte> place) { return compiler_.WriteRoot(place); });
+    plan_->gathered(size, [this](GatheredSection& section) { return compiler_.GatherRoot(section); });
     compiler_.trace(safeFormat("RESOURCE at 0x%.8x\n", {plan_->size()}));
     const std::uint64_t rawSize = alignUp(size, fileAlignment_);
     plan_->zeros(rawSize - size);
@@ -895,25 +983,10 @@ void ImageRebuild::patchHeaders() {
     if (newChecksum_) putLe<std::uint32_t>(nt, nt_field::kCheckSum, 0);
 }
 
-// An output whose sections and overlay lie in the source image goes to the file straight from
-// there; otherwise it is assembled in one buffer from the working folder's files.
+// The output goes to the file from where its pieces lie: the source image, the working folder's
+// files, the resources as read.
 HResult ImageRebuild::assemble() {
-    const std::filesystem::path output = compiler_.outputPath();
-    if (compiler_.sourceImage_) return writeStreamed(output, *plan_, h0_ + nt_field::kCheckSum, newChecksum_);
-
-    // A zeroed buffer, so that the padding pieces need no writing: it comes from the system, already
-    // zero, and in large pages, as it is filled whole.
-    ZeroedBuffer assembled;
-    if (HResult hr = assembled.allocate(static_cast<std::size_t>(plan_->size()), true); hr.failed())
-        return ReportError(false, kSource, __LINE__, hr);
-    const std::span<std::byte> image = assembled.span();
-    PeChecksum sum;
-    if (HResult hr = plan_->assemble(image, sum); hr.failed()) return hr;
-    if (newChecksum_)
-        putLe<std::uint32_t>(image, static_cast<std::size_t>(h0_ + nt_field::kCheckSum), sum.finish());
-    return writeOutput(output, [&](AtomicFileWriter& writer) {
-        return writer.write(Bytes{image.data(), image.size()});
-    });
+    return writeStreamed(compiler_.outputPath(), *plan_, h0_ + nt_field::kCheckSum, newChecksum_);
 }
 
 HResult CResCompiler::rebuild(const std::filesystem::path& peXmlPath) {

@@ -195,9 +195,32 @@ void SpanWriter::u16(std::uint32_t value) {
     field[1] = static_cast<std::byte>((value >> 8) & 0xFF);
 }
 
-void SpanWriter::append(Bytes data) {
+void SpanWriter::append(Bytes data, const std::shared_ptr<const void>& owner) {
+    // Below this a piece of its own costs more than the copy.
+    constexpr std::size_t kShortestPiece = 256;
+    if (gathered_ && owner && data.size() >= kShortestPiece) {
+        ranges_.push_back({data.data(), 0, data.size()});
+        gathered_->owners.push_back(owner);
+        used_ += data.size();
+        return;
+    }
     std::span<std::byte> place = take(data.size());
     if (!place.empty()) std::memcpy(place.data(), data.data(), data.size());
+}
+
+HResult SpanWriter::appendFile(const std::filesystem::path& path, std::uint64_t size) {
+    if (gathered_) {
+        gathered_->files.push_back({ranges_.size(), path, size});
+        // An empty range keeps the file's place among the pieces.
+        ranges_.push_back({nullptr, gathered_->tables.size(), 0});
+        used_ += static_cast<std::size_t>(size);
+        return kOk;
+    }
+    if (size > buffer_.size() - used_) {
+        overflowed_ = true;
+        return kOk;
+    }
+    return ReadFileInto(path, take(static_cast<std::size_t>(size)));
 }
 
 void SpanWriter::alignTo(std::size_t alignment) {
@@ -207,6 +230,17 @@ void SpanWriter::alignTo(std::size_t alignment) {
 }
 
 std::span<std::byte> SpanWriter::take(std::size_t count) {
+    if (gathered_) {
+        std::vector<std::byte>& tables = gathered_->tables;
+        const std::size_t at = tables.size();
+        tables.resize(at + count);
+        if (!ranges_.empty() && !ranges_.back().external && ranges_.back().at + ranges_.back().size == at)
+            ranges_.back().size += count;
+        else
+            ranges_.push_back({nullptr, at, count});
+        used_ += count;
+        return std::span<std::byte>(tables).subspan(at, count);
+    }
     if (count > buffer_.size() - used_) {
         overflowed_ = true;
         return {};
@@ -214,6 +248,16 @@ std::span<std::byte> SpanWriter::take(std::size_t count) {
     std::span<std::byte> place = buffer_.subspan(used_, count);
     used_ += count;
     return place;
+}
+
+void SpanWriter::finishGathering() {
+    if (!gathered_) return;
+    gathered_->pieces.clear();
+    gathered_->pieces.reserve(ranges_.size());
+    for (const Range& range : ranges_)
+        gathered_->pieces.push_back(range.external ? Bytes{range.external, range.size}
+                                                   : Bytes{gathered_->tables.data() + range.at, range.size});
+    gathered_->size = used_;
 }
 
 CResCompiler::CResCompiler() = default;
@@ -299,6 +343,22 @@ HResult CResCompiler::WriteRoot(std::span<std::byte> section) {
     return kOk;
 }
 
+HResult CResCompiler::GatherRoot(GatheredSection& section) {
+    section = {};
+    if (!root_) return ReportError(false, kSource, __LINE__, kFail);
+    SpanWriter out(section);
+    out_ = &out;
+    HResult hr = CompileDirectoryTable(*root_, 0, 0, true, true);
+    out_ = nullptr;
+    if (hr.failed()) return hr;
+    out.finishGathering();
+    if (out.size() != root_->measuredSize) {
+        ReportMessage(false, kSource, __LINE__, "资源部分的大小与测量的不一致。");
+        return ReportError(false, kSource, __LINE__, kFail);
+    }
+    return kOk;
+}
+
 // Layout of one directory at section offset `offset` (8-byte aligned): the header, its entries,
 // the name strings of its named entries (padded to 8 bytes), then each entry's subtree in order.
 HResult CResCompiler::CompileDirectoryTable(CompileDirectoryNode& directory, std::uint32_t type,
@@ -377,7 +437,7 @@ HResult CResCompiler::CompileDirectory(CompileEntryNode& entry, std::uint32_t ty
 // does; the data is padded to 8 bytes for whatever follows.
 HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, std::uint64_t offset,
                                   bool write) {
-    auto dataSize = [&] { return entry.data.size() + (entry.hasPrefix ? 4 : 0); };
+    auto dataSize = [&] { return entry.data.size() + entry.laterSize + (entry.hasPrefix ? 4 : 0); };
     if (!write) {
         if (HResult hr = loadData(entry, type); hr.failed()) return hr;
         entry.measuredSize = kResourceDataEntrySize + alignUp8(dataSize());
@@ -389,9 +449,16 @@ HResult CResCompiler::CompileData(CompileEntryNode& entry, std::uint32_t type, s
     out.u32(entry.codePage);
     out.u32(0);  // reserved
     if (entry.hasPrefix) out.append(Bytes{entry.prefix.data(), entry.prefix.size()});
-    out.append(entry.data);
+    if (!entry.laterPath.empty()) {
+        if (HResult hr = out.appendFile(entry.laterPath, entry.laterSize); hr.failed()) {
+            ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(entry.laterPath)});
+            return ReportError(false, kSource, __LINE__, hr);
+        }
+    } else {
+        out.append(entry.data, entry.dataOwner);
+    }
     out.alignTo(8);
-    // The bytes are in the section now.
+    // The bytes are in the section now, or held by it.
     entry.data = {};
     entry.dataOwner.reset();
     return kOk;
@@ -432,7 +499,8 @@ HResult CResCompiler::CompileStrings(CompileEntryNode& entry, std::uint64_t offs
     ByteWriter table;
     table.bytes().reserve(static_cast<std::size_t>(entry.measuredSize));
     strings_->write(table, static_cast<std::uint32_t>(offset), sectionRva_);
-    out_->append(Bytes{table.bytes().data(), table.size()});
+    auto held = std::make_shared<const std::vector<std::byte>>(std::move(table.bytes()));
+    out_->append(Bytes{held->data(), held->size()}, held);
     return kOk;
 }
 
@@ -467,18 +535,20 @@ HResult CResCompiler::readKept(std::string_view storedName, const std::filesyste
         out = *held;
         return kOk;
     }
-    if (auto found = kept_.find(path); found != kept_.end()) {
+    if (auto found = kept_.find(path.native()); found != kept_.end()) {
         out = found->second;
         return kOk;
     }
     if (HResult hr = storedFiles_.read(path, out); hr.failed()) return hr;
-    kept_.emplace(path, out);
+    kept_.emplace(path.native(), out);
     return kOk;
 }
 
 HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     entry.data = {};
     entry.dataOwner.reset();
+    entry.laterPath.clear();
+    entry.laterSize = 0;
     entry.hasPrefix = false;
     if (!entry.hasFile || entry.sizeIsZero) return kOk;
 
@@ -515,12 +585,14 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
         }
         entry.data = held->bytes;
         entry.dataOwner = held->owner;
-    } else if (exactStoredPath(folder_, entry.fileName, path).failed() || readStored(entry, path).failed()) {
+    } else if (const bool mayWait = type != resource_type::kCursor && type != resource_type::kIcon;
+               exactStoredPath(folder_, entry.fileName, path).failed() ||
+               readStored(entry, path, mayWait).failed()) {
         if (HResult hr = resolveStored(folder_, entry.fileName, path); hr.failed()) {
             RecordError(false, kSource, __LINE__, msg::kInvalidPath, {entry.fileName});
             return hr;
         }
-        if (HResult hr = readStored(entry, path); hr.failed()) {
+        if (HResult hr = readStored(entry, path, mayWait); hr.failed()) {
             hr = ReportError(false, kSource, __LINE__, hr);
             ReportMessage(false, kSource, __LINE__, "未能打开 %s", {pathToUtf8(path)});
             return hr;
@@ -530,9 +602,20 @@ HResult CResCompiler::loadData(CompileEntryNode& entry, std::uint32_t type) {
     return readIconImage(entry, type == resource_type::kCursor, path);
 }
 
-HResult CResCompiler::readStored(CompileEntryNode& entry, const std::filesystem::path& path) {
+// With `mayWait`, a large file is only sized here: it goes into the section unchanged and is read
+// when the section is written, a part at a time through one reused buffer, instead of being held
+// in fresh memory (which the system must clear first) until then.
+HResult CResCompiler::readStored(CompileEntryNode& entry, const std::filesystem::path& path, bool mayWait) {
+    constexpr std::uint64_t kReadWhenWritten = 256 * 1024;
+    FileReader reader;
+    if (HResult hr = reader.open(path); hr.failed()) return hr;
+    if (mayWait && reader.size() >= kReadWhenWritten) {
+        entry.laterPath = path;
+        entry.laterSize = reader.size();
+        return kOk;
+    }
     HeldBytes file;
-    if (HResult hr = storedFiles_.read(path, file); hr.failed()) return hr;
+    if (HResult hr = storedFiles_.read(reader, file); hr.failed()) return hr;
     entry.data = file.bytes;
     entry.dataOwner = std::move(file.owner);
     return kOk;
@@ -629,7 +712,7 @@ void CResCompiler::decodePngBitmaps() {
     for (std::thread& helper : helpers)
         helper.join();
     for (std::size_t i = 0; i < paths.size(); ++i)
-        if (results[i]) decodedPngs_.emplace(std::move(paths[i]), std::move(results[i]));
+        if (results[i]) decodedPngs_.emplace(paths[i].native(), std::move(results[i]));
 }
 
 // Bitmaps are .BMP files (the resource is the file without its 14-byte header). A bitmap stored as
@@ -648,7 +731,7 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, std::filesystem::path 
         if (pngName.empty()) {
             pngError = kInvalidArg;
         } else if (auto decoded = !pngHeld && exactStoredPath(folder_, pngName, exactPng).succeeded()
-                                      ? decodedPngs_.find(exactPng)
+                                      ? decodedPngs_.find(exactPng.native())
                                       : decodedPngs_.end();
                    decoded != decodedPngs_.end()) {
             pngPath = std::move(exactPng);
@@ -656,7 +739,7 @@ HResult CResCompiler::readBitmap(CompileEntryNode& entry, std::filesystem::path 
         } else if (pngError = pngHeld ? exactStoredPath(folder_, pngName, pngPath)
                                       : resolveStored(folder_, pngName, pngPath);
                    pngError.succeeded()) {
-            if (auto decoded = decodedPngs_.find(pngPath); decoded != decodedPngs_.end()) {
+            if (auto decoded = decodedPngs_.find(pngPath.native()); decoded != decodedPngs_.end()) {
                 bmp = decoded->second;
             } else {
                 HeldBytes png;

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/pe/file_ranges.h"
@@ -27,12 +28,32 @@ class MemoryFolder;
 class XmlDocument;
 class XmlElement;
 
+// A resource section as the pieces it is written from: the tables, names and padding the compile
+// generates, in a buffer of their own, and the resources' bytes where they already lie (the files as
+// read, converted bitmaps), kept alive by `owners`. No buffer of the section's size is filled.
+// Large files that go in unchanged are not held at all: they are read when the section is written.
+struct GatheredSection {
+    // A file read when written, in its place right before pieces[before].
+    struct LaterFile {
+        std::size_t before = 0;
+        std::filesystem::path path;
+        std::uint64_t size = 0;
+    };
+    std::vector<Bytes> pieces;  // in output order; valid while this object and `owners` live
+    std::vector<LaterFile> files;
+    std::vector<std::byte> tables;
+    std::vector<std::shared_ptr<const void>> owners;
+    std::uint64_t size = 0;
+};
+
 // Writes little-endian fields into a buffer that was sized beforehand, so that an output laid out
 // first is filled in place without growing or copying. A write that does not fit writes nothing
-// and marks the writer as overflowed; the caller checks once at the end.
+// and marks the writer as overflowed; the caller checks once at the end. Made on a GatheredSection
+// instead, it keeps what it writes in that section's tables and takes long data by reference.
 class SpanWriter {
   public:
     explicit SpanWriter(std::span<std::byte> buffer) : buffer_(buffer) {}
+    explicit SpanWriter(GatheredSection& gathered) : gathered_(&gathered) {}
     std::size_t size() const { return used_; }
     bool overflowed() const { return overflowed_; }
 
@@ -41,13 +62,27 @@ class SpanWriter {
         u16(value & 0xFFFF);
         u16(value >> 16);
     }
-    void append(Bytes data);
+    // Copies `data`; when gathering, data that `owner` keeps alive is taken where it lies instead
+    // (unless it is short enough that copying it costs less than another piece).
+    void append(Bytes data, const std::shared_ptr<const void>& owner = nullptr);
+    // A file of `size` bytes, unchanged: read into its place, or when gathering, read when written.
+    HResult appendFile(const std::filesystem::path& path, std::uint64_t size);
     void alignTo(std::size_t alignment);
-    // The next `count` bytes, for the caller to fill; empty (and overflowed) when they do not fit.
+    // The next `count` bytes, for the caller to fill at once (when gathering, the place is valid
+    // only until the next write); empty (and overflowed) when they do not fit.
     std::span<std::byte> take(std::size_t count);
+    // Turns the gathered section's table ranges into its pieces; call once, after the last write.
+    void finishGathering();
 
   private:
+    struct Range {
+        const std::byte* external;  // nullptr: `size` bytes of the tables from `at`
+        std::size_t at;
+        std::size_t size;
+    };
     std::span<std::byte> buffer_;
+    GatheredSection* gathered_ = nullptr;
+    std::vector<Range> ranges_;
     std::size_t used_ = 0;
     bool overflowed_ = false;
 };
@@ -75,6 +110,9 @@ struct CompileEntryNode {
     std::uint64_t measuredSize = 0;
     std::shared_ptr<const void> dataOwner;
     Bytes data;
+    // Or a large file that goes in unchanged, read only when the section is written.
+    std::filesystem::path laterPath;
+    std::uint64_t laterSize = 0;
     std::array<std::byte, 4> prefix{};  // a cursor's hot spot, taken from its file's directory entry
     bool hasPrefix = false;
 };
@@ -140,6 +178,8 @@ class CResCompiler {
     // `section` (exactly the measured size), reading those files straight into their places.
     HResult MeasureRoot(std::uint32_t sectionRva, std::uint64_t& size);
     HResult WriteRoot(std::span<std::byte> section);
+    // The second step for an output written from pieces: the section as GatheredSection describes.
+    HResult GatherRoot(GatheredSection& section);
 
     // After a successful Compile: where each range of the original file (as the working folder
     // stores it) lies in the compiled file, for code that must find original data in the output.
@@ -161,7 +201,7 @@ class CResCompiler {
     HResult readKept(std::string_view storedName, const std::filesystem::path& path, HeldBytes& out);
     HResult readBitmap(CompileEntryNode& entry, std::filesystem::path path);
     void decodePngBitmaps();
-    HResult readStored(CompileEntryNode& entry, const std::filesystem::path& path);
+    HResult readStored(CompileEntryNode& entry, const std::filesystem::path& path, bool mayWait);
     HResult readIconImage(CompileEntryNode& entry, bool cursor, const std::filesystem::path& path);
     std::uint16_t defaultStringLanguage(const CompileEntryNode& stringType) const;
     void trace(std::string_view text) const;
@@ -176,12 +216,14 @@ class CResCompiler {
 
     std::unique_ptr<CompileDirectoryNode> root_;
     // Each file is read once per compile and kept until the section is written.
-    std::map<std::filesystem::path, HeldBytes> kept_;
+    // Keyed by the path's spelling: the names come from the same look-ups every time, and a hash of
+    // the spelling costs far less than comparing paths element by element.
+    std::unordered_map<std::filesystem::path::string_type, HeldBytes> kept_;
     // The memory the measuring pass reads stored files into.
     FileArena storedFiles_;
 
     // Bitmaps stored as PNG, decoded to BMP files before the layout, by the PNG's path.
-    std::map<std::filesystem::path, HeldBytes> decodedPngs_;
+    std::unordered_map<std::filesystem::path::string_type, HeldBytes> decodedPngs_;
 
     // String table, built once in the measuring pass.
     std::unique_ptr<StringTableBuilder> strings_;

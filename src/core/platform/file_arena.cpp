@@ -10,10 +10,12 @@ namespace kestrel {
 namespace {
 
 // The first block is small, for the many folders of a few small files, where a huge page would
-// be cleared for little use; later blocks start on a huge-page boundary and span whole huge pages.
+// be cleared for little use; later blocks start on a huge-page boundary and span whole huge pages,
+// one unless a file needs more: the system clears every huge page the moment it is first touched,
+// so the last block's unused part costs less the smaller the blocks are.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kFirstBlockSize = std::size_t{512} << 10;
-constexpr std::size_t kBlockSize = 2 * kHugePage;
+constexpr std::size_t kBlockSize = kHugePage;
 // Each file starts on a cache line, which keeps the later copies of its bytes aligned.
 constexpr std::size_t kFileAlignment = 64;
 
@@ -46,6 +48,11 @@ HResult FileArena::read(const fs::path& path, HeldBytes& out) {
     out = {};
     FileReader file;
     if (HResult hr = file.open(path); hr.failed()) return hr;
+    return read(file, out);
+}
+
+HResult FileArena::read(FileReader& file, HeldBytes& out) {
+    out = {};
     const std::uint64_t fileSize = file.size();
     if (fileSize > std::numeric_limits<std::size_t>::max() / 2) return kOutOfMemory;
     const auto size = static_cast<std::size_t>(fileSize);

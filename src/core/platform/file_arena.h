@@ -19,6 +19,8 @@ class FileArena {
     // The whole regular file with one open and one read, as ReadWholeFileHeld reads it and with its
     // refusals; `out.owner` keeps the bytes (and the rest of their block) alive.
     HResult read(const fs::path& path, HeldBytes& out);
+    // The same for a file already open: all of it, from its start.
+    HResult read(FileReader& file, HeldBytes& out);
 
   private:
     // A new block with room for at least `size` bytes; false when there is no memory for it.

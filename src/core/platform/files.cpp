@@ -123,6 +123,13 @@ HResult AtomicFileWriter::write(Bytes data) {
     return hr;
 }
 
+HResult AtomicFileWriter::writeGathered(std::span<const Bytes> pieces) {
+    if (writeFailure_.failed()) return writeFailure_;
+    HResult hr = file_.writeGathered(pieces);
+    if (hr.failed()) writeFailure_ = hr;
+    return hr;
+}
+
 HResult AtomicFileWriter::copyFrom(FileReader& from, std::uint64_t offset, std::uint64_t size) {
     if (writeFailure_.failed()) return writeFailure_;
     HResult hr = file_.copyFrom(from, offset, size);

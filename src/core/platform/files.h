@@ -171,9 +171,16 @@ class OutputFile {
     HResult open(const fs::path& path, Disposition disposition);
     HResult write(Bytes data);
     HResult write(std::string_view text) { return write(asBytes(text)); }
+    // Appends the pieces one after the other, handed to the system many at a time where it takes
+    // them so (one call per batch instead of one per piece): for an output made of bytes that lie
+    // in many places, which need not be copied together first.
+    HResult writeGathered(std::span<const Bytes> pieces);
     // Writes `head`, then `body`, with one system call where the system has a gathering write: a
     // header goes in front of its data without copying both into one buffer first.
-    HResult write(Bytes head, Bytes body);
+    HResult write(Bytes head, Bytes body) {
+        const Bytes pieces[] = {head, body};
+        return writeGathered(pieces);
+    }
     // Appends `size` bytes of `from`, starting at `offset`. Where the system can, it copies them
     // between the files itself (no pass through our memory, a shared extent on file systems that
     // offer it); otherwise they are read and written in pieces. E_FAIL when `from` ends before.
@@ -218,6 +225,7 @@ class AtomicFileWriter {
     HResult open(const fs::path& target);
     HResult write(Bytes data);
     HResult write(std::string_view text) { return write(asBytes(text)); }
+    HResult writeGathered(std::span<const Bytes> pieces);
     HResult copyFrom(FileReader& from, std::uint64_t offset, std::uint64_t size);
     HResult writeAt(std::uint64_t offset, Bytes data);
     // Syncs and renames the temporary file over the target. After any failed write, commit()

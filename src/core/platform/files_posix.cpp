@@ -11,9 +11,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -278,25 +280,56 @@ HResult OutputFile::write(Bytes data) {
     return kOk;
 }
 
-HResult OutputFile::write(Bytes head, Bytes body) {
+HResult OutputFile::writeGathered(std::span<const Bytes> pieces) {
     if (handle_ == -1) return hresultFromWin32(win32::kInvalidHandle);
-    // What one gathering write leaves over (a short write) goes out through the plain writes.
-    std::size_t done = 0;
-    for (;;) {
-        iovec parts[2] = {{const_cast<std::byte*>(head.data()), head.size()},
-                          {const_cast<std::byte*>(body.data()), body.size()}};
-        ssize_t put = ::writev(static_cast<int>(handle_), parts, 2);
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) return hresultFromErrno(errno);
-        done = static_cast<std::size_t>(put);
-        break;
+#ifdef IOV_MAX
+    constexpr std::size_t kBatch = IOV_MAX;
+#else
+    constexpr std::size_t kBatch = 1024;
+#endif
+    std::array<iovec, std::min<std::size_t>(kBatch, 1024)> batch;
+    std::size_t next = 0;      // the first piece not yet written whole
+    std::size_t nextDone = 0;  // bytes of that piece written already (after a short write)
+    int zeroWrites = 0;
+    while (true) {
+        std::size_t count = 0;
+        std::uint64_t batchBytes = 0;
+        for (std::size_t i = next; i < pieces.size() && count < batch.size(); ++i) {
+            const std::size_t skip = i == next ? nextDone : 0;
+            const std::size_t full = pieces[i].size() - skip;
+            if (full == 0) continue;
+            // One call moves at most SSIZE_MAX bytes; a longer piece goes in parts.
+            const std::uint64_t room = static_cast<std::uint64_t>(SSIZE_MAX) - batchBytes;
+            if (room == 0) break;
+            const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(full, room));
+            batch[count].iov_base = const_cast<std::byte*>(pieces[i].data() + skip);
+            batch[count].iov_len = length;
+            batchBytes += length;
+            ++count;
+            if (length < full) break;
+        }
+        if (count == 0) return kOk;  // nothing but empty pieces is left
+        ssize_t put = ::writev(static_cast<int>(handle_), batch.data(), static_cast<int>(count));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return hresultFromErrno(errno);
+        }
+        if (put == 0) {
+            // A write that makes no progress twice in a row is a full device.
+            if (++zeroWrites > 1) return hresultFromWin32(win32::kDiskFull);
+            continue;
+        }
+        zeroWrites = 0;
+        written_ += static_cast<std::uint64_t>(put);
+        // Steps over what was written: whole pieces, then part of the next one after a short write.
+        auto left = static_cast<std::uint64_t>(put);
+        while (next < pieces.size() && left >= pieces[next].size() - nextDone) {
+            left -= pieces[next].size() - nextDone;
+            ++next;
+            nextDone = 0;
+        }
+        if (left != 0) nextDone += static_cast<std::size_t>(left);
     }
-    written_ += done;
-    if (done < head.size()) {
-        if (HResult hr = write(head.subspan(done)); hr.failed()) return hr;
-        return write(body);
-    }
-    return write(body.subspan(done - head.size()));
 }
 
 HResult OutputFile::writeAt(std::uint64_t offset, Bytes data) {

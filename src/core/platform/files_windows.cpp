@@ -249,9 +249,11 @@ HResult OutputFile::write(Bytes data) {
     return kOk;
 }
 
-HResult OutputFile::write(Bytes head, Bytes body) {
-    if (HResult hr = write(head); hr.failed()) return hr;
-    return write(body);
+// One WriteFile per piece: the system has no gathered write for ordinary (buffered) files.
+HResult OutputFile::writeGathered(std::span<const Bytes> pieces) {
+    for (const Bytes piece : pieces)
+        if (HResult hr = write(piece); hr.failed()) return hr;
+    return kOk;
 }
 
 HResult OutputFile::writeAt(std::uint64_t offset, Bytes data) {

@@ -470,5 +470,51 @@ TEST(CompileCodePages, NonZeroCodePagesSurviveTheRoundTripAndOnlyThoseAreDescrib
     EXPECT_NE(errorText().find("CodePage"), std::string::npos) << errorText();
 }
 
+// The section is written from many pieces: resources short and long (long ones go to the file
+// from where they were read, a large one is read only then), odd lengths, a cursor whose hot spot precedes
+// its image, more pieces and bytes than one batch of the writer holds. Every resource comes back whole and in
+// its place, and the checksum, summed batch by batch, is the checksum of the whole file.
+TEST(CompileGathered, ManyPiecesOfOddLengthsComeBackWholeWithTheRightChecksum) {
+    CompileSink sink;
+    pb::ImagePlan plan;
+    for (std::uint16_t id = 1; id <= 1500; ++id) {
+        std::string data((id * 37u) % 1999 + 1, static_cast<char>('a' + id % 26));
+        data.front() = static_cast<char>(id & 0xFF);
+        plan.resources.push_back({pb::kRtRcData, id, pb::kLangEnUs, pb::bytesOf(data)});
+    }
+    pb::addCursorGroup(plan.resources, 200, pb::kLangEnUs, 1, {pb::makeCursorImage(32, 1, 5, 9, 2)});
+    // Large enough to be read only when the section is written, between two held pieces.
+    std::string large(300001, 'L');
+    large[150000] = 'M';
+    plan.resources.push_back({pb::kRtRcData, 3000, pb::kLangEnUs, pb::bytesOf(large)});
+    plan.resources.push_back({pb::kRtRcData, 3001, pb::kLangEnUs, pb::bytesOf(std::string(999, 'T'))});
+    std::vector<std::byte> image = pb::buildImage(plan);
+    PeFields fields(image);
+    const std::size_t checksumAt = fields.lfanew + nt_field::kCheckSum;
+    putU32At(image, checksumAt, pb::peChecksum(image, checksumAt));
+    const auto before = resourcesOf(image);
+
+    WorkingFolder work(image);
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    std::vector<std::byte> rebuilt = readBytes(work.output());
+    EXPECT_EQ(resourcesOf(rebuilt), before);
+    EXPECT_EQ(u32At(rebuilt, checksumAt), pb::peChecksum(rebuilt, checksumAt));
+    // A changed resource (one byte longer: every later piece moves to an odd offset) makes a
+    // new checksum.
+    const std::string grown(((7u * 37u) % 1999 + 1) + 1, 'z');
+    bool found = false;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(work.folder)) {
+        if (!entry.is_regular_file() || readBytes(entry.path()) != before.at("i:10/i:7/1033")) continue;
+        overwrite(entry.path(), grown);
+        found = true;
+    }
+    ASSERT_TRUE(found);
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    rebuilt = readBytes(work.output());
+    EXPECT_EQ(resourceOf(rebuilt, "i:10/i:7/1033"), pb::bytesOf(grown));
+    EXPECT_EQ(resourceOf(rebuilt, "i:10/i:1500/1033"), before.at("i:10/i:1500/1033"));
+    EXPECT_EQ(u32At(rebuilt, checksumAt), pb::peChecksum(rebuilt, checksumAt));
+}
+
 }  // namespace
 }  // namespace kestrel::testing

@@ -111,6 +111,45 @@ TEST(MovedData, DebugDirectoryEntriesFollowTheDataTheyPointAt) {
               pb::peChecksum(rebuilt, out.lfanew + nt_field::kCheckSum));
 }
 
+// A debug directory entry deep in a section file that is read in parts: its file offset field
+// lies across the boundary of two parts (at 256 KiB), and both halves get the moved offset.
+TEST(MovedData, AnOffsetAcrossTwoPartsOfASectionFileIsMovedWhole) {
+    CompileSink sink;
+    constexpr std::uint32_t kPart = 256 * 1024;
+    constexpr std::uint32_t kEntryAt = kPart - 24 - 2;  // the field spans kPart - 2 .. kPart + 1
+    pb::ImagePlan plan;
+    plan.resources = {{pb::kRtRcData, 7, pb::kLangEnUs, pb::bytesOf("seven")}};
+    pb::SectionPlan rdata;
+    rdata.name = ".rdata";
+    rdata.data.resize(kPart + 0x100);
+    plan.sectionsBeforeResources.push_back(rdata);
+    plan.overlay = pb::bytesOf("RSDS-in-the-overlay-record");
+    pb::BuiltImage built = pb::buildImageWithLayout(plan);
+    PeFields fields(built.bytes);
+    const pb::SectionLayout& table = built.sections[1];
+    ASSERT_EQ(table.name, ".rdata");
+    putU32At(built.bytes, fields.lfanew + 24 + 96 + 8 * 6, table.virtualAddress + kEntryAt);
+    putU32At(built.bytes, fields.lfanew + 24 + 100 + 8 * 6, 28);
+    const std::size_t entry = table.rawOffset + kEntryAt;
+    putU32At(built.bytes, entry + 12, 2);  // CodeView
+    putU32At(built.bytes, entry + 16, 8);
+    putU32At(built.bytes, entry + 24, built.overlayOffset);
+    resetChecksum(built.bytes);
+
+    WorkingFolder work(built.bytes);
+    overwrite(fileHolding(work, pb::bytesOf("seven")), std::string(5000, 'x'));
+    ASSERT_TRUE(work.compile().succeeded()) << errorText();
+    const std::vector<std::byte> rebuilt = readBytes(work.output());
+    PeFields out(rebuilt);
+    const std::uint32_t moved = u32At(rebuilt, out.rawPointer(1) + kEntryAt + 24);
+    EXPECT_NE(moved, built.overlayOffset);
+    ASSERT_LE(std::size_t{moved} + 8, rebuilt.size());
+    EXPECT_TRUE(std::equal(rebuilt.begin() + moved, rebuilt.begin() + moved + 8,
+                           built.bytes.begin() + built.overlayOffset));
+    EXPECT_EQ(u32At(rebuilt, out.lfanew + nt_field::kCheckSum),
+              pb::peChecksum(rebuilt, out.lfanew + nt_field::kCheckSum));
+}
+
 // The last section's SizeOfRawData is not a multiple of the file alignment and the file ends
 // there (or an overlay follows right there): a compile that changes nothing gives the very same
 // file, with and without a resource section.

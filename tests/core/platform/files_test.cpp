@@ -287,6 +287,42 @@ TEST(AtomicReplace, AFailingWriteLeavesTheOriginalAndNoTemporary) {
     EXPECT_EQ(folderEntries(dir.path()), std::vector<fs::path>{"theme.dll"});
 }
 
+// More pieces than one system call takes (empty ones among them, and one far longer than the
+// rest) arrive in order and whole; a gathered write that the system cuts short fails instead of
+// reporting success, and the atomic writer then refuses to commit.
+TEST(OutputFile, GatheredWritesKeepOrderAcrossBatchesAndFailWhenCutShort) {
+    TempDir dir;
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < 3000; ++i)
+        texts.push_back(i % 7 == 3 ? std::string() : std::to_string(i) + ",");
+    texts[1500] = std::string(1 << 20, 'L');
+    std::vector<Bytes> pieces;
+    std::string expected;
+    for (const std::string& text : texts) {
+        pieces.push_back(asBytes(std::string_view(text)));
+        expected += text;
+    }
+    const fs::path target = dir.write("gathered.bin", "old");
+    AtomicFileWriter writer;
+    ASSERT_EQ(writer.open(target), kOk);
+    ASSERT_EQ(writer.write("head:"), kOk);
+    ASSERT_EQ(writer.writeGathered(pieces), kOk);
+    ASSERT_EQ(writer.writeGathered({}), kOk);
+    ASSERT_EQ(writer.writeAt(0, asBytes(std::string_view("HEAD"))), kOk);
+    ASSERT_EQ(writer.commit(), kOk);
+    EXPECT_TRUE(readText(target) == "HEAD:" + expected);
+
+    const fs::path limited = dir.write("limited.bin", "original");
+    {
+        FileSizeLimit limit(100000);
+        AtomicFileWriter cut;
+        ASSERT_EQ(cut.open(limited), kOk);
+        EXPECT_TRUE(cut.writeGathered(pieces).failed());
+        EXPECT_TRUE(cut.commit().failed());
+    }
+    EXPECT_EQ(readText(limited), "original");
+}
+
 TEST(AtomicReplace, CommitAfterAFailedWriteIsRefused) {
     TempDir dir;
     auto target = dir.write("pe.xml", "original");
