@@ -330,29 +330,26 @@ HResult CResCompiler::MeasureRoot(std::uint32_t sectionRva, std::uint64_t& size)
 }
 
 HResult CResCompiler::WriteRoot(std::span<std::byte> section) {
-    if (!root_) return ReportError(false, kSource, __LINE__, kFail);
     SpanWriter out(section);
-    out_ = &out;
-    HResult hr = CompileDirectoryTable(*root_, 0, 0, true, true);
-    out_ = nullptr;
-    if (hr.failed()) return hr;
-    if (out.overflowed() || out.size() != root_->measuredSize || out.size() != section.size()) {
-        ReportMessage(false, kSource, __LINE__, "资源部分的大小与测量的不一致。");
-        return ReportError(false, kSource, __LINE__, kFail);
-    }
-    return kOk;
+    return writeRootInto(out, section.size());
 }
 
 HResult CResCompiler::GatherRoot(GatheredSection& section) {
     section = {};
-    if (!root_) return ReportError(false, kSource, __LINE__, kFail);
     SpanWriter out(section);
+    return writeRootInto(out, std::nullopt);
+}
+
+// The writing pass over the measured tree into `out`, which must then hold exactly the measured
+// size (and `expected` bytes, when the place was given beforehand).
+HResult CResCompiler::writeRootInto(SpanWriter& out, std::optional<std::size_t> expected) {
+    if (!root_) return ReportError(false, kSource, __LINE__, kFail);
     out_ = &out;
     HResult hr = CompileDirectoryTable(*root_, 0, 0, true, true);
     out_ = nullptr;
     if (hr.failed()) return hr;
     out.finishGathering();
-    if (out.size() != root_->measuredSize) {
+    if (out.overflowed() || out.size() != root_->measuredSize || (expected && out.size() != *expected)) {
         ReportMessage(false, kSource, __LINE__, "资源部分的大小与测量的不一致。");
         return ReportError(false, kSource, __LINE__, kFail);
     }

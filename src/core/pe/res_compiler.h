@@ -196,6 +196,7 @@ class CResCompiler {
                                   bool write, bool isRoot);
     HResult CompileData(CompileEntryNode& entry, std::uint32_t type, std::uint64_t offset, bool write);
     HResult CompileStrings(CompileEntryNode& entry, std::uint64_t offset, bool write);
+    HResult writeRootInto(SpanWriter& out, std::optional<std::size_t> expected);
 
     HResult loadData(CompileEntryNode& entry, std::uint32_t type);
     HResult readKept(std::string_view storedName, const std::filesystem::path& path, HeldBytes& out);

@@ -354,33 +354,34 @@ HResult OutputFile::copyFrom(FileReader& from, std::uint64_t offset, std::uint64
     if (handle_ == -1 || from.handle_ == -1) return hresultFromWin32(win32::kInvalidHandle);
     if (offset > from.size_ || size > from.size_ - offset) return kFail;
 #ifdef __linux__
+    // Moves what one kernel call copies at a time, until all is copied (true), the call cannot copy
+    // between these files (true, with `size` left over), or the input ends early (false).
+    auto copyInKernel = [&](auto copyOnce) {
+        while (size != 0) {
+            auto in = static_cast<off_t>(offset);
+            const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
+            const ssize_t copied = copyOnce(&in, chunk);
+            if (copied < 0 && errno == EINTR) continue;
+            if (copied < 0) return true;
+            if (copied == 0) return false;  // the input became shorter than it was
+            offset += static_cast<std::uint64_t>(copied);
+            size -= static_cast<std::uint64_t>(copied);
+            written_ += static_cast<std::uint64_t>(copied);
+        }
+        return true;
+    };
+    const int input = static_cast<int>(from.handle_);
+    const int output = static_cast<int>(handle_);
     // The kernel copies between the files (or shares the extents); a system or file pair that
     // cannot falls back to reads and writes, which is also how a copy that failed half-way ends.
-    while (size != 0) {
-        auto in = static_cast<off_t>(offset);
-        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
-        ssize_t copied = ::copy_file_range(static_cast<int>(from.handle_), &in, static_cast<int>(handle_),
-                                           nullptr, chunk, 0);
-        if (copied < 0 && errno == EINTR) continue;
-        if (copied < 0) break;
-        if (copied == 0) return kFail;  // the input became shorter than it was
-        offset += static_cast<std::uint64_t>(copied);
-        size -= static_cast<std::uint64_t>(copied);
-        written_ += static_cast<std::uint64_t>(copied);
-    }
+    if (!copyInKernel([&](off_t* in, std::size_t chunk) {
+            return ::copy_file_range(input, in, output, nullptr, chunk, 0);
+        }))
+        return kFail;
     // Files on two different file systems: sendfile still moves the bytes inside the kernel,
     // page by page, without a buffer of ours that would be faulted in and copied through.
-    while (size != 0) {
-        auto in = static_cast<off_t>(offset);
-        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
-        ssize_t copied = ::sendfile(static_cast<int>(handle_), static_cast<int>(from.handle_), &in, chunk);
-        if (copied < 0 && errno == EINTR) continue;
-        if (copied < 0) break;
-        if (copied == 0) return kFail;  // the input became shorter than it was
-        offset += static_cast<std::uint64_t>(copied);
-        size -= static_cast<std::uint64_t>(copied);
-        written_ += static_cast<std::uint64_t>(copied);
-    }
+    if (!copyInKernel([&](off_t* in, std::size_t chunk) { return ::sendfile(output, input, in, chunk); }))
+        return kFail;
 #endif
     return size == 0 ? kOk : native::copyThroughMemory(from, offset, size, *this);
 }
